@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+
+namespace talvesk::platform {
+
+// The application folder and every fixed path of the program below it.
+class AppFolder {
+public:
+    explicit AppFolder(QString root);
+    // The folder that holds the running program file.
+    static AppFolder ofProgram();
+
+    const QString &root() const { return root_; }
+    QString credentialFolder() const;  // Env
+    QString credentialFile() const;    // Env/IdPass6.ini
+    QString databaseFolder() const;    // ldb
+    QString databaseFile() const;      // ldb/Vellaroke.mdb
+    QString scratchDatabaseFile() const; // ldb/Temp.mdb, the compaction's scratch file
+    QString errorLogFile() const;      // ErrLog.txt
+
+private:
+    QString root_;
+};
+
+} // namespace talvesk::platform

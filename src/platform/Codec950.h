@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+#include <QStringView>
+
+namespace talvesk::platform::codec950 {
+
+// Code page 950 (Big5 with Microsoft's extensions). The user-defined area maps to the
+// private-use characters, so names written with user-defined characters survive a round trip.
+
+QByteArray encode(QStringView text);
+
+// Decodes `bytes`; `ok` (when given) becomes false when a byte sequence is not valid code page 950.
+QString decode(QByteArrayView bytes, bool *ok = nullptr);
+
+} // namespace talvesk::platform::codec950

@@ -1,0 +1,230 @@
+#include "platform/Database.h"
+
+#include "platform/Error.h"
+#include "platform/Files.h"
+
+#include <QFile>
+
+#include <sqlite3.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <utility>
+
+namespace talvesk::platform {
+
+namespace {
+
+Error databaseError(sqlite3 *db, int code)
+{
+    const char *message = db ? sqlite3_errmsg(db) : sqlite3_errstr(code);
+    return Error(errnum::Database, QString::fromUtf8(message));
+}
+
+void check(sqlite3 *db, int code)
+{
+    if (code != SQLITE_OK && code != SQLITE_ROW && code != SQLITE_DONE)
+        throw databaseError(db, code);
+}
+
+} // namespace
+
+// ---- Statement ----
+
+Statement::Statement(sqlite3_stmt *stmt, sqlite3 *db) : stmt_(stmt), db_(db) {}
+
+Statement::Statement(Statement &&other) noexcept
+    : stmt_(std::exchange(other.stmt_, nullptr)), db_(other.db_)
+{
+}
+
+Statement &Statement::operator=(Statement &&other) noexcept
+{
+    if (this != &other) {
+        sqlite3_finalize(stmt_);
+        stmt_ = std::exchange(other.stmt_, nullptr);
+        db_ = other.db_;
+    }
+    return *this;
+}
+
+Statement::~Statement()
+{
+    sqlite3_finalize(stmt_);
+}
+
+Statement &Statement::bind(int index, const QString &value)
+{
+    const QByteArray utf8 = value.toUtf8();
+    check(db_, sqlite3_bind_text(stmt_, index, utf8.constData(), static_cast<int>(utf8.size()),
+                                 SQLITE_TRANSIENT));
+    return *this;
+}
+
+bool Statement::next()
+{
+    const int rc = sqlite3_step(stmt_);
+    if (rc == SQLITE_ROW)
+        return true;
+    if (rc == SQLITE_DONE)
+        return false;
+    // Leave the statement reusable after the failure is reported.
+    sqlite3_reset(stmt_);
+    throw databaseError(db_, rc);
+}
+
+void Statement::run()
+{
+    while (next()) {
+    }
+}
+
+void Statement::reset()
+{
+    sqlite3_reset(stmt_);
+    sqlite3_clear_bindings(stmt_);
+}
+
+int Statement::columnCount() const
+{
+    return sqlite3_column_count(stmt_);
+}
+
+QString Statement::columnName(int column) const
+{
+    return QString::fromUtf8(sqlite3_column_name(stmt_, column));
+}
+
+QString Statement::text(int column) const
+{
+    const auto *data = reinterpret_cast<const char *>(sqlite3_column_text(stmt_, column));
+    if (!data)
+        return QString();
+    return QString::fromUtf8(data, sqlite3_column_bytes(stmt_, column));
+}
+
+// ---- Database ----
+
+Database Database::open(const QString &path)
+{
+    std::error_code ec;
+    const auto fsPath = toFsPath(path);
+    const auto status = std::filesystem::status(fsPath, ec);
+    if (!std::filesystem::exists(status))
+        throw Error(errnum::FileNotFound, QStringLiteral("File not found: ") + path);
+    if (!std::filesystem::is_regular_file(status))
+        throw Error(errnum::PathFileAccess, QStringLiteral("Not a file: ") + path);
+
+    sqlite3 *db = nullptr;
+    // No SQLITE_OPEN_CREATE: a file that vanished since the check above is not made anew.
+    const int rc = sqlite3_open_v2(fsPath.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
+                                   nullptr);
+    if (rc != SQLITE_OK) {
+        Error error = rc == SQLITE_CANTOPEN ? fileError(errno ? errno : ENOENT, path)
+                                            : databaseError(db, rc);
+        sqlite3_close_v2(db);
+        throw error;
+    }
+    Database database(db);
+    sqlite3_busy_timeout(db, 2000);
+    // Reading the schema proves the file is a database before any operation relies on it.
+    database.execute("PRAGMA schema_version");
+    return database;
+}
+
+Database::Database(Database &&other) noexcept : db_(std::exchange(other.db_, nullptr)) {}
+
+Database &Database::operator=(Database &&other) noexcept
+{
+    if (this != &other) {
+        close();
+        db_ = std::exchange(other.db_, nullptr);
+    }
+    return *this;
+}
+
+Database::~Database()
+{
+    close();
+}
+
+void Database::close() noexcept
+{
+    if (db_) {
+        if (!sqlite3_get_autocommit(db_))
+            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        sqlite3_close_v2(std::exchange(db_, nullptr));
+    }
+}
+
+Statement Database::prepare(std::string_view sql)
+{
+    sqlite3_stmt *stmt = nullptr;
+    check(db_, sqlite3_prepare_v2(db_, sql.data(), static_cast<int>(sql.size()), &stmt, nullptr));
+    return Statement(stmt, db_);
+}
+
+void Database::execute(std::string_view sql)
+{
+    const std::string text(sql);
+    check(db_, sqlite3_exec(db_, text.c_str(), nullptr, nullptr, nullptr));
+}
+
+bool Database::hasTable(const QString &name)
+{
+    Statement query = prepare("SELECT 1 FROM sqlite_schema WHERE type = 'table' AND name = ?1 COLLATE NOCASE");
+    query.bind(1, name);
+    return query.next();
+}
+
+void Database::compactInto(const QString &target)
+{
+    Statement vacuum = prepare("VACUUM INTO ?1");
+    vacuum.bind(1, target);
+    vacuum.run();
+}
+
+bool Database::inTransaction() const
+{
+    return db_ && !sqlite3_get_autocommit(db_);
+}
+
+// ---- Transaction and Savepoint ----
+
+Transaction::Transaction(Database &db) : db_(db)
+{
+    db_.execute("BEGIN IMMEDIATE");
+}
+
+Transaction::~Transaction()
+{
+    if (open_ && db_.inTransaction())
+        sqlite3_exec(db_.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+void Transaction::commit()
+{
+    db_.execute("COMMIT");
+    open_ = false;
+}
+
+Savepoint::Savepoint(Database &db) : db_(db)
+{
+    db_.execute("SAVEPOINT row_change");
+}
+
+Savepoint::~Savepoint()
+{
+    if (open_ && db_.inTransaction()) {
+        sqlite3_exec(db_.handle(), "ROLLBACK TO row_change", nullptr, nullptr, nullptr);
+        sqlite3_exec(db_.handle(), "RELEASE row_change", nullptr, nullptr, nullptr);
+    }
+}
+
+void Savepoint::release()
+{
+    db_.execute("RELEASE row_change");
+    open_ = false;
+}
+
+} // namespace talvesk::platform

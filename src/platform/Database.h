@@ -1,0 +1,105 @@
+#pragma once
+
+#include <QString>
+
+#include <string_view>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace talvesk::platform {
+
+class Database;
+
+// One prepared statement. Values are always bound, never spliced into the SQL text.
+class Statement {
+public:
+    Statement(Statement &&other) noexcept;
+    Statement &operator=(Statement &&other) noexcept;
+    Statement(const Statement &) = delete;
+    Statement &operator=(const Statement &) = delete;
+    ~Statement();
+
+    // Binds a value to the 1-based parameter `index`; a null QString binds the empty text, since
+    // every column of the program holds text and accepts the empty text.
+    Statement &bind(int index, const QString &value);
+
+    // Steps once: true when a row is available, false when the statement has finished.
+    bool next();
+    // Steps until the statement has finished (for statements that return no rows).
+    void run();
+    // Makes the statement ready to run again, keeping nothing bound.
+    void reset();
+
+    int columnCount() const;
+    QString columnName(int column) const;
+    // The text of a column of the current row; NULL reads as the empty text.
+    QString text(int column) const;
+
+private:
+    friend class Database;
+    Statement(sqlite3_stmt *stmt, sqlite3 *db);
+
+    sqlite3_stmt *stmt_ = nullptr;
+    sqlite3 *db_ = nullptr;
+};
+
+// A connection to an existing database file. Opening never creates a file.
+class Database {
+public:
+    // Opens the database at `path` for reading and writing. A missing file is error 53 and is not
+    // created; a file that is not a database fails here too. Throws Error.
+    static Database open(const QString &path);
+
+    Database(Database &&other) noexcept;
+    Database &operator=(Database &&other) noexcept;
+    Database(const Database &) = delete;
+    Database &operator=(const Database &) = delete;
+    ~Database();
+
+    Statement prepare(std::string_view sql);
+    // Runs one or more statements that take no values.
+    void execute(std::string_view sql);
+    bool hasTable(const QString &name);
+    // Writes a compacted copy of the whole database into the new file `target`.
+    void compactInto(const QString &target);
+
+    bool inTransaction() const;
+    sqlite3 *handle() const { return db_; }
+
+private:
+    explicit Database(sqlite3 *db) : db_(db) {}
+    void close() noexcept;
+
+    sqlite3 *db_ = nullptr;
+};
+
+// Rolls the transaction back on destruction unless it was committed.
+class Transaction {
+public:
+    explicit Transaction(Database &db);
+    Transaction(const Transaction &) = delete;
+    Transaction &operator=(const Transaction &) = delete;
+    ~Transaction();
+    void commit();
+
+private:
+    Database &db_;
+    bool open_ = true;
+};
+
+// A savepoint inside a transaction: undoes only its own changes unless released.
+class Savepoint {
+public:
+    explicit Savepoint(Database &db);
+    Savepoint(const Savepoint &) = delete;
+    Savepoint &operator=(const Savepoint &) = delete;
+    ~Savepoint();
+    void release();
+
+private:
+    Database &db_;
+    bool open_ = true;
+};
+
+} // namespace talvesk::platform

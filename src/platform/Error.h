@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QString>
+
+#include <exception>
+#include <string>
+
+namespace talvesk::platform {
+
+// The numbers the program's messages are chosen by. File-system failures are mapped onto the
+// classic run-time error numbers so that every window can pick its fixed text by number.
+namespace errnum {
+inline constexpr int Overflow = 6;
+inline constexpr int FileNotFound = 53;
+inline constexpr int DeviceIo = 57;
+inline constexpr int PermissionDenied = 70;
+inline constexpr int DiskNotReady = 71;
+inline constexpr int PathFileAccess = 75;
+inline constexpr int Database = 3000;       // any failure reported by the database engine
+inline constexpr int ObjectInvalid = 3420;
+inline constexpr int Cancelled = 32755;     // a file dialog closed without a choice
+} // namespace errnum
+
+class Error : public std::exception {
+public:
+    Error(int number, QString description);
+
+    int number() const noexcept { return number_; }
+    const QString &description() const noexcept { return description_; }
+    const char *what() const noexcept override { return what_.c_str(); }
+
+private:
+    int number_;
+    QString description_;
+    std::string what_;
+};
+
+// Maps an errno value from a failed file operation onto an Error naming the path.
+Error fileError(int errnoValue, const QString &path);
+
+} // namespace talvesk::platform

@@ -1,0 +1,178 @@
+#include "platform/Files.h"
+
+#include "platform/Error.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstdio>
+#include <system_error>
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace talvesk::platform {
+
+namespace fs = std::filesystem;
+
+fs::path toFsPath(const QString &path)
+{
+#ifdef Q_OS_WIN
+    return fs::path(path.toStdWString());
+#else
+    return fs::path(QFile::encodeName(path).toStdString());
+#endif
+}
+
+bool fileExists(const QString &path)
+{
+    std::error_code ec;
+    return fs::is_regular_file(toFsPath(path), ec);
+}
+
+namespace {
+
+// The scratch name a new file is written under before it takes its final name.
+QString scratchNameFor(const QString &target)
+{
+    return target + QStringLiteral(".partial");
+}
+
+void refuseReadOnlyTarget(const QString &target)
+{
+    std::error_code ec;
+    const auto status = fs::status(toFsPath(target), ec);
+    if (ec || !fs::exists(status))
+        return;
+    if (fs::is_directory(status))
+        throw Error(errnum::PathFileAccess, QStringLiteral("Is a directory: ") + target);
+    // Permission bits are checked rather than access(2): the program may run as root, and a
+    // file the operator marked read-only must still not be replaced behind their back.
+    if ((status.permissions() & fs::perms::owner_write) == fs::perms::none)
+        throw Error(errnum::PermissionDenied, QStringLiteral("Permission denied: ") + target);
+}
+
+class ScratchFile {
+public:
+    explicit ScratchFile(const QString &target) : path_(scratchNameFor(target))
+    {
+        std::error_code ec;
+        fs::remove(toFsPath(path_), ec);
+        file_ = std::fopen(toFsPath(path_).c_str(), "wb");
+        if (!file_)
+            throw fileError(errno, path_);
+    }
+    ~ScratchFile()
+    {
+        if (file_)
+            std::fclose(file_);
+        if (!committed_) {
+            std::error_code ec;
+            fs::remove(toFsPath(path_), ec);
+        }
+    }
+    ScratchFile(const ScratchFile &) = delete;
+    ScratchFile &operator=(const ScratchFile &) = delete;
+
+    void write(const char *data, std::size_t size)
+    {
+        if (size > 0 && std::fwrite(data, 1, size, file_) != size)
+            throw fileError(errno, path_);
+    }
+
+    // Flushes, syncs and closes, then renames the scratch file over the target.
+    void commitTo(const QString &target)
+    {
+        if (std::fflush(file_) != 0)
+            throw fileError(errno, path_);
+#ifdef Q_OS_UNIX
+        if (::fsync(fileno(file_)) != 0)
+            throw fileError(errno, path_);
+#endif
+        FILE *f = file_;
+        file_ = nullptr;
+        if (std::fclose(f) != 0)
+            throw fileError(errno, path_);
+        replaceFile(path_, target);
+        committed_ = true;
+    }
+
+private:
+    QString path_;
+    FILE *file_ = nullptr;
+    bool committed_ = false;
+};
+
+} // namespace
+
+void writeFileAtomically(const QString &path, const QByteArray &content)
+{
+    refuseReadOnlyTarget(path);
+    ScratchFile scratch(path);
+    scratch.write(content.constData(), static_cast<std::size_t>(content.size()));
+    scratch.commitTo(path);
+}
+
+void copyFileAtomically(const QString &source, const QString &target)
+{
+    refuseReadOnlyTarget(target);
+    FILE *in = std::fopen(toFsPath(source).c_str(), "rb");
+    if (!in)
+        throw fileError(errno, source);
+    struct Closer {
+        FILE *f;
+        ~Closer() { std::fclose(f); }
+    } closer{in};
+
+    ScratchFile scratch(target);
+    char buffer[1 << 16];
+    for (;;) {
+        const std::size_t n = std::fread(buffer, 1, sizeof buffer, in);
+        if (n > 0)
+            scratch.write(buffer, n);
+        if (n < sizeof buffer) {
+            if (std::ferror(in))
+                throw fileError(errno ? errno : EIO, source);
+            break;
+        }
+    }
+    scratch.commitTo(target);
+}
+
+void replaceFile(const QString &source, const QString &target)
+{
+    std::error_code ec;
+    fs::rename(toFsPath(source), toFsPath(target), ec);
+    if (ec)
+        throw fileError(ec.value(), target);
+}
+
+void syncFile(const QString &path)
+{
+#ifdef Q_OS_UNIX
+    const int fd = ::open(toFsPath(path).c_str(), O_RDONLY);
+    if (fd < 0)
+        throw fileError(errno, path);
+    const int rc = ::fsync(fd);
+    const int savedErrno = errno;
+    ::close(fd);
+    if (rc != 0)
+        throw fileError(savedErrno, path);
+#else
+    Q_UNUSED(path);
+#endif
+}
+
+void removeFileIfExists(const QString &path)
+{
+    std::error_code ec;
+    fs::remove(toFsPath(path), ec);
+    if (ec)
+        throw fileError(ec.value(), path);
+}
+
+} // namespace talvesk::platform

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <filesystem>
+
+namespace talvesk::platform {
+
+std::filesystem::path toFsPath(const QString &path);
+
+bool fileExists(const QString &path);
+
+// Writes content to a new file beside `path`, forces it to the disk and renames it over `path`,
+// so that readers see either the old file or the whole new one. An existing file without write
+// permission is refused, as is a missing folder. Throws Error; on failure `path` is untouched
+// and no scratch file is left behind.
+void writeFileAtomically(const QString &path, const QByteArray &content);
+
+// Copies `source` to a new file beside `target` and renames it over `target`, with the same
+// guarantees as writeFileAtomically.
+void copyFileAtomically(const QString &source, const QString &target);
+
+// Renames `source` over `target` in one step (the target is replaced, never absent). Throws Error.
+void replaceFile(const QString &source, const QString &target);
+
+// Forces the file's content to the disk. Throws Error.
+void syncFile(const QString &path);
+
+// Removes the file when it exists. Throws Error when it exists and cannot be removed.
+void removeFileIfExists(const QString &path);
+
+} // namespace talvesk::platform

@@ -1,0 +1,94 @@
+#include "platform/Error.h"
+#include "platform/Files.h"
+#include "support/TestApp.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+using namespace talvesk;
+using platform::Error;
+
+namespace {
+
+QStringList entries(const QString &folder)
+{
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
+}
+
+} // namespace
+
+TEST(Files, WriteAtomicallyReplacesTheWholeFileAndLeavesNoScratchFile)
+{
+    test::TestApp app(test::TestApp::Empty);
+    const QString file = app.path(QStringLiteral("a.ini"));
+    test::writeFile(file, QByteArray(1000, 'o'));
+    platform::writeFileAtomically(file, "new");
+    EXPECT_EQ(test::readFile(file), QByteArray("new"));
+    EXPECT_EQ(entries(app.folder().root()), QStringList{QStringLiteral("a.ini")});
+}
+
+TEST(Files, WriteIntoAMissingFolderFailsWithoutCreatingAnything)
+{
+    test::TestApp app(test::TestApp::Empty);
+    try {
+        platform::writeFileAtomically(app.path(QStringLiteral("Env/IdPass6.ini")), "x");
+        FAIL() << "wrote into a missing folder";
+    } catch (const Error &e) {
+        EXPECT_EQ(e.number(), platform::errnum::FileNotFound);
+    }
+    EXPECT_TRUE(entries(app.folder().root()).isEmpty());
+}
+
+TEST(Files, AReadOnlyFileIsNotReplaced)
+{
+    test::TestApp app(test::TestApp::Empty);
+    const QString file = app.path(QStringLiteral("ro.ini"));
+    test::writeFile(file, "old");
+    QFile::setPermissions(file, QFile::ReadOwner | QFile::ReadGroup);
+    try {
+        platform::writeFileAtomically(file, "new");
+        FAIL() << "replaced a read-only file";
+    } catch (const Error &e) {
+        EXPECT_EQ(e.number(), platform::errnum::PermissionDenied);
+    }
+    EXPECT_EQ(test::readFile(file), QByteArray("old"));
+    EXPECT_EQ(entries(app.folder().root()), QStringList{QStringLiteral("ro.ini")});
+}
+
+TEST(Files, CopyAtomicallyCopiesEveryByteAndAMissingSourceLeavesTheTargetAlone)
+{
+    test::TestApp app(test::TestApp::Empty);
+    QByteArray content;
+    for (int i = 0; i < 200000; ++i)
+        content.append(static_cast<char>(i * 7));
+    const QString source = app.path(QStringLiteral("src.bin"));
+    const QString target = app.path(QStringLiteral("dst.bin"));
+    test::writeFile(source, content);
+    test::writeFile(target, "previous");
+
+    platform::copyFileAtomically(source, target);
+    EXPECT_EQ(test::readFile(target), content);
+
+    QFile::remove(source);
+    EXPECT_THROW(platform::copyFileAtomically(source, target), Error);
+    EXPECT_EQ(test::readFile(target), content);
+    EXPECT_EQ(entries(app.folder().root()), QStringList{QStringLiteral("dst.bin")});
+}
+
+TEST(Files, ReplaceAndRemove)
+{
+    test::TestApp app(test::TestApp::Empty);
+    const QString a = app.path(QStringLiteral("a")), b = app.path(QStringLiteral("b"));
+    test::writeFile(a, "A");
+    test::writeFile(b, "B");
+    platform::replaceFile(a, b);
+    EXPECT_EQ(test::readFile(b), QByteArray("A"));
+    EXPECT_FALSE(platform::fileExists(a));
+    EXPECT_THROW(platform::replaceFile(a, b), Error);
+
+    platform::removeFileIfExists(b);
+    platform::removeFileIfExists(b); // already gone: nothing to do
+    EXPECT_FALSE(platform::fileExists(b));
+}
