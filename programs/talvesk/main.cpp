@@ -1,11 +1,22 @@
+#include "credentials/PassLogIn.h"
+#include "platform/AppFolder.h"
+#include "platform/Desktop.h"
+#include "shell/RemainMenu.h"
+
 #include <QApplication>
-#include <QMainWindow>
 
 int main(int argc, char *argv[])
 {
-    QApplication app(argc, argv);
-    QMainWindow window;
-    window.setWindowTitle(QStringLiteral("Talvesk虛擬帳號資料處理(Version 1.0)"));
-    window.show();
-    return app.exec();
+    QApplication application(argc, argv);
+    talvesk::platform::QtDesktop desktop;
+    const auto app = talvesk::platform::AppFolder::ofProgram();
+
+    {
+        talvesk::credentials::PassLogIn login(app, desktop);
+        if (login.exec() != QDialog::Accepted)
+            return 0; // 離 開, or the login window closed
+    }
+    talvesk::shell::RemainMenu menu(app, desktop);
+    menu.show();
+    return application.exec();
 }

@@ -1,0 +1,21 @@
+#pragma once
+
+#include "credentials/CredentialDialog.h"
+#include "platform/AppFolder.h"
+
+namespace talvesk::credentials {
+
+// 更改密碼: writes a new user name and password to the credential file, used from the next start.
+class ChgPasWd : public CredentialDialog {
+    Q_OBJECT
+public:
+    ChgPasWd(const platform::AppFolder &app, platform::Desktop &desktop, QWidget *parent = nullptr);
+
+protected:
+    void confirm() override; // the save action
+
+private:
+    platform::AppFolder app_;
+};
+
+} // namespace talvesk::credentials

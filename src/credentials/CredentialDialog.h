@@ -1,0 +1,61 @@
+#pragma once
+
+#include "platform/Desktop.h"
+
+#include <QDialog>
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace talvesk::credentials {
+
+// The form shared by the login and the change dialog: a user-name box and a masked password box,
+// each taking at most 8 letters or digits, and the buttons 確 認 and 離 開. The boxes' key rules
+// live here; what 確 認 does is the subclass's.
+class CredentialDialog : public QDialog {
+    Q_OBJECT
+public:
+    static constexpr int kMaxLength = 8;
+
+protected:
+    struct Texts {
+        QString objectName;
+        QString caption;
+        QString userLabel;
+        QString passwordLabel;
+        QString messageTitle; // title of the boxes' own messages
+        bool buttonKeys;      // whether Up / Down move the focus from the buttons too
+    };
+    CredentialDialog(platform::Desktop &desktop, const Texts &texts, QWidget *parent);
+
+    // 確 認: clicked, or Enter in a password box of fewer than 8 characters.
+    virtual void confirm() = 0;
+
+    void placeOnScreen();
+    void emptyBoxes();
+    void showMessage(const QString &text, const QString &title);
+
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+
+    platform::Desktop &desktop_;
+    QLabel *LblUserId;
+    QLineEdit *TxtInUserId;
+    QLabel *LblPassWd;
+    QLineEdit *TxtPassWd;
+    QPushButton *CmdOK;
+    QPushButton *CmdQuit;
+
+private:
+    bool boxKey(QLineEdit *box, QKeyEvent *key);
+    bool buttonKey(QPushButton *button, QKeyEvent *key);
+    void paste(QLineEdit *box);
+    void keepToTheRules(QLineEdit *box);
+    void tooLong(QLineEdit *box);
+
+    QString messageTitle_;
+    bool buttonKeys_;
+};
+
+} // namespace talvesk::credentials

@@ -1,0 +1,70 @@
+#include "credentials/PassLogIn.h"
+
+#include "platform/Error.h"
+
+#include <QLineEdit>
+#include <QShowEvent>
+
+namespace talvesk::credentials {
+
+namespace {
+const QString kTitle = QStringLiteral("使用者登入系統");
+}
+
+PassLogIn::PassLogIn(const platform::AppFolder &app, platform::Desktop &desktop, QWidget *parent)
+    : CredentialDialog(desktop,
+                       {QStringLiteral("PassLogIn"), platform::kProgramCaption, QStringLiteral("使用者名稱 :"),
+                        QStringLiteral("使用者密碼 :"), kTitle, true},
+                       parent)
+{
+    load(app);
+}
+
+void PassLogIn::load(const platform::AppFolder &app)
+{
+    try {
+        stored_ = LoadStoredCredentials(app.credentialFile());
+        placeOnScreen();
+        emptyBoxes();
+        desktop_.processPendingEvents();
+    } catch (const platform::Error &error) {
+        desktop_.showMessage(this, {QStringLiteral("系統發生錯誤訊息 =") + QString::number(error.number())
+                                        + QStringLiteral("，請通知系統設計員!"),
+                                    QStringLiteral("Dunmarrow")});
+    }
+}
+
+void PassLogIn::showEvent(QShowEvent *event)
+{
+    CredentialDialog::showEvent(event);
+    TxtInUserId->setFocus(Qt::ActiveWindowFocusReason);
+}
+
+void PassLogIn::refuse(const QString &message)
+{
+    desktop_.setPointer(platform::Pointer::Default);
+    showMessage(message, kTitle);
+    emptyBoxes();
+    TxtInUserId->setFocus(Qt::OtherFocusReason);
+}
+
+void PassLogIn::confirm()
+{
+    desktop_.setPointer(platform::Pointer::Hourglass);
+    if (TxtInUserId->text().isEmpty()) {
+        refuse(QStringLiteral("請輸入使用者名稱!"));
+        return;
+    }
+    // A stored value without a whole cipher block (a missing file or key) can match nothing.
+    const bool matches = holdsCipherBlock(stored_.userName) && holdsCipherBlock(stored_.password)
+        && TxtInUserId->text() == DecryptCredential(stored_.userName).toUpper()
+        && TxtPassWd->text() == DecryptCredential(stored_.password).toUpper();
+    if (!matches) {
+        refuse(QStringLiteral("使用者登入錯誤！"));
+        return;
+    }
+    accept();
+    desktop_.setPointer(platform::Pointer::Default);
+}
+
+} // namespace talvesk::credentials

@@ -1,0 +1,105 @@
+#include "platform/Desktop.h"
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QScreen>
+
+namespace talvesk::platform {
+
+Answer QtDesktop::showMessage(QWidget *parent, const Message &message)
+{
+    QMessageBox box(parent);
+    box.setWindowTitle(message.title);
+    box.setText(message.text);
+    if (!message.informativeText.isEmpty())
+        box.setInformativeText(message.informativeText);
+    switch (message.icon) {
+    case Icon::None:
+        box.setIcon(QMessageBox::NoIcon);
+        break;
+    case Icon::Information:
+        box.setIcon(QMessageBox::Information);
+        break;
+    case Icon::Exclamation:
+        box.setIcon(QMessageBox::Warning);
+        break;
+    case Icon::Critical:
+        box.setIcon(QMessageBox::Critical);
+        break;
+    }
+    switch (message.buttons) {
+    case Buttons::Ok:
+        box.setStandardButtons(QMessageBox::Ok);
+        break;
+    case Buttons::OkCancel:
+        box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+        box.setEscapeButton(QMessageBox::Cancel);
+        break;
+    case Buttons::YesNo:
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        box.setEscapeButton(QMessageBox::No);
+        break;
+    }
+    // A busy pointer must not hide that the program now waits for an answer.
+    const bool wasBusy = busy_;
+    if (wasBusy)
+        setPointer(Pointer::Default);
+    const int chosen = box.exec();
+    if (wasBusy)
+        setPointer(Pointer::Hourglass);
+    switch (chosen) {
+    case QMessageBox::Cancel:
+        return Answer::Cancel;
+    case QMessageBox::Yes:
+        return Answer::Yes;
+    case QMessageBox::No:
+        return Answer::No;
+    default:
+        // Closing a box without Cancel or No answers as its only button does.
+        return message.buttons == Buttons::OkCancel ? Answer::Cancel
+             : message.buttons == Buttons::YesNo    ? Answer::No
+                                                    : Answer::Ok;
+    }
+}
+
+void QtDesktop::setPointer(Pointer pointer)
+{
+    const bool busy = pointer == Pointer::Hourglass;
+    if (busy == busy_)
+        return;
+    busy_ = busy;
+    if (busy)
+        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    else
+        QGuiApplication::restoreOverrideCursor();
+}
+
+QSize QtDesktop::screenSize() const
+{
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    return screen ? screen->geometry().size() : QSize(1024, 768);
+}
+
+void QtDesktop::processPendingEvents()
+{
+    if (sinceEvents_.isValid() && sinceEvents_.elapsed() < 30)
+        return;
+    QCoreApplication::processEvents();
+    sinceEvents_.start();
+}
+
+QPoint placementFor(QSize screen, QSize window)
+{
+    constexpr int kRaise = 28; // 420 twips at 15 twips a pixel
+    return {(screen.width() - window.width()) / 2, (screen.height() - window.height() - kRaise) / 2};
+}
+
+QSize sizeForScreen(QSize screen, QSize designed)
+{
+    if (screen == QSize(800, 600))
+        return {designed.width() * 5 / 4, designed.height() * 5 / 4};
+    return designed;
+}
+
+} // namespace talvesk::platform

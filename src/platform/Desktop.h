@@ -1,0 +1,71 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QPoint>
+#include <QSize>
+#include <QString>
+#include <QStringList>
+
+class QWidget;
+
+namespace talvesk::platform {
+
+// The caption of the program's main window, also the title of several of its messages.
+inline const QString kProgramCaption = QStringLiteral("Talvesk虛擬帳號資料處理(Version 1.0)");
+
+enum class Icon { None, Information, Exclamation, Critical };
+enum class Buttons { Ok, OkCancel, YesNo };
+enum class Answer { Ok, Cancel, Yes, No };
+enum class Pointer { Default, Hourglass };
+
+struct Message {
+    Message(QString text_, QString title_, Icon icon_ = Icon::None, Buttons buttons_ = Buttons::Ok,
+            QString informativeText_ = QString())
+        : text(std::move(text_)), title(std::move(title_)), icon(icon_), buttons(buttons_),
+          informativeText(std::move(informativeText_))
+    {
+    }
+
+    QString text;
+    QString title;
+    Icon icon = Icon::None;
+    Buttons buttons = Buttons::Ok;
+    QString informativeText; // a second line under the text, such as a saved file's path
+};
+
+// What the windows ask of the desktop: message boxes, the mouse pointer, the screen, and letting
+// pending window events run. Tests replace it with a fake that records and answers as scripted.
+class Desktop {
+public:
+    virtual ~Desktop() = default;
+
+    // Shows a modal message box over `parent` and gives the button chosen.
+    virtual Answer showMessage(QWidget *parent, const Message &message) = 0;
+    virtual void setPointer(Pointer pointer) = 0;
+    // The whole screen, in pixels.
+    virtual QSize screenSize() const = 0;
+    // Lets pending window events run; in long loops at most every ~30 ms, so repainting does not
+    // slow the work down.
+    virtual void processPendingEvents() = 0;
+};
+
+// The real desktop: Qt message boxes, the override cursor, the primary screen.
+class QtDesktop : public Desktop {
+public:
+    Answer showMessage(QWidget *parent, const Message &message) override;
+    void setPointer(Pointer pointer) override;
+    QSize screenSize() const override;
+    void processPendingEvents() override;
+
+private:
+    bool busy_ = false;
+    QElapsedTimer sinceEvents_;
+};
+
+// The placement every window follows: centred across, and 420 twips (28 pixels) higher than
+// centred down. Returns the top-left corner.
+QPoint placementFor(QSize screen, QSize window);
+// Windows that grow on an 800 x 600 screen take 1.25 times their designed size there.
+QSize sizeForScreen(QSize screen, QSize designed);
+
+} // namespace talvesk::platform

@@ -1,0 +1,78 @@
+#include "shell/RemainMenu.h"
+
+#include "credentials/ChgPasWd.h"
+#include "shell/Compaction.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QMenuBar>
+
+namespace talvesk::shell {
+
+RemainMenu::RemainMenu(const platform::AppFolder &app, platform::Desktop &desktop, QWidget *parent)
+    : QMainWindow(parent), app_(app), desktop_(desktop)
+{
+    setObjectName(QStringLiteral("remainmenu"));
+    setWindowTitle(platform::kProgramCaption);
+    setCentralWidget(new QWidget(this));
+
+    QMenuBar *bar = menuBar();
+    addCommand(bar, "readdisk", QStringLiteral("讀入應收帳款資料(EXCEL)"));
+
+    QMenu *work = bar->addMenu(QStringLiteral("處理作業"));
+    work->setObjectName(QStringLiteral("MENU5"));
+    addCommand(work, "READBANK", QStringLiteral("讀入入帳明細(EXCEL)"));
+    addCommand(work, "MENDO", QStringLiteral("讀入入帳明細(TXT)"));
+    addCommand(work, "errorfile", QStringLiteral("銷帳結果轉存EXCEL檔"));
+
+    QMenu *store = bar->addMenu(QStringLiteral("超商銷帳資料處理"));
+    store->setObjectName(QStringLiteral("PrtRec"));
+    addCommand(store, "READ711", QStringLiteral("讀入便利超商銷帳磁片"));
+    addCommand(store, "PrtRecALL", QStringLiteral("超商銷帳資料轉EXCEL檔"));
+
+    QMenu *system = bar->addMenu(QStringLiteral("系統作業"));
+    system->setObjectName(QStringLiteral("syswork"));
+    addCommand(system, "BACKUP", QStringLiteral("備份資料庫"));
+    addCommand(system, "RESTORE", QStringLiteral("回復資料庫"));
+    addCommand(system, "RClearFile", QStringLiteral("應收帳款清檔作業"));
+    addCommand(system, "SClearFile", QStringLiteral("超商資料清檔作業"));
+    connect(addCommand(system, "ChgPas", QStringLiteral("變更密碼")), &QAction::triggered, this,
+            &RemainMenu::ChgPas_Click);
+
+    connect(addCommand(bar, "EXITMENU", QStringLiteral("結束")), &QAction::triggered, this,
+            &RemainMenu::EXITMENU_Click);
+
+    const QSize screen = desktop_.screenSize();
+    resize(platform::sizeForScreen(screen, kDesignedSize));
+    move(platform::placementFor(screen, size()));
+}
+
+QAction *RemainMenu::addCommand(QWidget *menu, const char *name, const QString &caption)
+{
+    auto *action = new QAction(caption, menu);
+    action->setObjectName(QString::fromLatin1(name));
+    menu->addAction(action);
+    return action;
+}
+
+bool RemainMenu::EXITMENU_Click()
+{
+    const auto answer = desktop_.showMessage(
+        this, {QStringLiteral("確認結束系統?"), windowTitle(), platform::Icon::Information, platform::Buttons::OkCancel});
+    if (answer != platform::Answer::Ok)
+        return false;
+    desktop_.setPointer(platform::Pointer::Hourglass);
+    // A compaction that fails leaves the database as it was; the exit goes on regardless.
+    compactDatabase(app_);
+    desktop_.setPointer(platform::Pointer::Default);
+    close();
+    return true;
+}
+
+void RemainMenu::ChgPas_Click()
+{
+    credentials::ChgPasWd dialog(app_, desktop_, this);
+    dialog.exec();
+}
+
+} // namespace talvesk::shell

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "platform/AppFolder.h"
+#include "platform/Desktop.h"
+
+#include <QMainWindow>
+
+namespace talvesk::shell {
+
+// The main window after login: nothing but the menu bar from which every command starts.
+class RemainMenu : public QMainWindow {
+    Q_OBJECT
+public:
+    static constexpr QSize kDesignedSize{640, 480};
+
+    RemainMenu(const platform::AppFolder &app, platform::Desktop &desktop, QWidget *parent = nullptr);
+
+    // 結束: asks, compacts the database and closes the window. Returns whether it closed.
+    bool EXITMENU_Click();
+    void ChgPas_Click();
+
+private:
+    QAction *addCommand(QWidget *menu, const char *name, const QString &caption);
+
+    platform::AppFolder app_;
+    platform::Desktop &desktop_;
+};
+
+} // namespace talvesk::shell
