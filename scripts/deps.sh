@@ -6,7 +6,7 @@ packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-qpa-plugins libgl-dev
   libsqlite3-dev sqlite3
-  libquazip1-qt6-dev libxlsxwriter-dev
+  libzip-dev libxlsxwriter-dev
   libgtest-dev libbenchmark-dev
 )
 

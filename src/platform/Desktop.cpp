@@ -1,6 +1,8 @@
 #include "platform/Desktop.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFileDialog>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QScreen>
@@ -75,6 +77,36 @@ void QtDesktop::setPointer(Pointer pointer)
         QGuiApplication::restoreOverrideCursor();
 }
 
+std::optional<QString> QtDesktop::chooseFile(QWidget *parent, const FileChoice &choice)
+{
+    QString folder = choice.initialFolder;
+    if (folder.isEmpty() || folder.compare(QStringLiteral("c:\\"), Qt::CaseInsensitive) == 0)
+        folder = QDir::homePath();
+    const bool wasBusy = busy_;
+    if (wasBusy)
+        setPointer(Pointer::Default);
+    const QString path = QFileDialog::getOpenFileName(parent, choice.title, folder, qtFileFilter(choice.filter));
+    if (wasBusy)
+        setPointer(Pointer::Hourglass);
+    if (path.isEmpty())
+        return std::nullopt;
+    return path;
+}
+
+QString qtFileFilter(const QString &classicFilter)
+{
+    const QStringList parts = classicFilter.split(u'|');
+    QStringList filters;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        QString pattern = parts.at(i + 1);
+        // "*.*" also means files without a dot here.
+        pattern.replace(QStringLiteral("*.*"), QStringLiteral("*"));
+        pattern.replace(u';', u' ');
+        filters << parts.at(i) + QStringLiteral(" (") + pattern + u')';
+    }
+    return filters.join(QStringLiteral(";;"));
+}
+
 QSize QtDesktop::screenSize() const
 {
     const QScreen *screen = QGuiApplication::primaryScreen();
@@ -98,7 +130,7 @@ QPoint placementFor(QSize screen, QSize window)
 QSize sizeForScreen(QSize screen, QSize designed)
 {
     if (screen == QSize(800, 600))
-        return {designed.width() * 5 / 4, designed.height() * 5 / 4};
+        return designed * 1.25;
     return designed;
 }
 

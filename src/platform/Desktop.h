@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 class QWidget;
 
 namespace talvesk::platform {
@@ -33,6 +35,14 @@ struct Message {
     QString informativeText; // a second line under the text, such as a saved file's path
 };
 
+// A file-open dialog: the filter in the classic "description|pattern|description|pattern" form and
+// the initial folder ("c:\\" means the user's home folder).
+struct FileChoice {
+    QString filter;
+    QString initialFolder;
+    QString title;
+};
+
 // What the windows ask of the desktop: message boxes, the mouse pointer, the screen, and letting
 // pending window events run. Tests replace it with a fake that records and answers as scripted.
 class Desktop {
@@ -42,6 +52,8 @@ public:
     // Shows a modal message box over `parent` and gives the button chosen.
     virtual Answer showMessage(QWidget *parent, const Message &message) = 0;
     virtual void setPointer(Pointer pointer) = 0;
+    // Shows a file-open dialog; the chosen file's full path, or nothing when cancelled.
+    virtual std::optional<QString> chooseFile(QWidget *parent, const FileChoice &choice) = 0;
     // The whole screen, in pixels.
     virtual QSize screenSize() const = 0;
     // Lets pending window events run; in long loops at most every ~30 ms, so repainting does not
@@ -54,6 +66,7 @@ class QtDesktop : public Desktop {
 public:
     Answer showMessage(QWidget *parent, const Message &message) override;
     void setPointer(Pointer pointer) override;
+    std::optional<QString> chooseFile(QWidget *parent, const FileChoice &choice) override;
     QSize screenSize() const override;
     void processPendingEvents() override;
 
@@ -65,6 +78,9 @@ private:
 // The placement every window follows: centred across, and 420 twips (28 pixels) higher than
 // centred down. Returns the top-left corner.
 QPoint placementFor(QSize screen, QSize window);
+// The classic filter text ("Excel|*|All|*.*") as a Qt file-dialog filter ("Excel (*);;All (*)").
+QString qtFileFilter(const QString &classicFilter);
+
 // Windows that grow on an 800 x 600 screen take 1.25 times their designed size there.
 QSize sizeForScreen(QSize screen, QSize designed);
 

@@ -11,6 +11,7 @@ namespace talvesk::platform {
 // classic run-time error numbers so that every window can pick its fixed text by number.
 namespace errnum {
 inline constexpr int Overflow = 6;
+inline constexpr int TypeMismatch = 13;    // a cell holding an error value
 inline constexpr int FileNotFound = 53;
 inline constexpr int DeviceIo = 57;
 inline constexpr int PermissionDenied = 70;

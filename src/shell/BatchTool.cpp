@@ -6,7 +6,17 @@
 #include "platform/Files.h"
 #include "shell/Compaction.h"
 
+#include "db/Connection.h"
+#include "db/Mapping.h"
+#include "payments/PaymentsImport.h"
+#include "platform/Workbook.h"
+#include "receivables/ReceivablesImport.h"
+
+#include <QElapsedTimer>
 #include <QFileInfo>
+
+#include <cstdio>
+#include <unistd.h>
 
 #include <functional>
 #include <map>
@@ -26,7 +36,8 @@ struct Context {
 
 struct Command {
     QString synopsis;
-    int argumentCount;
+    int minArguments;
+    int maxArguments;
     std::function<int(Context &)> run;
 };
 
@@ -34,6 +45,43 @@ QString errorText(const platform::Error &error)
 {
     return QString::number(error.number()) + error.description();
 }
+
+int usage(QTextStream &err, const QString &problem);
+
+// A progress bar on standard error, drawn only when that is a terminal.
+class ProgressLine {
+public:
+    explicit ProgressLine(QTextStream &err) : err_(err), enabled_(isatty(fileno(stderr)) != 0) {}
+    void start(qint64 total)
+    {
+        total_ = total;
+        timer_.start();
+    }
+    void at(qint64 row)
+    {
+        if (!enabled_ || total_ <= 0 || timer_.elapsed() < 200)
+            return;
+        timer_.start();
+        const int width = 40;
+        const int filled = static_cast<int>(width * std::min<qint64>(row, total_) / total_);
+        err_ << '\r' << '[' << QString(filled, u'#') << QString(width - filled, u' ') << "] " << row << '/' << total_;
+        err_.flush();
+        drawn_ = true;
+    }
+    void finish()
+    {
+        if (drawn_)
+            err_ << '\r' << QString(70, u' ') << '\r';
+        drawn_ = false;
+    }
+
+private:
+    QTextStream &err_;
+    bool enabled_;
+    bool drawn_ = false;
+    qint64 total_ = 0;
+    QElapsedTimer timer_;
+};
 
 int compact(Context &ctx)
 {
@@ -90,11 +138,94 @@ int setCredentials(Context &ctx)
     return kBatchOk;
 }
 
+// map-receivables / map-payments: one column name per item, "" for none.
+int mapColumns(Context &ctx, const db::MappingTable &table, const std::vector<int> &maxLengths)
+{
+    QStringList values;
+    for (int i = 0; i < table.items; ++i) {
+        const QString value = ctx.args.at(i).trimmed().toUpper();
+        bool letters = true;
+        for (const QChar c : value)
+            letters = letters && c >= u'A' && c <= u'Z';
+        if (!letters || value.size() > maxLengths[static_cast<std::size_t>(i)]) {
+            ctx.err << QStringLiteral("欄位對應 item") << (i + 1) << QStringLiteral(" 只能是 ")
+                    << maxLengths[static_cast<std::size_t>(i)] << QStringLiteral(" 個以內的英文字母: ") << ctx.args.at(i)
+                    << Qt::endl;
+            ctx.out << "map: refused, mapping unchanged" << Qt::endl;
+            return kBatchFailed;
+        }
+        values << value;
+    }
+    try {
+        platform::Database db = db::openDatabase(ctx.app);
+        db::saveMapping(db, table, values);
+    } catch (const platform::Error &error) {
+        ctx.err << errorText(error) << Qt::endl;
+        ctx.out << "map: failed, mapping unchanged" << Qt::endl;
+        return kBatchFailed;
+    }
+    ctx.out << "map: " << table.table << " = " << values.join(u',') << Qt::endl;
+    return kBatchOk;
+}
+
+// import-receivables / import-payments FILE [--sheet NAME]
+int importWorkbook(Context &ctx, receivables::WorkbookImport &import, const QString &what)
+{
+    const QString file = ctx.args.at(0);
+    QString sheet;
+    if (ctx.args.size() == 3) {
+        if (ctx.args.at(1) != QStringLiteral("--sheet"))
+            return usage(ctx.err, QStringLiteral("expected --sheet NAME"));
+        sheet = ctx.args.at(2);
+    } else if (ctx.args.size() != 1) {
+        return usage(ctx.err, QStringLiteral("expected FILE [--sheet NAME]"));
+    }
+    ProgressLine progress(ctx.err);
+    receivables::ImportObserver observer;
+    observer.started = [&](qint64 usedRows) { progress.start(usedRows); };
+    receivables::ImportCounts counts;
+    observer.rowDone = [&](qint64 row, const receivables::ImportCounts &c) {
+        counts = c;
+        progress.at(row);
+    };
+    try {
+        if (sheet.isEmpty()) {
+            const auto book = platform::Workbook::open(file);
+            sheet = book->worksheetNames().value(0);
+        }
+        counts = import.run(file, sheet, observer);
+    } catch (const platform::Error &error) {
+        progress.finish();
+        ctx.err << error.description() << Qt::endl;
+        ctx.out << what << ": failed after " << counts.written << " written, " << counts.notProcessed
+                << " not processed" << Qt::endl;
+        return kBatchFailed;
+    }
+    progress.finish();
+    ctx.err << QStringLiteral("Excel 轉入 Access 資料庫完畢！") << Qt::endl;
+    ctx.out << what << ": " << counts.written << " written, " << counts.notProcessed << " not processed" << Qt::endl;
+    return kBatchOk;
+}
+
 const std::map<QString, Command> &commands()
 {
     static const std::map<QString, Command> table{
-        {QStringLiteral("compact"), {QString(), 0, compact}},
-        {QStringLiteral("set-credentials"), {QStringLiteral("USER PASSWORD"), 2, setCredentials}},
+        {QStringLiteral("compact"), {QString(), 0, 0, compact}},
+        {QStringLiteral("set-credentials"), {QStringLiteral("USER PASSWORD"), 2, 2, setCredentials}},
+        {QStringLiteral("map-receivables"), {QStringLiteral("NAME NUMBER MEMO ACCOUNT TOTAL"), 5, 5,
+                                             [](Context &ctx) { return mapColumns(ctx, db::kReceivablesMapping, {1, 1, 1, 1, 4}); }}},
+        {QStringLiteral("map-payments"), {QStringLiteral("DATE SUMMARY AMOUNT TIME ACCOUNT NOTE"), 6, 6,
+                                          [](Context &ctx) { return mapColumns(ctx, db::kPaymentsMapping, {1, 1, 1, 1, 4, 4}); }}},
+        {QStringLiteral("import-receivables"), {QStringLiteral("FILE [--sheet NAME]"), 1, 3,
+                                                [](Context &ctx) {
+                                                    receivables::ReceivablesImport import(ctx.app);
+                                                    return importWorkbook(ctx, import, QStringLiteral("import-receivables"));
+                                                }}},
+        {QStringLiteral("import-payments"), {QStringLiteral("FILE [--sheet NAME]"), 1, 3,
+                                             [](Context &ctx) {
+                                                 payments::PaymentsImport import(ctx.app);
+                                                 return importWorkbook(ctx, import, QStringLiteral("import-payments"));
+                                             }}},
     };
     return table;
 }
@@ -130,7 +261,7 @@ int runBatch(const QStringList &arguments, const QString &defaultAppDir, QTextSt
         return usage(err, QStringLiteral("unknown command: ") + args.front());
     const Command &command = found->second;
     args.pop_front();
-    if (args.size() != command.argumentCount)
+    if (args.size() < command.minArguments || args.size() > command.maxArguments)
         return usage(err, found->first + QStringLiteral(" takes: ") + command.synopsis);
 
     Context ctx{AppFolder(appDir), args, out, err};

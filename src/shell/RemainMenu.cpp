@@ -1,6 +1,11 @@
 #include "shell/RemainMenu.h"
 
 #include "credentials/ChgPasWd.h"
+#include "payments/PaymentWindows.h"
+#include "payments/PaymentsImport.h"
+#include "receivables/ExcelImportWindow.h"
+#include "receivables/MappingWindow.h"
+#include "receivables/ReceivablesImport.h"
 #include "shell/Compaction.h"
 
 #include <QAction>
@@ -17,11 +22,13 @@ RemainMenu::RemainMenu(const platform::AppFolder &app, platform::Desktop &deskto
     setCentralWidget(new QWidget(this));
 
     QMenuBar *bar = menuBar();
-    addCommand(bar, "readdisk", QStringLiteral("讀入應收帳款資料(EXCEL)"));
+    connect(addCommand(bar, "readdisk", QStringLiteral("讀入應收帳款資料(EXCEL)")), &QAction::triggered, this,
+            &RemainMenu::readdisk_Click);
 
     QMenu *work = bar->addMenu(QStringLiteral("處理作業"));
     work->setObjectName(QStringLiteral("MENU5"));
-    addCommand(work, "READBANK", QStringLiteral("讀入入帳明細(EXCEL)"));
+    connect(addCommand(work, "READBANK", QStringLiteral("讀入入帳明細(EXCEL)")), &QAction::triggered, this,
+            &RemainMenu::READBANK_Click);
     addCommand(work, "MENDO", QStringLiteral("讀入入帳明細(TXT)"));
     addCommand(work, "errorfile", QStringLiteral("銷帳結果轉存EXCEL檔"));
 
@@ -67,6 +74,32 @@ bool RemainMenu::EXITMENU_Click()
     desktop_.setPointer(platform::Pointer::Default);
     close();
     return true;
+}
+
+void RemainMenu::readdisk_Click()
+{
+    receivables::ReceivablesImport import(app_);
+    receivables::ExcelImportWindow window(
+        {QStringLiteral("frmExcelToAccess"), QStringLiteral("讀入應收帳款資料(EXCEL)")}, import,
+        [this](QWidget *parent) {
+            receivables::MappingWindow mapping(receivables::receivablesMappingDesign(), app_, desktop_, parent);
+            mapping.exec();
+        },
+        desktop_, this);
+    window.exec();
+}
+
+void RemainMenu::READBANK_Click()
+{
+    payments::PaymentsImport import(app_);
+    receivables::ExcelImportWindow window(
+        {QStringLiteral("frmExcelToAccess1"), QStringLiteral("讀入入帳明細(EXCEL)")}, import,
+        [this](QWidget *parent) {
+            receivables::MappingWindow mapping(payments::paymentsMappingDesign(), app_, desktop_, parent);
+            mapping.exec();
+        },
+        desktop_, this);
+    window.exec();
 }
 
 void RemainMenu::ChgPas_Click()

@@ -18,6 +18,8 @@ public:
     // 結束: asks, compacts the database and closes the window. Returns whether it closed.
     bool EXITMENU_Click();
     void ChgPas_Click();
+    void readdisk_Click();
+    void READBANK_Click();
 
 private:
     QAction *addCommand(QWidget *menu, const char *name, const QString &caption);

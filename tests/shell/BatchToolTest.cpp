@@ -1,7 +1,9 @@
 #include "credentials/Credentials.h"
 #include "platform/Files.h"
 #include "shell/BatchTool.h"
+#include "support/Tables.h"
 #include "support/TestApp.h"
+#include "support/Workbooks.h"
 
 #include <QDir>
 
@@ -90,4 +92,46 @@ TEST(BatchTool, BadUsageExitsWithTwo)
     EXPECT_EQ(batch(app, {QStringLiteral("no-such-command")}).code, shell::kBatchUsage);
     EXPECT_EQ(batch(app, {QStringLiteral("set-credentials"), QStringLiteral("ONE")}).code, shell::kBatchUsage);
     EXPECT_EQ(batch(app, {QStringLiteral("compact"), QStringLiteral("extra")}).code, shell::kBatchUsage);
+}
+
+TEST(BatchTool, MapThenImportReceivablesAndPayments)
+{
+    test::TestApp app;
+    const QString receivablesBook = app.path(QStringLiteral("r.xlsx"));
+    test::writeXlsx(receivablesBook, QStringLiteral("R"),
+                    {{QStringLiteral("h")}, {QStringLiteral("甲"), QStringLiteral("A1"), 1500.0}, {QStringLiteral("乙"), QStringLiteral("A2"), 900.0}});
+    BatchRun r = batch(app, {QStringLiteral("map-receivables"), QStringLiteral("a"), QString(), QString(), QStringLiteral("b"), QStringLiteral("c")});
+    ASSERT_EQ(r.code, shell::kBatchOk) << r.err.toStdString();
+    r = batch(app, {QStringLiteral("import-receivables"), receivablesBook});
+    ASSERT_EQ(r.code, shell::kBatchOk) << r.err.toStdString();
+    EXPECT_EQ(r.out, QStringLiteral("import-receivables: 2 written, 0 not processed\n"));
+    EXPECT_TRUE(r.err.contains(QStringLiteral("Excel 轉入 Access 資料庫完畢！")));
+
+    const QString paymentsBook = app.path(QStringLiteral("p.xlsx"));
+    test::writeXlsx(paymentsBook, QStringLiteral("第二頁"), {{QStringLiteral("h")}, {QStringLiteral("A1"), 1000.0, 1130105.0}, {QStringLiteral("ZZ"), 1.0, 1.0}});
+    ASSERT_EQ(batch(app, {QStringLiteral("map-payments"), QStringLiteral("C"), QString(), QStringLiteral("B"), QString(),
+                          QStringLiteral("A"), QString()}).code,
+              shell::kBatchOk);
+    r = batch(app, {QStringLiteral("import-payments"), paymentsBook, QStringLiteral("--sheet"), QStringLiteral("第二頁")});
+    ASSERT_EQ(r.code, shell::kBatchOk) << r.err.toStdString();
+    EXPECT_EQ(r.out, QStringLiteral("import-payments: 1 written, 1 not processed\n"));
+    const auto rows = test::tableRows(app.folder(), QStringLiteral("F_AccountData"));
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].mid(3, 5), (QStringList{QStringLiteral("A1"), QStringLiteral("1500"), QStringLiteral("1130105"),
+                                              QStringLiteral("1000"), QStringLiteral("500")}));
+}
+
+TEST(BatchTool, BadMappingsAndFailedImportsExitWithOne)
+{
+    test::TestApp app;
+    EXPECT_EQ(batch(app, {QStringLiteral("map-receivables"), QStringLiteral("AB"), QString(), QString(), QString(), QString()}).code,
+              shell::kBatchFailed);
+    EXPECT_EQ(batch(app, {QStringLiteral("map-receivables"), QStringLiteral("1"), QString(), QString(), QString(), QString()}).code,
+              shell::kBatchFailed);
+    EXPECT_TRUE(test::tableRows(app.folder(), QStringLiteral("ImportSetting")).empty());
+    const BatchRun r = batch(app, {QStringLiteral("import-receivables"), app.path(QStringLiteral("missing.xlsx"))});
+    EXPECT_EQ(r.code, shell::kBatchFailed);
+    EXPECT_TRUE(r.out.startsWith(QStringLiteral("import-receivables: failed")));
+    EXPECT_EQ(batch(app, {QStringLiteral("import-receivables"), QStringLiteral("f"), QStringLiteral("--sheets"), QStringLiteral("x")}).code,
+              shell::kBatchUsage);
 }

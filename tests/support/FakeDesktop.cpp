@@ -15,6 +15,19 @@ platform::Answer FakeDesktop::showMessage(QWidget *, const platform::Message &me
     return message.buttons == platform::Buttons::YesNo ? platform::Answer::Yes : platform::Answer::Ok;
 }
 
+std::optional<QString> FakeDesktop::chooseFile(QWidget *, const platform::FileChoice &choice)
+{
+    fileChoices.push_back(choice);
+    QString file;
+    if (!files.empty()) {
+        file = files.front();
+        files.pop_front();
+    }
+    if (file.isEmpty())
+        return std::nullopt;
+    return std::optional<QString>(std::in_place, file);
+}
+
 void FakeDesktop::processPendingEvents()
 {
     ++eventRuns;

@@ -14,6 +14,7 @@ class FakeDesktop : public platform::Desktop {
 public:
     platform::Answer showMessage(QWidget *parent, const platform::Message &message) override;
     void setPointer(platform::Pointer pointer) override { pointers.push_back(pointer); }
+    std::optional<QString> chooseFile(QWidget *, const platform::FileChoice &choice) override;
     QSize screenSize() const override { return screen; }
     void processPendingEvents() override;
 
@@ -27,6 +28,8 @@ public:
     std::vector<platform::Message> messages;
     std::deque<platform::Answer> answers;
     std::vector<platform::Pointer> pointers;
+    std::deque<QString> files; // answers of the file dialog; an empty one, or none left: cancelled
+    std::vector<platform::FileChoice> fileChoices;
     QSize screen{1024, 768};
     int eventRuns = 0;
     std::function<void()> onEvents; // runs inside processPendingEvents, may throw

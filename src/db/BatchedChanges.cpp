@@ -1,0 +1,30 @@
+#include "db/BatchedChanges.h"
+
+#include "platform/Error.h"
+
+namespace talvesk::db {
+
+BatchedChanges::BatchedChanges(platform::Database &db, int rowsPerCommit)
+    : db_(db), rowsPerCommit_(rowsPerCommit), transaction_(std::make_unique<platform::Transaction>(db))
+{
+}
+
+BatchedChanges::~BatchedChanges()
+{
+    try {
+        if (transaction_)
+            transaction_->commit();
+    } catch (const platform::Error &) {
+        // The transaction rolls back; the failure that ended the import is the one reported.
+    }
+}
+
+void BatchedChanges::commit()
+{
+    transaction_->commit();
+    transaction_.reset();
+    pending_ = 0;
+    transaction_ = std::make_unique<platform::Transaction>(db_);
+}
+
+} // namespace talvesk::db

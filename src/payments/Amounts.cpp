@@ -1,0 +1,108 @@
+#include "payments/Amounts.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <string>
+
+namespace talvesk::payments {
+
+double leadingNumber(const QString &text, bool exponent)
+{
+    std::string number;
+    number.reserve(static_cast<std::size_t>(text.size()));
+    enum { Sign, Whole, Fraction, ExpSign, ExpDigits } state = Sign;
+    bool digits = false;
+    std::size_t beforeExponent = 0;
+    for (const QChar qc : text) {
+        const char16_t c = qc.unicode();
+        if (c == u' ' || c == u'\t' || c == u'\n' || c == u'\r')
+            continue;
+        if (state == Sign && (c == u'+' || c == u'-')) {
+            number.push_back(static_cast<char>(c));
+            state = Whole;
+        } else if ((state == Sign || state == Whole || state == Fraction) && c >= u'0' && c <= u'9') {
+            number.push_back(static_cast<char>(c));
+            digits = true;
+            if (state == Sign)
+                state = Whole;
+        } else if ((state == Sign || state == Whole) && c == u'.') {
+            number.push_back('.');
+            state = Fraction;
+        } else if (exponent && digits && (state == Whole || state == Fraction)
+                   && (c == u'E' || c == u'e' || c == u'D' || c == u'd')) {
+            beforeExponent = number.size();
+            number.push_back('E');
+            state = ExpSign;
+        } else if (state == ExpSign && (c == u'+' || c == u'-')) {
+            number.push_back(static_cast<char>(c));
+            state = ExpDigits;
+        } else if ((state == ExpSign || state == ExpDigits) && c >= u'0' && c <= u'9') {
+            number.push_back(static_cast<char>(c));
+            state = ExpDigits;
+        } else {
+            break;
+        }
+    }
+    if (!digits)
+        return 0;
+    // An exponent mark without digits after it is not part of the number.
+    if (state == ExpSign || (state == ExpDigits && !std::isdigit(static_cast<unsigned char>(number.back()))))
+        number.resize(beforeExponent);
+    return std::strtod(number.c_str(), nullptr);
+}
+
+QString outstandingText(double value)
+{
+    QString text = platform::numberText(value);
+    if (text.startsWith(QStringLiteral("0.")))
+        text.remove(0, 1);
+    else if (text.startsWith(QStringLiteral("-0.")))
+        text.remove(1, 1);
+    return text;
+}
+
+namespace {
+
+QString sevenDigits(double value)
+{
+    // Halves round away from zero, as the "0000000" format does.
+    const double whole = std::round(value);
+    const bool negative = whole < 0;
+    QString digits = QString::number(static_cast<qint64>(std::fabs(whole)));
+    if (digits.size() < 7)
+        digits = QString(7 - digits.size(), u'0') + digits;
+    return negative ? u'-' + digits : digits;
+}
+
+} // namespace
+
+QString payDateText(const platform::CellValue &cell)
+{
+    using Kind = platform::CellValue::Kind;
+    switch (cell.kind) {
+    case Kind::DateTime: {
+        int year, month, day;
+        platform::serialToDate(cell.number, year, month, day);
+        return QStringLiteral("%1%2%3")
+            .arg(year - 1911, 3, 10, QLatin1Char('0'))
+            .arg(month, 2, 10, QLatin1Char('0'))
+            .arg(day, 2, 10, QLatin1Char('0'));
+    }
+    case Kind::Number:
+        return sevenDigits(cell.number);
+    case Kind::Boolean:
+        return cell.number != 0 ? QStringLiteral("True") : QStringLiteral("False");
+    case Kind::Text: {
+        const QString text = cell.text.trimmed();
+        bool ok = false;
+        const double value = text.toDouble(&ok);
+        return ok && std::isfinite(value) ? sevenDigits(value) : text;
+    }
+    case Kind::Empty:
+    case Kind::Error:
+        break;
+    }
+    return QString();
+}
+
+} // namespace talvesk::payments

@@ -1,0 +1,24 @@
+#pragma once
+
+#include "platform/Workbook.h"
+
+#include <QString>
+
+namespace talvesk::payments {
+
+// The number at the start of a text, as the amounts are read: blanks, tabs and line feeds
+// anywhere are ignored; an optional sign, digits, an optional point and fraction (and, when
+// `exponent`, an optional exponent such as E3); reading stops at the first character that cannot
+// go on (a comma too); no number at the start gives 0.
+double leadingNumber(const QString &text, bool exponent);
+
+// An outstanding amount as stored: at most 15 significant digits, no grouping, a leading minus
+// when negative, and no zero before the point (".5", "-.5").
+QString outstandingText(double value);
+
+// The date credited as stored from a workbook cell: a date becomes the seven-digit ROC date
+// YYYMMDD (2024-01-05 gives 1130105); a number, or a text that is a number, is rounded to a whole
+// number of at least seven digits ("0000000": 990105 gives 0990105); any other text stays as it is.
+QString payDateText(const platform::CellValue &cell);
+
+} // namespace talvesk::payments

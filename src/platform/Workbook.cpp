@@ -1,0 +1,244 @@
+#include "platform/Workbook.h"
+
+#include "platform/Codec950.h"
+#include "platform/Error.h"
+#include "platform/XlsxWorkbook.h"
+
+#include <QDate>
+#include <QFile>
+#include <QFileInfo>
+#include <QStringDecoder>
+
+#include <cmath>
+#include <cstdio>
+#include <vector>
+
+namespace talvesk::platform {
+
+namespace {
+
+// A comma-separated file as a workbook of one worksheet named after the file; every field text.
+class CsvWorkbook : public Workbook {
+public:
+    explicit CsvWorkbook(const QString &path) : name_(QFileInfo(path).completeBaseName())
+    {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            throw Error(errnum::PathFileAccess, QStringLiteral("無法讀取 ") + path + QStringLiteral(": ") + file.errorString());
+        parse(decode(file.readAll()));
+    }
+
+    QStringList worksheetNames() const override { return {name_}; }
+    std::unique_ptr<Worksheet> worksheet(const QString &name) override;
+
+    const std::vector<QStringList> &rows() const { return rows_; }
+    const QString &name() const { return name_; }
+
+private:
+    static QString decode(const QByteArray &bytes)
+    {
+        QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+        QString text = utf8.decode(bytes);
+        if (!utf8.hasError()) {
+            if (text.startsWith(QChar(0xFEFF)))
+                text.remove(0, 1);
+            return text;
+        }
+        return codec950::decode(bytes);
+    }
+
+    void parse(const QString &text)
+    {
+        QStringList record;
+        QString field;
+        bool quoted = false, fieldStarted = false;
+        const qsizetype n = text.size();
+        auto endField = [&] {
+            record << field;
+            field.clear();
+            fieldStarted = false;
+        };
+        auto endRecord = [&] {
+            endField();
+            rows_.push_back(record);
+            record.clear();
+        };
+        for (qsizetype i = 0; i < n; ++i) {
+            const QChar c = text.at(i);
+            if (quoted) {
+                if (c == u'"') {
+                    if (i + 1 < n && text.at(i + 1) == u'"') {
+                        field += u'"';
+                        ++i;
+                    } else {
+                        quoted = false;
+                    }
+                } else {
+                    field += c;
+                }
+                continue;
+            }
+            if (c == u'"' && !fieldStarted && field.isEmpty()) {
+                quoted = true;
+                fieldStarted = true;
+            } else if (c == u',') {
+                endField();
+            } else if (c == u'\r' || c == u'\n') {
+                if (c == u'\r' && i + 1 < n && text.at(i + 1) == u'\n')
+                    ++i;
+                endRecord();
+            } else {
+                field += c;
+                fieldStarted = true;
+            }
+        }
+        if (!field.isEmpty() || !record.isEmpty() || fieldStarted)
+            endRecord();
+    }
+
+    QString name_;
+    std::vector<QStringList> rows_;
+};
+
+class CsvSheet : public Worksheet {
+public:
+    explicit CsvSheet(const CsvWorkbook &book) : book_(book) {}
+    QString name() const override { return book_.name(); }
+    qint64 usedRowCount() override
+    {
+        qint64 first = 0, last = 0;
+        const auto &rows = book_.rows();
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            for (const QString &field : rows[i]) {
+                if (!field.isEmpty()) {
+                    if (first == 0)
+                        first = static_cast<qint64>(i) + 1;
+                    last = static_cast<qint64>(i) + 1;
+                    break;
+                }
+            }
+        }
+        return first == 0 ? 1 : last - first + 1;
+    }
+    CellValue cell(qint64 row, QStringView column) override
+    {
+        const int col = columnIndex(column);
+        if (col < 0)
+            throw Error(errnum::ObjectInvalid, QStringLiteral("無效的欄位名稱: ") + column.toString());
+        const auto &rows = book_.rows();
+        CellValue v;
+        if (row < 1 || row > static_cast<qint64>(rows.size()))
+            return v;
+        const QStringList &fields = rows[static_cast<std::size_t>(row - 1)];
+        if (col >= fields.size() || fields.at(col).isEmpty())
+            return v;
+        v.kind = CellValue::Kind::Text;
+        v.text = fields.at(col);
+        return v;
+    }
+
+private:
+    const CsvWorkbook &book_;
+};
+
+std::unique_ptr<Worksheet> CsvWorkbook::worksheet(const QString &name)
+{
+    if (name.compare(name_, Qt::CaseInsensitive) != 0)
+        throw Error(errnum::ObjectInvalid, QStringLiteral("活頁簿中沒有工作表 ") + name);
+    return std::make_unique<CsvSheet>(*this);
+}
+
+} // namespace
+
+std::unique_ptr<Workbook> Workbook::open(const QString &path, const WorkbookLimits &limits)
+{
+    const QFileInfo info(path);
+    if (path.trimmed().isEmpty() || !info.exists())
+        throw Error(errnum::FileNotFound, QStringLiteral("找不到檔案 ") + path);
+    if (!info.isFile())
+        throw Error(errnum::PathFileAccess, QStringLiteral("不是檔案: ") + path);
+    if (info.suffix().compare(QStringLiteral("csv"), Qt::CaseInsensitive) == 0)
+        return std::make_unique<CsvWorkbook>(path);
+    return std::make_unique<XlsxWorkbook>(path, limits);
+}
+
+QString cellText(Worksheet &sheet, qint64 row, QStringView column)
+{
+    const CellValue v = sheet.cell(row, column);
+    switch (v.kind) {
+    case CellValue::Kind::Empty:
+        return QString();
+    case CellValue::Kind::Text:
+        return v.text.trimmed();
+    case CellValue::Kind::Number:
+        return numberText(v.number);
+    case CellValue::Kind::Boolean:
+        return v.number != 0 ? QStringLiteral("True") : QStringLiteral("False");
+    case CellValue::Kind::DateTime:
+        return dateTimeText(v.number);
+    case CellValue::Kind::Error:
+        break;
+    }
+    throw Error(errnum::TypeMismatch, QStringLiteral("工作表 ") + sheet.name() + QStringLiteral(" 儲存格 ")
+                                          + column.toString().toUpper() + QString::number(row)
+                                          + QStringLiteral(" 含錯誤值 ") + v.text);
+}
+
+int columnIndex(QStringView letters)
+{
+    if (letters.isEmpty() || letters.size() > 3)
+        return -1;
+    int col = 0;
+    for (QChar c : letters) {
+        const char16_t u = c.toUpper().unicode();
+        if (u < u'A' || u > u'Z')
+            return -1;
+        col = col * 26 + (u - u'A' + 1);
+    }
+    return col > 16384 ? -1 : col - 1;
+}
+
+QString numberText(double value)
+{
+    if (value == 0 || !std::isfinite(value))
+        return QStringLiteral("0");
+    char buffer[40];
+    std::snprintf(buffer, sizeof buffer, "%.15G", value);
+    QString text = QString::fromLatin1(buffer);
+    // printf writes E+015 on some platforms and E+15 on others; the program shows two digits at least.
+    const qsizetype e = text.indexOf(u'E');
+    if (e >= 0) {
+        QString mantissa = text.left(e);
+        const QChar sign = text.at(e + 1);
+        QString digits = text.mid(e + 2);
+        while (digits.size() > 2 && digits.startsWith(u'0'))
+            digits.remove(0, 1);
+        text = mantissa + u'E' + sign + digits;
+    }
+    return text;
+}
+
+void serialToDate(double serial, int &year, int &month, int &day)
+{
+    const QDate date = QDate(1899, 12, 30).addDays(static_cast<qint64>(std::floor(serial)));
+    year = date.year();
+    month = date.month();
+    day = date.day();
+}
+
+QString dateTimeText(double serial)
+{
+    // Round to the second first, so 23:59:59.7 becomes the next day's midnight.
+    const qint64 seconds = static_cast<qint64>(std::llround(serial * 86400.0));
+    const qint64 days = seconds >= 0 ? seconds / 86400 : -((-seconds + 86399) / 86400);
+    const qint64 secondOfDay = seconds - days * 86400;
+    const QDate date = QDate(1899, 12, 30).addDays(days);
+    QString text = QString::number(date.year()) + u'/' + QString::number(date.month()) + u'/' + QString::number(date.day());
+    if (secondOfDay != 0) {
+        const QTime time = QTime(0, 0).addSecs(static_cast<int>(secondOfDay));
+        text += u' ' + time.toString(QStringLiteral("HH:mm:ss"));
+    }
+    return text;
+}
+
+} // namespace talvesk::platform

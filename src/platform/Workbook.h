@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+namespace talvesk::platform {
+
+// One cell's stored value, typed.
+struct CellValue {
+    enum class Kind { Empty, Text, Number, Boolean, Error, DateTime };
+    Kind kind = Kind::Empty;
+    QString text;      // Text: the text; Error: the error's code, such as #N/A
+    double number = 0; // Number; Boolean (0 or 1); DateTime: days since 1899-12-30
+};
+
+class Worksheet {
+public:
+    virtual ~Worksheet() = default;
+    virtual QString name() const = 0;
+    // The number of rows the used range spans (from its first used row to its last).
+    virtual qint64 usedRowCount() = 0;
+    // The cell at a 1-based row and a column named by its letters ("A", "AB"). Reading rows in
+    // increasing order streams through the sheet; going back starts the sheet again.
+    virtual CellValue cell(qint64 row, QStringView column) = 0;
+};
+
+struct WorkbookLimits {
+    qint64 maxPartBytes = qint64(1) << 30; // no single part may inflate past this
+};
+
+class Workbook {
+public:
+    virtual ~Workbook() = default;
+
+    // Opens .xlsx / .xlsm (and other zip-based workbooks) or .csv. Throws Error with a clear
+    // description when the file is missing or is not a readable workbook.
+    static std::unique_ptr<Workbook> open(const QString &path, const WorkbookLimits &limits = {});
+
+    // Worksheet names in workbook order.
+    virtual QStringList worksheetNames() const = 0;
+    // Throws Error when the workbook has no worksheet of that name.
+    virtual std::unique_ptr<Worksheet> worksheet(const QString &name) = 0;
+};
+
+// The text an import takes from a cell: text trimmed, a number in numberText's form, a date in
+// dateTimeText's form, TRUE / FALSE as "True" / "False", nothing for an empty cell. A cell holding
+// an error value throws Error naming the worksheet, the cell and the error.
+QString cellText(Worksheet &sheet, qint64 row, QStringView column);
+
+// 0-based index of a column named by letters (A = 0, Z = 25, AA = 26); -1 when not a column name
+// (empty, not letters, or past XFD).
+int columnIndex(QStringView letters);
+
+// A number as the workbook imports take it: shortest form with at most 15 significant digits,
+// exponent form (1.23456789012346E+15) from 10^15 up and below 10^-4.
+QString numberText(double value);
+// A date/time serial as "yyyy/M/d", followed by " HH:mm:ss" when the time is not midnight.
+QString dateTimeText(double serial);
+// The calendar date of a date/time serial.
+void serialToDate(double serial, int &year, int &month, int &day);
+
+} // namespace talvesk::platform

@@ -1,0 +1,645 @@
+// Reading .xlsx / .xlsm: the zip container through libzip, the XML parts through XmlScanner.
+#include "platform/XlsxWorkbook.h"
+
+#include "platform/Error.h"
+#include "platform/XmlScanner.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+
+#include <zip.h>
+
+#include <charconv>
+#include <map>
+#include <unordered_map>
+
+namespace talvesk::platform {
+
+namespace {
+
+using Token = XmlScanner::Token;
+
+[[noreturn]] void unreadable(const QString &path, const QString &why)
+{
+    throw Error(errnum::PathFileAccess, QStringLiteral("無法讀取活頁簿 ") + QFileInfo(path).fileName()
+                                            + QStringLiteral(": ") + why);
+}
+
+// The zip container, open for reading.
+class Zip {
+public:
+    explicit Zip(const QString &path) : path_(path)
+    {
+        int error = 0;
+        zip_ = zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY | ZIP_CHECKCONS, &error);
+        if (!zip_)
+            unreadable(path, QStringLiteral("不是 Excel 活頁簿 (zip) 檔案"));
+    }
+    ~Zip() { zip_discard(zip_); }
+    Zip(const Zip &) = delete;
+    Zip &operator=(const Zip &) = delete;
+
+    zip_int64_t find(const QString &name) const
+    {
+        return zip_name_locate(zip_, name.toUtf8().constData(), ZIP_FL_NOCASE | ZIP_FL_ENC_GUESS);
+    }
+    zip_t *handle() const { return zip_; }
+    const QString &path() const { return path_; }
+
+private:
+    QString path_;
+    zip_t *zip_ = nullptr;
+};
+
+// One part of the zip, open for reading; owns its own zip handle so that several can be read
+// one after another and a worksheet can start again.
+class Part {
+public:
+    Part(const QString &zipPath, const QString &name, const WorkbookLimits &limits) : zip_(zipPath)
+    {
+        const zip_int64_t index = zip_.find(name);
+        if (index < 0)
+            unreadable(zipPath, QStringLiteral("缺少 ") + name);
+        zip_stat_t stat;
+        zip_stat_init(&stat);
+        if (zip_stat_index(zip_.handle(), static_cast<zip_uint64_t>(index), 0, &stat) == 0
+            && (stat.valid & ZIP_STAT_SIZE) && static_cast<qint64>(stat.size) > limits.maxPartBytes)
+            unreadable(zipPath, name + QStringLiteral(" 過大"));
+        file_ = zip_fopen_index(zip_.handle(), static_cast<zip_uint64_t>(index), 0);
+        if (!file_)
+            unreadable(zipPath, QStringLiteral("無法解壓縮 ") + name);
+        scanner_ = std::make_unique<XmlScanner>(
+            [this](char *data, qint64 size) -> qint64 {
+                return zip_fread(file_, data, static_cast<zip_uint64_t>(size));
+            },
+            limits.maxPartBytes, name);
+    }
+    ~Part()
+    {
+        if (file_)
+            zip_fclose(file_);
+    }
+    Part(const Part &) = delete;
+    Part &operator=(const Part &) = delete;
+
+    XmlScanner &xml() { return *scanner_; }
+
+private:
+    Zip zip_;
+    zip_file_t *file_ = nullptr;
+    std::unique_ptr<XmlScanner> scanner_;
+};
+
+bool partExists(const QString &zipPath, const QString &name)
+{
+    return Zip(zipPath).find(name) >= 0;
+}
+
+// Resolves a relationship target against the folder of the part that holds the relationship.
+QString resolveTarget(const QString &sourceFolder, const QString &target)
+{
+    if (target.startsWith(u'/'))
+        return target.mid(1);
+    return QDir::cleanPath(sourceFolder.isEmpty() ? target : sourceFolder + u'/' + target);
+}
+
+struct Relationship {
+    QString type;
+    QString target;
+};
+
+std::map<QString, Relationship> readRelationships(const QString &zipPath, const QString &relsPart,
+                                                  const QString &sourceFolder, const WorkbookLimits &limits)
+{
+    std::map<QString, Relationship> rels;
+    if (!partExists(zipPath, relsPart))
+        return rels;
+    Part part(zipPath, relsPart, limits);
+    std::string id, type, target;
+    for (Token t; (t = part.xml().next()) != Token::Eof;) {
+        if (t == Token::Start && part.xml().name() == "Relationship" && part.xml().attribute("Id", id)
+            && part.xml().attribute("Target", target)) {
+            part.xml().attribute("Type", type);
+            rels[QString::fromStdString(id)] = {QString::fromStdString(type),
+                                                resolveTarget(sourceFolder, QString::fromStdString(target))};
+        }
+    }
+    return rels;
+}
+
+// Text escapes of the workbook format for characters XML cannot carry (_x000D_ is CR).
+void unescapeXString(std::string &s)
+{
+    if (s.find("_x") == std::string::npos)
+        return;
+    std::string out;
+    out.reserve(s.size());
+    for (std::size_t i = 0; i < s.size();) {
+        if (i + 7 <= s.size() && s[i] == '_' && s[i + 1] == 'x' && s[i + 6] == '_') {
+            unsigned v = 0;
+            const auto r = std::from_chars(s.data() + i + 2, s.data() + i + 6, v, 16);
+            if (r.ec == std::errc() && r.ptr == s.data() + i + 6) {
+                if (v < 0x80) {
+                    out.push_back(static_cast<char>(v));
+                } else {
+                    out += QString(QChar(static_cast<char16_t>(v))).toStdString();
+                }
+                i += 7;
+                continue;
+            }
+        }
+        out.push_back(s[i++]);
+    }
+    s.swap(out);
+}
+
+// The text of a shared or inline string: every <t>, in runs or not, but no phonetic runs.
+void readStringItem(XmlScanner &xml, std::string &out)
+{
+    out.clear();
+    std::string piece;
+    for (;;) {
+        const Token t = xml.next();
+        if (t == Token::End && (xml.name() == "si" || xml.name() == "is"))
+            break;
+        if (t == Token::Start) {
+            if (xml.name() == "rPh" || xml.name() == "rPr") {
+                xml.skipElement();
+            } else if (xml.name() == "t") {
+                xml.readElementText(piece);
+                out += piece;
+            }
+        } else if (t == Token::Eof) {
+            xml.fail("a string is not closed");
+        }
+    }
+    unescapeXString(out);
+}
+
+bool isDateFormatCode(const QString &code)
+{
+    bool inQuotes = false;
+    int brackets = 0;
+    for (qsizetype i = 0; i < code.size(); ++i) {
+        const QChar c = code.at(i);
+        if (inQuotes) {
+            if (c == u'"')
+                inQuotes = false;
+            continue;
+        }
+        if (c == u'"') {
+            inQuotes = true;
+        } else if (c == u'\\' || c == u'_' || c == u'*') {
+            ++i; // the next character is literal (or a fill / padding character)
+        } else if (c == u'[') {
+            ++brackets;
+        } else if (c == u']') {
+            brackets = std::max(0, brackets - 1);
+        } else if (brackets == 0) {
+            switch (c.toLower().unicode()) {
+            case u'y':
+            case u'm':
+            case u'd':
+            case u'h':
+            case u's':
+                return true;
+            default:
+                break;
+            }
+        }
+    }
+    return false;
+}
+
+bool isBuiltInDateFormat(int id)
+{
+    return (id >= 14 && id <= 22) || (id >= 45 && id <= 47) || (id >= 27 && id <= 36) || (id >= 50 && id <= 58);
+}
+
+int toInt(std::string_view s, int fallback = -1)
+{
+    int v = fallback;
+    const auto r = std::from_chars(s.data(), s.data() + s.size(), v);
+    return r.ec == std::errc() ? v : fallback;
+}
+
+qint64 rowOfReference(std::string_view ref)
+{
+    std::size_t i = 0;
+    while (i < ref.size() && ((ref[i] >= 'A' && ref[i] <= 'Z') || (ref[i] >= 'a' && ref[i] <= 'z') || ref[i] == '$'))
+        ++i;
+    qint64 row = 0;
+    const auto r = std::from_chars(ref.data() + i, ref.data() + ref.size(), row);
+    return r.ec == std::errc() ? row : 0;
+}
+
+int columnOfReference(std::string_view ref)
+{
+    int col = 0;
+    std::size_t i = 0;
+    for (; i < ref.size(); ++i) {
+        char c = ref[i];
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 32);
+        if (c < 'A' || c > 'Z')
+            break;
+        col = col * 26 + (c - 'A' + 1);
+    }
+    return i == 0 ? -1 : col - 1;
+}
+
+struct Shared {
+    QString path;
+    WorkbookLimits limits;
+    std::vector<QString> strings;
+    std::vector<bool> dateStyles; // by cell format index
+    bool date1904 = false;
+};
+
+struct RawCell {
+    int column = 0;
+    char type = 'n';
+    int style = 0;
+    bool hasValue = false;
+    std::string value;
+};
+
+class XlsxSheet : public Worksheet {
+public:
+    XlsxSheet(std::shared_ptr<const Shared> shared, QString name, QString part)
+        : shared_(std::move(shared)), name_(std::move(name)), part_(std::move(part))
+    {
+        restart();
+    }
+
+    QString name() const override { return name_; }
+
+    qint64 usedRowCount() override
+    {
+        if (firstRow_ < 0)
+            scanUsedRows();
+        return lastRow_ >= firstRow_ && firstRow_ > 0 ? lastRow_ - firstRow_ + 1 : 1;
+    }
+
+    CellValue cell(qint64 row, QStringView column) override
+    {
+        const int col = columnIndex(column);
+        if (col < 0)
+            throw Error(errnum::ObjectInvalid, QStringLiteral("無效的欄位名稱: ") + column.toString());
+        if (row < bufferedRow_)
+            restart();
+        while (!ended_ && bufferedRow_ < row)
+            readNextRow();
+        if (bufferedRow_ != row)
+            return {};
+        for (std::size_t i = 0; i < cellCount_; ++i) {
+            if (cells_[i].column == col)
+                return convert(cells_[i], row);
+        }
+        return {};
+    }
+
+private:
+    void restart()
+    {
+        part_reader_.reset();
+        part_reader_ = std::make_unique<Part>(shared_->path, part_, shared_->limits);
+        bufferedRow_ = 0;
+        cellCount_ = 0;
+        ended_ = false;
+        XmlScanner &xml = part_reader_->xml();
+        std::string ref;
+        for (;;) {
+            const Token t = xml.next();
+            if (t == Token::Eof) {
+                ended_ = true;
+                return;
+            }
+            if (t != Token::Start)
+                continue;
+            if (xml.name() == "dimension" && firstRow_ < 0 && xml.attribute("ref", ref)) {
+                const auto colon = ref.find(':');
+                firstRow_ = rowOfReference(std::string_view(ref).substr(0, colon));
+                lastRow_ = colon == std::string::npos ? firstRow_ : rowOfReference(std::string_view(ref).substr(colon + 1));
+                if (firstRow_ <= 0 || lastRow_ < firstRow_)
+                    firstRow_ = -1; // unusable: count the rows instead
+            } else if (xml.name() == "sheetData") {
+                return;
+            }
+        }
+    }
+
+    void scanUsedRows()
+    {
+        Part part(shared_->path, part_, shared_->limits);
+        XmlScanner &xml = part.xml();
+        qint64 first = 0, last = 0, previous = 0;
+        std::string r;
+        for (Token t; (t = xml.next()) != Token::Eof;) {
+            if (t == Token::Start && xml.name() == "row") {
+                const qint64 row = xml.attribute("r", r) ? rowOfReference(r) : previous + 1;
+                previous = row;
+                // A row counts when it holds at least one cell.
+                bool hasCell = false;
+                for (Token u; (u = xml.next()) != Token::End || xml.name() != "row";) {
+                    if (u == Token::Start && xml.name() == "c")
+                        hasCell = true;
+                    if (u == Token::Eof)
+                        xml.fail("a row is not closed");
+                }
+                if (hasCell) {
+                    if (first == 0)
+                        first = row;
+                    last = std::max(last, row);
+                }
+            }
+        }
+        firstRow_ = first;
+        lastRow_ = last;
+    }
+
+    void readNextRow()
+    {
+        XmlScanner &xml = part_reader_->xml();
+        std::string attr;
+        for (;;) {
+            const Token t = xml.next();
+            if (t == Token::Eof || (t == Token::End && xml.name() == "sheetData")) {
+                ended_ = true;
+                cellCount_ = 0;
+                return;
+            }
+            if (t == Token::Start && xml.name() == "row")
+                break;
+            if (t == Token::Start)
+                xml.skipElement();
+        }
+        bufferedRow_ = xml.attribute("r", attr) ? rowOfReference(attr) : bufferedRow_ + 1;
+        cellCount_ = 0;
+        int previousColumn = -1;
+        for (;;) {
+            const Token t = xml.next();
+            if (t == Token::End && xml.name() == "row")
+                return;
+            if (t == Token::Eof)
+                xml.fail("a row is not closed");
+            if (t != Token::Start)
+                continue;
+            if (xml.name() != "c") {
+                xml.skipElement();
+                continue;
+            }
+            if (cellCount_ == cells_.size())
+                cells_.emplace_back();
+            RawCell &cell = cells_[cellCount_++];
+            cell.column = previousColumn + 1;
+            cell.type = 'n';
+            cell.style = 0;
+            xml.forEachAttribute([&cell](std::string_view name, std::string_view value) {
+                if (name == "r")
+                    cell.column = columnOfReference(value);
+                else if (name == "t" && !value.empty())
+                    cell.type = typeCode(value);
+                else if (name == "s")
+                    cell.style = toInt(value, 0);
+            });
+            previousColumn = cell.column;
+            cell.hasValue = false;
+            cell.value.clear();
+            readCellContent(xml, cell);
+        }
+    }
+
+    static char typeCode(std::string_view t)
+    {
+        if (t == "s")
+            return 's';
+        if (t == "inlineStr")
+            return 'i';
+        if (t == "str")
+            return 'S';
+        if (t == "b")
+            return 'b';
+        if (t == "e")
+            return 'e';
+        if (t == "d")
+            return 'd';
+        return 'n';
+    }
+
+    void readCellContent(XmlScanner &xml, RawCell &cell)
+    {
+        for (;;) {
+            const Token t = xml.next();
+            if (t == Token::End && xml.name() == "c")
+                return;
+            if (t == Token::Eof)
+                xml.fail("a cell is not closed");
+            if (t != Token::Start)
+                continue;
+            if (xml.name() == "v") {
+                xml.readElementText(cell.value);
+                cell.hasValue = true;
+            } else if (xml.name() == "is") {
+                readStringItem(xml, cell.value);
+                cell.hasValue = true;
+            } else {
+                xml.skipElement(); // formulas and anything else: the cached value is what counts
+            }
+        }
+    }
+
+    CellValue convert(const RawCell &raw, qint64 row) const
+    {
+        CellValue v;
+        if (!raw.hasValue)
+            return v;
+        auto bad = [&](const char *what) -> CellValue {
+            throw Error(errnum::PathFileAccess, QStringLiteral("無法讀取活頁簿: 工作表 ") + name_ + QStringLiteral(" 儲存格 ")
+                                                    + columnName(raw.column) + QString::number(row) + QStringLiteral(" ")
+                                                    + QString::fromLatin1(what));
+        };
+        switch (raw.type) {
+        case 's': {
+            const int index = toInt(raw.value);
+            if (index < 0 || static_cast<std::size_t>(index) >= shared_->strings.size())
+                return bad("refers to a shared string that does not exist");
+            v.kind = CellValue::Kind::Text;
+            v.text = shared_->strings[static_cast<std::size_t>(index)];
+            return v;
+        }
+        case 'i':
+        case 'S':
+            v.kind = CellValue::Kind::Text;
+            v.text = QString::fromUtf8(raw.value);
+            return v;
+        case 'b':
+            v.kind = CellValue::Kind::Boolean;
+            v.number = raw.value == "1" || raw.value == "true" ? 1 : 0;
+            return v;
+        case 'e':
+            v.kind = CellValue::Kind::Error;
+            v.text = QString::fromUtf8(raw.value);
+            return v;
+        case 'd': {
+            const QDateTime dt = QDateTime::fromString(QString::fromUtf8(raw.value), Qt::ISODate);
+            if (!dt.isValid())
+                return bad("holds a date that cannot be read");
+            const QDateTime epoch(QDate(1899, 12, 30), QTime(0, 0), Qt::UTC);
+            QDateTime utc(dt.date(), dt.time(), Qt::UTC);
+            v.kind = CellValue::Kind::DateTime;
+            v.number = static_cast<double>(epoch.msecsTo(utc)) / 86400000.0;
+            return v;
+        }
+        default: {
+            std::string_view text = raw.value;
+            while (!text.empty() && (text.front() == ' ' || text.front() == '+'))
+                text.remove_prefix(1);
+            double number = 0;
+            const auto r = std::from_chars(text.data(), text.data() + text.size(), number);
+            if (r.ec != std::errc() || r.ptr != text.data() + text.size())
+                return bad("holds a number that cannot be read");
+            const bool isDate = raw.style >= 0 && static_cast<std::size_t>(raw.style) < shared_->dateStyles.size()
+                && shared_->dateStyles[static_cast<std::size_t>(raw.style)];
+            v.kind = isDate ? CellValue::Kind::DateTime : CellValue::Kind::Number;
+            v.number = isDate && shared_->date1904 ? number + 1462 : number;
+            return v;
+        }
+        }
+    }
+
+    static QString columnName(int index)
+    {
+        QString name;
+        for (int n = index + 1; n > 0; n = (n - 1) / 26)
+            name.prepend(QChar(u'A' + (n - 1) % 26));
+        return name;
+    }
+
+    std::shared_ptr<const Shared> shared_;
+    QString name_;
+    QString part_;
+    std::unique_ptr<Part> part_reader_;
+    qint64 firstRow_ = -1;
+    qint64 lastRow_ = -1;
+    qint64 bufferedRow_ = 0;
+    bool ended_ = false;
+    std::vector<RawCell> cells_;
+    std::size_t cellCount_ = 0;
+};
+
+} // namespace
+
+XlsxWorkbook::XlsxWorkbook(const QString &path, const WorkbookLimits &limits)
+{
+    auto shared = std::make_shared<Shared>();
+    shared->path = path;
+    shared->limits = limits;
+
+    { const Zip probe(path); } // not a zip: refused here with a clear message
+
+    // The workbook part, by the package's relationships.
+    QString workbookPart = QStringLiteral("xl/workbook.xml");
+    for (const auto &[id, rel] : readRelationships(path, QStringLiteral("_rels/.rels"), QString(), limits)) {
+        if (rel.type.endsWith(QStringLiteral("/officeDocument")))
+            workbookPart = rel.target;
+    }
+    const QString folder = QFileInfo(workbookPart).path() == QStringLiteral(".") ? QString() : QFileInfo(workbookPart).path();
+    const auto rels = readRelationships(
+        path, (folder.isEmpty() ? QString() : folder + u'/') + QStringLiteral("_rels/") + QFileInfo(workbookPart).fileName()
+                  + QStringLiteral(".rels"),
+        folder, limits);
+
+    QString sharedStringsPart, stylesPart;
+    for (const auto &[id, rel] : rels) {
+        if (rel.type.endsWith(QStringLiteral("/sharedStrings")))
+            sharedStringsPart = rel.target;
+        else if (rel.type.endsWith(QStringLiteral("/styles")))
+            stylesPart = rel.target;
+    }
+
+    {
+        Part part(path, workbookPart, limits);
+        XmlScanner &xml = part.xml();
+        std::string name, rid, value;
+        for (Token t; (t = xml.next()) != Token::Eof;) {
+            if (t != Token::Start)
+                continue;
+            if (xml.name() == "workbookPr" && xml.attribute("date1904", value))
+                shared->date1904 = value == "1" || value == "true";
+            else if (xml.name() == "sheet" && xml.attribute("name", name) && xml.attribute("id", rid)) {
+                const auto rel = rels.find(QString::fromStdString(rid));
+                if (rel == rels.end())
+                    unreadable(path, QStringLiteral("工作表 ") + QString::fromStdString(name) + QStringLiteral(" 沒有內容"));
+                // Chart sheets and the like hold no cells; only worksheets are listed.
+                if (rel->second.type.endsWith(QStringLiteral("/worksheet")))
+                    sheets_.push_back({QString::fromStdString(name), rel->second.target});
+            }
+        }
+    }
+    if (sheets_.empty())
+        unreadable(path, QStringLiteral("活頁簿中沒有工作表"));
+
+    if (!stylesPart.isEmpty() && partExists(path, stylesPart)) {
+        Part part(path, stylesPart, limits);
+        XmlScanner &xml = part.xml();
+        std::unordered_map<int, bool> customDate;
+        std::string id, code;
+        bool inCellXfs = false;
+        for (Token t; (t = xml.next()) != Token::Eof;) {
+            if (t == Token::Start && xml.name() == "numFmt" && xml.attribute("numFmtId", id)
+                && xml.attribute("formatCode", code)) {
+                customDate[toInt(id)] = isDateFormatCode(QString::fromStdString(code));
+            } else if (t == Token::Start && xml.name() == "cellXfs") {
+                inCellXfs = true;
+            } else if (t == Token::End && xml.name() == "cellXfs") {
+                inCellXfs = false;
+            } else if (t == Token::Start && inCellXfs && xml.name() == "xf") {
+                const int fmt = xml.attribute("numFmtId", id) ? toInt(id, 0) : 0;
+                const auto custom = customDate.find(fmt);
+                shared->dateStyles.push_back(custom != customDate.end() ? custom->second : isBuiltInDateFormat(fmt));
+            }
+        }
+    }
+
+    if (!sharedStringsPart.isEmpty() && partExists(path, sharedStringsPart)) {
+        Part part(path, sharedStringsPart, limits);
+        XmlScanner &xml = part.xml();
+        std::string text;
+        for (Token t; (t = xml.next()) != Token::Eof;) {
+            if (t == Token::Start && xml.name() == "sst" && xml.attribute("uniqueCount", text)) {
+                const int count = toInt(text, 0);
+                if (count > 0 && count < 50'000'000)
+                    shared->strings.reserve(static_cast<std::size_t>(count));
+            } else if (t == Token::Start && xml.name() == "si") {
+                readStringItem(xml, text);
+                shared->strings.push_back(QString::fromUtf8(text));
+            }
+        }
+    }
+    shared_ = std::move(shared);
+}
+
+XlsxWorkbook::~XlsxWorkbook() = default;
+
+QStringList XlsxWorkbook::worksheetNames() const
+{
+    QStringList names;
+    for (const auto &sheet : sheets_)
+        names << sheet.name;
+    return names;
+}
+
+std::unique_ptr<Worksheet> XlsxWorkbook::worksheet(const QString &name)
+{
+    for (const auto &sheet : sheets_) {
+        if (sheet.name.compare(name, Qt::CaseInsensitive) == 0)
+            return std::make_unique<XlsxSheet>(std::static_pointer_cast<const Shared>(shared_), sheet.name, sheet.part);
+    }
+    throw Error(errnum::ObjectInvalid, QStringLiteral("活頁簿中沒有工作表 ") + name);
+}
+
+} // namespace talvesk::platform

@@ -1,0 +1,379 @@
+#include "platform/XmlScanner.h"
+
+#include "platform/Error.h"
+
+
+#include <array>
+#include <cstring>
+
+namespace talvesk::platform {
+
+namespace {
+
+constexpr std::size_t kChunk = 1 << 20;
+constexpr std::size_t npos = std::string::npos;
+
+bool isSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+std::string_view localPart(std::string_view name)
+{
+    const auto colon = name.find(':');
+    return colon == npos ? name : name.substr(colon + 1);
+}
+
+void appendUtf8(std::string &out, char32_t cp)
+{
+    if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+}
+
+} // namespace
+
+XmlScanner::XmlScanner(Source source, qint64 maxBytes, QString partName)
+    : source_(std::move(source)), maxBytes_(maxBytes), partName_(std::move(partName))
+{
+}
+
+void XmlScanner::fail(const char *what) const
+{
+    throw Error(errnum::PathFileAccess,
+                QStringLiteral("活頁簿內容損毀 (") + partName_ + QStringLiteral("): ") + QString::fromLatin1(what));
+}
+
+bool XmlScanner::fill()
+{
+    if (eof_)
+        return false;
+    // Drop what has been consumed; string views into it are dead from here on.
+    if (pos_ > 0) {
+        buffer_.erase(0, pos_);
+        pos_ = 0;
+    }
+    const std::size_t old = buffer_.size();
+    buffer_.resize(old + kChunk);
+    const qint64 n = source_(buffer_.data() + old, static_cast<qint64>(kChunk));
+    if (n < 0)
+        fail("the part cannot be read");
+    buffer_.resize(old + static_cast<std::size_t>(n));
+    total_ += n;
+    if (total_ > maxBytes_)
+        fail("the part is larger than a workbook part can be");
+    if (n == 0)
+        eof_ = true;
+    return n > 0;
+}
+
+std::size_t XmlScanner::find(char c, std::size_t from)
+{
+    for (;;) {
+        if (from < buffer_.size()) {
+            const void *hit = std::memchr(buffer_.data() + from, c, buffer_.size() - from);
+            if (hit)
+                return static_cast<std::size_t>(static_cast<const char *>(hit) - buffer_.data());
+        }
+        const std::size_t offset = from - pos_;
+        if (!fill())
+            return npos;
+        from = pos_ + offset;
+    }
+}
+
+std::size_t XmlScanner::findSeq(std::string_view seq, std::size_t from)
+{
+    for (;;) {
+        const auto hit = std::string_view(buffer_).find(seq, from);
+        if (hit != npos)
+            return hit;
+        const std::size_t offset = from - pos_;
+        if (!fill())
+            return npos;
+        from = pos_ + offset;
+    }
+}
+
+// The '>' that ends the tag starting at `from`, skipping any inside quoted attribute values.
+std::size_t XmlScanner::findTagEnd(std::size_t from)
+{
+    static const auto special = [] {
+        std::array<bool, 256> t{};
+        t[static_cast<unsigned char>('>')] = t[static_cast<unsigned char>('<')] = true;
+        t[static_cast<unsigned char>('"')] = t[static_cast<unsigned char>('\'')] = true;
+        return t;
+    }();
+    std::size_t i = from;
+    for (;;) {
+        const char *data = buffer_.data();
+        const std::size_t size = buffer_.size();
+        while (i < size) {
+            while (i < size && !special[static_cast<unsigned char>(data[i])])
+                ++i;
+            if (i >= size)
+                break;
+            const char c = data[i];
+            if (c == '>')
+                return i;
+            if (c == '<')
+                fail("a tag is not closed");
+            const void *close = std::memchr(data + i + 1, c, size - i - 1);
+            if (!close) {
+                // The value goes on past the buffer: read more and look at this quote again.
+                break;
+            }
+            i = static_cast<std::size_t>(static_cast<const char *>(close) - data) + 1;
+        }
+        const std::size_t offset = i - pos_;
+        if (!fill())
+            return npos;
+        i = pos_ + offset;
+    }
+}
+
+void XmlScanner::decodeInto(std::string_view raw, std::string &out) const
+{
+    out.clear();
+    std::size_t i = 0;
+    while (i < raw.size()) {
+        const auto amp = raw.find('&', i);
+        if (amp == npos) {
+            out.append(raw.substr(i));
+            break;
+        }
+        out.append(raw.substr(i, amp - i));
+        const auto semi = raw.find(';', amp);
+        if (semi == npos || semi - amp > 12)
+            fail("an entity is not closed");
+        const std::string_view entity = raw.substr(amp + 1, semi - amp - 1);
+        if (entity == "lt")
+            out.push_back('<');
+        else if (entity == "gt")
+            out.push_back('>');
+        else if (entity == "amp")
+            out.push_back('&');
+        else if (entity == "quot")
+            out.push_back('"');
+        else if (entity == "apos")
+            out.push_back('\'');
+        else if (entity.size() > 1 && entity[0] == '#') {
+            const bool hex = entity[1] == 'x' || entity[1] == 'X';
+            char32_t cp = 0;
+            const std::string_view digits = entity.substr(hex ? 2 : 1);
+            if (digits.empty())
+                fail("a character reference is empty");
+            for (char d : digits) {
+                int v;
+                if (d >= '0' && d <= '9')
+                    v = d - '0';
+                else if (hex && d >= 'a' && d <= 'f')
+                    v = d - 'a' + 10;
+                else if (hex && d >= 'A' && d <= 'F')
+                    v = d - 'A' + 10;
+                else
+                    fail("a character reference is malformed");
+                cp = cp * (hex ? 16 : 10) + static_cast<char32_t>(v);
+                if (cp > 0x10FFFF)
+                    fail("a character reference is out of range");
+            }
+            appendUtf8(out, cp);
+        } else {
+            fail("an unknown entity");
+        }
+        i = semi + 1;
+    }
+}
+
+XmlScanner::Token XmlScanner::next()
+{
+    if (pendingEnd_) {
+        pendingEnd_ = false;
+        open_.pop_back();
+        return Token::End;
+    }
+    for (;;) {
+        if (pos_ >= buffer_.size() && !fill()) {
+            if (!open_.empty())
+                fail("the part ends inside an element");
+            return Token::Eof;
+        }
+        if (buffer_[pos_] != '<') {
+            std::size_t lt = find('<', pos_);
+            if (lt == npos) {
+                // Only white space may follow the last element.
+                for (std::size_t i = pos_; i < buffer_.size(); ++i) {
+                    if (!isSpace(buffer_[i]))
+                        fail("text after the document");
+                }
+                pos_ = buffer_.size();
+                continue;
+            }
+            const std::string_view raw(buffer_.data() + pos_, lt - pos_);
+            pos_ = lt;
+            if (open_.empty())
+                continue; // white space between declarations and the root
+            decodeInto(raw, text_);
+            return Token::Text;
+        }
+        // A markup construct. Make sure its opening is in the buffer.
+        while (buffer_.size() - pos_ < 9 && fill()) {
+        }
+        const std::string_view head(buffer_.data() + pos_, std::min<std::size_t>(9, buffer_.size() - pos_));
+        if (head.substr(0, 2) == "<?") {
+            const auto end = findSeq("?>", pos_ + 2);
+            if (end == npos)
+                fail("a processing instruction is not closed");
+            pos_ = end + 2;
+            continue;
+        }
+        if (head.substr(0, 4) == "<!--") {
+            const auto end = findSeq("-->", pos_ + 4);
+            if (end == npos)
+                fail("a comment is not closed");
+            pos_ = end + 3;
+            continue;
+        }
+        if (head == "<![CDATA[") {
+            const auto end = findSeq("]]>", pos_ + 9);
+            if (end == npos)
+                fail("a CDATA section is not closed");
+            text_.assign(buffer_.data() + pos_ + 9, end - pos_ - 9);
+            pos_ = end + 3;
+            if (open_.empty())
+                fail("text outside the root element");
+            return Token::Text;
+        }
+        if (head.substr(0, 2) == "<!")
+            fail("document type declarations are not accepted");
+
+        const std::size_t gt = findTagEnd(pos_ + 1);
+        if (gt == npos)
+            fail("the part ends inside a tag");
+        std::string_view tag(buffer_.data() + pos_ + 1, gt - pos_ - 1);
+        pos_ = gt + 1;
+        if (!tag.empty() && tag[0] == '/') {
+            tag.remove_prefix(1);
+            while (!tag.empty() && isSpace(tag.back()))
+                tag.remove_suffix(1);
+            name_ = localPart(tag);
+            if (open_.empty() || open_.back() != name_)
+                fail("an end tag does not match its start tag");
+            open_.pop_back();
+            return Token::End;
+        }
+        const bool selfClosing = !tag.empty() && tag.back() == '/';
+        if (selfClosing)
+            tag.remove_suffix(1);
+        std::size_t nameEnd = 0;
+        while (nameEnd < tag.size() && !isSpace(tag[nameEnd]))
+            ++nameEnd;
+        if (nameEnd == 0)
+            fail("a tag has no name");
+        name_ = localPart(tag.substr(0, nameEnd));
+        attributes_ = tag.substr(nameEnd);
+        open_.emplace_back(name_);
+        pendingEnd_ = selfClosing;
+        return Token::Start;
+    }
+}
+
+void XmlScanner::forEachAttribute(const std::function<void(std::string_view, std::string_view)> &visit) const
+{
+    std::string_view rest = attributes_;
+    for (;;) {
+        std::size_t i = 0;
+        while (i < rest.size() && isSpace(rest[i]))
+            ++i;
+        if (i >= rest.size())
+            return;
+        const auto eq = rest.find('=', i);
+        if (eq == npos)
+            fail("an attribute has no value");
+        std::string_view name = rest.substr(i, eq - i);
+        while (!name.empty() && isSpace(name.back()))
+            name.remove_suffix(1);
+        std::size_t q = eq + 1;
+        while (q < rest.size() && isSpace(rest[q]))
+            ++q;
+        if (q >= rest.size() || (rest[q] != '"' && rest[q] != '\''))
+            fail("an attribute value is not quoted");
+        const auto close = rest.find(rest[q], q + 1);
+        if (close == npos)
+            fail("an attribute value is not closed");
+        visit(localPart(name), rest.substr(q + 1, close - q - 1));
+        rest = rest.substr(close + 1);
+    }
+}
+
+bool XmlScanner::attribute(std::string_view localName, std::string &value) const
+{
+    std::string_view rest = attributes_;
+    for (;;) {
+        std::size_t i = 0;
+        while (i < rest.size() && isSpace(rest[i]))
+            ++i;
+        if (i >= rest.size())
+            return false;
+        const auto eq = rest.find('=', i);
+        if (eq == npos)
+            fail("an attribute has no value");
+        std::string_view name = rest.substr(i, eq - i);
+        while (!name.empty() && isSpace(name.back()))
+            name.remove_suffix(1);
+        std::size_t q = eq + 1;
+        while (q < rest.size() && isSpace(rest[q]))
+            ++q;
+        if (q >= rest.size() || (rest[q] != '"' && rest[q] != '\''))
+            fail("an attribute value is not quoted");
+        const auto close = rest.find(rest[q], q + 1);
+        if (close == npos)
+            fail("an attribute value is not closed");
+        if (localPart(name) == localName) {
+            decodeInto(rest.substr(q + 1, close - q - 1), value);
+            return true;
+        }
+        rest = rest.substr(close + 1);
+    }
+}
+
+void XmlScanner::skipElement()
+{
+    const std::size_t depth = open_.size();
+    for (;;) {
+        const Token t = next();
+        if (t == Token::End && open_.size() < depth)
+            return;
+        if (t == Token::Eof)
+            fail("the part ends inside an element");
+    }
+}
+
+void XmlScanner::readElementText(std::string &out)
+{
+    out.clear();
+    const std::size_t depth = open_.size();
+    for (;;) {
+        const Token t = next();
+        if (t == Token::Text)
+            out += text_;
+        else if (t == Token::End && open_.size() < depth)
+            return;
+        else if (t == Token::Eof)
+            fail("the part ends inside an element");
+    }
+}
+
+} // namespace talvesk::platform

@@ -1,0 +1,230 @@
+#include "receivables/ExcelImportWindow.h"
+
+#include "platform/Error.h"
+#include "platform/Workbook.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+
+namespace talvesk::receivables {
+
+namespace {
+
+QLabel *label(QWidget *parent, const char *name, const QString &text)
+{
+    auto *l = new QLabel(text, parent);
+    l->setObjectName(QString::fromLatin1(name));
+    return l;
+}
+
+QPushButton *button(QWidget *parent, const char *name, const QString &text)
+{
+    auto *b = new QPushButton(text, parent);
+    b->setObjectName(QString::fromLatin1(name));
+    b->setAutoDefault(false);
+    return b;
+}
+
+const QString kDone = QStringLiteral("Excel 轉入 Access 資料庫完畢！");
+
+} // namespace
+
+ExcelImportWindow::ExcelImportWindow(const Design &design, WorkbookImport &import,
+                                     std::function<void(QWidget *)> openMapping, platform::Desktop &desktop,
+                                     QWidget *parent)
+    : QDialog(parent), import_(import), openMapping_(std::move(openMapping)), desktop_(desktop)
+{
+    setObjectName(design.objectName);
+    setWindowTitle(design.caption);
+
+    auto *grid = new QGridLayout(this);
+    grid->setContentsMargins(20, 18, 20, 18);
+    grid->setVerticalSpacing(10);
+    grid->addWidget(label(this, "lblFieldLabel_1", QStringLiteral("匯入檔案")), 0, 0);
+    txtField = new QLineEdit(this);
+    txtField->setObjectName(QStringLiteral("txtField"));
+    cmdChoose = button(this, "cmdChoose", QStringLiteral("..."));
+    cmdChoose->setFixedWidth(36);
+    grid->addWidget(txtField, 0, 1, 1, 3);
+    grid->addWidget(cmdChoose, 0, 4);
+    grid->addWidget(label(this, "lblFieldLabel_0", QStringLiteral("指定工作表")), 1, 0);
+    cmbWorksheets = new QComboBox(this);
+    cmbWorksheets->setObjectName(QStringLiteral("cmbWorksheets"));
+    cmbWorksheets->setEditable(true);
+    grid->addWidget(cmbWorksheets, 1, 1, 1, 3);
+
+    ProgressBar1 = new QProgressBar(this);
+    ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
+    ProgressBar1->setTextVisible(false);
+    grid->addWidget(ProgressBar1, 2, 0, 1, 5);
+
+    auto *counts = new QHBoxLayout;
+    counts->addWidget(label(this, "Label2", QStringLiteral("正確筆數：")));
+    Label1 = label(this, "Label1", QStringLiteral("0"));
+    counts->addWidget(Label1);
+    counts->addSpacing(30);
+    counts->addWidget(label(this, "Label3", QStringLiteral("不處理筆數：")));
+    Label4 = label(this, "Label4", QStringLiteral("0"));
+    counts->addWidget(Label4);
+    counts->addStretch();
+    LblRMsg = label(this, "LblRMsg", QStringLiteral("讀檔中,請稍候 !"));
+    LblRMsg->setStyleSheet(QStringLiteral("color: red;"));
+    counts->addWidget(LblRMsg);
+    grid->addLayout(counts, 3, 0, 1, 5);
+
+    auto *buttons = new QHBoxLayout;
+    Command1 = button(this, "Command1", QStringLiteral("讀入檔案"));
+    Command2 = button(this, "Command2", QStringLiteral("設定EXCEL欄位對應"));
+    cmdCancel = button(this, "cmdCancel", QStringLiteral("離開"));
+    buttons->addStretch();
+    for (QPushButton *b : {Command1, Command2, cmdCancel})
+        buttons->addWidget(b);
+    buttons->addStretch();
+    grid->addLayout(buttons, 4, 0, 1, 5);
+
+    connect(cmdChoose, &QPushButton::clicked, this, &ExcelImportWindow::cmdChoose_Click);
+    connect(Command1, &QPushButton::clicked, this, &ExcelImportWindow::Command1_Click);
+    connect(Command2, &QPushButton::clicked, this, &ExcelImportWindow::Command2_Click);
+    connect(cmdCancel, &QPushButton::clicked, this, &ExcelImportWindow::cmdCancel_Click);
+
+    setFixedSize(520, 240);
+    move(platform::placementFor(desktop_.screenSize(), size()));
+    ProgressBar1->setVisible(true);
+    Command1->setEnabled(false);
+    Command2->setEnabled(true);
+    cmdCancel->setEnabled(true);
+    LblRMsg->setVisible(false);
+}
+
+void ExcelImportWindow::endWorkbook()
+{
+    cmbWorksheets->clear();
+    txtField->clear();
+    chosenPath_.clear();
+}
+
+void ExcelImportWindow::cmdChoose_Click()
+{
+    if (importing_)
+        return;
+    if (!txtField->text().isEmpty())
+        endWorkbook();
+    const auto chosen = desktop_.chooseFile(this, {QStringLiteral("Excel|*"), QStringLiteral("c:\\"), QString()});
+    if (!chosen)
+        return; // Cancel: silent; the list and the path are already empty
+    chosenPath_ = *chosen;
+    txtField->setText(*chosen);
+    try {
+        const auto book = platform::Workbook::open(*chosen);
+        for (const QString &name : book->worksheetNames())
+            cmbWorksheets->addItem(name);
+        cmbWorksheets->setCurrentIndex(0);
+        cmdChoose->setEnabled(true);
+        Command1->setEnabled(true);
+    } catch (const platform::Error &error) {
+        desktop_.showMessage(this, {QString::number(error.number()) + error.description(), QString()});
+    }
+}
+
+void ExcelImportWindow::showCounts(qint64 row, const ImportCounts &counts)
+{
+    ProgressBar1->setValue(static_cast<int>(row));
+    Label1->setText(QString::number(counts.written));
+    Label4->setText(QString::number(counts.notProcessed));
+}
+
+void ExcelImportWindow::Command1_Click()
+{
+    if (importing_)
+        return;
+    importing_ = true;
+    // Nothing that could start a second run or drop the workbook may be clicked meanwhile.
+    const bool wasEnabled[] = {Command1->isEnabled(), Command2->isEnabled(), cmdChoose->isEnabled(), cmdCancel->isEnabled()};
+    for (QPushButton *b : {Command1, Command2, cmdChoose, cmdCancel})
+        b->setEnabled(false);
+
+    desktop_.setPointer(platform::Pointer::Hourglass);
+    QElapsedTimer sinceShown;
+    qint64 lastRow = 0;
+    ImportCounts last;
+    ImportObserver observer;
+    observer.started = [this](qint64 usedRows) {
+        ProgressBar1->setRange(0, static_cast<int>(std::min<qint64>(usedRows + 1, INT_MAX)));
+        ProgressBar1->setValue(0);
+        LblRMsg->setVisible(true);
+    };
+    observer.rowDone = [&](qint64 row, const ImportCounts &counts) {
+        lastRow = row;
+        last = counts;
+        // Repainting every row would cost more than the import itself; a few times a second is enough.
+        if (!sinceShown.isValid() || sinceShown.elapsed() >= 30) {
+            showCounts(row, counts);
+            sinceShown.start();
+        }
+        desktop_.processPendingEvents();
+    };
+    try {
+        import_.run(txtField->text(), cmbWorksheets->currentText(), observer);
+        if (lastRow > 0)
+            showCounts(lastRow, last);
+        desktop_.setPointer(platform::Pointer::Default);
+        desktop_.showMessage(this, {kDone, QString()});
+        Command1->setEnabled(true);
+        Command2->setEnabled(false);
+        cmdChoose->setEnabled(wasEnabled[2]);
+        cmdCancel->setEnabled(wasEnabled[3]);
+    } catch (const platform::Error &error) {
+        if (lastRow > 0)
+            showCounts(lastRow, last);
+        desktop_.setPointer(platform::Pointer::Default);
+        desktop_.showMessage(this, {error.description(), QString()});
+        QPushButton *all[] = {Command1, Command2, cmdChoose, cmdCancel};
+        for (int i = 0; i < 4; ++i)
+            all[i]->setEnabled(wasEnabled[i]);
+    }
+    LblRMsg->setVisible(false);
+    importing_ = false;
+}
+
+void ExcelImportWindow::Command2_Click()
+{
+    if (!importing_ && openMapping_)
+        openMapping_(this);
+}
+
+void ExcelImportWindow::cmdCancel_Click()
+{
+    if (importing_)
+        return;
+    if (!txtField->text().isEmpty())
+        endWorkbook();
+    reject();
+}
+
+void ExcelImportWindow::closeEvent(QCloseEvent *event)
+{
+    if (importing_) {
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
+}
+
+void ExcelImportWindow::keyPressEvent(QKeyEvent *event)
+{
+    if (importing_ && event->key() == Qt::Key_Escape) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+} // namespace talvesk::receivables

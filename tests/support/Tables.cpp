@@ -1,0 +1,34 @@
+#include "support/Tables.h"
+
+#include "db/Connection.h"
+
+namespace talvesk::test {
+
+std::vector<QStringList> tableRows(const platform::AppFolder &app, const QString &table)
+{
+    platform::Database db = db::openDatabase(app);
+    auto q = db.prepare("SELECT * FROM " + table.toStdString() + " ORDER BY rowid");
+    std::vector<QStringList> rows;
+    while (q.next()) {
+        QStringList row;
+        for (int i = 0; i < q.columnCount(); ++i)
+            row << q.text(i);
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+void execute(const platform::AppFolder &app, const char *sql)
+{
+    platform::Database db = db::openDatabase(app);
+    db.execute(sql);
+}
+
+void addReceivable(const platform::AppFolder &app, const QString &account, const QString &total, const QString &name)
+{
+    platform::Database db = db::openDatabase(app);
+    auto insert = db.prepare("INSERT INTO F_AccountData VALUES (?1, 'N', 'M', ?2, ?3, '', '', '', '')");
+    insert.bind(1, name).bind(2, account).bind(3, total).run();
+}
+
+} // namespace talvesk::test
