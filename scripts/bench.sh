@@ -6,7 +6,7 @@ bash scripts/deps.sh
 cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DTALVESK_BENCH=ON
 cmake --build build-bench -j "$(nproc)"
 shopt -s nullglob
-benches=(build-bench/bench/bench_*)
+benches=(build-bench/bench/bench_*[!n])
 if [ ${#benches[@]} -eq 0 ]; then
   echo "no benchmarks built yet"
   exit 0

@@ -4,9 +4,11 @@
 
 namespace talvesk::db {
 
-BatchedChanges::BatchedChanges(platform::Database &db, int rowsPerCommit)
-    : db_(db), rowsPerCommit_(rowsPerCommit), transaction_(std::make_unique<platform::Transaction>(db))
+BatchedChanges::BatchedChanges(platform::Database &db, int rowsPerCommit, int msPerCommit)
+    : db_(db), rowsPerCommit_(rowsPerCommit), msPerCommit_(msPerCommit),
+      transaction_(std::make_unique<platform::Transaction>(db))
 {
+    sinceCommit_.start();
 }
 
 BatchedChanges::~BatchedChanges()
@@ -25,6 +27,7 @@ void BatchedChanges::commit()
     transaction_.reset();
     pending_ = 0;
     transaction_ = std::make_unique<platform::Transaction>(db_);
+    sinceCommit_.start();
 }
 
 } // namespace talvesk::db

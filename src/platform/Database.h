@@ -68,10 +68,15 @@ public:
     sqlite3 *handle() const { return db_; }
 
 private:
+    friend class Savepoint;
+    enum CachedStatement { SavepointBegin, SavepointRelease, SavepointRollback, CachedCount };
     explicit Database(sqlite3 *db) : db_(db) {}
     void close() noexcept;
+    // Runs one of the statements every row of an import runs, prepared once per connection.
+    int runCached(CachedStatement which) noexcept;
 
     sqlite3 *db_ = nullptr;
+    sqlite3_stmt *cached_[CachedCount] = {};
 };
 
 // Rolls the transaction back on destruction unless it was committed.
