@@ -61,6 +61,7 @@ MappingWindow::MappingWindow(const Design &design, const platform::AppFolder &ap
         title->setFrameShape(QFrame::Box);
         title->setAutoFillBackground(true);
         title->setStyleSheet(QStringLiteral("background-color: rgb(255, 192, 128);"));
+        title->setFixedHeight(30);
     }
     grid->addWidget(title1, 0, 0);
     grid->addWidget(title2, 0, 1);
@@ -71,6 +72,8 @@ MappingWindow::MappingWindow(const Design &design, const platform::AppFolder &ap
         label->setObjectName(row.labelName);
         label->setAlignment(Qt::AlignCenter);
         label->setStyleSheet(QStringLiteral("background-color: rgb(122, 150, 224); color: yellow;"));
+        label->setMinimumWidth(130);
+        label->setFixedHeight(26);
         auto *box = new QLineEdit(this);
         box->setObjectName(QStringLiteral("Text") + QString::number(line));
         box->setMaxLength(row.maxLength);
@@ -91,6 +94,7 @@ MappingWindow::MappingWindow(const Design &design, const platform::AppFolder &ap
     Command3->setObjectName(QStringLiteral("Command3"));
     Command3->setAutoDefault(false);
     grid->addWidget(Command3, line, 0, 1, 2, Qt::AlignCenter);
+    grid->setRowStretch(line + 1, 1);
     connect(Command3, &QPushButton::clicked, this, &MappingWindow::Command3_Click);
 
     // Tab order: the first four boxes, the button, then the rest.
