@@ -22,6 +22,20 @@ book="$work/receivables.csv"
   echo "客戶名稱,客戶編號,備註,虛擬帳號,應收金額"
   for i in $(seq 1 3000); do printf '客戶%d,C%06d,學費,95120%011d,%d\n' "$i" "$i" "$i" $((1000 + i)); done
 } > "$book"
+# A bank file for some of those accounts, with one record for an unknown account, and a store file.
+bank="$work/bank.txt"
+for i in $(seq 1 40); do
+  printf '00012345678113010%dTWD %011d              95120%011d         \r\n' $((i % 9 + 1)) $((900 + i)) "$i"
+done > "$bank"
+printf '00012345678113010%dTWD %011d              %-25s\r\n' 5 100 99999999 >> "$bank"
+store="$work/TFM0105.txt"
+{
+  printf '1HEADER\r\n'
+  for i in $(seq 1 25); do
+    printf '212345678AG01    S001    %-19s2024010520240104131231A12%020d010105%09d\r\n' STORE "$i" $((100 * i))
+  done
+  printf '3TRAILER\r\n'
+} > "$store"
 
 export DISPLAY=:77
 Xvfb "$DISPLAY" -screen 0 1024x768x24 >/dev/null 2>&1 &
@@ -78,4 +92,40 @@ xdotool mousemove 420 184 click 1
 shot import-payments 1.2
 xdotool key Tab Tab Tab space
 shot mapping-payments 1.2
+xdotool key alt+F4
+sleep 0.4
+xdotool key alt+F4
+sleep 0.4
+
+# 處理作業 → 讀入入帳明細(TXT): open the bank file and read it.
+xdotool mousemove 383 161 click 1
+sleep 0.6
+xdotool mousemove 420 206 click 1
+sleep 1.2
+xdotool key space
+sleep 1.2
+xdotool type --delay 20 "$bank"
+xdotool key Return
+sleep 0.8
+xdotool key Tab space
+shot read-bank-done 2
+xdotool key Return
+shot read-bank-counts 0.5
+xdotool key alt+F4
+sleep 0.4
+
+# 超商銷帳資料處理 → 讀入便利超商銷帳磁片
+xdotool mousemove 469 161 click 1
+sleep 0.6
+xdotool mousemove 510 184 click 1
+sleep 1.2
+xdotool key space
+sleep 1.2
+xdotool type --delay 20 "$store"
+xdotool key Return
+sleep 0.8
+xdotool key Tab space
+shot read-store-done 2
+xdotool key Return
+shot read-store-counts 0.5
 xdotool key alt+F4

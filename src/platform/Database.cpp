@@ -31,10 +31,13 @@ void check(sqlite3 *db, int code)
 
 // ---- Statement ----
 
-Statement::Statement(sqlite3_stmt *stmt, sqlite3 *db) : stmt_(stmt), db_(db) {}
+Statement::Statement(sqlite3_stmt *stmt, sqlite3 *db)
+    : stmt_(stmt), db_(db), bound_(static_cast<std::size_t>(sqlite3_bind_parameter_count(stmt)) + 1)
+{
+}
 
 Statement::Statement(Statement &&other) noexcept
-    : stmt_(std::exchange(other.stmt_, nullptr)), db_(other.db_)
+    : stmt_(std::exchange(other.stmt_, nullptr)), db_(other.db_), bound_(std::move(other.bound_))
 {
 }
 
@@ -44,6 +47,7 @@ Statement &Statement::operator=(Statement &&other) noexcept
         sqlite3_finalize(stmt_);
         stmt_ = std::exchange(other.stmt_, nullptr);
         db_ = other.db_;
+        bound_ = std::move(other.bound_);
     }
     return *this;
 }
@@ -55,9 +59,13 @@ Statement::~Statement()
 
 Statement &Statement::bind(int index, const QString &value)
 {
-    // SQLite converts the UTF-16 text into the database's UTF-8 as it copies it.
-    check(db_, sqlite3_bind_text16(stmt_, index, value.isNull() ? static_cast<const void *>(u"") : static_cast<const void *>(value.utf16()),
-                                   static_cast<int>(value.size() * 2), SQLITE_TRANSIENT));
+    if (index < 1 || static_cast<std::size_t>(index) >= bound_.size())
+        throw Error(errnum::Database, QStringLiteral("bind: no parameter ") + QString::number(index));
+    // The UTF-8 is kept here until the value is bound again, so SQLite need not copy it.
+    QByteArray &utf8 = bound_[static_cast<std::size_t>(index)];
+    utf8 = value.toUtf8();
+    check(db_, sqlite3_bind_text(stmt_, index, utf8.isNull() ? "" : utf8.constData(), static_cast<int>(utf8.size()),
+                                 SQLITE_STATIC));
     return *this;
 }
 
@@ -114,6 +122,10 @@ Database Database::open(const QString &path)
         throw Error(errnum::FileNotFound, QStringLiteral("File not found: ") + path);
     if (!std::filesystem::is_regular_file(status))
         throw Error(errnum::PathFileAccess, QStringLiteral("Not a file: ") + path);
+
+    // Memory statistics cost a global lock on every allocation; the program never reads them.
+    static const int configured = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+    Q_UNUSED(configured);
 
     sqlite3 *db = nullptr;
     // No SQLITE_OPEN_CREATE: a file that vanished since the check above is not made anew.

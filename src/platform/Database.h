@@ -3,6 +3,9 @@
 #include <QString>
 
 #include <string_view>
+#include <vector>
+
+#include <QByteArray>
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -42,6 +45,7 @@ private:
 
     sqlite3_stmt *stmt_ = nullptr;
     sqlite3 *db_ = nullptr;
+    std::vector<QByteArray> bound_; // the UTF-8 of each bound value, alive while it is bound
 };
 
 // A connection to an existing database file. Opening never creates a file.

@@ -202,6 +202,9 @@ QString numberText(double value)
 {
     if (value == 0 || !std::isfinite(value))
         return QStringLiteral("0");
+    // Whole amounts, by far the most common, need no floating-point formatting.
+    if (std::fabs(value) < 1e15 && value == std::trunc(value))
+        return QString::number(static_cast<qint64>(value));
     char buffer[40];
     std::snprintf(buffer, sizeof buffer, "%.15G", value);
     QString text = QString::fromLatin1(buffer);

@@ -8,7 +8,10 @@
 
 #include "db/Connection.h"
 #include "db/Mapping.h"
+#include "payments/BankImport.h"
 #include "payments/PaymentsImport.h"
+#include "payments/TextImportWindow.h"
+#include "store/StoreImport.h"
 #include "platform/Workbook.h"
 #include "receivables/ReceivablesImport.h"
 
@@ -207,6 +210,29 @@ int importWorkbook(Context &ctx, receivables::WorkbookImport &import, const QStr
     return kBatchOk;
 }
 
+// import-bank / import-store FILE
+int importText(Context &ctx, payments::TextImport &import, const QString &what)
+{
+    payments::TextImportCounts counts;
+    payments::TextImportObserver observer;
+    observer.lineDone = [&](const payments::TextImportCounts &c) { counts = c; };
+    try {
+        counts = import.run(ctx.args.at(0), observer);
+    } catch (const platform::Error &error) {
+        ctx.err << payments::textImportFailureText(error.number()) << ' ' << error.description() << Qt::endl;
+        ctx.out << what << ": failed after " << counts.applied << " applied, " << counts.abnormal << " abnormal"
+                << Qt::endl;
+        return kBatchFailed;
+    }
+    const bool withErrors = counts.abnormal > 0 || counts.logWritten;
+    ctx.err << (withErrors ? payments::kReadDoneWithErrors : payments::kReadDone) << Qt::endl;
+    ctx.out << what << ": " << counts.applied << " applied, " << counts.abnormal << " abnormal";
+    if (counts.logWritten)
+        ctx.out << "; see " << ctx.app.errorLogFile();
+    ctx.out << Qt::endl;
+    return kBatchOk;
+}
+
 const std::map<QString, Command> &commands()
 {
     static const std::map<QString, Command> table{
@@ -221,6 +247,16 @@ const std::map<QString, Command> &commands()
                                                     receivables::ReceivablesImport import(ctx.app);
                                                     return importWorkbook(ctx, import, QStringLiteral("import-receivables"));
                                                 }}},
+        {QStringLiteral("import-bank"), {QStringLiteral("FILE"), 1, 1,
+                                         [](Context &ctx) {
+                                             payments::BankImport import(ctx.app);
+                                             return importText(ctx, import, QStringLiteral("import-bank"));
+                                         }}},
+        {QStringLiteral("import-store"), {QStringLiteral("FILE"), 1, 1,
+                                          [](Context &ctx) {
+                                              store::StoreImport import(ctx.app);
+                                              return importText(ctx, import, QStringLiteral("import-store"));
+                                          }}},
         {QStringLiteral("import-payments"), {QStringLiteral("FILE [--sheet NAME]"), 1, 3,
                                              [](Context &ctx) {
                                                  payments::PaymentsImport import(ctx.app);

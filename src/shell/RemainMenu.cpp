@@ -1,7 +1,11 @@
 #include "shell/RemainMenu.h"
 
 #include "credentials/ChgPasWd.h"
+#include "payments/BankImport.h"
 #include "payments/PaymentWindows.h"
+#include "payments/TextImportWindow.h"
+#include "store/StoreImport.h"
+#include "store/StoreWindows.h"
 #include "payments/PaymentsImport.h"
 #include "receivables/ExcelImportWindow.h"
 #include "receivables/MappingWindow.h"
@@ -29,12 +33,14 @@ RemainMenu::RemainMenu(const platform::AppFolder &app, platform::Desktop &deskto
     work->setObjectName(QStringLiteral("MENU5"));
     connect(addCommand(work, "READBANK", QStringLiteral("讀入入帳明細(EXCEL)")), &QAction::triggered, this,
             &RemainMenu::READBANK_Click);
-    addCommand(work, "MENDO", QStringLiteral("讀入入帳明細(TXT)"));
+    connect(addCommand(work, "MENDO", QStringLiteral("讀入入帳明細(TXT)")), &QAction::triggered, this,
+            &RemainMenu::MENDO_Click);
     addCommand(work, "errorfile", QStringLiteral("銷帳結果轉存EXCEL檔"));
 
     QMenu *store = bar->addMenu(QStringLiteral("超商銷帳資料處理"));
     store->setObjectName(QStringLiteral("PrtRec"));
-    addCommand(store, "READ711", QStringLiteral("讀入便利超商銷帳磁片"));
+    connect(addCommand(store, "READ711", QStringLiteral("讀入便利超商銷帳磁片")), &QAction::triggered, this,
+            &RemainMenu::READ711_Click);
     addCommand(store, "PrtRecALL", QStringLiteral("超商銷帳資料轉EXCEL檔"));
 
     QMenu *system = bar->addMenu(QStringLiteral("系統作業"));
@@ -99,6 +105,20 @@ void RemainMenu::READBANK_Click()
             mapping.exec();
         },
         desktop_, this);
+    window.exec();
+}
+
+void RemainMenu::MENDO_Click()
+{
+    payments::BankImport import(app_);
+    payments::TextImportWindow window(payments::bankWindowDesign(), import, desktop_, this);
+    window.exec();
+}
+
+void RemainMenu::READ711_Click()
+{
+    store::StoreImport import(app_);
+    payments::TextImportWindow window(store::storeWindowDesign(), import, desktop_, this);
     window.exec();
 }
 

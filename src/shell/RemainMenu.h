@@ -20,6 +20,8 @@ public:
     void ChgPas_Click();
     void readdisk_Click();
     void READBANK_Click();
+    void MENDO_Click();
+    void READ711_Click();
 
 private:
     QAction *addCommand(QWidget *menu, const char *name, const QString &caption);

@@ -172,3 +172,27 @@ TEST_F(ReceivablesImportTest, ASheetOf40000RowsImportsWhole)
     EXPECT_EQ(all.back().at(3), QStringLiteral("951200039999"));
     EXPECT_EQ(all.back().at(4), QStringLiteral("39999"));
 }
+
+TEST_F(ReceivablesImportTest, ARowTheDatabaseRefusesIsUndoneAloneAndTheRowsBeforeItStay)
+{
+    map({QString(), QString(), QString(), QStringLiteral("A"), QStringLiteral("B")});
+    test::execute(app.folder(), "CREATE TRIGGER refuse BEFORE INSERT ON F_AccountData WHEN NEW.Bankcode = 'BAD' "
+                                "BEGIN SELECT RAISE(ABORT, 'refused by the database'); END");
+    test::Rows data = header;
+    data.push_back({QStringLiteral("OK1"), 1.0});
+    data.push_back({QStringLiteral("BAD"), 2.0});
+    data.push_back({QStringLiteral("OK2"), 3.0});
+    try {
+        run(book(QStringLiteral("refused.xlsx"), data));
+        FAIL() << "the refused row went through";
+    } catch (const platform::Error &e) {
+        EXPECT_EQ(e.number(), platform::errnum::Database);
+        EXPECT_TRUE(e.description().contains(QStringLiteral("refused by the database")));
+    }
+    const auto all = rows();
+    ASSERT_EQ(all.size(), 1u);
+    EXPECT_EQ(all[0].at(3), QStringLiteral("OK1"));
+    platform::Database db = db::openDatabase(app.folder());
+    EXPECT_FALSE(db.inTransaction());
+    db.execute("INSERT INTO SMdata (REC) VALUES ('x')"); // nothing was left locked
+}

@@ -3,6 +3,7 @@
 #include "shell/BatchTool.h"
 #include "support/Tables.h"
 #include "support/TestApp.h"
+#include "support/TextFiles.h"
 #include "support/Workbooks.h"
 
 #include <QDir>
@@ -134,4 +135,30 @@ TEST(BatchTool, BadMappingsAndFailedImportsExitWithOne)
     EXPECT_TRUE(r.out.startsWith(QStringLiteral("import-receivables: failed")));
     EXPECT_EQ(batch(app, {QStringLiteral("import-receivables"), QStringLiteral("f"), QStringLiteral("--sheets"), QStringLiteral("x")}).code,
               shell::kBatchUsage);
+}
+
+TEST(BatchTool, ImportBankAndStoreFilesPointAtTheLog)
+{
+    test::TestApp app;
+    test::addReceivable(app.folder(), QStringLiteral("A1"), QStringLiteral("1500"));
+    const QString bank = app.path(QStringLiteral("bank.txt"));
+    test::writeFile(bank, (test::bankLine(QStringLiteral("1130105"), QStringLiteral("00000001000"), QStringLiteral("A1")) + QStringLiteral("\r\n")
+                           + test::bankLine(QStringLiteral("1130105"), QStringLiteral("1"), QStringLiteral("NOPE")))
+                              .toUtf8()
+                              .prepend("\xEF\xBB\xBF"));
+    BatchRun r = batch(app, {QStringLiteral("import-bank"), bank});
+    EXPECT_EQ(r.code, shell::kBatchOk);
+    EXPECT_EQ(r.out, QStringLiteral("import-bank: 1 applied, 1 abnormal; see ") + app.folder().errorLogFile() + u'\n');
+    EXPECT_TRUE(r.err.contains(QStringLiteral("ErrLog.Txt")));
+
+    const QString store = app.path(QStringLiteral("TFM.txt"));
+    test::writeFile(store, "1HEAD\r\n212345678\r\n");
+    r = batch(app, {QStringLiteral("import-store"), store});
+    EXPECT_EQ(r.code, shell::kBatchOk);
+    EXPECT_EQ(r.out, QStringLiteral("import-store: 1 applied, 0 abnormal\n"));
+    EXPECT_TRUE(r.err.contains(QStringLiteral("讀入檔案完成!")));
+
+    r = batch(app, {QStringLiteral("import-store"), app.path(QStringLiteral("gone.txt"))});
+    EXPECT_EQ(r.code, shell::kBatchFailed);
+    EXPECT_TRUE(r.err.startsWith(QStringLiteral("找不到檔案!")));
 }

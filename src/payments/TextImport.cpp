@@ -1,0 +1,59 @@
+#include "payments/TextImport.h"
+
+#include "platform/Codec950.h"
+#include "platform/Files.h"
+
+namespace talvesk::payments {
+
+void ErrorLog::add(const platform::TextLine &line, const QString &reason)
+{
+    // The line is kept as far as it could be decoded; the bytes that could not are shown in hex.
+    QString shown = line.text;
+    if (!line.decoded)
+        shown = QStringLiteral("(") + QString::fromLatin1(line.bytes.toHex(' ')) + u')';
+    entries_.push_back(QStringLiteral("第 %1 行: %2: %3").arg(line.number).arg(reason, shown));
+}
+
+void ErrorLog::write(const QString &path) const
+{
+    if (entries_.empty())
+        return;
+    QString text;
+    for (const QString &entry : entries_)
+        text += entry + QStringLiteral("\r\n");
+    platform::writeFileAtomically(path, platform::codec950::encode(text));
+}
+
+void ErrorLog::writeQuietly(const QString &path) const noexcept
+{
+    try {
+        write(path);
+    } catch (...) {
+    }
+}
+
+bool isDigitsAndBlanks(const QString &field)
+{
+    for (const QChar c : field) {
+        if (!(c.unicode() >= u'0' && c.unicode() <= u'9') && c != u' ')
+            return false;
+    }
+    return true;
+}
+
+QString fixedAmountText(const QString &field)
+{
+    const QString trimmed = field.trimmed();
+    if (trimmed.isEmpty())
+        return trimmed;
+    for (const QChar c : trimmed) {
+        if (c.unicode() < u'0' || c.unicode() > u'9')
+            return trimmed;
+    }
+    qsizetype first = 0;
+    while (first < trimmed.size() - 1 && trimmed.at(first) == u'0')
+        ++first;
+    return trimmed.mid(first);
+}
+
+} // namespace talvesk::payments

@@ -1,0 +1,197 @@
+#include "payments/TextImportWindow.h"
+
+#include "platform/Error.h"
+
+#include <QCloseEvent>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+
+namespace talvesk::payments {
+
+TextImportWindow::Design bankWindowDesign()
+{
+    return {QStringLiteral("frmreadbank1"),
+            QStringLiteral("讀入入帳明細(TXT)"),
+            QStringLiteral("入帳明細(TXT)"),
+            QStringLiteral("目前檔案 : "),
+            QStringLiteral("正確筆數 : "),
+            QStringLiteral("異常筆數:"),
+            QStringLiteral("文字檔(*.*)|*.*|所有檔案(*.*)|*.*"),
+            true};
+}
+
+QString textImportFailureText(int errorNumber)
+{
+    switch (errorNumber) {
+    case platform::errnum::FileNotFound:
+        return QStringLiteral("找不到檔案!");
+    case platform::errnum::DeviceIo:
+        return QStringLiteral("磁碟機存取錯誤!");
+    case platform::errnum::PathFileAccess:
+        return QStringLiteral("路徑/檔案存取錯誤!");
+    default:
+        return QStringLiteral("錯誤發生;錯誤代碼=") + QString::number(errorNumber);
+    }
+}
+
+namespace {
+
+QLabel *label(QWidget *parent, const char *name, const QString &text)
+{
+    auto *l = new QLabel(text, parent);
+    l->setObjectName(QString::fromLatin1(name));
+    return l;
+}
+
+QPushButton *button(QWidget *parent, const char *name, const QString &text)
+{
+    auto *b = new QPushButton(text, parent);
+    b->setObjectName(QString::fromLatin1(name));
+    b->setAutoDefault(false);
+    return b;
+}
+
+} // namespace
+
+TextImportWindow::TextImportWindow(const Design &design, TextImport &import, platform::Desktop &desktop, QWidget *parent)
+    : QDialog(parent), design_(design), import_(import), desktop_(desktop)
+{
+    setObjectName(design.objectName);
+    setWindowTitle(design.caption);
+
+    auto *frame = new QGroupBox(design.frameCaption, this);
+    frame->setObjectName(QStringLiteral("Frame1"));
+    auto *grid = new QGridLayout(frame);
+    grid->addWidget(label(frame, "Label1", design.fileLabel), 0, 0);
+    cur_file = label(frame, "cur_file", QString());
+    cur_file->setMinimumWidth(300);
+    grid->addWidget(cur_file, 0, 1, 1, 3);
+    grid->addWidget(label(frame, "Label2", design.appliedLabel), 1, 0);
+    lblsuccess = label(frame, "lblsuccess", QStringLiteral("0"));
+    grid->addWidget(lblsuccess, 1, 1);
+    grid->addWidget(label(frame, "Label3", design.abnormalLabel), 1, 2);
+    lblfail = label(frame, "lblfail", QStringLiteral("0"));
+    grid->addWidget(lblfail, 1, 3);
+    grid->setColumnStretch(3, 1);
+    grid->setColumnMinimumWidth(1, 90);
+
+    Command1 = button(this, "Command1", QStringLiteral("開啟檔案"));
+    Command2 = button(this, "Command2", QStringLiteral("讀入檔案"));
+    Command3 = button(this, "Command3", QStringLiteral("離開"));
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch();
+    for (QPushButton *b : {Command1, Command2, Command3})
+        buttons->addWidget(b);
+    buttons->addStretch();
+    auto *outer = new QVBoxLayout(this);
+    outer->setContentsMargins(18, 16, 18, 16);
+    outer->addWidget(frame);
+    outer->addLayout(buttons);
+
+    connect(Command1, &QPushButton::clicked, this, &TextImportWindow::Command1_Click);
+    connect(Command2, &QPushButton::clicked, this, &TextImportWindow::Command2_Click);
+    connect(Command3, &QPushButton::clicked, this, &TextImportWindow::Command3_Click);
+
+    Command2->setEnabled(false);
+    setFixedSize(480, 200);
+    move(platform::placementFor(desktop_.screenSize(), size()));
+}
+
+void TextImportWindow::message(const QString &text, platform::Icon icon)
+{
+    desktop_.showMessage(this, {text, design_.caption, icon});
+}
+
+void TextImportWindow::Command1_Click()
+{
+    if (running_)
+        return;
+    const auto chosen = desktop_.chooseFile(this, {design_.filter, QStringLiteral("C:\\"), QString()});
+    if (!chosen) {
+        message(QStringLiteral("沒有選取任何檔案!"), platform::Icon::Information);
+        return;
+    }
+    if (design_.refuseBlankName && QFileInfo(*chosen).fileName().trimmed().isEmpty()) {
+        message(QStringLiteral("請選取Talvesk銷帳檔案  !"), platform::Icon::Information);
+        return;
+    }
+    cur_file->setText(chosen->trimmed());
+    Command2->setEnabled(true);
+}
+
+void TextImportWindow::Command2_Click()
+{
+    if (running_)
+        return;
+    running_ = true;
+    desktop_.setPointer(platform::Pointer::Hourglass);
+    for (QPushButton *b : {Command1, Command2, Command3})
+        b->setEnabled(false);
+
+    QElapsedTimer sinceShown;
+    bool handled = false;
+    TextImportCounts last;
+    auto show = [this](const TextImportCounts &c) {
+        lblsuccess->setText(QString::number(c.applied));
+        lblfail->setText(QString::number(c.abnormal));
+    };
+    TextImportObserver observer;
+    observer.lineDone = [&](const TextImportCounts &counts) {
+        handled = true;
+        last = counts;
+        if (!sinceShown.isValid() || sinceShown.elapsed() >= 30) {
+            show(counts);
+            sinceShown.start();
+        }
+        desktop_.processPendingEvents();
+    };
+    try {
+        const TextImportCounts counts = import_.run(cur_file->text(), observer);
+        if (handled)
+            show(counts);
+        desktop_.setPointer(platform::Pointer::Default);
+        message(counts.abnormal > 0 || counts.logWritten ? kReadDoneWithErrors : kReadDone, platform::Icon::Information);
+        Command2->setEnabled(true);
+        Command3->setEnabled(true);
+    } catch (const platform::Error &error) {
+        if (handled)
+            show(last);
+        desktop_.setPointer(platform::Pointer::Default);
+        message(textImportFailureText(error.number()), platform::Icon::Critical);
+        for (QPushButton *b : {Command1, Command2, Command3})
+            b->setEnabled(true);
+    }
+    running_ = false;
+}
+
+void TextImportWindow::Command3_Click()
+{
+    if (!running_)
+        reject();
+}
+
+void TextImportWindow::closeEvent(QCloseEvent *event)
+{
+    if (running_) {
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
+}
+
+void TextImportWindow::keyPressEvent(QKeyEvent *event)
+{
+    if (running_ && event->key() == Qt::Key_Escape) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+} // namespace talvesk::payments

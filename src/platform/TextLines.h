@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringDecoder>
+
+#include <optional>
+
+namespace talvesk::platform {
+
+struct TextLine {
+    qint64 number = 0; // 1-based
+    QByteArray bytes;  // as in the file, without its line end
+    QString text;      // decoded; only what could be decoded when `decoded` is false
+    bool decoded = true;
+    bool blank() const { return text.trimmed().isEmpty() && decoded; }
+};
+
+// The lines of a text file in code page 950 (or UTF-8 when the file starts with a byte-order
+// mark). A line ends at CR, CR LF or LF. Opening throws Error: 53 for a missing file, 70 when it
+// may not be read, 57 for a device failure, 75 for anything else that keeps it from being read.
+class TextLineReader {
+public:
+    explicit TextLineReader(const QString &path);
+    bool next(TextLine &line);
+
+private:
+    QByteArray content_;
+    qsizetype pos_ = 0;
+    qint64 number_ = 0;
+    std::optional<QStringDecoder> decoder_; // built in place: a moved ICU decoder loses its error flag
+};
+
+} // namespace talvesk::platform
