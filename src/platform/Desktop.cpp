@@ -1,7 +1,9 @@
 #include "platform/Desktop.h"
 
 #include <QApplication>
+#include <QDesktopServices>
 #include <QDir>
+#include <QUrl>
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QMessageBox>
@@ -91,6 +93,11 @@ std::optional<QString> QtDesktop::chooseFile(QWidget *parent, const FileChoice &
     if (path.isEmpty())
         return std::nullopt;
     return path;
+}
+
+void QtDesktop::openDocument(const QString &path)
+{
+    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
 }
 
 QString qtFileFilter(const QString &classicFilter)

@@ -54,6 +54,8 @@ public:
     virtual void setPointer(Pointer pointer) = 0;
     // Shows a file-open dialog; the chosen file's full path, or nothing when cancelled.
     virtual std::optional<QString> chooseFile(QWidget *parent, const FileChoice &choice) = 0;
+    // Opens a file in the desktop's application for it (a workbook in the spreadsheet program).
+    virtual void openDocument(const QString &path) = 0;
     // The whole screen, in pixels.
     virtual QSize screenSize() const = 0;
     // Lets pending window events run; in long loops at most every ~30 ms, so repainting does not
@@ -67,6 +69,7 @@ public:
     Answer showMessage(QWidget *parent, const Message &message) override;
     void setPointer(Pointer pointer) override;
     std::optional<QString> chooseFile(QWidget *parent, const FileChoice &choice) override;
+    void openDocument(const QString &path) override;
     QSize screenSize() const override;
     void processPendingEvents() override;
 

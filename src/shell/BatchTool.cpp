@@ -8,6 +8,9 @@
 
 #include "db/Connection.h"
 #include "db/Mapping.h"
+#include "db/TableExport.h"
+#include "results/Results.h"
+#include "store/StoreExport.h"
 #include "payments/BankImport.h"
 #include "payments/PaymentsImport.h"
 #include "payments/TextImportWindow.h"
@@ -233,6 +236,45 @@ int importText(Context &ctx, payments::TextImport &import, const QString &what)
     return kBatchOk;
 }
 
+// export-results / export-store OUT.xlsx
+int exportTo(Context &ctx, const db::TableExportSpec &spec, const QString &what)
+{
+    const QString out = ctx.args.at(0);
+    if (!out.endsWith(QStringLiteral(".xlsx"), Qt::CaseInsensitive))
+        return usage(ctx.err, QStringLiteral("the output file must end in .xlsx"));
+    ProgressLine progress(ctx.err);
+    try {
+        const qint64 rows = db::exportTable(ctx.app, spec, out, [&](qint64 done, qint64 total) {
+            if (done == 1)
+                progress.start(total);
+            progress.at(done);
+        });
+        progress.finish();
+        ctx.err << QStringLiteral("已成功匯出成Excel檔") << Qt::endl;
+        ctx.out << what << ": " << rows << " rows to " << out << Qt::endl;
+        return kBatchOk;
+    } catch (const platform::Error &error) {
+        progress.finish();
+        ctx.err << error.number() << error.description() << Qt::endl;
+        ctx.out << what << ": failed, nothing written" << Qt::endl;
+        return kBatchFailed;
+    }
+}
+
+int clear(Context &ctx, const QString &table, const QString &what)
+{
+    try {
+        db::clearTable(ctx.app, table);
+    } catch (const platform::Error &error) {
+        ctx.err << errorText(error) << Qt::endl;
+        ctx.out << what << ": failed, " << table << " unchanged" << Qt::endl;
+        return kBatchFailed;
+    }
+    ctx.err << QStringLiteral("清除資料完成!") << Qt::endl;
+    ctx.out << what << ": " << table << " emptied" << Qt::endl;
+    return kBatchOk;
+}
+
 const std::map<QString, Command> &commands()
 {
     static const std::map<QString, Command> table{
@@ -257,6 +299,22 @@ const std::map<QString, Command> &commands()
                                               store::StoreImport import(ctx.app);
                                               return importText(ctx, import, QStringLiteral("import-store"));
                                           }}},
+        {QStringLiteral("export-results"), {QStringLiteral("OUT.xlsx"), 1, 1,
+                                            [](Context &ctx) {
+                                                return exportTo(ctx, results::resultsExportSpec(), QStringLiteral("export-results"));
+                                            }}},
+        {QStringLiteral("export-store"), {QStringLiteral("OUT.xlsx"), 1, 1,
+                                          [](Context &ctx) {
+                                              return exportTo(ctx, store::storeExportSpec(), QStringLiteral("export-store"));
+                                          }}},
+        {QStringLiteral("clear-receivables"), {QString(), 0, 0,
+                                               [](Context &ctx) {
+                                                   return clear(ctx, QStringLiteral("F_AccountData"), QStringLiteral("clear-receivables"));
+                                               }}},
+        {QStringLiteral("clear-store"), {QString(), 0, 0,
+                                         [](Context &ctx) {
+                                             return clear(ctx, QStringLiteral("SMdata"), QStringLiteral("clear-store"));
+                                         }}},
         {QStringLiteral("import-payments"), {QStringLiteral("FILE [--sheet NAME]"), 1, 3,
                                              [](Context &ctx) {
                                                  payments::PaymentsImport import(ctx.app);

@@ -10,9 +10,16 @@
 #include "receivables/ExcelImportWindow.h"
 #include "receivables/MappingWindow.h"
 #include "receivables/ReceivablesImport.h"
+#include "results/Results.h"
 #include "shell/Compaction.h"
+#include "store/StoreExport.h"
 
 #include <QAction>
+#include <QCloseEvent>
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QProgressBar>
+#include <QStatusBar>
 #include <QMenu>
 #include <QMenuBar>
 
@@ -24,6 +31,7 @@ RemainMenu::RemainMenu(const platform::AppFolder &app, platform::Desktop &deskto
     setObjectName(QStringLiteral("remainmenu"));
     setWindowTitle(platform::kProgramCaption);
     setCentralWidget(new QWidget(this));
+    statusBar()->hide(); // shown only while an export runs
 
     QMenuBar *bar = menuBar();
     connect(addCommand(bar, "readdisk", QStringLiteral("讀入應收帳款資料(EXCEL)")), &QAction::triggered, this,
@@ -35,20 +43,24 @@ RemainMenu::RemainMenu(const platform::AppFolder &app, platform::Desktop &deskto
             &RemainMenu::READBANK_Click);
     connect(addCommand(work, "MENDO", QStringLiteral("讀入入帳明細(TXT)")), &QAction::triggered, this,
             &RemainMenu::MENDO_Click);
-    addCommand(work, "errorfile", QStringLiteral("銷帳結果轉存EXCEL檔"));
+    connect(addCommand(work, "errorfile", QStringLiteral("銷帳結果轉存EXCEL檔")), &QAction::triggered, this,
+            &RemainMenu::errorfile_Click);
 
     QMenu *store = bar->addMenu(QStringLiteral("超商銷帳資料處理"));
     store->setObjectName(QStringLiteral("PrtRec"));
     connect(addCommand(store, "READ711", QStringLiteral("讀入便利超商銷帳磁片")), &QAction::triggered, this,
             &RemainMenu::READ711_Click);
-    addCommand(store, "PrtRecALL", QStringLiteral("超商銷帳資料轉EXCEL檔"));
+    connect(addCommand(store, "PrtRecALL", QStringLiteral("超商銷帳資料轉EXCEL檔")), &QAction::triggered, this,
+            &RemainMenu::PrtRecALL_Click);
 
     QMenu *system = bar->addMenu(QStringLiteral("系統作業"));
     system->setObjectName(QStringLiteral("syswork"));
     addCommand(system, "BACKUP", QStringLiteral("備份資料庫"));
     addCommand(system, "RESTORE", QStringLiteral("回復資料庫"));
-    addCommand(system, "RClearFile", QStringLiteral("應收帳款清檔作業"));
-    addCommand(system, "SClearFile", QStringLiteral("超商資料清檔作業"));
+    connect(addCommand(system, "RClearFile", QStringLiteral("應收帳款清檔作業")), &QAction::triggered, this,
+            &RemainMenu::RClearFile_Click);
+    connect(addCommand(system, "SClearFile", QStringLiteral("超商資料清檔作業")), &QAction::triggered, this,
+            &RemainMenu::SClearFile_Click);
     connect(addCommand(system, "ChgPas", QStringLiteral("變更密碼")), &QAction::triggered, this,
             &RemainMenu::ChgPas_Click);
 
@@ -68,8 +80,93 @@ QAction *RemainMenu::addCommand(QWidget *menu, const char *name, const QString &
     return action;
 }
 
+void RemainMenu::runExport(const db::TableExportSpec &spec, const QString &filePrefix)
+{
+    if (exporting_)
+        return;
+    exporting_ = true;
+    // The window keeps repainting and taking input, but no command may start while the export
+    // reads the database: a write would wait for it, and leaving would pull the table away.
+    const auto actions = findChildren<QAction *>();
+    for (QAction *action : actions)
+        action->setEnabled(false);
+    auto *bar = new QProgressBar(statusBar());
+    bar->setMaximumWidth(240);
+    statusBar()->addPermanentWidget(bar);
+    statusBar()->showMessage(QStringLiteral("匯出中,請稍候..."));
+    statusBar()->show();
+
+    QElapsedTimer sinceShown;
+    try {
+        const QString path = db::exportPath(filePrefix, QDateTime::currentDateTime());
+        db::exportTable(app_, spec, path, [&](qint64 done, qint64 total) {
+            if (!sinceShown.isValid() || sinceShown.elapsed() >= 30) {
+                bar->setRange(0, static_cast<int>(std::min<qint64>(total, INT_MAX)));
+                bar->setValue(static_cast<int>(done));
+                sinceShown.start();
+            }
+            desktop_.processPendingEvents();
+        });
+        desktop_.openDocument(path);
+        desktop_.showMessage(this, {QStringLiteral("已成功匯出成Excel檔"), QStringLiteral("訊息"),
+                                    platform::Icon::Information, platform::Buttons::Ok, path});
+    } catch (const platform::Error &error) {
+        desktop_.showMessage(this, {QString::number(error.number()) + error.description(), QString()});
+    }
+    statusBar()->removeWidget(bar);
+    delete bar;
+    statusBar()->clearMessage();
+    statusBar()->hide();
+    for (QAction *action : actions)
+        action->setEnabled(true);
+    exporting_ = false;
+}
+
+void RemainMenu::errorfile_Click()
+{
+    runExport(results::resultsExportSpec(), results::kResultsFilePrefix);
+}
+
+void RemainMenu::PrtRecALL_Click()
+{
+    runExport(store::storeExportSpec(), store::kStoreFilePrefix);
+}
+
+void RemainMenu::clearTable(const QString &table)
+{
+    try {
+        db::clearTable(app_, table);
+    } catch (const platform::Error &error) {
+        desktop_.showMessage(this, {QStringLiteral("錯誤發生;錯誤代碼=") + QString::number(error.number()), windowTitle(),
+                                    platform::Icon::Critical, platform::Buttons::Ok, error.description()});
+        return;
+    }
+    desktop_.showMessage(this, {QStringLiteral("清除資料完成!"), windowTitle(), platform::Icon::Information});
+}
+
+void RemainMenu::RClearFile_Click()
+{
+    clearTable(QStringLiteral("F_AccountData"));
+}
+
+void RemainMenu::SClearFile_Click()
+{
+    clearTable(QStringLiteral("SMdata"));
+}
+
+void RemainMenu::closeEvent(QCloseEvent *event)
+{
+    if (exporting_) {
+        event->ignore();
+        return;
+    }
+    QMainWindow::closeEvent(event);
+}
+
 bool RemainMenu::EXITMENU_Click()
 {
+    if (exporting_)
+        return false;
     const auto answer = desktop_.showMessage(
         this, {QStringLiteral("確認結束系統?"), windowTitle(), platform::Icon::Information, platform::Buttons::OkCancel});
     if (answer != platform::Answer::Ok)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "db/TableExport.h"
 #include "platform/AppFolder.h"
 #include "platform/Desktop.h"
 
@@ -22,9 +23,21 @@ public:
     void READBANK_Click();
     void MENDO_Click();
     void READ711_Click();
+    void errorfile_Click();
+    void PrtRecALL_Click();
+    void RClearFile_Click();
+    void SClearFile_Click();
+    bool exporting() const { return exporting_; }
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
 
 private:
     QAction *addCommand(QWidget *menu, const char *name, const QString &caption);
+    void runExport(const db::TableExportSpec &spec, const QString &filePrefix);
+    void clearTable(const QString &table);
+
+    bool exporting_ = false;
 
     platform::AppFolder app_;
     platform::Desktop &desktop_;

@@ -1,5 +1,6 @@
 #include "credentials/Credentials.h"
 #include "platform/Files.h"
+#include "platform/Workbook.h"
 #include "shell/BatchTool.h"
 #include "support/Tables.h"
 #include "support/TestApp.h"
@@ -161,4 +162,23 @@ TEST(BatchTool, ImportBankAndStoreFilesPointAtTheLog)
     r = batch(app, {QStringLiteral("import-store"), app.path(QStringLiteral("gone.txt"))});
     EXPECT_EQ(r.code, shell::kBatchFailed);
     EXPECT_TRUE(r.err.startsWith(QStringLiteral("找不到檔案!")));
+}
+
+TEST(BatchTool, ExportAndClear)
+{
+    test::TestApp app;
+    test::addReceivable(app.folder(), QStringLiteral("0012345678901234"), QStringLiteral("1500"));
+    const QString out = app.path(QStringLiteral("results.xlsx"));
+    BatchRun r = batch(app, {QStringLiteral("export-results"), out});
+    EXPECT_EQ(r.code, shell::kBatchOk) << r.err.toStdString();
+    EXPECT_EQ(r.out, QStringLiteral("export-results: 1 rows to ") + out + u'\n');
+    EXPECT_EQ(platform::Workbook::open(out)->worksheet(QStringLiteral("Sheet1"))->cell(2, u"D").text, QStringLiteral("0012345678901234"));
+    EXPECT_EQ(batch(app, {QStringLiteral("export-store"), app.path(QStringLiteral("store.txt"))}).code, shell::kBatchUsage);
+    EXPECT_EQ(batch(app, {QStringLiteral("export-store"), app.path(QStringLiteral("none/s.xlsx"))}).code, shell::kBatchFailed);
+
+    r = batch(app, {QStringLiteral("clear-receivables")});
+    EXPECT_EQ(r.code, shell::kBatchOk);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("清除資料完成!")));
+    EXPECT_TRUE(test::tableRows(app.folder(), QStringLiteral("F_AccountData")).empty());
+    EXPECT_EQ(batch(app, {QStringLiteral("clear-store")}).code, shell::kBatchOk);
 }

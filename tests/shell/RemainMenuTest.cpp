@@ -6,6 +6,7 @@
 #include "support/Widgets.h"
 
 #include <QAction>
+#include <QFile>
 #include <QMenu>
 #include <QMenuBar>
 #include <QTimer>
@@ -143,4 +144,68 @@ TEST(RemainMenu, ChangeOfPasswordOpensItsDialogModally)
     });
     window.findChild<QAction *>(QStringLiteral("ChgPas"))->trigger();
     EXPECT_EQ(seen, QStringLiteral("ChgPasWd"));
+}
+
+TEST(RemainMenu, ExportsReportTheSavedFileAndHandItToTheSpreadsheetProgram)
+{
+    test::TestApp app;
+    const QByteArray home = qgetenv("HOME");
+    qputenv("HOME", app.folder().root().toUtf8());
+    test::FakeDesktop desktop;
+    shell::RemainMenu window(app.folder(), desktop);
+    window.show();
+    bool disabledDuring = false;
+    desktop.onEvents = [&] {
+        disabledDuring = !window.findChild<QAction *>(QStringLiteral("EXITMENU"))->isEnabled() && window.exporting();
+        window.close(); // refused while the export runs
+    };
+    {
+        auto db = db::openDatabase(app.folder());
+        db.execute("INSERT INTO F_AccountData (Bankcode, Total) VALUES ('A1', '10')");
+    }
+    window.findChild<QAction *>(QStringLiteral("errorfile"))->trigger();
+    qputenv("HOME", home);
+
+    EXPECT_TRUE(disabledDuring);
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_TRUE(window.findChild<QAction *>(QStringLiteral("EXITMENU"))->isEnabled());
+    ASSERT_EQ(desktop.messages.size(), 1u);
+    const auto &m = desktop.messages[0];
+    EXPECT_EQ(m.text, QStringLiteral("已成功匯出成Excel檔"));
+    EXPECT_EQ(m.title, QStringLiteral("訊息"));
+    EXPECT_EQ(m.icon, platform::Icon::Information);
+    ASSERT_EQ(desktop.opened.size(), 1);
+    EXPECT_EQ(m.informativeText, desktop.opened[0]);
+    EXPECT_TRUE(desktop.opened[0].contains(QStringLiteral("/銷帳結果_")));
+    EXPECT_TRUE(platform::fileExists(desktop.opened[0]));
+
+    // The store export of a database that is gone: number and description, no title, no icon.
+    QFile::remove(app.folder().databaseFile());
+    window.findChild<QAction *>(QStringLiteral("PrtRecALL"))->trigger();
+    ASSERT_EQ(desktop.messages.size(), 2u);
+    EXPECT_TRUE(desktop.messages[1].text.startsWith(QStringLiteral("53"))) << desktop.messages[1].text.toStdString();
+    EXPECT_EQ(desktop.messages[1].title, QString());
+    EXPECT_EQ(desktop.messages[1].icon, platform::Icon::None);
+    EXPECT_EQ(desktop.opened.size(), 1);
+}
+
+TEST(RemainMenu, ClearingsReportUnderTheMainCaptionAndFailuresLeaveTheProgramUsable)
+{
+    test::TestApp app;
+    test::FakeDesktop desktop;
+    shell::RemainMenu window(app.folder(), desktop);
+    window.findChild<QAction *>(QStringLiteral("SClearFile"))->trigger();
+    window.findChild<QAction *>(QStringLiteral("RClearFile"))->trigger();
+    ASSERT_EQ(desktop.messages.size(), 2u);
+    for (const auto &m : desktop.messages) {
+        EXPECT_EQ(m.text, QStringLiteral("清除資料完成!"));
+        EXPECT_EQ(m.title, QStringLiteral("Talvesk虛擬帳號資料處理(Version 1.0)"));
+        EXPECT_EQ(m.icon, platform::Icon::Information);
+    }
+    test::writeFile(app.folder().databaseFile(), "not a database");
+    window.findChild<QAction *>(QStringLiteral("RClearFile"))->trigger();
+    ASSERT_EQ(desktop.messages.size(), 3u);
+    EXPECT_TRUE(desktop.messages[2].text.startsWith(QStringLiteral("錯誤發生;錯誤代碼=")));
+    EXPECT_EQ(desktop.messages[2].icon, platform::Icon::Critical);
+    EXPECT_EQ(test::readFile(app.folder().databaseFile()), QByteArray("not a database"));
 }

@@ -15,6 +15,7 @@ public:
     platform::Answer showMessage(QWidget *parent, const platform::Message &message) override;
     void setPointer(platform::Pointer pointer) override { pointers.push_back(pointer); }
     std::optional<QString> chooseFile(QWidget *, const platform::FileChoice &choice) override;
+    void openDocument(const QString &path) override { opened.push_back(path); }
     QSize screenSize() const override { return screen; }
     void processPendingEvents() override;
 
@@ -30,6 +31,7 @@ public:
     std::vector<platform::Pointer> pointers;
     std::deque<QString> files; // answers of the file dialog; an empty one, or none left: cancelled
     std::vector<platform::FileChoice> fileChoices;
+    QStringList opened; // documents handed to the desktop
     QSize screen{1024, 768};
     int eventRuns = 0;
     std::function<void()> onEvents; // runs inside processPendingEvents, may throw

@@ -1,0 +1,79 @@
+#include "db/TableExport.h"
+
+#include "db/Connection.h"
+#include "platform/Error.h"
+#include "platform/XlsxWriter.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QStandardPaths>
+
+namespace talvesk::db {
+
+bool isPlainDecimal(const QString &text)
+{
+    static const QRegularExpression plain(QStringLiteral("^-?(\\d+(\\.\\d*)?|\\.\\d+)$"));
+    return plain.match(text).hasMatch();
+}
+
+qint64 exportTable(const platform::AppFolder &app, const TableExportSpec &spec, const QString &path,
+                   const std::function<void(qint64, qint64)> &progress)
+{
+    platform::Database db = openDatabase(app);
+    const std::string table = spec.table.toStdString();
+    auto count = db.prepare("SELECT count(*) FROM " + table);
+    count.next();
+    const qint64 total = count.text(0).toLongLong();
+    if (total + 1 > platform::XlsxWriter::kMaxRows)
+        throw platform::Error(platform::errnum::Overflow,
+                              QStringLiteral("Overflow: 資料表有 %1 筆,超過 Excel 工作表 %2 列的上限,未匯出")
+                                  .arg(total)
+                                  .arg(platform::XlsxWriter::kMaxRows - 1));
+
+    platform::XlsxWriter out(path);
+    for (int c = 0; c < spec.captions.size(); ++c)
+        out.text(0, c, spec.captions.at(c));
+
+    auto rows = db.prepare("SELECT " + spec.columns.join(u',').toStdString() + " FROM " + table + " ORDER BY rowid");
+    qint64 row = 0;
+    while (rows.next()) {
+        ++row;
+        for (int c = 0; c < spec.columns.size(); ++c) {
+            const QString value = rows.text(c);
+            if (value.isEmpty())
+                continue;
+            if (spec.amounts.count(c) && isPlainDecimal(value))
+                out.number(row, c, value.toDouble());
+            else
+                out.text(row, c, value);
+        }
+        if (progress)
+            progress(row, total);
+    }
+    out.finish();
+    return row;
+}
+
+QString exportPath(const QString &prefix, const QDateTime &when)
+{
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (folder.isEmpty())
+        folder = QDir::homePath();
+    QDir().mkpath(folder);
+    const QString stem = folder + u'/' + prefix + u'_' + when.toString(QStringLiteral("yyyyMMdd_HHmmss"));
+    QString path = stem + QStringLiteral(".xlsx");
+    for (int n = 2; QFileInfo::exists(path); ++n)
+        path = stem + QStringLiteral(" (%1).xlsx").arg(n);
+    return path;
+}
+
+void clearTable(const platform::AppFolder &app, const QString &table)
+{
+    platform::Database db = openDatabase(app);
+    platform::Transaction transaction(db);
+    db.execute("DELETE FROM " + table.toStdString());
+    transaction.commit();
+}
+
+} // namespace talvesk::db

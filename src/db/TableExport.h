@@ -1,0 +1,42 @@
+#pragma once
+
+#include "platform/AppFolder.h"
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <set>
+
+namespace talvesk::db {
+
+// A whole table, in table order, into a new workbook: the captions in row 1, then one row per
+// table row. Columns in `amounts` are written as numbers when the stored text is a plain decimal
+// number; everything else as text, so account numbers and codes keep every digit. A missing value
+// is an empty cell.
+struct TableExportSpec {
+    QString table;
+    QStringList columns;
+    QStringList captions;
+    std::set<int> amounts;
+};
+
+// Exports to `path`. A table longer than a worksheet holds is refused before anything is written
+// (error 6). The connection is closed when it returns. Throws platform::Error; no file is left
+// under `path` on failure. `progress` gets (rows written, rows in all).
+qint64 exportTable(const platform::AppFolder &app, const TableExportSpec &spec, const QString &path,
+                   const std::function<void(qint64, qint64)> &progress = {});
+
+// Where an export goes: the user's documents folder, "<prefix>_yyyyMMdd_HHmmss.xlsx"; a name
+// already taken gets " (2)", " (3)"... so no earlier export is overwritten.
+QString exportPath(const QString &prefix, const QDateTime &when);
+
+// Whether a stored text is a plain decimal number (such as 1500, -200, 12.5 or .5).
+bool isPlainDecimal(const QString &text);
+
+// Deletes every row of a table in one statement and one transaction: on failure the table stays
+// whole. Throws platform::Error.
+void clearTable(const platform::AppFolder &app, const QString &table);
+
+} // namespace talvesk::db

@@ -1,0 +1,176 @@
+#include "db/Connection.h"
+#include "db/TableExport.h"
+#include "platform/Error.h"
+#include "platform/Files.h"
+#include "platform/Workbook.h"
+#include "results/Results.h"
+#include "store/StoreExport.h"
+#include "support/Tables.h"
+#include "support/TestApp.h"
+
+#include <QDir>
+
+#include <gtest/gtest.h>
+
+using namespace talvesk;
+using platform::CellValue;
+using Kind = CellValue::Kind;
+
+namespace {
+
+std::unique_ptr<platform::Worksheet> readBack(const QString &path)
+{
+    static std::unique_ptr<platform::Workbook> book; // the sheet refers to its workbook
+    book = platform::Workbook::open(path);
+    return book->worksheet(book->worksheetNames().first());
+}
+
+} // namespace
+
+TEST(ResultsExport, CaptionsRowsInTableOrderTextThatKeepsItsDigitsAndNumericAmounts)
+{
+    test::TestApp app;
+    test::execute(app.folder(),
+                  "INSERT INTO F_AccountData VALUES ('王小明','007','學費','9512000000000001','1500','1130105','1000','500','');"
+                  "INSERT INTO F_AccountData VALUES ('O''Brien','C2','','1234567890123456','12.5','','','','');"
+                  "INSERT INTO F_AccountData VALUES ('Neg','C3',NULL,'3','1,500','0990105','2000','-.5','')");
+    const QString path = app.path(QStringLiteral("out.xlsx"));
+    EXPECT_EQ(db::exportTable(app.folder(), results::resultsExportSpec(), path), 3);
+
+    auto sheet = readBack(path);
+    EXPECT_EQ(sheet->usedRowCount(), 4);
+    const QStringList captions{QStringLiteral("客戶名稱"), QStringLiteral("客戶編號"), QStringLiteral("應收款項備註"), QStringLiteral("虛擬帳號"),
+                               QStringLiteral("應收金額"), QStringLiteral("入帳日期"), QStringLiteral("入帳金額"), QStringLiteral("未入帳金額")};
+    const char *columns[] = {"A", "B", "C", "D", "E", "F", "G", "H"};
+    for (int c = 0; c < 8; ++c)
+        EXPECT_EQ(sheet->cell(1, QString::fromLatin1(columns[c])).text, captions.at(c));
+
+    EXPECT_EQ(sheet->cell(2, u"A").text, QStringLiteral("王小明"));
+    EXPECT_EQ(sheet->cell(2, u"B").kind, Kind::Text);
+    EXPECT_EQ(sheet->cell(2, u"B").text, QStringLiteral("007"));
+    EXPECT_EQ(sheet->cell(2, u"D").kind, Kind::Text);
+    EXPECT_EQ(sheet->cell(2, u"D").text, QStringLiteral("9512000000000001"));
+    EXPECT_EQ(sheet->cell(2, u"E").kind, Kind::Number);
+    EXPECT_EQ(sheet->cell(2, u"E").number, 1500);
+    EXPECT_EQ(sheet->cell(2, u"F").kind, Kind::Text) << "dates keep their leading digits as text";
+    EXPECT_EQ(sheet->cell(2, u"F").text, QStringLiteral("1130105"));
+    EXPECT_EQ(sheet->cell(2, u"H").number, 500);
+    EXPECT_EQ(sheet->cell(3, u"A").text, QStringLiteral("O'Brien"));
+    EXPECT_EQ(sheet->cell(3, u"C").kind, Kind::Empty) << "an empty value is an empty cell";
+    EXPECT_EQ(sheet->cell(3, u"D").text, QStringLiteral("1234567890123456"));
+    EXPECT_EQ(sheet->cell(3, u"E").number, 12.5);
+    EXPECT_EQ(sheet->cell(4, u"C").kind, Kind::Empty) << "a missing value is an empty cell";
+    EXPECT_EQ(sheet->cell(4, u"E").kind, Kind::Text) << "an amount that is not a plain number stays text";
+    EXPECT_EQ(sheet->cell(4, u"E").text, QStringLiteral("1,500"));
+    EXPECT_EQ(sheet->cell(4, u"F").text, QStringLiteral("0990105"));
+    EXPECT_EQ(sheet->cell(4, u"H").number, -0.5);
+    EXPECT_EQ(sheet->cell(5, u"A").kind, Kind::Empty);
+}
+
+TEST(StoreExport, AnEmptyTableGivesTheCaptionRowOnlyAndBarcodesStayText)
+{
+    test::TestApp app;
+    const QString empty = app.path(QStringLiteral("empty.xlsx"));
+    EXPECT_EQ(db::exportTable(app.folder(), store::storeExportSpec(), empty), 0);
+    auto sheet = readBack(empty);
+    EXPECT_EQ(sheet->usedRowCount(), 1);
+    EXPECT_EQ(sheet->cell(1, u"A").text, QStringLiteral("錄別"));
+    EXPECT_EQ(sheet->cell(1, u"J").text, QStringLiteral("繳款金額"));
+
+    test::execute(app.folder(), "INSERT INTO SMdata VALUES ('2','00012345','AG01','S001','20240105','20240104','131231A12',"
+                                "'00000000000000000001','010105000001500','1500')");
+    const QString one = app.path(QStringLiteral("one.xlsx"));
+    db::exportTable(app.folder(), store::storeExportSpec(), one);
+    sheet = readBack(one);
+    EXPECT_EQ(sheet->cell(2, u"B").text, QStringLiteral("00012345"));
+    EXPECT_EQ(sheet->cell(2, u"H").text, QStringLiteral("00000000000000000001"));
+    EXPECT_EQ(sheet->cell(2, u"I").text, QStringLiteral("010105000001500"));
+    EXPECT_EQ(sheet->cell(2, u"J").kind, Kind::Number);
+}
+
+TEST(TableExport, FortyThousandRowsExportWholeAndAFailureLeavesNoFile)
+{
+    test::TestApp app;
+    {
+        platform::Database db = db::openDatabase(app.folder());
+        platform::Transaction t(db);
+        auto insert = db.prepare("INSERT INTO SMdata (BARCODE2, P_TOTAL) VALUES (?1, ?2)");
+        for (int i = 0; i < 40000; ++i) {
+            insert.bind(1, QString::number(i)).bind(2, QString::number(i));
+            insert.run();
+            insert.reset();
+        }
+        t.commit();
+    }
+    const QString path = app.path(QStringLiteral("big.xlsx"));
+    qint64 lastProgress = 0;
+    EXPECT_EQ(db::exportTable(app.folder(), store::storeExportSpec(), path, [&](qint64 done, qint64 total) {
+                  EXPECT_EQ(total, 40000);
+                  lastProgress = done;
+              }),
+              40000);
+    EXPECT_EQ(lastProgress, 40000);
+    auto sheet = readBack(path);
+    EXPECT_EQ(sheet->usedRowCount(), 40001);
+    EXPECT_EQ(sheet->cell(40001, u"H").text, QStringLiteral("39999"));
+
+    // Into a folder that is not there: an error, and nothing under that name or a scratch name.
+    const QString nowhere = app.path(QStringLiteral("no/such/folder/x.xlsx"));
+    EXPECT_THROW(db::exportTable(app.folder(), store::storeExportSpec(), nowhere), platform::Error);
+    EXPECT_FALSE(platform::fileExists(nowhere));
+    EXPECT_FALSE(platform::fileExists(nowhere + QStringLiteral(".partial")));
+}
+
+TEST(TableExport, ATableLongerThanAWorksheetIsRefusedBeforeAnythingIsWritten)
+{
+    test::TestApp app;
+    test::execute(app.folder(), "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 1048576) "
+                                "INSERT INTO SMdata (BARCODE2) SELECT i FROM n");
+    const QString path = app.path(QStringLiteral("huge.xlsx"));
+    try {
+        db::exportTable(app.folder(), store::storeExportSpec(), path);
+        FAIL() << "exported more rows than a worksheet holds";
+    } catch (const platform::Error &e) {
+        EXPECT_EQ(e.number(), platform::errnum::Overflow);
+    }
+    EXPECT_FALSE(platform::fileExists(path));
+    EXPECT_FALSE(platform::fileExists(path + QStringLiteral(".partial")));
+}
+
+TEST(TableExport, PlainDecimalsAndFileNames)
+{
+    for (const char *yes : {"1500", "-200", "12.5", ".5", "-.5", "0", "007"})
+        EXPECT_TRUE(db::isPlainDecimal(QString::fromLatin1(yes))) << yes;
+    for (const char *no : {"", "1,500", "1E3", "12a", " 1", "-", ".", "1.2.3"})
+        EXPECT_FALSE(db::isPlainDecimal(QString::fromLatin1(no))) << no;
+
+    test::TestApp app(test::TestApp::Empty);
+    const QByteArray home = qgetenv("HOME");
+    qputenv("HOME", app.folder().root().toUtf8());
+    const QDateTime when(QDate(2024, 1, 5), QTime(9, 8, 7));
+    const QString first = db::exportPath(QStringLiteral("銷帳結果"), when);
+    EXPECT_TRUE(first.endsWith(QStringLiteral("/銷帳結果_20240105_090807.xlsx"))) << first.toStdString();
+    EXPECT_TRUE(first.startsWith(app.folder().root()));
+    test::writeFile(first, "taken");
+    EXPECT_TRUE(db::exportPath(QStringLiteral("銷帳結果"), when).endsWith(QStringLiteral("_090807 (2).xlsx")));
+    qputenv("HOME", home);
+}
+
+TEST(Clearing, EmptiesOneTableLeavesTheOtherAndAFailureLeavesItWhole)
+{
+    test::TestApp app;
+    test::addReceivable(app.folder(), QStringLiteral("A1"), QStringLiteral("1"));
+    test::addReceivable(app.folder(), QStringLiteral("A2"), QStringLiteral("2"));
+    test::execute(app.folder(), "INSERT INTO SMdata (BARCODE2) VALUES ('B1')");
+
+    db::clearTable(app.folder(), QStringLiteral("F_AccountData"));
+    EXPECT_TRUE(test::tableRows(app.folder(), QStringLiteral("F_AccountData")).empty());
+    EXPECT_EQ(test::tableRows(app.folder(), QStringLiteral("SMdata")).size(), 1u);
+    db::clearTable(app.folder(), QStringLiteral("F_AccountData")); // already empty: fine
+
+    test::execute(app.folder(), "INSERT INTO SMdata (BARCODE2) VALUES ('B2');"
+                                "CREATE TRIGGER keep BEFORE DELETE ON SMdata WHEN OLD.BARCODE2 = 'B2' "
+                                "BEGIN SELECT RAISE(ABORT, 'kept'); END");
+    EXPECT_THROW(db::clearTable(app.folder(), QStringLiteral("SMdata")), platform::Error);
+    EXPECT_EQ(test::tableRows(app.folder(), QStringLiteral("SMdata")).size(), 2u) << "all or nothing";
+}
