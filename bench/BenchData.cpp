@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 
 #include <xlsxwriter.h>
 
@@ -131,6 +132,16 @@ const QString &BenchData::filledDatabase()
         filledDatabase_ = app.databaseFile();
     }
     return filledDatabase_;
+}
+
+bool runSqliteScript(const QString &db, const QByteArray &script)
+{
+    QFile::remove(db);
+    QProcess sqlite;
+    sqlite.start(QStringLiteral("sqlite3"), {db});
+    sqlite.write(script);
+    sqlite.closeWriteChannel();
+    return sqlite.waitForFinished(60000) && sqlite.exitStatus() == QProcess::NormalExit && sqlite.exitCode() == 0;
 }
 
 double peakMemoryMb()

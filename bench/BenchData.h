@@ -35,6 +35,10 @@ private:
     QString receivablesCsv_;
 };
 
+// Runs an sqlite3 shell script against a new database file `db` (the floor the imports are
+// measured against). Returns whether sqlite3 ran and succeeded.
+bool runSqliteScript(const QString &db, const QByteArray &script);
+
 // Peak resident memory of this process so far, in megabytes.
 double peakMemoryMb();
 

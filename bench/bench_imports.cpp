@@ -1,6 +1,7 @@
 // The workbook imports on 100,000 rows, beside the floor: sqlite3's own .import of the same rows
 // from a CSV file into an indexed table.
 #include "BenchData.h"
+#include "Floor.h"
 
 #include "payments/PaymentsImport.h"
 #include "platform/Workbook.h"
@@ -8,7 +9,6 @@
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QProcess>
 
 #include <benchmark/benchmark.h>
 
@@ -83,22 +83,10 @@ BENCHMARK(ImportPayments100k)->Unit(benchmark::kMillisecond)->UseRealTime()->Ite
 static void SqliteImportFloor100k(benchmark::State &state)
 {
     auto &data = BenchData::instance();
-    const QString db = data.path(QStringLiteral("floor.db"));
-    const QByteArray script = "CREATE TABLE F(UserName TEXT, UserNum TEXT, Memo TEXT, Bankcode TEXT, Total TEXT);\n"
-                              "CREATE INDEX F_Bankcode ON F(Bankcode);\n"
-                              ".mode csv\n"
-                              ".import '" + QFile::encodeName(data.receivablesCsv()) + "' F\n";
-    for (auto _ : state) {
-        state.PauseTiming();
-        QFile::remove(db);
-        QProcess sqlite;
-        state.ResumeTiming();
-        sqlite.start(QStringLiteral("sqlite3"), {db});
-        sqlite.write(script);
-        sqlite.closeWriteChannel();
-        if (!sqlite.waitForFinished(60000) || sqlite.exitCode() != 0)
-            state.SkipWithError("sqlite3 failed (is the sqlite3 package installed?)");
-    }
+    bench::sqliteFloor(state, data.path(QStringLiteral("floor.db")),
+                       "CREATE TABLE F(UserName TEXT, UserNum TEXT, Memo TEXT, Bankcode TEXT, Total TEXT);\n"
+                       "CREATE INDEX F_Bankcode ON F(Bankcode);\n.mode csv\n.import '"
+                           + QFile::encodeName(data.receivablesCsv()) + "' F\n");
 }
 BENCHMARK(SqliteImportFloor100k)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 

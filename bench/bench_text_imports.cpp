@@ -1,6 +1,7 @@
 // The text-file imports on 100,000 lines, beside the floor: sqlite3's own .import of the same
 // fields from a CSV file into an indexed table.
 #include "BenchData.h"
+#include "Floor.h"
 
 #include "payments/BankImport.h"
 #include "platform/Codec950.h"
@@ -8,7 +9,6 @@
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QProcess>
 
 #include <benchmark/benchmark.h>
 
@@ -61,15 +61,6 @@ const TextFiles &textFiles()
     return files;
 }
 
-bool sqliteImport(const QString &db, const QByteArray &script)
-{
-    QProcess sqlite;
-    sqlite.start(QStringLiteral("sqlite3"), {db});
-    sqlite.write(script);
-    sqlite.closeWriteChannel();
-    return sqlite.waitForFinished(60000) && sqlite.exitCode() == 0;
-}
-
 } // namespace
 
 static void BankFileAgainst100kReceivables(benchmark::State &state)
@@ -105,35 +96,19 @@ BENCHMARK(StoreFileIntoEmpty100k)->Unit(benchmark::kMillisecond)->UseRealTime()-
 
 static void SqliteImportFloorBank100k(benchmark::State &state)
 {
-    auto &data = BenchData::instance();
-    const QString db = data.path(QStringLiteral("floor-bank.db"));
-    const QByteArray script = "CREATE TABLE P(PayDate TEXT, PayTotal TEXT, Bankcode TEXT);\n"
-                              "CREATE INDEX P_Bankcode ON P(Bankcode);\n.mode csv\n.import '"
-        + QFile::encodeName(textFiles().bankCsv) + "' P\n";
-    for (auto _ : state) {
-        state.PauseTiming();
-        QFile::remove(db);
-        state.ResumeTiming();
-        if (!sqliteImport(db, script))
-            state.SkipWithError("sqlite3 failed");
-    }
+    bench::sqliteFloor(state, BenchData::instance().path(QStringLiteral("floor-bank.db")),
+                       "CREATE TABLE P(PayDate TEXT, PayTotal TEXT, Bankcode TEXT);\n"
+                       "CREATE INDEX P_Bankcode ON P(Bankcode);\n.mode csv\n.import '"
+                           + QFile::encodeName(textFiles().bankCsv) + "' P\n");
 }
 BENCHMARK(SqliteImportFloorBank100k)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 
 static void SqliteImportFloorStore100k(benchmark::State &state)
 {
-    auto &data = BenchData::instance();
-    const QString db = data.path(QStringLiteral("floor-store.db"));
-    const QByteArray script = "CREATE TABLE S(REC, C_NUM, R_NUM, R_M_NUM, TR_DATE, PAY_DATE, BARCODE1, BARCODE2, BARCODE3, P_TOTAL);\n"
-                              "CREATE INDEX S_BARCODE2 ON S(BARCODE2);\n.mode csv\n.import '"
-        + QFile::encodeName(textFiles().storeCsv) + "' S\n";
-    for (auto _ : state) {
-        state.PauseTiming();
-        QFile::remove(db);
-        state.ResumeTiming();
-        if (!sqliteImport(db, script))
-            state.SkipWithError("sqlite3 failed");
-    }
+    bench::sqliteFloor(state, BenchData::instance().path(QStringLiteral("floor-store.db")),
+                       "CREATE TABLE S(REC, C_NUM, R_NUM, R_M_NUM, TR_DATE, PAY_DATE, BARCODE1, BARCODE2, BARCODE3, P_TOTAL);\n"
+                       "CREATE INDEX S_BARCODE2 ON S(BARCODE2);\n.mode csv\n.import '"
+                           + QFile::encodeName(textFiles().storeCsv) + "' S\n");
 }
 BENCHMARK(SqliteImportFloorStore100k)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 

@@ -129,3 +129,17 @@ shot read-store-done 2
 xdotool key Return
 shot read-store-counts 0.5
 xdotool key alt+F4
+sleep 0.4
+
+# 系統作業 → 備份資料庫 and 回復資料庫 (the drive list shows this machine's mounted volumes).
+xdotool mousemove 555 161 click 1
+sleep 0.6
+xdotool mousemove 590 184 click 1
+shot backup 1.2
+xdotool key Escape
+sleep 0.4
+xdotool mousemove 555 161 click 1
+sleep 0.6
+xdotool mousemove 590 206 click 1
+shot restore 1.2
+xdotool key Escape

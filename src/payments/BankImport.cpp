@@ -22,9 +22,7 @@ TextImportCounts BankImport::run(const QString &path, const TextImportObserver &
     auto updateRow = db.prepare(
         "UPDATE F_AccountData SET PayDate = ?1, PayTotal = ?2, N_PayTotal = ?3 WHERE rowid = ?4");
 
-    TextImportCounts counts;
-    ErrorLog log;
-    try {
+    return withErrorLog(app_, [&](ErrorLog &log, TextImportCounts &counts) {
         db::BatchedChanges batch(db);
         platform::TextLine line;
         while (reader.next(line)) {
@@ -65,14 +63,7 @@ TextImportCounts BankImport::run(const QString &path, const TextImportObserver &
             if (observer.lineDone)
                 observer.lineDone(counts);
         }
-    } catch (const platform::Error &) {
-        // What was found before the failure is still written down.
-        log.writeQuietly(app_.errorLogFile());
-        throw;
-    }
-    log.write(app_.errorLogFile());
-    counts.logWritten = !log.empty();
-    return counts;
+    });
 }
 
 } // namespace talvesk::payments

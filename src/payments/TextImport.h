@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/AppFolder.h"
+#include "platform/Error.h"
 #include "platform/TextLines.h"
 
 #include <QString>
@@ -42,6 +43,24 @@ public:
 private:
     std::vector<QString> entries_;
 };
+
+// Runs `body(log, counts)` and writes what it logged to ErrLog.txt; when the body fails, what it
+// had logged is written all the same, so nothing found is lost.
+template <typename Body>
+TextImportCounts withErrorLog(const platform::AppFolder &app, Body &&body)
+{
+    TextImportCounts counts;
+    ErrorLog log;
+    try {
+        body(log, counts);
+    } catch (const platform::Error &) {
+        log.writeQuietly(app.errorLogFile());
+        throw;
+    }
+    log.write(app.errorLogFile());
+    counts.logWritten = !log.empty();
+    return counts;
+}
 
 // Whether a fixed-position amount field holds only digits and blanks (an empty one does).
 bool isDigitsAndBlanks(const QString &field);

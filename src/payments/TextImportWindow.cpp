@@ -2,13 +2,11 @@
 
 #include "platform/Error.h"
 
-#include <QCloseEvent>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 
@@ -40,27 +38,8 @@ QString textImportFailureText(int errorNumber)
     }
 }
 
-namespace {
-
-QLabel *label(QWidget *parent, const char *name, const QString &text)
-{
-    auto *l = new QLabel(text, parent);
-    l->setObjectName(QString::fromLatin1(name));
-    return l;
-}
-
-QPushButton *button(QWidget *parent, const char *name, const QString &text)
-{
-    auto *b = new QPushButton(text, parent);
-    b->setObjectName(QString::fromLatin1(name));
-    b->setAutoDefault(false);
-    return b;
-}
-
-} // namespace
-
 TextImportWindow::TextImportWindow(const Design &design, TextImport &import, platform::Desktop &desktop, QWidget *parent)
-    : QDialog(parent), design_(design), import_(import), desktop_(desktop)
+    : platform::BusyDialog(parent), design_(design), import_(import), desktop_(desktop)
 {
     setObjectName(design.objectName);
     setWindowTitle(design.caption);
@@ -68,22 +47,22 @@ TextImportWindow::TextImportWindow(const Design &design, TextImport &import, pla
     auto *frame = new QGroupBox(design.frameCaption, this);
     frame->setObjectName(QStringLiteral("Frame1"));
     auto *grid = new QGridLayout(frame);
-    grid->addWidget(label(frame, "Label1", design.fileLabel), 0, 0);
-    cur_file = label(frame, "cur_file", QString());
+    grid->addWidget(platform::namedLabel(frame, "Label1", design.fileLabel), 0, 0);
+    cur_file = platform::namedLabel(frame, "cur_file", QString());
     cur_file->setMinimumWidth(300);
     grid->addWidget(cur_file, 0, 1, 1, 3);
-    grid->addWidget(label(frame, "Label2", design.appliedLabel), 1, 0);
-    lblsuccess = label(frame, "lblsuccess", QStringLiteral("0"));
+    grid->addWidget(platform::namedLabel(frame, "Label2", design.appliedLabel), 1, 0);
+    lblsuccess = platform::namedLabel(frame, "lblsuccess", QStringLiteral("0"));
     grid->addWidget(lblsuccess, 1, 1);
-    grid->addWidget(label(frame, "Label3", design.abnormalLabel), 1, 2);
-    lblfail = label(frame, "lblfail", QStringLiteral("0"));
+    grid->addWidget(platform::namedLabel(frame, "Label3", design.abnormalLabel), 1, 2);
+    lblfail = platform::namedLabel(frame, "lblfail", QStringLiteral("0"));
     grid->addWidget(lblfail, 1, 3);
     grid->setColumnStretch(3, 1);
     grid->setColumnMinimumWidth(1, 90);
 
-    Command1 = button(this, "Command1", QStringLiteral("開啟檔案"));
-    Command2 = button(this, "Command2", QStringLiteral("讀入檔案"));
-    Command3 = button(this, "Command3", QStringLiteral("離開"));
+    Command1 = platform::namedButton(this, "Command1", QStringLiteral("開啟檔案"));
+    Command2 = platform::namedButton(this, "Command2", QStringLiteral("讀入檔案"));
+    Command3 = platform::namedButton(this, "Command3", QStringLiteral("離開"));
     auto *buttons = new QHBoxLayout;
     buttons->addStretch();
     for (QPushButton *b : {Command1, Command2, Command3})
@@ -110,7 +89,7 @@ void TextImportWindow::message(const QString &text, platform::Icon icon)
 
 void TextImportWindow::Command1_Click()
 {
-    if (running_)
+    if (busy())
         return;
     const auto chosen = desktop_.chooseFile(this, {design_.filter, QStringLiteral("C:\\"), QString()});
     if (!chosen) {
@@ -127,9 +106,9 @@ void TextImportWindow::Command1_Click()
 
 void TextImportWindow::Command2_Click()
 {
-    if (running_)
+    if (busy())
         return;
-    running_ = true;
+    setBusy(true);
     desktop_.setPointer(platform::Pointer::Hourglass);
     for (QPushButton *b : {Command1, Command2, Command3})
         b->setEnabled(false);
@@ -167,31 +146,14 @@ void TextImportWindow::Command2_Click()
         for (QPushButton *b : {Command1, Command2, Command3})
             b->setEnabled(true);
     }
-    running_ = false;
+    setBusy(false);
 }
 
 void TextImportWindow::Command3_Click()
 {
-    if (!running_)
+    if (!busy())
         reject();
 }
 
-void TextImportWindow::closeEvent(QCloseEvent *event)
-{
-    if (running_) {
-        event->ignore();
-        return;
-    }
-    QDialog::closeEvent(event);
-}
-
-void TextImportWindow::keyPressEvent(QKeyEvent *event)
-{
-    if (running_ && event->key() == Qt::Key_Escape) {
-        event->accept();
-        return;
-    }
-    QDialog::keyPressEvent(event);
-}
 
 } // namespace talvesk::payments

@@ -3,7 +3,7 @@
 #include "payments/TextImport.h"
 #include "platform/Desktop.h"
 
-#include <QDialog>
+#include "platform/Widgets.h"
 
 class QLabel;
 class QPushButton;
@@ -12,7 +12,7 @@ namespace talvesk::payments {
 
 // The window of a text-file import: choose the file, read it, see how many records were applied
 // and how many were abnormal.
-class TextImportWindow : public QDialog {
+class TextImportWindow : public platform::BusyDialog {
     Q_OBJECT
 public:
     struct Design {
@@ -30,11 +30,6 @@ public:
     void Command1_Click();
     void Command2_Click();
     void Command3_Click();
-    bool running() const { return running_; }
-
-protected:
-    void closeEvent(QCloseEvent *event) override;
-    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     void message(const QString &text, platform::Icon icon);
@@ -42,7 +37,6 @@ private:
     Design design_;
     TextImport &import_;
     platform::Desktop &desktop_;
-    bool running_ = false;
     QLabel *cur_file;
     QLabel *lblsuccess;
     QLabel *lblfail;

@@ -113,7 +113,7 @@ QString Statement::text(int column) const
 
 // ---- Database ----
 
-Database Database::open(const QString &path)
+Database Database::open(const QString &path, Mode mode)
 {
     std::error_code ec;
     const auto fsPath = toFsPath(path);
@@ -129,7 +129,8 @@ Database Database::open(const QString &path)
 
     sqlite3 *db = nullptr;
     // No SQLITE_OPEN_CREATE: a file that vanished since the check above is not made anew.
-    const int rc = sqlite3_open_v2(fsPath.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
+    const int rc = sqlite3_open_v2(fsPath.c_str(), &db,
+                                   (mode == ReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX,
                                    nullptr);
     if (rc != SQLITE_OK) {
         Error error = rc == SQLITE_CANTOPEN ? fileError(errno ? errno : ENOENT, path)

@@ -53,7 +53,8 @@ class Database {
 public:
     // Opens the database at `path` for reading and writing. A missing file is error 53 and is not
     // created; a file that is not a database fails here too. Throws Error.
-    static Database open(const QString &path);
+    enum Mode { ReadWrite, ReadOnly };
+    static Database open(const QString &path, Mode mode = ReadWrite);
 
     Database(Database &&other) noexcept;
     Database &operator=(Database &&other) noexcept;

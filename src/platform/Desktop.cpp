@@ -8,6 +8,7 @@
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QScreen>
+#include <QStorageInfo>
 
 namespace talvesk::platform {
 
@@ -98,6 +99,16 @@ std::optional<QString> QtDesktop::chooseFile(QWidget *parent, const FileChoice &
 void QtDesktop::openDocument(const QString &path)
 {
     QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}
+
+QStringList QtDesktop::drives() const
+{
+    QStringList roots;
+    for (const QStorageInfo &volume : QStorageInfo::mountedVolumes()) {
+        if (volume.isValid() && volume.isReady() && !roots.contains(volume.rootPath()))
+            roots << volume.rootPath();
+    }
+    return roots;
 }
 
 QString qtFileFilter(const QString &classicFilter)

@@ -56,6 +56,8 @@ public:
     virtual std::optional<QString> chooseFile(QWidget *parent, const FileChoice &choice) = 0;
     // Opens a file in the desktop's application for it (a workbook in the spreadsheet program).
     virtual void openDocument(const QString &path) = 0;
+    // The drives a backup can go to, each as the text the drive list shows (a volume's root).
+    virtual QStringList drives() const = 0;
     // The whole screen, in pixels.
     virtual QSize screenSize() const = 0;
     // Lets pending window events run; in long loops at most every ~30 ms, so repainting does not
@@ -70,6 +72,7 @@ public:
     void setPointer(Pointer pointer) override;
     std::optional<QString> chooseFile(QWidget *parent, const FileChoice &choice) override;
     void openDocument(const QString &path) override;
+    QStringList drives() const override;
     QSize screenSize() const override;
     void processPendingEvents() override;
 

@@ -320,33 +320,15 @@ void XmlScanner::forEachAttribute(const std::function<void(std::string_view, std
 
 bool XmlScanner::attribute(std::string_view localName, std::string &value) const
 {
-    std::string_view rest = attributes_;
-    for (;;) {
-        std::size_t i = 0;
-        while (i < rest.size() && isSpace(rest[i]))
-            ++i;
-        if (i >= rest.size())
-            return false;
-        const auto eq = rest.find('=', i);
-        if (eq == npos)
-            fail("an attribute has no value");
-        std::string_view name = rest.substr(i, eq - i);
-        while (!name.empty() && isSpace(name.back()))
-            name.remove_suffix(1);
-        std::size_t q = eq + 1;
-        while (q < rest.size() && isSpace(rest[q]))
-            ++q;
-        if (q >= rest.size() || (rest[q] != '"' && rest[q] != '\''))
-            fail("an attribute value is not quoted");
-        const auto close = rest.find(rest[q], q + 1);
-        if (close == npos)
-            fail("an attribute value is not closed");
-        if (localPart(name) == localName) {
-            decodeInto(rest.substr(q + 1, close - q - 1), value);
-            return true;
+    // Attributes are few, so going through all of them costs less than stopping early saves.
+    bool found = false;
+    forEachAttribute([&](std::string_view name, std::string_view raw) {
+        if (!found && name == localName) {
+            decodeInto(raw, value);
+            found = true;
         }
-        rest = rest.substr(close + 1);
-    }
+    });
+    return found;
 }
 
 void XmlScanner::skipElement()

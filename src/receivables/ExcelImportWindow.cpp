@@ -3,12 +3,10 @@
 #include "platform/Error.h"
 #include "platform/Workbook.h"
 
-#include <QCloseEvent>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QGridLayout>
 #include <QHBoxLayout>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -18,21 +16,6 @@ namespace talvesk::receivables {
 
 namespace {
 
-QLabel *label(QWidget *parent, const char *name, const QString &text)
-{
-    auto *l = new QLabel(text, parent);
-    l->setObjectName(QString::fromLatin1(name));
-    return l;
-}
-
-QPushButton *button(QWidget *parent, const char *name, const QString &text)
-{
-    auto *b = new QPushButton(text, parent);
-    b->setObjectName(QString::fromLatin1(name));
-    b->setAutoDefault(false);
-    return b;
-}
-
 const QString kDone = QStringLiteral("Excel 轉入 Access 資料庫完畢！");
 
 } // namespace
@@ -40,7 +23,7 @@ const QString kDone = QStringLiteral("Excel 轉入 Access 資料庫完畢！");
 ExcelImportWindow::ExcelImportWindow(const Design &design, WorkbookImport &import,
                                      std::function<void(QWidget *)> openMapping, platform::Desktop &desktop,
                                      QWidget *parent)
-    : QDialog(parent), import_(import), openMapping_(std::move(openMapping)), desktop_(desktop)
+    : platform::BusyDialog(parent), import_(import), openMapping_(std::move(openMapping)), desktop_(desktop)
 {
     setObjectName(design.objectName);
     setWindowTitle(design.caption);
@@ -48,14 +31,14 @@ ExcelImportWindow::ExcelImportWindow(const Design &design, WorkbookImport &impor
     auto *grid = new QGridLayout(this);
     grid->setContentsMargins(20, 18, 20, 18);
     grid->setVerticalSpacing(10);
-    grid->addWidget(label(this, "lblFieldLabel_1", QStringLiteral("匯入檔案")), 0, 0);
+    grid->addWidget(platform::namedLabel(this, "lblFieldLabel_1", QStringLiteral("匯入檔案")), 0, 0);
     txtField = new QLineEdit(this);
     txtField->setObjectName(QStringLiteral("txtField"));
-    cmdChoose = button(this, "cmdChoose", QStringLiteral("..."));
+    cmdChoose = platform::namedButton(this, "cmdChoose", QStringLiteral("..."));
     cmdChoose->setFixedWidth(36);
     grid->addWidget(txtField, 0, 1, 1, 3);
     grid->addWidget(cmdChoose, 0, 4);
-    grid->addWidget(label(this, "lblFieldLabel_0", QStringLiteral("指定工作表")), 1, 0);
+    grid->addWidget(platform::namedLabel(this, "lblFieldLabel_0", QStringLiteral("指定工作表")), 1, 0);
     cmbWorksheets = new QComboBox(this);
     cmbWorksheets->setObjectName(QStringLiteral("cmbWorksheets"));
     cmbWorksheets->setEditable(true);
@@ -67,23 +50,23 @@ ExcelImportWindow::ExcelImportWindow(const Design &design, WorkbookImport &impor
     grid->addWidget(ProgressBar1, 2, 0, 1, 5);
 
     auto *counts = new QHBoxLayout;
-    counts->addWidget(label(this, "Label2", QStringLiteral("正確筆數：")));
-    Label1 = label(this, "Label1", QStringLiteral("0"));
+    counts->addWidget(platform::namedLabel(this, "Label2", QStringLiteral("正確筆數：")));
+    Label1 = platform::namedLabel(this, "Label1", QStringLiteral("0"));
     counts->addWidget(Label1);
     counts->addSpacing(30);
-    counts->addWidget(label(this, "Label3", QStringLiteral("不處理筆數：")));
-    Label4 = label(this, "Label4", QStringLiteral("0"));
+    counts->addWidget(platform::namedLabel(this, "Label3", QStringLiteral("不處理筆數：")));
+    Label4 = platform::namedLabel(this, "Label4", QStringLiteral("0"));
     counts->addWidget(Label4);
     counts->addStretch();
-    LblRMsg = label(this, "LblRMsg", QStringLiteral("讀檔中,請稍候 !"));
+    LblRMsg = platform::namedLabel(this, "LblRMsg", QStringLiteral("讀檔中,請稍候 !"));
     LblRMsg->setStyleSheet(QStringLiteral("color: red;"));
     counts->addWidget(LblRMsg);
     grid->addLayout(counts, 3, 0, 1, 5);
 
     auto *buttons = new QHBoxLayout;
-    Command1 = button(this, "Command1", QStringLiteral("讀入檔案"));
-    Command2 = button(this, "Command2", QStringLiteral("設定EXCEL欄位對應"));
-    cmdCancel = button(this, "cmdCancel", QStringLiteral("離開"));
+    Command1 = platform::namedButton(this, "Command1", QStringLiteral("讀入檔案"));
+    Command2 = platform::namedButton(this, "Command2", QStringLiteral("設定EXCEL欄位對應"));
+    cmdCancel = platform::namedButton(this, "cmdCancel", QStringLiteral("離開"));
     buttons->addStretch();
     for (QPushButton *b : {Command1, Command2, cmdCancel})
         buttons->addWidget(b);
@@ -113,7 +96,7 @@ void ExcelImportWindow::endWorkbook()
 
 void ExcelImportWindow::cmdChoose_Click()
 {
-    if (importing_)
+    if (busy())
         return;
     if (!txtField->text().isEmpty())
         endWorkbook();
@@ -143,9 +126,9 @@ void ExcelImportWindow::showCounts(qint64 row, const ImportCounts &counts)
 
 void ExcelImportWindow::Command1_Click()
 {
-    if (importing_)
+    if (busy())
         return;
-    importing_ = true;
+    setBusy(true);
     // Nothing that could start a second run or drop the workbook may be clicked meanwhile.
     const bool wasEnabled[] = {Command1->isEnabled(), Command2->isEnabled(), cmdChoose->isEnabled(), cmdCancel->isEnabled()};
     for (QPushButton *b : {Command1, Command2, cmdChoose, cmdCancel})
@@ -191,40 +174,23 @@ void ExcelImportWindow::Command1_Click()
             all[i]->setEnabled(wasEnabled[i]);
     }
     LblRMsg->setVisible(false);
-    importing_ = false;
+    setBusy(false);
 }
 
 void ExcelImportWindow::Command2_Click()
 {
-    if (!importing_ && openMapping_)
+    if (!busy() && openMapping_)
         openMapping_(this);
 }
 
 void ExcelImportWindow::cmdCancel_Click()
 {
-    if (importing_)
+    if (busy())
         return;
     if (!txtField->text().isEmpty())
         endWorkbook();
     reject();
 }
 
-void ExcelImportWindow::closeEvent(QCloseEvent *event)
-{
-    if (importing_) {
-        event->ignore();
-        return;
-    }
-    QDialog::closeEvent(event);
-}
-
-void ExcelImportWindow::keyPressEvent(QKeyEvent *event)
-{
-    if (importing_ && event->key() == Qt::Key_Escape) {
-        event->accept();
-        return;
-    }
-    QDialog::keyPressEvent(event);
-}
 
 } // namespace talvesk::receivables

@@ -3,7 +3,7 @@
 #include "platform/Desktop.h"
 #include "receivables/WorkbookImport.h"
 
-#include <QDialog>
+#include "platform/Widgets.h"
 
 #include <functional>
 
@@ -17,7 +17,7 @@ namespace talvesk::receivables {
 
 // The window that imports one worksheet of a chosen workbook: choose the file, pick the
 // worksheet, set the column mapping, run the import and watch it count.
-class ExcelImportWindow : public QDialog {
+class ExcelImportWindow : public platform::BusyDialog {
     Q_OBJECT
 public:
     struct Design {
@@ -32,11 +32,6 @@ public:
     void Command2_Click();
     void cmdCancel_Click();
 
-    bool importing() const { return importing_; }
-
-protected:
-    void closeEvent(QCloseEvent *event) override;
-    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     void endWorkbook();
@@ -45,7 +40,6 @@ private:
     WorkbookImport &import_;
     std::function<void(QWidget *)> openMapping_;
     platform::Desktop &desktop_;
-    bool importing_ = false;
     QString chosenPath_;
 
     QLineEdit *txtField;

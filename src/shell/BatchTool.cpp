@@ -6,6 +6,7 @@
 #include "platform/Files.h"
 #include "shell/Compaction.h"
 
+#include "backup/Backup.h"
 #include "db/Connection.h"
 #include "db/Mapping.h"
 #include "db/TableExport.h"
@@ -275,6 +276,35 @@ int clear(Context &ctx, const QString &table, const QString &what)
     return kBatchOk;
 }
 
+// backup FOLDER [--slot 1-6] / restore FOLDER --slot 1-6
+int backupOrRestore(Context &ctx, bool restoring)
+{
+    int slot = 0;
+    if (ctx.args.size() == 3) {
+        bool ok = false;
+        slot = ctx.args.at(2).toInt(&ok);
+        if (ctx.args.at(1) != QStringLiteral("--slot") || !ok || slot < 1 || slot > backup::kSlots)
+            return usage(ctx.err, QStringLiteral("expected --slot 1-6"));
+    } else if (ctx.args.size() != 1 || restoring) {
+        return usage(ctx.err, restoring ? QStringLiteral("restore takes FOLDER --slot 1-6")
+                                        : QStringLiteral("backup takes FOLDER [--slot 1-6]"));
+    }
+    const QString file = backup::slotPath(backup::drivePrefix(ctx.args.at(0)), backup::slotFileName(slot));
+    try {
+        if (restoring)
+            backup::restoreDatabase(ctx.app, file);
+        else
+            backup::backupDatabase(ctx.app, file);
+    } catch (const platform::Error &error) {
+        ctx.err << errorText(error) << Qt::endl;
+        ctx.out << (restoring ? "restore: failed, database unchanged" : "backup: failed") << Qt::endl;
+        return kBatchFailed;
+    }
+    ctx.err << (restoring ? QStringLiteral("回復作業完成!") : QStringLiteral("備份作業完成！")) << Qt::endl;
+    ctx.out << (restoring ? "restore: from " : "backup: to ") << file << Qt::endl;
+    return kBatchOk;
+}
+
 const std::map<QString, Command> &commands()
 {
     static const std::map<QString, Command> table{
@@ -315,6 +345,10 @@ const std::map<QString, Command> &commands()
                                          [](Context &ctx) {
                                              return clear(ctx, QStringLiteral("SMdata"), QStringLiteral("clear-store"));
                                          }}},
+        {QStringLiteral("backup"), {QStringLiteral("FOLDER [--slot 1-6]"), 1, 3,
+                                    [](Context &ctx) { return backupOrRestore(ctx, false); }}},
+        {QStringLiteral("restore"), {QStringLiteral("FOLDER --slot 1-6"), 3, 3,
+                                     [](Context &ctx) { return backupOrRestore(ctx, true); }}},
         {QStringLiteral("import-payments"), {QStringLiteral("FILE [--sheet NAME]"), 1, 3,
                                              [](Context &ctx) {
                                                  payments::PaymentsImport import(ctx.app);

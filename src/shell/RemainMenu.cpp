@@ -1,6 +1,7 @@
 #include "shell/RemainMenu.h"
 
 #include "credentials/ChgPasWd.h"
+#include "backup/BackupWindow.h"
 #include "payments/BankImport.h"
 #include "payments/PaymentWindows.h"
 #include "payments/TextImportWindow.h"
@@ -55,8 +56,10 @@ RemainMenu::RemainMenu(const platform::AppFolder &app, platform::Desktop &deskto
 
     QMenu *system = bar->addMenu(QStringLiteral("系統作業"));
     system->setObjectName(QStringLiteral("syswork"));
-    addCommand(system, "BACKUP", QStringLiteral("備份資料庫"));
-    addCommand(system, "RESTORE", QStringLiteral("回復資料庫"));
+    connect(addCommand(system, "BACKUP", QStringLiteral("備份資料庫")), &QAction::triggered, this,
+            &RemainMenu::BACKUP_Click);
+    connect(addCommand(system, "RESTORE", QStringLiteral("回復資料庫")), &QAction::triggered, this,
+            &RemainMenu::RESTORE_Click);
     connect(addCommand(system, "RClearFile", QStringLiteral("應收帳款清檔作業")), &QAction::triggered, this,
             &RemainMenu::RClearFile_Click);
     connect(addCommand(system, "SClearFile", QStringLiteral("超商資料清檔作業")), &QAction::triggered, this,
@@ -152,6 +155,18 @@ void RemainMenu::RClearFile_Click()
 void RemainMenu::SClearFile_Click()
 {
     clearTable(QStringLiteral("SMdata"));
+}
+
+void RemainMenu::BACKUP_Click()
+{
+    backup::BackupWindow window(backup::BackupWindow::Mode::Backup, app_, desktop_, this);
+    window.exec();
+}
+
+void RemainMenu::RESTORE_Click()
+{
+    backup::BackupWindow window(backup::BackupWindow::Mode::Restore, app_, desktop_, this);
+    window.exec();
 }
 
 void RemainMenu::closeEvent(QCloseEvent *event)

@@ -26,6 +26,8 @@ public:
     void errorfile_Click();
     void PrtRecALL_Click();
     void RClearFile_Click();
+    void BACKUP_Click();
+    void RESTORE_Click();
     void SClearFile_Click();
     bool exporting() const { return exporting_; }
 

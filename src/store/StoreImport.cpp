@@ -22,9 +22,7 @@ payments::TextImportCounts StoreImport::run(const QString &path, const payments:
     auto update = db.prepare("UPDATE SMdata SET REC = ?1, C_NUM = ?2, R_NUM = ?3, R_M_NUM = ?4, TR_DATE = ?5, "
                              "PAY_DATE = ?6, BARCODE1 = ?7, BARCODE3 = ?9, P_TOTAL = ?10 WHERE BARCODE2 = ?8");
 
-    payments::TextImportCounts counts;
-    payments::ErrorLog log;
-    try {
+    return payments::withErrorLog(app_, [&](payments::ErrorLog &log, payments::TextImportCounts &counts) {
         db::BatchedChanges batch(db);
         platform::TextLine line;
         std::array<QString, 10> values;
@@ -60,13 +58,7 @@ payments::TextImportCounts StoreImport::run(const QString &path, const payments:
             if (observer.lineDone)
                 observer.lineDone(counts);
         }
-    } catch (const platform::Error &) {
-        log.writeQuietly(app_.errorLogFile());
-        throw;
-    }
-    log.write(app_.errorLogFile());
-    counts.logWritten = !log.empty();
-    return counts;
+    });
 }
 
 } // namespace talvesk::store

@@ -1,4 +1,5 @@
 #include "credentials/Credentials.h"
+#include "db/TableExport.h"
 #include "platform/Files.h"
 #include "platform/Workbook.h"
 #include "shell/BatchTool.h"
@@ -181,4 +182,28 @@ TEST(BatchTool, ExportAndClear)
     EXPECT_TRUE(r.err.contains(QStringLiteral("清除資料完成!")));
     EXPECT_TRUE(test::tableRows(app.folder(), QStringLiteral("F_AccountData")).empty());
     EXPECT_EQ(batch(app, {QStringLiteral("clear-store")}).code, shell::kBatchOk);
+}
+
+TEST(BatchTool, BackupAndRestoreBySlot)
+{
+    test::TestApp app;
+    test::addReceivable(app.folder(), QStringLiteral("SAVED"), QStringLiteral("1"));
+    const QString drive = app.path(QStringLiteral("drive"));
+    QDir().mkpath(drive);
+    BatchRun r = batch(app, {QStringLiteral("backup"), drive, QStringLiteral("--slot"), QStringLiteral("4")});
+    EXPECT_EQ(r.code, shell::kBatchOk) << r.err.toStdString();
+    EXPECT_TRUE(platform::fileExists(drive + QStringLiteral("/Vellaroke.m04")));
+    EXPECT_EQ(batch(app, {QStringLiteral("backup"), drive}).code, shell::kBatchOk);
+    EXPECT_TRUE(platform::fileExists(drive + QStringLiteral("/Vellaroke.bak")));
+
+    db::clearTable(app.folder(), QStringLiteral("F_AccountData"));
+    r = batch(app, {QStringLiteral("restore"), drive, QStringLiteral("--slot"), QStringLiteral("4")});
+    EXPECT_EQ(r.code, shell::kBatchOk) << r.err.toStdString();
+    EXPECT_EQ(test::tableRows(app.folder(), QStringLiteral("F_AccountData")).size(), 1u);
+
+    EXPECT_EQ(batch(app, {QStringLiteral("restore"), drive}).code, shell::kBatchUsage);
+    EXPECT_EQ(batch(app, {QStringLiteral("restore"), drive, QStringLiteral("--slot"), QStringLiteral("7")}).code, shell::kBatchUsage);
+    r = batch(app, {QStringLiteral("restore"), drive, QStringLiteral("--slot"), QStringLiteral("5")});
+    EXPECT_EQ(r.code, shell::kBatchFailed);
+    EXPECT_TRUE(r.err.startsWith(QStringLiteral("53")));
 }

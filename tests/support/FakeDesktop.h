@@ -16,6 +16,7 @@ public:
     void setPointer(platform::Pointer pointer) override { pointers.push_back(pointer); }
     std::optional<QString> chooseFile(QWidget *, const platform::FileChoice &choice) override;
     void openDocument(const QString &path) override { opened.push_back(path); }
+    QStringList drives() const override { return driveList; }
     QSize screenSize() const override { return screen; }
     void processPendingEvents() override;
 
@@ -32,6 +33,7 @@ public:
     std::deque<QString> files; // answers of the file dialog; an empty one, or none left: cancelled
     std::vector<platform::FileChoice> fileChoices;
     QStringList opened; // documents handed to the desktop
+    QStringList driveList;
     QSize screen{1024, 768};
     int eventRuns = 0;
     std::function<void()> onEvents; // runs inside processPendingEvents, may throw

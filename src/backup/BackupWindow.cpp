@@ -1,0 +1,265 @@
+#include "backup/BackupWindow.h"
+
+#include "platform/Error.h"
+
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+
+namespace talvesk::backup {
+
+namespace {
+
+const QString kBackupCaption = QStringLiteral("備份資料庫");
+const QString kRestoreCaption = QStringLiteral("回復資料庫");
+const QString kNotReady = QStringLiteral(" 磁碟機, 裝置尚未就緒！請確認.");
+
+bool isEnter(int key)
+{
+    return key == Qt::Key_Return || key == Qt::Key_Enter;
+}
+
+} // namespace
+
+BackupWindow::BackupWindow(Mode mode, const platform::AppFolder &app, platform::Desktop &desktop, QWidget *parent)
+    : QDialog(parent), mode_(mode), app_(app), desktop_(desktop)
+{
+    const bool restoring = mode == Mode::Restore;
+    setObjectName(restoring ? QStringLiteral("FRMRECOVERY") : QStringLiteral("frmbackup"));
+    setWindowTitle(restoring ? kRestoreCaption : kBackupCaption);
+
+    auto *label2 = new QLabel(QStringLiteral("磁碟機 : "), this);
+    label2->setObjectName(QStringLiteral("Label2"));
+    Drive = new QComboBox(this);
+    Drive->setObjectName(QStringLiteral("Drive"));
+    Drive->addItems(desktop_.drives());
+    auto *label1 = new QLabel(restoring ? QStringLiteral("請先選擇具有備份檔案的磁碟機(來源)以供回復， 再按下確認鍵。")
+                                        : QStringLiteral("請先選擇欲備份的磁碟機或將已格式化磁片放妥至磁碟機中，再按下確認鍵."),
+                              this);
+    label1->setObjectName(QStringLiteral("Label1"));
+    label1->setWordWrap(true);
+
+    auto *frame = new QGroupBox(QStringLiteral("選擇"), this);
+    frame->setObjectName(QStringLiteral("Frame1"));
+    auto *slotGrid = new QGridLayout(frame);
+    for (int i = 0; i < kSlots; ++i) {
+        auto *option = new QRadioButton(frame);
+        option->setObjectName(QStringLiteral("opn%1").arg(i + 1));
+        option->setMinimumWidth(150);
+        slotGrid->addWidget(option, i % 3, i / 3);
+        options_[static_cast<std::size_t>(i)] = option;
+    }
+
+    cmdcfi = new QPushButton(QStringLiteral("確 認"), this);
+    cmdcfi->setObjectName(QStringLiteral("cmdcfi"));
+    cmdcancel = new QPushButton(QStringLiteral("取 消"), this);
+    cmdcancel->setObjectName(QStringLiteral("cmdcancel"));
+    for (QPushButton *b : {cmdcfi, cmdcancel})
+        b->setAutoDefault(false);
+
+    auto *outer = new QVBoxLayout(this);
+    outer->setContentsMargins(20, 16, 20, 16);
+    auto *driveRow = new QHBoxLayout;
+    driveRow->addWidget(label2);
+    driveRow->addWidget(Drive, 1);
+    outer->addLayout(driveRow);
+    outer->addWidget(label1);
+    if (restoring) {
+        auto *label3 = new QLabel(QStringLiteral("** 注意 : 執行完此回復作業後, 原資料庫之內容") + QString(20, u' ')
+                                      + QStringLiteral("將會被備份磁片的資料覆蓋 !"),
+                                  this);
+        label3->setObjectName(QStringLiteral("Label3"));
+        label3->setWordWrap(true);
+        label3->setStyleSheet(QStringLiteral("color: red;"));
+        outer->addWidget(label3);
+    }
+    outer->addWidget(frame);
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(cmdcfi);
+    buttons->addWidget(cmdcancel);
+    buttons->addStretch();
+    outer->addLayout(buttons);
+
+    for (QWidget *w : std::initializer_list<QWidget *>{Drive, cmdcfi, cmdcancel})
+        w->installEventFilter(this);
+    connect(Drive, &QComboBox::currentIndexChanged, this, [this] { refreshCaptions(); });
+    connect(cmdcfi, &QPushButton::clicked, this, &BackupWindow::cmdcfi_Click);
+    connect(cmdcancel, &QPushButton::clicked, this, &BackupWindow::cmdcancel_Click);
+
+    setFixedSize(440, restoring ? 330 : 290);
+    move(platform::placementFor(desktop_.screenSize(), size()));
+    desktop_.setPointer(platform::Pointer::Default);
+}
+
+void BackupWindow::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    refreshCaptions();
+    options_[0]->setChecked(true);
+}
+
+QString BackupWindow::driveText() const
+{
+    return Drive->currentText();
+}
+
+void BackupWindow::refreshCaptions()
+{
+    // A slot whose file is not on this drive shows no caption, so nothing is offered, or asked
+    // about, that is not there.
+    const auto captions = slotCaptions(drivePrefix(driveText()));
+    for (int i = 0; i < kSlots; ++i)
+        options_[static_cast<std::size_t>(i)]->setText(captions[static_cast<std::size_t>(i)]);
+}
+
+std::pair<QString, bool> BackupWindow::chosenSlot() const
+{
+    for (int i = 0; i < kSlots; ++i) {
+        const QRadioButton *option = options_[static_cast<std::size_t>(i)];
+        if (option->isChecked())
+            return {slotFileName(i + 1), !option->text().isEmpty()};
+    }
+    return {slotFileName(0), false};
+}
+
+void BackupWindow::cmdcfi_Click()
+{
+    if (mode_ == Mode::Backup)
+        backup();
+    else
+        restore();
+}
+
+void BackupWindow::backup()
+{
+    const auto [fileName, ask] = chosenSlot();
+    if (ask && desktop_.showMessage(this, {QStringLiteral("是否覆蓋") + fileName + u'!', kBackupCaption,
+                                           platform::Icon::None, platform::Buttons::YesNo})
+                   != platform::Answer::Yes)
+        return;
+    const QString prefix = drivePrefix(driveText());
+    desktop_.setPointer(platform::Pointer::Hourglass);
+    try {
+        backupDatabase(app_, slotPath(prefix, fileName));
+    } catch (const platform::Error &error) {
+        failed(error);
+        return;
+    }
+    desktop_.showMessage(this, {QStringLiteral("備份作業完成！"), QStringLiteral("備份")});
+    desktop_.setPointer(platform::Pointer::Default);
+    refreshCaptions();
+}
+
+void BackupWindow::restore()
+{
+    const auto [fileName, offered] = chosenSlot();
+    if (!offered) {
+        desktop_.showMessage(this, {QStringLiteral("請選擇檔案!"), QStringLiteral("回復"), platform::Icon::Information});
+        return;
+    }
+    if (desktop_.showMessage(this, {QStringLiteral("是否確定以 ") + fileName + QStringLiteral(" 覆蓋目前資料庫!"),
+                                    kRestoreCaption, platform::Icon::None, platform::Buttons::YesNo})
+        != platform::Answer::Yes)
+        return;
+    const QString prefix = drivePrefix(driveText());
+    desktop_.setPointer(platform::Pointer::Hourglass);
+    try {
+        restoreDatabase(app_, slotPath(prefix, fileName));
+    } catch (const platform::Error &error) {
+        failed(error);
+        return;
+    }
+    desktop_.showMessage(this, {QStringLiteral("回復作業完成!"), QStringLiteral("回復"), platform::Icon::Information});
+    desktop_.setPointer(platform::Pointer::Default);
+    Drive->setEnabled(false);
+    cmdcfi->setEnabled(false);
+    cmdcancel->setFocus(Qt::OtherFocusReason);
+}
+
+void BackupWindow::failed(const platform::Error &error)
+{
+    using platform::Icon;
+    namespace errnum = platform::errnum;
+    desktop_.setPointer(platform::Pointer::Default);
+    const bool restoring = mode_ == Mode::Restore;
+    const QString title = restoring ? QStringLiteral("回復") : QStringLiteral("備份");
+    QString text = error.description();
+    Icon icon = restoring ? Icon::Exclamation : Icon::Critical;
+    QWidget *focus = nullptr;
+    switch (error.number()) {
+    case errnum::FileNotFound:
+        if (restoring) {
+            text = QStringLiteral(" 檔案不存在, 請確認.");
+            focus = Drive;
+        }
+        break;
+    case errnum::DeviceIo:
+    case errnum::ObjectInvalid:
+        icon = Icon::Critical;
+        if (!restoring)
+            focus = Drive;
+        break;
+    case errnum::DiskNotReady:
+        text = driveText() + kNotReady;
+        icon = Icon::Critical;
+        focus = cmdcfi;
+        break;
+    case errnum::PermissionDenied:
+        if (!restoring)
+            text = QStringLiteral("資料庫正在使用中，無法備份，請先關閉資料庫");
+        break;
+    default:
+        break;
+    }
+    desktop_.showMessage(this, {text, title, icon});
+    if (focus && focus->isEnabled())
+        focus->setFocus(Qt::OtherFocusReason);
+}
+
+void BackupWindow::cmdcancel_Click()
+{
+    reject();
+    desktop_.processPendingEvents();
+}
+
+bool BackupWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() != QEvent::KeyPress)
+        return QDialog::eventFilter(watched, event);
+    const int key = static_cast<QKeyEvent *>(event)->key();
+    // Focus moves never land on a disabled control.
+    auto go = [](QWidget *target) {
+        if (target && target->isEnabled())
+            target->setFocus(Qt::OtherFocusReason);
+        return true;
+    };
+    if (watched == Drive) {
+        if (isEnter(key)) {
+            cmdcfi_Click();
+            return true;
+        }
+        if (key == Qt::Key_Up)
+            return go(cmdcancel);
+        if (key == Qt::Key_Down)
+            return go(cmdcfi->isEnabled() ? static_cast<QWidget *>(cmdcfi) : cmdcancel);
+    } else if (watched == cmdcfi) {
+        if (key == Qt::Key_Up)
+            return go(Drive);
+        if (key == Qt::Key_Down)
+            return go(cmdcancel);
+    } else if (watched == cmdcancel) {
+        if (key == Qt::Key_Up)
+            return go(cmdcfi);
+        if (key == Qt::Key_Down)
+            return go(Drive);
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+} // namespace talvesk::backup

@@ -1,0 +1,51 @@
+#pragma once
+
+#include "backup/Backup.h"
+#include "platform/Desktop.h"
+#include "platform/Error.h"
+
+#include <QDialog>
+
+#include <array>
+
+class QComboBox;
+class QPushButton;
+class QRadioButton;
+
+namespace talvesk::backup {
+
+// frmbackup and FRMRECOVERY: a drive, six slots, and 確 認 to back the database up to the chosen
+// slot or to restore it from there.
+class BackupWindow : public QDialog {
+    Q_OBJECT
+public:
+    enum class Mode { Backup, Restore };
+    BackupWindow(Mode mode, const platform::AppFolder &app, platform::Desktop &desktop, QWidget *parent = nullptr);
+
+    void cmdcfi_Click();
+    void cmdcancel_Click();
+    // Sets each slot's caption from the files on the chosen drive.
+    void refreshCaptions();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void backup();
+    void restore();
+    // The chosen slot's file name and whether its option shows a caption.
+    std::pair<QString, bool> chosenSlot() const;
+    QString driveText() const;
+    void failed(const platform::Error &error);
+
+    Mode mode_;
+    platform::AppFolder app_;
+    platform::Desktop &desktop_;
+    QComboBox *Drive;
+    std::array<QRadioButton *, kSlots> options_{};
+    QPushButton *cmdcfi;
+    QPushButton *cmdcancel;
+};
+
+} // namespace talvesk::backup

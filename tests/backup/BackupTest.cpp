@@ -1,0 +1,333 @@
+#include "backup/Backup.h"
+#include "backup/BackupWindow.h"
+#include "db/Connection.h"
+#include "db/TableExport.h"
+#include "platform/Error.h"
+#include "platform/Files.h"
+#include "support/FakeDesktop.h"
+#include "support/Tables.h"
+#include "support/TestApp.h"
+#include "support/Widgets.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+
+#include <csignal>
+#include <sys/resource.h>
+
+#include <gtest/gtest.h>
+
+using namespace talvesk;
+using backup::BackupWindow;
+
+namespace {
+
+// Writes beyond `bytes` fail with EFBIG while this object lives (as a full disk would).
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &saved_);
+        rlimit limit = saved_;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &saved_); }
+
+private:
+    rlimit saved_{};
+};
+
+void fillSome(const test::TestApp &app, int rows)
+{
+    platform::Database db = db::openDatabase(app.folder());
+    platform::Transaction t(db);
+    auto insert = db.prepare("INSERT INTO F_AccountData (UserName, Bankcode) VALUES (?1, ?2)");
+    for (int i = 0; i < rows; ++i) {
+        insert.bind(1, QString(100, u'王')).bind(2, QString::number(i));
+        insert.run();
+        insert.reset();
+    }
+    t.commit();
+}
+
+QStringList filesIn(const QString &folder)
+{
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden);
+}
+
+} // namespace
+
+TEST(Backup, SlotNamesCaptionsAndPrefixes)
+{
+    EXPECT_EQ(backup::slotFileName(1), QStringLiteral("Vellaroke.m01"));
+    EXPECT_EQ(backup::slotFileName(6), QStringLiteral("Vellaroke.m06"));
+    EXPECT_EQ(backup::slotFileName(0), QStringLiteral("Vellaroke.bak"));
+    EXPECT_EQ(backup::slotCaption(3), QStringLiteral("Vellaroke.M03"));
+    EXPECT_EQ(backup::drivePrefix(QStringLiteral("a: [floppy]")), QStringLiteral("a:"));
+    EXPECT_EQ(backup::drivePrefix(QStringLiteral("/media/usb")), QStringLiteral("/media/usb"));
+
+    QTemporaryDir drive;
+    test::writeFile(drive.path() + QStringLiteral("/Vellaroke.m02"), "x");
+    test::writeFile(drive.path() + QStringLiteral("/Vellaroke.M05"), "not the lower-case name");
+    const auto captions = backup::slotCaptions(drive.path());
+    EXPECT_EQ(captions[1], QStringLiteral("Vellaroke.M02"));
+    for (int i : {0, 2, 3, 4, 5})
+        EXPECT_TRUE(captions[static_cast<std::size_t>(i)].isEmpty()) << i;
+    for (const QString &caption : backup::slotCaptions(QStringLiteral("a:")))
+        EXPECT_TRUE(caption.isEmpty());
+}
+
+TEST(Backup, ACopyIsTheDatabaseByteForByteAndAFailurePartWayKeepsTheOldBackup)
+{
+    test::TestApp app;
+    fillSome(app, 2000);
+    QTemporaryDir drive;
+    const QString slot = backup::slotPath(drive.path(), backup::slotFileName(1));
+    test::writeFile(slot, "an older backup");
+
+    backup::backupDatabase(app.folder(), slot);
+    EXPECT_EQ(test::readFile(slot), test::readFile(app.folder().databaseFile()));
+
+    test::writeFile(slot, "an older backup");
+    {
+        FileSizeLimit limit(4096);
+        EXPECT_THROW(backup::backupDatabase(app.folder(), slot), platform::Error);
+    }
+    EXPECT_EQ(test::readFile(slot), QByteArray("an older backup"));
+    EXPECT_EQ(filesIn(drive.path()), QStringList{QStringLiteral("Vellaroke.m01")}) << "no partial file is left";
+}
+
+TEST(Backup, AnUnusableDatabaseIsNotBackedUp)
+{
+    test::TestApp app(test::TestApp::NoDatabase);
+    test::writeFile(app.folder().databaseFile(), "garbage");
+    QTemporaryDir drive;
+    EXPECT_THROW(backup::backupDatabase(app.folder(), drive.path() + QStringLiteral("/Vellaroke.m01")), platform::Error);
+    EXPECT_TRUE(filesIn(drive.path()).isEmpty());
+}
+
+TEST(Restore, GivesBackTheRowsOfTheBackup)
+{
+    test::TestApp app;
+    test::addReceivable(app.folder(), QStringLiteral("KEEP"), QStringLiteral("1"));
+    QTemporaryDir drive;
+    const QString slot = drive.path() + QStringLiteral("/Vellaroke.m02");
+    backup::backupDatabase(app.folder(), slot);
+    db::clearTable(app.folder(), QStringLiteral("F_AccountData"));
+    test::addReceivable(app.folder(), QStringLiteral("LATER"), QStringLiteral("2"));
+
+    backup::restoreDatabase(app.folder(), slot);
+    const auto rows = test::tableRows(app.folder(), QStringLiteral("F_AccountData"));
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].at(3), QStringLiteral("KEEP"));
+    EXPECT_EQ(filesIn(app.folder().databaseFolder()), QStringList{QStringLiteral("Vellaroke.mdb")});
+}
+
+TEST(Restore, RefusesWhatIsNotABackupOfThisProgramAndSaysWhy)
+{
+    test::TestApp app;
+    test::addReceivable(app.folder(), QStringLiteral("A1"), QStringLiteral("1"));
+    const QByteArray before = test::readFile(app.folder().databaseFile());
+    QTemporaryDir drive;
+
+    const QString junk = drive.path() + QStringLiteral("/Vellaroke.m01");
+    test::writeFile(junk, QByteArray(8192, 'j'));
+    try {
+        backup::restoreDatabase(app.folder(), junk);
+        FAIL();
+    } catch (const platform::Error &e) {
+        EXPECT_TRUE(e.description().contains(QStringLiteral("不是有效的資料庫"))) << e.what();
+    }
+
+    // A database, but not one of this program: three of the four tables.
+    test::TestApp other;
+    test::execute(other.folder(), "DROP TABLE SMdata");
+    const QString partial = drive.path() + QStringLiteral("/Vellaroke.m02");
+    QFile::copy(other.folder().databaseFile(), partial);
+    try {
+        backup::restoreDatabase(app.folder(), partial);
+        FAIL();
+    } catch (const platform::Error &e) {
+        EXPECT_TRUE(e.description().contains(QStringLiteral("SMdata"))) << e.what();
+    }
+
+    try {
+        backup::restoreDatabase(app.folder(), drive.path() + QStringLiteral("/Vellaroke.m03"));
+        FAIL();
+    } catch (const platform::Error &e) {
+        EXPECT_EQ(e.number(), platform::errnum::FileNotFound);
+    }
+    EXPECT_EQ(test::readFile(app.folder().databaseFile()), before);
+    EXPECT_EQ(filesIn(app.folder().databaseFolder()), QStringList{QStringLiteral("Vellaroke.mdb")});
+}
+
+TEST(Restore, ACopyThatFailsPartWayLeavesBothFilesUsable)
+{
+    test::TestApp app;
+    test::addReceivable(app.folder(), QStringLiteral("CURRENT"), QStringLiteral("1"));
+    test::TestApp big;
+    fillSome(big, 3000);
+    QTemporaryDir drive;
+    const QString slot = drive.path() + QStringLiteral("/Vellaroke.m04");
+    backup::backupDatabase(big.folder(), slot);
+    const QByteArray backupBytes = test::readFile(slot);
+    const QByteArray before = test::readFile(app.folder().databaseFile());
+    {
+        FileSizeLimit limit(static_cast<rlim_t>(backupBytes.size() / 2));
+        EXPECT_THROW(backup::restoreDatabase(app.folder(), slot), platform::Error);
+    }
+    EXPECT_EQ(test::readFile(app.folder().databaseFile()), before);
+    EXPECT_EQ(test::tableRows(app.folder(), QStringLiteral("F_AccountData")).size(), 1u);
+    EXPECT_EQ(test::readFile(slot), backupBytes);
+    EXPECT_EQ(filesIn(app.folder().databaseFolder()), QStringList{QStringLiteral("Vellaroke.mdb")});
+}
+
+namespace {
+
+class BackupWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        desktop.driveList = {driveA.path(), driveB.path()};
+        test::writeFile(driveA.path() + QStringLiteral("/Vellaroke.m02"), "old backup");
+    }
+    std::unique_ptr<BackupWindow> open(BackupWindow::Mode mode)
+    {
+        auto window = std::make_unique<BackupWindow>(mode, app.folder(), desktop);
+        test::showActive(*window);
+        return window;
+    }
+    static QRadioButton *option(QWidget &w, int slot)
+    {
+        return test::child<QRadioButton>(w, QStringLiteral("opn%1").arg(slot).toLatin1().constData());
+    }
+
+    test::TestApp app;
+    test::FakeDesktop desktop;
+    QTemporaryDir driveA, driveB;
+};
+
+} // namespace
+
+TEST_F(BackupWindowTest, OpensOnSlotOneWithTheCaptionsOfTheFilesFound)
+{
+    auto w = open(BackupWindow::Mode::Backup);
+    EXPECT_EQ(w->windowTitle(), QStringLiteral("備份資料庫"));
+    EXPECT_EQ(test::child<QLabel>(*w, "Label2")->text(), QStringLiteral("磁碟機 : "));
+    EXPECT_EQ(test::child<QComboBox>(*w, "Drive")->count(), 2);
+    EXPECT_TRUE(option(*w, 1)->isChecked());
+    EXPECT_EQ(option(*w, 2)->text(), QStringLiteral("Vellaroke.M02"));
+    EXPECT_TRUE(option(*w, 1)->text().isEmpty());
+
+    // Another drive: the captions of files not there are cleared; the chosen slot stays.
+    option(*w, 2)->setChecked(true);
+    test::child<QComboBox>(*w, "Drive")->setCurrentIndex(1);
+    EXPECT_TRUE(option(*w, 2)->text().isEmpty());
+    EXPECT_TRUE(option(*w, 2)->isChecked());
+}
+
+TEST_F(BackupWindowTest, BackingUpOverAShownSlotAsksAndNoCopiesNothing)
+{
+    auto w = open(BackupWindow::Mode::Backup);
+    option(*w, 2)->setChecked(true);
+    desktop.answers = {platform::Answer::No};
+    w->cmdcfi_Click();
+    ASSERT_EQ(desktop.messages.size(), 1u);
+    EXPECT_EQ(desktop.messages[0].text, QStringLiteral("是否覆蓋Vellaroke.m02!"));
+    EXPECT_EQ(desktop.messages[0].title, QStringLiteral("備份資料庫"));
+    EXPECT_EQ(desktop.messages[0].buttons, platform::Buttons::YesNo);
+    EXPECT_EQ(desktop.messages[0].icon, platform::Icon::None);
+    EXPECT_EQ(test::readFile(driveA.path() + QStringLiteral("/Vellaroke.m02")), QByteArray("old backup"));
+
+    // Enter in the drive list backs up to slot 3, which shows no caption: no question asked.
+    option(*w, 3)->setChecked(true);
+    QTest::keyClick(test::child<QComboBox>(*w, "Drive"), Qt::Key_Return);
+    EXPECT_EQ(desktop.texts().last(), QStringLiteral("備份作業完成！"));
+    EXPECT_EQ(desktop.messages.back().title, QStringLiteral("備份"));
+    EXPECT_EQ(test::readFile(driveA.path() + QStringLiteral("/Vellaroke.m03")), test::readFile(app.folder().databaseFile()));
+    EXPECT_EQ(option(*w, 3)->text(), QStringLiteral("Vellaroke.M03")) << "the slot just written shows its caption";
+    EXPECT_EQ(desktop.pointer(), platform::Pointer::Default);
+}
+
+TEST_F(BackupWindowTest, AReadOnlyBackupFileIsReportedAsTheDatabaseInUse)
+{
+    QFile::setPermissions(driveA.path() + QStringLiteral("/Vellaroke.m02"), QFile::ReadOwner);
+    auto w = open(BackupWindow::Mode::Backup);
+    option(*w, 2)->setChecked(true);
+    w->cmdcfi_Click();
+    ASSERT_EQ(desktop.messages.size(), 2u);
+    EXPECT_EQ(desktop.messages[1].text, QStringLiteral("資料庫正在使用中，無法備份，請先關閉資料庫"));
+    EXPECT_EQ(desktop.messages[1].icon, platform::Icon::Critical);
+    EXPECT_EQ(desktop.messages[1].title, QStringLiteral("備份"));
+}
+
+TEST_F(BackupWindowTest, RestoreAsksForAShownSlotAndEndsWithOnlyCancelUsable)
+{
+    backup::backupDatabase(app.folder(), driveA.path() + QStringLiteral("/Vellaroke.m02"));
+    test::addReceivable(app.folder(), QStringLiteral("AFTER"), QStringLiteral("1"));
+    auto w = open(BackupWindow::Mode::Restore);
+    EXPECT_EQ(w->objectName(), QStringLiteral("FRMRECOVERY"));
+    EXPECT_EQ(test::child<QLabel>(*w, "Label3")->text(),
+              QStringLiteral("** 注意 : 執行完此回復作業後, 原資料庫之內容") + QString(20, u' ') + QStringLiteral("將會被備份磁片的資料覆蓋 !"));
+
+    w->cmdcfi_Click(); // slot 1 shows nothing
+    EXPECT_EQ(desktop.texts(), QStringList{QStringLiteral("請選擇檔案!")});
+    EXPECT_EQ(desktop.messages[0].title, QStringLiteral("回復"));
+
+    option(*w, 2)->setChecked(true);
+    w->cmdcfi_Click();
+    EXPECT_EQ(desktop.messages[1].text, QStringLiteral("是否確定以 Vellaroke.m02 覆蓋目前資料庫!"));
+    EXPECT_EQ(desktop.messages[1].title, QStringLiteral("回復資料庫"));
+    EXPECT_EQ(desktop.messages[2].text, QStringLiteral("回復作業完成!"));
+    EXPECT_TRUE(test::tableRows(app.folder(), QStringLiteral("F_AccountData")).empty());
+
+    auto *cancel = test::child<QPushButton>(*w, "cmdcancel");
+    EXPECT_FALSE(test::child<QWidget>(*w, "Drive")->isEnabled());
+    EXPECT_FALSE(test::child<QWidget>(*w, "cmdcfi")->isEnabled());
+    cancel->setFocus();
+    QTest::keyClick(cancel, Qt::Key_Up);
+    EXPECT_EQ(test::focusName(), QStringLiteral("cmdcancel"));
+    QTest::keyClick(cancel, Qt::Key_Down);
+    EXPECT_EQ(test::focusName(), QStringLiteral("cmdcancel"));
+}
+
+TEST_F(BackupWindowTest, ABackupThatVanishedAfterTheCaptionsIsReportedAndChangesNothing)
+{
+    auto w = open(BackupWindow::Mode::Restore);
+    option(*w, 2)->setChecked(true);
+    QFile::remove(driveA.path() + QStringLiteral("/Vellaroke.m02"));
+    const QByteArray before = test::readFile(app.folder().databaseFile());
+    test::child<QWidget>(*w, "cmdcancel")->setFocus();
+    w->cmdcfi_Click();
+    ASSERT_EQ(desktop.messages.size(), 2u);
+    EXPECT_EQ(desktop.messages[1].text, QStringLiteral(" 檔案不存在, 請確認."));
+    EXPECT_EQ(desktop.messages[1].icon, platform::Icon::Exclamation);
+    EXPECT_EQ(test::focusName(), QStringLiteral("Drive"));
+    EXPECT_EQ(test::readFile(app.folder().databaseFile()), before);
+    EXPECT_TRUE(test::child<QWidget>(*w, "cmdcfi")->isEnabled());
+}
+
+TEST_F(BackupWindowTest, FocusKeys)
+{
+    auto w = open(BackupWindow::Mode::Backup);
+    const struct {
+        const char *from;
+        Qt::Key key;
+        const char *to;
+    } moves[] = {{"Drive", Qt::Key_Up, "cmdcancel"}, {"Drive", Qt::Key_Down, "cmdcfi"}, {"cmdcfi", Qt::Key_Up, "Drive"},
+                 {"cmdcfi", Qt::Key_Down, "cmdcancel"}, {"cmdcancel", Qt::Key_Up, "cmdcfi"}, {"cmdcancel", Qt::Key_Down, "Drive"}};
+    for (const auto &m : moves) {
+        QWidget *from = test::child<QWidget>(*w, m.from);
+        from->setFocus();
+        QTest::keyClick(from, m.key);
+        EXPECT_EQ(test::focusName(), QString::fromLatin1(m.to)) << m.from << " " << m.key;
+    }
+    EXPECT_TRUE(desktop.messages.empty());
+}
