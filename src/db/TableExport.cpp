@@ -17,11 +17,11 @@ bool isPlainDecimal(const QString &text)
     return plain.match(text).hasMatch();
 }
 
-qint64 exportTable(const platform::AppFolder &app, const TableExportSpec &spec, const QString &path,
+qint64 exportTable(const platform::AppFolder &app, const TableExportSpec &layout, const QString &path,
                    const std::function<void(qint64, qint64)> &progress)
 {
     platform::Database db = openDatabase(app);
-    const std::string table = spec.table.toStdString();
+    const std::string table = layout.table.toStdString();
     auto count = db.prepare("SELECT count(*) FROM " + table);
     count.next();
     const qint64 total = count.text(0).toLongLong();
@@ -32,18 +32,18 @@ qint64 exportTable(const platform::AppFolder &app, const TableExportSpec &spec, 
                                   .arg(platform::XlsxWriter::kMaxRows - 1));
 
     platform::XlsxWriter out(path);
-    for (int c = 0; c < spec.captions.size(); ++c)
-        out.text(0, c, spec.captions.at(c));
+    for (int c = 0; c < layout.captions.size(); ++c)
+        out.text(0, c, layout.captions.at(c));
 
-    auto rows = db.prepare("SELECT " + spec.columns.join(u',').toStdString() + " FROM " + table + " ORDER BY rowid");
+    auto rows = db.prepare("SELECT " + layout.columns.join(u',').toStdString() + " FROM " + table + " ORDER BY rowid");
     qint64 row = 0;
     while (rows.next()) {
         ++row;
-        for (int c = 0; c < spec.columns.size(); ++c) {
+        for (int c = 0; c < layout.columns.size(); ++c) {
             const QString value = rows.text(c);
             if (value.isEmpty())
                 continue;
-            if (spec.amounts.count(c) && isPlainDecimal(value))
+            if (layout.amounts.count(c) && isPlainDecimal(value))
                 out.number(row, c, value.toDouble());
             else
                 out.text(row, c, value);

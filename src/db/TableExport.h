@@ -25,7 +25,7 @@ struct TableExportSpec {
 // Exports to `path`. A table longer than a worksheet holds is refused before anything is written
 // (error 6). The connection is closed when it returns. Throws platform::Error; no file is left
 // under `path` on failure. `progress` gets (rows written, rows in all).
-qint64 exportTable(const platform::AppFolder &app, const TableExportSpec &spec, const QString &path,
+qint64 exportTable(const platform::AppFolder &app, const TableExportSpec &layout, const QString &path,
                    const std::function<void(qint64, qint64)> &progress = {});
 
 // Where an export goes: the user's documents folder, "<prefix>_yyyyMMdd_HHmmss.xlsx"; a name

@@ -238,14 +238,14 @@ int importText(Context &ctx, payments::TextImport &import, const QString &what)
 }
 
 // export-results / export-store OUT.xlsx
-int exportTo(Context &ctx, const db::TableExportSpec &spec, const QString &what)
+int exportTo(Context &ctx, const db::TableExportSpec &layout, const QString &what)
 {
     const QString out = ctx.args.at(0);
     if (!out.endsWith(QStringLiteral(".xlsx"), Qt::CaseInsensitive))
         return usage(ctx.err, QStringLiteral("the output file must end in .xlsx"));
     ProgressLine progress(ctx.err);
     try {
-        const qint64 rows = db::exportTable(ctx.app, spec, out, [&](qint64 done, qint64 total) {
+        const qint64 rows = db::exportTable(ctx.app, layout, out, [&](qint64 done, qint64 total) {
             if (done == 1)
                 progress.start(total);
             progress.at(done);

@@ -83,7 +83,7 @@ QAction *RemainMenu::addCommand(QWidget *menu, const char *name, const QString &
     return action;
 }
 
-void RemainMenu::runExport(const db::TableExportSpec &spec, const QString &filePrefix)
+void RemainMenu::runExport(const db::TableExportSpec &exported, const QString &filePrefix)
 {
     if (exporting_)
         return;
@@ -102,7 +102,7 @@ void RemainMenu::runExport(const db::TableExportSpec &spec, const QString &fileP
     QElapsedTimer sinceShown;
     try {
         const QString path = db::exportPath(filePrefix, QDateTime::currentDateTime());
-        db::exportTable(app_, spec, path, [&](qint64 done, qint64 total) {
+        db::exportTable(app_, exported, path, [&](qint64 done, qint64 total) {
             if (!sinceShown.isValid() || sinceShown.elapsed() >= 30) {
                 bar->setRange(0, static_cast<int>(std::min<qint64>(total, INT_MAX)));
                 bar->setValue(static_cast<int>(done));

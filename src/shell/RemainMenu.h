@@ -36,7 +36,7 @@ protected:
 
 private:
     QAction *addCommand(QWidget *menu, const char *name, const QString &caption);
-    void runExport(const db::TableExportSpec &spec, const QString &filePrefix);
+    void runExport(const db::TableExportSpec &exported, const QString &filePrefix);
     void clearTable(const QString &table);
 
     bool exporting_ = false;
