@@ -14,11 +14,9 @@ receivables::ImportCounts PaymentsImport::run(const QString &workbookPath, const
     platform::Database db = db::openDatabase(app_);
     const QStringList mapping = db::readMapping(db, db::kPaymentsMapping);
     const QString dateColumn = mapping.at(0), amountColumn = mapping.at(2), accountColumn = mapping.at(4);
-    auto book = platform::Workbook::open(workbookPath);
-    auto sheet = book->worksheet(sheetName);
-    const qint64 usedRows = sheet->usedRowCount();
-    if (observer.started)
-        observer.started(usedRows);
+    const auto opened = receivables::openSheetToImport(workbookPath, sheetName, observer);
+    platform::Worksheet *sheet = opened.sheet.get();
+    const qint64 usedRows = opened.usedRows;
 
     auto lookup = db.prepare("SELECT Total FROM F_AccountData WHERE Bankcode = ?1 LIMIT 1");
     auto update = db.prepare(

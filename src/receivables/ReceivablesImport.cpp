@@ -13,11 +13,9 @@ ImportCounts ReceivablesImport::run(const QString &workbookPath, const QString &
 {
     platform::Database db = db::openDatabase(app_);
     const QStringList mapping = db::readMapping(db, db::kReceivablesMapping);
-    auto book = platform::Workbook::open(workbookPath);
-    auto sheet = book->worksheet(sheetName);
-    const qint64 usedRows = sheet->usedRowCount();
-    if (observer.started)
-        observer.started(usedRows);
+    const auto opened = receivables::openSheetToImport(workbookPath, sheetName, observer);
+    platform::Worksheet *sheet = opened.sheet.get();
+    const qint64 usedRows = opened.usedRows;
 
     auto lookup = db.prepare("SELECT 1 FROM F_AccountData WHERE Bankcode = ?1 LIMIT 1");
     auto insert = db.prepare("INSERT INTO F_AccountData VALUES (?1, ?2, ?3, ?4, ?5, '', '', '', '')");

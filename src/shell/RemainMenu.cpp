@@ -26,6 +26,15 @@
 
 namespace talvesk::shell {
 
+template <typename Handler>
+void RemainMenu::addCommand(QWidget *menu, const char *name, const QString &caption, Handler handler)
+{
+    auto *action = new QAction(caption, menu);
+    action->setObjectName(QString::fromLatin1(name));
+    menu->addAction(action);
+    connect(action, &QAction::triggered, this, [this, handler] { (this->*handler)(); });
+}
+
 RemainMenu::RemainMenu(const platform::AppFolder &app, platform::Desktop &desktop, QWidget *parent)
     : QMainWindow(parent), app_(app), desktop_(desktop)
 {
@@ -35,53 +44,34 @@ RemainMenu::RemainMenu(const platform::AppFolder &app, platform::Desktop &deskto
     statusBar()->hide(); // shown only while an export runs
 
     QMenuBar *bar = menuBar();
-    connect(addCommand(bar, "readdisk", QStringLiteral("讀入應收帳款資料(EXCEL)")), &QAction::triggered, this,
-            &RemainMenu::readdisk_Click);
+    addCommand(bar, "readdisk", QStringLiteral("讀入應收帳款資料(EXCEL)"), &RemainMenu::readdisk_Click);
 
     QMenu *work = bar->addMenu(QStringLiteral("處理作業"));
     work->setObjectName(QStringLiteral("MENU5"));
-    connect(addCommand(work, "READBANK", QStringLiteral("讀入入帳明細(EXCEL)")), &QAction::triggered, this,
-            &RemainMenu::READBANK_Click);
-    connect(addCommand(work, "MENDO", QStringLiteral("讀入入帳明細(TXT)")), &QAction::triggered, this,
-            &RemainMenu::MENDO_Click);
-    connect(addCommand(work, "errorfile", QStringLiteral("銷帳結果轉存EXCEL檔")), &QAction::triggered, this,
-            &RemainMenu::errorfile_Click);
+    addCommand(work, "READBANK", QStringLiteral("讀入入帳明細(EXCEL)"), &RemainMenu::READBANK_Click);
+    addCommand(work, "MENDO", QStringLiteral("讀入入帳明細(TXT)"), &RemainMenu::MENDO_Click);
+    addCommand(work, "errorfile", QStringLiteral("銷帳結果轉存EXCEL檔"), &RemainMenu::errorfile_Click);
 
     QMenu *store = bar->addMenu(QStringLiteral("超商銷帳資料處理"));
     store->setObjectName(QStringLiteral("PrtRec"));
-    connect(addCommand(store, "READ711", QStringLiteral("讀入便利超商銷帳磁片")), &QAction::triggered, this,
-            &RemainMenu::READ711_Click);
-    connect(addCommand(store, "PrtRecALL", QStringLiteral("超商銷帳資料轉EXCEL檔")), &QAction::triggered, this,
-            &RemainMenu::PrtRecALL_Click);
+    addCommand(store, "READ711", QStringLiteral("讀入便利超商銷帳磁片"), &RemainMenu::READ711_Click);
+    addCommand(store, "PrtRecALL", QStringLiteral("超商銷帳資料轉EXCEL檔"), &RemainMenu::PrtRecALL_Click);
 
     QMenu *system = bar->addMenu(QStringLiteral("系統作業"));
     system->setObjectName(QStringLiteral("syswork"));
-    connect(addCommand(system, "BACKUP", QStringLiteral("備份資料庫")), &QAction::triggered, this,
-            &RemainMenu::BACKUP_Click);
-    connect(addCommand(system, "RESTORE", QStringLiteral("回復資料庫")), &QAction::triggered, this,
-            &RemainMenu::RESTORE_Click);
-    connect(addCommand(system, "RClearFile", QStringLiteral("應收帳款清檔作業")), &QAction::triggered, this,
-            &RemainMenu::RClearFile_Click);
-    connect(addCommand(system, "SClearFile", QStringLiteral("超商資料清檔作業")), &QAction::triggered, this,
-            &RemainMenu::SClearFile_Click);
-    connect(addCommand(system, "ChgPas", QStringLiteral("變更密碼")), &QAction::triggered, this,
-            &RemainMenu::ChgPas_Click);
+    addCommand(system, "BACKUP", QStringLiteral("備份資料庫"), &RemainMenu::BACKUP_Click);
+    addCommand(system, "RESTORE", QStringLiteral("回復資料庫"), &RemainMenu::RESTORE_Click);
+    addCommand(system, "RClearFile", QStringLiteral("應收帳款清檔作業"), &RemainMenu::RClearFile_Click);
+    addCommand(system, "SClearFile", QStringLiteral("超商資料清檔作業"), &RemainMenu::SClearFile_Click);
+    addCommand(system, "ChgPas", QStringLiteral("變更密碼"), &RemainMenu::ChgPas_Click);
 
-    connect(addCommand(bar, "EXITMENU", QStringLiteral("結束")), &QAction::triggered, this,
-            &RemainMenu::EXITMENU_Click);
+    addCommand(bar, "EXITMENU", QStringLiteral("結束"), &RemainMenu::EXITMENU_Click);
 
     const QSize screen = desktop_.screenSize();
     resize(platform::sizeForScreen(screen, kDesignedSize));
     move(platform::placementFor(screen, size()));
 }
 
-QAction *RemainMenu::addCommand(QWidget *menu, const char *name, const QString &caption)
-{
-    auto *action = new QAction(caption, menu);
-    action->setObjectName(QString::fromLatin1(name));
-    menu->addAction(action);
-    return action;
-}
 
 void RemainMenu::runExport(const db::TableExportSpec &exported, const QString &filePrefix)
 {

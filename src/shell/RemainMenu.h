@@ -35,7 +35,9 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
-    QAction *addCommand(QWidget *menu, const char *name, const QString &caption);
+    // Adds a menu item named `name` whose click runs `handler`.
+    template <typename Handler>
+    void addCommand(QWidget *menu, const char *name, const QString &caption, Handler handler);
     void runExport(const db::TableExportSpec &exported, const QString &filePrefix);
     void clearTable(const QString &table);
 
