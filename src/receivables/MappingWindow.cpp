@@ -121,7 +121,12 @@ void MappingWindow::load()
             boxes_[i]->setText(items.value(static_cast<qsizetype>(i)));
         if (design_.holdsConnection)
             connection_.emplace(std::move(db));
+        loaded_ = true;
     } catch (const platform::Error &error) {
+        // The saved mapping could not be shown, so it cannot be edited either: the boxes stay
+        // locked and 離開 leaves it as it is rather than saving empty boxes over it.
+        for (QLineEdit *box : boxes_)
+            box->setEnabled(false);
         reportFailure(error);
     }
 }
@@ -136,6 +141,10 @@ QStringList MappingWindow::boxTexts() const
 
 void MappingWindow::Command3_Click()
 {
+    if (!loaded_) {
+        reject();
+        return;
+    }
     try {
         if (!connection_)
             connection_.emplace(db::openDatabase(app_));

@@ -53,6 +53,7 @@ private:
     std::vector<QLineEdit *> boxes_;
     QPushButton *Command3 = nullptr;
     std::optional<platform::Database> connection_;
+    bool loaded_ = false; // whether the saved mapping was read and shown
 };
 
 // frmscldata: the receivables workbook's five fields, kept in ImportSetting.

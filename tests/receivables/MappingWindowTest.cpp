@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 using namespace talvesk;
 using receivables::MappingWindow;
 
@@ -149,7 +151,33 @@ TEST(MappingWindow, AMissingDatabaseIsReportedAndTheWindowStaysOpen)
     window.show();
     ASSERT_EQ(desktop.messages.size(), 1u);
     EXPECT_EQ(desktop.messages[0].text, QStringLiteral("錯誤發生;錯誤代碼=53"));
+    EXPECT_FALSE(test::child<QLineEdit>(window, "Text1")->isEnabled()) << "nothing was shown, so nothing can be edited";
     window.Command3_Click();
-    EXPECT_EQ(desktop.messages.size(), 2u);
-    EXPECT_TRUE(window.isVisible());
+    EXPECT_EQ(desktop.messages.size(), 1u) << "離開 tries no save after a failed load";
+    EXPECT_FALSE(window.isVisible());
+}
+
+TEST(MappingWindow, AfterALoadThatFailedLeavingKeepsTheSavedMapping)
+{
+    test::TestApp app;
+    {
+        platform::Database db = db::openDatabase(app.folder());
+        db::saveMapping(db, db::kReceivablesMapping, {QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C"),
+                                                      QStringLiteral("D"), QStringLiteral("E")});
+    }
+    test::FakeDesktop desktop;
+    std::optional<MappingWindow> window;
+    {
+        // Another program writing to the database while the window opens: the load fails.
+        platform::Database writer = db::openDatabase(app.folder());
+        writer.execute("BEGIN EXCLUSIVE");
+        window.emplace(receivables::receivablesMappingDesign(), app.folder(), desktop);
+        writer.execute("COMMIT");
+    }
+    window->show();
+    ASSERT_EQ(desktop.messages.size(), 1u);
+    window->Command3_Click();
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_EQ(mapping(app, db::kReceivablesMapping),
+              (QStringList{QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C"), QStringLiteral("D"), QStringLiteral("E")}));
 }
