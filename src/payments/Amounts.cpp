@@ -1,10 +1,52 @@
 #include "payments/Amounts.h"
 
+#include "platform/Error.h"
+
 #include <cmath>
 #include <cstdlib>
 #include <string>
 
 namespace talvesk::payments {
+
+namespace {
+
+bool isBlank(char16_t c)
+{
+    return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r';
+}
+
+bool isDigit(char16_t c)
+{
+    return c >= u'0' && c <= u'9';
+}
+
+// The characters a number can be read from: blanks dropped, a comma between two digits dropped
+// (digit grouping), everything from the first other character that cannot be part of a number on
+// cut off.
+std::u16string numberCharacters(const QString &text)
+{
+    std::u16string chars;
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t c = text.at(i).unicode();
+        if (isBlank(c))
+            continue;
+        if (c == u',') {
+            qsizetype next = i + 1;
+            while (next < n && isBlank(text.at(next).unicode()))
+                ++next;
+            if (!chars.empty() && isDigit(chars.back()) && next < n && isDigit(text.at(next).unicode()))
+                continue;
+            break;
+        }
+        if (c >= 0x80)
+            break;
+        chars.push_back(c);
+    }
+    return chars;
+}
+
+} // namespace
 
 double leadingNumber(const QString &text, bool exponent)
 {
@@ -13,10 +55,7 @@ double leadingNumber(const QString &text, bool exponent)
     enum { Sign, Whole, Fraction, ExpSign, ExpDigits } state = Sign;
     bool digits = false;
     std::size_t beforeExponent = 0;
-    for (const QChar qc : text) {
-        const char16_t c = qc.unicode();
-        if (c == u' ' || c == u'\t' || c == u'\n' || c == u'\r')
-            continue;
+    for (const char16_t c : numberCharacters(text)) {
         if (state == Sign && (c == u'+' || c == u'-')) {
             number.push_back(static_cast<char>(c));
             state = Whole;
@@ -49,6 +88,14 @@ double leadingNumber(const QString &text, bool exponent)
     if (state == ExpSign || (state == ExpDigits && !std::isdigit(static_cast<unsigned char>(number.back()))))
         number.resize(beforeExponent);
     return std::strtod(number.c_str(), nullptr);
+}
+
+double receivableTotal(const QString &total, bool isNull, const QString &account, bool exponent)
+{
+    if (isNull)
+        throw platform::Error(platform::errnum::InvalidUseOfNull,
+                              QStringLiteral("虛擬帳號 ") + account + QStringLiteral(" 的應收金額沒有值，無法計算未繳金額"));
+    return leadingNumber(total, exponent);
 }
 
 QString outstandingText(double value)

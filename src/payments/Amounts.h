@@ -7,10 +7,15 @@
 namespace talvesk::payments {
 
 // The number at the start of a text, as the amounts are read: blanks, tabs and line feeds
-// anywhere are ignored; an optional sign, digits, an optional point and fraction (and, when
+// anywhere are ignored, and so is a comma between two digits ("1,234,567.5" reads 1234567.5,
+// while "1,x" reads 1 and "1, 5" reads 15); an optional sign, digits, an optional point and fraction (and, when
 // `exponent`, an optional exponent such as E3); reading stops at the first character that cannot
-// go on (a comma too); no number at the start gives 0.
+// go on; no number at the start gives 0.
 double leadingNumber(const QString &text, bool exponent);
+
+// The amount due of a receivable found by a lookup, read as a number. A Total that holds no value
+// at all (`isNull`) cannot be paid against: it stops the import (error 94) naming the account.
+double receivableTotal(const QString &total, bool isNull, const QString &account, bool exponent);
 
 // An outstanding amount as stored: at most 15 significant digits, no grouping, a leading minus
 // when negative, and no zero before the point (".5", "-.5").

@@ -11,7 +11,7 @@ namespace talvesk::payments {
 TextImportCounts BankImport::run(const QString &path, const TextImportObserver &observer)
 {
     platform::removeFileIfExists(app_.errorLogFile());
-    platform::Database db = db::openDatabase(app_);
+    platform::Database db = openDatabaseForTextImport(app_);
     platform::TextLineReader reader(path);
 
     // The first two rows of the account: the first one's Total counts, and an account held by one
@@ -22,8 +22,7 @@ TextImportCounts BankImport::run(const QString &path, const TextImportObserver &
     auto updateRow = db.prepare(
         "UPDATE F_AccountData SET PayDate = ?1, PayTotal = ?2, N_PayTotal = ?3 WHERE rowid = ?4");
 
-    return withErrorLog(app_, [&](ErrorLog &log, TextImportCounts &counts) {
-        db::BatchedChanges batch(db);
+    return withErrorLog(app_, db, observer, [&](ErrorLog &log, db::BatchedChanges &batch, TextImportCounts &counts) {
         platform::TextLine line;
         while (reader.next(line)) {
             const bool blank = line.blank();
@@ -37,29 +36,26 @@ TextImportCounts BankImport::run(const QString &path, const TextImportObserver &
                 const QString date = field(line.text, 12, 7).trimmed();
                 const QString amount = fixedAmountText(amountField);
                 const QString account = field(line.text, 48, 25).trimmed();
-                bool known = false;
-                batch.row([&] {
-                    lookup.bind(1, account);
-                    known = lookup.next();
-                    const QString rowid = known ? lookup.text(0) : QString();
-                    const QString total = known ? lookup.text(1) : QString();
-                    const bool onlyRow = known && !lookup.next();
-                    lookup.reset();
-                    if (!known)
-                        return;
-                    const double outstanding = leadingNumber(total, true) - leadingNumber(amount, true);
+                lookup.bind(1, account);
+                const bool known = lookup.next();
+                const QString rowid = known ? lookup.text(0) : QString();
+                const QString total = known ? lookup.text(1) : QString();
+                const bool noTotal = known && lookup.isNull(1);
+                const bool onlyRow = known && !lookup.next();
+                lookup.reset();
+                if (known) {
+                    const double outstanding = receivableTotal(total, noTotal, account, true) - leadingNumber(amount, true);
                     platform::Statement &write = onlyRow ? updateRow : update;
                     write.bind(1, date).bind(2, amount).bind(3, outstandingText(outstanding)).bind(4, onlyRow ? rowid : account);
                     write.run();
                     write.reset();
-                });
-                if (known) {
                     ++counts.applied;
                 } else if (!blank) {
                     log.add(line, QStringLiteral("沒有此虛擬帳號的應收帳款"));
                     ++counts.abnormal;
                 }
             }
+            batch.rowDone();
             if (observer.lineDone)
                 observer.lineDone(counts);
         }

@@ -8,53 +8,68 @@
 
 namespace talvesk::payments {
 
+namespace {
+// The mapping's items: date, summary, amount, time, account, note.
+constexpr int kDateItem = 0;
+constexpr int kAmountItem = 2;
+constexpr int kAccountItem = 4;
+} // namespace
+
 receivables::ImportCounts PaymentsImport::run(const QString &workbookPath, const QString &sheetName,
                                               const receivables::ImportObserver &observer)
 {
     platform::Database db = db::openDatabase(app_);
     const QStringList mapping = db::readMapping(db, db::kPaymentsMapping);
-    const QString dateColumn = mapping.at(0), amountColumn = mapping.at(2), accountColumn = mapping.at(4);
+    const QString dateColumn = mapping.at(kDateItem), amountColumn = mapping.at(kAmountItem),
+                  accountColumn = mapping.at(kAccountItem);
+    receivables::requireMappedAccount(accountColumn, QStringLiteral("虛擬帳號"));
     const auto opened = receivables::openSheetToImport(workbookPath, sheetName, observer);
-    platform::Worksheet *sheet = opened.sheet.get();
-    const qint64 usedRows = opened.usedRows;
+    platform::Worksheet &sheet = *opened.sheet;
 
     auto lookup = db.prepare("SELECT Total FROM F_AccountData WHERE Bankcode = ?1 LIMIT 1");
     auto update = db.prepare(
         "UPDATE F_AccountData SET PayDate = ?1, PayTotal = ?2, N_PayTotal = ?3 WHERE Bankcode = ?4");
 
-    receivables::ImportCounts counts;
-    db::BatchedChanges batch(db);
-    for (qint64 row = 2; row <= usedRows; ++row) {
-        QString date;
-        if (!dateColumn.isEmpty()) {
-            const platform::CellValue cell = sheet->cell(row, dateColumn);
-            date = cell.kind == platform::CellValue::Kind::Error ? platform::cellText(*sheet, row, dateColumn)
-                                                                 : payDateText(cell);
-        }
-        const QString amount = amountColumn.isEmpty() ? QStringLiteral("0") : platform::cellText(*sheet, row, amountColumn);
-        const QString account = accountColumn.isEmpty() ? QString() : platform::cellText(*sheet, row, accountColumn);
+    using Counts = receivables::ImportCounts;
+    return db::runInBatches<Counts>(db, [&](db::BatchedChanges &batch, Counts &counts) {
+        for (qint64 row = sheet.nextUsedRow(2); row > 0; row = sheet.nextUsedRow(row + 1)) {
+            QString date;
+            if (!dateColumn.isEmpty()) {
+                const platform::CellValue cell = sheet.cell(row, dateColumn);
+                date = cell.kind == platform::CellValue::Kind::Error ? platform::cellText(sheet, row, dateColumn)
+                                                                     : payDateText(cell);
+            }
+            const QString amountCell = amountColumn.isEmpty() ? QString() : platform::cellText(sheet, row, amountColumn);
+            const QString account = platform::cellText(sheet, row, accountColumn);
+            if (date.isEmpty() && amountCell.isEmpty() && account.isEmpty())
+                continue;
+            const QString amount = amountColumn.isEmpty() ? QStringLiteral("0") : amountCell;
 
-        bool known = false;
-        batch.row([&] {
-            lookup.bind(1, account);
-            known = lookup.next();
-            const QString total = known ? lookup.text(0) : QString();
-            lookup.reset();
-            if (!known)
-                return;
-            const double outstanding = leadingNumber(total, false) - leadingNumber(amount, false);
-            update.bind(1, date).bind(2, amount).bind(3, outstandingText(outstanding)).bind(4, account);
-            update.run();
-            update.reset();
-        });
-        if (known)
-            ++counts.written;
-        else
-            ++counts.notProcessed;
-        if (observer.rowDone)
-            observer.rowDone(row, counts);
-    }
-    return counts;
+            // A row without an account matches nothing: rows a receivables import once stored under
+            // an empty account are not paid by total lines or stray cells.
+            bool known = false;
+            if (!account.isEmpty()) {
+                lookup.bind(1, account);
+                known = lookup.next();
+                const QString total = known ? lookup.text(0) : QString();
+                const bool noTotal = known && lookup.isNull(0);
+                lookup.reset();
+                if (known) {
+                    const double outstanding = receivableTotal(total, noTotal, account, false) - leadingNumber(amount, false);
+                    update.bind(1, date).bind(2, amount).bind(3, outstandingText(outstanding)).bind(4, account);
+                    update.run();
+                    update.reset();
+                }
+            }
+            if (known)
+                ++counts.written;
+            else
+                ++counts.notProcessed;
+            batch.rowDone();
+            if (observer.rowDone)
+                observer.rowDone(row, counts);
+        }
+    }, observer.stopped);
 }
 
 } // namespace talvesk::payments

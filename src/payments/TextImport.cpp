@@ -1,5 +1,6 @@
 #include "payments/TextImport.h"
 
+#include "db/Connection.h"
 #include "platform/Codec950.h"
 #include "platform/Files.h"
 
@@ -29,6 +30,18 @@ void ErrorLog::writeQuietly(const QString &path) const noexcept
     try {
         write(path);
     } catch (...) {
+    }
+}
+
+platform::Database openDatabaseForTextImport(const platform::AppFolder &app)
+{
+    try {
+        return db::openDatabase(app);
+    } catch (const platform::Error &error) {
+        if (error.number() == platform::errnum::Database)
+            throw;
+        throw platform::Error(platform::errnum::Database, QStringLiteral("無法開啟資料庫 ") + app.databaseFile()
+                                                              + QStringLiteral("：") + error.description());
     }
 }
 

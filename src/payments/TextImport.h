@@ -1,5 +1,6 @@
 #pragma once
 
+#include "db/BatchedChanges.h"
 #include "platform/AppFolder.h"
 #include "platform/Error.h"
 #include "platform/TextLines.h"
@@ -15,10 +16,14 @@ struct TextImportCounts {
     qint64 applied = 0;  // records written
     qint64 abnormal = 0; // lines reported in ErrLog.txt
     bool logWritten = false;
+    qint64 stored() const { return applied; }
 };
 
+// What a text import reports: every line it handled, and, when it stops on a failure, the counts
+// of the records that are stored.
 struct TextImportObserver {
     std::function<void(const TextImportCounts &counts)> lineDone;
+    std::function<void(const TextImportCounts &stored)> stopped;
 };
 
 // An import of a fixed-position text file. Throws platform::Error on the first failure; the
@@ -44,22 +49,28 @@ private:
     std::vector<QString> entries_;
 };
 
-// Runs `body(log, counts)` and writes what it logged to ErrLog.txt; when the body fails, what it
-// had logged is written all the same, so nothing found is lost.
+// Opens the database for a text import. Any failure to open it is a database failure (error
+// 3000), so that it is never taken for a missing or unreadable text file.
+platform::Database openDatabaseForTextImport(const platform::AppFolder &app);
+
+// Runs `body(log, batch, counts)` over the records in batches, then writes what it logged to
+// ErrLog.txt; when the body fails, what it had logged is written all the same, so nothing found is
+// lost, and the observer learns how many records are stored.
 template <typename Body>
-TextImportCounts withErrorLog(const platform::AppFolder &app, Body &&body)
+TextImportCounts withErrorLog(const platform::AppFolder &app, platform::Database &db,
+                              const TextImportObserver &observer, Body &&body)
 {
-    TextImportCounts counts;
     ErrorLog log;
     try {
-        body(log, counts);
+        TextImportCounts counts = db::runInBatches<TextImportCounts>(
+            db, [&](db::BatchedChanges &batch, TextImportCounts &c) { body(log, batch, c); }, observer.stopped);
+        log.write(app.errorLogFile());
+        counts.logWritten = !log.empty();
+        return counts;
     } catch (const platform::Error &) {
         log.writeQuietly(app.errorLogFile());
         throw;
     }
-    log.write(app.errorLogFile());
-    counts.logWritten = !log.empty();
-    return counts;
 }
 
 // Whether a fixed-position amount field holds only digits and blanks (an empty one does).

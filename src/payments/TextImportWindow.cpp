@@ -121,6 +121,11 @@ void TextImportWindow::Command2_Click()
         lblfail->setText(QString::number(c.abnormal));
     };
     TextImportObserver observer;
+    observer.stopped = [&](const TextImportCounts &stored) {
+        // The labels say what is really stored, not what was done before a failed commit.
+        if (handled)
+            last = stored;
+    };
     observer.lineDone = [&](const TextImportCounts &counts) {
         handled = true;
         last = counts;
@@ -142,7 +147,9 @@ void TextImportWindow::Command2_Click()
         if (handled)
             show(last);
         desktop_.setPointer(platform::Pointer::Default);
-        message(textImportFailureText(error.number()), platform::Icon::Critical);
+        // The fixed text first; the reason (with how many records are stored) under it.
+        desktop_.showMessage(this, {textImportFailureText(error.number()), design_.caption, platform::Icon::Critical,
+                                    platform::Buttons::Ok, error.description()});
         for (QPushButton *b : {Command1, Command2, Command3})
             b->setEnabled(true);
     }

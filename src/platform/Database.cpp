@@ -15,10 +15,42 @@ namespace talvesk::platform {
 
 namespace {
 
+// What a clerk is told first; the engine's own words follow for whoever has to look further.
+QString databaseReason(int code)
+{
+    switch (code & 0xff) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+        return QStringLiteral("資料庫正被其他程式使用中，請稍後再試");
+    case SQLITE_FULL:
+        return QStringLiteral("磁碟空間不足");
+    case SQLITE_IOERR:
+        return QStringLiteral("磁碟讀寫錯誤");
+    case SQLITE_READONLY:
+        return QStringLiteral("資料庫是唯讀的，無法寫入");
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+        return QStringLiteral("資料庫檔案已損壞或不是資料庫");
+    case SQLITE_CANTOPEN:
+        return QStringLiteral("無法開啟資料庫檔案");
+    case SQLITE_PERM:
+    case SQLITE_AUTH:
+        return QStringLiteral("沒有存取資料庫的權限");
+    case SQLITE_NOMEM:
+        return QStringLiteral("記憶體不足");
+    case SQLITE_TOOBIG:
+        return QStringLiteral("資料過大");
+    case SQLITE_CONSTRAINT:
+        return QStringLiteral("資料不符合資料表的限制");
+    default:
+        return QStringLiteral("資料庫錯誤");
+    }
+}
+
 Error databaseError(sqlite3 *db, int code)
 {
     const char *message = db ? sqlite3_errmsg(db) : sqlite3_errstr(code);
-    return Error(errnum::Database, QString::fromUtf8(message));
+    return Error(errnum::Database, databaseReason(code) + QStringLiteral("（") + QString::fromUtf8(message) + QStringLiteral("）"));
 }
 
 void check(sqlite3 *db, int code)
@@ -109,6 +141,11 @@ QString Statement::text(int column) const
     if (!data)
         return QString();
     return QString::fromUtf8(data, sqlite3_column_bytes(stmt_, column));
+}
+
+bool Statement::isNull(int column) const
+{
+    return sqlite3_column_type(stmt_, column) == SQLITE_NULL;
 }
 
 // ---- Database ----

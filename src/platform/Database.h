@@ -38,6 +38,8 @@ public:
     QString columnName(int column) const;
     // The text of a column of the current row; NULL reads as the empty text.
     QString text(int column) const;
+    // Whether a column of the current row holds no value at all (NULL, not the empty text).
+    bool isNull(int column) const;
 
 private:
     friend class Database;

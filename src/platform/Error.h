@@ -13,6 +13,7 @@ namespace errnum {
 inline constexpr int Overflow = 6;
 inline constexpr int TypeMismatch = 13;    // a cell holding an error value
 inline constexpr int FileNotFound = 53;
+inline constexpr int InvalidUseOfNull = 94; // a receivable's amount that holds no value
 inline constexpr int DeviceIo = 57;
 inline constexpr int PermissionDenied = 70;
 inline constexpr int DiskNotReady = 71;

@@ -33,12 +33,18 @@ TextLineReader::TextLineReader(const QString &path)
             break;
         }
     }
-    if (content_.startsWith("\xEF\xBB\xBF")) {
+    utf8_ = content_.startsWith("\xEF\xBB\xBF");
+    if (utf8_)
         pos_ = 3;
+    makeDecoder();
+}
+
+void TextLineReader::makeDecoder()
+{
+    if (utf8_)
         decoder_.emplace(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
-    } else {
+    else
         decoder_.emplace("windows-950", QStringConverter::Flag::Stateless);
-    }
 }
 
 bool TextLineReader::next(TextLine &line)
@@ -59,9 +65,14 @@ bool TextLineReader::next(TextLine &line)
         line.text = QString::fromLatin1(line.bytes);
         line.decoded = true;
     } else {
-        decoder_->resetState();
         line.text = decoder_->decode(line.bytes);
         line.decoded = !decoder_->hasError();
+        // Resetting a decoder does not clear its error flag: after a line that could not be
+        // decoded, the next line gets a decoder of its own, or it would be judged undecodable too.
+        if (!line.decoded)
+            makeDecoder();
+        else
+            decoder_->resetState();
     }
     pos_ = end;
     if (pos_ < content_.size() && data[pos_] == '\r')

@@ -25,7 +25,10 @@ public:
     bool next(TextLine &line);
 
 private:
+    void makeDecoder();
+
     QByteArray content_;
+    bool utf8_ = false;
     qsizetype pos_ = 0;
     qint64 number_ = 0;
     std::optional<QStringDecoder> decoder_; // built in place: a moved ICU decoder loses its error flag

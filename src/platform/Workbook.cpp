@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QStringDecoder>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <vector>
@@ -104,21 +105,23 @@ class CsvSheet : public Worksheet {
 public:
     explicit CsvSheet(const CsvWorkbook &book) : book_(book) {}
     QString name() const override { return book_.name(); }
-    qint64 usedRowCount() override
+    qint64 lastUsedRow() override
     {
-        qint64 first = 0, last = 0;
         const auto &rows = book_.rows();
-        for (std::size_t i = 0; i < rows.size(); ++i) {
-            for (const QString &field : rows[i]) {
-                if (!field.isEmpty()) {
-                    if (first == 0)
-                        first = static_cast<qint64>(i) + 1;
-                    last = static_cast<qint64>(i) + 1;
-                    break;
-                }
-            }
+        for (std::size_t i = rows.size(); i > 0; --i) {
+            if (holdsField(rows[i - 1]))
+                return static_cast<qint64>(i);
         }
-        return first == 0 ? 1 : last - first + 1;
+        return 0;
+    }
+    qint64 nextUsedRow(qint64 from) override
+    {
+        const auto &rows = book_.rows();
+        for (qint64 row = std::max<qint64>(from, 1); row <= static_cast<qint64>(rows.size()); ++row) {
+            if (holdsField(rows[static_cast<std::size_t>(row - 1)]))
+                return row;
+        }
+        return 0;
     }
     CellValue cell(qint64 row, QStringView column) override
     {
@@ -138,6 +141,11 @@ public:
     }
 
 private:
+    static bool holdsField(const QStringList &fields)
+    {
+        return std::any_of(fields.begin(), fields.end(), [](const QString &f) { return !f.isEmpty(); });
+    }
+
     const CsvWorkbook &book_;
 };
 
@@ -171,6 +179,10 @@ QString cellText(Worksheet &sheet, qint64 row, QStringView column)
     case CellValue::Kind::Text:
         return v.text.trimmed();
     case CellValue::Kind::Number:
+        // Whole numbers keep every digit up to 16 of them: an account number typed into a numeric
+        // cell must still match its payments (9515088000000010, not 9.51508800000001E+15).
+        if (std::fabs(v.number) < 1e16 && v.number == std::trunc(v.number))
+            return QString::number(static_cast<qint64>(v.number));
         return numberText(v.number);
     case CellValue::Kind::Boolean:
         return v.number != 0 ? QStringLiteral("True") : QStringLiteral("False");

@@ -19,8 +19,13 @@ class Worksheet {
 public:
     virtual ~Worksheet() = default;
     virtual QString name() const = 0;
-    // The number of rows the used range spans (from its first used row to its last).
-    virtual qint64 usedRowCount() = 0;
+    // The last row that holds a cell, as the sheet tells it before being read through (an .xlsx
+    // sheet's declared dimension, when it has one): a measure for progress, never a bound on what
+    // is read, since a declared dimension can be wrong either way.
+    virtual qint64 lastUsedRow() = 0;
+    // The first row at or after `from` that holds at least one cell, or 0 when no row does. Reads
+    // forward like cell(); the rows an import reads are exactly these.
+    virtual qint64 nextUsedRow(qint64 from) = 0;
     // The cell at a 1-based row and a column named by its letters ("A", "AB"). Reading rows in
     // increasing order streams through the sheet; going back starts the sheet again.
     virtual CellValue cell(qint64 row, QStringView column) = 0;
@@ -44,7 +49,8 @@ public:
     virtual std::unique_ptr<Worksheet> worksheet(const QString &name) = 0;
 };
 
-// The text an import takes from a cell: text trimmed, a number in numberText's form, a date in
+// The text an import takes from a cell: text trimmed, a whole number below 10^16 with all its
+// digits, any other number in numberText's form, a date in
 // dateTimeText's form, TRUE / FALSE as "True" / "False", nothing for an empty cell. A cell holding
 // an error value throws Error naming the worksheet, the cell and the error.
 QString cellText(Worksheet &sheet, qint64 row, QStringView column);

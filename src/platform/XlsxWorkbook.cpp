@@ -251,6 +251,9 @@ int columnOfReference(std::string_view ref)
     return i == 0 ? -1 : col - 1;
 }
 
+// The most rows a worksheet can have.
+constexpr qint64 kMaxRows = 1'048'576;
+
 struct Shared {
     QString path;
     WorkbookLimits limits;
@@ -277,11 +280,25 @@ public:
 
     QString name() const override { return name_; }
 
-    qint64 usedRowCount() override
+    qint64 lastUsedRow() override
     {
         if (firstRow_ < 0)
             scanUsedRows();
-        return lastRow_ >= firstRow_ && firstRow_ > 0 ? lastRow_ - firstRow_ + 1 : 1;
+        return std::min(lastRow_, kMaxRows);
+    }
+
+    qint64 nextUsedRow(qint64 from) override
+    {
+        if (from == bufferedRow_ && cellCount_ > 0 && !ended_)
+            return bufferedRow_;
+        if (from <= bufferedRow_)
+            restart();
+        while (!ended_) {
+            readNextRow();
+            if (!ended_ && bufferedRow_ >= from && cellCount_ > 0)
+                return bufferedRow_;
+        }
+        return 0;
     }
 
     CellValue cell(qint64 row, QStringView column) override
@@ -378,6 +395,8 @@ private:
                 xml.skipElement();
         }
         bufferedRow_ = xml.attribute("r", attr) ? rowOfReference(attr) : bufferedRow_ + 1;
+        if (bufferedRow_ > kMaxRows)
+            unreadable(shared_->path, QStringLiteral("工作表 ") + name_ + QStringLiteral(" 的列號超過工作表的上限 1048576 列"));
         cellCount_ = 0;
         int previousColumn = -1;
         for (;;) {

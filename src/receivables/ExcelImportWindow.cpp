@@ -139,10 +139,14 @@ void ExcelImportWindow::Command1_Click()
     qint64 lastRow = 0;
     ImportCounts last;
     ImportObserver observer;
-    observer.started = [this](qint64 usedRows) {
-        ProgressBar1->setRange(0, static_cast<int>(std::min<qint64>(usedRows + 1, INT_MAX)));
+    observer.started = [this](qint64 lastRow) {
+        ProgressBar1->setRange(0, static_cast<int>(std::min<qint64>(lastRow + 1, INT_MAX)));
         ProgressBar1->setValue(0);
         LblRMsg->setVisible(true);
+    };
+    observer.stopped = [&](const ImportCounts &stored) {
+        // The counters say what is really stored, not what was done before a failed commit.
+        last = stored;
     };
     observer.rowDone = [&](qint64 row, const ImportCounts &counts) {
         lastRow = row;

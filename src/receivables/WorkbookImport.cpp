@@ -1,5 +1,9 @@
 #include "receivables/WorkbookImport.h"
 
+#include "platform/Error.h"
+
+#include <algorithm>
+
 namespace talvesk::receivables {
 
 SheetToImport openSheetToImport(const QString &workbookPath, const QString &sheetName, const ImportObserver &observer)
@@ -7,10 +11,22 @@ SheetToImport openSheetToImport(const QString &workbookPath, const QString &shee
     SheetToImport opened;
     opened.book = platform::Workbook::open(workbookPath);
     opened.sheet = opened.book->worksheet(sheetName);
-    opened.usedRows = opened.sheet->usedRowCount();
     if (observer.started)
-        observer.started(opened.usedRows);
+        observer.started(opened.sheet->lastUsedRow());
     return opened;
+}
+
+void requireMappedAccount(const QString &accountColumn, const QString &accountCaption)
+{
+    if (accountColumn.trimmed().isEmpty())
+        throw platform::Error(platform::errnum::ObjectInvalid,
+                              QStringLiteral("尚未設定「") + accountCaption
+                                  + QStringLiteral("」的欄位對應，請先按「設定EXCEL欄位對應」設定欄位對應，再讀入檔案。"));
+}
+
+bool allEmpty(const QStringList &texts)
+{
+    return std::all_of(texts.begin(), texts.end(), [](const QString &t) { return t.isEmpty(); });
 }
 
 } // namespace talvesk::receivables

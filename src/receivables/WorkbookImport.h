@@ -11,25 +11,34 @@ namespace talvesk::receivables {
 
 struct ImportCounts {
     qint64 written = 0;      // rows inserted or updated
-    qint64 notProcessed = 0; // rows left alone (no matching receivable)
+    qint64 notProcessed = 0; // rows left alone (no account, or no matching receivable)
+    qint64 stored() const { return written; }
 };
 
-// What an import reports while it runs: the used range once, then every row.
+// What an import reports while it runs: the last used row once, then every row; and, when it
+// stops on a failure, the counts of the rows that are stored.
 struct ImportObserver {
-    std::function<void(qint64 usedRows)> started;
+    std::function<void(qint64 lastRow)> started;
     std::function<void(qint64 row, const ImportCounts &counts)> rowDone;
+    std::function<void(const ImportCounts &stored)> stopped;
 };
 
-// The worksheet an import reads, open, with its used range counted and reported to the observer.
+// The worksheet an import reads, open, its last used row reported to the observer.
 struct SheetToImport {
     std::unique_ptr<platform::Workbook> book;
     std::unique_ptr<platform::Worksheet> sheet;
-    qint64 usedRows = 0;
 };
 SheetToImport openSheetToImport(const QString &workbookPath, const QString &sheetName, const ImportObserver &observer);
 
-// An import of one worksheet of a workbook, rows 2 to the used range's row count. Throws
-// platform::Error on the first failure; the rows before it stay written.
+// Refuses an import whose key column is not mapped, before any row is read: it could only store
+// or match rows under an empty account. Throws platform::Error.
+void requireMappedAccount(const QString &accountColumn, const QString &accountCaption);
+
+// Whether every one of a row's mapped cells is empty: such a row is skipped without a count.
+bool allEmpty(const QStringList &texts);
+
+// An import of one worksheet of a workbook: every row from row 2 to the last that holds a cell.
+// Throws platform::Error on the first failure; the rows before it stay written.
 class WorkbookImport {
 public:
     virtual ~WorkbookImport() = default;

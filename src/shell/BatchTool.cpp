@@ -189,12 +189,13 @@ int importWorkbook(Context &ctx, receivables::WorkbookImport &import, const QStr
     }
     ProgressLine progress(ctx.err);
     receivables::ImportObserver observer;
-    observer.started = [&](qint64 usedRows) { progress.start(usedRows); };
+    observer.started = [&](qint64 lastRow) { progress.start(lastRow); };
     receivables::ImportCounts counts;
     observer.rowDone = [&](qint64 row, const receivables::ImportCounts &c) {
         counts = c;
         progress.at(row);
     };
+    observer.stopped = [&](const receivables::ImportCounts &stored) { counts = stored; };
     try {
         if (sheet.isEmpty()) {
             const auto book = platform::Workbook::open(file);
@@ -220,6 +221,7 @@ int importText(Context &ctx, payments::TextImport &import, const QString &what)
     payments::TextImportCounts counts;
     payments::TextImportObserver observer;
     observer.lineDone = [&](const payments::TextImportCounts &c) { counts = c; };
+    observer.stopped = [&](const payments::TextImportCounts &stored) { counts = stored; };
     try {
         counts = import.run(ctx.args.at(0), observer);
     } catch (const platform::Error &error) {

@@ -14,7 +14,7 @@ using payments::field;
 payments::TextImportCounts StoreImport::run(const QString &path, const payments::TextImportObserver &observer)
 {
     platform::removeFileIfExists(app_.errorLogFile());
-    platform::Database db = db::openDatabase(app_);
+    platform::Database db = payments::openDatabaseForTextImport(app_);
     platform::TextLineReader reader(path);
 
     auto lookup = db.prepare("SELECT 1 FROM SMdata WHERE BARCODE2 = ?1 LIMIT 1");
@@ -22,8 +22,8 @@ payments::TextImportCounts StoreImport::run(const QString &path, const payments:
     auto update = db.prepare("UPDATE SMdata SET REC = ?1, C_NUM = ?2, R_NUM = ?3, R_M_NUM = ?4, TR_DATE = ?5, "
                              "PAY_DATE = ?6, BARCODE1 = ?7, BARCODE3 = ?9, P_TOTAL = ?10 WHERE BARCODE2 = ?8");
 
-    return payments::withErrorLog(app_, [&](payments::ErrorLog &log, payments::TextImportCounts &counts) {
-        db::BatchedChanges batch(db);
+    return payments::withErrorLog(app_, db, observer, [&](payments::ErrorLog &log, db::BatchedChanges &batch,
+                                                          payments::TextImportCounts &counts) {
         platform::TextLine line;
         std::array<QString, 10> values;
         while (reader.next(line)) {
@@ -43,18 +43,17 @@ payments::TextImportCounts StoreImport::run(const QString &path, const payments:
                           field(t, 18, 8).trimmed(), field(t, 45, 8).trimmed(),  field(t, 53, 8).trimmed(),
                           field(t, 61, 9).trimmed(), field(t, 70, 20).trimmed(), field(t, 90, 15).trimmed(),
                           payments::fixedAmountText(amountField)};
-                batch.row([&] {
-                    lookup.bind(1, values[7]);
-                    const bool known = lookup.next();
-                    lookup.reset();
-                    platform::Statement &write = known ? update : insert;
-                    for (int i = 0; i < 10; ++i)
-                        write.bind(i + 1, values[static_cast<std::size_t>(i)]);
-                    write.run();
-                    write.reset();
-                });
+                lookup.bind(1, values[7]);
+                const bool known = lookup.next();
+                lookup.reset();
+                platform::Statement &write = known ? update : insert;
+                for (int i = 0; i < 10; ++i)
+                    write.bind(i + 1, values[static_cast<std::size_t>(i)]);
+                write.run();
+                write.reset();
                 ++counts.applied;
             }
+            batch.rowDone();
             if (observer.lineDone)
                 observer.lineDone(counts);
         }

@@ -1,4 +1,5 @@
 #include "payments/BankImport.h"
+#include "store/StoreImport.h"
 #include "platform/Codec950.h"
 #include "platform/Error.h"
 #include "platform/Files.h"
@@ -151,4 +152,74 @@ TEST(BankImport, ARecordTheDatabaseRefusesStopsTheRunAndWhatCameBeforeStays)
     EXPECT_EQ(paid(app, QStringLiteral("A2")), (QStringList{QString(), QString(), QString()}));
     EXPECT_TRUE(platform::codec950::decode(test::readFile(app.folder().errorLogFile())).startsWith(QStringLiteral("第 2 行")))
         << "the lines found abnormal before the failure are still in the log";
+}
+
+TEST(BankImport, OneUndecodableLineSpoilsNoOtherLine)
+{
+    test::TestApp app;
+    test::addReceivable(app.folder(), QStringLiteral("95120001"), QStringLiteral("1,500"));
+    test::addReceivable(app.folder(), QStringLiteral("95120002"), QStringLiteral("1500"));
+    QByteArray file;
+    file += QByteArray("00012345678\x81\x20", 13) + "\r\n";
+    file += big5(bankLine(QStringLiteral("1130105"), QStringLiteral("00000001500"), QStringLiteral("95120001"),
+                          QStringLiteral("王小明 銀行入帳"))) + "\r\n";
+    file += big5(bankLine(QStringLiteral("1130105"), QStringLiteral("00000001000"), QStringLiteral("95120002"),
+                          QStringLiteral("陳大文 銀行入帳"))) + "\r\n";
+    const QString path = app.path(QStringLiteral("bank.txt"));
+    test::writeFile(path, file);
+    const auto counts = payments::BankImport(app.folder()).run(path, {});
+    EXPECT_EQ(counts.applied, 2);
+    EXPECT_EQ(counts.abnormal, 1);
+    EXPECT_EQ(paid(app, QStringLiteral("95120001")).at(2), QStringLiteral("0")) << "a Total written 1,500 counts in full";
+    EXPECT_EQ(paid(app, QStringLiteral("95120002")).at(2), QStringLiteral("500"));
+}
+
+TEST(BankImport, AReceivableWhoseAmountHoldsNoValueStopsTheRun)
+{
+    test::TestApp app;
+    test::addReceivable(app.folder(), QStringLiteral("95120001"), QStringLiteral("100"));
+    test::execute(app.folder(), "INSERT INTO F_AccountData (Bankcode, Total) VALUES ('95120002', NULL)");
+    QByteArray file;
+    file += big5(bankLine(QStringLiteral("1130105"), QStringLiteral("00000000040"), QStringLiteral("95120001"))) + "\r\n";
+    file += big5(bankLine(QStringLiteral("1130105"), QStringLiteral("00000000040"), QStringLiteral("95120002"))) + "\r\n";
+    const QString path = app.path(QStringLiteral("bank.txt"));
+    test::writeFile(path, file);
+    payments::TextImportCounts stopped{-1, -1};
+    payments::TextImportObserver observer;
+    observer.stopped = [&](const payments::TextImportCounts &c) { stopped = c; };
+    try {
+        payments::BankImport(app.folder()).run(path, observer);
+        FAIL() << "the run computed with a Total that holds no value";
+    } catch (const platform::Error &e) {
+        EXPECT_EQ(e.number(), platform::errnum::InvalidUseOfNull);
+    }
+    EXPECT_EQ(stopped.applied, 1);
+    EXPECT_EQ(paid(app, QStringLiteral("95120001")).at(2), QStringLiteral("60"));
+}
+
+TEST(TextImports, ACommitAnotherProgramBlocksIsAFailureWithNothingClaimed)
+{
+    test::TestApp app;
+    test::addReceivable(app.folder(), QStringLiteral("95120001"), QStringLiteral("100"));
+    const QString bank = app.path(QStringLiteral("bank.txt"));
+    test::writeFile(bank, big5(bankLine(QStringLiteral("1130105"), QStringLiteral("00000000040"), QStringLiteral("95120001"))));
+    const QString store = app.path(QStringLiteral("TFM1.txt"));
+    test::writeFile(store, big5(test::storeLine(QStringLiteral("C"), QStringLiteral("R"), QStringLiteral("S"), QStringLiteral("20240105"),
+                                                QStringLiteral("20240104"), QStringLiteral("B1"), QStringLiteral("B2"),
+                                                QStringLiteral("000000000001500"))));
+    payments::BankImport bankImport(app.folder());
+    store::StoreImport storeImport(app.folder());
+    for (payments::TextImport *import : std::initializer_list<payments::TextImport *>{&bankImport, &storeImport}) {
+        payments::TextImportCounts shown{-1, -1};
+        payments::TextImportObserver observer;
+        observer.lineDone = [&](const payments::TextImportCounts &c) { shown = c; };
+        observer.stopped = [&](const payments::TextImportCounts &c) { shown = c; };
+        {
+            test::ReaderHoldingTheDatabase reader(app.folder());
+            EXPECT_THROW(import->run(import == &bankImport ? bank : store, observer), platform::Error);
+        }
+        EXPECT_EQ(shown.applied, 0);
+    }
+    EXPECT_EQ(paid(app, QStringLiteral("95120001")).at(2), QString());
+    EXPECT_TRUE(test::tableRows(app.folder(), QStringLiteral("SMdata")).empty());
 }

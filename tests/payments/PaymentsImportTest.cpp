@@ -2,6 +2,7 @@
 #include "db/Mapping.h"
 #include "payments/Amounts.h"
 #include "payments/PaymentsImport.h"
+#include "platform/Error.h"
 #include "support/Tables.h"
 #include "support/TestApp.h"
 #include "support/Workbooks.h"
@@ -62,24 +63,46 @@ TEST_F(PaymentsImportTest, WritesDateAmountAndOutstandingOfKnownAccounts)
     EXPECT_EQ(paid(QStringLiteral("Z")), (QStringList{QStringLiteral("1000315"), QStringLiteral("2000"), QStringLiteral("-500")}));
 }
 
-TEST_F(PaymentsImportTest, GroupedAmountsStayAsReadAndTheOutstandingReadsTheLeadingNumber)
+TEST_F(PaymentsImportTest, GroupedAmountsAreStoredAsReadAndCountInFull)
 {
     test::addReceivable(app.folder(), QStringLiteral("X"), QStringLiteral("1500"));
-    run({{990105.0, QStringLiteral("1,500"), QStringLiteral("X")}});
-    EXPECT_EQ(paid(QStringLiteral("X")), (QStringList{QStringLiteral("0990105"), QStringLiteral("1,500"), QStringLiteral("1499")}));
+    test::addReceivable(app.folder(), QStringLiteral("Y"), QStringLiteral("1,234,567.5"));
+    run({{990105.0, QStringLiteral("1,500"), QStringLiteral("X")}, {990105.0, QStringLiteral("1,234,000"), QStringLiteral("Y")}});
+    EXPECT_EQ(paid(QStringLiteral("X")), (QStringList{QStringLiteral("0990105"), QStringLiteral("1,500"), QStringLiteral("0")}));
+    EXPECT_EQ(paid(QStringLiteral("Y")), (QStringList{QStringLiteral("0990105"), QStringLiteral("1,234,000"), QStringLiteral("567.5")}));
+}
+
+TEST_F(PaymentsImportTest, AReceivableWhoseAmountHoldsNoValueStopsTheImportAtItsRow)
+{
+    test::addReceivable(app.folder(), QStringLiteral("X"), QStringLiteral("100"));
+    test::execute(app.folder(), "INSERT INTO F_AccountData (UserName, Bankcode, Total) VALUES ('n', 'NULLTOTAL', NULL)");
+    test::addReceivable(app.folder(), QStringLiteral("Z"), QStringLiteral("100"));
+    try {
+        run({{990105.0, 40.0, QStringLiteral("X")}, {990105.0, 40.0, QStringLiteral("NULLTOTAL")}, {990105.0, 40.0, QStringLiteral("Z")}});
+        FAIL() << "a receivable without an amount was paid against";
+    } catch (const platform::Error &e) {
+        EXPECT_EQ(e.number(), platform::errnum::InvalidUseOfNull);
+        EXPECT_TRUE(e.description().contains(QStringLiteral("NULLTOTAL"))) << e.what();
+        EXPECT_TRUE(e.description().contains(QStringLiteral("已存入 1 筆"))) << e.what();
+    }
+    EXPECT_EQ(paid(QStringLiteral("X")).at(2), QStringLiteral("60")) << "the row before it stays";
+    EXPECT_EQ(paid(QStringLiteral("Z")).at(2), QString());
 }
 
 TEST_F(PaymentsImportTest, UnknownAccountsAreCountedAsNotProcessedAndNothingIsCreated)
 {
     test::addReceivable(app.folder(), QStringLiteral("X"), QStringLiteral("100"), QStringLiteral("原名"));
+    test::addReceivable(app.folder(), QString(), QStringLiteral("9"), QStringLiteral("old"));
     const auto counts = run({{990105.0, 5.0, QStringLiteral("NOPE")},
                              {990106.0, 40.0, QStringLiteral("X")},
                              {test::Cell{}, test::Cell{}, test::Cell{}},
-                             {990107.0, 60.0, QStringLiteral("X")}});
+                             {990107.0, 60.0, QStringLiteral("X")},
+                             {QStringLiteral("合計"), 105.0, test::Cell{}}});
     EXPECT_EQ(counts.written, 2);
-    EXPECT_EQ(counts.notProcessed, 2);
+    EXPECT_EQ(counts.notProcessed, 2) << "the unknown account and the total line; the blank row is skipped";
     const auto all = test::tableRows(app.folder(), QStringLiteral("F_AccountData"));
-    ASSERT_EQ(all.size(), 1u);
+    ASSERT_EQ(all.size(), 2u);
+    EXPECT_EQ(all[1].at(5), QString()) << "a receivable kept under the empty account is not paid by a total line";
     EXPECT_EQ(all[0].at(0), QStringLiteral("原名"));
     EXPECT_EQ(all[0].at(4), QStringLiteral("100"));
     EXPECT_EQ(paid(QStringLiteral("X")), (QStringList{QStringLiteral("0990107"), QStringLiteral("60"), QStringLiteral("40")}))
@@ -108,7 +131,14 @@ TEST(Amounts, LeadingNumbers)
     using payments::leadingNumber;
     EXPECT_EQ(leadingNumber(QStringLiteral("1500"), false), 1500);
     EXPECT_EQ(leadingNumber(QStringLiteral(" 1 5\t0\n0 "), false), 1500);
-    EXPECT_EQ(leadingNumber(QStringLiteral("1,500"), false), 1);
+    EXPECT_EQ(leadingNumber(QStringLiteral("1,500"), false), 1500);
+    EXPECT_EQ(leadingNumber(QStringLiteral("1,234,567.5"), false), 1234567.5);
+    EXPECT_EQ(leadingNumber(QStringLiteral("1, 500"), false), 1500) << "blanks go first";
+    EXPECT_EQ(leadingNumber(QStringLiteral("-1,500元"), false), -1500);
+    EXPECT_EQ(leadingNumber(QStringLiteral("1,,500"), false), 1);
+    EXPECT_EQ(leadingNumber(QStringLiteral("1,x"), false), 1);
+    EXPECT_EQ(leadingNumber(QStringLiteral("1,"), false), 1);
+    EXPECT_EQ(leadingNumber(QStringLiteral(",500"), false), 0);
     EXPECT_EQ(leadingNumber(QStringLiteral("00000001500"), false), 1500);
     EXPECT_EQ(leadingNumber(QStringLiteral("-12.5元"), false), -12.5);
     EXPECT_EQ(leadingNumber(QStringLiteral(".5"), false), 0.5);

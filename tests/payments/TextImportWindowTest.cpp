@@ -155,5 +155,8 @@ TEST(StoreWindow, ItsCaptionsFilterAndAMissingDatabase)
               QStringLiteral("文字檔(TFM*.*)|TFM*.*|文字檔(HIF*.*)|HIF*.*|文字檔(OKM*.*)|OKM*.*|文字檔(TFM*.*)|TFM*.*|所有檔案(*.*)|*.*"));
     window.Command2_Click();
     ASSERT_EQ(desktop.messages.size(), 1u);
-    EXPECT_EQ(desktop.messages[0].text, QStringLiteral("找不到檔案!")) << "the database file is missing";
+    EXPECT_EQ(desktop.messages[0].text, QStringLiteral("錯誤發生;錯誤代碼=3000"))
+        << "a missing database is not taken for a missing text file";
+    EXPECT_TRUE(desktop.messages[0].informativeText.contains(QStringLiteral("Vellaroke.mdb")))
+        << desktop.messages[0].informativeText.toStdString();
 }

@@ -83,7 +83,7 @@ TEST(Workbook, ReadsWhatTheWriterWritesInBothModes)
         auto book = Workbook::open(writeSample(app, constantMemory));
         EXPECT_EQ(book->worksheetNames(), (QStringList{QStringLiteral("收款"), QStringLiteral("Other")}));
         auto sheet = book->worksheet(QStringLiteral("收款"));
-        EXPECT_EQ(sheet->usedRowCount(), 4);
+        EXPECT_EQ(sheet->lastUsedRow(), 4);
         expectText(sheet->cell(1, u"A"), QStringLiteral("客戶名稱"));
         expectText(sheet->cell(2, u"A"), QStringLiteral("  王小明 "));
         EXPECT_EQ(sheet->cell(2, u"B").kind, Kind::Number);
@@ -102,7 +102,7 @@ TEST(Workbook, ReadsWhatTheWriterWritesInBothModes)
         expectText(sheet->cell(4, u"A"), QStringLiteral("O'Brien"));
         // Going back starts the sheet again.
         expectText(sheet->cell(1, u"A"), QStringLiteral("客戶名稱"));
-        EXPECT_EQ(book->worksheet(QStringLiteral("other"))->usedRowCount(), 1);
+        EXPECT_EQ(book->worksheet(QStringLiteral("other"))->lastUsedRow(), 1);
         EXPECT_EQ(errorNumberOf([&] { book->worksheet(QStringLiteral("Missing")); }), platform::errnum::ObjectInvalid);
     }
 }
@@ -128,7 +128,11 @@ TEST(Workbook, HandMadePartsTheWriterCannotMake)
         "</sheetData>";
     auto book = Workbook::open(writeHandMade(app, QStringLiteral("hand.xlsx"), sheet, strings, styles));
     auto s = book->worksheet(QStringLiteral("Sheet1"));
-    EXPECT_EQ(s->usedRowCount(), 8) << "rows 3 to 10";
+    EXPECT_EQ(s->lastUsedRow(), 10);
+    EXPECT_EQ(s->nextUsedRow(1), 3);
+    EXPECT_EQ(s->nextUsedRow(5), 10) << "rows that are not there are passed over";
+    EXPECT_EQ(s->nextUsedRow(11), 0);
+    EXPECT_EQ(s->nextUsedRow(4), 4) << "going back starts the sheet again";
     expectText(s->cell(3, u"A"), QStringLiteral("Rich text"));
     expectText(s->cell(3, u"B"), QStringLiteral("a\rb & <c> 中"));
     EXPECT_EQ(s->cell(3, u"D").kind, Kind::Error);
@@ -184,7 +188,7 @@ TEST(Workbook, WhatIsNotAReadableWorkbookIsAClearErrorNotACrash)
         EXPECT_NE(errorNumberOf([&] {
                       auto b = Workbook::open(path);
                       auto s = b->worksheet(QStringLiteral("Sheet1"));
-                      s->usedRowCount();
+                      s->lastUsedRow();
                       s->cell(1, u"A");
                       s->cell(5, u"A");
                   }),
@@ -228,7 +232,7 @@ TEST(Workbook, CsvIsOneSheetOfTextInUtf8OrCodePage950)
         auto book = Workbook::open(app.path(QString::fromLatin1(name) + QStringLiteral(".csv")));
         EXPECT_EQ(book->worksheetNames(), QStringList{QString::fromLatin1(name)});
         auto s = book->worksheet(QString::fromLatin1(name));
-        EXPECT_EQ(s->usedRowCount(), 4);
+        EXPECT_EQ(s->lastUsedRow(), 4);
         expectText(s->cell(1, u"A"), QStringLiteral("名稱"));
         expectText(s->cell(2, u"A"), QStringLiteral("王, 小明"));
         expectText(s->cell(2, u"B"), QStringLiteral("1,500"));

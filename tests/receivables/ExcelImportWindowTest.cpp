@@ -113,6 +113,23 @@ TEST_F(ImportWindowTest, ChoosingListsTheWorksheetsAndTheImportCountsEveryRow)
     EXPECT_EQ(test::tableRows(app.folder(), QStringLiteral("F_AccountData")).size(), 3u);
 }
 
+TEST_F(ImportWindowTest, ACommitThatFailsIsShownAsAFailureWithTheRowsReallyStored)
+{
+    desktop.files = {workbook(3)};
+    QTest::mouseClick(get<QPushButton>("cmdChoose"), Qt::LeftButton);
+    {
+        test::ReaderHoldingTheDatabase reader(app.folder());
+        QTest::mouseClick(get<QPushButton>("Command1"), Qt::LeftButton);
+    }
+    ASSERT_EQ(desktop.messages.size(), 1u);
+    EXPECT_NE(desktop.messages[0].text, QStringLiteral("Excel 轉入 Access 資料庫完畢！"));
+    EXPECT_TRUE(desktop.messages[0].text.contains(QStringLiteral("其他程式"))) << desktop.messages[0].text.toStdString();
+    EXPECT_TRUE(desktop.messages[0].text.contains(QStringLiteral("已存入 0 筆"))) << desktop.messages[0].text.toStdString();
+    EXPECT_EQ(get<QLabel>("Label1")->text(), QStringLiteral("0")) << "the counter says what is stored";
+    EXPECT_TRUE(enabled("Command2")) << "after a failure the mapping can still be changed";
+    EXPECT_TRUE(test::tableRows(app.folder(), QStringLiteral("F_AccountData")).empty());
+}
+
 TEST_F(ImportWindowTest, CancelAfterAChoiceEmptiesItAndTheNextImportFailsOnTheEmptyPath)
 {
     desktop.files = {workbook(1), QString()};

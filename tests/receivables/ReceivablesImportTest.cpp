@@ -71,35 +71,88 @@ TEST_F(ReceivablesImportTest, InsertsNewAccountsThenUpdatesThemAndKeepsThePaymen
         << "the same account twice in one sheet: inserted, then updated";
 }
 
-TEST_F(ReceivablesImportTest, AnEmptyMappingWritesEmptyValuesUnderTheEmptyAccount)
+TEST_F(ReceivablesImportTest, WithoutAnAccountColumnMappedNothingIsRead)
 {
     test::Rows data = header;
-    data.push_back({QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c"), QStringLiteral("d"), 1.0});
-    data.push_back({QStringLiteral("e"), QStringLiteral("f"), QStringLiteral("g"), QStringLiteral("h"), 2.0});
-    EXPECT_EQ(run(book(QStringLiteral("e.xlsx"), data)).written, 2);
-    EXPECT_EQ(rows(), (std::vector<QStringList>{account({}, {}, {}, {}, {})}));
+    for (int i = 0; i < 2000; ++i)
+        data.push_back({QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c"), QStringLiteral("d%1").arg(i), 1.0});
+    const QString path = book(QStringLiteral("e.xlsx"), data);
+    qint64 rowsSeen = 0;
+    receivables::ImportObserver observer;
+    observer.rowDone = [&](qint64, const receivables::ImportCounts &) { ++rowsSeen; };
+    for (const QStringList &mapping : {QStringList{}, QStringList{QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C"),
+                                                                  QString(), QStringLiteral("E")}}) {
+        if (!mapping.isEmpty())
+            map(mapping);
+        try {
+            run(path, observer);
+            FAIL() << "an import without an account column went through";
+        } catch (const platform::Error &e) {
+            EXPECT_TRUE(e.description().contains(QStringLiteral("欄位對應"))) << e.what();
+        }
+    }
+    EXPECT_EQ(rowsSeen, 0);
+    EXPECT_TRUE(rows().empty());
 }
 
-TEST_F(ReceivablesImportTest, TheLastRowReadIsTheUsedRangesRowCount)
+TEST_F(ReceivablesImportTest, RowsWithoutAnAccountAreNotStoredAndBlankRowsAreSkipped)
+{
+    map({QStringLiteral("A"), QString(), QString(), QStringLiteral("B"), QStringLiteral("C")});
+    test::execute(app.folder(), "INSERT INTO F_AccountData VALUES ('old', '', '', '', '9', '', '', '', '')");
+    test::Rows data = header;
+    data.push_back({QStringLiteral("甲"), QStringLiteral("A1"), 10.0});
+    data.push_back({Cell{}, Cell{}, Cell{}, QStringLiteral("not mapped")});
+    data.push_back({QStringLiteral("乙"), QStringLiteral("  "), 20.0});
+    data.push_back({QStringLiteral("合計"), Cell{}, 30.0});
+    const auto counts = run(book(QStringLiteral("blank.xlsx"), data));
+    EXPECT_EQ(counts.written, 1);
+    EXPECT_EQ(counts.notProcessed, 2) << "the row without its account and the total line";
+    EXPECT_EQ(rows(), (std::vector<QStringList>{account(QStringLiteral("old"), {}, {}, {}, QStringLiteral("9")),
+                                                account(QStringLiteral("甲"), {}, {}, QStringLiteral("A1"), QStringLiteral("10"))}))
+        << "a row stored earlier under the empty account is left alone";
+}
+
+TEST_F(ReceivablesImportTest, EveryRowIsReadWhereverTheDataStarts)
 {
     map({QString(), QString(), QString(), QStringLiteral("A"), QStringLiteral("B")});
     test::Rows data;
     for (int i = 3; i <= 10; ++i)
         data.push_back({QStringLiteral("ACC%1").arg(i), double(i)});
     std::vector<qint64> seen;
-    qint64 used = 0;
+    qint64 last = 0;
     receivables::ImportObserver observer;
-    observer.started = [&](qint64 n) { used = n; };
+    observer.started = [&](qint64 n) { last = n; };
     observer.rowDone = [&](qint64 row, const receivables::ImportCounts &) { seen.push_back(row); };
     const auto counts = run(book(QStringLiteral("low.xlsx"), data, 3), observer);
-    EXPECT_EQ(used, 8) << "rows 3 to 10";
-    EXPECT_EQ(seen, (std::vector<qint64>{2, 3, 4, 5, 6, 7, 8}));
-    EXPECT_EQ(counts.written, 7);
+    EXPECT_EQ(last, 10);
+    EXPECT_EQ(seen, (std::vector<qint64>{3, 4, 5, 6, 7, 8, 9, 10}));
+    EXPECT_EQ(counts.written, 8);
     QStringList codes;
     for (const auto &r : rows())
         codes << r.at(3);
-    EXPECT_EQ(codes, (QStringList{QString(), QStringLiteral("ACC3"), QStringLiteral("ACC4"), QStringLiteral("ACC5"),
-                                  QStringLiteral("ACC6"), QStringLiteral("ACC7"), QStringLiteral("ACC8")}));
+    EXPECT_EQ(codes.size(), 8);
+    EXPECT_EQ(codes.last(), QStringLiteral("ACC10"));
+
+    // The same in CSV: two blank lines on top.
+    test::writeFile(app.path(QStringLiteral("low.csv")), "\r\n,\r\nC1,1\r\nC2,2\r\nC3,3\r\n");
+    const auto csv = receivables::ReceivablesImport(app.folder()).run(app.path(QStringLiteral("low.csv")), QStringLiteral("low"), {});
+    EXPECT_EQ(csv.written, 3);
+    EXPECT_EQ(rows().back().at(3), QStringLiteral("C3"));
+}
+
+TEST_F(ReceivablesImportTest, ADimensionClaimingBillionsOfRowsIsOnlyTheRowsThatAreThere)
+{
+    map({QString(), QString(), QString(), QStringLiteral("A"), QStringLiteral("B")});
+    const QString path = app.path(QStringLiteral("claims.xlsx"));
+    auto parts = test::minimalXlsxParts(
+        "<sheetData><row r=\"2\"><c r=\"A2\" t=\"inlineStr\"><is><t>X1</t></is></c><c r=\"B2\"><v>5</v></c></row>"
+        "<row r=\"3\"><c r=\"A3\" t=\"inlineStr\"><is><t>X2</t></is></c></row></sheetData>");
+    auto &sheet = parts[QStringLiteral("xl/worksheets/sheet1.xml")];
+    sheet.replace("<sheetData>", "<dimension ref=\"A1:B2000000000\"/><sheetData>");
+    test::writeZip(path, parts);
+    const auto counts = receivables::ReceivablesImport(app.folder()).run(path, QStringLiteral("Sheet1"), {});
+    EXPECT_EQ(counts.written, 2);
+    EXPECT_EQ(rows().size(), 2u);
 }
 
 TEST_F(ReceivablesImportTest, NumbersBecomeTheirShortTextAndAHeaderOnlySheetWritesNothing)
@@ -111,9 +164,15 @@ TEST_F(ReceivablesImportTest, NumbersBecomeTheirShortTextAndAHeaderOnlySheetWrit
     test::Rows data = header;
     data.push_back({1234567890123456.0, test::Formula{QStringLiteral("=1000+500"), 1500}});
     data.push_back({QStringLiteral("0012"), 1500.25});
+    data.push_back({9515088000000010.0, 1e16});
+    data.push_back({-42.0, 123456789012345.5});
     run(book(QStringLiteral("n.xlsx"), data));
-    ASSERT_EQ(rows().size(), 2u);
-    EXPECT_EQ(rows()[0].at(3), QStringLiteral("1.23456789012346E+15"));
+    ASSERT_EQ(rows().size(), 4u);
+    EXPECT_EQ(rows()[2].at(3), QStringLiteral("9515088000000010"));
+    EXPECT_EQ(rows()[2].at(4), QStringLiteral("1E+16")) << "from 10^16 on, the short form as before";
+    EXPECT_EQ(rows()[3].at(3), QStringLiteral("-42"));
+    EXPECT_EQ(rows()[3].at(4), QStringLiteral("123456789012346")) << "fractions keep 15 significant digits";
+    EXPECT_EQ(rows()[0].at(3), QStringLiteral("1234567890123456")) << "an account typed as a number keeps its digits";
     EXPECT_EQ(rows()[0].at(4), QStringLiteral("1500"));
     EXPECT_EQ(rows()[1].at(3), QStringLiteral("0012"));
     EXPECT_EQ(rows()[1].at(4), QStringLiteral("1500.25"));
@@ -195,4 +254,49 @@ TEST_F(ReceivablesImportTest, ARowTheDatabaseRefusesIsUndoneAloneAndTheRowsBefor
     platform::Database db = db::openDatabase(app.folder());
     EXPECT_FALSE(db.inTransaction());
     db.execute("INSERT INTO SMdata (REC) VALUES ('x')"); // nothing was left locked
+}
+
+TEST_F(ReceivablesImportTest, ACommitAnotherProgramBlocksFailsTheImportAndNothingIsClaimed)
+{
+    map({QString(), QString(), QString(), QStringLiteral("A"), QStringLiteral("B")});
+    test::Rows data = header;
+    data.push_back({QStringLiteral("A1"), 1.0});
+    data.push_back({QStringLiteral("A2"), 2.0});
+    const QString path = book(QStringLiteral("blocked.xlsx"), data);
+    receivables::ImportCounts shown{99, 99};
+    receivables::ImportObserver observer;
+    observer.rowDone = [&](qint64, const receivables::ImportCounts &c) { shown = c; };
+    observer.stopped = [&](const receivables::ImportCounts &stored) { shown = stored; };
+    {
+        test::ReaderHoldingTheDatabase reader(app.folder());
+        try {
+            run(path, observer);
+            FAIL() << "an import whose commit failed reported success";
+        } catch (const platform::Error &e) {
+            EXPECT_EQ(e.number(), platform::errnum::Database);
+            EXPECT_TRUE(e.description().contains(QStringLiteral("其他程式"))) << e.what();
+            EXPECT_TRUE(e.description().contains(QStringLiteral("已存入 0 筆"))) << e.what();
+        }
+    }
+    EXPECT_EQ(shown.written, 0) << "the counters say what is stored";
+    EXPECT_TRUE(rows().empty());
+    EXPECT_EQ(run(path).written, 2) << "once the other program is done, the same import goes through";
+}
+
+TEST_F(ReceivablesImportTest, AFullDiskFailsTheImport)
+{
+    map({QString(), QString(), QString(), QStringLiteral("A"), QStringLiteral("B")});
+    test::Rows data = header;
+    for (int i = 0; i < 3000; ++i)
+        data.push_back({QStringLiteral("ACCOUNT-%1-%2").arg(i).arg(QString(40, u'x')), double(i)});
+    const QString path = book(QStringLiteral("full.xlsx"), data);
+    {
+        test::FileSizeLimit full(app.folder(), 4096);
+        EXPECT_THROW(run(path), platform::Error);
+    }
+    EXPECT_TRUE(rows().empty());
+    platform::Database db = db::openDatabase(app.folder());
+    auto check = db.prepare("PRAGMA integrity_check");
+    ASSERT_TRUE(check.next());
+    EXPECT_EQ(check.text(0), QStringLiteral("ok"));
 }

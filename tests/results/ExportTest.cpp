@@ -38,7 +38,7 @@ TEST(ResultsExport, CaptionsRowsInTableOrderTextThatKeepsItsDigitsAndNumericAmou
     EXPECT_EQ(db::exportTable(app.folder(), results::resultsExportSpec(), path), 3);
 
     auto sheet = readBack(path);
-    EXPECT_EQ(sheet->usedRowCount(), 4);
+    EXPECT_EQ(sheet->lastUsedRow(), 4);
     const QStringList captions{QStringLiteral("客戶名稱"), QStringLiteral("客戶編號"), QStringLiteral("應收款項備註"), QStringLiteral("虛擬帳號"),
                                QStringLiteral("應收金額"), QStringLiteral("入帳日期"), QStringLiteral("入帳金額"), QStringLiteral("未入帳金額")};
     const char *columns[] = {"A", "B", "C", "D", "E", "F", "G", "H"};
@@ -73,7 +73,7 @@ TEST(StoreExport, AnEmptyTableGivesTheCaptionRowOnlyAndBarcodesStayText)
     const QString empty = app.path(QStringLiteral("empty.xlsx"));
     EXPECT_EQ(db::exportTable(app.folder(), store::storeExportSpec(), empty), 0);
     auto sheet = readBack(empty);
-    EXPECT_EQ(sheet->usedRowCount(), 1);
+    EXPECT_EQ(sheet->lastUsedRow(), 1);
     EXPECT_EQ(sheet->cell(1, u"A").text, QStringLiteral("錄別"));
     EXPECT_EQ(sheet->cell(1, u"J").text, QStringLiteral("繳款金額"));
 
@@ -111,7 +111,7 @@ TEST(TableExport, FortyThousandRowsExportWholeAndAFailureLeavesNoFile)
               40000);
     EXPECT_EQ(lastProgress, 40000);
     auto sheet = readBack(path);
-    EXPECT_EQ(sheet->usedRowCount(), 40001);
+    EXPECT_EQ(sheet->lastUsedRow(), 40001);
     EXPECT_EQ(sheet->cell(40001, u"H").text, QStringLiteral("39999"));
 
     // Into a folder that is not there: an error, and nothing under that name or a scratch name.

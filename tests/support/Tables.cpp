@@ -2,6 +2,11 @@
 
 #include "db/Connection.h"
 
+#include <QFileInfo>
+
+#include <csignal>
+#include <sys/resource.h>
+
 namespace talvesk::test {
 
 std::vector<QStringList> tableRows(const platform::AppFolder &app, const QString &table)
@@ -29,6 +34,38 @@ void addReceivable(const platform::AppFolder &app, const QString &account, const
     platform::Database db = db::openDatabase(app);
     auto insert = db.prepare("INSERT INTO F_AccountData VALUES (?1, 'N', 'M', ?2, ?3, '', '', '', '')");
     insert.bind(1, name).bind(2, account).bind(3, total).run();
+}
+
+ReaderHoldingTheDatabase::ReaderHoldingTheDatabase(const platform::AppFolder &app) : db_(db::openDatabase(app))
+{
+    db_.execute("BEGIN; SELECT count(*) FROM F_AccountData; SELECT count(*) FROM SMdata;");
+}
+
+ReaderHoldingTheDatabase::~ReaderHoldingTheDatabase()
+{
+    try {
+        db_.execute("COMMIT");
+    } catch (...) {
+    }
+}
+
+FileSizeLimit::FileSizeLimit(const platform::AppFolder &app, qint64 bytes)
+{
+    savedHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{};
+    getrlimit(RLIMIT_FSIZE, &limit);
+    savedSoft_ = limit.rlim_cur;
+    limit.rlim_cur = static_cast<rlim_t>(QFileInfo(app.databaseFile()).size() + bytes);
+    setrlimit(RLIMIT_FSIZE, &limit);
+}
+
+FileSizeLimit::~FileSizeLimit()
+{
+    rlimit limit{};
+    getrlimit(RLIMIT_FSIZE, &limit);
+    limit.rlim_cur = static_cast<rlim_t>(savedSoft_);
+    setrlimit(RLIMIT_FSIZE, &limit);
+    std::signal(SIGXFSZ, savedHandler_);
 }
 
 } // namespace talvesk::test

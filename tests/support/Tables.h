@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/AppFolder.h"
+#include "platform/Database.h"
 
 #include <QString>
 #include <QStringList>
@@ -16,5 +17,33 @@ void execute(const platform::AppFolder &app, const char *sql);
 // One receivable: name, number, memo, account, total; the payment columns empty.
 void addReceivable(const platform::AppFolder &app, const QString &account, const QString &total,
                    const QString &name = QStringLiteral("客戶"));
+
+// Another program on the same database: a second real connection holding a read transaction
+// while it lives, so that no writer can commit until it goes (past the writer's wait).
+class ReaderHoldingTheDatabase {
+public:
+    explicit ReaderHoldingTheDatabase(const platform::AppFolder &app);
+    ~ReaderHoldingTheDatabase();
+    ReaderHoldingTheDatabase(const ReaderHoldingTheDatabase &) = delete;
+    ReaderHoldingTheDatabase &operator=(const ReaderHoldingTheDatabase &) = delete;
+
+private:
+    platform::Database db_;
+};
+
+// A full disk as the program meets it: while this lives, no file of this process may grow past
+// `bytes` more than the database is now (a real limit on real writes, RLIMIT_FSIZE, with the
+// signal it raises ignored so that the write fails instead).
+class FileSizeLimit {
+public:
+    FileSizeLimit(const platform::AppFolder &app, qint64 bytes);
+    ~FileSizeLimit();
+    FileSizeLimit(const FileSizeLimit &) = delete;
+    FileSizeLimit &operator=(const FileSizeLimit &) = delete;
+
+private:
+    unsigned long long savedSoft_ = 0;
+    void (*savedHandler_)(int) = nullptr;
+};
 
 } // namespace talvesk::test

@@ -1,0 +1,97 @@
+#include "db/BatchedChanges.h"
+#include "db/Connection.h"
+#include "platform/Error.h"
+#include "support/Tables.h"
+#include "support/TestApp.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <optional>
+
+using namespace talvesk;
+
+namespace {
+
+struct Counts {
+    qint64 rows = 0;
+    qint64 stored() const { return rows; }
+};
+
+class BatchedChangesTest : public ::testing::Test {
+protected:
+    // Inserts `n` receivables in batches of two; `beforeRow(i)` runs before the i-th (1-based).
+    Counts insert(int n, const std::function<void(int)> &beforeRow, std::optional<Counts> &stopped)
+    {
+        platform::Database db = db::openDatabase(app.folder());
+        auto insert = db.prepare("INSERT INTO F_AccountData (Bankcode) VALUES (?1)");
+        return db::runInBatches<Counts>(
+            db,
+            [&](db::BatchedChanges &batch, Counts &counts) {
+                for (int i = 1; i <= n; ++i) {
+                    beforeRow(i);
+                    insert.bind(1, QStringLiteral("A%1").arg(i));
+                    insert.run();
+                    insert.reset();
+                    ++counts.rows;
+                    batch.rowDone();
+                }
+            },
+            [&](const Counts &c) { stopped = c; }, 2);
+    }
+    std::size_t stored() { return test::tableRows(app.folder(), QStringLiteral("F_AccountData")).size(); }
+
+    test::TestApp app;
+};
+
+} // namespace
+
+TEST_F(BatchedChangesTest, AFailedCommitFailsTheRunAndOnlyEarlierCommitsCount)
+{
+    std::optional<test::ReaderHoldingTheDatabase> reader;
+    std::optional<Counts> stopped;
+    try {
+        // The other program starts reading after the first batch of two is stored.
+        insert(5, [&](int i) { if (i == 3) reader.emplace(app.folder()); }, stopped);
+        FAIL() << "a failed commit was reported as success";
+    } catch (const platform::Error &e) {
+        EXPECT_TRUE(e.description().contains(QStringLiteral("已存入 2 筆"))) << e.what();
+    }
+    reader.reset();
+    ASSERT_TRUE(stopped.has_value());
+    EXPECT_EQ(stopped->rows, 2);
+    EXPECT_EQ(stored(), 2u);
+    platform::Database db = db::openDatabase(app.folder());
+    db.execute("BEGIN IMMEDIATE; COMMIT;"); // nothing was left locked
+}
+
+TEST_F(BatchedChangesTest, AFailingRowKeepsTheRowsBeforeIt)
+{
+    std::optional<Counts> stopped;
+    EXPECT_THROW(insert(5, [&](int i) {
+                     if (i == 4)
+                         throw platform::Error(platform::errnum::TypeMismatch, QStringLiteral("bad cell"));
+                 }, stopped),
+                 platform::Error);
+    ASSERT_TRUE(stopped.has_value());
+    EXPECT_EQ(stopped->rows, 3);
+    EXPECT_EQ(stored(), 3u);
+}
+
+TEST_F(BatchedChangesTest, GoingAwayWithoutACommitStoresNothing)
+{
+    {
+        platform::Database db = db::openDatabase(app.folder());
+        int committed = 0;
+        db::BatchedChanges batch(db, [&] { ++committed; });
+        db.execute("INSERT INTO F_AccountData (Bankcode) VALUES ('X')");
+        batch.rowDone();
+        EXPECT_EQ(committed, 0);
+    }
+    EXPECT_EQ(stored(), 0u);
+
+    std::optional<Counts> stopped;
+    EXPECT_EQ(insert(5, [](int) {}, stopped).rows, 5);
+    EXPECT_FALSE(stopped.has_value());
+    EXPECT_EQ(stored(), 5u);
+}
