@@ -26,7 +26,10 @@ TextImportCounts BankImport::run(const QString &path, const TextImportObserver &
         platform::TextLine line;
         while (reader.next(line)) {
             const bool blank = line.blank();
-            if (!line.decoded) {
+            if (line.bytes.contains('\0')) {
+                log.add(line, kNulLineReason);
+                ++counts.abnormal;
+            } else if (!line.decoded) {
                 log.add(line, QStringLiteral("無法以 Big5 解碼"));
                 ++counts.abnormal;
             } else if (const QString amountField = field(line.text, 23, 11); !isDigitsAndBlanks(amountField)) {

@@ -30,6 +30,25 @@ receivables::ImportCounts PaymentsImport::run(const QString &workbookPath, const
     auto update = db.prepare(
         "UPDATE F_AccountData SET PayDate = ?1, PayTotal = ?2, N_PayTotal = ?3 WHERE Bankcode = ?4");
 
+    // A row without an account matches nothing: rows a receivables import once stored under an
+    // empty account are not paid by total lines or stray cells.
+    auto applyPayment = [&](const QString &account, const QString &date, const QString &amount) {
+        if (account.isEmpty())
+            return false;
+        lookup.bind(1, account);
+        const bool known = lookup.next();
+        const QString total = known ? lookup.text(0) : QString();
+        const bool noTotal = known && lookup.isNull(0);
+        lookup.reset();
+        if (known) {
+            const double outstanding = receivableTotal(total, noTotal, account, false) - leadingNumber(amount, false);
+            update.bind(1, date).bind(2, amount).bind(3, outstandingText(outstanding)).bind(4, account);
+            update.run();
+            update.reset();
+        }
+        return known;
+    };
+
     using Counts = receivables::ImportCounts;
     return db::runInBatches<Counts>(db, [&](db::BatchedChanges &batch, Counts &counts) {
         for (qint64 row = sheet.nextUsedRow(2); row > 0; row = sheet.nextUsedRow(row + 1)) {
@@ -45,26 +64,13 @@ receivables::ImportCounts PaymentsImport::run(const QString &workbookPath, const
                 continue;
             const QString amount = amountColumn.isEmpty() ? QStringLiteral("0") : amountCell;
 
-            // A row without an account matches nothing: rows a receivables import once stored under
-            // an empty account are not paid by total lines or stray cells.
-            bool known = false;
-            if (!account.isEmpty()) {
-                lookup.bind(1, account);
-                known = lookup.next();
-                const QString total = known ? lookup.text(0) : QString();
-                const bool noTotal = known && lookup.isNull(0);
-                lookup.reset();
-                if (known) {
-                    const double outstanding = receivableTotal(total, noTotal, account, false) - leadingNumber(amount, false);
-                    update.bind(1, date).bind(2, amount).bind(3, outstandingText(outstanding)).bind(4, account);
-                    update.run();
-                    update.reset();
-                }
-            }
-            if (known)
+            if (receivables::holdsNul({date, amount, account})) {
+                counts.refuse(row, receivables::kNulReason);
+            } else if (applyPayment(account, date, amount)) {
                 ++counts.written;
-            else
+            } else {
                 ++counts.notProcessed;
+            }
             batch.rowDone();
             if (observer.rowDone)
                 observer.rowDone(row, counts);

@@ -10,7 +10,7 @@ void ErrorLog::add(const platform::TextLine &line, const QString &reason)
 {
     // The line is kept as far as it could be decoded; the bytes that could not are shown in hex.
     QString shown = line.text;
-    if (!line.decoded)
+    if (!line.decoded || line.bytes.contains('\0'))
         shown = QStringLiteral("(") + QString::fromLatin1(line.bytes.toHex(' ')) + u')';
     entries_.push_back(QStringLiteral("第 %1 行: %2: %3").arg(line.number).arg(reason, shown));
 }

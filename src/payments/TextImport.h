@@ -73,6 +73,9 @@ TextImportCounts withErrorLog(const platform::AppFolder &app, platform::Database
     }
 }
 
+// A line holding a NUL character is not applied: no stored value may hold one.
+inline const QString kNulLineReason = QStringLiteral("含有 NUL 字元");
+
 // Whether a fixed-position amount field holds only digits and blanks (an empty one does).
 bool isDigitsAndBlanks(const QString &field);
 // A fixed-position amount through the number pattern "####0": the whole number without leading

@@ -34,6 +34,16 @@ bool fileExists(const QString &path)
     return fs::is_regular_file(toFsPath(path), ec);
 }
 
+void requireRegularFile(const QString &path)
+{
+    std::error_code ec;
+    const auto status = std::filesystem::status(toFsPath(path), ec);
+    if (!std::filesystem::exists(status))
+        throw Error(errnum::FileNotFound, QStringLiteral("找不到檔案 ") + path);
+    if (!std::filesystem::is_regular_file(status))
+        throw Error(errnum::PathFileAccess, QStringLiteral("不是一般檔案，無法讀取（資料夾、裝置或管道）：") + path);
+}
+
 namespace {
 
 // The scratch name a new file is written under before it takes its final name.

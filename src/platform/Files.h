@@ -11,6 +11,10 @@ std::filesystem::path toFsPath(const QString &path);
 
 bool fileExists(const QString &path);
 
+// Refuses anything but a regular file (a folder, a device such as /dev/zero, a pipe that would
+// never end) before it is read: Error 75 naming the path. A missing file is Error 53.
+void requireRegularFile(const QString &path);
+
 // Writes content to a new file beside `path`, forces it to the disk and renames it over `path`,
 // so that readers see either the old file or the whole new one. An existing file without write
 // permission is refused, as is a missing folder. Throws Error; on failure `path` is untouched

@@ -15,8 +15,7 @@ TextLineReader::TextLineReader(const QString &path)
     const auto status = std::filesystem::status(toFsPath(path), ec);
     if (path.trimmed().isEmpty() || !std::filesystem::exists(status))
         throw Error(errnum::FileNotFound, QStringLiteral("File not found: ") + path);
-    if (std::filesystem::is_directory(status))
-        throw Error(errnum::PathFileAccess, QStringLiteral("Is a directory: ") + path);
+    requireRegularFile(path);
     FILE *file = std::fopen(toFsPath(path).c_str(), "rb");
     if (!file)
         throw fileError(errno, path);

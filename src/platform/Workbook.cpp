@@ -2,6 +2,7 @@
 
 #include "platform/Codec950.h"
 #include "platform/Error.h"
+#include "platform/Files.h"
 #include "platform/XlsxWorkbook.h"
 
 #include <QDate>
@@ -163,8 +164,7 @@ std::unique_ptr<Workbook> Workbook::open(const QString &path, const WorkbookLimi
     const QFileInfo info(path);
     if (path.trimmed().isEmpty() || !info.exists())
         throw Error(errnum::FileNotFound, QStringLiteral("找不到檔案 ") + path);
-    if (!info.isFile())
-        throw Error(errnum::PathFileAccess, QStringLiteral("不是檔案: ") + path);
+    requireRegularFile(path);
     if (info.suffix().compare(QStringLiteral("csv"), Qt::CaseInsensitive) == 0)
         return std::make_unique<CsvWorkbook>(path);
     return std::make_unique<XlsxWorkbook>(path, limits);

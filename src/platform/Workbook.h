@@ -32,7 +32,8 @@ public:
 };
 
 struct WorkbookLimits {
-    qint64 maxPartBytes = qint64(1) << 30; // no single part may inflate past this
+    qint64 maxPartBytes = qint64(1) << 30;          // no single part may inflate past this
+    qint64 maxSharedStringBytes = qint64(256) << 20; // the shared-string table's memory
 };
 
 class Workbook {

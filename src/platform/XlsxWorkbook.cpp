@@ -226,6 +226,13 @@ int toInt(std::string_view s, int fallback = -1)
     return r.ec == std::errc() ? v : fallback;
 }
 
+// The most rows a worksheet can have.
+constexpr qint64 kMaxRows = 1'048'576;
+
+// The most columns a worksheet can have, and the letters that name them (XFD).
+constexpr int kMaxColumns = 16'384;
+constexpr int kMaxColumnLetters = 3;
+
 qint64 rowOfReference(std::string_view ref)
 {
     std::size_t i = 0;
@@ -233,9 +240,13 @@ qint64 rowOfReference(std::string_view ref)
         ++i;
     qint64 row = 0;
     const auto r = std::from_chars(ref.data() + i, ref.data() + ref.size(), row);
+    if (r.ec == std::errc::result_out_of_range)
+        return kMaxRows + 1; // past any worksheet, and refused as such
     return r.ec == std::errc() ? row : 0;
 }
 
+// The 0-based column of a cell reference such as "AB12"; -1 when it names none, or more than
+// three letters (no worksheet has such a column, and the number would overflow).
 int columnOfReference(std::string_view ref)
 {
     int col = 0;
@@ -246,18 +257,45 @@ int columnOfReference(std::string_view ref)
             c = static_cast<char>(c - 32);
         if (c < 'A' || c > 'Z')
             break;
+        if (i == static_cast<std::size_t>(kMaxColumnLetters))
+            return -1;
         col = col * 26 + (c - 'A' + 1);
     }
     return i == 0 ? -1 : col - 1;
 }
 
-// The most rows a worksheet can have.
-constexpr qint64 kMaxRows = 1'048'576;
+// The shared-string table as one UTF-8 buffer and where each string starts: its memory grows with
+// the text, not with an object per string, and is bounded.
+class SharedStrings {
+public:
+    std::size_t size() const { return starts_.size(); }
+    QString at(std::size_t index) const
+    {
+        const std::size_t begin = starts_[index];
+        const std::size_t end = index + 1 < starts_.size() ? starts_[index + 1] : text_.size();
+        return QString::fromUtf8(text_.data() + begin, static_cast<qsizetype>(end - begin));
+    }
+    // Adds a string; false when the table would grow past `maxBytes`.
+    bool add(const std::string &s, qint64 maxBytes)
+    {
+        const qint64 bytes = static_cast<qint64>(text_.size() + s.size() + (starts_.size() + 1) * sizeof(std::uint32_t));
+        if (bytes > maxBytes || text_.size() + s.size() > UINT32_MAX)
+            return false;
+        starts_.push_back(static_cast<std::uint32_t>(text_.size()));
+        text_ += s;
+        return true;
+    }
+    void reserve(std::size_t strings) { starts_.reserve(strings); }
+
+private:
+    std::string text_;
+    std::vector<std::uint32_t> starts_;
+};
 
 struct Shared {
     QString path;
     WorkbookLimits limits;
-    std::vector<QString> strings;
+    SharedStrings strings;
     std::vector<bool> dateStyles; // by cell format index
     bool date1904 = false;
 };
@@ -395,8 +433,8 @@ private:
                 xml.skipElement();
         }
         bufferedRow_ = xml.attribute("r", attr) ? rowOfReference(attr) : bufferedRow_ + 1;
-        if (bufferedRow_ > kMaxRows)
-            unreadable(shared_->path, QStringLiteral("工作表 ") + name_ + QStringLiteral(" 的列號超過工作表的上限 1048576 列"));
+        if (bufferedRow_ < 1 || bufferedRow_ > kMaxRows)
+            unreadable(shared_->path, QStringLiteral("工作表 ") + name_ + QStringLiteral(" 有超出工作表範圍的列號（1 到 1048576）"));
         cellCount_ = 0;
         int previousColumn = -1;
         for (;;) {
@@ -411,8 +449,13 @@ private:
                 xml.skipElement();
                 continue;
             }
-            if (cellCount_ == cells_.size())
+            if (cellCount_ == cells_.size()) {
+                if (cells_.size() >= static_cast<std::size_t>(kMaxColumns))
+                    unreadable(shared_->path, QStringLiteral("工作表 ") + name_ + QStringLiteral(" 第 %1 列的儲存格超過工作表的上限 %2 欄")
+                                                                          .arg(bufferedRow_)
+                                                                          .arg(kMaxColumns));
                 cells_.emplace_back();
+            }
             RawCell &cell = cells_[cellCount_++];
             cell.column = previousColumn + 1;
             cell.type = 'n';
@@ -425,6 +468,9 @@ private:
                 else if (name == "s")
                     cell.style = toInt(value, 0);
             });
+            if (cell.column < 0 || cell.column >= kMaxColumns)
+                unreadable(shared_->path, QStringLiteral("工作表 ") + name_ + QStringLiteral(" 第 %1 列有超出工作表範圍的儲存格位置（最多 3 個欄位字母，XFD）")
+                                                                      .arg(bufferedRow_));
             previousColumn = cell.column;
             cell.hasValue = false;
             cell.value.clear();
@@ -487,7 +533,7 @@ private:
             if (index < 0 || static_cast<std::size_t>(index) >= shared_->strings.size())
                 return bad("refers to a shared string that does not exist");
             v.kind = CellValue::Kind::Text;
-            v.text = shared_->strings[static_cast<std::size_t>(index)];
+            v.text = shared_->strings.at(static_cast<std::size_t>(index));
             return v;
         }
         case 'i':
@@ -630,12 +676,14 @@ XlsxWorkbook::XlsxWorkbook(const QString &path, const WorkbookLimits &limits)
         std::string text;
         for (Token t; (t = xml.next()) != Token::Eof;) {
             if (t == Token::Start && xml.name() == "sst" && xml.attribute("uniqueCount", text)) {
+                // A declared count is only a hint: never more than the part could hold.
                 const int count = toInt(text, 0);
-                if (count > 0 && count < 50'000'000)
+                if (count > 0 && count < 4'000'000)
                     shared->strings.reserve(static_cast<std::size_t>(count));
             } else if (t == Token::Start && xml.name() == "si") {
                 readStringItem(xml, text);
-                shared->strings.push_back(QString::fromUtf8(text));
+                if (!shared->strings.add(text, limits.maxSharedStringBytes))
+                    unreadable(path, QStringLiteral("共用字串表超過 %1 MB 的上限").arg(limits.maxSharedStringBytes >> 20));
             }
         }
     }

@@ -163,7 +163,9 @@ void ExcelImportWindow::Command1_Click()
         if (lastRow > 0)
             showCounts(lastRow, last);
         desktop_.setPointer(platform::Pointer::Default);
-        desktop_.showMessage(this, {kDone, QString()});
+        // Rows refused for what their cells hold are named under the message.
+        desktop_.showMessage(this, {kDone, QString(), platform::Icon::None, platform::Buttons::Ok,
+                                    last.problems.join(u'\n')});
         Command1->setEnabled(true);
         Command2->setEnabled(false);
         cmdChoose->setEnabled(wasEnabled[2]);

@@ -36,6 +36,8 @@ ImportCounts ReceivablesImport::run(const QString &workbookPath, const QString &
             if (values.at(kAccountItem).isEmpty()) {
                 // A total line or a row without its account: no receivable can be kept under it.
                 ++counts.notProcessed;
+            } else if (holdsNul(values)) {
+                counts.refuse(row, kNulReason);
             } else {
                 lookup.bind(1, values.at(kAccountItem));
                 const bool known = lookup.next();

@@ -24,6 +24,18 @@ void requireMappedAccount(const QString &accountColumn, const QString &accountCa
                                   + QStringLiteral("」的欄位對應，請先按「設定EXCEL欄位對應」設定欄位對應，再讀入檔案。"));
 }
 
+void ImportCounts::refuse(qint64 row, const QString &reason)
+{
+    ++notProcessed;
+    if (problems.size() < kMaxProblems)
+        problems << QStringLiteral("第 %1 列：").arg(row) + reason;
+}
+
+bool holdsNul(const QStringList &texts)
+{
+    return std::any_of(texts.begin(), texts.end(), [](const QString &t) { return t.contains(QChar(u'\0')); });
+}
+
 bool allEmpty(const QStringList &texts)
 {
     return std::all_of(texts.begin(), texts.end(), [](const QString &t) { return t.isEmpty(); });

@@ -3,6 +3,7 @@
 #include "platform/Workbook.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <memory>
@@ -11,9 +12,19 @@ namespace talvesk::receivables {
 
 struct ImportCounts {
     qint64 written = 0;      // rows inserted or updated
-    qint64 notProcessed = 0; // rows left alone (no account, or no matching receivable)
+    qint64 notProcessed = 0; // rows left alone (no account, no matching receivable, unusable cells)
+    QStringList problems;    // why rows were refused, the first kMaxProblems of them
     qint64 stored() const { return written; }
+
+    static constexpr int kMaxProblems = 20;
+    // Counts a row refused for `reason`.
+    void refuse(qint64 row, const QString &reason);
 };
+
+// Whether any of a row's texts holds a NUL character, which no stored value may: it would cut
+// the text short wherever the value is shown or exported.
+bool holdsNul(const QStringList &texts);
+inline const QString kNulReason = QStringLiteral("儲存格含有 NUL 字元，未處理");
 
 // What an import reports while it runs: the last used row once, then every row; and, when it
 // stops on a failure, the counts of the rows that are stored.

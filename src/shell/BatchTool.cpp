@@ -210,6 +210,8 @@ int importWorkbook(Context &ctx, receivables::WorkbookImport &import, const QStr
         return kBatchFailed;
     }
     progress.finish();
+    for (const QString &problem : counts.problems)
+        ctx.err << problem << Qt::endl;
     ctx.err << QStringLiteral("Excel 轉入 Access 資料庫完畢！") << Qt::endl;
     ctx.out << what << ": " << counts.written << " written, " << counts.notProcessed << " not processed" << Qt::endl;
     return kBatchOk;

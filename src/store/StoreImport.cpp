@@ -31,7 +31,10 @@ payments::TextImportCounts StoreImport::run(const QString &path, const payments:
             if (!line.bytes.startsWith('2'))
                 continue;
             const QString amountField = field(line.text, 96, 9);
-            if (!line.decoded) {
+            if (line.bytes.contains('\0')) {
+                log.add(line, payments::kNulLineReason);
+                ++counts.abnormal;
+            } else if (!line.decoded) {
                 log.add(line, QStringLiteral("無法以 Big5 解碼"));
                 ++counts.abnormal;
             } else if (!payments::isDigitsAndBlanks(amountField)) {

@@ -223,3 +223,19 @@ TEST(TextImports, ACommitAnotherProgramBlocksIsAFailureWithNothingClaimed)
     EXPECT_EQ(paid(app, QStringLiteral("95120001")).at(2), QString());
     EXPECT_TRUE(test::tableRows(app.folder(), QStringLiteral("SMdata")).empty());
 }
+
+TEST(BankImport, ALineHoldingANulCharacterIsAbnormalAndLoggedInHex)
+{
+    test::TestApp app;
+    test::addReceivable(app.folder(), QStringLiteral("95120001"), QStringLiteral("100"));
+    QByteArray line = big5(bankLine(QStringLiteral("1130105"), QStringLiteral("00000000040"), QStringLiteral("95120001")));
+    line[3] = '\0';
+    const QString path = app.path(QStringLiteral("bank.txt"));
+    test::writeFile(path, line + "\r\n");
+    const auto counts = payments::BankImport(app.folder()).run(path, {});
+    EXPECT_EQ(counts.applied, 0);
+    EXPECT_EQ(counts.abnormal, 1);
+    const QByteArray log = test::readFile(app.folder().errorLogFile());
+    EXPECT_FALSE(log.contains('\0'));
+    EXPECT_TRUE(platform::codec950::decode(log).contains(QStringLiteral("NUL"))) << log.constData();
+}

@@ -263,7 +263,8 @@ TEST_F(ReceivablesImportTest, ACommitAnotherProgramBlocksFailsTheImportAndNothin
     data.push_back({QStringLiteral("A1"), 1.0});
     data.push_back({QStringLiteral("A2"), 2.0});
     const QString path = book(QStringLiteral("blocked.xlsx"), data);
-    receivables::ImportCounts shown{99, 99};
+    receivables::ImportCounts shown;
+    shown.written = 99;
     receivables::ImportObserver observer;
     observer.rowDone = [&](qint64, const receivables::ImportCounts &c) { shown = c; };
     observer.stopped = [&](const receivables::ImportCounts &stored) { shown = stored; };
@@ -299,4 +300,18 @@ TEST_F(ReceivablesImportTest, AFullDiskFailsTheImport)
     auto check = db.prepare("PRAGMA integrity_check");
     ASSERT_TRUE(check.next());
     EXPECT_EQ(check.text(0), QStringLiteral("ok"));
+}
+
+TEST_F(ReceivablesImportTest, ARowHoldingANulCharacterIsRefusedAndNamed)
+{
+    map({QStringLiteral("A"), QString(), QString(), QStringLiteral("B"), QStringLiteral("C")});
+    const QString path = app.path(QStringLiteral("nul.csv"));
+    test::writeFile(path, QByteArray("name,account,total\r\nok,A1,5\r\nbad\0name,A2,6\r\nok2,A3\0,7\r\n", 56));
+    const auto counts = receivables::ReceivablesImport(app.folder()).run(path, QStringLiteral("nul"), {});
+    EXPECT_EQ(counts.written, 1);
+    EXPECT_EQ(counts.notProcessed, 2);
+    EXPECT_EQ(counts.problems, (QStringList{QStringLiteral("第 3 列：儲存格含有 NUL 字元，未處理"),
+                                            QStringLiteral("第 4 列：儲存格含有 NUL 字元，未處理")}));
+    ASSERT_EQ(rows().size(), 1u);
+    EXPECT_EQ(rows()[0].at(3), QStringLiteral("A1"));
 }

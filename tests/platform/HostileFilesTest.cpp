@@ -1,0 +1,113 @@
+// Crafted workbooks and text files: each ends in a clear refusal or a bounded, correct reading.
+#include "platform/Error.h"
+#include "platform/TextLines.h"
+#include "platform/Workbook.h"
+#include "support/TestApp.h"
+#include "support/Workbooks.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+using namespace talvesk;
+using platform::Workbook;
+
+namespace {
+
+// The error a reading ends in, or a failed test when it reads through.
+platform::Error refusal(const std::function<void()> &read)
+{
+    try {
+        read();
+    } catch (const platform::Error &e) {
+        return e;
+    }
+    ADD_FAILURE() << "the file was read without a refusal";
+    return platform::Error(0, QString());
+}
+
+void readWhole(const QString &path, const platform::WorkbookLimits &limits = {})
+{
+    auto book = Workbook::open(path, limits);
+    auto sheet = book->worksheet(book->worksheetNames().value(0));
+    sheet->lastUsedRow();
+    for (qint64 row = sheet->nextUsedRow(1); row > 0; row = sheet->nextUsedRow(row + 1))
+        sheet->cell(row, u"A");
+}
+
+} // namespace
+
+TEST(HostileWorkbooks, ASharedStringTablePastItsBoundIsRefusedNamingTheFileAndTheLimit)
+{
+    test::TestApp app(test::TestApp::Empty);
+    QByteArray strings;
+    for (int i = 0; i < 200000; ++i)
+        strings += "<si><t></t></si>";
+    const QString path = app.path(QStringLiteral("strings.xlsx"));
+    test::writeZip(path, test::minimalXlsxParts("<sheetData/>", strings));
+    platform::WorkbookLimits limits;
+    limits.maxSharedStringBytes = 512 << 10; // 200,000 empty strings need 800 kB of offsets alone
+    const auto e = refusal([&] { readWhole(path, limits); });
+    EXPECT_TRUE(e.description().contains(QStringLiteral("strings.xlsx"))) << e.what();
+    EXPECT_TRUE(e.description().contains(QStringLiteral("共用字串表"))) << e.what();
+    EXPECT_NO_THROW(readWhole(path)) << "within the default bound the same table reads";
+}
+
+TEST(HostileWorkbooks, MoreCellsInARowThanAWorksheetHasColumnsIsRefused)
+{
+    test::TestApp app(test::TestApp::Empty);
+    QByteArray row = "<sheetData><row r=\"2\">";
+    for (int i = 0; i < 16385; ++i)
+        row += "<c><v>1</v></c>";
+    row += "</row></sheetData>";
+    const QString path = app.path(QStringLiteral("wide.xlsx"));
+    test::writeZip(path, test::minimalXlsxParts(row));
+    const auto e = refusal([&] { readWhole(path); });
+    EXPECT_TRUE(e.description().contains(QStringLiteral("16384"))) << e.what();
+}
+
+TEST(HostileWorkbooks, ReferencesPastTheLastColumnOrRowAreRefusedWithoutOverflow)
+{
+    test::TestApp app(test::TestApp::Empty);
+    for (const char *sheet : {"<sheetData><row r=\"1\"><c r=\"AAAAAAA1\"><v>1</v></c></row></sheetData>",
+                              "<sheetData><row r=\"1\"><c r=\"XFE1\"><v>1</v></c></row></sheetData>",
+                              "<sheetData><row r=\"1048577\"><c r=\"A1048577\"><v>1</v></c></row></sheetData>",
+                              "<sheetData><row r=\"99999999999999999999\"><c><v>1</v></c></row></sheetData>"}) {
+        SCOPED_TRACE(sheet);
+        const QString path = app.path(QStringLiteral("ref.xlsx"));
+        test::writeZip(path, test::minimalXlsxParts(sheet));
+        const auto e = refusal([&] { readWhole(path); });
+        EXPECT_TRUE(e.description().contains(QStringLiteral("ref.xlsx"))) << e.what();
+    }
+    // The last column and the last row themselves read.
+    const QString edge = app.path(QStringLiteral("edge.xlsx"));
+    test::writeZip(edge, test::minimalXlsxParts("<sheetData><row r=\"1048576\"><c r=\"XFD1048576\"><v>7</v></c></row></sheetData>"));
+    auto book = Workbook::open(edge);
+    auto sheet = book->worksheet(QStringLiteral("Sheet1"));
+    EXPECT_EQ(sheet->nextUsedRow(2), 1048576);
+    EXPECT_EQ(sheet->cell(1048576, u"XFD").number, 7);
+}
+
+TEST(HostileFiles, OnlyRegularFilesAreRead)
+{
+    test::TestApp app(test::TestApp::Empty);
+    const QString fifo = app.path(QStringLiteral("pipe.xlsx"));
+    ASSERT_EQ(mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
+    const QString fifoCsv = app.path(QStringLiteral("pipe.csv"));
+    ASSERT_EQ(mkfifo(fifoCsv.toLocal8Bit().constData(), 0600), 0);
+    // A pipe nobody writes to would block a reader forever; /dev/zero would never end.
+    for (const QString &path : {fifo, fifoCsv, QStringLiteral("/dev/zero"), app.path(QString())}) {
+        SCOPED_TRACE(path.toStdString());
+        EXPECT_EQ(refusal([&] { Workbook::open(path); }).number(), platform::errnum::PathFileAccess);
+        EXPECT_EQ(refusal([&] { platform::TextLineReader reader(path); }).number(), platform::errnum::PathFileAccess);
+    }
+}
+
+TEST(HostileFiles, NulCharactersAreKeptAsReadSoThatImportsCanRefuseThem)
+{
+    test::TestApp app(test::TestApp::Empty);
+    const QString csv = app.path(QStringLiteral("nul.csv"));
+    test::writeFile(csv, QByteArray("a,b\r\nA\0B,1\r\n", 12));
+    auto book = Workbook::open(csv);
+    EXPECT_EQ(book->worksheet(QStringLiteral("nul"))->cell(2, u"A").text, QString::fromUtf16(u"A\0B", 3));
+}
