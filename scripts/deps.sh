@@ -8,6 +8,7 @@ packages=(
   libsqlite3-dev sqlite3
   libzip-dev libxlsxwriter-dev
   libgtest-dev libbenchmark-dev
+  clang libclang-rt-14-dev
 )
 
 missing=()

@@ -3,6 +3,7 @@
 #include "platform/Error.h"
 
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -65,9 +66,13 @@ bool XmlScanner::fill()
         buffer_.erase(0, pos_);
         pos_ = 0;
     }
+    // Small parts (relationships, the workbook) need no large buffer; a worksheet soon reads in
+    // full-size chunks.
+    const std::size_t chunk = chunk_;
+    chunk_ = std::min(chunk_ * 4, kChunk);
     const std::size_t old = buffer_.size();
-    buffer_.resize(old + kChunk);
-    const qint64 n = source_(buffer_.data() + old, static_cast<qint64>(kChunk));
+    buffer_.resize(old + chunk);
+    const qint64 n = source_(buffer_.data() + old, static_cast<qint64>(chunk));
     if (n < 0)
         fail("the part cannot be read");
     buffer_.resize(old + static_cast<std::size_t>(n));

@@ -54,6 +54,7 @@ private:
 
     std::string buffer_;
     std::size_t pos_ = 0;
+    std::size_t chunk_ = 16 << 10; // grows to the full chunk as the part is read
 
     std::string_view name_;
     std::string_view attributes_;
