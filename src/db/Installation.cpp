@@ -13,7 +13,7 @@ namespace errnum = platform::errnum;
 void createDatabase(const QString &path, const QString &schemaSql)
 {
     if (platform::fileExists(path))
-        throw Error(errnum::PathFileAccess, QStringLiteral("File already exists: ") + path);
+        throw Error(errnum::PathFileAccess, QStringLiteral("檔案已存在：") + path);
 
     sqlite3 *db = nullptr;
     int rc = sqlite3_open_v2(platform::toFsPath(path).c_str(), &db,

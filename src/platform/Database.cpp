@@ -156,9 +156,9 @@ Database Database::open(const QString &path, Mode mode)
     const auto fsPath = toFsPath(path);
     const auto status = std::filesystem::status(fsPath, ec);
     if (!std::filesystem::exists(status))
-        throw Error(errnum::FileNotFound, QStringLiteral("File not found: ") + path);
+        throw Error(errnum::FileNotFound, QStringLiteral("找不到資料庫檔案：") + path);
     if (!std::filesystem::is_regular_file(status))
-        throw Error(errnum::PathFileAccess, QStringLiteral("Not a file: ") + path);
+        throw Error(errnum::PathFileAccess, QStringLiteral("資料庫不是一般檔案：") + path);
 
     // Memory statistics cost a global lock on every allocation; the program never reads them.
     static const int configured = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);

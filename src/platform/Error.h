@@ -37,7 +37,13 @@ private:
     std::string what_;
 };
 
-// Maps an errno value from a failed file operation onto an Error naming the path.
+// Maps an errno value from a failed file operation onto an Error naming the path: a Chinese
+// reason first, the system's own words after it.
 Error fileError(int errnoValue, const QString &path);
+// The Chinese reason for an errno value (「磁碟空間不足」 for ENOSPC).
+QString fileReason(int errnoValue);
+// An error as shown where no fixed form is prescribed: number and text apart
+// (「錯誤代碼 57：磁碟空間不足：…」).
+QString errorText(const Error &error);
 
 } // namespace talvesk::platform

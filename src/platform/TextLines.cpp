@@ -14,7 +14,7 @@ TextLineReader::TextLineReader(const QString &path)
     std::error_code ec;
     const auto status = std::filesystem::status(toFsPath(path), ec);
     if (path.trimmed().isEmpty() || !std::filesystem::exists(status))
-        throw Error(errnum::FileNotFound, QStringLiteral("File not found: ") + path);
+        throw Error(errnum::FileNotFound, QStringLiteral("找不到檔案：") + path);
     requireRegularFile(path);
     FILE *file = std::fopen(toFsPath(path).c_str(), "rb");
     if (!file)

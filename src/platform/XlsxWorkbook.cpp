@@ -75,7 +75,7 @@ public:
             [this](char *data, qint64 size) -> qint64 {
                 return zip_fread(file_, data, static_cast<zip_uint64_t>(size));
             },
-            limits.maxPartBytes, name);
+            limits.maxPartBytes, QFileInfo(zipPath).fileName() + QStringLiteral(" 的 ") + name);
     }
     ~Part()
     {

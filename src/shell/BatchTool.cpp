@@ -48,10 +48,7 @@ struct Command {
     std::function<int(Context &)> run;
 };
 
-QString errorText(const platform::Error &error)
-{
-    return QString::number(error.number()) + error.description();
-}
+using platform::errorText;
 
 int usage(QTextStream &err, const QString &problem);
 
@@ -260,7 +257,7 @@ int exportTo(Context &ctx, const db::TableExportSpec &layout, const QString &wha
         return kBatchOk;
     } catch (const platform::Error &error) {
         progress.finish();
-        ctx.err << error.number() << error.description() << Qt::endl;
+        ctx.err << errorText(error) << Qt::endl;
         ctx.out << what << ": failed, nothing written" << Qt::endl;
         return kBatchFailed;
     }

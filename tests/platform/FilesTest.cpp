@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 using namespace talvesk;
 using platform::Error;
 
@@ -91,4 +93,16 @@ TEST(Files, ReplaceAndRemove)
     platform::removeFileIfExists(b);
     platform::removeFileIfExists(b); // already gone: nothing to do
     EXPECT_FALSE(platform::fileExists(b));
+}
+
+TEST(Errors, FileFailuresAreToldInChineseNamingTheFileAndKeepTheirNumbers)
+{
+    const auto full = platform::fileError(ENOSPC, QStringLiteral("/media/usb/Vellaroke.m01"));
+    EXPECT_EQ(full.number(), platform::errnum::DeviceIo);
+    EXPECT_TRUE(full.description().startsWith(QStringLiteral("磁碟空間不足：/media/usb/Vellaroke.m01")))
+        << full.description().toStdString();
+    EXPECT_EQ(platform::errorText(full).left(10), QStringLiteral("錯誤代碼 57：磁碟空"));
+    EXPECT_EQ(platform::fileError(EROFS, QStringLiteral("x")).number(), platform::errnum::PermissionDenied);
+    EXPECT_TRUE(platform::fileError(EROFS, QStringLiteral("x")).description().startsWith(QStringLiteral("磁碟是唯讀的")));
+    EXPECT_EQ(platform::fileError(ENOENT, QStringLiteral("x")).number(), platform::errnum::FileNotFound);
 }

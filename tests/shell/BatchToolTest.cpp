@@ -205,5 +205,5 @@ TEST(BatchTool, BackupAndRestoreBySlot)
     EXPECT_EQ(batch(app, {QStringLiteral("restore"), drive, QStringLiteral("--slot"), QStringLiteral("7")}).code, shell::kBatchUsage);
     r = batch(app, {QStringLiteral("restore"), drive, QStringLiteral("--slot"), QStringLiteral("5")});
     EXPECT_EQ(r.code, shell::kBatchFailed);
-    EXPECT_TRUE(r.err.startsWith(QStringLiteral("53")));
+    EXPECT_TRUE(r.err.startsWith(QStringLiteral("錯誤代碼 53：")));
 }
