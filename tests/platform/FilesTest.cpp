@@ -101,7 +101,7 @@ TEST(Errors, FileFailuresAreToldInChineseNamingTheFileAndKeepTheirNumbers)
     EXPECT_EQ(full.number(), platform::errnum::DeviceIo);
     EXPECT_TRUE(full.description().startsWith(QStringLiteral("磁碟空間不足：/media/usb/Vellaroke.m01")))
         << full.description().toStdString();
-    EXPECT_EQ(platform::errorText(full).left(10), QStringLiteral("錯誤代碼 57：磁碟空"));
+    EXPECT_TRUE(platform::errorText(full).startsWith(QStringLiteral("錯誤代碼 57：磁碟空間不足：")));
     EXPECT_EQ(platform::fileError(EROFS, QStringLiteral("x")).number(), platform::errnum::PermissionDenied);
     EXPECT_TRUE(platform::fileError(EROFS, QStringLiteral("x")).description().startsWith(QStringLiteral("磁碟是唯讀的")));
     EXPECT_EQ(platform::fileError(ENOENT, QStringLiteral("x")).number(), platform::errnum::FileNotFound);
