@@ -112,6 +112,9 @@ namespace {
 
 QString sevenDigits(double value)
 {
+    // Past what a whole number can hold exactly, the number is kept in its short form.
+    if (!std::isfinite(value) || std::fabs(value) >= 1e15)
+        return platform::numberText(value);
     // Halves round away from zero, as the "0000000" format does.
     const double whole = std::round(value);
     const bool negative = whole < 0;
@@ -128,6 +131,8 @@ QString payDateText(const platform::CellValue &cell)
     using Kind = platform::CellValue::Kind;
     switch (cell.kind) {
     case Kind::DateTime: {
+        if (!platform::isDateSerial(cell.number))
+            return sevenDigits(cell.number);
         int year, month, day;
         platform::serialToDate(cell.number, year, month, day);
         return QStringLiteral("%1%2%3")

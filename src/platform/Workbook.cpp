@@ -187,7 +187,9 @@ QString cellText(Worksheet &sheet, qint64 row, QStringView column)
     case CellValue::Kind::Boolean:
         return v.number != 0 ? QStringLiteral("True") : QStringLiteral("False");
     case CellValue::Kind::DateTime:
-        return dateTimeText(v.number);
+        // A number in a date format that no calendar date has (as the spreadsheet shows #####)
+        // is taken as the number it is.
+        return isDateSerial(v.number) ? dateTimeText(v.number) : numberText(v.number);
     case CellValue::Kind::Error:
         break;
     }
@@ -231,6 +233,11 @@ QString numberText(double value)
         text = mantissa + u'E' + sign + digits;
     }
     return text;
+}
+
+bool isDateSerial(double serial)
+{
+    return std::isfinite(serial) && serial >= 0 && serial < kLastDateSerial + 1;
 }
 
 void serialToDate(double serial, int &year, int &month, int &day)

@@ -63,9 +63,14 @@ int columnIndex(QStringView letters);
 // A number as the workbook imports take it: shortest form with at most 15 significant digits,
 // exponent form (1.23456789012346E+15) from 10^15 up and below 10^-4.
 QString numberText(double value);
-// A date/time serial as "yyyy/M/d", followed by " HH:mm:ss" when the time is not midnight.
+// The serial of 9999-12-31, the last date a worksheet holds.
+inline constexpr double kLastDateSerial = 2958465;
+// Whether a date/time serial names a calendar date (0 to 9999-12-31, time of day included).
+bool isDateSerial(double serial);
+// A date/time serial (isDateSerial) as "yyyy/M/d", followed by " HH:mm:ss" when the time is not
+// midnight.
 QString dateTimeText(double serial);
-// The calendar date of a date/time serial.
+// The calendar date of a date/time serial (isDateSerial).
 void serialToDate(double serial, int &year, int &month, int &day);
 
 } // namespace talvesk::platform

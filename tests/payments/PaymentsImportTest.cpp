@@ -126,6 +126,15 @@ TEST_F(PaymentsImportTest, FractionsHaveNoZeroBeforeThePoint)
     EXPECT_EQ(paid(QStringLiteral("M")), (QStringList{QStringLiteral("2024/01/05"), QStringLiteral("1000.5"), QStringLiteral("-.5")}));
 }
 
+TEST(Amounts, PayDatesOfNumbersNoDateOrWholeNumberHolds)
+{
+    using Kind = platform::CellValue::Kind;
+    EXPECT_EQ(payments::payDateText({Kind::DateTime, {}, 1e300}), QStringLiteral("1E+300"));
+    EXPECT_EQ(payments::payDateText({Kind::Number, {}, -1e19}), QStringLiteral("-1E+19"));
+    EXPECT_EQ(payments::payDateText({Kind::Text, QStringLiteral("1e300"), 0}), QStringLiteral("1E+300"));
+    EXPECT_EQ(payments::payDateText({Kind::Number, {}, 990105}), QStringLiteral("0990105"));
+}
+
 TEST(Amounts, LeadingNumbers)
 {
     using payments::leadingNumber;

@@ -111,3 +111,21 @@ TEST(HostileFiles, NulCharactersAreKeptAsReadSoThatImportsCanRefuseThem)
     auto book = Workbook::open(csv);
     EXPECT_EQ(book->worksheet(QStringLiteral("nul"))->cell(2, u"A").text, QString::fromUtf16(u"A\0B", 3));
 }
+
+TEST(HostileWorkbooks, ANumberInADateFormatThatNoDateHasIsTakenAsTheNumber)
+{
+    // Found by fuzz_xlsx: a huge serial in a date format overflowed the conversion to a date.
+    test::TestApp app(test::TestApp::Empty);
+    const QByteArray styles = "<cellXfs count=\"2\"><xf numFmtId=\"0\"/><xf numFmtId=\"14\"/></cellXfs>";
+    const QString path = app.path(QStringLiteral("dates.xlsx"));
+    test::writeZip(path, test::minimalXlsxParts("<sheetData><row r=\"1\"><c r=\"A1\" s=\"1\"><v>1e300</v></c>"
+                                                "<c r=\"B1\" s=\"1\"><v>-9.3e18</v></c><c r=\"C1\" s=\"1\"><v>45296</v></c>"
+                                                "<c r=\"D1\" s=\"1\"><v>2958466</v></c></row></sheetData>",
+                                                {}, styles));
+    auto book = Workbook::open(path);
+    auto sheet = book->worksheet(QStringLiteral("Sheet1"));
+    EXPECT_EQ(platform::cellText(*sheet, 1, u"A"), QStringLiteral("1E+300"));
+    EXPECT_EQ(platform::cellText(*sheet, 1, u"B"), QStringLiteral("-9.3E+18"));
+    EXPECT_EQ(platform::cellText(*sheet, 1, u"C"), QStringLiteral("2024/1/5"));
+    EXPECT_EQ(platform::cellText(*sheet, 1, u"D"), QStringLiteral("2958466")) << "the day after 9999-12-31";
+}
