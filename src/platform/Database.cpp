@@ -18,7 +18,16 @@ namespace {
 Error databaseError(sqlite3 *db, int code)
 {
     const char *message = db ? sqlite3_errmsg(db) : sqlite3_errstr(code);
-    return Error(errnum::Database, QString::fromUtf8(message));
+    // A database another connection holds, or one the engine may only read, is the database in
+    // use or refused: the number every window reads that way.
+    switch (code & 0xff) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+    case SQLITE_READONLY:
+        return Error(errnum::PermissionDenied, QString::fromUtf8(message));
+    default:
+        return Error(errnum::Database, QString::fromUtf8(message));
+    }
 }
 
 void check(sqlite3 *db, int code)
@@ -219,6 +228,40 @@ void Database::compactInto(const QString &target)
     Statement vacuum = prepare("VACUUM INTO ?1");
     vacuum.bind(1, target);
     vacuum.run();
+}
+
+void Database::lockExclusively()
+{
+    // In exclusive locking mode a connection keeps every lock it has taken until it closes; an
+    // empty exclusive transaction takes the strongest one. Both wait by the busy timeout.
+    execute("PRAGMA locking_mode = EXCLUSIVE");
+    execute("BEGIN EXCLUSIVE");
+    execute("COMMIT");
+}
+
+void Database::replaceContentWith(Database &source)
+{
+    sqlite3_backup *backup = sqlite3_backup_init(db_, "main", source.db_, "main");
+    if (!backup)
+        throw databaseError(db_, sqlite3_errcode(db_));
+    // All pages in one step: one transaction on this database, waited for by its busy handler.
+    const int stepped = sqlite3_backup_step(backup, -1);
+    const int finished = sqlite3_backup_finish(backup);
+    if (stepped != SQLITE_DONE)
+        throw databaseError(nullptr, stepped);
+    if (finished != SQLITE_OK)
+        throw databaseError(db_, finished);
+}
+
+QStringList Database::integrityProblems(int limit)
+{
+    Statement check = prepare("PRAGMA integrity_check(" + std::to_string(limit) + ")");
+    QStringList problems;
+    while (check.next())
+        problems << check.text(0);
+    if (problems == QStringList{QStringLiteral("ok")})
+        problems.clear();
+    return problems;
 }
 
 bool Database::inTransaction() const

@@ -5,6 +5,9 @@
 #include <QDir>
 #include <QFile>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 using namespace talvesk;
@@ -91,4 +94,32 @@ TEST(Files, ReplaceAndRemove)
     platform::removeFileIfExists(b);
     platform::removeFileIfExists(b); // already gone: nothing to do
     EXPECT_FALSE(platform::fileExists(b));
+}
+
+TEST(Files, AReplacedFileKeepsItsPermissionBitsAndOwner)
+{
+    test::TestApp app(test::TestApp::Empty);
+    const QString secret = app.path(QStringLiteral("IdPass6.ini"));
+    test::writeFile(secret, "old");
+    ASSERT_EQ(::chmod(QFile::encodeName(secret).constData(), 0600), 0);
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(::chown(QFile::encodeName(secret).constData(), 4321, 4321), 0);
+    }
+
+    platform::writeFileAtomically(secret, "new");
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(secret).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    if (root) {
+        EXPECT_EQ(st.st_uid, 4321u);
+    }
+
+    const QString source = app.path(QStringLiteral("source"));
+    test::writeFile(source, "copied");
+    ASSERT_EQ(::chmod(QFile::encodeName(secret).constData(), 0640), 0);
+    platform::copyFileAtomically(source, secret);
+    ASSERT_EQ(::stat(QFile::encodeName(secret).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(test::readFile(secret), QByteArray("copied"));
 }
