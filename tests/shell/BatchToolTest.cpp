@@ -9,6 +9,7 @@
 #include "support/Workbooks.h"
 
 #include <QDir>
+#include <QFile>
 
 #include <gtest/gtest.h>
 
@@ -81,6 +82,13 @@ TEST(BatchTool, CompactSucceedsOnADatabaseAndFailsOnJunk)
     BatchRun r = batch(app, {QStringLiteral("compact")});
     EXPECT_EQ(r.code, shell::kBatchOk) << r.err.toStdString();
     EXPECT_TRUE(r.out.startsWith(QStringLiteral("compact: ")));
+
+    QFile::setPermissions(app.folder().databaseFile(), QFile::ReadOwner | QFile::ReadGroup);
+    r = batch(app, {QStringLiteral("compact")});
+    EXPECT_EQ(r.code, shell::kBatchFailed);
+    EXPECT_TRUE(r.err.startsWith(QStringLiteral("70"))) << r.err.toStdString();
+    EXPECT_EQ(r.out, QStringLiteral("compact: failed, database unchanged\n"));
+    QFile::setPermissions(app.folder().databaseFile(), QFile::ReadOwner | QFile::WriteOwner);
 
     test::writeFile(app.folder().databaseFile(), "not a database at all");
     r = batch(app, {QStringLiteral("compact")});
