@@ -36,7 +36,10 @@ QString exportPath(const QString &prefix, const QDateTime &when);
 bool isPlainDecimal(const QString &text);
 
 // Deletes every row of a table in one statement and one transaction: on failure the table stays
-// whole. Throws platform::Error.
-void clearTable(const platform::AppFolder &app, const QString &table);
+// whole. First the whole database is copied to its safety copy (ldb/BeforeClearStore.mdb for
+// SMdata, ldb/BeforeClearReceivables.mdb otherwise), holding the database throughout; returns
+// that file's path. A read-only database is refused (error 70), as is one that another connection
+// holds longer than the busy wait. Throws platform::Error.
+QString clearTable(const platform::AppFolder &app, const QString &table);
 
 } // namespace talvesk::db

@@ -253,6 +253,22 @@ void Database::replaceContentWith(Database &source)
         throw databaseError(db_, finished);
 }
 
+void Database::copyInto(const QString &target)
+{
+    if (fileExists(target))
+        throw Error(errnum::PathFileAccess, QStringLiteral("File already exists: ") + target);
+    sqlite3 *out = nullptr;
+    const int rc = sqlite3_open_v2(toFsPath(target).c_str(), &out,
+                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+    if (rc != SQLITE_OK) {
+        Error error = databaseError(out, rc);
+        sqlite3_close_v2(out);
+        throw error;
+    }
+    Database copy(out);
+    copy.replaceContentWith(*this);
+}
+
 QStringList Database::integrityProblems(int limit)
 {
     Statement check = prepare("PRAGMA integrity_check(" + std::to_string(limit) + ")");

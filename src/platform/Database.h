@@ -79,6 +79,9 @@ public:
     // sees the old content or the new, never a file swapped beneath it. Error 70 when another
     // connection holds the database longer than this one waits; on any failure nothing changed.
     void replaceContentWith(Database &source);
+    // Writes a page-for-page copy of the whole database into the new file `target` (through the
+    // online backup, so it is consistent even while other connections write). Throws Error.
+    void copyInto(const QString &target);
     // What the engine's integrity check finds wrong (at most `limit` lines); empty when sound.
     QStringList integrityProblems(int limit = 10);
 

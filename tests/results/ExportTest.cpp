@@ -9,6 +9,9 @@
 #include "support/TestApp.h"
 
 #include <QDir>
+#include <QFile>
+
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
@@ -173,4 +176,56 @@ TEST(Clearing, EmptiesOneTableLeavesTheOtherAndAFailureLeavesItWhole)
                                 "BEGIN SELECT RAISE(ABORT, 'kept'); END");
     EXPECT_THROW(db::clearTable(app.folder(), QStringLiteral("SMdata")), platform::Error);
     EXPECT_EQ(test::tableRows(app.folder(), QStringLiteral("SMdata")).size(), 2u) << "all or nothing";
+}
+
+TEST(Clearing, KeepsTheDatabaseAsItWasBeforeAndHoldsItMeanwhile)
+{
+    test::TestApp app;
+    test::addReceivable(app.folder(), QStringLiteral("A1"), QStringLiteral("1"));
+    test::execute(app.folder(), "INSERT INTO SMdata (BARCODE2) VALUES ('B1')");
+    ::chmod(QFile::encodeName(app.folder().databaseFile()).constData(), 0600);
+
+    const QString kept = db::clearTable(app.folder(), QStringLiteral("SMdata"));
+    EXPECT_EQ(kept, app.folder().databaseFolder() + QStringLiteral("/BeforeClearStore.mdb"));
+    {
+        platform::Database copy = platform::Database::open(kept, platform::Database::ReadOnly);
+        auto q = copy.prepare("SELECT BARCODE2 FROM SMdata");
+        ASSERT_TRUE(q.next());
+        EXPECT_EQ(q.text(0), QStringLiteral("B1"));
+    }
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(kept).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u) << "the copy is as private as the database";
+    EXPECT_EQ(db::clearTable(app.folder(), QStringLiteral("F_AccountData")),
+              app.folder().databaseFolder() + QStringLiteral("/BeforeClearReceivables.mdb"));
+
+    // Another program in the middle of a write: the clearing waits, then gives up with 70.
+    test::addReceivable(app.folder(), QStringLiteral("A2"), QStringLiteral("2"));
+    platform::Database writer = db::openDatabase(app.folder());
+    {
+        platform::Transaction open(writer);
+        writer.execute("INSERT INTO F_AccountData (Bankcode) VALUES ('A3')");
+        try {
+            db::clearTable(app.folder(), QStringLiteral("F_AccountData"));
+            FAIL() << "cleared under a writer";
+        } catch (const platform::Error &e) {
+            EXPECT_EQ(e.number(), platform::errnum::PermissionDenied);
+        }
+        open.commit();
+    }
+    EXPECT_EQ(test::tableRows(app.folder(), QStringLiteral("F_AccountData")).size(), 2u);
+}
+
+TEST(Clearing, AReadOnlyDatabaseIsRefused)
+{
+    test::TestApp app;
+    test::addReceivable(app.folder(), QStringLiteral("A1"), QStringLiteral("1"));
+    ::chmod(QFile::encodeName(app.folder().databaseFile()).constData(), 0444);
+    try {
+        db::clearTable(app.folder(), QStringLiteral("F_AccountData"));
+        FAIL() << "cleared a read-only database";
+    } catch (const platform::Error &e) {
+        EXPECT_EQ(e.number(), platform::errnum::PermissionDenied);
+    }
+    EXPECT_EQ(test::tableRows(app.folder(), QStringLiteral("F_AccountData")).size(), 1u);
 }

@@ -188,6 +188,8 @@ TEST(BatchTool, ExportAndClear)
     r = batch(app, {QStringLiteral("clear-receivables")});
     EXPECT_EQ(r.code, shell::kBatchOk);
     EXPECT_TRUE(r.err.contains(QStringLiteral("清除資料完成!")));
+    EXPECT_TRUE(r.err.contains(QStringLiteral("BeforeClearReceivables.mdb")));
+    EXPECT_EQ(r.out, QStringLiteral("clear-receivables: F_AccountData emptied\n"));
     EXPECT_TRUE(test::tableRows(app.folder(), QStringLiteral("F_AccountData")).empty());
     EXPECT_EQ(batch(app, {QStringLiteral("clear-store")}).code, shell::kBatchOk);
 }
@@ -207,6 +209,9 @@ TEST(BatchTool, BackupAndRestoreBySlot)
     db::clearTable(app.folder(), QStringLiteral("F_AccountData"));
     r = batch(app, {QStringLiteral("restore"), drive, QStringLiteral("--slot"), QStringLiteral("4")});
     EXPECT_EQ(r.code, shell::kBatchOk) << r.err.toStdString();
+    EXPECT_EQ(r.out, QStringLiteral("restore: from ") + drive + QStringLiteral("/Vellaroke.m04\n"));
+    EXPECT_TRUE(r.err.startsWith(QStringLiteral("回復作業完成!\n")));
+    EXPECT_TRUE(r.err.contains(QStringLiteral("BeforeRestore.mdb"))) << r.err.toStdString();
     EXPECT_EQ(test::tableRows(app.folder(), QStringLiteral("F_AccountData")).size(), 1u);
 
     EXPECT_EQ(batch(app, {QStringLiteral("restore"), drive}).code, shell::kBatchUsage);

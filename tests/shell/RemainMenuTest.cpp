@@ -223,6 +223,8 @@ TEST(RemainMenu, ClearingsReportUnderTheMainCaptionAndFailuresLeaveTheProgramUsa
         EXPECT_EQ(m.title, QStringLiteral("Talvesk虛擬帳號資料處理(Version 1.0)"));
         EXPECT_EQ(m.icon, platform::Icon::Information);
     }
+    EXPECT_TRUE(desktop.messages[0].informativeText.contains(QStringLiteral("BeforeClearStore.mdb")));
+    EXPECT_TRUE(desktop.messages[1].informativeText.contains(QStringLiteral("BeforeClearReceivables.mdb")));
     test::writeFile(app.folder().databaseFile(), "not a database");
     window.findChild<QAction *>(QStringLiteral("RClearFile"))->trigger();
     ASSERT_EQ(desktop.messages.size(), 3u);
