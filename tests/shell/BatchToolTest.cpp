@@ -1,4 +1,5 @@
 #include "credentials/Credentials.h"
+#include "db/Connection.h"
 #include "db/TableExport.h"
 #include "platform/Files.h"
 #include "platform/Workbook.h"
@@ -9,7 +10,11 @@
 #include "support/Workbooks.h"
 
 #include <QDir>
+#include <QProcess>
 #include <QFile>
+
+#include <csignal>
+#include <sys/resource.h>
 
 #include <gtest/gtest.h>
 
@@ -219,4 +224,42 @@ TEST(BatchTool, BackupAndRestoreBySlot)
     r = batch(app, {QStringLiteral("restore"), drive, QStringLiteral("--slot"), QStringLiteral("5")});
     EXPECT_EQ(r.code, shell::kBatchFailed);
     EXPECT_TRUE(r.err.startsWith(QStringLiteral("53")));
+}
+
+// A scheduled job under a file-size limit: the program's own message and exit 1, not a death by
+// signal. The program is run for real, with the signal at its default as a job would inherit it.
+TEST(BatchTool, AFileSizeLimitIsAnOrdinaryWriteErrorWithAMessage)
+{
+    test::TestApp app;
+    {
+        platform::Database db = db::openDatabase(app.folder());
+        platform::Transaction t(db);
+        auto insert = db.prepare("INSERT INTO F_AccountData (UserName, Bankcode, Total) VALUES (?1, ?2, '100')");
+        for (int i = 0; i < 2000; ++i) {
+            insert.bind(1, QString(100, u'名')).bind(2, QString::number(i)).run();
+            insert.reset();
+        }
+        t.commit();
+    }
+    const QString drive = app.path(QStringLiteral("drive"));
+    QDir().mkpath(drive);
+    const QList<QStringList> commands{{QStringLiteral("export-results"), app.path(QStringLiteral("out.xlsx"))},
+                                      {QStringLiteral("backup"), drive, QStringLiteral("--slot"), QStringLiteral("1")}};
+    for (const QStringList &command : commands) {
+        QProcess job;
+        job.setChildProcessModifier([] {
+            std::signal(SIGXFSZ, SIG_DFL);
+            rlimit limit{64 * 1024, 64 * 1024};
+            setrlimit(RLIMIT_FSIZE, &limit);
+        });
+        job.start(QStringLiteral(TALVESK_BATCH_PROGRAM), QStringList{QStringLiteral("--app-dir"), app.folder().root()} + command);
+        ASSERT_TRUE(job.waitForFinished(60000)) << command.join(u' ').toStdString();
+        const QString err = QString::fromUtf8(job.readAllStandardError());
+        EXPECT_EQ(job.exitStatus(), QProcess::NormalExit) << command.join(u' ').toStdString();
+        EXPECT_EQ(job.exitCode(), shell::kBatchFailed) << err.toStdString();
+        EXPECT_TRUE(err.startsWith(QStringLiteral("57"))) << err.toStdString();
+        EXPECT_TRUE(err.contains(QStringLiteral("File too large"))) << err.toStdString();
+    }
+    EXPECT_FALSE(platform::fileExists(app.path(QStringLiteral("out.xlsx"))));
+    EXPECT_TRUE(QDir(drive).isEmpty());
 }
