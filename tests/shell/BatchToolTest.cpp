@@ -43,8 +43,11 @@ BatchRun batch(const test::TestApp &app, QStringList args)
 TEST(BatchTool, SetCredentialsStoresTheUpperCasedPairEnciphered)
 {
     test::TestApp app;
+    // Kept private by the operator: it stays so.
+    QFile::setPermissions(app.folder().credentialFile(), QFile::ReadOwner | QFile::WriteOwner);
     const BatchRun r = batch(app, {QStringLiteral("set-credentials"), QStringLiteral("clerk7"), QStringLiteral("pass1234")});
     EXPECT_EQ(r.code, shell::kBatchOk) << r.err.toStdString();
+    EXPECT_EQ(QFile::permissions(app.folder().credentialFile()), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
     EXPECT_TRUE(r.err.contains(credentials::kSavedMessage));
     const auto stored = credentials::LoadStoredCredentials(app.folder().credentialFile());
     EXPECT_EQ(credentials::DecryptCredential(stored.userName), QStringLiteral("CLERK7"));
