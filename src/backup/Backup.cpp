@@ -115,9 +115,10 @@ RestoreOutcome restoreDatabase(const platform::AppFolder &app, const QString &so
         current.emplace(db::openDatabase(app));
         current->lockExclusively();
     } catch (const Error &error) {
-        // Held elsewhere (70) or gone meanwhile (53) is reported; any other refusal by the
-        // engine means the file is not a usable database, which is what a restore is for.
-        if (error.number() == errnum::PermissionDenied || error.number() == errnum::FileNotFound)
+        // Only the engine's own refusal (not a database, malformed) means the file is damaged,
+        // which is what a restore is for; held elsewhere (70), gone meanwhile (53) or a file
+        // that cannot be read is reported and nothing is replaced.
+        if (error.number() != errnum::Database)
             throw;
         current.reset();
         outcome.previous = RestoreOutcome::Previous::Damaged;
