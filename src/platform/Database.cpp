@@ -232,11 +232,18 @@ void Database::compactInto(const QString &target)
 
 void Database::lockExclusively()
 {
-    // In exclusive locking mode a connection keeps every lock it has taken until it closes; an
-    // empty exclusive transaction takes the strongest one. Both wait by the busy timeout.
-    execute("PRAGMA locking_mode = EXCLUSIVE");
+    // An empty exclusive transaction takes the strongest lock, waiting by the busy timeout; in
+    // exclusive locking mode the connection keeps it past the commit until it closes. The mode is
+    // set only once the lock is held: set before, a wait would keep the shared lock it had taken
+    // and stop a writer that holds the database from ever committing.
     execute("BEGIN EXCLUSIVE");
-    execute("COMMIT");
+    try {
+        execute("PRAGMA locking_mode = EXCLUSIVE");
+        execute("COMMIT");
+    } catch (const Error &) {
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+    }
 }
 
 void Database::replaceContentWith(Database &source)

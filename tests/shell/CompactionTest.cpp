@@ -108,15 +108,20 @@ TEST(Compaction, AConnectionOpenBeforeSeesTheCompactedRowsAndWritesIntoThem)
 }
 
 // The fault this guards against lost rows one run in three: an import committing while the
-// compacted copy took the database's place.
+// compacted copy took the database's place. After each batch the importer waits only until the
+// next compaction has started, then races it for the database: whichever gets it first, the
+// other waits while it works, and neither keeps the other out past the busy wait.
 TEST(Compaction, RowsCommittedWhileCompactionsRunAreNeverLost)
 {
     test::TestApp app;
+    platform::Database db = db::openDatabase(app.folder());
+    auto insert = db.prepare("INSERT INTO F_AccountData (UserName, Bankcode) VALUES (?1, ?2)");
+    auto count = db.prepare("SELECT count(*) FROM F_AccountData");
+    std::atomic<int> attempted = 0;
+    std::atomic<int> started = 0;
     std::atomic<bool> done = false;
     int committed = 0;
     std::thread importer([&] {
-        platform::Database db = db::openDatabase(app.folder());
-        auto insert = db.prepare("INSERT INTO F_AccountData (UserName, Bankcode) VALUES (?1, ?2)");
         for (int batch = 0; batch < 60; ++batch) {
             try {
                 platform::Transaction t(db);
@@ -125,24 +130,37 @@ TEST(Compaction, RowsCommittedWhileCompactionsRunAreNeverLost)
                     insert.reset();
                 }
                 db.execute("DELETE FROM F_AccountData WHERE rowid % 7 = 0");
-                t.commit();
-                auto count = db.prepare("SELECT count(*) FROM F_AccountData");
                 count.next();
-                committed = count.text(0).toInt();
+                const int rows = count.text(0).toInt();
+                count.reset();
+                t.commit();
+                committed = rows;
             } catch (const platform::Error &) {
                 // Kept out by a compaction past the wait: this batch is not committed.
+                count.reset();
+                insert.reset();
             }
+            const int now = ++attempted;
+            while (started != now)
+                std::this_thread::yield();
         }
         done = true;
     });
     int compactions = 0;
-    while (!done) {
+    for (int seen = 0; !done;) {
+        if (attempted == seen) {
+            std::this_thread::yield();
+            continue;
+        }
+        seen = attempted;
+        started = seen;
         if (!shell::compactDatabase(app.folder()).has_value())
             ++compactions;
     }
     importer.join();
     RecordProperty("compactions", compactions);
     EXPECT_GT(committed, 0);
+    EXPECT_GT(compactions, 0);
     EXPECT_EQ(rowCount(app.folder()), committed);
 }
 
