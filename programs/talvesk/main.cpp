@@ -5,8 +5,13 @@
 
 #include <QApplication>
 
+#include <csignal>
+
 int main(int argc, char *argv[])
 {
+    // Past a file-size limit a write fails like any other and is reported; the signal would end
+    // the program with no word of why.
+    std::signal(SIGXFSZ, SIG_IGN);
     QApplication application(argc, argv);
     talvesk::platform::QtDesktop desktop;
     const auto app = talvesk::platform::AppFolder::ofProgram();

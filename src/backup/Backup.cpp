@@ -1,12 +1,15 @@
 #include "backup/Backup.h"
 
 #include "db/Connection.h"
+#include "db/SafetyCopy.h"
 #include "db/Tables.h"
 #include "platform/Database.h"
 #include "platform/Error.h"
 #include "platform/Files.h"
 
 #include <QDir>
+
+#include <optional>
 
 namespace talvesk::backup {
 
@@ -56,47 +59,96 @@ void backupDatabase(const platform::AppFolder &app, const QString &target)
 
 namespace {
 
-// Refuses a file that is not a database of this program.
-void checkIsProgramDatabase(const QString &path, const QString &shownName)
+// Refuses a file that is not a sound database of this program, saying why.
+void checkIsProgramDatabase(platform::Database &backup, const QString &shownName)
 {
     QStringList missing;
+    QStringList problems;
     try {
-        platform::Database db = platform::Database::open(path, platform::Database::ReadOnly);
-        missing = db::missingProgramTables(db);
+        missing = db::missingProgramTables(backup);
+        if (missing.isEmpty())
+            problems = backup.integrityProblems();
+    } catch (const Error &error) {
+        problems << error.description(); // too damaged even to be checked
+    }
+    if (!missing.isEmpty())
+        throw Error(errnum::Database, shownName + QStringLiteral(" 不是本系統的資料庫備份(缺少資料表 ")
+                                          + missing.join(QStringLiteral("、")) + QStringLiteral("),未回復"));
+    if (!problems.isEmpty())
+        throw Error(errnum::Database, shownName + QStringLiteral(" 已損壞,未回復: ") + problems.join(QStringLiteral("; ")));
+}
+
+platform::Database openBackup(const QString &source, const QString &shownName)
+{
+    try {
+        return platform::Database::open(source, platform::Database::ReadOnly);
     } catch (const Error &error) {
         if (error.number() == errnum::FileNotFound)
             throw;
         throw Error(errnum::Database, shownName + QStringLiteral(" 不是有效的資料庫,未回復: ") + error.description());
     }
-    if (!missing.isEmpty())
-        throw Error(errnum::Database, shownName + QStringLiteral(" 不是本系統的資料庫備份(缺少資料表 ")
-                                          + missing.join(QStringLiteral("、")) + QStringLiteral("),未回復"));
 }
 
 } // namespace
 
-void restoreDatabase(const platform::AppFolder &app, const QString &source)
+RestoreOutcome restoreDatabase(const platform::AppFolder &app, const QString &source)
 {
     if (!platform::fileExists(source))
         throw Error(errnum::FileNotFound, QStringLiteral("File not found: ") + source);
     const QString shown = QDir::toNativeSeparators(source);
-    checkIsProgramDatabase(source, shown);
-    {
-        // As the backup does: the current database is opened and closed first.
-        platform::Database db = db::openDatabase(app);
+    platform::Database backup = openBackup(source, shown);
+    checkIsProgramDatabase(backup, shown);
+
+    const QString database = app.databaseFile();
+    RestoreOutcome outcome;
+    outcome.safetyCopy = db::safetyCopyFile(app, db::kBeforeRestore);
+    if (!platform::fileExists(database)) {
+        // Nothing to keep and no one to wait for: the checked backup goes into the empty place.
+        outcome.previous = RestoreOutcome::Previous::Missing;
+        outcome.safetyCopy.clear();
+        platform::copyFileAtomically(source, database);
+        return outcome;
     }
-    const QString scratch = app.databaseFolder() + QStringLiteral("/Vellaroke.restore");
+    platform::refuseReadOnlyFile(database);
+    std::optional<platform::Database> current;
     try {
-        platform::copyFileAtomically(source, scratch);
-        checkIsProgramDatabase(scratch, shown);
-        platform::replaceFile(scratch, app.databaseFile());
-    } catch (const Error &) {
-        try {
-            platform::removeFileIfExists(scratch);
-        } catch (const Error &) {
-        }
-        throw;
+        current.emplace(db::openDatabase(app));
+        current->lockExclusively();
+    } catch (const Error &error) {
+        // Only the engine's own refusal (not a database, malformed) means the file is damaged,
+        // which is what a restore is for; held elsewhere (70), gone meanwhile (53) or a file
+        // that cannot be read is reported and nothing is replaced.
+        if (error.number() != errnum::Database)
+            throw;
+        current.reset();
+        outcome.previous = RestoreOutcome::Previous::Damaged;
+        outcome.damage = error.description();
     }
+    if (current) {
+        db::writeSafetyCopy(*current, app, outcome.safetyCopy);
+        current->replaceContentWith(backup);
+        return outcome;
+    }
+    // No connection of this program holds the damaged file: it is copied aside as it is, and the
+    // backup takes its place in one rename, keeping the file's permission bits.
+    platform::copyFileAtomically(database, outcome.safetyCopy);
+    platform::copyPermissions(database, outcome.safetyCopy);
+    platform::copyFileAtomically(source, database);
+    return outcome;
+}
+
+QString restoreReport(const RestoreOutcome &outcome)
+{
+    switch (outcome.previous) {
+    case RestoreOutcome::Previous::Kept:
+        return db::safetyCopyReport(outcome.safetyCopy, QStringLiteral("回復前"));
+    case RestoreOutcome::Previous::Missing:
+        return QStringLiteral("原資料庫不存在,已直接以備份檔放回");
+    case RestoreOutcome::Previous::Damaged:
+        return QStringLiteral("原資料庫已損壞(") + outcome.damage + QStringLiteral("),已以備份檔取代; ")
+            + db::safetyCopyReport(outcome.safetyCopy, QStringLiteral("損壞"));
+    }
+    return QString();
 }
 
 } // namespace talvesk::backup

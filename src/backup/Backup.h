@@ -30,10 +30,26 @@ std::array<QString, kSlots> slotCaptions(const QString &prefix);
 // failure part-way never leaves a broken backup under the slot's name. Throws platform::Error.
 void backupDatabase(const platform::AppFolder &app, const QString &target);
 
-// Puts the backup at `source` in the database file's place. The backup must open as a database
-// holding the program's four tables; it is copied beside the database file, checked again, and
-// then replaces the database file in one rename. Any failure leaves the database file as it was.
-// Throws platform::Error (53 when the backup is not there).
-void restoreDatabase(const platform::AppFolder &app, const QString &source);
+// What a restore found in the database's place and where that is kept now.
+struct RestoreOutcome {
+    enum class Previous { Kept, Missing, Damaged };
+    Previous previous = Previous::Kept;
+    QString safetyCopy; // the database as it was (ldb/BeforeRestore.mdb); empty when there was none
+    QString damage;     // Damaged: why the database could not be used
+};
+
+// Puts the backup at `source` in the database's place. The backup must be a sound database (the
+// engine's integrity check) holding the program's four tables; otherwise it is refused with the
+// reason. The database is then held exclusively, copied whole to ldb/BeforeRestore.mdb, and its
+// content replaced with the backup's through the engine's online backup, so another connection
+// sees the old rows or the restored ones, or the restore fails with 70 after the busy wait and
+// changes nothing. A read-only database is refused (70). A missing database, or one the engine
+// cannot use, is no obstacle: the backup is copied into its place in one rename (a damaged file
+// is kept as the safety copy first). Throws platform::Error (53 when the backup is not there);
+// any failure leaves the database as it was.
+RestoreOutcome restoreDatabase(const platform::AppFolder &app, const QString &source);
+
+// The line the success message adds about what happened to the database that was replaced.
+QString restoreReport(const RestoreOutcome &outcome);
 
 } // namespace talvesk::backup

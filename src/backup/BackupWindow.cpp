@@ -169,13 +169,15 @@ void BackupWindow::restore()
         return;
     const QString prefix = drivePrefix(driveText());
     desktop_.setPointer(platform::Pointer::Hourglass);
+    RestoreOutcome outcome;
     try {
-        restoreDatabase(app_, slotPath(prefix, fileName));
+        outcome = restoreDatabase(app_, slotPath(prefix, fileName));
     } catch (const platform::Error &error) {
         failed(error);
         return;
     }
-    desktop_.showMessage(this, {QStringLiteral("回復作業完成!"), QStringLiteral("回復"), platform::Icon::Information});
+    desktop_.showMessage(this, {QStringLiteral("回復作業完成!"), QStringLiteral("回復"), platform::Icon::Information,
+                                platform::Buttons::Ok, restoreReport(outcome)});
     desktop_.setPointer(platform::Pointer::Default);
     Drive->setEnabled(false);
     cmdcfi->setEnabled(false);

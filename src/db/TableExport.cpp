@@ -1,6 +1,9 @@
 #include "db/TableExport.h"
 
 #include "db/Connection.h"
+#include "db/SafetyCopy.h"
+#include "db/Tables.h"
+#include "platform/Files.h"
 #include "platform/Error.h"
 #include "platform/XlsxWriter.h"
 
@@ -68,12 +71,20 @@ QString exportPath(const QString &prefix, const QDateTime &when)
     return path;
 }
 
-void clearTable(const platform::AppFolder &app, const QString &table)
+QString clearTable(const platform::AppFolder &app, const QString &table)
 {
+    // As root the engine would write a file the operator marked read-only.
+    platform::refuseReadOnlyFile(app.databaseFile());
     platform::Database db = openDatabase(app);
+    // Held from the safety copy to the deletion, so the copy holds every row deleted.
+    db.lockExclusively();
+    const QString safetyCopy = safetyCopyFile(
+        app, table.compare(kStoreTable, Qt::CaseInsensitive) == 0 ? kBeforeClearStore : kBeforeClearReceivables);
+    writeSafetyCopy(db, app, safetyCopy);
     platform::Transaction transaction(db);
     db.execute("DELETE FROM " + table.toStdString());
     transaction.commit();
+    return safetyCopy;
 }
 
 } // namespace talvesk::db

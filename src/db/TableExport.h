@@ -23,8 +23,10 @@ struct TableExportSpec {
 };
 
 // Exports to `path`. A table longer than a worksheet holds is refused before anything is written
-// (error 6). The connection is closed when it returns. Throws platform::Error; no file is left
-// under `path` on failure. `progress` gets (rows written, rows in all).
+// (error 6). The connection is closed when it returns. The workbook's scratch files are made in
+// `path`'s folder and every write to them is checked. Throws platform::Error naming the cause; on
+// failure a file already under `path` stays as it was and nothing new is left. `progress` gets
+// (rows written, rows in all).
 qint64 exportTable(const platform::AppFolder &app, const TableExportSpec &layout, const QString &path,
                    const std::function<void(qint64, qint64)> &progress = {});
 
@@ -36,7 +38,10 @@ QString exportPath(const QString &prefix, const QDateTime &when);
 bool isPlainDecimal(const QString &text);
 
 // Deletes every row of a table in one statement and one transaction: on failure the table stays
-// whole. Throws platform::Error.
-void clearTable(const platform::AppFolder &app, const QString &table);
+// whole. First the whole database is copied to its safety copy (ldb/BeforeClearStore.mdb for
+// SMdata, ldb/BeforeClearReceivables.mdb otherwise), holding the database throughout; returns
+// that file's path. A read-only database is refused (error 70), as is one that another connection
+// holds longer than the busy wait. Throws platform::Error.
+QString clearTable(const platform::AppFolder &app, const QString &table);
 
 } // namespace talvesk::db

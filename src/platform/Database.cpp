@@ -50,7 +50,17 @@ QString databaseReason(int code)
 Error databaseError(sqlite3 *db, int code)
 {
     const char *message = db ? sqlite3_errmsg(db) : sqlite3_errstr(code);
-    return Error(errnum::Database, databaseReason(code) + QStringLiteral("（") + QString::fromUtf8(message) + QStringLiteral("）"));
+    const QString description = databaseReason(code) + QStringLiteral("（") + QString::fromUtf8(message) + QStringLiteral("）");
+    // A database another connection holds, or one the engine may only read, is the database in
+    // use or refused: the number every window reads that way.
+    switch (code & 0xff) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+    case SQLITE_READONLY:
+        return Error(errnum::PermissionDenied, description);
+    default:
+        return Error(errnum::Database, description);
+    }
 }
 
 void check(sqlite3 *db, int code)
@@ -256,6 +266,63 @@ void Database::compactInto(const QString &target)
     Statement vacuum = prepare("VACUUM INTO ?1");
     vacuum.bind(1, target);
     vacuum.run();
+}
+
+void Database::lockExclusively()
+{
+    // An empty exclusive transaction takes the strongest lock, waiting by the busy timeout; in
+    // exclusive locking mode the connection keeps it past the commit until it closes. The mode is
+    // set only once the lock is held: set before, a wait would keep the shared lock it had taken
+    // and stop a writer that holds the database from ever committing.
+    execute("BEGIN EXCLUSIVE");
+    try {
+        execute("PRAGMA locking_mode = EXCLUSIVE");
+        execute("COMMIT");
+    } catch (const Error &) {
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+    }
+}
+
+void Database::replaceContentWith(Database &source)
+{
+    sqlite3_backup *backup = sqlite3_backup_init(db_, "main", source.db_, "main");
+    if (!backup)
+        throw databaseError(db_, sqlite3_errcode(db_));
+    // All pages in one step: one transaction on this database, waited for by its busy handler.
+    const int stepped = sqlite3_backup_step(backup, -1);
+    const int finished = sqlite3_backup_finish(backup);
+    if (stepped != SQLITE_DONE)
+        throw databaseError(nullptr, stepped);
+    if (finished != SQLITE_OK)
+        throw databaseError(db_, finished);
+}
+
+void Database::copyInto(const QString &target)
+{
+    if (fileExists(target))
+        throw Error(errnum::PathFileAccess, QStringLiteral("File already exists: ") + target);
+    sqlite3 *out = nullptr;
+    const int rc = sqlite3_open_v2(toFsPath(target).c_str(), &out,
+                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+    if (rc != SQLITE_OK) {
+        Error error = databaseError(out, rc);
+        sqlite3_close_v2(out);
+        throw error;
+    }
+    Database copy(out);
+    copy.replaceContentWith(*this);
+}
+
+QStringList Database::integrityProblems(int limit)
+{
+    Statement check = prepare("PRAGMA integrity_check(" + std::to_string(limit) + ")");
+    QStringList problems;
+    while (check.next())
+        problems << check.text(0);
+    if (problems == QStringList{QStringLiteral("ok")})
+        problems.clear();
+    return problems;
 }
 
 bool Database::inTransaction() const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <string_view>
 #include <vector>
@@ -70,6 +71,21 @@ public:
     bool hasTable(const QString &name);
     // Writes a compacted copy of the whole database into the new file `target`.
     void compactInto(const QString &target);
+
+    // Keeps the database for this connection alone until it closes: other connections wait (up to
+    // their busy timeout) and then fail as busy. Error 70 when another connection holds the
+    // database longer than this connection waits.
+    void lockExclusively();
+    // Replaces the whole content of this database with that of `source` through the engine's
+    // online backup, in one transaction under this connection's locks: every other connection
+    // sees the old content or the new, never a file swapped beneath it. Error 70 when another
+    // connection holds the database longer than this one waits; on any failure nothing changed.
+    void replaceContentWith(Database &source);
+    // Writes a page-for-page copy of the whole database into the new file `target` (through the
+    // online backup, so it is consistent even while other connections write). Throws Error.
+    void copyInto(const QString &target);
+    // What the engine's integrity check finds wrong (at most `limit` lines); empty when sound.
+    QStringList integrityProblems(int limit = 10);
 
     bool inTransaction() const;
     sqlite3 *handle() const { return db_; }

@@ -52,7 +52,9 @@ QString scratchNameFor(const QString &target)
     return target + QStringLiteral(".partial");
 }
 
-void refuseReadOnlyTarget(const QString &target)
+} // namespace
+
+void refuseReadOnlyFile(const QString &target)
 {
     std::error_code ec;
     const auto status = fs::status(toFsPath(target), ec);
@@ -65,6 +67,29 @@ void refuseReadOnlyTarget(const QString &target)
     if ((status.permissions() & fs::perms::owner_write) == fs::perms::none)
         throw Error(errnum::PermissionDenied, QStringLiteral("Permission denied: ") + target);
 }
+
+void copyPermissions(const QString &from, const QString &to)
+{
+#ifdef Q_OS_UNIX
+    struct stat st {};
+    if (::stat(toFsPath(from).c_str(), &st) != 0)
+        throw fileError(errno, from);
+    const auto target = toFsPath(to);
+    // The owner first: changing it may clear the set-id bits, which the mode then puts back.
+    // Only a privileged process may give a file away; elsewhere the new file stays the user's.
+    if (::chown(target.c_str(), st.st_uid, st.st_gid) != 0 && errno != EPERM)
+        throw fileError(errno, to);
+    if (::chmod(target.c_str(), st.st_mode & 07777) != 0)
+        throw fileError(errno, to);
+#else
+    std::error_code ec;
+    fs::permissions(toFsPath(to), fs::status(toFsPath(from)).permissions(), ec);
+    if (ec)
+        throw fileError(ec.value(), to);
+#endif
+}
+
+namespace {
 
 class ScratchFile {
 public:
@@ -107,6 +132,8 @@ public:
         file_ = nullptr;
         if (std::fclose(f) != 0)
             throw fileError(errno, path_);
+        if (fileExists(target))
+            copyPermissions(target, path_);
         replaceFile(path_, target);
         committed_ = true;
     }
@@ -121,7 +148,7 @@ private:
 
 void writeFileAtomically(const QString &path, const QByteArray &content)
 {
-    refuseReadOnlyTarget(path);
+    refuseReadOnlyFile(path);
     ScratchFile scratch(path);
     scratch.write(content.constData(), static_cast<std::size_t>(content.size()));
     scratch.commitTo(path);
@@ -129,7 +156,7 @@ void writeFileAtomically(const QString &path, const QByteArray &content)
 
 void copyFileAtomically(const QString &source, const QString &target)
 {
-    refuseReadOnlyTarget(target);
+    refuseReadOnlyFile(target);
     FILE *in = std::fopen(toFsPath(source).c_str(), "rb");
     if (!in)
         throw fileError(errno, source);

@@ -16,8 +16,8 @@ bool fileExists(const QString &path);
 void requireRegularFile(const QString &path);
 
 // Writes content to a new file beside `path`, forces it to the disk and renames it over `path`,
-// so that readers see either the old file or the whole new one. An existing file without write
-// permission is refused, as is a missing folder. Throws Error; on failure `path` is untouched
+// so that readers see either the old file or the whole new one; a replaced file's permission bits
+// (and owner) stay. An existing file without write permission is refused, as is a missing folder. Throws Error; on failure `path` is untouched
 // and no scratch file is left behind.
 void writeFileAtomically(const QString &path, const QByteArray &content);
 
@@ -30,6 +30,15 @@ void replaceFile(const QString &source, const QString &target);
 
 // Forces the file's content to the disk. Throws Error.
 void syncFile(const QString &path);
+
+// Refuses a file the operator marked read-only (no owner write bit): error 70, also when the
+// program runs as root. A missing path passes; a folder is error 75.
+void refuseReadOnlyFile(const QString &path);
+
+// Gives `to` the permission bits of `from`, and its owner and group where the process may set
+// them, so a file written anew in another's place keeps who may read and change it. Throws Error
+// when the bits cannot be set.
+void copyPermissions(const QString &from, const QString &to);
 
 // Removes the file when it exists. Throws Error when it exists and cannot be removed.
 void removeFileIfExists(const QString &path);

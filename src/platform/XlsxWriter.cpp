@@ -4,12 +4,20 @@
 #include "platform/Files.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <xlsxwriter.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <utility>
+
 namespace talvesk::platform {
 
-XlsxWriter::XlsxWriter(QString path) : path_(std::move(path)), scratch_(path_ + QStringLiteral(".partial"))
+XlsxWriter::XlsxWriter(QString path, const QString &scratchFolder)
+    : path_(std::move(path)), scratch_(path_ + QStringLiteral(".partial")),
+      scratchFolder_(scratchFolder.isEmpty() ? QFileInfo(path_).absolutePath() : scratchFolder),
+      scratchFolderName_(QFile::encodeName(scratchFolder_))
 {
     removeFileIfExists(scratch_);
     // The workbook is written out only at the end; make sure now that it can be.
@@ -18,12 +26,20 @@ XlsxWriter::XlsxWriter(QString path) : path_(std::move(path)), scratch_(path_ + 
     lxw_workbook_options options{};
     // Rows go straight to a temporary file: memory stays flat however long the table is.
     options.constant_memory = LXW_TRUE;
+    // Not the system's temporary folder: a small or full /tmp would cut the rows short, and the
+    // target's folder is the one whose free space the operator chose.
+    options.tmpdir = scratchFolderName_.data();
     workbook_ = workbook_new_opt(QFile::encodeName(scratch_).constData(), &options);
     if (!workbook_)
         throw Error(errnum::PathFileAccess, QStringLiteral("無法建立活頁簿 ") + path_);
     sheet_ = workbook_add_worksheet(workbook_, nullptr);
-    if (!sheet_)
-        throw Error(errnum::PathFileAccess, QStringLiteral("無法建立工作表 ") + path_);
+    if (!sheet_) {
+        // Most often the scratch folder refused the rows' file; the empty workbook goes too.
+        workbook_close(std::exchange(workbook_, nullptr));
+        QFile::remove(scratch_);
+        throw Error(errnum::PathFileAccess, QStringLiteral("無法建立工作表 ") + path_
+                                                + QStringLiteral(" (暫存資料夾 ") + scratchFolder_ + u')');
+    }
 }
 
 XlsxWriter::~XlsxWriter()
@@ -42,6 +58,26 @@ void XlsxWriter::check(int error, const char *what) const
                                                 + QString::fromLatin1(lxw_strerror(static_cast<lxw_error>(error))));
 }
 
+namespace {
+
+Error scratchFailure(int cause, const QString &folder, const QString &path)
+{
+    const Error reason = fileError(cause ? cause : EIO, folder);
+    return Error(reason.number(), QStringLiteral("暫存檔寫入失敗,活頁簿未完成 ") + path + QStringLiteral(": ")
+                                      + reason.description());
+}
+
+} // namespace
+
+void XlsxWriter::checkScratch() const
+{
+    // The library writes each finished row to its scratch file without looking at the result;
+    // the stream remembers a failed write until it is rewound at the close.
+    FILE *rows = sheet_->optimize_tmpfile;
+    if (rows && std::ferror(rows))
+        throw scratchFailure(errno, scratchFolder_, path_);
+}
+
 void XlsxWriter::text(qint64 row, int column, const QString &value)
 {
     if (row >= kMaxRows)
@@ -49,6 +85,7 @@ void XlsxWriter::text(qint64 row, int column, const QString &value)
     check(worksheet_write_string(sheet_, static_cast<lxw_row_t>(row), static_cast<lxw_col_t>(column),
                                  value.toUtf8().constData(), nullptr),
           "write");
+    checkScratch();
 }
 
 void XlsxWriter::number(qint64 row, int column, double value)
@@ -57,10 +94,17 @@ void XlsxWriter::number(qint64 row, int column, double value)
         throw Error(errnum::Overflow, QStringLiteral("Overflow"));
     check(worksheet_write_number(sheet_, static_cast<lxw_row_t>(row), static_cast<lxw_col_t>(column), value, nullptr),
           "write");
+    checkScratch();
 }
 
 void XlsxWriter::finish()
 {
+    // The last row is still in memory: write it out and push the stream to the disk now, while a
+    // failure can still be seen (the close rewinds the stream, which forgets it).
+    lxw_worksheet_write_single_row(sheet_);
+    checkScratch();
+    if (FILE *rows = sheet_->optimize_tmpfile; rows && std::fflush(rows) != 0)
+        throw scratchFailure(errno, scratchFolder_, path_);
     lxw_workbook *workbook = workbook_;
     workbook_ = nullptr;
     const lxw_error error = workbook_close(workbook);
@@ -71,6 +115,8 @@ void XlsxWriter::finish()
     }
     try {
         syncFile(scratch_);
+        if (fileExists(path_))
+            copyPermissions(path_, scratch_);
         replaceFile(scratch_, path_);
     } catch (const Error &) {
         QFile::remove(scratch_);

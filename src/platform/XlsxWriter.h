@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 struct lxw_workbook;
@@ -8,12 +9,15 @@ struct lxw_worksheet;
 namespace talvesk::platform {
 
 // A new one-sheet .xlsx. The file is written under a scratch name beside `path` and takes its
-// final name only when it is complete, so no half-written workbook is ever left under that name.
+// final name only when it is complete, so no half-written workbook is ever left under that name
+// and a file already there stays as it was on any failure (and keeps its permission bits when it
+// is replaced). The rows wait in scratch files in `scratchFolder` (the target's own folder unless
+// given), whose every write is checked: a full disk fails the workbook, never shortens it.
 class XlsxWriter {
 public:
     static constexpr qint64 kMaxRows = 1048576;
 
-    explicit XlsxWriter(QString path); // throws Error
+    explicit XlsxWriter(QString path, const QString &scratchFolder = QString()); // throws Error
     XlsxWriter(const XlsxWriter &) = delete;
     XlsxWriter &operator=(const XlsxWriter &) = delete;
     ~XlsxWriter(); // an unfinished workbook is thrown away
@@ -26,9 +30,13 @@ public:
 
 private:
     void check(int error, const char *what) const;
+    // Throws when a write to the rows' scratch file has failed since the last look.
+    void checkScratch() const;
 
     QString path_;
     QString scratch_;
+    QString scratchFolder_;
+    QByteArray scratchFolderName_; // handed to the library, which keeps the pointer
     lxw_workbook *workbook_ = nullptr;
     lxw_worksheet *sheet_ = nullptr;
 };

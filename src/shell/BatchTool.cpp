@@ -9,6 +9,7 @@
 #include "backup/Backup.h"
 #include "db/Connection.h"
 #include "db/Mapping.h"
+#include "db/SafetyCopy.h"
 #include "db/TableExport.h"
 #include "results/Results.h"
 #include "store/StoreExport.h"
@@ -265,14 +266,16 @@ int exportTo(Context &ctx, const db::TableExportSpec &layout, const QString &wha
 
 int clear(Context &ctx, const QString &table, const QString &what)
 {
+    QString safetyCopy;
     try {
-        db::clearTable(ctx.app, table);
+        safetyCopy = db::clearTable(ctx.app, table);
     } catch (const platform::Error &error) {
         ctx.err << errorText(error) << Qt::endl;
         ctx.out << what << ": failed, " << table << " unchanged" << Qt::endl;
         return kBatchFailed;
     }
-    ctx.err << QStringLiteral("清除資料完成!") << Qt::endl;
+    ctx.err << QStringLiteral("清除資料完成!") << Qt::endl
+            << db::safetyCopyReport(safetyCopy, QStringLiteral("清除前")) << Qt::endl;
     ctx.out << what << ": " << table << " emptied" << Qt::endl;
     return kBatchOk;
 }
@@ -291,9 +294,10 @@ int backupOrRestore(Context &ctx, bool restoring)
                                         : QStringLiteral("backup takes FOLDER [--slot 1-6]"));
     }
     const QString file = backup::slotPath(backup::drivePrefix(ctx.args.at(0)), backup::slotFileName(slot));
+    QString report;
     try {
         if (restoring)
-            backup::restoreDatabase(ctx.app, file);
+            report = backup::restoreReport(backup::restoreDatabase(ctx.app, file));
         else
             backup::backupDatabase(ctx.app, file);
     } catch (const platform::Error &error) {
@@ -302,6 +306,8 @@ int backupOrRestore(Context &ctx, bool restoring)
         return kBatchFailed;
     }
     ctx.err << (restoring ? QStringLiteral("回復作業完成!") : QStringLiteral("備份作業完成！")) << Qt::endl;
+    if (!report.isEmpty())
+        ctx.err << report << Qt::endl;
     ctx.out << (restoring ? "restore: from " : "backup: to ") << file << Qt::endl;
     return kBatchOk;
 }

@@ -10,12 +10,19 @@ std::optional<platform::Error> compactDatabase(const platform::AppFolder &app)
     const QString scratch = app.scratchDatabaseFile();
     try {
         platform::removeFileIfExists(scratch);
+        platform::refuseReadOnlyFile(app.databaseFile());
         {
             platform::Database db = db::openDatabase(app);
+            // Held from the compact copy until it is back in place: a row another program
+            // commits in between would otherwise be overwritten by the older copy.
+            db.lockExclusively();
             db.compactInto(scratch);
+            platform::Database compacted = platform::Database::open(scratch, platform::Database::ReadOnly);
+            // Back through the engine, not by renaming the file: every other connection keeps
+            // the same file and sees the compacted content once it may look again.
+            db.replaceContentWith(compacted);
         }
-        platform::syncFile(scratch);
-        platform::replaceFile(scratch, app.databaseFile());
+        platform::removeFileIfExists(scratch);
         return std::nullopt;
     } catch (const platform::Error &error) {
         try {

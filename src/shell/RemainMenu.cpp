@@ -13,6 +13,7 @@
 #include "receivables/ReceivablesImport.h"
 #include "results/Results.h"
 #include "shell/Compaction.h"
+#include "db/SafetyCopy.h"
 #include "store/StoreExport.h"
 
 #include <QAction>
@@ -127,14 +128,16 @@ void RemainMenu::PrtRecALL_Click()
 
 void RemainMenu::clearTable(const QString &table)
 {
+    QString safetyCopy;
     try {
-        db::clearTable(app_, table);
+        safetyCopy = db::clearTable(app_, table);
     } catch (const platform::Error &error) {
         desktop_.showMessage(this, {QStringLiteral("錯誤發生;錯誤代碼=") + QString::number(error.number()), windowTitle(),
                                     platform::Icon::Critical, platform::Buttons::Ok, error.description()});
         return;
     }
-    desktop_.showMessage(this, {QStringLiteral("清除資料完成!"), windowTitle(), platform::Icon::Information});
+    desktop_.showMessage(this, {QStringLiteral("清除資料完成!"), windowTitle(), platform::Icon::Information,
+                                platform::Buttons::Ok, db::safetyCopyReport(safetyCopy, QStringLiteral("清除前"))});
 }
 
 void RemainMenu::RClearFile_Click()

@@ -18,6 +18,8 @@
 #include <QTemporaryDir>
 
 #include <csignal>
+#include <stdexcept>
+#include <sys/stat.h>
 #include <sys/resource.h>
 
 #include <gtest/gtest.h>
@@ -123,11 +125,23 @@ TEST(Restore, GivesBackTheRowsOfTheBackup)
     db::clearTable(app.folder(), QStringLiteral("F_AccountData"));
     test::addReceivable(app.folder(), QStringLiteral("LATER"), QStringLiteral("2"));
 
-    backup::restoreDatabase(app.folder(), slot);
+    const auto outcome = backup::restoreDatabase(app.folder(), slot);
     const auto rows = test::tableRows(app.folder(), QStringLiteral("F_AccountData"));
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(rows[0].at(3), QStringLiteral("KEEP"));
-    EXPECT_EQ(filesIn(app.folder().databaseFolder()), QStringList{QStringLiteral("Vellaroke.mdb")});
+
+    // The database as it was is kept beside it, and the message says where.
+    EXPECT_EQ(outcome.previous, backup::RestoreOutcome::Previous::Kept);
+    EXPECT_EQ(outcome.safetyCopy, app.folder().databaseFolder() + QStringLiteral("/BeforeRestore.mdb"));
+    EXPECT_TRUE(backup::restoreReport(outcome).contains(outcome.safetyCopy));
+    platform::Database kept = platform::Database::open(outcome.safetyCopy, platform::Database::ReadOnly);
+    auto q = kept.prepare("SELECT Bankcode FROM F_AccountData");
+    ASSERT_TRUE(q.next());
+    EXPECT_EQ(q.text(0), QStringLiteral("LATER"));
+    EXPECT_FALSE(q.next());
+    EXPECT_EQ(filesIn(app.folder().databaseFolder()),
+              (QStringList{QStringLiteral("BeforeClearReceivables.mdb"), QStringLiteral("BeforeRestore.mdb"),
+                           QStringLiteral("Vellaroke.mdb")}));
 }
 
 TEST(Restore, RefusesWhatIsNotABackupOfThisProgramAndSaysWhy)
@@ -186,7 +200,151 @@ TEST(Restore, ACopyThatFailsPartWayLeavesBothFilesUsable)
     EXPECT_EQ(test::readFile(app.folder().databaseFile()), before);
     EXPECT_EQ(test::tableRows(app.folder(), QStringLiteral("F_AccountData")).size(), 1u);
     EXPECT_EQ(test::readFile(slot), backupBytes);
+    EXPECT_EQ(filesIn(app.folder().databaseFolder()),
+              (QStringList{QStringLiteral("BeforeRestore.mdb"), QStringLiteral("Vellaroke.mdb")}));
+}
+
+namespace {
+
+// Zeroes 200 kB in the middle of a file, as a failing drive or an interrupted copy leaves it.
+void damage(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadWrite) || file.size() < 600 * 1024 || !file.seek(file.size() / 2 - 100 * 1024)
+        || file.write(QByteArray(200 * 1024, '\0')) != 200 * 1024)
+        throw std::runtime_error("cannot damage " + path.toStdString());
+}
+
+mode_t modeOf(const QString &path)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        throw std::runtime_error("cannot stat " + path.toStdString());
+    return st.st_mode & 07777;
+}
+
+QString backupOf(const test::TestApp &app, const QTemporaryDir &drive, int rows)
+{
+    fillSome(app, rows);
+    const QString slot = drive.path() + QStringLiteral("/Vellaroke.m01");
+    backup::backupDatabase(app.folder(), slot);
+    return slot;
+}
+
+} // namespace
+
+TEST(Restore, ADamagedBackupIsRefusedWithTheReasonAndNothingIsTouched)
+{
+    test::TestApp app, source;
+    test::addReceivable(app.folder(), QStringLiteral("CURRENT"), QStringLiteral("1"));
+    QTemporaryDir drive;
+    const QString slot = backupOf(source, drive, 4000);
+    damage(slot);
+    const QByteArray before = test::readFile(app.folder().databaseFile());
+    try {
+        backup::restoreDatabase(app.folder(), slot);
+        FAIL() << "restored a damaged backup";
+    } catch (const platform::Error &e) {
+        EXPECT_TRUE(e.description().contains(QStringLiteral("已損壞,未回復"))) << e.what();
+    }
+    EXPECT_EQ(test::readFile(app.folder().databaseFile()), before);
     EXPECT_EQ(filesIn(app.folder().databaseFolder()), QStringList{QStringLiteral("Vellaroke.mdb")});
+}
+
+TEST(Restore, AMissingDatabaseIsReplacedByTheBackupAndTheMessageSaysSo)
+{
+    test::TestApp app, source;
+    QTemporaryDir drive;
+    const QString slot = backupOf(source, drive, 10);
+    QFile::remove(app.folder().databaseFile());
+
+    const auto outcome = backup::restoreDatabase(app.folder(), slot);
+    EXPECT_EQ(outcome.previous, backup::RestoreOutcome::Previous::Missing);
+    EXPECT_TRUE(outcome.safetyCopy.isEmpty());
+    EXPECT_EQ(backup::restoreReport(outcome), QStringLiteral("原資料庫不存在,已直接以備份檔放回"));
+    EXPECT_EQ(test::tableRows(app.folder(), QStringLiteral("F_AccountData")).size(), 10u);
+    EXPECT_EQ(filesIn(app.folder().databaseFolder()), QStringList{QStringLiteral("Vellaroke.mdb")});
+}
+
+TEST(Restore, ADamagedDatabaseIsKeptAsideAndReplacedKeepingItsMode)
+{
+    test::TestApp app, source;
+    QTemporaryDir drive;
+    const QString slot = backupOf(source, drive, 10);
+
+    // Not a database at all: the engine refuses it, so the file is swapped whole.
+    const QByteArray junk(50000, 'j');
+    test::writeFile(app.folder().databaseFile(), junk);
+    ::chmod(QFile::encodeName(app.folder().databaseFile()).constData(), 0600);
+    auto outcome = backup::restoreDatabase(app.folder(), slot);
+    EXPECT_EQ(outcome.previous, backup::RestoreOutcome::Previous::Damaged);
+    EXPECT_TRUE(backup::restoreReport(outcome).contains(QStringLiteral("原資料庫已損壞"))) << backup::restoreReport(outcome).toStdString();
+    EXPECT_EQ(test::readFile(outcome.safetyCopy), junk);
+    EXPECT_EQ(modeOf(app.folder().databaseFile()), 0600u);
+    EXPECT_EQ(modeOf(outcome.safetyCopy), 0600u);
+    EXPECT_EQ(test::tableRows(app.folder(), QStringLiteral("F_AccountData")).size(), 10u);
+
+    // Damaged inside but still opened by the engine: restored through it like a sound one.
+    fillSome(app, 4000);
+    damage(app.folder().databaseFile());
+    outcome = backup::restoreDatabase(app.folder(), slot);
+    EXPECT_EQ(test::tableRows(app.folder(), QStringLiteral("F_AccountData")).size(), 10u);
+    platform::Database restored = db::openDatabase(app.folder());
+    EXPECT_TRUE(restored.integrityProblems().isEmpty());
+    EXPECT_EQ(modeOf(app.folder().databaseFile()), 0600u);
+}
+
+TEST(Restore, AWriterInTheMiddleOfATransactionMakesItFailWith70AndKeepsItsRows)
+{
+    test::TestApp app, source;
+    QTemporaryDir drive;
+    const QString slot = backupOf(source, drive, 10);
+    platform::Database writer = db::openDatabase(app.folder());
+    {
+        platform::Transaction open(writer);
+        writer.execute("INSERT INTO F_AccountData (Bankcode) VALUES ('WRITTEN-MEANWHILE')");
+        try {
+            backup::restoreDatabase(app.folder(), slot);
+            FAIL() << "restored under a writer";
+        } catch (const platform::Error &e) {
+            EXPECT_EQ(e.number(), platform::errnum::PermissionDenied) << e.what();
+        }
+        open.commit();
+    }
+    const auto rows = test::tableRows(app.folder(), QStringLiteral("F_AccountData"));
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].at(3), QStringLiteral("WRITTEN-MEANWHILE"));
+}
+
+TEST(Restore, AConnectionOpenBeforeWritesIntoTheRestoredDatabase)
+{
+    test::TestApp app, source;
+    QTemporaryDir drive;
+    const QString slot = backupOf(source, drive, 10);
+    platform::Database other = db::openDatabase(app.folder());
+    other.execute("INSERT INTO F_AccountData (Bankcode) VALUES ('BEFORE')");
+    backup::restoreDatabase(app.folder(), slot);
+    other.execute("INSERT INTO F_AccountData (Bankcode) VALUES ('AFTER')");
+    const auto rows = test::tableRows(app.folder(), QStringLiteral("F_AccountData"));
+    ASSERT_EQ(rows.size(), 11u);
+    EXPECT_EQ(rows.back().at(3), QStringLiteral("AFTER"));
+}
+
+TEST(Restore, AReadOnlyDatabaseIsRefusedAndKeepsItsMode)
+{
+    test::TestApp app, source;
+    QTemporaryDir drive;
+    const QString slot = backupOf(source, drive, 10);
+    const QByteArray before = test::readFile(app.folder().databaseFile());
+    ::chmod(QFile::encodeName(app.folder().databaseFile()).constData(), 0444);
+    try {
+        backup::restoreDatabase(app.folder(), slot);
+        FAIL() << "restored over a read-only database";
+    } catch (const platform::Error &e) {
+        EXPECT_EQ(e.number(), platform::errnum::PermissionDenied);
+    }
+    EXPECT_EQ(test::readFile(app.folder().databaseFile()), before);
+    EXPECT_EQ(modeOf(app.folder().databaseFile()), 0444u);
 }
 
 namespace {
@@ -286,6 +444,7 @@ TEST_F(BackupWindowTest, RestoreAsksForAShownSlotAndEndsWithOnlyCancelUsable)
     EXPECT_EQ(desktop.messages[1].text, QStringLiteral("是否確定以 Vellaroke.m02 覆蓋目前資料庫!"));
     EXPECT_EQ(desktop.messages[1].title, QStringLiteral("回復資料庫"));
     EXPECT_EQ(desktop.messages[2].text, QStringLiteral("回復作業完成!"));
+    EXPECT_TRUE(desktop.messages[2].informativeText.contains(QStringLiteral("BeforeRestore.mdb")));
     EXPECT_TRUE(test::tableRows(app.folder(), QStringLiteral("F_AccountData")).empty());
 
     auto *cancel = test::child<QPushButton>(*w, "cmdcancel");
@@ -312,6 +471,26 @@ TEST_F(BackupWindowTest, ABackupThatVanishedAfterTheCaptionsIsReportedAndChanges
     EXPECT_EQ(test::focusName(), QStringLiteral("Drive"));
     EXPECT_EQ(test::readFile(app.folder().databaseFile()), before);
     EXPECT_TRUE(test::child<QWidget>(*w, "cmdcfi")->isEnabled());
+}
+
+TEST_F(BackupWindowTest, ADatabaseHeldByAWriterShowsTheEnginesWordsWithTheExclamationIcon)
+{
+    backup::backupDatabase(app.folder(), driveA.path() + QStringLiteral("/Vellaroke.m02"));
+    auto w = open(BackupWindow::Mode::Restore);
+    option(*w, 2)->setChecked(true);
+    platform::Database writer = db::openDatabase(app.folder());
+    platform::Transaction held(writer);
+    writer.execute("INSERT INTO SMdata (BARCODE2) VALUES ('B')");
+    w->cmdcfi_Click();
+    held.commit();
+    ASSERT_EQ(desktop.messages.size(), 2u);
+    EXPECT_TRUE(desktop.messages[1].text.startsWith(QStringLiteral("資料庫正被其他程式使用中")))
+        << desktop.messages[1].text.toStdString();
+    EXPECT_TRUE(desktop.messages[1].text.contains(QStringLiteral("database is locked")));
+    EXPECT_EQ(desktop.messages[1].icon, platform::Icon::Exclamation);
+    EXPECT_EQ(desktop.messages[1].title, QStringLiteral("回復"));
+    EXPECT_TRUE(test::child<QWidget>(*w, "cmdcfi")->isEnabled()) << "the restore may be tried again";
+    EXPECT_EQ(test::tableRows(app.folder(), QStringLiteral("SMdata")).size(), 1u);
 }
 
 TEST_F(BackupWindowTest, FocusKeys)

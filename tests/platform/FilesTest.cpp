@@ -5,6 +5,9 @@
 #include <QDir>
 #include <QFile>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -105,4 +108,32 @@ TEST(Errors, FileFailuresAreToldInChineseNamingTheFileAndKeepTheirNumbers)
     EXPECT_EQ(platform::fileError(EROFS, QStringLiteral("x")).number(), platform::errnum::PermissionDenied);
     EXPECT_TRUE(platform::fileError(EROFS, QStringLiteral("x")).description().startsWith(QStringLiteral("磁碟是唯讀的")));
     EXPECT_EQ(platform::fileError(ENOENT, QStringLiteral("x")).number(), platform::errnum::FileNotFound);
+}
+
+TEST(Files, AReplacedFileKeepsItsPermissionBitsAndOwner)
+{
+    test::TestApp app(test::TestApp::Empty);
+    const QString secret = app.path(QStringLiteral("IdPass6.ini"));
+    test::writeFile(secret, "old");
+    ASSERT_EQ(::chmod(QFile::encodeName(secret).constData(), 0600), 0);
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(::chown(QFile::encodeName(secret).constData(), 4321, 4321), 0);
+    }
+
+    platform::writeFileAtomically(secret, "new");
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(secret).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    if (root) {
+        EXPECT_EQ(st.st_uid, 4321u);
+    }
+
+    const QString source = app.path(QStringLiteral("source"));
+    test::writeFile(source, "copied");
+    ASSERT_EQ(::chmod(QFile::encodeName(secret).constData(), 0640), 0);
+    platform::copyFileAtomically(source, secret);
+    ASSERT_EQ(::stat(QFile::encodeName(secret).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(test::readFile(secret), QByteArray("copied"));
 }

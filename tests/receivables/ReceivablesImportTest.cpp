@@ -274,7 +274,7 @@ TEST_F(ReceivablesImportTest, ACommitAnotherProgramBlocksFailsTheImportAndNothin
             run(path, observer);
             FAIL() << "an import whose commit failed reported success";
         } catch (const platform::Error &e) {
-            EXPECT_EQ(e.number(), platform::errnum::Database);
+            EXPECT_EQ(e.number(), platform::errnum::PermissionDenied);
             EXPECT_TRUE(e.description().contains(QStringLiteral("其他程式"))) << e.what();
             EXPECT_TRUE(e.description().contains(QStringLiteral("已存入 0 筆"))) << e.what();
         }

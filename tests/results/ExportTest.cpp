@@ -3,12 +3,21 @@
 #include "platform/Error.h"
 #include "platform/Files.h"
 #include "platform/Workbook.h"
+#include "platform/XlsxWriter.h"
 #include "results/Results.h"
 #include "store/StoreExport.h"
 #include "support/Tables.h"
 #include "support/TestApp.h"
 
 #include <QDir>
+#include <QTemporaryDir>
+
+#include <csignal>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <QFile>
+
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
@@ -17,6 +26,64 @@ using platform::CellValue;
 using Kind = CellValue::Kind;
 
 namespace {
+
+// Writes beyond `bytes` fail with EFBIG while this object lives, to every file of the process.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &saved_);
+        rlimit limit = saved_;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &saved_); }
+
+private:
+    rlimit saved_{};
+};
+
+// A small file system of its own, full after `bytes`; unmounted with the object.
+class SmallDisk {
+public:
+    explicit SmallDisk(const QString &size)
+    {
+        const QByteArray options = "size=" + size.toLatin1();
+        mounted_ = dir_.isValid()
+            && ::mount("tmpfs", QFile::encodeName(dir_.path()).constData(), "tmpfs", 0, options.constData()) == 0;
+    }
+    ~SmallDisk()
+    {
+        if (mounted_)
+            ::umount2(QFile::encodeName(dir_.path()).constData(), MNT_DETACH);
+    }
+    bool mounted() const { return mounted_; }
+    QString path() const { return dir_.path(); }
+
+private:
+    QTemporaryDir dir_;
+    bool mounted_ = false;
+};
+
+void fillStore(const test::TestApp &app, int rows)
+{
+    platform::Database db = db::openDatabase(app.folder());
+    platform::Transaction t(db);
+    auto insert = db.prepare("INSERT INTO SMdata (REC, C_NUM, BARCODE1, BARCODE2, BARCODE3, P_TOTAL) "
+                             "VALUES ('2', 'CO1', ?1, ?1, ?1, ?2)");
+    for (int i = 0; i < rows; ++i) {
+        insert.bind(1, QStringLiteral("%1").arg(i, 20, 10, QLatin1Char('0'))).bind(2, QString::number(i % 5000));
+        insert.run();
+        insert.reset();
+    }
+    t.commit();
+}
+
+QStringList entries(const QString &folder)
+{
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
+}
 
 std::unique_ptr<platform::Worksheet> readBack(const QString &path)
 {
@@ -173,4 +240,121 @@ TEST(Clearing, EmptiesOneTableLeavesTheOtherAndAFailureLeavesItWhole)
                                 "BEGIN SELECT RAISE(ABORT, 'kept'); END");
     EXPECT_THROW(db::clearTable(app.folder(), QStringLiteral("SMdata")), platform::Error);
     EXPECT_EQ(test::tableRows(app.folder(), QStringLiteral("SMdata")).size(), 2u) << "all or nothing";
+}
+
+TEST(Clearing, KeepsTheDatabaseAsItWasBeforeAndHoldsItMeanwhile)
+{
+    test::TestApp app;
+    test::addReceivable(app.folder(), QStringLiteral("A1"), QStringLiteral("1"));
+    test::execute(app.folder(), "INSERT INTO SMdata (BARCODE2) VALUES ('B1')");
+    ::chmod(QFile::encodeName(app.folder().databaseFile()).constData(), 0600);
+
+    const QString kept = db::clearTable(app.folder(), QStringLiteral("SMdata"));
+    EXPECT_EQ(kept, app.folder().databaseFolder() + QStringLiteral("/BeforeClearStore.mdb"));
+    {
+        platform::Database copy = platform::Database::open(kept, platform::Database::ReadOnly);
+        auto q = copy.prepare("SELECT BARCODE2 FROM SMdata");
+        ASSERT_TRUE(q.next());
+        EXPECT_EQ(q.text(0), QStringLiteral("B1"));
+    }
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(kept).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u) << "the copy is as private as the database";
+    EXPECT_EQ(db::clearTable(app.folder(), QStringLiteral("F_AccountData")),
+              app.folder().databaseFolder() + QStringLiteral("/BeforeClearReceivables.mdb"));
+
+    // Another program in the middle of a write: the clearing waits, then gives up with 70.
+    test::addReceivable(app.folder(), QStringLiteral("A2"), QStringLiteral("2"));
+    platform::Database writer = db::openDatabase(app.folder());
+    {
+        platform::Transaction open(writer);
+        writer.execute("INSERT INTO F_AccountData (Bankcode) VALUES ('A3')");
+        try {
+            db::clearTable(app.folder(), QStringLiteral("F_AccountData"));
+            FAIL() << "cleared under a writer";
+        } catch (const platform::Error &e) {
+            EXPECT_EQ(e.number(), platform::errnum::PermissionDenied);
+        }
+        open.commit();
+    }
+    EXPECT_EQ(test::tableRows(app.folder(), QStringLiteral("F_AccountData")).size(), 2u);
+}
+
+TEST(Clearing, AReadOnlyDatabaseIsRefused)
+{
+    test::TestApp app;
+    test::addReceivable(app.folder(), QStringLiteral("A1"), QStringLiteral("1"));
+    ::chmod(QFile::encodeName(app.folder().databaseFile()).constData(), 0444);
+    try {
+        db::clearTable(app.folder(), QStringLiteral("F_AccountData"));
+        FAIL() << "cleared a read-only database";
+    } catch (const platform::Error &e) {
+        EXPECT_EQ(e.number(), platform::errnum::PermissionDenied);
+    }
+    EXPECT_EQ(test::tableRows(app.folder(), QStringLiteral("F_AccountData")).size(), 1u);
+}
+
+// The rows wait in a scratch file that the library fills without looking at the result: a limit
+// that stops it part-way once gave a shortened workbook reported as complete.
+TEST(TableExport, ARowsFileThatCannotGrowFailsTheExportAndLeavesTheOldWorkbook)
+{
+    test::TestApp app;
+    fillStore(app, 30000);
+    const QString path = app.path(QStringLiteral("out/store.xlsx"));
+    QDir().mkpath(app.path(QStringLiteral("out")));
+    test::writeFile(path, "the workbook of last month");
+    {
+        FileSizeLimit limit(1024 * 1024);
+        try {
+            db::exportTable(app.folder(), store::storeExportSpec(), path);
+            FAIL() << "a shortened workbook was reported as exported";
+        } catch (const platform::Error &e) {
+            EXPECT_EQ(e.number(), platform::errnum::DeviceIo) << e.what();
+            EXPECT_TRUE(e.description().contains(QStringLiteral("暫存檔寫入失敗"))) << e.what();
+        }
+    }
+    EXPECT_EQ(test::readFile(path), QByteArray("the workbook of last month"));
+    EXPECT_EQ(entries(app.path(QStringLiteral("out"))), QStringList{QStringLiteral("store.xlsx")});
+
+    // Without the limit the same export completes, replacing the old file but not its mode.
+    ::chmod(QFile::encodeName(path).constData(), 0640);
+    EXPECT_EQ(db::exportTable(app.folder(), store::storeExportSpec(), path), 30000);
+    EXPECT_EQ(readBack(path)->lastUsedRow(), 30001);
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(entries(app.path(QStringLiteral("out"))), QStringList{QStringLiteral("store.xlsx")});
+}
+
+TEST(TableExport, AFullScratchFolderOrTargetFolderFailsTheExport)
+{
+    SmallDisk full(QStringLiteral("256k"));
+    if (!full.mounted())
+        GTEST_SKIP() << "no permission to mount a small file system here";
+    test::TestApp app;
+    fillStore(app, 30000);
+
+    // The scratch folder full, the target's folder not: the case of a full /tmp.
+    {
+        const QString path = app.path(QStringLiteral("store.xlsx"));
+        platform::XlsxWriter out(path, full.path());
+        try {
+            for (int row = 0; row < 30000; ++row) {
+                for (int c = 0; c < 10; ++c)
+                    out.text(row, c, QStringLiteral("%1").arg(row, 20, 10, QLatin1Char('0')));
+            }
+            out.finish();
+            FAIL() << "finished with the scratch folder full";
+        } catch (const platform::Error &e) {
+            EXPECT_EQ(e.number(), platform::errnum::DeviceIo) << e.what();
+        }
+        EXPECT_FALSE(platform::fileExists(path));
+    }
+
+    // The target's folder full: an old file there stays as it was.
+    const QString path = full.path() + QStringLiteral("/store.xlsx");
+    test::writeFile(path, "old");
+    EXPECT_THROW(db::exportTable(app.folder(), store::storeExportSpec(), path), platform::Error);
+    EXPECT_EQ(test::readFile(path), QByteArray("old"));
+    EXPECT_EQ(entries(full.path()), QStringList{QStringLiteral("store.xlsx")});
 }

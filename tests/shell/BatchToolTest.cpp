@@ -1,4 +1,5 @@
 #include "credentials/Credentials.h"
+#include "db/Connection.h"
 #include "db/TableExport.h"
 #include "platform/Files.h"
 #include "platform/Workbook.h"
@@ -9,6 +10,11 @@
 #include "support/Workbooks.h"
 
 #include <QDir>
+#include <QProcess>
+#include <QFile>
+
+#include <csignal>
+#include <sys/resource.h>
 
 #include <gtest/gtest.h>
 
@@ -37,8 +43,11 @@ BatchRun batch(const test::TestApp &app, QStringList args)
 TEST(BatchTool, SetCredentialsStoresTheUpperCasedPairEnciphered)
 {
     test::TestApp app;
+    // Kept private by the operator: it stays so.
+    QFile::setPermissions(app.folder().credentialFile(), QFile::ReadOwner | QFile::WriteOwner);
     const BatchRun r = batch(app, {QStringLiteral("set-credentials"), QStringLiteral("clerk7"), QStringLiteral("pass1234")});
     EXPECT_EQ(r.code, shell::kBatchOk) << r.err.toStdString();
+    EXPECT_EQ(QFile::permissions(app.folder().credentialFile()), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
     EXPECT_TRUE(r.err.contains(credentials::kSavedMessage));
     const auto stored = credentials::LoadStoredCredentials(app.folder().credentialFile());
     EXPECT_EQ(credentials::DecryptCredential(stored.userName), QStringLiteral("CLERK7"));
@@ -81,6 +90,13 @@ TEST(BatchTool, CompactSucceedsOnADatabaseAndFailsOnJunk)
     BatchRun r = batch(app, {QStringLiteral("compact")});
     EXPECT_EQ(r.code, shell::kBatchOk) << r.err.toStdString();
     EXPECT_TRUE(r.out.startsWith(QStringLiteral("compact: ")));
+
+    QFile::setPermissions(app.folder().databaseFile(), QFile::ReadOwner | QFile::ReadGroup);
+    r = batch(app, {QStringLiteral("compact")});
+    EXPECT_EQ(r.code, shell::kBatchFailed);
+    EXPECT_TRUE(r.err.startsWith(QStringLiteral("錯誤代碼 70："))) << r.err.toStdString();
+    EXPECT_EQ(r.out, QStringLiteral("compact: failed, database unchanged\n"));
+    QFile::setPermissions(app.folder().databaseFile(), QFile::ReadOwner | QFile::WriteOwner);
 
     test::writeFile(app.folder().databaseFile(), "not a database at all");
     r = batch(app, {QStringLiteral("compact")});
@@ -180,6 +196,8 @@ TEST(BatchTool, ExportAndClear)
     r = batch(app, {QStringLiteral("clear-receivables")});
     EXPECT_EQ(r.code, shell::kBatchOk);
     EXPECT_TRUE(r.err.contains(QStringLiteral("清除資料完成!")));
+    EXPECT_TRUE(r.err.contains(QStringLiteral("BeforeClearReceivables.mdb")));
+    EXPECT_EQ(r.out, QStringLiteral("clear-receivables: F_AccountData emptied\n"));
     EXPECT_TRUE(test::tableRows(app.folder(), QStringLiteral("F_AccountData")).empty());
     EXPECT_EQ(batch(app, {QStringLiteral("clear-store")}).code, shell::kBatchOk);
 }
@@ -199,6 +217,9 @@ TEST(BatchTool, BackupAndRestoreBySlot)
     db::clearTable(app.folder(), QStringLiteral("F_AccountData"));
     r = batch(app, {QStringLiteral("restore"), drive, QStringLiteral("--slot"), QStringLiteral("4")});
     EXPECT_EQ(r.code, shell::kBatchOk) << r.err.toStdString();
+    EXPECT_EQ(r.out, QStringLiteral("restore: from ") + drive + QStringLiteral("/Vellaroke.m04\n"));
+    EXPECT_TRUE(r.err.startsWith(QStringLiteral("回復作業完成!\n")));
+    EXPECT_TRUE(r.err.contains(QStringLiteral("BeforeRestore.mdb"))) << r.err.toStdString();
     EXPECT_EQ(test::tableRows(app.folder(), QStringLiteral("F_AccountData")).size(), 1u);
 
     EXPECT_EQ(batch(app, {QStringLiteral("restore"), drive}).code, shell::kBatchUsage);
@@ -206,4 +227,42 @@ TEST(BatchTool, BackupAndRestoreBySlot)
     r = batch(app, {QStringLiteral("restore"), drive, QStringLiteral("--slot"), QStringLiteral("5")});
     EXPECT_EQ(r.code, shell::kBatchFailed);
     EXPECT_TRUE(r.err.startsWith(QStringLiteral("錯誤代碼 53：")));
+}
+
+// A scheduled job under a file-size limit: the program's own message and exit 1, not a death by
+// signal. The program is run for real, with the signal at its default as a job would inherit it.
+TEST(BatchTool, AFileSizeLimitIsAnOrdinaryWriteErrorWithAMessage)
+{
+    test::TestApp app;
+    {
+        platform::Database db = db::openDatabase(app.folder());
+        platform::Transaction t(db);
+        auto insert = db.prepare("INSERT INTO F_AccountData (UserName, Bankcode, Total) VALUES (?1, ?2, '100')");
+        for (int i = 0; i < 2000; ++i) {
+            insert.bind(1, QString(100, u'名')).bind(2, QString::number(i)).run();
+            insert.reset();
+        }
+        t.commit();
+    }
+    const QString drive = app.path(QStringLiteral("drive"));
+    QDir().mkpath(drive);
+    const QList<QStringList> commands{{QStringLiteral("export-results"), app.path(QStringLiteral("out.xlsx"))},
+                                      {QStringLiteral("backup"), drive, QStringLiteral("--slot"), QStringLiteral("1")}};
+    for (const QStringList &command : commands) {
+        QProcess job;
+        job.setChildProcessModifier([] {
+            std::signal(SIGXFSZ, SIG_DFL);
+            rlimit limit{64 * 1024, 64 * 1024};
+            setrlimit(RLIMIT_FSIZE, &limit);
+        });
+        job.start(QStringLiteral(TALVESK_BATCH_PROGRAM), QStringList{QStringLiteral("--app-dir"), app.folder().root()} + command);
+        ASSERT_TRUE(job.waitForFinished(60000)) << command.join(u' ').toStdString();
+        const QString err = QString::fromUtf8(job.readAllStandardError());
+        EXPECT_EQ(job.exitStatus(), QProcess::NormalExit) << command.join(u' ').toStdString();
+        EXPECT_EQ(job.exitCode(), shell::kBatchFailed) << err.toStdString();
+        EXPECT_TRUE(err.startsWith(QStringLiteral("錯誤代碼 57："))) << err.toStdString();
+        EXPECT_TRUE(err.contains(QStringLiteral("檔案超過允許的大小"))) << err.toStdString();
+    }
+    EXPECT_FALSE(platform::fileExists(app.path(QStringLiteral("out.xlsx"))));
+    EXPECT_TRUE(QDir(drive).isEmpty());
 }

@@ -129,6 +129,27 @@ TEST(RemainMenu, ExitConfirmedCompactsAndCloses)
     EXPECT_EQ(q.text(0), QStringLiteral("B1"));
 }
 
+TEST(RemainMenu, ExitWhileAnotherProgramWritesSaysNothingMoreAndLosesNoRow)
+{
+    test::TestApp app;
+    test::FakeDesktop desktop;
+    shell::RemainMenu window(app.folder(), desktop);
+    window.show();
+    auto writer = db::openDatabase(app.folder());
+    {
+        platform::Transaction open(writer);
+        writer.execute("INSERT INTO SMdata (BARCODE2) VALUES ('BATCH-JOB')");
+        EXPECT_TRUE(window.EXITMENU_Click());
+        open.commit();
+    }
+    EXPECT_FALSE(window.isVisible());
+    EXPECT_EQ(desktop.texts(), QStringList{QStringLiteral("確認結束系統?")}) << "a failed compaction is not reported";
+    auto q = writer.prepare("SELECT BARCODE2 FROM SMdata");
+    ASSERT_TRUE(q.next());
+    EXPECT_EQ(q.text(0), QStringLiteral("BATCH-JOB"));
+    EXPECT_FALSE(platform::fileExists(app.folder().scratchDatabaseFile()));
+}
+
 TEST(RemainMenu, ChangeOfPasswordOpensItsDialogModally)
 {
     test::TestApp app;
@@ -202,6 +223,8 @@ TEST(RemainMenu, ClearingsReportUnderTheMainCaptionAndFailuresLeaveTheProgramUsa
         EXPECT_EQ(m.title, QStringLiteral("Talvesk虛擬帳號資料處理(Version 1.0)"));
         EXPECT_EQ(m.icon, platform::Icon::Information);
     }
+    EXPECT_TRUE(desktop.messages[0].informativeText.contains(QStringLiteral("BeforeClearStore.mdb")));
+    EXPECT_TRUE(desktop.messages[1].informativeText.contains(QStringLiteral("BeforeClearReceivables.mdb")));
     test::writeFile(app.folder().databaseFile(), "not a database");
     window.findChild<QAction *>(QStringLiteral("RClearFile"))->trigger();
     ASSERT_EQ(desktop.messages.size(), 3u);
