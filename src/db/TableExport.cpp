@@ -1,5 +1,7 @@
 #include "db/TableExport.h"
 
+#include "platform/Workbook.h"
+
 #include "db/Connection.h"
 #include "db/SafetyCopy.h"
 #include "db/Tables.h"
@@ -20,7 +22,17 @@ bool isPlainDecimal(const QString &text)
     return plain.match(text).hasMatch();
 }
 
-qint64 exportTable(const platform::AppFolder &app, const TableExportSpec &layout, const QString &path,
+QString cutCellsNote(const ExportResult &result)
+{
+    if (result.cutCells == 0)
+        return QString();
+    return QStringLiteral("有 %1 個儲存格超過 32767 個字元，已截斷（第一個在第 %2 列 %3 欄）")
+        .arg(result.cutCells)
+        .arg(result.firstCutRow)
+        .arg(result.firstCutColumn);
+}
+
+ExportResult exportTable(const platform::AppFolder &app, const TableExportSpec &layout, const QString &path,
                    const std::function<void(qint64, qint64)> &progress)
 {
     platform::Database db = openDatabase(app);
@@ -39,23 +51,26 @@ qint64 exportTable(const platform::AppFolder &app, const TableExportSpec &layout
         out.text(0, c, layout.captions.at(c));
 
     auto rows = db.prepare("SELECT " + layout.columns.join(u',').toStdString() + " FROM " + table + " ORDER BY rowid");
-    qint64 row = 0;
+    ExportResult result;
+    qint64 &row = result.rows;
     while (rows.next()) {
         ++row;
         for (int c = 0; c < layout.columns.size(); ++c) {
             const QString value = rows.text(c);
             if (value.isEmpty())
                 continue;
-            if (layout.amounts.count(c) && isPlainDecimal(value))
+            if (layout.amounts.count(c) && isPlainDecimal(value)) {
                 out.number(row, c, value.toDouble());
-            else
-                out.text(row, c, value);
+            } else if (out.text(row, c, value) && result.cutCells++ == 0) {
+                result.firstCutRow = row + 1;
+                result.firstCutColumn = platform::columnLetters(c);
+            }
         }
         if (progress)
             progress(row, total);
     }
     out.finish();
-    return row;
+    return result;
 }
 
 QString exportPath(const QString &prefix, const QDateTime &when)

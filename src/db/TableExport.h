@@ -22,12 +22,22 @@ struct TableExportSpec {
     std::set<int> amounts;
 };
 
+struct ExportResult {
+    qint64 rows = 0;        // table rows written
+    qint64 cutCells = 0;    // cells cut to the 32,767 characters a cell holds
+    qint64 firstCutRow = 0; // the worksheet row (1-based) and column of the first of them
+    QString firstCutColumn; // its letters
+};
+
+// What an export says of the cells it had to cut, or nothing when it cut none.
+QString cutCellsNote(const ExportResult &result);
+
 // Exports to `path`. A table longer than a worksheet holds is refused before anything is written
 // (error 6). The connection is closed when it returns. The workbook's scratch files are made in
 // `path`'s folder and every write to them is checked. Throws platform::Error naming the cause; on
 // failure a file already under `path` stays as it was and nothing new is left. `progress` gets
 // (rows written, rows in all).
-qint64 exportTable(const platform::AppFolder &app, const TableExportSpec &layout, const QString &path,
+ExportResult exportTable(const platform::AppFolder &app, const TableExportSpec &layout, const QString &path,
                    const std::function<void(qint64, qint64)> &progress = {});
 
 // Where an export goes: the user's documents folder, "<prefix>_yyyyMMdd_HHmmss.xlsx"; a name

@@ -212,6 +212,14 @@ int columnIndex(QStringView letters)
     return col > 16384 ? -1 : col - 1;
 }
 
+QString columnLetters(int index)
+{
+    QString name;
+    for (int n = index + 1; n > 0; n = (n - 1) / 26)
+        name.prepend(QChar(u'A' + (n - 1) % 26));
+    return name;
+}
+
 QString numberText(double value)
 {
     if (value == 0 || !std::isfinite(value))

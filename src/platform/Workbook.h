@@ -59,6 +59,8 @@ QString cellText(Worksheet &sheet, qint64 row, QStringView column);
 // 0-based index of a column named by letters (A = 0, Z = 25, AA = 26); -1 when not a column name
 // (empty, not letters, or past XFD).
 int columnIndex(QStringView letters);
+// The letters of a 0-based column index (0 = A, 26 = AA).
+QString columnLetters(int index);
 
 // A number as the workbook imports take it: shortest form with at most 15 significant digits,
 // exponent form (1.23456789012346E+15) from 10^15 up and below 10^-4.

@@ -524,7 +524,7 @@ private:
             return v;
         auto bad = [&](const char *what) -> CellValue {
             throw Error(errnum::PathFileAccess, QStringLiteral("無法讀取活頁簿: 工作表 ") + name_ + QStringLiteral(" 儲存格 ")
-                                                    + columnName(raw.column) + QString::number(row) + QStringLiteral(" ")
+                                                    + columnLetters(raw.column) + QString::number(row) + QStringLiteral(" ")
                                                     + QString::fromLatin1(what));
         };
         switch (raw.type) {
@@ -574,14 +574,6 @@ private:
             return v;
         }
         }
-    }
-
-    static QString columnName(int index)
-    {
-        QString name;
-        for (int n = index + 1; n > 0; n = (n - 1) / 26)
-            name.prepend(QChar(u'A' + (n - 1) % 26));
-        return name;
     }
 
     std::shared_ptr<const Shared> shared_;

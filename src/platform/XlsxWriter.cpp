@@ -14,6 +14,10 @@
 
 namespace talvesk::platform {
 
+namespace {
+const QString kTooManyRows = QStringLiteral("溢位：超過工作表 1048576 列的上限");
+} // namespace
+
 XlsxWriter::XlsxWriter(QString path, const QString &scratchFolder)
     : path_(std::move(path)), scratch_(path_ + QStringLiteral(".partial")),
       scratchFolder_(scratchFolder.isEmpty() ? QFileInfo(path_).absolutePath() : scratchFolder),
@@ -78,20 +82,34 @@ void XlsxWriter::checkScratch() const
         throw scratchFailure(errno, scratchFolder_, path_);
 }
 
-void XlsxWriter::text(qint64 row, int column, const QString &value)
+bool XlsxWriter::text(qint64 row, int column, const QString &value)
 {
     if (row >= kMaxRows)
-        throw Error(errnum::Overflow, QStringLiteral("Overflow"));
+        throw Error(errnum::Overflow, kTooManyRows);
+    QByteArray utf8 = value.toUtf8();
+    // A cell holds 32,767 characters (code points): a longer value is cut rather than failing the
+    // whole export.
+    bool cut = false;
+    if (value.size() > kMaxCellCharacters) {
+        qsizetype characters = 0, at = 0;
+        for (; at < utf8.size(); ++at) {
+            if ((static_cast<unsigned char>(utf8.at(at)) & 0xC0) != 0x80 && characters++ == kMaxCellCharacters)
+                break;
+        }
+        cut = at < utf8.size();
+        utf8.truncate(at);
+    }
     check(worksheet_write_string(sheet_, static_cast<lxw_row_t>(row), static_cast<lxw_col_t>(column),
-                                 value.toUtf8().constData(), nullptr),
+                                 utf8.constData(), nullptr),
           "write");
     checkScratch();
+    return cut;
 }
 
 void XlsxWriter::number(qint64 row, int column, double value)
 {
     if (row >= kMaxRows)
-        throw Error(errnum::Overflow, QStringLiteral("Overflow"));
+        throw Error(errnum::Overflow, kTooManyRows);
     check(worksheet_write_number(sheet_, static_cast<lxw_row_t>(row), static_cast<lxw_col_t>(column), value, nullptr),
           "write");
     checkScratch();

@@ -22,8 +22,12 @@ public:
     XlsxWriter &operator=(const XlsxWriter &) = delete;
     ~XlsxWriter(); // an unfinished workbook is thrown away
 
-    // Rows and columns count from 0. Throws Error.
-    void text(qint64 row, int column, const QString &value);
+    // The most characters a cell holds.
+    static constexpr qsizetype kMaxCellCharacters = 32767;
+
+    // Rows and columns count from 0. A text longer than a cell holds is cut to fit; returns whether
+    // it was. Throws Error.
+    bool text(qint64 row, int column, const QString &value);
     void number(qint64 row, int column, double value);
     // Completes the file and gives it its name. Throws Error.
     void finish();

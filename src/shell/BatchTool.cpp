@@ -247,14 +247,16 @@ int exportTo(Context &ctx, const db::TableExportSpec &layout, const QString &wha
         return usage(ctx.err, QStringLiteral("the output file must end in .xlsx"));
     ProgressLine progress(ctx.err);
     try {
-        const qint64 rows = db::exportTable(ctx.app, layout, out, [&](qint64 done, qint64 total) {
+        const db::ExportResult result = db::exportTable(ctx.app, layout, out, [&](qint64 done, qint64 total) {
             if (done == 1)
                 progress.start(total);
             progress.at(done);
         });
         progress.finish();
         ctx.err << QStringLiteral("已成功匯出成Excel檔") << Qt::endl;
-        ctx.out << what << ": " << rows << " rows to " << out << Qt::endl;
+        if (result.cutCells > 0)
+            ctx.err << db::cutCellsNote(result) << Qt::endl;
+        ctx.out << what << ": " << result.rows << " rows to " << out << Qt::endl;
         return kBatchOk;
     } catch (const platform::Error &error) {
         progress.finish();

@@ -93,7 +93,7 @@ void RemainMenu::runExport(const db::TableExportSpec &exported, const QString &f
     QElapsedTimer sinceShown;
     try {
         const QString path = db::exportPath(filePrefix, QDateTime::currentDateTime());
-        db::exportTable(app_, exported, path, [&](qint64 done, qint64 total) {
+        const db::ExportResult result = db::exportTable(app_, exported, path, [&](qint64 done, qint64 total) {
             if (!sinceShown.isValid() || sinceShown.elapsed() >= 30) {
                 bar->setRange(0, static_cast<int>(std::min<qint64>(total, INT_MAX)));
                 bar->setValue(static_cast<int>(done));
@@ -103,7 +103,8 @@ void RemainMenu::runExport(const db::TableExportSpec &exported, const QString &f
         });
         desktop_.openDocument(path);
         desktop_.showMessage(this, {QStringLiteral("已成功匯出成Excel檔"), QStringLiteral("訊息"),
-                                    platform::Icon::Information, platform::Buttons::Ok, path});
+                                    platform::Icon::Information, platform::Buttons::Ok,
+                                    db::cutCellsNote(result).isEmpty() ? path : path + u'\n' + db::cutCellsNote(result)});
     } catch (const platform::Error &error) {
         desktop_.showMessage(this, {QString::number(error.number()) + error.description(), QString()});
     }

@@ -102,7 +102,7 @@ TEST(ResultsExport, CaptionsRowsInTableOrderTextThatKeepsItsDigitsAndNumericAmou
                   "INSERT INTO F_AccountData VALUES ('O''Brien','C2','','1234567890123456','12.5','','','','');"
                   "INSERT INTO F_AccountData VALUES ('Neg','C3',NULL,'3','1,500','0990105','2000','-.5','')");
     const QString path = app.path(QStringLiteral("out.xlsx"));
-    EXPECT_EQ(db::exportTable(app.folder(), results::resultsExportSpec(), path), 3);
+    EXPECT_EQ(db::exportTable(app.folder(), results::resultsExportSpec(), path).rows, 3);
 
     auto sheet = readBack(path);
     EXPECT_EQ(sheet->lastUsedRow(), 4);
@@ -138,7 +138,7 @@ TEST(StoreExport, AnEmptyTableGivesTheCaptionRowOnlyAndBarcodesStayText)
 {
     test::TestApp app;
     const QString empty = app.path(QStringLiteral("empty.xlsx"));
-    EXPECT_EQ(db::exportTable(app.folder(), store::storeExportSpec(), empty), 0);
+    EXPECT_EQ(db::exportTable(app.folder(), store::storeExportSpec(), empty).rows, 0);
     auto sheet = readBack(empty);
     EXPECT_EQ(sheet->lastUsedRow(), 1);
     EXPECT_EQ(sheet->cell(1, u"A").text, QStringLiteral("錄別"));
@@ -174,7 +174,7 @@ TEST(TableExport, FortyThousandRowsExportWholeAndAFailureLeavesNoFile)
     EXPECT_EQ(db::exportTable(app.folder(), store::storeExportSpec(), path, [&](qint64 done, qint64 total) {
                   EXPECT_EQ(total, 40000);
                   lastProgress = done;
-              }),
+              }).rows,
               40000);
     EXPECT_EQ(lastProgress, 40000);
     auto sheet = readBack(path);
@@ -318,7 +318,7 @@ TEST(TableExport, ARowsFileThatCannotGrowFailsTheExportAndLeavesTheOldWorkbook)
 
     // Without the limit the same export completes, replacing the old file but not its mode.
     ::chmod(QFile::encodeName(path).constData(), 0640);
-    EXPECT_EQ(db::exportTable(app.folder(), store::storeExportSpec(), path), 30000);
+    EXPECT_EQ(db::exportTable(app.folder(), store::storeExportSpec(), path).rows, 30000);
     EXPECT_EQ(readBack(path)->lastUsedRow(), 30001);
     struct stat st {};
     ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
@@ -357,4 +357,33 @@ TEST(TableExport, AFullScratchFolderOrTargetFolderFailsTheExport)
     EXPECT_THROW(db::exportTable(app.folder(), store::storeExportSpec(), path), platform::Error);
     EXPECT_EQ(test::readFile(path), QByteArray("old"));
     EXPECT_EQ(entries(full.path()), QStringList{QStringLiteral("store.xlsx")});
+}
+
+TEST(Export, ACellLongerThanACellHoldsIsCutAndTheExportSaysWhere)
+{
+    test::TestApp app;
+    // 40,000 characters, one of them outside the basic plane at the cut: it is not split.
+    const QString longText = QString(32766, u'字') + QString::fromUcs4(U"\U00020000") + QString(1233, u'x');
+    {
+        platform::Database db = db::openDatabase(app.folder());
+        auto insert = db.prepare("INSERT INTO F_AccountData VALUES ('n', '1', ?1, 'A1', '5', '', '', '', '')");
+        insert.bind(1, QStringLiteral("short")).run();
+        insert.reset();
+        insert.bind(1, longText).run();
+        insert.reset();
+        insert.bind(1, longText).run();
+    }
+    const QString path = app.path(QStringLiteral("long.xlsx"));
+    const auto result = db::exportTable(app.folder(), results::resultsExportSpec(), path);
+    EXPECT_EQ(result.rows, 3);
+    EXPECT_EQ(result.cutCells, 2);
+    EXPECT_EQ(result.firstCutRow, 3);
+    EXPECT_EQ(result.firstCutColumn, QStringLiteral("C"));
+    EXPECT_EQ(db::cutCellsNote(result), QStringLiteral("有 2 個儲存格超過 32767 個字元，已截斷（第一個在第 3 列 C 欄）"));
+    auto sheet = readBack(path);
+    const QString cut = sheet->cell(3, u"C").text;
+    EXPECT_EQ(cut.toUcs4().size(), 32767);
+    EXPECT_TRUE(cut.endsWith(QString::fromUcs4(U"\U00020000")));
+    EXPECT_EQ(sheet->cell(2, u"C").text, QStringLiteral("short"));
+    EXPECT_TRUE(db::cutCellsNote(db::ExportResult{}).isEmpty());
 }
