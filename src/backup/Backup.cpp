@@ -94,7 +94,7 @@ platform::Database openBackup(const QString &source, const QString &shownName)
 RestoreOutcome restoreDatabase(const platform::AppFolder &app, const QString &source)
 {
     if (!platform::fileExists(source))
-        throw Error(errnum::FileNotFound, QStringLiteral("File not found: ") + source);
+        throw Error(errnum::FileNotFound, QStringLiteral("找不到備份檔：") + source);
     const QString shown = QDir::toNativeSeparators(source);
     platform::Database backup = openBackup(source, shown);
     checkIsProgramDatabase(backup, shown);

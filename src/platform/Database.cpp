@@ -301,7 +301,7 @@ void Database::replaceContentWith(Database &source)
 void Database::copyInto(const QString &target)
 {
     if (fileExists(target))
-        throw Error(errnum::PathFileAccess, QStringLiteral("File already exists: ") + target);
+        throw Error(errnum::PathFileAccess, QStringLiteral("檔案已存在：") + target);
     sqlite3 *out = nullptr;
     const int rc = sqlite3_open_v2(toFsPath(target).c_str(), &out,
                                    SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);

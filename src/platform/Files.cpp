@@ -61,11 +61,11 @@ void refuseReadOnlyFile(const QString &target)
     if (ec || !fs::exists(status))
         return;
     if (fs::is_directory(status))
-        throw Error(errnum::PathFileAccess, QStringLiteral("Is a directory: ") + target);
+        throw Error(errnum::PathFileAccess, QStringLiteral("這是資料夾，不是檔案：") + target);
     // Permission bits are checked rather than access(2): the program may run as root, and a
     // file the operator marked read-only must still not be replaced behind their back.
     if ((status.permissions() & fs::perms::owner_write) == fs::perms::none)
-        throw Error(errnum::PermissionDenied, QStringLiteral("Permission denied: ") + target);
+        throw Error(errnum::PermissionDenied, QStringLiteral("檔案是唯讀的，無法取代：") + target);
 }
 
 void copyPermissions(const QString &from, const QString &to)
