@@ -13,7 +13,7 @@ trap 'kill $(jobs -p) 2>/dev/null || true; rm -rf "$work"' EXIT
 # A throw-away copy of the application folder, so the screenshots never touch the real data.
 cp -r "$build/app/." "$work/"
 rm -f "$work/Env/IdPass6.ini" "$work/ldb/Vellaroke.mdb"
-"$build/talvesk-stage" "$work" src/db/schema.sql
+"$build/talvesk-stage" "$work" src/core/db/schema.sql
 "$work/talvesk-batch" --app-dir "$work" map-receivables A B C D E >/dev/null
 "$work/talvesk-batch" --app-dir "$work" map-payments A "" C "" E "" >/dev/null
 # A receivables workbook to import: the benchmark's generator is not built here, so write a CSV.

@@ -3,7 +3,7 @@
 #include "FuzzSupport.h"
 
 #include "payments/Amounts.h"
-#include "payments/TextImport.h"
+#include "textimport/TextImport.h"
 #include "platform/Error.h"
 #include "platform/TextLines.h"
 
@@ -15,15 +15,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     try {
         platform::TextLineReader reader(path);
         platform::TextLine line;
-        payments::ErrorLog log;
+        textimport::ErrorLog log;
         while (reader.next(line)) {
-            const QString amount = payments::field(line.text, 23, 11);
-            if (!payments::isDigitsAndBlanks(amount))
+            const QString amount = textimport::field(line.text, 23, 11);
+            if (!textimport::isDigitsAndBlanks(amount))
                 log.add(line, QStringLiteral("amount"));
-            const QString text = payments::fixedAmountText(amount);
-            const double total = payments::leadingNumber(payments::field(line.text, 48, 25), true);
+            const QString text = textimport::fixedAmountText(amount);
+            const double total = payments::leadingNumber(textimport::field(line.text, 48, 25), true);
             payments::outstandingText(total - payments::leadingNumber(text, true));
-            payments::fixedAmountText(payments::field(line.text, 96, 9));
+            textimport::fixedAmountText(textimport::field(line.text, 96, 9));
             if (!line.decoded)
                 log.add(line, QStringLiteral("decode"));
         }

@@ -1,0 +1,20 @@
+#pragma once
+
+#include "textimport/TextImport.h"
+
+namespace talvesk::payments {
+
+// The bank's credited-payment text file: every line a record; date at 12-18, amount at 23-33,
+// virtual account at 48-72. A known account gets the date, the amount and the outstanding amount.
+// Lines that cannot be decoded or whose amount holds anything but digits and blanks are abnormal
+// and not applied; records of unknown accounts are reported as unmatched. Blank lines stay silent.
+class BankImport : public textimport::TextImport {
+public:
+    explicit BankImport(platform::AppFolder app) : app_(std::move(app)) {}
+    textimport::TextImportCounts run(const QString &path, const textimport::TextImportObserver &observer) override;
+
+private:
+    platform::AppFolder app_;
+};
+
+} // namespace talvesk::payments

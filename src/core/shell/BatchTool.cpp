@@ -1,0 +1,407 @@
+#include "shell/BatchTool.h"
+
+#include "credentials/Credentials.h"
+#include "platform/AppFolder.h"
+#include "platform/Error.h"
+#include "platform/Files.h"
+#include "shell/Compaction.h"
+
+#include "backup/Backup.h"
+#include "db/Connection.h"
+#include "db/Mapping.h"
+#include "db/SafetyCopy.h"
+#include "db/TableExport.h"
+#include "results/Results.h"
+#include "store/StoreExport.h"
+#include "payments/BankImport.h"
+#include "payments/PaymentsImport.h"
+#include "store/StoreImport.h"
+#include "platform/Workbook.h"
+#include "receivables/ReceivablesImport.h"
+
+#include <QElapsedTimer>
+#include <QFileInfo>
+
+#include <cstdio>
+#include <unistd.h>
+
+#include <functional>
+#include <map>
+
+namespace talvesk::shell {
+
+namespace {
+
+using platform::AppFolder;
+
+struct Context {
+    AppFolder app;
+    QStringList args; // the command's own arguments
+    QTextStream &out;
+    QTextStream &err;
+};
+
+struct Command {
+    QString synopsis;
+    int minArguments;
+    int maxArguments;
+    std::function<int(Context &)> run;
+};
+
+using platform::errorText;
+
+int usage(QTextStream &err, const QString &problem);
+
+// A progress bar on standard error, drawn only when that is a terminal.
+class ProgressLine {
+public:
+    explicit ProgressLine(QTextStream &err) : err_(err), enabled_(isatty(fileno(stderr)) != 0) {}
+    void start(qint64 total)
+    {
+        total_ = total;
+        timer_.start();
+    }
+    void at(qint64 row)
+    {
+        if (!enabled_ || total_ <= 0 || timer_.elapsed() < 200)
+            return;
+        timer_.start();
+        const int width = 40;
+        const int filled = static_cast<int>(width * std::min<qint64>(row, total_) / total_);
+        err_ << '\r' << '[' << QString(filled, u'#') << QString(width - filled, u' ') << "] " << row << '/' << total_;
+        err_.flush();
+        drawn_ = true;
+    }
+    void finish()
+    {
+        if (drawn_)
+            err_ << '\r' << QString(70, u' ') << '\r';
+        drawn_ = false;
+    }
+
+private:
+    QTextStream &err_;
+    bool enabled_;
+    bool drawn_ = false;
+    qint64 total_ = 0;
+    QElapsedTimer timer_;
+};
+
+int compact(Context &ctx)
+{
+    const QString file = ctx.app.databaseFile();
+    const qint64 before = QFileInfo(file).size();
+    if (const auto failure = compactDatabase(ctx.app)) {
+        ctx.err << errorText(*failure) << Qt::endl;
+        ctx.out << "compact: failed, database unchanged" << Qt::endl;
+        return kBatchFailed;
+    }
+    ctx.out << "compact: " << before << " -> " << QFileInfo(file).size() << " bytes" << Qt::endl;
+    return kBatchOk;
+}
+
+// The message a rejected user name or password gets, in the program's own words.
+QString credentialProblemText(credentials::CredentialTextProblem problem, bool isUserName)
+{
+    using P = credentials::CredentialTextProblem;
+    switch (problem) {
+    case P::Empty:
+        return isUserName ? QStringLiteral("請輸入使用者名稱!") : QStringLiteral("請輸入使用者密碼!");
+    case P::TooLong:
+        return isUserName ? QStringLiteral("使用者名稱至多8位數!") : QStringLiteral("使用者密碼只能有8位數!");
+    case P::BadCharacter:
+        return isUserName ? QStringLiteral("使用者名稱只能有英文字母及數字!")
+                          : QStringLiteral("使用者密碼只能有英文字母及數字!");
+    case P::None:
+        break;
+    }
+    return QString();
+}
+
+int setCredentials(Context &ctx)
+{
+    const QString user = ctx.args.at(0);
+    const QString password = ctx.args.at(1);
+    for (const auto &[value, isUser] : {std::pair{user, true}, std::pair{password, false}}) {
+        const auto problem = credentials::checkCredentialText(value);
+        if (problem != credentials::CredentialTextProblem::None) {
+            ctx.err << credentialProblemText(problem, isUser) << Qt::endl;
+            ctx.out << "set-credentials: refused, credential file unchanged" << Qt::endl;
+            return kBatchFailed;
+        }
+    }
+    try {
+        credentials::saveCredentials(ctx.app.credentialFile(), user.toUpper(), password.toUpper());
+    } catch (const platform::Error &error) {
+        ctx.err << credentials::kSaveFailedMessage << errorText(error) << Qt::endl;
+        ctx.out << "set-credentials: failed, credential file unchanged" << Qt::endl;
+        return kBatchFailed;
+    }
+    ctx.err << credentials::kSavedMessage << Qt::endl;
+    ctx.out << "set-credentials: saved " << ctx.app.credentialFile() << Qt::endl;
+    return kBatchOk;
+}
+
+// map-receivables / map-payments: one column name per item, "" for none.
+int mapColumns(Context &ctx, const db::MappingTable &table, const std::vector<int> &maxLengths)
+{
+    QStringList values;
+    for (int i = 0; i < table.items; ++i) {
+        const QString value = ctx.args.at(i).trimmed().toUpper();
+        bool letters = true;
+        for (const QChar c : value)
+            letters = letters && c >= u'A' && c <= u'Z';
+        if (!letters || value.size() > maxLengths[static_cast<std::size_t>(i)]) {
+            ctx.err << QStringLiteral("欄位對應 item") << (i + 1) << QStringLiteral(" 只能是 ")
+                    << maxLengths[static_cast<std::size_t>(i)] << QStringLiteral(" 個以內的英文字母: ") << ctx.args.at(i)
+                    << Qt::endl;
+            ctx.out << "map: refused, mapping unchanged" << Qt::endl;
+            return kBatchFailed;
+        }
+        values << value;
+    }
+    try {
+        platform::Database db = db::openDatabase(ctx.app);
+        db::saveMapping(db, table, values);
+    } catch (const platform::Error &error) {
+        ctx.err << errorText(error) << Qt::endl;
+        ctx.out << "map: failed, mapping unchanged" << Qt::endl;
+        return kBatchFailed;
+    }
+    ctx.out << "map: " << table.table << " = " << values.join(u',') << Qt::endl;
+    return kBatchOk;
+}
+
+// import-receivables / import-payments FILE [--sheet NAME]
+int importWorkbook(Context &ctx, workbookimport::WorkbookImport &import, const QString &what)
+{
+    const QString file = ctx.args.at(0);
+    QString sheet;
+    if (ctx.args.size() == 3) {
+        if (ctx.args.at(1) != QStringLiteral("--sheet"))
+            return usage(ctx.err, QStringLiteral("expected --sheet NAME"));
+        sheet = ctx.args.at(2);
+    } else if (ctx.args.size() != 1) {
+        return usage(ctx.err, QStringLiteral("expected FILE [--sheet NAME]"));
+    }
+    ProgressLine progress(ctx.err);
+    workbookimport::ImportObserver observer;
+    observer.started = [&](qint64 lastRow) { progress.start(lastRow); };
+    workbookimport::ImportCounts counts;
+    observer.rowDone = [&](qint64 row, const workbookimport::ImportCounts &c) {
+        counts = c;
+        progress.at(row);
+    };
+    observer.stopped = [&](const workbookimport::ImportCounts &stored) { counts = stored; };
+    try {
+        if (sheet.isEmpty()) {
+            const auto book = platform::Workbook::open(file);
+            sheet = book->worksheetNames().value(0);
+        }
+        counts = import.run(file, sheet, observer);
+    } catch (const platform::Error &error) {
+        progress.finish();
+        ctx.err << error.description() << Qt::endl;
+        ctx.out << what << ": failed after " << counts.written << " written, " << counts.notProcessed
+                << " not processed" << Qt::endl;
+        return kBatchFailed;
+    }
+    progress.finish();
+    for (const QString &problem : counts.problems)
+        ctx.err << problem << Qt::endl;
+    ctx.err << QStringLiteral("Excel 轉入 Access 資料庫完畢！") << Qt::endl;
+    ctx.out << what << ": " << counts.written << " written, " << counts.notProcessed << " not processed" << Qt::endl;
+    return kBatchOk;
+}
+
+// import-bank / import-store FILE
+int importText(Context &ctx, textimport::TextImport &import, const QString &what)
+{
+    textimport::TextImportCounts counts;
+    textimport::TextImportObserver observer;
+    observer.lineDone = [&](const textimport::TextImportCounts &c) { counts = c; };
+    observer.stopped = [&](const textimport::TextImportCounts &stored) { counts = stored; };
+    try {
+        counts = import.run(ctx.args.at(0), observer);
+    } catch (const platform::Error &error) {
+        ctx.err << textimport::textImportFailureText(error.number()) << ' ' << error.description() << Qt::endl;
+        ctx.out << what << ": failed after " << counts.applied << " applied, " << counts.abnormal << " abnormal"
+                << Qt::endl;
+        return kBatchFailed;
+    }
+    const bool withErrors = counts.abnormal > 0 || counts.logWritten;
+    ctx.err << (withErrors ? textimport::kReadDoneWithErrors : textimport::kReadDone) << Qt::endl;
+    ctx.out << what << ": " << counts.applied << " applied, " << counts.abnormal << " abnormal";
+    if (counts.logWritten)
+        ctx.out << "; see " << ctx.app.errorLogFile();
+    ctx.out << Qt::endl;
+    return kBatchOk;
+}
+
+// export-results / export-store OUT.xlsx
+int exportTo(Context &ctx, const db::TableExportSpec &layout, const QString &what)
+{
+    const QString out = ctx.args.at(0);
+    if (!out.endsWith(QStringLiteral(".xlsx"), Qt::CaseInsensitive))
+        return usage(ctx.err, QStringLiteral("the output file must end in .xlsx"));
+    ProgressLine progress(ctx.err);
+    try {
+        const db::ExportResult result = db::exportTable(ctx.app, layout, out, [&](qint64 done, qint64 total) {
+            if (done == 1)
+                progress.start(total);
+            progress.at(done);
+        });
+        progress.finish();
+        ctx.err << QStringLiteral("已成功匯出成Excel檔") << Qt::endl;
+        if (result.cutCells > 0)
+            ctx.err << db::cutCellsNote(result) << Qt::endl;
+        ctx.out << what << ": " << result.rows << " rows to " << out << Qt::endl;
+        return kBatchOk;
+    } catch (const platform::Error &error) {
+        progress.finish();
+        ctx.err << errorText(error) << Qt::endl;
+        ctx.out << what << ": failed, nothing written" << Qt::endl;
+        return kBatchFailed;
+    }
+}
+
+int clear(Context &ctx, const QString &table, const QString &what)
+{
+    QString safetyCopy;
+    try {
+        safetyCopy = db::clearTable(ctx.app, table);
+    } catch (const platform::Error &error) {
+        ctx.err << errorText(error) << Qt::endl;
+        ctx.out << what << ": failed, " << table << " unchanged" << Qt::endl;
+        return kBatchFailed;
+    }
+    ctx.err << QStringLiteral("清除資料完成!") << Qt::endl
+            << db::safetyCopyReport(safetyCopy, QStringLiteral("清除前")) << Qt::endl;
+    ctx.out << what << ": " << table << " emptied" << Qt::endl;
+    return kBatchOk;
+}
+
+// backup FOLDER [--slot 1-6] / restore FOLDER --slot 1-6
+int backupOrRestore(Context &ctx, bool restoring)
+{
+    int slot = 0;
+    if (ctx.args.size() == 3) {
+        bool ok = false;
+        slot = ctx.args.at(2).toInt(&ok);
+        if (ctx.args.at(1) != QStringLiteral("--slot") || !ok || slot < 1 || slot > backup::kSlots)
+            return usage(ctx.err, QStringLiteral("expected --slot 1-6"));
+    } else if (ctx.args.size() != 1 || restoring) {
+        return usage(ctx.err, restoring ? QStringLiteral("restore takes FOLDER --slot 1-6")
+                                        : QStringLiteral("backup takes FOLDER [--slot 1-6]"));
+    }
+    const QString file = backup::slotPath(backup::drivePrefix(ctx.args.at(0)), backup::slotFileName(slot));
+    QString report;
+    try {
+        if (restoring)
+            report = backup::restoreReport(backup::restoreDatabase(ctx.app, file));
+        else
+            backup::backupDatabase(ctx.app, file);
+    } catch (const platform::Error &error) {
+        ctx.err << errorText(error) << Qt::endl;
+        ctx.out << (restoring ? "restore: failed, database unchanged" : "backup: failed") << Qt::endl;
+        return kBatchFailed;
+    }
+    ctx.err << (restoring ? QStringLiteral("回復作業完成!") : QStringLiteral("備份作業完成！")) << Qt::endl;
+    if (!report.isEmpty())
+        ctx.err << report << Qt::endl;
+    ctx.out << (restoring ? "restore: from " : "backup: to ") << file << Qt::endl;
+    return kBatchOk;
+}
+
+const std::map<QString, Command> &commands()
+{
+    static const std::map<QString, Command> table{
+        {QStringLiteral("compact"), {QString(), 0, 0, compact}},
+        {QStringLiteral("set-credentials"), {QStringLiteral("USER PASSWORD"), 2, 2, setCredentials}},
+        {QStringLiteral("map-receivables"), {QStringLiteral("NAME NUMBER MEMO ACCOUNT TOTAL"), 5, 5,
+                                             [](Context &ctx) { return mapColumns(ctx, db::kReceivablesMapping, {1, 1, 1, 1, 4}); }}},
+        {QStringLiteral("map-payments"), {QStringLiteral("DATE SUMMARY AMOUNT TIME ACCOUNT NOTE"), 6, 6,
+                                          [](Context &ctx) { return mapColumns(ctx, db::kPaymentsMapping, {1, 1, 1, 1, 4, 4}); }}},
+        {QStringLiteral("import-receivables"), {QStringLiteral("FILE [--sheet NAME]"), 1, 3,
+                                                [](Context &ctx) {
+                                                    receivables::ReceivablesImport import(ctx.app);
+                                                    return importWorkbook(ctx, import, QStringLiteral("import-receivables"));
+                                                }}},
+        {QStringLiteral("import-bank"), {QStringLiteral("FILE"), 1, 1,
+                                         [](Context &ctx) {
+                                             payments::BankImport import(ctx.app);
+                                             return importText(ctx, import, QStringLiteral("import-bank"));
+                                         }}},
+        {QStringLiteral("import-store"), {QStringLiteral("FILE"), 1, 1,
+                                          [](Context &ctx) {
+                                              store::StoreImport import(ctx.app);
+                                              return importText(ctx, import, QStringLiteral("import-store"));
+                                          }}},
+        {QStringLiteral("export-results"), {QStringLiteral("OUT.xlsx"), 1, 1,
+                                            [](Context &ctx) {
+                                                return exportTo(ctx, results::resultsExportSpec(), QStringLiteral("export-results"));
+                                            }}},
+        {QStringLiteral("export-store"), {QStringLiteral("OUT.xlsx"), 1, 1,
+                                          [](Context &ctx) {
+                                              return exportTo(ctx, store::storeExportSpec(), QStringLiteral("export-store"));
+                                          }}},
+        {QStringLiteral("clear-receivables"), {QString(), 0, 0,
+                                               [](Context &ctx) {
+                                                   return clear(ctx, QStringLiteral("F_AccountData"), QStringLiteral("clear-receivables"));
+                                               }}},
+        {QStringLiteral("clear-store"), {QString(), 0, 0,
+                                         [](Context &ctx) {
+                                             return clear(ctx, QStringLiteral("SMdata"), QStringLiteral("clear-store"));
+                                         }}},
+        {QStringLiteral("backup"), {QStringLiteral("FOLDER [--slot 1-6]"), 1, 3,
+                                    [](Context &ctx) { return backupOrRestore(ctx, false); }}},
+        {QStringLiteral("restore"), {QStringLiteral("FOLDER --slot 1-6"), 3, 3,
+                                     [](Context &ctx) { return backupOrRestore(ctx, true); }}},
+        {QStringLiteral("import-payments"), {QStringLiteral("FILE [--sheet NAME]"), 1, 3,
+                                             [](Context &ctx) {
+                                                 payments::PaymentsImport import(ctx.app);
+                                                 return importWorkbook(ctx, import, QStringLiteral("import-payments"));
+                                             }}},
+    };
+    return table;
+}
+
+int usage(QTextStream &err, const QString &problem)
+{
+    err << problem << Qt::endl
+        << "usage: talvesk-batch [--app-dir DIR] COMMAND ARGS..." << Qt::endl
+        << "commands:" << Qt::endl;
+    for (const auto &[name, command] : commands())
+        err << "  " << name << (command.synopsis.isEmpty() ? QString() : u' ' + command.synopsis) << Qt::endl;
+    return kBatchUsage;
+}
+
+} // namespace
+
+int runBatch(const QStringList &arguments, const QString &defaultAppDir, QTextStream &out,
+             QTextStream &err)
+{
+    QStringList args = arguments;
+    QString appDir = defaultAppDir;
+    if (!args.isEmpty() && args.front() == QStringLiteral("--app-dir")) {
+        if (args.size() < 2)
+            return usage(err, QStringLiteral("--app-dir needs a folder"));
+        appDir = args.at(1);
+        args = args.mid(2);
+    }
+    if (args.isEmpty())
+        return usage(err, QStringLiteral("no command given"));
+
+    const auto found = commands().find(args.front());
+    if (found == commands().end())
+        return usage(err, QStringLiteral("unknown command: ") + args.front());
+    const Command &command = found->second;
+    args.pop_front();
+    if (args.size() < command.minArguments || args.size() > command.maxArguments)
+        return usage(err, found->first + QStringLiteral(" takes: ") + command.synopsis);
+
+    Context ctx{AppFolder(appDir), args, out, err};
+    return command.run(ctx);
+}
+
+} // namespace talvesk::shell

@@ -1,0 +1,66 @@
+#include "store/StoreImport.h"
+
+#include "db/BatchedChanges.h"
+#include "db/Connection.h"
+#include "platform/Error.h"
+#include "platform/Files.h"
+
+#include <array>
+
+namespace talvesk::store {
+
+using textimport::field;
+
+textimport::TextImportCounts StoreImport::run(const QString &path, const textimport::TextImportObserver &observer)
+{
+    platform::removeFileIfExists(app_.errorLogFile());
+    platform::Database db = textimport::openDatabaseForTextImport(app_);
+    platform::TextLineReader reader(path);
+
+    auto lookup = db.prepare("SELECT 1 FROM SMdata WHERE BARCODE2 = ?1 LIMIT 1");
+    auto insert = db.prepare("INSERT INTO SMdata VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)");
+    auto update = db.prepare("UPDATE SMdata SET REC = ?1, C_NUM = ?2, R_NUM = ?3, R_M_NUM = ?4, TR_DATE = ?5, "
+                             "PAY_DATE = ?6, BARCODE1 = ?7, BARCODE3 = ?9, P_TOTAL = ?10 WHERE BARCODE2 = ?8");
+
+    return textimport::withErrorLog(app_, db, observer, [&](textimport::ErrorLog &log, db::BatchedChanges &batch,
+                                                          textimport::TextImportCounts &counts) {
+        platform::TextLine line;
+        std::array<QString, 10> values;
+        while (reader.next(line)) {
+            // Only detail records count; a line that cannot be decoded is judged by its first byte.
+            if (!line.bytes.startsWith('2'))
+                continue;
+            const QString amountField = field(line.text, 96, 9);
+            if (line.bytes.contains('\0')) {
+                log.add(line, textimport::kNulLineReason);
+                ++counts.abnormal;
+            } else if (!line.decoded) {
+                log.add(line, QStringLiteral("無法以 Big5 解碼"));
+                ++counts.abnormal;
+            } else if (!textimport::isDigitsAndBlanks(amountField)) {
+                log.add(line, QStringLiteral("繳款金額欄位不是數字"));
+                ++counts.abnormal;
+            } else {
+                const QString &t = line.text;
+                values = {field(t, 1, 1).trimmed(),  field(t, 2, 8).trimmed(),   field(t, 10, 8).trimmed(),
+                          field(t, 18, 8).trimmed(), field(t, 45, 8).trimmed(),  field(t, 53, 8).trimmed(),
+                          field(t, 61, 9).trimmed(), field(t, 70, 20).trimmed(), field(t, 90, 15).trimmed(),
+                          textimport::fixedAmountText(amountField)};
+                lookup.bind(1, values[7]);
+                const bool known = lookup.next();
+                lookup.reset();
+                platform::Statement &write = known ? update : insert;
+                for (int i = 0; i < 10; ++i)
+                    write.bind(i + 1, values[static_cast<std::size_t>(i)]);
+                write.run();
+                write.reset();
+                ++counts.applied;
+            }
+            batch.rowDone();
+            if (observer.lineDone)
+                observer.lineDone(counts);
+        }
+    });
+}
+
+} // namespace talvesk::store

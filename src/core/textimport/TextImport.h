@@ -1,0 +1,99 @@
+#pragma once
+
+#include "db/BatchedChanges.h"
+#include "platform/AppFolder.h"
+#include "platform/Error.h"
+#include "platform/TextLines.h"
+
+#include <QString>
+
+#include <functional>
+#include <vector>
+
+namespace talvesk::textimport {
+
+struct TextImportCounts {
+    qint64 applied = 0;  // records written
+    qint64 abnormal = 0; // lines reported in ErrLog.txt
+    bool logWritten = false;
+    qint64 stored() const { return applied; }
+};
+
+// What a text import reports: every line it handled, and, when it stops on a failure, the counts
+// of the records that are stored.
+struct TextImportObserver {
+    std::function<void(const TextImportCounts &counts)> lineDone;
+    std::function<void(const TextImportCounts &stored)> stopped;
+};
+
+// An import of a fixed-position text file. Throws platform::Error on the first failure; the
+// records before it stay applied.
+class TextImport {
+public:
+    virtual ~TextImport() = default;
+    virtual TextImportCounts run(const QString &path, const TextImportObserver &observer) = 0;
+};
+
+// The lines a run could not use, written to ErrLog.txt in the application folder (code page 950,
+// CR LF): line number, reason, and the line itself.
+class ErrorLog {
+public:
+    void add(const platform::TextLine &line, const QString &reason);
+    bool empty() const { return entries_.empty(); }
+    // Writes the log when it holds anything. Throws platform::Error.
+    void write(const QString &path) const;
+    // The same, for a run that is already failing: a failure to write is not reported over it.
+    void writeQuietly(const QString &path) const noexcept;
+
+private:
+    std::vector<QString> entries_;
+};
+
+// Opens the database for a text import. Any failure to open it is a database failure (error
+// 3000), so that it is never taken for a missing or unreadable text file.
+platform::Database openDatabaseForTextImport(const platform::AppFolder &app);
+
+// Runs `body(log, batch, counts)` over the records in batches, then writes what it logged to
+// ErrLog.txt; when the body fails, what it had logged is written all the same, so nothing found is
+// lost, and the observer learns how many records are stored.
+template <typename Body>
+TextImportCounts withErrorLog(const platform::AppFolder &app, platform::Database &db,
+                              const TextImportObserver &observer, Body &&body)
+{
+    ErrorLog log;
+    try {
+        TextImportCounts counts = db::runInBatches<TextImportCounts>(
+            db, [&](db::BatchedChanges &batch, TextImportCounts &c) { body(log, batch, c); }, observer.stopped);
+        log.write(app.errorLogFile());
+        counts.logWritten = !log.empty();
+        return counts;
+    } catch (const platform::Error &) {
+        log.writeQuietly(app.errorLogFile());
+        throw;
+    }
+}
+
+// A line holding a NUL character is not applied: no stored value may hold one.
+inline const QString kNulLineReason = QStringLiteral("含有 NUL 字元");
+
+// Whether a fixed-position amount field holds only digits and blanks (an empty one does).
+bool isDigitsAndBlanks(const QString &field);
+// A fixed-position amount through the number pattern "####0": the whole number without leading
+// zeros when the trimmed field is all digits, otherwise the trimmed field as it is.
+QString fixedAmountText(const QString &field);
+// Characters of a line at 1-based positions, only those that exist.
+inline QString field(const QString &line, int position, int length)
+{
+    return line.mid(position - 1, length);
+}
+
+// The completion messages of a text import.
+inline const QString kReadDone = QStringLiteral("讀入檔案完成!");
+inline const QString kReadDoneWithErrors =
+    QStringLiteral("讀入檔案完成,部份資料有錯誤,請查看應用程式目錄下的 ErrLog.Txt!");
+
+// The message for a failed run, chosen by the error's number.
+QString textImportFailureText(int errorNumber);
+
+
+} // namespace talvesk::textimport

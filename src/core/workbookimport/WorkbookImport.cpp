@@ -1,0 +1,44 @@
+#include "workbookimport/WorkbookImport.h"
+
+#include "platform/Error.h"
+
+#include <algorithm>
+
+namespace talvesk::workbookimport {
+
+SheetToImport openSheetToImport(const QString &workbookPath, const QString &sheetName, const ImportObserver &observer)
+{
+    SheetToImport opened;
+    opened.book = platform::Workbook::open(workbookPath);
+    opened.sheet = opened.book->worksheet(sheetName);
+    if (observer.started)
+        observer.started(opened.sheet->lastUsedRow());
+    return opened;
+}
+
+void requireMappedAccount(const QString &accountColumn, const QString &accountCaption)
+{
+    if (accountColumn.trimmed().isEmpty())
+        throw platform::Error(platform::errnum::ObjectInvalid,
+                              QStringLiteral("尚未設定「") + accountCaption
+                                  + QStringLiteral("」的欄位對應，請先按「設定EXCEL欄位對應」設定欄位對應，再讀入檔案。"));
+}
+
+void ImportCounts::refuse(qint64 row, const QString &reason)
+{
+    ++notProcessed;
+    if (problems.size() < kMaxProblems)
+        problems << QStringLiteral("第 %1 列：").arg(row) + reason;
+}
+
+bool holdsNul(const QStringList &texts)
+{
+    return std::any_of(texts.begin(), texts.end(), [](const QString &t) { return t.contains(QChar(u'\0')); });
+}
+
+bool allEmpty(const QStringList &texts)
+{
+    return std::all_of(texts.begin(), texts.end(), [](const QString &t) { return t.isEmpty(); });
+}
+
+} // namespace talvesk::workbookimport

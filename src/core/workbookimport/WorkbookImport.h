@@ -1,0 +1,59 @@
+#pragma once
+
+#include "platform/Workbook.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+
+namespace talvesk::workbookimport {
+
+struct ImportCounts {
+    qint64 written = 0;      // rows inserted or updated
+    qint64 notProcessed = 0; // rows left alone (no account, no matching receivable, unusable cells)
+    QStringList problems;    // why rows were refused, the first kMaxProblems of them
+    qint64 stored() const { return written; }
+
+    static constexpr int kMaxProblems = 20;
+    // Counts a row refused for `reason`.
+    void refuse(qint64 row, const QString &reason);
+};
+
+// Whether any of a row's texts holds a NUL character, which no stored value may: it would cut
+// the text short wherever the value is shown or exported.
+bool holdsNul(const QStringList &texts);
+inline const QString kNulReason = QStringLiteral("儲存格含有 NUL 字元，未處理");
+
+// What an import reports while it runs: the last used row once, then every row; and, when it
+// stops on a failure, the counts of the rows that are stored.
+struct ImportObserver {
+    std::function<void(qint64 lastRow)> started;
+    std::function<void(qint64 row, const ImportCounts &counts)> rowDone;
+    std::function<void(const ImportCounts &stored)> stopped;
+};
+
+// The worksheet an import reads, open, its last used row reported to the observer.
+struct SheetToImport {
+    std::unique_ptr<platform::Workbook> book;
+    std::unique_ptr<platform::Worksheet> sheet;
+};
+SheetToImport openSheetToImport(const QString &workbookPath, const QString &sheetName, const ImportObserver &observer);
+
+// Refuses an import whose key column is not mapped, before any row is read: it could only store
+// or match rows under an empty account. Throws platform::Error.
+void requireMappedAccount(const QString &accountColumn, const QString &accountCaption);
+
+// Whether every one of a row's mapped cells is empty: such a row is skipped without a count.
+bool allEmpty(const QStringList &texts);
+
+// An import of one worksheet of a workbook: every row from row 2 to the last that holds a cell.
+// Throws platform::Error on the first failure; the rows before it stay written.
+class WorkbookImport {
+public:
+    virtual ~WorkbookImport() = default;
+    virtual ImportCounts run(const QString &workbookPath, const QString &sheetName, const ImportObserver &observer) = 0;
+};
+
+} // namespace talvesk::workbookimport

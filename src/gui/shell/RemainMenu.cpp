@@ -1,0 +1,238 @@
+#include "shell/RemainMenu.h"
+
+#include "credentials/ChgPasWd.h"
+#include "backup/BackupWindow.h"
+#include "payments/BankImport.h"
+#include "payments/PaymentWindows.h"
+#include "textimport/TextImportWindow.h"
+#include "store/StoreImport.h"
+#include "store/StoreWindows.h"
+#include "payments/PaymentsImport.h"
+#include "workbookimport/ExcelImportWindow.h"
+#include "workbookimport/MappingWindow.h"
+#include "receivables/ReceivablesImport.h"
+#include "receivables/ReceivablesWindows.h"
+#include "results/Results.h"
+#include "shell/Compaction.h"
+#include "db/SafetyCopy.h"
+#include "store/StoreExport.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QProgressBar>
+#include <QStatusBar>
+#include <QMenu>
+#include <QMenuBar>
+
+namespace talvesk::shell {
+
+template <typename Handler>
+void RemainMenu::addCommand(QWidget *menu, const char *name, const QString &caption, Handler handler)
+{
+    auto *action = new QAction(caption, menu);
+    action->setObjectName(QString::fromLatin1(name));
+    menu->addAction(action);
+    connect(action, &QAction::triggered, this, [this, handler] { (this->*handler)(); });
+}
+
+RemainMenu::RemainMenu(const platform::AppFolder &app, platform::Desktop &desktop, QWidget *parent)
+    : QMainWindow(parent), app_(app), desktop_(desktop)
+{
+    setObjectName(QStringLiteral("remainmenu"));
+    setWindowTitle(platform::kProgramCaption);
+    setCentralWidget(new QWidget(this));
+    statusBar()->hide(); // shown only while an export runs
+
+    QMenuBar *bar = menuBar();
+    addCommand(bar, "readdisk", QStringLiteral("讀入應收帳款資料(EXCEL)"), &RemainMenu::readdisk_Click);
+
+    QMenu *work = bar->addMenu(QStringLiteral("處理作業"));
+    work->setObjectName(QStringLiteral("MENU5"));
+    addCommand(work, "READBANK", QStringLiteral("讀入入帳明細(EXCEL)"), &RemainMenu::READBANK_Click);
+    addCommand(work, "MENDO", QStringLiteral("讀入入帳明細(TXT)"), &RemainMenu::MENDO_Click);
+    addCommand(work, "errorfile", QStringLiteral("銷帳結果轉存EXCEL檔"), &RemainMenu::errorfile_Click);
+
+    QMenu *store = bar->addMenu(QStringLiteral("超商銷帳資料處理"));
+    store->setObjectName(QStringLiteral("PrtRec"));
+    addCommand(store, "READ711", QStringLiteral("讀入便利超商銷帳磁片"), &RemainMenu::READ711_Click);
+    addCommand(store, "PrtRecALL", QStringLiteral("超商銷帳資料轉EXCEL檔"), &RemainMenu::PrtRecALL_Click);
+
+    QMenu *system = bar->addMenu(QStringLiteral("系統作業"));
+    system->setObjectName(QStringLiteral("syswork"));
+    addCommand(system, "BACKUP", QStringLiteral("備份資料庫"), &RemainMenu::BACKUP_Click);
+    addCommand(system, "RESTORE", QStringLiteral("回復資料庫"), &RemainMenu::RESTORE_Click);
+    addCommand(system, "RClearFile", QStringLiteral("應收帳款清檔作業"), &RemainMenu::RClearFile_Click);
+    addCommand(system, "SClearFile", QStringLiteral("超商資料清檔作業"), &RemainMenu::SClearFile_Click);
+    addCommand(system, "ChgPas", QStringLiteral("變更密碼"), &RemainMenu::ChgPas_Click);
+
+    addCommand(bar, "EXITMENU", QStringLiteral("結束"), &RemainMenu::EXITMENU_Click);
+
+    const QSize screen = desktop_.screenSize();
+    resize(platform::sizeForScreen(screen, kDesignedSize));
+    move(platform::placementFor(screen, size()));
+}
+
+
+void RemainMenu::runExport(const db::TableExportSpec &exported, const QString &filePrefix)
+{
+    if (exporting_)
+        return;
+    exporting_ = true;
+    // The window keeps repainting and taking input, but no command may start while the export
+    // reads the database: a write would wait for it, and leaving would pull the table away.
+    const auto actions = findChildren<QAction *>();
+    for (QAction *action : actions)
+        action->setEnabled(false);
+    auto *bar = new QProgressBar(statusBar());
+    bar->setMaximumWidth(240);
+    statusBar()->addPermanentWidget(bar);
+    statusBar()->showMessage(QStringLiteral("匯出中,請稍候..."));
+    statusBar()->show();
+
+    QElapsedTimer sinceShown;
+    try {
+        const QString path = db::exportPath(filePrefix, QDateTime::currentDateTime());
+        const db::ExportResult result = db::exportTable(app_, exported, path, [&](qint64 done, qint64 total) {
+            if (!sinceShown.isValid() || sinceShown.elapsed() >= 30) {
+                bar->setRange(0, static_cast<int>(std::min<qint64>(total, INT_MAX)));
+                bar->setValue(static_cast<int>(done));
+                sinceShown.start();
+            }
+            desktop_.processPendingEvents();
+        });
+        desktop_.openDocument(path);
+        desktop_.showMessage(this, {QStringLiteral("已成功匯出成Excel檔"), QStringLiteral("訊息"),
+                                    platform::Icon::Information, platform::Buttons::Ok,
+                                    db::cutCellsNote(result).isEmpty() ? path : path + u'\n' + db::cutCellsNote(result)});
+    } catch (const platform::Error &error) {
+        desktop_.showMessage(this, {QString::number(error.number()) + error.description(), QString()});
+    }
+    statusBar()->removeWidget(bar);
+    delete bar;
+    statusBar()->clearMessage();
+    statusBar()->hide();
+    for (QAction *action : actions)
+        action->setEnabled(true);
+    exporting_ = false;
+}
+
+void RemainMenu::errorfile_Click()
+{
+    runExport(results::resultsExportSpec(), results::kResultsFilePrefix);
+}
+
+void RemainMenu::PrtRecALL_Click()
+{
+    runExport(store::storeExportSpec(), store::kStoreFilePrefix);
+}
+
+void RemainMenu::clearTable(const QString &table)
+{
+    QString safetyCopy;
+    try {
+        safetyCopy = db::clearTable(app_, table);
+    } catch (const platform::Error &error) {
+        desktop_.showMessage(this, {QStringLiteral("錯誤發生;錯誤代碼=") + QString::number(error.number()), windowTitle(),
+                                    platform::Icon::Critical, platform::Buttons::Ok, error.description()});
+        return;
+    }
+    desktop_.showMessage(this, {QStringLiteral("清除資料完成!"), windowTitle(), platform::Icon::Information,
+                                platform::Buttons::Ok, db::safetyCopyReport(safetyCopy, QStringLiteral("清除前"))});
+}
+
+void RemainMenu::RClearFile_Click()
+{
+    clearTable(QStringLiteral("F_AccountData"));
+}
+
+void RemainMenu::SClearFile_Click()
+{
+    clearTable(QStringLiteral("SMdata"));
+}
+
+void RemainMenu::BACKUP_Click()
+{
+    backup::BackupWindow window(backup::BackupWindow::Mode::Backup, app_, desktop_, this);
+    window.exec();
+}
+
+void RemainMenu::RESTORE_Click()
+{
+    backup::BackupWindow window(backup::BackupWindow::Mode::Restore, app_, desktop_, this);
+    window.exec();
+}
+
+void RemainMenu::closeEvent(QCloseEvent *event)
+{
+    if (exporting_) {
+        event->ignore();
+        return;
+    }
+    QMainWindow::closeEvent(event);
+}
+
+bool RemainMenu::EXITMENU_Click()
+{
+    if (exporting_)
+        return false;
+    const auto answer = desktop_.showMessage(
+        this, {QStringLiteral("確認結束系統?"), windowTitle(), platform::Icon::Information, platform::Buttons::OkCancel});
+    if (answer != platform::Answer::Ok)
+        return false;
+    desktop_.setPointer(platform::Pointer::Hourglass);
+    // A compaction that fails leaves the database as it was; the exit goes on regardless.
+    compactDatabase(app_);
+    desktop_.setPointer(platform::Pointer::Default);
+    close();
+    return true;
+}
+
+void RemainMenu::readdisk_Click()
+{
+    receivables::ReceivablesImport import(app_);
+    workbookimport::ExcelImportWindow window(
+        {QStringLiteral("frmExcelToAccess"), QStringLiteral("讀入應收帳款資料(EXCEL)")}, import,
+        [this](QWidget *parent) {
+            workbookimport::MappingWindow mapping(receivables::receivablesMappingDesign(), app_, desktop_, parent);
+            mapping.exec();
+        },
+        desktop_, this);
+    window.exec();
+}
+
+void RemainMenu::READBANK_Click()
+{
+    payments::PaymentsImport import(app_);
+    workbookimport::ExcelImportWindow window(
+        {QStringLiteral("frmExcelToAccess1"), QStringLiteral("讀入入帳明細(EXCEL)")}, import,
+        [this](QWidget *parent) {
+            workbookimport::MappingWindow mapping(payments::paymentsMappingDesign(), app_, desktop_, parent);
+            mapping.exec();
+        },
+        desktop_, this);
+    window.exec();
+}
+
+void RemainMenu::MENDO_Click()
+{
+    payments::BankImport import(app_);
+    textimport::TextImportWindow window(payments::bankWindowDesign(), import, desktop_, this);
+    window.exec();
+}
+
+void RemainMenu::READ711_Click()
+{
+    store::StoreImport import(app_);
+    textimport::TextImportWindow window(store::storeWindowDesign(), import, desktop_, this);
+    window.exec();
+}
+
+void RemainMenu::ChgPas_Click()
+{
+    credentials::ChgPasWd dialog(app_, desktop_, this);
+    dialog.exec();
+}
+
+} // namespace talvesk::shell

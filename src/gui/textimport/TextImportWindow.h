@@ -1,0 +1,48 @@
+#pragma once
+
+#include "textimport/TextImport.h"
+#include "platform/Desktop.h"
+
+#include "platform/Widgets.h"
+
+class QLabel;
+class QPushButton;
+
+namespace talvesk::textimport {
+
+// The window of a text-file import: choose the file, read it, see how many records were applied
+// and how many were abnormal.
+class TextImportWindow : public platform::BusyDialog {
+    Q_OBJECT
+public:
+    struct Design {
+        QString objectName;
+        QString caption;
+        QString frameCaption;
+        QString fileLabel;
+        QString appliedLabel;
+        QString abnormalLabel;
+        QString filter;
+        bool refuseBlankName; // a chosen name that is blank gets its own message
+    };
+    TextImportWindow(const Design &design, TextImport &import, platform::Desktop &desktop, QWidget *parent = nullptr);
+
+    void Command1_Click();
+    void Command2_Click();
+    void Command3_Click();
+
+private:
+    void message(const QString &text, platform::Icon icon);
+
+    Design design_;
+    TextImport &import_;
+    platform::Desktop &desktop_;
+    QLabel *cur_file;
+    QLabel *lblsuccess;
+    QLabel *lblfail;
+    QPushButton *Command1;
+    QPushButton *Command2;
+    QPushButton *Command3;
+};
+
+} // namespace talvesk::textimport

@@ -1,0 +1,195 @@
+#include "workbookimport/MappingWindow.h"
+
+#include "db/Connection.h"
+#include "platform/Error.h"
+
+#include <QClipboard>
+#include <QGridLayout>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+namespace talvesk::workbookimport {
+
+namespace {
+
+const QString kCaption = QStringLiteral("EXCEL設定對應資料");
+
+QString lettersOnly(const QString &text, int maxLength)
+{
+    QString kept;
+    for (const QChar c : text) {
+        const char16_t u = c.toUpper().unicode();
+        if (u >= u'A' && u <= u'Z')
+            kept += QChar(u);
+    }
+    return kept.left(maxLength);
+}
+
+} // namespace
+
+MappingWindow::MappingWindow(const Design &design, const platform::AppFolder &app, platform::Desktop &desktop,
+                             QWidget *parent)
+    : QDialog(parent), design_(design), app_(app), desktop_(desktop)
+{
+    setObjectName(design.objectName);
+    setWindowTitle(kCaption);
+
+    auto *grid = new QGridLayout(this);
+    grid->setContentsMargins(24, 20, 24, 20);
+    grid->setHorizontalSpacing(12);
+    auto *title1 = new QLabel(QStringLiteral("資料庫欄位"), this);
+    title1->setObjectName(QStringLiteral("title1"));
+    auto *title2 = new QLabel(QStringLiteral("EXCEL欄位"), this);
+    title2->setObjectName(QStringLiteral("title2"));
+    for (QLabel *title : {title1, title2}) {
+        title->setAlignment(Qt::AlignCenter);
+        title->setFrameShape(QFrame::Box);
+        title->setAutoFillBackground(true);
+        title->setStyleSheet(QStringLiteral("background-color: rgb(255, 192, 128);"));
+        title->setFixedHeight(30);
+    }
+    grid->addWidget(title1, 0, 0);
+    grid->addWidget(title2, 0, 1);
+
+    int line = 1;
+    for (const Row &row : design.rows) {
+        auto *label = new QLabel(row.caption, this);
+        label->setObjectName(row.labelName);
+        label->setAlignment(Qt::AlignCenter);
+        label->setStyleSheet(QStringLiteral("background-color: rgb(122, 150, 224); color: yellow;"));
+        label->setMinimumWidth(130);
+        label->setFixedHeight(26);
+        auto *box = new QLineEdit(this);
+        box->setObjectName(QStringLiteral("Text") + QString::number(line));
+        box->setMaxLength(row.maxLength);
+        box->setAcceptDrops(false);
+        box->installEventFilter(this);
+        connect(box, &QLineEdit::textEdited, this, [box, max = row.maxLength] {
+            // Text that arrives by other ways than typing (pasting) is kept to the letters too.
+            const QString kept = lettersOnly(box->text(), max);
+            if (kept != box->text())
+                box->setText(kept);
+        });
+        grid->addWidget(label, line, 0);
+        grid->addWidget(box, line, 1);
+        boxes_.push_back(box);
+        ++line;
+    }
+    Command3 = new QPushButton(QStringLiteral("離開"), this);
+    Command3->setObjectName(QStringLiteral("Command3"));
+    Command3->setAutoDefault(false);
+    grid->addWidget(Command3, line, 0, 1, 2, Qt::AlignCenter);
+    grid->setRowStretch(line + 1, 1);
+    connect(Command3, &QPushButton::clicked, this, &MappingWindow::Command3_Click);
+
+    // Tab order: the first four boxes, the button, then the rest.
+    std::vector<QWidget *> order(boxes_.begin(), boxes_.begin() + 4);
+    order.push_back(Command3);
+    order.insert(order.end(), boxes_.begin() + 4, boxes_.end());
+    for (std::size_t i = 0; i + 1 < order.size(); ++i)
+        setTabOrder(order[i], order[i + 1]);
+
+    const QSize screen = desktop_.screenSize();
+    setFixedSize(platform::sizeForScreen(screen, kDesignedSize));
+    move(platform::placementFor(screen, size()));
+    load();
+}
+
+void MappingWindow::load()
+{
+    for (QLineEdit *box : boxes_)
+        box->clear();
+    try {
+        platform::Database db = db::openDatabase(app_);
+        const QStringList items = db::readMapping(db, design_.table);
+        for (std::size_t i = 0; i < boxes_.size(); ++i)
+            boxes_[i]->setText(items.value(static_cast<qsizetype>(i)));
+        if (design_.holdsConnection)
+            connection_.emplace(std::move(db));
+        loaded_ = true;
+    } catch (const platform::Error &error) {
+        // The saved mapping could not be shown, so it cannot be edited either: the boxes stay
+        // locked and 離開 leaves it as it is rather than saving empty boxes over it.
+        for (QLineEdit *box : boxes_)
+            box->setEnabled(false);
+        reportFailure(error);
+    }
+}
+
+QStringList MappingWindow::boxTexts() const
+{
+    QStringList texts;
+    for (const QLineEdit *box : boxes_)
+        texts << box->text().trimmed();
+    return texts;
+}
+
+void MappingWindow::Command3_Click()
+{
+    if (!loaded_) {
+        reject();
+        return;
+    }
+    try {
+        if (!connection_)
+            connection_.emplace(db::openDatabase(app_));
+        db::saveMapping(*connection_, design_.table, boxTexts());
+    } catch (const platform::Error &error) {
+        reportFailure(error);
+        return;
+    }
+    connection_.reset();
+    accept();
+}
+
+void MappingWindow::reportFailure(const platform::Error &error)
+{
+    desktop_.showMessage(this, {QStringLiteral("錯誤發生;錯誤代碼=") + QString::number(error.number()), kCaption,
+                                platform::Icon::Critical, platform::Buttons::Ok, error.description()});
+}
+
+bool MappingWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() != QEvent::KeyPress)
+        return QDialog::eventFilter(watched, event);
+    auto *box = qobject_cast<QLineEdit *>(watched);
+    const auto at = std::find(boxes_.begin(), boxes_.end(), box);
+    if (!box || at == boxes_.end())
+        return QDialog::eventFilter(watched, event);
+    const auto *key = static_cast<QKeyEvent *>(event);
+    const int code = key->key();
+    const std::size_t index = static_cast<std::size_t>(at - boxes_.begin());
+
+    // Arrow keys move between the first boxes.
+    if (index < 2) {
+        const bool back = code == Qt::Key_Left || code == Qt::Key_Up;
+        const bool forward = code == Qt::Key_Right || code == Qt::Key_Down;
+        if (back || forward) {
+            const std::size_t target = index == 0 ? (back ? 2 : 1) : (back ? 0 : 2);
+            boxes_[target]->setFocus(Qt::OtherFocusReason);
+            return true;
+        }
+    }
+    if (key->matches(QKeySequence::Paste)) {
+        const int room = box->maxLength() - static_cast<int>(box->text().size() - box->selectedText().size());
+        box->insert(lettersOnly(QGuiApplication::clipboard()->text(), std::max(room, 0)));
+        return true;
+    }
+    if (code == Qt::Key_Backspace || code == Qt::Key_Return || code == Qt::Key_Enter || code == Qt::Key_Tab
+        || code == Qt::Key_Backtab || code == Qt::Key_Delete
+        || (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) || key->text().isEmpty())
+        return QDialog::eventFilter(watched, event);
+    // The letter filter: A to Z pass, a to z pass upper-cased, every other character is dropped.
+    const QChar c = key->text().front();
+    if (key->text().size() == 1 && c >= u'a' && c <= u'z') {
+        if (box->text().size() - box->selectedText().size() < box->maxLength())
+            box->insert(QString(c.toUpper()));
+        return true;
+    }
+    return !(key->text().size() == 1 && c >= u'A' && c <= u'Z');
+}
+
+} // namespace talvesk::workbookimport

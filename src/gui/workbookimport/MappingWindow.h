@@ -1,0 +1,60 @@
+#pragma once
+
+#include "db/Mapping.h"
+#include "platform/AppFolder.h"
+#include "platform/Database.h"
+#include "platform/Desktop.h"
+#include "platform/Error.h"
+
+#include <QDialog>
+
+#include <optional>
+#include <vector>
+
+class QLineEdit;
+class QPushButton;
+
+namespace talvesk::workbookimport {
+
+// The window that maps worksheet columns to the fields of an import, by column letters.
+class MappingWindow : public QDialog {
+    Q_OBJECT
+public:
+    struct Row {
+        QString caption;
+        QString labelName;
+        int maxLength;
+    };
+    struct Design {
+        QString objectName;
+        db::MappingTable table;
+        std::vector<Row> rows;
+        bool holdsConnection; // opens the database when the window opens and keeps it until it closes
+    };
+    static constexpr QSize kDesignedSize{360, 330};
+
+    MappingWindow(const Design &design, const platform::AppFolder &app, platform::Desktop &desktop,
+                  QWidget *parent = nullptr);
+
+    // 離開: saves the boxes and closes; a failure is reported and the window stays open.
+    void Command3_Click();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void load();
+    void reportFailure(const platform::Error &error);
+    QStringList boxTexts() const;
+
+    Design design_;
+    platform::AppFolder app_;
+    platform::Desktop &desktop_;
+    std::vector<QLineEdit *> boxes_;
+    QPushButton *Command3 = nullptr;
+    std::optional<platform::Database> connection_;
+    bool loaded_ = false; // whether the saved mapping was read and shown
+};
+
+
+} // namespace talvesk::workbookimport

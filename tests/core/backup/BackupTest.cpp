@@ -1,0 +1,344 @@
+#include "backup/Backup.h"
+#include "db/Connection.h"
+#include "db/TableExport.h"
+#include "platform/Error.h"
+#include "platform/Files.h"
+#include "support/Tables.h"
+#include "support/TestApp.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+
+#include <csignal>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <sys/resource.h>
+
+#include <gtest/gtest.h>
+
+using namespace talvesk;
+
+namespace {
+
+// Writes beyond `bytes` fail with EFBIG while this object lives (as a full disk would).
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &saved_);
+        rlimit limit = saved_;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &saved_); }
+
+private:
+    rlimit saved_{};
+};
+
+void fillSome(const test::TestApp &app, int rows)
+{
+    platform::Database db = db::openDatabase(app.folder());
+    platform::Transaction t(db);
+    auto insert = db.prepare("INSERT INTO F_AccountData (UserName, Bankcode) VALUES (?1, ?2)");
+    for (int i = 0; i < rows; ++i) {
+        insert.bind(1, QString(100, u'王')).bind(2, QString::number(i));
+        insert.run();
+        insert.reset();
+    }
+    t.commit();
+}
+
+QStringList filesIn(const QString &folder)
+{
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden);
+}
+
+} // namespace
+
+TEST(Backup, SlotNamesCaptionsAndPrefixes)
+{
+    EXPECT_EQ(backup::slotFileName(1), QStringLiteral("Vellaroke.m01"));
+    EXPECT_EQ(backup::slotFileName(6), QStringLiteral("Vellaroke.m06"));
+    EXPECT_EQ(backup::slotFileName(0), QStringLiteral("Vellaroke.bak"));
+    EXPECT_EQ(backup::slotCaption(3), QStringLiteral("Vellaroke.M03"));
+    EXPECT_EQ(backup::drivePrefix(QStringLiteral("a: [floppy]")), QStringLiteral("a:"));
+    EXPECT_EQ(backup::drivePrefix(QStringLiteral("/media/usb")), QStringLiteral("/media/usb"));
+
+    QTemporaryDir drive;
+    test::writeFile(drive.path() + QStringLiteral("/Vellaroke.m02"), "x");
+    test::writeFile(drive.path() + QStringLiteral("/Vellaroke.M05"), "not the lower-case name");
+    const auto captions = backup::slotCaptions(drive.path());
+    EXPECT_EQ(captions[1], QStringLiteral("Vellaroke.M02"));
+    for (int i : {0, 2, 3, 4, 5})
+        EXPECT_TRUE(captions[static_cast<std::size_t>(i)].isEmpty()) << i;
+    for (const QString &caption : backup::slotCaptions(QStringLiteral("a:")))
+        EXPECT_TRUE(caption.isEmpty());
+}
+
+TEST(Backup, ACopyIsTheDatabaseByteForByteAndAFailurePartWayKeepsTheOldBackup)
+{
+    test::TestApp app;
+    fillSome(app, 2000);
+    QTemporaryDir drive;
+    const QString slot = backup::slotPath(drive.path(), backup::slotFileName(1));
+    test::writeFile(slot, "an older backup");
+
+    backup::backupDatabase(app.folder(), slot);
+    EXPECT_EQ(test::readFile(slot), test::readFile(app.folder().databaseFile()));
+
+    test::writeFile(slot, "an older backup");
+    {
+        FileSizeLimit limit(4096);
+        EXPECT_THROW(backup::backupDatabase(app.folder(), slot), platform::Error);
+    }
+    EXPECT_EQ(test::readFile(slot), QByteArray("an older backup"));
+    EXPECT_EQ(filesIn(drive.path()), QStringList{QStringLiteral("Vellaroke.m01")}) << "no partial file is left";
+}
+
+TEST(Backup, AnUnusableDatabaseIsNotBackedUp)
+{
+    test::TestApp app(test::TestApp::NoDatabase);
+    test::writeFile(app.folder().databaseFile(), "garbage");
+    QTemporaryDir drive;
+    EXPECT_THROW(backup::backupDatabase(app.folder(), drive.path() + QStringLiteral("/Vellaroke.m01")), platform::Error);
+    EXPECT_TRUE(filesIn(drive.path()).isEmpty());
+}
+
+TEST(Restore, GivesBackTheRowsOfTheBackup)
+{
+    test::TestApp app;
+    test::addReceivable(app.folder(), QStringLiteral("KEEP"), QStringLiteral("1"));
+    QTemporaryDir drive;
+    const QString slot = drive.path() + QStringLiteral("/Vellaroke.m02");
+    backup::backupDatabase(app.folder(), slot);
+    db::clearTable(app.folder(), QStringLiteral("F_AccountData"));
+    test::addReceivable(app.folder(), QStringLiteral("LATER"), QStringLiteral("2"));
+
+    const auto outcome = backup::restoreDatabase(app.folder(), slot);
+    const auto rows = test::tableRows(app.folder(), QStringLiteral("F_AccountData"));
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].at(3), QStringLiteral("KEEP"));
+
+    // The database as it was is kept beside it, and the message says where.
+    EXPECT_EQ(outcome.previous, backup::RestoreOutcome::Previous::Kept);
+    EXPECT_EQ(outcome.safetyCopy, app.folder().databaseFolder() + QStringLiteral("/BeforeRestore.mdb"));
+    EXPECT_TRUE(backup::restoreReport(outcome).contains(outcome.safetyCopy));
+    platform::Database kept = platform::Database::open(outcome.safetyCopy, platform::Database::ReadOnly);
+    auto q = kept.prepare("SELECT Bankcode FROM F_AccountData");
+    ASSERT_TRUE(q.next());
+    EXPECT_EQ(q.text(0), QStringLiteral("LATER"));
+    EXPECT_FALSE(q.next());
+    EXPECT_EQ(filesIn(app.folder().databaseFolder()),
+              (QStringList{QStringLiteral("BeforeClearReceivables.mdb"), QStringLiteral("BeforeRestore.mdb"),
+                           QStringLiteral("Vellaroke.mdb")}));
+}
+
+TEST(Restore, RefusesWhatIsNotABackupOfThisProgramAndSaysWhy)
+{
+    test::TestApp app;
+    test::addReceivable(app.folder(), QStringLiteral("A1"), QStringLiteral("1"));
+    const QByteArray before = test::readFile(app.folder().databaseFile());
+    QTemporaryDir drive;
+
+    const QString junk = drive.path() + QStringLiteral("/Vellaroke.m01");
+    test::writeFile(junk, QByteArray(8192, 'j'));
+    try {
+        backup::restoreDatabase(app.folder(), junk);
+        FAIL();
+    } catch (const platform::Error &e) {
+        EXPECT_TRUE(e.description().contains(QStringLiteral("不是有效的資料庫"))) << e.what();
+    }
+
+    // A database, but not one of this program: three of the four tables.
+    test::TestApp other;
+    test::execute(other.folder(), "DROP TABLE SMdata");
+    const QString partial = drive.path() + QStringLiteral("/Vellaroke.m02");
+    QFile::copy(other.folder().databaseFile(), partial);
+    try {
+        backup::restoreDatabase(app.folder(), partial);
+        FAIL();
+    } catch (const platform::Error &e) {
+        EXPECT_TRUE(e.description().contains(QStringLiteral("SMdata"))) << e.what();
+    }
+
+    try {
+        backup::restoreDatabase(app.folder(), drive.path() + QStringLiteral("/Vellaroke.m03"));
+        FAIL();
+    } catch (const platform::Error &e) {
+        EXPECT_EQ(e.number(), platform::errnum::FileNotFound);
+    }
+    EXPECT_EQ(test::readFile(app.folder().databaseFile()), before);
+    EXPECT_EQ(filesIn(app.folder().databaseFolder()), QStringList{QStringLiteral("Vellaroke.mdb")});
+}
+
+TEST(Restore, ACopyThatFailsPartWayLeavesBothFilesUsable)
+{
+    test::TestApp app;
+    test::addReceivable(app.folder(), QStringLiteral("CURRENT"), QStringLiteral("1"));
+    test::TestApp big;
+    fillSome(big, 3000);
+    QTemporaryDir drive;
+    const QString slot = drive.path() + QStringLiteral("/Vellaroke.m04");
+    backup::backupDatabase(big.folder(), slot);
+    const QByteArray backupBytes = test::readFile(slot);
+    const QByteArray before = test::readFile(app.folder().databaseFile());
+    {
+        FileSizeLimit limit(static_cast<rlim_t>(backupBytes.size() / 2));
+        EXPECT_THROW(backup::restoreDatabase(app.folder(), slot), platform::Error);
+    }
+    EXPECT_EQ(test::readFile(app.folder().databaseFile()), before);
+    EXPECT_EQ(test::tableRows(app.folder(), QStringLiteral("F_AccountData")).size(), 1u);
+    EXPECT_EQ(test::readFile(slot), backupBytes);
+    EXPECT_EQ(filesIn(app.folder().databaseFolder()),
+              (QStringList{QStringLiteral("BeforeRestore.mdb"), QStringLiteral("Vellaroke.mdb")}));
+}
+
+namespace {
+
+// Zeroes 200 kB in the middle of a file, as a failing drive or an interrupted copy leaves it.
+void damage(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadWrite) || file.size() < 600 * 1024 || !file.seek(file.size() / 2 - 100 * 1024)
+        || file.write(QByteArray(200 * 1024, '\0')) != 200 * 1024)
+        throw std::runtime_error("cannot damage " + path.toStdString());
+}
+
+mode_t modeOf(const QString &path)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        throw std::runtime_error("cannot stat " + path.toStdString());
+    return st.st_mode & 07777;
+}
+
+QString backupOf(const test::TestApp &app, const QTemporaryDir &drive, int rows)
+{
+    fillSome(app, rows);
+    const QString slot = drive.path() + QStringLiteral("/Vellaroke.m01");
+    backup::backupDatabase(app.folder(), slot);
+    return slot;
+}
+
+} // namespace
+
+TEST(Restore, ADamagedBackupIsRefusedWithTheReasonAndNothingIsTouched)
+{
+    test::TestApp app, source;
+    test::addReceivable(app.folder(), QStringLiteral("CURRENT"), QStringLiteral("1"));
+    QTemporaryDir drive;
+    const QString slot = backupOf(source, drive, 4000);
+    damage(slot);
+    const QByteArray before = test::readFile(app.folder().databaseFile());
+    try {
+        backup::restoreDatabase(app.folder(), slot);
+        FAIL() << "restored a damaged backup";
+    } catch (const platform::Error &e) {
+        EXPECT_TRUE(e.description().contains(QStringLiteral("已損壞,未回復"))) << e.what();
+    }
+    EXPECT_EQ(test::readFile(app.folder().databaseFile()), before);
+    EXPECT_EQ(filesIn(app.folder().databaseFolder()), QStringList{QStringLiteral("Vellaroke.mdb")});
+}
+
+TEST(Restore, AMissingDatabaseIsReplacedByTheBackupAndTheMessageSaysSo)
+{
+    test::TestApp app, source;
+    QTemporaryDir drive;
+    const QString slot = backupOf(source, drive, 10);
+    QFile::remove(app.folder().databaseFile());
+
+    const auto outcome = backup::restoreDatabase(app.folder(), slot);
+    EXPECT_EQ(outcome.previous, backup::RestoreOutcome::Previous::Missing);
+    EXPECT_TRUE(outcome.safetyCopy.isEmpty());
+    EXPECT_EQ(backup::restoreReport(outcome), QStringLiteral("原資料庫不存在,已直接以備份檔放回"));
+    EXPECT_EQ(test::tableRows(app.folder(), QStringLiteral("F_AccountData")).size(), 10u);
+    EXPECT_EQ(filesIn(app.folder().databaseFolder()), QStringList{QStringLiteral("Vellaroke.mdb")});
+}
+
+TEST(Restore, ADamagedDatabaseIsKeptAsideAndReplacedKeepingItsMode)
+{
+    test::TestApp app, source;
+    QTemporaryDir drive;
+    const QString slot = backupOf(source, drive, 10);
+
+    // Not a database at all: the engine refuses it, so the file is swapped whole.
+    const QByteArray junk(50000, 'j');
+    test::writeFile(app.folder().databaseFile(), junk);
+    ::chmod(QFile::encodeName(app.folder().databaseFile()).constData(), 0600);
+    auto outcome = backup::restoreDatabase(app.folder(), slot);
+    EXPECT_EQ(outcome.previous, backup::RestoreOutcome::Previous::Damaged);
+    EXPECT_TRUE(backup::restoreReport(outcome).contains(QStringLiteral("原資料庫已損壞"))) << backup::restoreReport(outcome).toStdString();
+    EXPECT_EQ(test::readFile(outcome.safetyCopy), junk);
+    EXPECT_EQ(modeOf(app.folder().databaseFile()), 0600u);
+    EXPECT_EQ(modeOf(outcome.safetyCopy), 0600u);
+    EXPECT_EQ(test::tableRows(app.folder(), QStringLiteral("F_AccountData")).size(), 10u);
+
+    // Damaged inside but still opened by the engine: restored through it like a sound one.
+    fillSome(app, 4000);
+    damage(app.folder().databaseFile());
+    outcome = backup::restoreDatabase(app.folder(), slot);
+    EXPECT_EQ(test::tableRows(app.folder(), QStringLiteral("F_AccountData")).size(), 10u);
+    platform::Database restored = db::openDatabase(app.folder());
+    EXPECT_TRUE(restored.integrityProblems().isEmpty());
+    EXPECT_EQ(modeOf(app.folder().databaseFile()), 0600u);
+}
+
+TEST(Restore, AWriterInTheMiddleOfATransactionMakesItFailWith70AndKeepsItsRows)
+{
+    test::TestApp app, source;
+    QTemporaryDir drive;
+    const QString slot = backupOf(source, drive, 10);
+    platform::Database writer = db::openDatabase(app.folder());
+    {
+        platform::Transaction open(writer);
+        writer.execute("INSERT INTO F_AccountData (Bankcode) VALUES ('WRITTEN-MEANWHILE')");
+        try {
+            backup::restoreDatabase(app.folder(), slot);
+            FAIL() << "restored under a writer";
+        } catch (const platform::Error &e) {
+            EXPECT_EQ(e.number(), platform::errnum::PermissionDenied) << e.what();
+        }
+        open.commit();
+    }
+    const auto rows = test::tableRows(app.folder(), QStringLiteral("F_AccountData"));
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].at(3), QStringLiteral("WRITTEN-MEANWHILE"));
+}
+
+TEST(Restore, AConnectionOpenBeforeWritesIntoTheRestoredDatabase)
+{
+    test::TestApp app, source;
+    QTemporaryDir drive;
+    const QString slot = backupOf(source, drive, 10);
+    platform::Database other = db::openDatabase(app.folder());
+    other.execute("INSERT INTO F_AccountData (Bankcode) VALUES ('BEFORE')");
+    backup::restoreDatabase(app.folder(), slot);
+    other.execute("INSERT INTO F_AccountData (Bankcode) VALUES ('AFTER')");
+    const auto rows = test::tableRows(app.folder(), QStringLiteral("F_AccountData"));
+    ASSERT_EQ(rows.size(), 11u);
+    EXPECT_EQ(rows.back().at(3), QStringLiteral("AFTER"));
+}
+
+TEST(Restore, AReadOnlyDatabaseIsRefusedAndKeepsItsMode)
+{
+    test::TestApp app, source;
+    QTemporaryDir drive;
+    const QString slot = backupOf(source, drive, 10);
+    const QByteArray before = test::readFile(app.folder().databaseFile());
+    ::chmod(QFile::encodeName(app.folder().databaseFile()).constData(), 0444);
+    try {
+        backup::restoreDatabase(app.folder(), slot);
+        FAIL() << "restored over a read-only database";
+    } catch (const platform::Error &e) {
+        EXPECT_EQ(e.number(), platform::errnum::PermissionDenied);
+    }
+    EXPECT_EQ(test::readFile(app.folder().databaseFile()), before);
+    EXPECT_EQ(modeOf(app.folder().databaseFile()), 0444u);
+}

@@ -1,0 +1,241 @@
+#include "payments/BankImport.h"
+#include "store/StoreImport.h"
+#include "platform/Codec950.h"
+#include "platform/Error.h"
+#include "platform/Files.h"
+#include "support/Tables.h"
+#include "support/TestApp.h"
+#include "support/TextFiles.h"
+
+#include <gtest/gtest.h>
+
+using namespace talvesk;
+using test::bankLine;
+
+namespace {
+
+QStringList paid(const test::TestApp &app, const QString &account)
+{
+    for (const auto &row : test::tableRows(app.folder(), QStringLiteral("F_AccountData"))) {
+        if (row.at(3) == account)
+            return row.mid(5, 3);
+    }
+    return {};
+}
+
+QByteArray big5(const QString &text)
+{
+    return platform::codec950::encode(text);
+}
+
+} // namespace
+
+TEST(BankImport, AppliesRecordsAndReportsWhatItCouldNotUse)
+{
+    test::TestApp app;
+    for (const char *account : {"95120001", "95120002", "95120003"})
+        test::addReceivable(app.folder(), QString::fromLatin1(account), QStringLiteral("1500"));
+    test::writeFile(app.folder().errorLogFile(), "left over");
+
+    // A user-defined character (造字) stands in the free text of one record: one position.
+    const QString userDefined = platform::codec950::decode(QByteArray("\xFA\x40", 2));
+    QByteArray file;
+    file += big5(QStringLiteral("HEADER 銀行入帳明細 2024/01/05")) + "\r\n";                                    // 1 unmatched
+    file += big5(bankLine(QStringLiteral("1130105"), QStringLiteral("00000001500"), QStringLiteral("95120001"))) + "\r\n"; // 2
+    file += big5(bankLine(QStringLiteral("1130105"), QStringLiteral("00000001000"), QStringLiteral("95120002"),
+                          QStringLiteral("王") + userDefined + QStringLiteral("明"))) + "\r";                          // 3, bare CR
+    file += "\r\n";                                                                                                   // 4 blank
+    file += big5(bankLine(QStringLiteral("1130106"), QStringLiteral("00000002000"), QStringLiteral("95120002"))) + "\r\n"; // 5 again
+    file += big5(bankLine(QStringLiteral("1130106"), QStringLiteral("0000001500A"), QStringLiteral("95120003"))) + "\r\n"; // 6 letters
+    file += QByteArray("00012345678\x81\x20", 13) + "\r\n";                                                          // 7 not Big5
+    file += big5(bankLine(QStringLiteral("1130107"), QStringLiteral("00000000100"), QStringLiteral("99999999"))) + "\r\n"; // 8 unknown
+    file += big5(QStringLiteral("short line")) + "\r\n";                                                             // 9 unmatched
+    file += big5(QStringLiteral("TRAILER 00003"));                                                                   // 10, no line end
+    const QString path = app.path(QStringLiteral("bank.txt"));
+    test::writeFile(path, file);
+
+    std::vector<textimport::TextImportCounts> seen;
+    textimport::TextImportObserver observer;
+    observer.lineDone = [&](const textimport::TextImportCounts &c) { seen.push_back(c); };
+    const auto counts = payments::BankImport(app.folder()).run(path, observer);
+
+    EXPECT_EQ(seen.size(), 10u) << "every line, blank ones too";
+    EXPECT_EQ(counts.applied, 3);
+    EXPECT_EQ(counts.abnormal, 6);
+    EXPECT_TRUE(counts.logWritten);
+    EXPECT_EQ(paid(app, QStringLiteral("95120001")), (QStringList{QStringLiteral("1130105"), QStringLiteral("1500"), QStringLiteral("0")}));
+    EXPECT_EQ(paid(app, QStringLiteral("95120002")), (QStringList{QStringLiteral("1130106"), QStringLiteral("2000"), QStringLiteral("-500")}))
+        << "the second record for an account is what remains";
+    EXPECT_EQ(paid(app, QStringLiteral("95120003")), (QStringList{QString(), QString(), QString()})) << "an amount with letters is not applied";
+
+    const QString log = platform::codec950::decode(test::readFile(app.folder().errorLogFile()));
+    const QStringList lines = log.split(QStringLiteral("\r\n"));
+    ASSERT_EQ(lines.size(), 7) << log.toStdString();
+    EXPECT_TRUE(lines[0].startsWith(QStringLiteral("第 1 行: 沒有此虛擬帳號的應收帳款: HEADER")));
+    EXPECT_TRUE(lines[1].startsWith(QStringLiteral("第 6 行: 金額欄位不是數字")));
+    EXPECT_TRUE(lines[2].startsWith(QStringLiteral("第 7 行: 無法以 Big5 解碼"))) << lines[2].toStdString();
+    EXPECT_TRUE(lines[3].startsWith(QStringLiteral("第 8 行")));
+    EXPECT_TRUE(lines[4].startsWith(QStringLiteral("第 9 行")));
+    EXPECT_TRUE(lines[5].startsWith(QStringLiteral("第 10 行")));
+    EXPECT_TRUE(lines[6].isEmpty());
+}
+
+TEST(BankImport, ABlankLineAppliesOnlyToAReceivableWithoutAnAccountAndSaysNothing)
+{
+    test::TestApp app;
+    test::addReceivable(app.folder(), QString(), QStringLiteral("300"));
+    const QString path = app.path(QStringLiteral("blank.txt"));
+    test::writeFile(path, "   \r\n\r\n");
+    const auto counts = payments::BankImport(app.folder()).run(path, {});
+    EXPECT_EQ(counts.applied, 2);
+    EXPECT_EQ(counts.abnormal, 0);
+    EXPECT_FALSE(platform::fileExists(app.folder().errorLogFile()));
+    EXPECT_EQ(paid(app, QString()), (QStringList{QString(), QString(), QStringLiteral("300")}));
+}
+
+TEST(BankImport, AMissingFileFailsWith53AfterTheOldLogIsGone)
+{
+    test::TestApp app;
+    test::writeFile(app.folder().errorLogFile(), "left over");
+    try {
+        payments::BankImport(app.folder()).run(app.path(QStringLiteral("gone.txt")), {});
+        FAIL();
+    } catch (const platform::Error &e) {
+        EXPECT_EQ(e.number(), platform::errnum::FileNotFound);
+    }
+    EXPECT_FALSE(platform::fileExists(app.folder().errorLogFile()));
+}
+
+TEST(BankImport, AnEmptyFileAndAUtf8FileWithAByteOrderMark)
+{
+    test::TestApp app;
+    test::addReceivable(app.folder(), QStringLiteral("A1"), QStringLiteral("10"));
+    test::writeFile(app.path(QStringLiteral("empty.txt")), QByteArray());
+    const auto none = payments::BankImport(app.folder()).run(app.path(QStringLiteral("empty.txt")), {});
+    EXPECT_EQ(none.applied + none.abnormal, 0);
+
+    test::writeFile(app.path(QStringLiteral("utf8.txt")),
+                    "\xEF\xBB\xBF" + bankLine(QStringLiteral("1130105"), QStringLiteral("4"), QStringLiteral("A1"), QStringLiteral("王小明")).toUtf8());
+    EXPECT_EQ(payments::BankImport(app.folder()).run(app.path(QStringLiteral("utf8.txt")), {}).applied, 1);
+    EXPECT_EQ(paid(app, QStringLiteral("A1")), (QStringList{QStringLiteral("1130105"), QStringLiteral("4"), QStringLiteral("6")}));
+}
+
+TEST(FixedAmounts, DigitsLoseTheirLeadingZerosAndOtherTextStays)
+{
+    EXPECT_EQ(textimport::fixedAmountText(QStringLiteral("00000001500")), QStringLiteral("1500"));
+    EXPECT_EQ(textimport::fixedAmountText(QStringLiteral("00000000000")), QStringLiteral("0"));
+    EXPECT_EQ(textimport::fixedAmountText(QStringLiteral("   1500    ")), QStringLiteral("1500"));
+    EXPECT_EQ(textimport::fixedAmountText(QStringLiteral("  ")), QString());
+    EXPECT_EQ(textimport::fixedAmountText(QStringLiteral("1 500")), QStringLiteral("1 500"));
+    EXPECT_TRUE(textimport::isDigitsAndBlanks(QStringLiteral(" 1 5 ")));
+    EXPECT_TRUE(textimport::isDigitsAndBlanks(QString()));
+    EXPECT_FALSE(textimport::isDigitsAndBlanks(QStringLiteral("15.0")));
+    EXPECT_FALSE(textimport::isDigitsAndBlanks(QStringLiteral("-15")));
+}
+
+TEST(BankImport, ARecordTheDatabaseRefusesStopsTheRunAndWhatCameBeforeStays)
+{
+    test::TestApp app;
+    test::addReceivable(app.folder(), QStringLiteral("A1"), QStringLiteral("100"));
+    test::addReceivable(app.folder(), QStringLiteral("A2"), QStringLiteral("100"));
+    test::execute(app.folder(), "CREATE TRIGGER refuse BEFORE UPDATE ON F_AccountData WHEN NEW.PayTotal = '666' "
+                                "BEGIN SELECT RAISE(ABORT, 'refused'); END");
+    const QString path = app.path(QStringLiteral("refused.txt"));
+    test::writeFile(path, (QStringList{bankLine(QStringLiteral("1130105"), QStringLiteral("00000000010"), QStringLiteral("A1")),
+                                       bankLine(QStringLiteral("1130105"), QStringLiteral("ABC"), QStringLiteral("A1")),
+                                       bankLine(QStringLiteral("1130105"), QStringLiteral("00000000666"), QStringLiteral("A2")),
+                                       bankLine(QStringLiteral("1130105"), QStringLiteral("00000000020"), QStringLiteral("A1"))})
+                              .join(QStringLiteral("\r\n"))
+                              .toLatin1());
+    EXPECT_THROW(payments::BankImport(app.folder()).run(path, {}), platform::Error);
+    EXPECT_EQ(paid(app, QStringLiteral("A1")), (QStringList{QStringLiteral("1130105"), QStringLiteral("10"), QStringLiteral("90")}));
+    EXPECT_EQ(paid(app, QStringLiteral("A2")), (QStringList{QString(), QString(), QString()}));
+    EXPECT_TRUE(platform::codec950::decode(test::readFile(app.folder().errorLogFile())).startsWith(QStringLiteral("第 2 行")))
+        << "the lines found abnormal before the failure are still in the log";
+}
+
+TEST(BankImport, OneUndecodableLineSpoilsNoOtherLine)
+{
+    test::TestApp app;
+    test::addReceivable(app.folder(), QStringLiteral("95120001"), QStringLiteral("1,500"));
+    test::addReceivable(app.folder(), QStringLiteral("95120002"), QStringLiteral("1500"));
+    QByteArray file;
+    file += QByteArray("00012345678\x81\x20", 13) + "\r\n";
+    file += big5(bankLine(QStringLiteral("1130105"), QStringLiteral("00000001500"), QStringLiteral("95120001"),
+                          QStringLiteral("王小明 銀行入帳"))) + "\r\n";
+    file += big5(bankLine(QStringLiteral("1130105"), QStringLiteral("00000001000"), QStringLiteral("95120002"),
+                          QStringLiteral("陳大文 銀行入帳"))) + "\r\n";
+    const QString path = app.path(QStringLiteral("bank.txt"));
+    test::writeFile(path, file);
+    const auto counts = payments::BankImport(app.folder()).run(path, {});
+    EXPECT_EQ(counts.applied, 2);
+    EXPECT_EQ(counts.abnormal, 1);
+    EXPECT_EQ(paid(app, QStringLiteral("95120001")).at(2), QStringLiteral("0")) << "a Total written 1,500 counts in full";
+    EXPECT_EQ(paid(app, QStringLiteral("95120002")).at(2), QStringLiteral("500"));
+}
+
+TEST(BankImport, AReceivableWhoseAmountHoldsNoValueStopsTheRun)
+{
+    test::TestApp app;
+    test::addReceivable(app.folder(), QStringLiteral("95120001"), QStringLiteral("100"));
+    test::execute(app.folder(), "INSERT INTO F_AccountData (Bankcode, Total) VALUES ('95120002', NULL)");
+    QByteArray file;
+    file += big5(bankLine(QStringLiteral("1130105"), QStringLiteral("00000000040"), QStringLiteral("95120001"))) + "\r\n";
+    file += big5(bankLine(QStringLiteral("1130105"), QStringLiteral("00000000040"), QStringLiteral("95120002"))) + "\r\n";
+    const QString path = app.path(QStringLiteral("bank.txt"));
+    test::writeFile(path, file);
+    textimport::TextImportCounts stopped{-1, -1};
+    textimport::TextImportObserver observer;
+    observer.stopped = [&](const textimport::TextImportCounts &c) { stopped = c; };
+    try {
+        payments::BankImport(app.folder()).run(path, observer);
+        FAIL() << "the run computed with a Total that holds no value";
+    } catch (const platform::Error &e) {
+        EXPECT_EQ(e.number(), platform::errnum::InvalidUseOfNull);
+    }
+    EXPECT_EQ(stopped.applied, 1);
+    EXPECT_EQ(paid(app, QStringLiteral("95120001")).at(2), QStringLiteral("60"));
+}
+
+TEST(TextImports, ACommitAnotherProgramBlocksIsAFailureWithNothingClaimed)
+{
+    test::TestApp app;
+    test::addReceivable(app.folder(), QStringLiteral("95120001"), QStringLiteral("100"));
+    const QString bank = app.path(QStringLiteral("bank.txt"));
+    test::writeFile(bank, big5(bankLine(QStringLiteral("1130105"), QStringLiteral("00000000040"), QStringLiteral("95120001"))));
+    const QString store = app.path(QStringLiteral("TFM1.txt"));
+    test::writeFile(store, big5(test::storeLine(QStringLiteral("C"), QStringLiteral("R"), QStringLiteral("S"), QStringLiteral("20240105"),
+                                                QStringLiteral("20240104"), QStringLiteral("B1"), QStringLiteral("B2"),
+                                                QStringLiteral("000000000001500"))));
+    payments::BankImport bankImport(app.folder());
+    store::StoreImport storeImport(app.folder());
+    for (textimport::TextImport *import : std::initializer_list<textimport::TextImport *>{&bankImport, &storeImport}) {
+        textimport::TextImportCounts shown{-1, -1};
+        textimport::TextImportObserver observer;
+        observer.lineDone = [&](const textimport::TextImportCounts &c) { shown = c; };
+        observer.stopped = [&](const textimport::TextImportCounts &c) { shown = c; };
+        {
+            test::ReaderHoldingTheDatabase reader(app.folder());
+            EXPECT_THROW(import->run(import == &bankImport ? bank : store, observer), platform::Error);
+        }
+        EXPECT_EQ(shown.applied, 0);
+    }
+    EXPECT_EQ(paid(app, QStringLiteral("95120001")).at(2), QString());
+    EXPECT_TRUE(test::tableRows(app.folder(), QStringLiteral("SMdata")).empty());
+}
+
+TEST(BankImport, ALineHoldingANulCharacterIsAbnormalAndLoggedInHex)
+{
+    test::TestApp app;
+    test::addReceivable(app.folder(), QStringLiteral("95120001"), QStringLiteral("100"));
+    QByteArray line = big5(bankLine(QStringLiteral("1130105"), QStringLiteral("00000000040"), QStringLiteral("95120001")));
+    line[3] = '\0';
+    const QString path = app.path(QStringLiteral("bank.txt"));
+    test::writeFile(path, line + "\r\n");
+    const auto counts = payments::BankImport(app.folder()).run(path, {});
+    EXPECT_EQ(counts.applied, 0);
+    EXPECT_EQ(counts.abnormal, 1);
+    const QByteArray log = test::readFile(app.folder().errorLogFile());
+    EXPECT_FALSE(log.contains('\0'));
+    EXPECT_TRUE(platform::codec950::decode(log).contains(QStringLiteral("NUL"))) << log.constData();
+}

@@ -1,0 +1,194 @@
+#include "db/Connection.h"
+#include "db/Mapping.h"
+#include "payments/Amounts.h"
+#include "payments/PaymentsImport.h"
+#include "platform/Error.h"
+#include "support/Tables.h"
+#include "support/TestApp.h"
+#include "support/Workbooks.h"
+
+#include <gtest/gtest.h>
+
+using namespace talvesk;
+using platform::CellValue;
+
+namespace {
+
+class PaymentsImportTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        map({QStringLiteral("A"), QString(), QStringLiteral("B"), QString(), QStringLiteral("C"), QString()});
+    }
+    void map(const QStringList &items)
+    {
+        platform::Database db = db::openDatabase(app.folder());
+        db::saveMapping(db, db::kPaymentsMapping, items);
+    }
+    workbookimport::ImportCounts run(const test::Rows &data)
+    {
+        test::Rows rows{{QStringLiteral("日期"), QStringLiteral("金額"), QStringLiteral("帳號")}};
+        rows.insert(rows.end(), data.begin(), data.end());
+        const QString path = app.path(QStringLiteral("pay%1.xlsx").arg(++books));
+        test::writeXlsx(path, QStringLiteral("入帳"), rows);
+        return payments::PaymentsImport(app.folder()).run(path, QStringLiteral("入帳"), {});
+    }
+    // PayDate, PayTotal, N_PayTotal of an account.
+    QStringList paid(const QString &account)
+    {
+        for (const auto &row : test::tableRows(app.folder(), QStringLiteral("F_AccountData"))) {
+            if (row.at(3) == account)
+                return row.mid(5, 3);
+        }
+        return {QStringLiteral("<no such account>")};
+    }
+
+    test::TestApp app;
+    int books = 0;
+};
+
+} // namespace
+
+TEST_F(PaymentsImportTest, WritesDateAmountAndOutstandingOfKnownAccounts)
+{
+    for (const char *account : {"X", "Y", "Z"})
+        test::addReceivable(app.folder(), QString::fromLatin1(account), QStringLiteral("1500"));
+    const auto counts = run({{990105.0, 1500.0, QStringLiteral("X")},
+                             {test::Date{2024, 1, 5}, 1000.0, QStringLiteral("Y")},
+                             {QStringLiteral("1000315"), 2000.0, QStringLiteral("Z")}});
+    EXPECT_EQ(counts.written, 3);
+    EXPECT_EQ(counts.notProcessed, 0);
+    EXPECT_EQ(paid(QStringLiteral("X")), (QStringList{QStringLiteral("0990105"), QStringLiteral("1500"), QStringLiteral("0")}));
+    EXPECT_EQ(paid(QStringLiteral("Y")), (QStringList{QStringLiteral("1130105"), QStringLiteral("1000"), QStringLiteral("500")}));
+    EXPECT_EQ(paid(QStringLiteral("Z")), (QStringList{QStringLiteral("1000315"), QStringLiteral("2000"), QStringLiteral("-500")}));
+}
+
+TEST_F(PaymentsImportTest, GroupedAmountsAreStoredAsReadAndCountInFull)
+{
+    test::addReceivable(app.folder(), QStringLiteral("X"), QStringLiteral("1500"));
+    test::addReceivable(app.folder(), QStringLiteral("Y"), QStringLiteral("1,234,567.5"));
+    run({{990105.0, QStringLiteral("1,500"), QStringLiteral("X")}, {990105.0, QStringLiteral("1,234,000"), QStringLiteral("Y")}});
+    EXPECT_EQ(paid(QStringLiteral("X")), (QStringList{QStringLiteral("0990105"), QStringLiteral("1,500"), QStringLiteral("0")}));
+    EXPECT_EQ(paid(QStringLiteral("Y")), (QStringList{QStringLiteral("0990105"), QStringLiteral("1,234,000"), QStringLiteral("567.5")}));
+}
+
+TEST_F(PaymentsImportTest, AReceivableWhoseAmountHoldsNoValueStopsTheImportAtItsRow)
+{
+    test::addReceivable(app.folder(), QStringLiteral("X"), QStringLiteral("100"));
+    test::execute(app.folder(), "INSERT INTO F_AccountData (UserName, Bankcode, Total) VALUES ('n', 'NULLTOTAL', NULL)");
+    test::addReceivable(app.folder(), QStringLiteral("Z"), QStringLiteral("100"));
+    try {
+        run({{990105.0, 40.0, QStringLiteral("X")}, {990105.0, 40.0, QStringLiteral("NULLTOTAL")}, {990105.0, 40.0, QStringLiteral("Z")}});
+        FAIL() << "a receivable without an amount was paid against";
+    } catch (const platform::Error &e) {
+        EXPECT_EQ(e.number(), platform::errnum::InvalidUseOfNull);
+        EXPECT_TRUE(e.description().contains(QStringLiteral("NULLTOTAL"))) << e.what();
+        EXPECT_TRUE(e.description().contains(QStringLiteral("已存入 1 筆"))) << e.what();
+    }
+    EXPECT_EQ(paid(QStringLiteral("X")).at(2), QStringLiteral("60")) << "the row before it stays";
+    EXPECT_EQ(paid(QStringLiteral("Z")).at(2), QString());
+}
+
+TEST_F(PaymentsImportTest, UnknownAccountsAreCountedAsNotProcessedAndNothingIsCreated)
+{
+    test::addReceivable(app.folder(), QStringLiteral("X"), QStringLiteral("100"), QStringLiteral("原名"));
+    test::addReceivable(app.folder(), QString(), QStringLiteral("9"), QStringLiteral("old"));
+    const auto counts = run({{990105.0, 5.0, QStringLiteral("NOPE")},
+                             {990106.0, 40.0, QStringLiteral("X")},
+                             {test::Cell{}, test::Cell{}, test::Cell{}},
+                             {990107.0, 60.0, QStringLiteral("X")},
+                             {QStringLiteral("合計"), 105.0, test::Cell{}}});
+    EXPECT_EQ(counts.written, 2);
+    EXPECT_EQ(counts.notProcessed, 2) << "the unknown account and the total line; the blank row is skipped";
+    const auto all = test::tableRows(app.folder(), QStringLiteral("F_AccountData"));
+    ASSERT_EQ(all.size(), 2u);
+    EXPECT_EQ(all[1].at(5), QString()) << "a receivable kept under the empty account is not paid by a total line";
+    EXPECT_EQ(all[0].at(0), QStringLiteral("原名"));
+    EXPECT_EQ(all[0].at(4), QStringLiteral("100"));
+    EXPECT_EQ(paid(QStringLiteral("X")), (QStringList{QStringLiteral("0990107"), QStringLiteral("60"), QStringLiteral("40")}))
+        << "the later row replaces the earlier one";
+}
+
+TEST_F(PaymentsImportTest, WithoutAnAmountColumnTheAmountIsZero)
+{
+    map({QStringLiteral("A"), QString(), QString(), QString(), QStringLiteral("C"), QString()});
+    test::addReceivable(app.folder(), QStringLiteral("X"), QStringLiteral("1500"));
+    run({{990105.0, 700.0, QStringLiteral("X")}});
+    EXPECT_EQ(paid(QStringLiteral("X")), (QStringList{QStringLiteral("0990105"), QStringLiteral("0"), QStringLiteral("1500")}));
+}
+
+TEST_F(PaymentsImportTest, FractionsHaveNoZeroBeforeThePoint)
+{
+    test::addReceivable(app.folder(), QStringLiteral("H"), QStringLiteral("1000.5"));
+    test::addReceivable(app.folder(), QStringLiteral("M"), QStringLiteral("1000"));
+    run({{QString(), 1000.0, QStringLiteral("H")}, {QStringLiteral("2024/01/05"), 1000.5, QStringLiteral("M")}});
+    EXPECT_EQ(paid(QStringLiteral("H")), (QStringList{QString(), QStringLiteral("1000"), QStringLiteral(".5")}));
+    EXPECT_EQ(paid(QStringLiteral("M")), (QStringList{QStringLiteral("2024/01/05"), QStringLiteral("1000.5"), QStringLiteral("-.5")}));
+}
+
+TEST(Amounts, PayDatesOfNumbersNoDateOrWholeNumberHolds)
+{
+    using Kind = platform::CellValue::Kind;
+    EXPECT_EQ(payments::payDateText({Kind::DateTime, {}, 1e300}), QStringLiteral("1E+300"));
+    EXPECT_EQ(payments::payDateText({Kind::Number, {}, -1e19}), QStringLiteral("-1E+19"));
+    EXPECT_EQ(payments::payDateText({Kind::Text, QStringLiteral("1e300"), 0}), QStringLiteral("1E+300"));
+    EXPECT_EQ(payments::payDateText({Kind::Number, {}, 990105}), QStringLiteral("0990105"));
+}
+
+TEST(Amounts, LeadingNumbers)
+{
+    using payments::leadingNumber;
+    EXPECT_EQ(leadingNumber(QStringLiteral("1500"), false), 1500);
+    EXPECT_EQ(leadingNumber(QStringLiteral(" 1 5\t0\n0 "), false), 1500);
+    EXPECT_EQ(leadingNumber(QStringLiteral("1,500"), false), 1500);
+    EXPECT_EQ(leadingNumber(QStringLiteral("1,234,567.5"), false), 1234567.5);
+    EXPECT_EQ(leadingNumber(QStringLiteral("1, 500"), false), 1500) << "blanks go first";
+    EXPECT_EQ(leadingNumber(QStringLiteral("-1,500元"), false), -1500);
+    EXPECT_EQ(leadingNumber(QStringLiteral("1,,500"), false), 1);
+    EXPECT_EQ(leadingNumber(QStringLiteral("1,x"), false), 1);
+    EXPECT_EQ(leadingNumber(QStringLiteral("1,"), false), 1);
+    EXPECT_EQ(leadingNumber(QStringLiteral(",500"), false), 0);
+    EXPECT_EQ(leadingNumber(QStringLiteral("00000001500"), false), 1500);
+    EXPECT_EQ(leadingNumber(QStringLiteral("-12.5元"), false), -12.5);
+    EXPECT_EQ(leadingNumber(QStringLiteral(".5"), false), 0.5);
+    EXPECT_EQ(leadingNumber(QStringLiteral("+7"), false), 7);
+    EXPECT_EQ(leadingNumber(QStringLiteral("abc"), false), 0);
+    EXPECT_EQ(leadingNumber(QString(), false), 0);
+    EXPECT_EQ(leadingNumber(QStringLiteral("--5"), false), 0);
+    EXPECT_EQ(leadingNumber(QStringLiteral("1.2.3"), false), 1.2);
+    EXPECT_EQ(leadingNumber(QStringLiteral("1E3"), false), 1);
+    EXPECT_EQ(leadingNumber(QStringLiteral("1E3"), true), 1000);
+    EXPECT_EQ(leadingNumber(QStringLiteral("2.5e-1x"), true), 0.25);
+    EXPECT_EQ(leadingNumber(QStringLiteral("1E"), true), 1);
+    EXPECT_EQ(leadingNumber(QStringLiteral("1E+"), true), 1);
+}
+
+TEST(Amounts, OutstandingAndDateForms)
+{
+    using payments::outstandingText;
+    EXPECT_EQ(outstandingText(0), QStringLiteral("0"));
+    EXPECT_EQ(outstandingText(500), QStringLiteral("500"));
+    EXPECT_EQ(outstandingText(-200), QStringLiteral("-200"));
+    EXPECT_EQ(outstandingText(0.5), QStringLiteral(".5"));
+    EXPECT_EQ(outstandingText(-0.5), QStringLiteral("-.5"));
+    EXPECT_EQ(outstandingText(1500 - 1000.1), QStringLiteral("499.9"));
+    EXPECT_EQ(outstandingText(1e15), QStringLiteral("1E+15"));
+
+    auto cell = [](CellValue::Kind kind, double number, const QString &text = {}) {
+        CellValue v;
+        v.kind = kind;
+        v.number = number;
+        v.text = text;
+        return v;
+    };
+    using payments::payDateText;
+    using K = CellValue::Kind;
+    EXPECT_EQ(payDateText(cell(K::Number, 990105)), QStringLiteral("0990105"));
+    EXPECT_EQ(payDateText(cell(K::Number, 1000315)), QStringLiteral("1000315"));
+    EXPECT_EQ(payDateText(cell(K::Number, 990105.5)), QStringLiteral("0990106")) << "halves round away from zero";
+    EXPECT_EQ(payDateText(cell(K::DateTime, 45296)), QStringLiteral("1130105"));
+    EXPECT_EQ(payDateText(cell(K::DateTime, 36530.75)), QStringLiteral("0890105")) << "2000-01-05 18:00";
+    EXPECT_EQ(payDateText(cell(K::Text, 0, QStringLiteral(" 990105 "))), QStringLiteral("0990105"));
+    EXPECT_EQ(payDateText(cell(K::Text, 0, QStringLiteral("113/01/05"))), QStringLiteral("113/01/05"));
+    EXPECT_EQ(payDateText(cell(K::Empty, 0)), QString());
+}

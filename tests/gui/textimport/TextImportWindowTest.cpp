@@ -1,0 +1,163 @@
+#include "payments/BankImport.h"
+#include "payments/PaymentWindows.h"
+#include "textimport/TextImportWindow.h"
+#include "store/StoreImport.h"
+#include "store/StoreWindows.h"
+#include "support/FakeDesktop.h"
+#include "support/Tables.h"
+#include "support/TestApp.h"
+#include "support/TextFiles.h"
+#include "support/Widgets.h"
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+
+#include <gtest/gtest.h>
+
+using namespace talvesk;
+using textimport::TextImportWindow;
+using platform::Icon;
+
+namespace {
+
+class BankWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        window = std::make_unique<TextImportWindow>(payments::bankWindowDesign(), import, desktop);
+        window->show();
+    }
+    QString label(const char *name) { return test::child<QLabel>(*window, name)->text(); }
+    bool enabled(const char *name) { return test::child<QPushButton>(*window, name)->isEnabled(); }
+    QString bankFile(const QStringList &lines)
+    {
+        const QString path = app.path(QStringLiteral("bank.txt"));
+        test::writeFile(path, lines.join(QStringLiteral("\r\n")).toLatin1());
+        return path;
+    }
+
+    test::TestApp app;
+    test::FakeDesktop desktop;
+    payments::BankImport import{app.folder()};
+    std::unique_ptr<TextImportWindow> window;
+};
+
+} // namespace
+
+TEST_F(BankWindowTest, OpensWithItsCaptionsAndNothingToRead)
+{
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("讀入入帳明細(TXT)"));
+    EXPECT_EQ(test::child<QGroupBox>(*window, "Frame1")->title(), QStringLiteral("入帳明細(TXT)"));
+    EXPECT_EQ(label("Label1"), QStringLiteral("目前檔案 : "));
+    EXPECT_EQ(label("Label2"), QStringLiteral("正確筆數 : "));
+    EXPECT_EQ(label("Label3"), QStringLiteral("異常筆數:"));
+    EXPECT_EQ(label("lblsuccess"), QStringLiteral("0"));
+    EXPECT_TRUE(enabled("Command1"));
+    EXPECT_FALSE(enabled("Command2"));
+    EXPECT_TRUE(enabled("Command3"));
+}
+
+TEST_F(BankWindowTest, ChoosingCancellingAndABlankName)
+{
+    desktop.files = {app.path(QStringLiteral("a.txt")), QString(), app.path(QStringLiteral("dir/  "))};
+    window->Command1_Click();
+    EXPECT_EQ(desktop.fileChoices[0].filter, QStringLiteral("文字檔(*.*)|*.*|所有檔案(*.*)|*.*"));
+    EXPECT_EQ(desktop.fileChoices[0].initialFolder, QStringLiteral("C:\\"));
+    EXPECT_EQ(label("cur_file"), app.path(QStringLiteral("a.txt")));
+    EXPECT_TRUE(enabled("Command2"));
+
+    window->Command1_Click();
+    ASSERT_EQ(desktop.messages.size(), 1u);
+    EXPECT_EQ(desktop.messages[0].text, QStringLiteral("沒有選取任何檔案!"));
+    EXPECT_EQ(desktop.messages[0].title, QStringLiteral("讀入入帳明細(TXT)"));
+    EXPECT_EQ(desktop.messages[0].icon, Icon::Information);
+    EXPECT_EQ(label("cur_file"), app.path(QStringLiteral("a.txt")));
+    EXPECT_TRUE(enabled("Command2"));
+
+    window->Command1_Click();
+    EXPECT_EQ(desktop.messages.back().text, QStringLiteral("請選取Talvesk銷帳檔案  !"));
+    EXPECT_EQ(label("cur_file"), app.path(QStringLiteral("a.txt")));
+}
+
+TEST_F(BankWindowTest, ARunCountsAndLeavesOnlyReadAndExitUsable)
+{
+    test::addReceivable(app.folder(), QStringLiteral("A1"), QStringLiteral("1500"));
+    desktop.files = {bankFile({test::bankLine(QStringLiteral("1130105"), QStringLiteral("00000001500"), QStringLiteral("A1"))})};
+    window->Command1_Click();
+
+    std::vector<bool> during;
+    desktop.onEvents = [&] {
+        if (during.empty()) {
+            for (const char *b : {"Command1", "Command2", "Command3"})
+                during.push_back(enabled(b));
+            window->close();
+        }
+    };
+    QTest::mouseClick(test::child<QPushButton>(*window, "Command2"), Qt::LeftButton);
+    EXPECT_EQ(during, (std::vector<bool>{false, false, false}));
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(desktop.texts(), QStringList{QStringLiteral("讀入檔案完成!")});
+    EXPECT_EQ(desktop.messages[0].icon, Icon::Information);
+    EXPECT_EQ(label("lblsuccess"), QStringLiteral("1"));
+    EXPECT_EQ(label("lblfail"), QStringLiteral("0"));
+    EXPECT_FALSE(enabled("Command1"));
+    EXPECT_TRUE(enabled("Command2"));
+    EXPECT_TRUE(enabled("Command3"));
+    EXPECT_EQ(desktop.pointer(), platform::Pointer::Default);
+}
+
+TEST_F(BankWindowTest, AbnormalLinesPointAtTheLog)
+{
+    desktop.files = {bankFile({test::bankLine(QStringLiteral("1130105"), QStringLiteral("1500"), QStringLiteral("NOPE"))})};
+    window->Command1_Click();
+    window->Command2_Click();
+    EXPECT_EQ(desktop.texts(), QStringList{textimport::kReadDoneWithErrors});
+    EXPECT_EQ(label("lblfail"), QStringLiteral("1"));
+}
+
+TEST_F(BankWindowTest, AMissingFileIsReportedByItsCauseAndEveryButtonComesBack)
+{
+    desktop.files = {app.path(QStringLiteral("gone.txt"))};
+    window->Command1_Click();
+    window->Command2_Click();
+    ASSERT_EQ(desktop.messages.size(), 1u);
+    EXPECT_EQ(desktop.messages[0].text, QStringLiteral("找不到檔案!"));
+    EXPECT_EQ(desktop.messages[0].icon, Icon::Critical);
+    EXPECT_EQ(desktop.messages[0].title, QStringLiteral("讀入入帳明細(TXT)"));
+    for (const char *b : {"Command1", "Command2", "Command3"})
+        EXPECT_TRUE(enabled(b)) << b;
+    EXPECT_TRUE(test::tableRows(app.folder(), QStringLiteral("F_AccountData")).empty());
+}
+
+TEST(TextImportFailures, MessagesByNumber)
+{
+    EXPECT_EQ(textimport::textImportFailureText(53), QStringLiteral("找不到檔案!"));
+    EXPECT_EQ(textimport::textImportFailureText(57), QStringLiteral("磁碟機存取錯誤!"));
+    EXPECT_EQ(textimport::textImportFailureText(75), QStringLiteral("路徑/檔案存取錯誤!"));
+    EXPECT_EQ(textimport::textImportFailureText(3000), QStringLiteral("錯誤發生;錯誤代碼=3000"));
+}
+
+TEST(StoreWindow, ItsCaptionsFilterAndAMissingDatabase)
+{
+    test::TestApp app(test::TestApp::NoDatabase);
+    test::FakeDesktop desktop;
+    store::StoreImport import(app.folder());
+    TextImportWindow window(store::storeWindowDesign(), import, desktop);
+    EXPECT_EQ(window.objectName(), QStringLiteral("frmread711"));
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("讀入便利商店銷帳磁片"));
+    EXPECT_EQ(test::child<QGroupBox>(window, "Frame1")->title(), QStringLiteral("便利商店銷帳資料檔"));
+    EXPECT_EQ(test::child<QLabel>(window, "Label3")->text(), QStringLiteral("異常筆數："));
+    const QString path = app.path(QStringLiteral("TFM1.txt"));
+    test::writeFile(path, "2");
+    desktop.files = {path};
+    window.Command1_Click();
+    EXPECT_EQ(desktop.fileChoices[0].filter,
+              QStringLiteral("文字檔(TFM*.*)|TFM*.*|文字檔(HIF*.*)|HIF*.*|文字檔(OKM*.*)|OKM*.*|文字檔(TFM*.*)|TFM*.*|所有檔案(*.*)|*.*"));
+    window.Command2_Click();
+    ASSERT_EQ(desktop.messages.size(), 1u);
+    EXPECT_EQ(desktop.messages[0].text, QStringLiteral("錯誤發生;錯誤代碼=3000"))
+        << "a missing database is not taken for a missing text file";
+    EXPECT_TRUE(desktop.messages[0].informativeText.contains(QStringLiteral("Vellaroke.mdb")))
+        << desktop.messages[0].informativeText.toStdString();
+}

@@ -1,0 +1,181 @@
+#include "db/Connection.h"
+#include "db/Mapping.h"
+#include "payments/PaymentsImport.h"
+#include "workbookimport/ExcelImportWindow.h"
+#include "receivables/ReceivablesImport.h"
+#include "support/FakeDesktop.h"
+#include "support/Tables.h"
+#include "support/TestApp.h"
+#include "support/Widgets.h"
+#include "support/Workbooks.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+
+#include <gtest/gtest.h>
+
+using namespace talvesk;
+using workbookimport::ExcelImportWindow;
+
+namespace {
+
+class ImportWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        platform::Database db = db::openDatabase(app.folder());
+        db::saveMapping(db, db::kReceivablesMapping,
+                        {QStringLiteral("A"), QString(), QString(), QStringLiteral("B"), QStringLiteral("C")});
+        window = std::make_unique<ExcelImportWindow>(
+            ExcelImportWindow::Design{QStringLiteral("frmExcelToAccess"), QStringLiteral("讀入應收帳款資料(EXCEL)")}, import,
+            [this](QWidget *) { ++mappingOpened; }, desktop);
+        window->show();
+    }
+    QString workbook(int rows)
+    {
+        test::Rows data{{QStringLiteral("名稱"), QStringLiteral("帳號"), QStringLiteral("金額")}};
+        for (int i = 0; i < rows; ++i)
+            data.push_back({QStringLiteral("客戶%1").arg(i), QStringLiteral("A%1").arg(i), double(100 + i)});
+        const QString path = app.path(QStringLiteral("book.xlsx"));
+        test::writeXlsx(path, QStringLiteral("第一頁"), data);
+        return path;
+    }
+    template <typename T>
+    T *get(const char *name) { return test::child<T>(*window, name); }
+    bool enabled(const char *name) { return get<QWidget>(name)->isEnabled(); }
+
+    test::TestApp app;
+    test::FakeDesktop desktop;
+    receivables::ReceivablesImport import{app.folder()};
+    std::unique_ptr<ExcelImportWindow> window;
+    int mappingOpened = 0;
+};
+
+} // namespace
+
+TEST_F(ImportWindowTest, OpensWithOnlyTheChoiceMappingAndExitUsable)
+{
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("讀入應收帳款資料(EXCEL)"));
+    EXPECT_EQ(get<QLabel>("lblFieldLabel_1")->text(), QStringLiteral("匯入檔案"));
+    EXPECT_EQ(get<QLabel>("lblFieldLabel_0")->text(), QStringLiteral("指定工作表"));
+    EXPECT_EQ(get<QLabel>("Label2")->text(), QStringLiteral("正確筆數："));
+    EXPECT_EQ(get<QLabel>("Label3")->text(), QStringLiteral("不處理筆數："));
+    EXPECT_EQ(get<QLabel>("LblRMsg")->text(), QStringLiteral("讀檔中,請稍候 !"));
+    EXPECT_FALSE(enabled("Command1"));
+    EXPECT_TRUE(enabled("Command2"));
+    EXPECT_TRUE(enabled("cmdCancel"));
+    EXPECT_FALSE(get<QLabel>("LblRMsg")->isVisible());
+    EXPECT_TRUE(get<QProgressBar>("ProgressBar1")->isVisible());
+    QTest::mouseClick(get<QPushButton>("Command2"), Qt::LeftButton);
+    EXPECT_EQ(mappingOpened, 1);
+}
+
+TEST_F(ImportWindowTest, ChoosingListsTheWorksheetsAndTheImportCountsEveryRow)
+{
+    desktop.files = {workbook(3)};
+    QTest::mouseClick(get<QPushButton>("cmdChoose"), Qt::LeftButton);
+    ASSERT_EQ(desktop.fileChoices.size(), 1u);
+    EXPECT_EQ(desktop.fileChoices[0].filter, QStringLiteral("Excel|*"));
+    EXPECT_EQ(desktop.fileChoices[0].initialFolder, QStringLiteral("c:\\"));
+    EXPECT_EQ(get<QLineEdit>("txtField")->text(), app.path(QStringLiteral("book.xlsx")));
+    EXPECT_EQ(get<QComboBox>("cmbWorksheets")->currentText(), QStringLiteral("第一頁"));
+    EXPECT_TRUE(enabled("Command1"));
+
+    // While it runs, nothing that could start it again or drop the workbook can be clicked.
+    std::vector<bool> during;
+    desktop.onEvents = [&] {
+        if (during.empty()) {
+            for (const char *b : {"Command1", "Command2", "cmdChoose", "cmdCancel"})
+                during.push_back(enabled(b));
+            during.push_back(get<QLabel>("LblRMsg")->isVisible());
+            window->close();
+            get<QPushButton>("cmdCancel")->click();
+        }
+    };
+    QTest::mouseClick(get<QPushButton>("Command1"), Qt::LeftButton);
+    EXPECT_EQ(during, (std::vector<bool>{false, false, false, false, true}));
+    EXPECT_TRUE(window->isVisible()) << "closing was refused while the import ran";
+
+    EXPECT_EQ(desktop.texts(), QStringList{QStringLiteral("Excel 轉入 Access 資料庫完畢！")});
+    EXPECT_EQ(desktop.messages.back().title, QString());
+    EXPECT_EQ(get<QLabel>("Label1")->text(), QStringLiteral("3"));
+    EXPECT_EQ(get<QLabel>("Label4")->text(), QStringLiteral("0"));
+    EXPECT_EQ(get<QProgressBar>("ProgressBar1")->maximum(), 5);
+    EXPECT_EQ(get<QProgressBar>("ProgressBar1")->value(), 4);
+    EXPECT_TRUE(enabled("Command1"));
+    EXPECT_FALSE(enabled("Command2")) << "the mapping waits for the window to be opened again";
+    EXPECT_TRUE(enabled("cmdCancel"));
+    EXPECT_FALSE(get<QLabel>("LblRMsg")->isVisible());
+    EXPECT_EQ(desktop.pointer(), platform::Pointer::Default);
+    EXPECT_EQ(test::tableRows(app.folder(), QStringLiteral("F_AccountData")).size(), 3u);
+}
+
+TEST_F(ImportWindowTest, ACommitThatFailsIsShownAsAFailureWithTheRowsReallyStored)
+{
+    desktop.files = {workbook(3)};
+    QTest::mouseClick(get<QPushButton>("cmdChoose"), Qt::LeftButton);
+    {
+        test::ReaderHoldingTheDatabase reader(app.folder());
+        QTest::mouseClick(get<QPushButton>("Command1"), Qt::LeftButton);
+    }
+    ASSERT_EQ(desktop.messages.size(), 1u);
+    EXPECT_NE(desktop.messages[0].text, QStringLiteral("Excel 轉入 Access 資料庫完畢！"));
+    EXPECT_TRUE(desktop.messages[0].text.contains(QStringLiteral("其他程式"))) << desktop.messages[0].text.toStdString();
+    EXPECT_TRUE(desktop.messages[0].text.contains(QStringLiteral("已存入 0 筆"))) << desktop.messages[0].text.toStdString();
+    EXPECT_EQ(get<QLabel>("Label1")->text(), QStringLiteral("0")) << "the counter says what is stored";
+    EXPECT_TRUE(enabled("Command2")) << "after a failure the mapping can still be changed";
+    EXPECT_TRUE(test::tableRows(app.folder(), QStringLiteral("F_AccountData")).empty());
+}
+
+TEST_F(ImportWindowTest, CancelAfterAChoiceEmptiesItAndTheNextImportFailsOnTheEmptyPath)
+{
+    desktop.files = {workbook(1), QString()};
+    window->cmdChoose_Click();
+    window->cmdChoose_Click(); // cancelled this time
+    EXPECT_TRUE(get<QLineEdit>("txtField")->text().isEmpty());
+    EXPECT_EQ(get<QComboBox>("cmbWorksheets")->count(), 0);
+    EXPECT_TRUE(enabled("Command1"));
+    EXPECT_TRUE(desktop.messages.empty());
+
+    window->Command1_Click();
+    ASSERT_EQ(desktop.messages.size(), 1u);
+    EXPECT_FALSE(desktop.messages[0].text.isEmpty());
+    EXPECT_EQ(desktop.messages[0].title, QString());
+    EXPECT_TRUE(enabled("Command2")) << "a failed import keeps the buttons as they were";
+    EXPECT_TRUE(enabled("Command1"));
+    EXPECT_FALSE(get<QLabel>("LblRMsg")->isVisible());
+}
+
+TEST_F(ImportWindowTest, AFileThatIsNotAWorkbookIsReportedWithItsNumber)
+{
+    test::writeFile(app.path(QStringLiteral("x.xlsx")), "nope");
+    desktop.files = {app.path(QStringLiteral("x.xlsx"))};
+    window->cmdChoose_Click();
+    ASSERT_EQ(desktop.messages.size(), 1u);
+    EXPECT_TRUE(desktop.messages[0].text.startsWith(QStringLiteral("75"))) << desktop.messages[0].text.toStdString();
+    EXPECT_EQ(desktop.messages[0].title, QString());
+}
+
+TEST(PaymentsImportWindow, CountsRowsOfUnknownAccountsAsNotProcessed)
+{
+    test::TestApp app;
+    {
+        platform::Database db = db::openDatabase(app.folder());
+        db::saveMapping(db, db::kPaymentsMapping,
+                        {QStringLiteral("A"), QString(), QStringLiteral("B"), QString(), QStringLiteral("C"), QString()});
+    }
+    test::addReceivable(app.folder(), QStringLiteral("K"), QStringLiteral("10"));
+    const QString path = app.path(QStringLiteral("p.xlsx"));
+    test::writeXlsx(path, QStringLiteral("S"), {{QStringLiteral("h")}, {990101.0, 4.0, QStringLiteral("K")}, {990101.0, 4.0, QStringLiteral("U")}});
+    test::FakeDesktop desktop;
+    desktop.files = {path};
+    payments::PaymentsImport import(app.folder());
+    ExcelImportWindow window({QStringLiteral("frmExcelToAccess1"), QStringLiteral("讀入入帳明細(EXCEL)")}, import, {}, desktop);
+    window.cmdChoose_Click();
+    window.Command1_Click();
+    EXPECT_EQ(test::child<QLabel>(window, "Label1")->text(), QStringLiteral("1"));
+    EXPECT_EQ(test::child<QLabel>(window, "Label4")->text(), QStringLiteral("1"));
+}
