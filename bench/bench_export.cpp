@@ -21,7 +21,7 @@ static void ExportResults100k(benchmark::State &state)
         state.PauseTiming();
         QFile::remove(out);
         state.ResumeTiming();
-        if (db::exportTable(app, results::resultsExportSpec(), out).rows != bench::kRows)
+        if (db::exportTable(app, results::resultsLayout(), out).rows != bench::kRows)
             state.SkipWithError("not every row was exported");
     }
     state.counters["peak_MB"] = bench::peakMemoryMb();

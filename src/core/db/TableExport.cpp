@@ -32,7 +32,7 @@ QString cutCellsNote(const ExportResult &result)
         .arg(result.firstCutColumn);
 }
 
-ExportResult exportTable(const platform::AppFolder &app, const TableExportSpec &layout, const QString &path,
+ExportResult exportTable(const platform::AppFolder &app, const TableLayout &layout, const QString &path,
                    const std::function<void(qint64, qint64)> &progress)
 {
     platform::Database db = openDatabase(app);

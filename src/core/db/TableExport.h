@@ -15,7 +15,7 @@ namespace talvesk::db {
 // table row. Columns in `amounts` are written as numbers when the stored text is a plain decimal
 // number; everything else as text, so account numbers and codes keep every digit. A missing value
 // is an empty cell.
-struct TableExportSpec {
+struct TableLayout {
     QString table;
     QStringList columns;
     QStringList captions;
@@ -37,7 +37,7 @@ QString cutCellsNote(const ExportResult &result);
 // `path`'s folder and every write to them is checked. Throws platform::Error naming the cause; on
 // failure a file already under `path` stays as it was and nothing new is left. `progress` gets
 // (rows written, rows in all).
-ExportResult exportTable(const platform::AppFolder &app, const TableExportSpec &layout, const QString &path,
+ExportResult exportTable(const platform::AppFolder &app, const TableLayout &layout, const QString &path,
                    const std::function<void(qint64, qint64)> &progress = {});
 
 // Where an export goes: the user's documents folder, "<prefix>_yyyyMMdd_HHmmss.xlsx"; a name

@@ -196,8 +196,6 @@ Database Database::open(const QString &path, Mode mode)
 
 Database::Database(Database &&other) noexcept : db_(std::exchange(other.db_, nullptr))
 {
-    for (int i = 0; i < CachedCount; ++i)
-        cached_[i] = std::exchange(other.cached_[i], nullptr);
 }
 
 Database &Database::operator=(Database &&other) noexcept
@@ -205,24 +203,8 @@ Database &Database::operator=(Database &&other) noexcept
     if (this != &other) {
         close();
         db_ = std::exchange(other.db_, nullptr);
-        for (int i = 0; i < CachedCount; ++i)
-            cached_[i] = std::exchange(other.cached_[i], nullptr);
     }
     return *this;
-}
-
-int Database::runCached(CachedStatement which) noexcept
-{
-    static const char *const kSql[CachedCount] = {"SAVEPOINT row_change", "RELEASE row_change",
-                                                  "ROLLBACK TO row_change"};
-    if (!cached_[which]) {
-        const int rc = sqlite3_prepare_v2(db_, kSql[which], -1, &cached_[which], nullptr);
-        if (rc != SQLITE_OK)
-            return rc;
-    }
-    const int rc = sqlite3_step(cached_[which]);
-    sqlite3_reset(cached_[which]);
-    return rc == SQLITE_DONE ? SQLITE_OK : rc;
 }
 
 Database::~Database()
@@ -232,8 +214,6 @@ Database::~Database()
 
 void Database::close() noexcept
 {
-    for (auto &stmt : cached_)
-        sqlite3_finalize(std::exchange(stmt, nullptr));
     if (db_) {
         if (!sqlite3_get_autocommit(db_))
             sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
@@ -330,7 +310,7 @@ bool Database::inTransaction() const
     return db_ && !sqlite3_get_autocommit(db_);
 }
 
-// ---- Transaction and Savepoint ----
+// ---- Transaction ----
 
 Transaction::Transaction(Database &db) : db_(db)
 {
@@ -346,25 +326,6 @@ Transaction::~Transaction()
 void Transaction::commit()
 {
     db_.execute("COMMIT");
-    open_ = false;
-}
-
-Savepoint::Savepoint(Database &db) : db_(db)
-{
-    check(db_.handle(), db_.runCached(Database::SavepointBegin));
-}
-
-Savepoint::~Savepoint()
-{
-    if (open_ && db_.inTransaction()) {
-        db_.runCached(Database::SavepointRollback);
-        db_.runCached(Database::SavepointRelease);
-    }
-}
-
-void Savepoint::release()
-{
-    check(db_.handle(), db_.runCached(Database::SavepointRelease));
     open_ = false;
 }
 

@@ -91,15 +91,10 @@ public:
     sqlite3 *handle() const { return db_; }
 
 private:
-    friend class Savepoint;
-    enum CachedStatement { SavepointBegin, SavepointRelease, SavepointRollback, CachedCount };
     explicit Database(sqlite3 *db) : db_(db) {}
     void close() noexcept;
-    // Runs one of the statements every row of an import runs, prepared once per connection.
-    int runCached(CachedStatement which) noexcept;
 
     sqlite3 *db_ = nullptr;
-    sqlite3_stmt *cached_[CachedCount] = {};
 };
 
 // Rolls the transaction back on destruction unless it was committed.
@@ -110,20 +105,6 @@ public:
     Transaction &operator=(const Transaction &) = delete;
     ~Transaction();
     void commit();
-
-private:
-    Database &db_;
-    bool open_ = true;
-};
-
-// A savepoint inside a transaction: undoes only its own changes unless released.
-class Savepoint {
-public:
-    explicit Savepoint(Database &db);
-    Savepoint(const Savepoint &) = delete;
-    Savepoint &operator=(const Savepoint &) = delete;
-    ~Savepoint();
-    void release();
 
 private:
     Database &db_;

@@ -2,7 +2,7 @@
 
 namespace talvesk::results {
 
-db::TableExportSpec resultsExportSpec()
+db::TableLayout resultsLayout()
 {
     return {QStringLiteral("F_AccountData"),
             {QStringLiteral("UserName"), QStringLiteral("UserNum"), QStringLiteral("Memo"), QStringLiteral("Bankcode"),

@@ -239,7 +239,7 @@ int importText(Context &ctx, textimport::TextImport &import, const QString &what
 }
 
 // export-results / export-store OUT.xlsx
-int exportTo(Context &ctx, const db::TableExportSpec &layout, const QString &what)
+int exportTo(Context &ctx, const db::TableLayout &layout, const QString &what)
 {
     const QString out = ctx.args.at(0);
     if (!out.endsWith(QStringLiteral(".xlsx"), Qt::CaseInsensitive))
@@ -339,11 +339,11 @@ const std::map<QString, Command> &commands()
                                           }}},
         {QStringLiteral("export-results"), {QStringLiteral("OUT.xlsx"), 1, 1,
                                             [](Context &ctx) {
-                                                return exportTo(ctx, results::resultsExportSpec(), QStringLiteral("export-results"));
+                                                return exportTo(ctx, results::resultsLayout(), QStringLiteral("export-results"));
                                             }}},
         {QStringLiteral("export-store"), {QStringLiteral("OUT.xlsx"), 1, 1,
                                           [](Context &ctx) {
-                                              return exportTo(ctx, store::storeExportSpec(), QStringLiteral("export-store"));
+                                              return exportTo(ctx, store::storeLayout(), QStringLiteral("export-store"));
                                           }}},
         {QStringLiteral("clear-receivables"), {QString(), 0, 0,
                                                [](Context &ctx) {

@@ -2,7 +2,7 @@
 
 namespace talvesk::store {
 
-db::TableExportSpec storeExportSpec()
+db::TableLayout storeLayout()
 {
     return {QStringLiteral("SMdata"),
             {QStringLiteral("REC"), QStringLiteral("C_NUM"), QStringLiteral("R_NUM"), QStringLiteral("R_M_NUM"),

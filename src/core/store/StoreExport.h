@@ -5,7 +5,7 @@
 namespace talvesk::store {
 
 // 超商銷帳資料轉EXCEL檔: every convenience-store record.
-db::TableExportSpec storeExportSpec();
+db::TableLayout storeLayout();
 inline const QString kStoreFilePrefix = QStringLiteral("超商銷帳資料");
 
 } // namespace talvesk::store

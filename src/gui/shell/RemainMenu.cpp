@@ -75,7 +75,7 @@ RemainMenu::RemainMenu(const platform::AppFolder &app, platform::Desktop &deskto
 }
 
 
-void RemainMenu::runExport(const db::TableExportSpec &exported, const QString &filePrefix)
+void RemainMenu::runExport(const db::TableLayout &exported, const QString &filePrefix)
 {
     if (exporting_)
         return;
@@ -120,12 +120,12 @@ void RemainMenu::runExport(const db::TableExportSpec &exported, const QString &f
 
 void RemainMenu::errorfile_Click()
 {
-    runExport(results::resultsExportSpec(), results::kResultsFilePrefix);
+    runExport(results::resultsLayout(), results::kResultsFilePrefix);
 }
 
 void RemainMenu::PrtRecALL_Click()
 {
-    runExport(store::storeExportSpec(), store::kStoreFilePrefix);
+    runExport(store::storeLayout(), store::kStoreFilePrefix);
 }
 
 void RemainMenu::clearTable(const QString &table)

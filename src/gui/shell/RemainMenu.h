@@ -38,7 +38,7 @@ private:
     // Adds a menu item named `name` whose click runs `handler`.
     template <typename Handler>
     void addCommand(QWidget *menu, const char *name, const QString &caption, Handler handler);
-    void runExport(const db::TableExportSpec &exported, const QString &filePrefix);
+    void runExport(const db::TableLayout &exported, const QString &filePrefix);
     void clearTable(const QString &table);
 
     bool exporting_ = false;

@@ -102,7 +102,7 @@ TEST(ResultsExport, CaptionsRowsInTableOrderTextThatKeepsItsDigitsAndNumericAmou
                   "INSERT INTO F_AccountData VALUES ('O''Brien','C2','','1234567890123456','12.5','','','','');"
                   "INSERT INTO F_AccountData VALUES ('Neg','C3',NULL,'3','1,500','0990105','2000','-.5','')");
     const QString path = app.path(QStringLiteral("out.xlsx"));
-    EXPECT_EQ(db::exportTable(app.folder(), results::resultsExportSpec(), path).rows, 3);
+    EXPECT_EQ(db::exportTable(app.folder(), results::resultsLayout(), path).rows, 3);
 
     auto sheet = readBack(path);
     EXPECT_EQ(sheet->lastUsedRow(), 4);
@@ -138,7 +138,7 @@ TEST(StoreExport, AnEmptyTableGivesTheCaptionRowOnlyAndBarcodesStayText)
 {
     test::TestApp app;
     const QString empty = app.path(QStringLiteral("empty.xlsx"));
-    EXPECT_EQ(db::exportTable(app.folder(), store::storeExportSpec(), empty).rows, 0);
+    EXPECT_EQ(db::exportTable(app.folder(), store::storeLayout(), empty).rows, 0);
     auto sheet = readBack(empty);
     EXPECT_EQ(sheet->lastUsedRow(), 1);
     EXPECT_EQ(sheet->cell(1, u"A").text, QStringLiteral("錄別"));
@@ -147,7 +147,7 @@ TEST(StoreExport, AnEmptyTableGivesTheCaptionRowOnlyAndBarcodesStayText)
     test::execute(app.folder(), "INSERT INTO SMdata VALUES ('2','00012345','AG01','S001','20240105','20240104','131231A12',"
                                 "'00000000000000000001','010105000001500','1500')");
     const QString one = app.path(QStringLiteral("one.xlsx"));
-    db::exportTable(app.folder(), store::storeExportSpec(), one);
+    db::exportTable(app.folder(), store::storeLayout(), one);
     sheet = readBack(one);
     EXPECT_EQ(sheet->cell(2, u"B").text, QStringLiteral("00012345"));
     EXPECT_EQ(sheet->cell(2, u"H").text, QStringLiteral("00000000000000000001"));
@@ -171,7 +171,7 @@ TEST(TableExport, FortyThousandRowsExportWholeAndAFailureLeavesNoFile)
     }
     const QString path = app.path(QStringLiteral("big.xlsx"));
     qint64 lastProgress = 0;
-    EXPECT_EQ(db::exportTable(app.folder(), store::storeExportSpec(), path, [&](qint64 done, qint64 total) {
+    EXPECT_EQ(db::exportTable(app.folder(), store::storeLayout(), path, [&](qint64 done, qint64 total) {
                   EXPECT_EQ(total, 40000);
                   lastProgress = done;
               }).rows,
@@ -183,7 +183,7 @@ TEST(TableExport, FortyThousandRowsExportWholeAndAFailureLeavesNoFile)
 
     // Into a folder that is not there: an error, and nothing under that name or a scratch name.
     const QString nowhere = app.path(QStringLiteral("no/such/folder/x.xlsx"));
-    EXPECT_THROW(db::exportTable(app.folder(), store::storeExportSpec(), nowhere), platform::Error);
+    EXPECT_THROW(db::exportTable(app.folder(), store::storeLayout(), nowhere), platform::Error);
     EXPECT_FALSE(platform::fileExists(nowhere));
     EXPECT_FALSE(platform::fileExists(nowhere + QStringLiteral(".partial")));
 }
@@ -195,7 +195,7 @@ TEST(TableExport, ATableLongerThanAWorksheetIsRefusedBeforeAnythingIsWritten)
                                 "INSERT INTO SMdata (BARCODE2) SELECT i FROM n");
     const QString path = app.path(QStringLiteral("huge.xlsx"));
     try {
-        db::exportTable(app.folder(), store::storeExportSpec(), path);
+        db::exportTable(app.folder(), store::storeLayout(), path);
         FAIL() << "exported more rows than a worksheet holds";
     } catch (const platform::Error &e) {
         EXPECT_EQ(e.number(), platform::errnum::Overflow);
@@ -306,7 +306,7 @@ TEST(TableExport, ARowsFileThatCannotGrowFailsTheExportAndLeavesTheOldWorkbook)
     {
         FileSizeLimit limit(1024 * 1024);
         try {
-            db::exportTable(app.folder(), store::storeExportSpec(), path);
+            db::exportTable(app.folder(), store::storeLayout(), path);
             FAIL() << "a shortened workbook was reported as exported";
         } catch (const platform::Error &e) {
             EXPECT_EQ(e.number(), platform::errnum::DeviceIo) << e.what();
@@ -318,7 +318,7 @@ TEST(TableExport, ARowsFileThatCannotGrowFailsTheExportAndLeavesTheOldWorkbook)
 
     // Without the limit the same export completes, replacing the old file but not its mode.
     ::chmod(QFile::encodeName(path).constData(), 0640);
-    EXPECT_EQ(db::exportTable(app.folder(), store::storeExportSpec(), path).rows, 30000);
+    EXPECT_EQ(db::exportTable(app.folder(), store::storeLayout(), path).rows, 30000);
     EXPECT_EQ(readBack(path)->lastUsedRow(), 30001);
     struct stat st {};
     ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
@@ -354,7 +354,7 @@ TEST(TableExport, AFullScratchFolderOrTargetFolderFailsTheExport)
     // The target's folder full: an old file there stays as it was.
     const QString path = full.path() + QStringLiteral("/store.xlsx");
     test::writeFile(path, "old");
-    EXPECT_THROW(db::exportTable(app.folder(), store::storeExportSpec(), path), platform::Error);
+    EXPECT_THROW(db::exportTable(app.folder(), store::storeLayout(), path), platform::Error);
     EXPECT_EQ(test::readFile(path), QByteArray("old"));
     EXPECT_EQ(entries(full.path()), QStringList{QStringLiteral("store.xlsx")});
 }
@@ -374,7 +374,7 @@ TEST(Export, ACellLongerThanACellHoldsIsCutAndTheExportSaysWhere)
         insert.bind(1, longText).run();
     }
     const QString path = app.path(QStringLiteral("long.xlsx"));
-    const auto result = db::exportTable(app.folder(), results::resultsExportSpec(), path);
+    const auto result = db::exportTable(app.folder(), results::resultsLayout(), path);
     EXPECT_EQ(result.rows, 3);
     EXPECT_EQ(result.cutCells, 2);
     EXPECT_EQ(result.firstCutRow, 3);
