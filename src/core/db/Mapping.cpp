@@ -9,7 +9,7 @@ namespace {
 std::string itemList(const MappingTable &t, const char *each, const char *separator)
 {
     std::string list;
-    for (int i = 1; i <= t.items; ++i) {
+    for (int i = 1; i <= t.count(); ++i) {
         if (i > 1)
             list += separator;
         std::string item = each;
@@ -30,7 +30,7 @@ QStringList readMapping(platform::Database &db, const MappingTable &table)
                             + " LIMIT 1");
     QStringList items;
     const bool found = query.next();
-    for (int i = 0; i < table.items; ++i)
+    for (int i = 0; i < table.count(); ++i)
         items << (found ? query.text(i) : QString());
     return items;
 }
@@ -45,7 +45,7 @@ void saveMapping(platform::Database &db, const MappingTable &table, const QStrin
         ? db.prepare("UPDATE " + name + " SET " + itemList(table, "item#=?#", ","))
         : db.prepare("INSERT INTO " + name + " (" + itemList(table, "item#", ",") + ") VALUES ("
                      + itemList(table, "?#", ",") + ")");
-    for (int i = 0; i < table.items; ++i)
+    for (int i = 0; i < table.count(); ++i)
         write.bind(i + 1, i < values.size() ? values.at(i).trimmed() : QString());
     write.run();
     transaction.commit();

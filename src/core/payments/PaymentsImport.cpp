@@ -4,15 +4,13 @@
 #include "db/Connection.h"
 #include "db/Mapping.h"
 #include "payments/Amounts.h"
+#include "payments/PaymentWriter.h"
 #include "platform/Workbook.h"
 
 namespace talvesk::payments {
 
 namespace {
-// The mapping's items: date, summary, amount, time, account, note.
-constexpr int kDateItem = 0;
-constexpr int kAmountItem = 2;
-constexpr int kAccountItem = 4;
+using namespace db::paymentItem;
 } // namespace
 
 workbookimport::ImportCounts PaymentsImport::run(const QString &workbookPath, const QString &sheetName,
@@ -20,33 +18,16 @@ workbookimport::ImportCounts PaymentsImport::run(const QString &workbookPath, co
 {
     platform::Database db = db::openDatabase(app_);
     const QStringList mapping = db::readMapping(db, db::kPaymentsMapping);
-    const QString dateColumn = mapping.at(kDateItem), amountColumn = mapping.at(kAmountItem),
-                  accountColumn = mapping.at(kAccountItem);
-    workbookimport::requireMappedAccount(accountColumn, QStringLiteral("虛擬帳號"));
+    const QString dateColumn = mapping.at(Date), amountColumn = mapping.at(Amount), accountColumn = mapping.at(Account);
+    workbookimport::requireMappedAccount(accountColumn, db::kPaymentsMapping.items[Account].caption);
     const auto opened = workbookimport::openSheetToImport(workbookPath, sheetName, observer);
     platform::Worksheet &sheet = *opened.sheet;
 
-    auto lookup = db.prepare("SELECT Total FROM F_AccountData WHERE Bankcode = ?1 LIMIT 1");
-    auto update = db.prepare(
-        "UPDATE F_AccountData SET PayDate = ?1, PayTotal = ?2, N_PayTotal = ?3 WHERE Bankcode = ?4");
-
     // A row without an account matches nothing: rows a receivables import once stored under an
     // empty account are not paid by total lines or stray cells.
+    PaymentWriter payments(db, false);
     auto applyPayment = [&](const QString &account, const QString &date, const QString &amount) {
-        if (account.isEmpty())
-            return false;
-        lookup.bind(1, account);
-        const bool known = lookup.next();
-        const QString total = known ? lookup.text(0) : QString();
-        const bool noTotal = known && lookup.isNull(0);
-        lookup.reset();
-        if (known) {
-            const double outstanding = receivableTotal(total, noTotal, account, false) - leadingNumber(amount, false);
-            update.bind(1, date).bind(2, amount).bind(3, outstandingText(outstanding)).bind(4, account);
-            update.run();
-            update.reset();
-        }
-        return known;
+        return !account.isEmpty() && payments.apply(account, date, amount);
     };
 
     using Counts = workbookimport::ImportCounts;

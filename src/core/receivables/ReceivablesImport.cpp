@@ -10,16 +10,15 @@ namespace talvesk::receivables {
 using namespace workbookimport;
 
 namespace {
-// The mapping's items: name, number, note, account, amount.
-constexpr int kAccountItem = 3;
-constexpr int kItems = 5;
+constexpr int kAccountItem = db::receivablesItem::Account;
+const int kItems = db::kReceivablesMapping.count();
 } // namespace
 
 ImportCounts ReceivablesImport::run(const QString &workbookPath, const QString &sheetName, const ImportObserver &observer)
 {
     platform::Database db = db::openDatabase(app_);
     const QStringList mapping = db::readMapping(db, db::kReceivablesMapping);
-    requireMappedAccount(mapping.at(kAccountItem), QStringLiteral("虛擬帳號"));
+    requireMappedAccount(mapping.at(kAccountItem), db::kReceivablesMapping.items[kAccountItem].caption);
     const auto opened = workbookimport::openSheetToImport(workbookPath, sheetName, observer);
     platform::Worksheet &sheet = *opened.sheet;
 

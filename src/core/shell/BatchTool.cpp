@@ -143,17 +143,18 @@ int setCredentials(Context &ctx)
 }
 
 // map-receivables / map-payments: one column name per item, "" for none.
-int mapColumns(Context &ctx, const db::MappingTable &table, const std::vector<int> &maxLengths)
+int mapColumns(Context &ctx, const db::MappingTable &table)
 {
     QStringList values;
-    for (int i = 0; i < table.items; ++i) {
+    for (int i = 0; i < table.count(); ++i) {
+        const int maxLetters = table.items[static_cast<std::size_t>(i)].maxLetters;
         const QString value = ctx.args.at(i).trimmed().toUpper();
         bool letters = true;
         for (const QChar c : value)
             letters = letters && c >= u'A' && c <= u'Z';
-        if (!letters || value.size() > maxLengths[static_cast<std::size_t>(i)]) {
+        if (!letters || value.size() > maxLetters) {
             ctx.err << QStringLiteral("欄位對應 item") << (i + 1) << QStringLiteral(" 只能是 ")
-                    << maxLengths[static_cast<std::size_t>(i)] << QStringLiteral(" 個以內的英文字母: ") << ctx.args.at(i)
+                    << maxLetters << QStringLiteral(" 個以內的英文字母: ") << ctx.args.at(i)
                     << Qt::endl;
             ctx.out << "map: refused, mapping unchanged" << Qt::endl;
             return kBatchFailed;
@@ -319,9 +320,9 @@ const std::map<QString, Command> &commands()
         {QStringLiteral("compact"), {QString(), 0, 0, compact}},
         {QStringLiteral("set-credentials"), {QStringLiteral("USER PASSWORD"), 2, 2, setCredentials}},
         {QStringLiteral("map-receivables"), {QStringLiteral("NAME NUMBER MEMO ACCOUNT TOTAL"), 5, 5,
-                                             [](Context &ctx) { return mapColumns(ctx, db::kReceivablesMapping, {1, 1, 1, 1, 4}); }}},
+                                             [](Context &ctx) { return mapColumns(ctx, db::kReceivablesMapping); }}},
         {QStringLiteral("map-payments"), {QStringLiteral("DATE SUMMARY AMOUNT TIME ACCOUNT NOTE"), 6, 6,
-                                          [](Context &ctx) { return mapColumns(ctx, db::kPaymentsMapping, {1, 1, 1, 1, 4, 4}); }}},
+                                          [](Context &ctx) { return mapColumns(ctx, db::kPaymentsMapping); }}},
         {QStringLiteral("import-receivables"), {QStringLiteral("FILE [--sheet NAME]"), 1, 3,
                                                 [](Context &ctx) {
                                                     receivables::ReceivablesImport import(ctx.app);

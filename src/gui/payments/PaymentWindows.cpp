@@ -6,15 +6,10 @@ workbookimport::MappingWindow::Design paymentsMappingDesign()
 {
     return {QStringLiteral("frmscldata1"),
             db::kPaymentsMapping,
-            {{QStringLiteral("交易日期"), QStringLiteral("Label2"), 1},
-             {QStringLiteral("摘要"), QStringLiteral("Label3"), 1},
-             {QStringLiteral("金額"), QStringLiteral("Label8_0"), 1},
-             {QStringLiteral("入帳時間"), QStringLiteral("Label8_3"), 1},
-             {QStringLiteral("虛擬帳號"), QStringLiteral("Label8_26"), 4},
-             {QStringLiteral("備註"), QStringLiteral("Label8_1"), 4}},
+            {QStringLiteral("Label2"), QStringLiteral("Label3"), QStringLiteral("Label8_0"), QStringLiteral("Label8_3"),
+             QStringLiteral("Label8_26"), QStringLiteral("Label8_1")},
             true};
 }
-
 
 textimport::TextImportWindow::Design bankWindowDesign()
 {

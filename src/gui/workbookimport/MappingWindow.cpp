@@ -55,19 +55,20 @@ MappingWindow::MappingWindow(const Design &design, const platform::AppFolder &ap
     grid->addWidget(title2, 0, 1);
 
     int line = 1;
-    for (const Row &row : design.rows) {
-        auto *label = new QLabel(row.caption, this);
-        label->setObjectName(row.labelName);
+    for (std::size_t i = 0; i < design.table.items.size(); ++i) {
+        const db::MappingItem &item = design.table.items[i];
+        auto *label = new QLabel(item.caption, this);
+        label->setObjectName(design.labels.at(i));
         label->setAlignment(Qt::AlignCenter);
         label->setStyleSheet(QStringLiteral("background-color: rgb(122, 150, 224); color: yellow;"));
         label->setMinimumWidth(130);
         label->setFixedHeight(26);
         auto *box = new QLineEdit(this);
         box->setObjectName(QStringLiteral("Text") + QString::number(line));
-        box->setMaxLength(row.maxLength);
+        box->setMaxLength(item.maxLetters);
         box->setAcceptDrops(false);
         box->installEventFilter(this);
-        connect(box, &QLineEdit::textEdited, this, [box, max = row.maxLength] {
+        connect(box, &QLineEdit::textEdited, this, [box, max = item.maxLetters] {
             // Text that arrives by other ways than typing (pasting) is kept to the letters too.
             const QString kept = lettersOnly(box->text(), max);
             if (kept != box->text())

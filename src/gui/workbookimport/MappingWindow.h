@@ -20,15 +20,10 @@ namespace talvesk::workbookimport {
 class MappingWindow : public QDialog {
     Q_OBJECT
 public:
-    struct Row {
-        QString caption;
-        QString labelName;
-        int maxLength;
-    };
     struct Design {
         QString objectName;
-        db::MappingTable table;
-        std::vector<Row> rows;
+        db::MappingTable table;     // the items' captions and letter limits
+        std::vector<QString> labels; // each item's caption label's object name
         bool holdsConnection; // opens the database when the window opens and keeps it until it closes
     };
     static constexpr QSize kDesignedSize{360, 330};

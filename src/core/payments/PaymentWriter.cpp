@@ -1,0 +1,36 @@
+#include "payments/PaymentWriter.h"
+
+#include "payments/Amounts.h"
+
+namespace talvesk::payments {
+
+PaymentWriter::PaymentWriter(platform::Database &db, bool exponentAmounts)
+    // The first two rows of the account: the first one's Total counts, and an account held by one
+    // row only (the usual case) is updated by its row id, which spares a second index search.
+    : lookup_(db.prepare("SELECT rowid, Total FROM F_AccountData WHERE Bankcode = ?1 LIMIT 2")),
+      update_(db.prepare("UPDATE F_AccountData SET PayDate = ?1, PayTotal = ?2, N_PayTotal = ?3 WHERE Bankcode = ?4")),
+      updateRow_(db.prepare("UPDATE F_AccountData SET PayDate = ?1, PayTotal = ?2, N_PayTotal = ?3 WHERE rowid = ?4")),
+      exponent_(exponentAmounts)
+{
+}
+
+bool PaymentWriter::apply(const QString &account, const QString &date, const QString &amount)
+{
+    lookup_.bind(1, account);
+    const bool known = lookup_.next();
+    const QString rowid = known ? lookup_.text(0) : QString();
+    const QString total = known ? lookup_.text(1) : QString();
+    const bool noTotal = known && lookup_.isNull(1);
+    const bool onlyRow = known && !lookup_.next();
+    lookup_.reset();
+    if (!known)
+        return false;
+    const double outstanding = receivableTotal(total, noTotal, account, exponent_) - leadingNumber(amount, exponent_);
+    platform::Statement &write = onlyRow ? updateRow_ : update_;
+    write.bind(1, date).bind(2, amount).bind(3, outstandingText(outstanding)).bind(4, onlyRow ? rowid : account);
+    write.run();
+    write.reset();
+    return true;
+}
+
+} // namespace talvesk::payments
