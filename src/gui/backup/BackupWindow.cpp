@@ -35,9 +35,9 @@ BackupWindow::BackupWindow(Mode mode, const platform::AppFolder &app, platform::
 
     auto *label2 = new QLabel(QStringLiteral("磁碟機 : "), this);
     label2->setObjectName(QStringLiteral("Label2"));
-    Drive = new QComboBox(this);
-    Drive->setObjectName(QStringLiteral("Drive"));
-    Drive->addItems(desktop_.drives());
+    driveBox = new QComboBox(this);
+    driveBox->setObjectName(QStringLiteral("Drive"));
+    driveBox->addItems(desktop_.drives());
     auto *label1 = new QLabel(restoring ? QStringLiteral("請先選擇具有備份檔案的磁碟機(來源)以供回復， 再按下確認鍵。")
                                         : QStringLiteral("請先選擇欲備份的磁碟機或將已格式化磁片放妥至磁碟機中，再按下確認鍵."),
                               this);
@@ -55,18 +55,18 @@ BackupWindow::BackupWindow(Mode mode, const platform::AppFolder &app, platform::
         options_[static_cast<std::size_t>(i)] = option;
     }
 
-    cmdcfi = new QPushButton(QStringLiteral("確 認"), this);
-    cmdcfi->setObjectName(QStringLiteral("cmdcfi"));
-    cmdcancel = new QPushButton(QStringLiteral("取 消"), this);
-    cmdcancel->setObjectName(QStringLiteral("cmdcancel"));
-    for (QPushButton *b : {cmdcfi, cmdcancel})
+    confirmButton = new QPushButton(QStringLiteral("確 認"), this);
+    confirmButton->setObjectName(QStringLiteral("cmdcfi"));
+    cancelButton = new QPushButton(QStringLiteral("取 消"), this);
+    cancelButton->setObjectName(QStringLiteral("cmdcancel"));
+    for (QPushButton *b : {confirmButton, cancelButton})
         b->setAutoDefault(false);
 
     auto *outer = new QVBoxLayout(this);
     outer->setContentsMargins(20, 16, 20, 16);
     auto *driveRow = new QHBoxLayout;
     driveRow->addWidget(label2);
-    driveRow->addWidget(Drive, 1);
+    driveRow->addWidget(driveBox, 1);
     outer->addLayout(driveRow);
     outer->addWidget(label1);
     if (restoring) {
@@ -81,16 +81,16 @@ BackupWindow::BackupWindow(Mode mode, const platform::AppFolder &app, platform::
     outer->addWidget(frame);
     auto *buttons = new QHBoxLayout;
     buttons->addStretch();
-    buttons->addWidget(cmdcfi);
-    buttons->addWidget(cmdcancel);
+    buttons->addWidget(confirmButton);
+    buttons->addWidget(cancelButton);
     buttons->addStretch();
     outer->addLayout(buttons);
 
-    for (QWidget *w : std::initializer_list<QWidget *>{Drive, cmdcfi, cmdcancel})
+    for (QWidget *w : std::initializer_list<QWidget *>{driveBox, confirmButton, cancelButton})
         w->installEventFilter(this);
-    connect(Drive, &QComboBox::currentIndexChanged, this, [this] { refreshCaptions(); });
-    connect(cmdcfi, &QPushButton::clicked, this, &BackupWindow::cmdcfi_Click);
-    connect(cmdcancel, &QPushButton::clicked, this, &BackupWindow::cmdcancel_Click);
+    connect(driveBox, &QComboBox::currentIndexChanged, this, [this] { refreshCaptions(); });
+    connect(confirmButton, &QPushButton::clicked, this, &BackupWindow::onConfirmClicked);
+    connect(cancelButton, &QPushButton::clicked, this, &BackupWindow::onCancelClicked);
 
     setFixedSize(440, restoring ? 330 : 290);
     move(platform::placementFor(desktop_.screenSize(), size()));
@@ -106,7 +106,7 @@ void BackupWindow::showEvent(QShowEvent *event)
 
 QString BackupWindow::driveText() const
 {
-    return Drive->currentText();
+    return driveBox->currentText();
 }
 
 void BackupWindow::refreshCaptions()
@@ -128,7 +128,7 @@ std::pair<QString, bool> BackupWindow::chosenSlot() const
     return {slotFileName(0), false};
 }
 
-void BackupWindow::cmdcfi_Click()
+void BackupWindow::onConfirmClicked()
 {
     if (mode_ == Mode::Backup)
         backup();
@@ -179,9 +179,9 @@ void BackupWindow::restore()
     desktop_.showMessage(this, {QStringLiteral("回復作業完成!"), QStringLiteral("回復"), platform::Icon::Information,
                                 platform::Buttons::Ok, restoreReport(outcome)});
     desktop_.setPointer(platform::Pointer::Default);
-    Drive->setEnabled(false);
-    cmdcfi->setEnabled(false);
-    cmdcancel->setFocus(Qt::OtherFocusReason);
+    driveBox->setEnabled(false);
+    confirmButton->setEnabled(false);
+    cancelButton->setFocus(Qt::OtherFocusReason);
 }
 
 void BackupWindow::failed(const platform::Error &error)
@@ -198,19 +198,19 @@ void BackupWindow::failed(const platform::Error &error)
     case errnum::FileNotFound:
         if (restoring) {
             text = QStringLiteral(" 檔案不存在, 請確認.");
-            focus = Drive;
+            focus = driveBox;
         }
         break;
     case errnum::DeviceIo:
     case errnum::ObjectInvalid:
         icon = Icon::Critical;
         if (!restoring)
-            focus = Drive;
+            focus = driveBox;
         break;
     case errnum::DiskNotReady:
         text = driveText() + kNotReady;
         icon = Icon::Critical;
-        focus = cmdcfi;
+        focus = confirmButton;
         break;
     case errnum::PermissionDenied:
         if (!restoring)
@@ -224,7 +224,7 @@ void BackupWindow::failed(const platform::Error &error)
         focus->setFocus(Qt::OtherFocusReason);
 }
 
-void BackupWindow::cmdcancel_Click()
+void BackupWindow::onCancelClicked()
 {
     reject();
     desktop_.processPendingEvents();
@@ -241,25 +241,25 @@ bool BackupWindow::eventFilter(QObject *watched, QEvent *event)
             target->setFocus(Qt::OtherFocusReason);
         return true;
     };
-    if (watched == Drive) {
+    if (watched == driveBox) {
         if (isEnter(key)) {
-            cmdcfi_Click();
+            onConfirmClicked();
             return true;
         }
         if (key == Qt::Key_Up)
-            return go(cmdcancel);
+            return go(cancelButton);
         if (key == Qt::Key_Down)
-            return go(cmdcfi->isEnabled() ? static_cast<QWidget *>(cmdcfi) : cmdcancel);
-    } else if (watched == cmdcfi) {
+            return go(confirmButton->isEnabled() ? static_cast<QWidget *>(confirmButton) : cancelButton);
+    } else if (watched == confirmButton) {
         if (key == Qt::Key_Up)
-            return go(Drive);
+            return go(driveBox);
         if (key == Qt::Key_Down)
-            return go(cmdcancel);
-    } else if (watched == cmdcancel) {
+            return go(cancelButton);
+    } else if (watched == cancelButton) {
         if (key == Qt::Key_Up)
-            return go(cmdcfi);
+            return go(confirmButton);
         if (key == Qt::Key_Down)
-            return go(Drive);
+            return go(driveBox);
     }
     return QDialog::eventFilter(watched, event);
 }

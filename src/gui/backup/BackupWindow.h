@@ -22,8 +22,8 @@ public:
     enum class Mode { Backup, Restore };
     BackupWindow(Mode mode, const platform::AppFolder &app, platform::Desktop &desktop, QWidget *parent = nullptr);
 
-    void cmdcfi_Click();
-    void cmdcancel_Click();
+    void onConfirmClicked();
+    void onCancelClicked();
     // Sets each slot's caption from the files on the chosen drive.
     void refreshCaptions();
 
@@ -42,10 +42,10 @@ private:
     Mode mode_;
     platform::AppFolder app_;
     platform::Desktop &desktop_;
-    QComboBox *Drive;
+    QComboBox *driveBox;
     std::array<QRadioButton *, kSlots> options_{};
-    QPushButton *cmdcfi;
-    QPushButton *cmdcancel;
+    QPushButton *confirmButton;
+    QPushButton *cancelButton;
 };
 
 } // namespace talvesk::backup

@@ -26,20 +26,20 @@ ChgPasWd::ChgPasWd(const platform::AppFolder &app, platform::Desktop &desktop, Q
 void ChgPasWd::confirm()
 {
     desktop_.setPointer(platform::Pointer::Hourglass);
-    if (TxtInUserId->text().isEmpty()) {
+    if (userEdit->text().isEmpty()) {
         desktop_.setPointer(platform::Pointer::Default);
         showMessage(QStringLiteral("請輸入使用者名稱!"), kTitle);
-        TxtInUserId->setFocus(Qt::OtherFocusReason);
+        userEdit->setFocus(Qt::OtherFocusReason);
         return;
     }
-    if (TxtPassWd->text().isEmpty()) {
+    if (passwordEdit->text().isEmpty()) {
         desktop_.setPointer(platform::Pointer::Default);
         showMessage(QStringLiteral("請輸入使用者密碼!"), kTitle);
-        TxtPassWd->setFocus(Qt::OtherFocusReason);
+        passwordEdit->setFocus(Qt::OtherFocusReason);
         return;
     }
     try {
-        saveCredentials(app_.credentialFile(), TxtInUserId->text().trimmed(), TxtPassWd->text().trimmed());
+        saveCredentials(app_.credentialFile(), userEdit->text().trimmed(), passwordEdit->text().trimmed());
     } catch (const platform::Error &error) {
         // The old file is untouched; the operator can fix the cause and save again.
         desktop_.setPointer(platform::Pointer::Default);

@@ -45,22 +45,22 @@ CredentialDialog::CredentialDialog(platform::Desktop &desktop, const Texts &text
     setObjectName(texts.objectName);
     setWindowTitle(texts.caption);
 
-    LblUserId = new QLabel(texts.userLabel, this);
-    LblUserId->setObjectName(QStringLiteral("LblUserId"));
-    TxtInUserId = new QLineEdit(this);
-    TxtInUserId->setObjectName(QStringLiteral("TxtInUserId"));
-    LblPassWd = new QLabel(texts.passwordLabel, this);
-    LblPassWd->setObjectName(QStringLiteral("LblPassWd"));
-    TxtPassWd = new QLineEdit(this);
-    TxtPassWd->setObjectName(QStringLiteral("TxtPassWd"));
-    TxtPassWd->setEchoMode(QLineEdit::Password);
-    TxtPassWd->setStyleSheet(QStringLiteral("lineedit-password-character: 42;")); // "*"
-    CmdOK = new QPushButton(QStringLiteral("確 認"), this);
-    CmdOK->setObjectName(QStringLiteral("CmdOK"));
-    CmdQuit = new QPushButton(QStringLiteral("離 開"), this);
-    CmdQuit->setObjectName(QStringLiteral("CmdQuit"));
+    userLabel = new QLabel(texts.userLabel, this);
+    userLabel->setObjectName(QStringLiteral("LblUserId"));
+    userEdit = new QLineEdit(this);
+    userEdit->setObjectName(QStringLiteral("TxtInUserId"));
+    passwordLabel = new QLabel(texts.passwordLabel, this);
+    passwordLabel->setObjectName(QStringLiteral("LblPassWd"));
+    passwordEdit = new QLineEdit(this);
+    passwordEdit->setObjectName(QStringLiteral("TxtPassWd"));
+    passwordEdit->setEchoMode(QLineEdit::Password);
+    passwordEdit->setStyleSheet(QStringLiteral("lineedit-password-character: 42;")); // "*"
+    okButton = new QPushButton(QStringLiteral("確 認"), this);
+    okButton->setObjectName(QStringLiteral("CmdOK"));
+    quitButton = new QPushButton(QStringLiteral("離 開"), this);
+    quitButton->setObjectName(QStringLiteral("CmdQuit"));
 
-    for (QLineEdit *box : {TxtInUserId, TxtPassWd}) {
+    for (QLineEdit *box : {userEdit, passwordEdit}) {
         box->setMaxLength(kMaxLength);
         box->setDragEnabled(false);
         box->setAcceptDrops(false);
@@ -69,22 +69,22 @@ CredentialDialog::CredentialDialog(platform::Desktop &desktop, const Texts &text
         // brought under the same rules.
         connect(box, &QLineEdit::textEdited, this, [this, box] { keepToTheRules(box); });
     }
-    for (QPushButton *button : {CmdOK, CmdQuit}) {
+    for (QPushButton *button : {okButton, quitButton}) {
         button->setAutoDefault(true);
         button->installEventFilter(this);
     }
-    connect(CmdOK, &QPushButton::clicked, this, [this] { confirm(); });
-    connect(CmdQuit, &QPushButton::clicked, this, &QDialog::reject);
+    connect(okButton, &QPushButton::clicked, this, [this] { confirm(); });
+    connect(quitButton, &QPushButton::clicked, this, &QDialog::reject);
 
     auto *grid = new QGridLayout;
-    grid->addWidget(LblUserId, 0, 0);
-    grid->addWidget(TxtInUserId, 0, 1);
-    grid->addWidget(LblPassWd, 1, 0);
-    grid->addWidget(TxtPassWd, 1, 1);
+    grid->addWidget(userLabel, 0, 0);
+    grid->addWidget(userEdit, 0, 1);
+    grid->addWidget(passwordLabel, 1, 0);
+    grid->addWidget(passwordEdit, 1, 1);
     auto *buttons = new QHBoxLayout;
     buttons->addStretch();
-    buttons->addWidget(CmdOK);
-    buttons->addWidget(CmdQuit);
+    buttons->addWidget(okButton);
+    buttons->addWidget(quitButton);
     buttons->addStretch();
     auto *outer = new QVBoxLayout(this);
     outer->setContentsMargins(28, 24, 28, 20);
@@ -92,9 +92,9 @@ CredentialDialog::CredentialDialog(platform::Desktop &desktop, const Texts &text
     outer->addLayout(grid);
     outer->addLayout(buttons);
 
-    setTabOrder(TxtInUserId, TxtPassWd);
-    setTabOrder(TxtPassWd, CmdOK);
-    setTabOrder(CmdOK, CmdQuit);
+    setTabOrder(userEdit, passwordEdit);
+    setTabOrder(passwordEdit, okButton);
+    setTabOrder(okButton, quitButton);
     setFixedSize(360, 170);
 }
 
@@ -105,8 +105,8 @@ void CredentialDialog::placeOnScreen()
 
 void CredentialDialog::emptyBoxes()
 {
-    TxtInUserId->clear();
-    TxtPassWd->clear();
+    userEdit->clear();
+    passwordEdit->clear();
 }
 
 void CredentialDialog::showMessage(const QString &text, const QString &title)
@@ -118,11 +118,11 @@ bool CredentialDialog::eventFilter(QObject *watched, QEvent *event)
 {
     if (event->type() == QEvent::KeyPress) {
         auto *key = static_cast<QKeyEvent *>(event);
-        if (watched == TxtInUserId || watched == TxtPassWd)
+        if (watched == userEdit || watched == passwordEdit)
             return boxKey(static_cast<QLineEdit *>(watched), key);
-        if (buttonKeys_ && (watched == CmdOK || watched == CmdQuit))
+        if (buttonKeys_ && (watched == okButton || watched == quitButton))
             return buttonKey(static_cast<QPushButton *>(watched), key);
-    } else if (event->type() == QEvent::FocusOut && (watched == TxtInUserId || watched == TxtPassWd)) {
+    } else if (event->type() == QEvent::FocusOut && (watched == userEdit || watched == passwordEdit)) {
         // Leaving a box trims it and turns it to upper case; a message box popping up over the
         // dialog is not leaving the box.
         const auto reason = static_cast<QFocusEvent *>(event)->reason();
@@ -135,24 +135,24 @@ bool CredentialDialog::eventFilter(QObject *watched, QEvent *event)
 
 bool CredentialDialog::boxKey(QLineEdit *box, QKeyEvent *key)
 {
-    const bool isUser = box == TxtInUserId;
+    const bool isUser = box == userEdit;
     const int code = key->key();
 
     // Key down: focus moves, and Enter upper-cases the password box.
     if (isUser) {
         if (isEnter(code) || code == Qt::Key_Down)
-            TxtPassWd->setFocus(Qt::OtherFocusReason);
+            passwordEdit->setFocus(Qt::OtherFocusReason);
         else if (code == Qt::Key_Up)
-            CmdQuit->setFocus(Qt::OtherFocusReason);
+            quitButton->setFocus(Qt::OtherFocusReason);
     } else {
         if (isEnter(code)) {
             if (!box->text().isEmpty())
                 box->setText(box->text().trimmed().toUpper());
-            CmdOK->setFocus(Qt::OtherFocusReason);
+            okButton->setFocus(Qt::OtherFocusReason);
         } else if (code == Qt::Key_Up) {
-            TxtInUserId->setFocus(Qt::OtherFocusReason);
+            userEdit->setFocus(Qt::OtherFocusReason);
         } else if (code == Qt::Key_Down) {
-            CmdOK->setFocus(Qt::OtherFocusReason);
+            okButton->setFocus(Qt::OtherFocusReason);
         }
     }
     if (code == Qt::Key_Up || code == Qt::Key_Down)
@@ -197,16 +197,16 @@ bool CredentialDialog::buttonKey(QPushButton *button, QKeyEvent *key)
     const int code = key->key();
     if (code != Qt::Key_Up && code != Qt::Key_Down)
         return false;
-    if (button == CmdOK)
-        (code == Qt::Key_Up ? static_cast<QWidget *>(TxtPassWd) : CmdQuit)->setFocus(Qt::OtherFocusReason);
+    if (button == okButton)
+        (code == Qt::Key_Up ? static_cast<QWidget *>(passwordEdit) : quitButton)->setFocus(Qt::OtherFocusReason);
     else
-        (code == Qt::Key_Up ? static_cast<QWidget *>(CmdOK) : TxtInUserId)->setFocus(Qt::OtherFocusReason);
+        (code == Qt::Key_Up ? static_cast<QWidget *>(okButton) : userEdit)->setFocus(Qt::OtherFocusReason);
     return true;
 }
 
 void CredentialDialog::paste(QLineEdit *box)
 {
-    const bool isUser = box == TxtInUserId;
+    const bool isUser = box == userEdit;
     QString accepted;
     for (const QChar c : QGuiApplication::clipboard()->text()) {
         if (isCredentialCharacter(c))
@@ -224,7 +224,7 @@ void CredentialDialog::paste(QLineEdit *box)
 
 void CredentialDialog::keepToTheRules(QLineEdit *box)
 {
-    const bool isUser = box == TxtInUserId;
+    const bool isUser = box == userEdit;
     QString kept;
     for (const QChar c : box->text()) {
         if (isCredentialCharacter(c))
@@ -237,7 +237,7 @@ void CredentialDialog::keepToTheRules(QLineEdit *box)
 
 void CredentialDialog::tooLong(QLineEdit *box)
 {
-    showMessage(box == TxtInUserId ? userNameTooLong() : passwordTooLong(), messageTitle_);
+    showMessage(box == userEdit ? userNameTooLong() : passwordTooLong(), messageTitle_);
 }
 
 void CredentialDialog::keyPressEvent(QKeyEvent *event)

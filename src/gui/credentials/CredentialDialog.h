@@ -40,12 +40,12 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
 
     platform::Desktop &desktop_;
-    QLabel *LblUserId;
-    QLineEdit *TxtInUserId;
-    QLabel *LblPassWd;
-    QLineEdit *TxtPassWd;
-    QPushButton *CmdOK;
-    QPushButton *CmdQuit;
+    QLabel *userLabel;
+    QLineEdit *userEdit;
+    QLabel *passwordLabel;
+    QLineEdit *passwordEdit;
+    QPushButton *okButton;
+    QPushButton *quitButton;
 
 private:
     bool boxKey(QLineEdit *box, QKeyEvent *key);

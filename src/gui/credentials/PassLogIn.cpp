@@ -37,7 +37,7 @@ void PassLogIn::load(const platform::AppFolder &app)
 void PassLogIn::showEvent(QShowEvent *event)
 {
     CredentialDialog::showEvent(event);
-    TxtInUserId->setFocus(Qt::ActiveWindowFocusReason);
+    userEdit->setFocus(Qt::ActiveWindowFocusReason);
 }
 
 void PassLogIn::refuse(const QString &message)
@@ -45,20 +45,20 @@ void PassLogIn::refuse(const QString &message)
     desktop_.setPointer(platform::Pointer::Default);
     showMessage(message, kTitle);
     emptyBoxes();
-    TxtInUserId->setFocus(Qt::OtherFocusReason);
+    userEdit->setFocus(Qt::OtherFocusReason);
 }
 
 void PassLogIn::confirm()
 {
     desktop_.setPointer(platform::Pointer::Hourglass);
-    if (TxtInUserId->text().isEmpty()) {
+    if (userEdit->text().isEmpty()) {
         refuse(QStringLiteral("請輸入使用者名稱!"));
         return;
     }
     // A stored value without a whole cipher block (a missing file or key) can match nothing.
     const bool matches = holdsCipherBlock(stored_.userName) && holdsCipherBlock(stored_.password)
-        && TxtInUserId->text() == DecryptCredential(stored_.userName).toUpper()
-        && TxtPassWd->text() == DecryptCredential(stored_.password).toUpper();
+        && userEdit->text() == DecryptCredential(stored_.userName).toUpper()
+        && passwordEdit->text() == DecryptCredential(stored_.password).toUpper();
     if (!matches) {
         refuse(QStringLiteral("使用者登入錯誤！"));
         return;

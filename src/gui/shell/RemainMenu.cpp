@@ -46,28 +46,28 @@ RemainMenu::RemainMenu(const platform::AppFolder &app, platform::Desktop &deskto
     statusBar()->hide(); // shown only while an export runs
 
     QMenuBar *bar = menuBar();
-    addCommand(bar, "readdisk", QStringLiteral("讀入應收帳款資料(EXCEL)"), &RemainMenu::readdisk_Click);
+    addCommand(bar, "readdisk", QStringLiteral("讀入應收帳款資料(EXCEL)"), &RemainMenu::onImportReceivablesTriggered);
 
     QMenu *work = bar->addMenu(QStringLiteral("處理作業"));
     work->setObjectName(QStringLiteral("MENU5"));
-    addCommand(work, "READBANK", QStringLiteral("讀入入帳明細(EXCEL)"), &RemainMenu::READBANK_Click);
-    addCommand(work, "MENDO", QStringLiteral("讀入入帳明細(TXT)"), &RemainMenu::MENDO_Click);
-    addCommand(work, "errorfile", QStringLiteral("銷帳結果轉存EXCEL檔"), &RemainMenu::errorfile_Click);
+    addCommand(work, "READBANK", QStringLiteral("讀入入帳明細(EXCEL)"), &RemainMenu::onImportPaymentsTriggered);
+    addCommand(work, "MENDO", QStringLiteral("讀入入帳明細(TXT)"), &RemainMenu::onReadBankFileTriggered);
+    addCommand(work, "errorfile", QStringLiteral("銷帳結果轉存EXCEL檔"), &RemainMenu::onExportResultsTriggered);
 
     QMenu *store = bar->addMenu(QStringLiteral("超商銷帳資料處理"));
     store->setObjectName(QStringLiteral("PrtRec"));
-    addCommand(store, "READ711", QStringLiteral("讀入便利超商銷帳磁片"), &RemainMenu::READ711_Click);
-    addCommand(store, "PrtRecALL", QStringLiteral("超商銷帳資料轉EXCEL檔"), &RemainMenu::PrtRecALL_Click);
+    addCommand(store, "READ711", QStringLiteral("讀入便利超商銷帳磁片"), &RemainMenu::onReadStoreFileTriggered);
+    addCommand(store, "PrtRecALL", QStringLiteral("超商銷帳資料轉EXCEL檔"), &RemainMenu::onExportStoreTriggered);
 
     QMenu *system = bar->addMenu(QStringLiteral("系統作業"));
     system->setObjectName(QStringLiteral("syswork"));
-    addCommand(system, "BACKUP", QStringLiteral("備份資料庫"), &RemainMenu::BACKUP_Click);
-    addCommand(system, "RESTORE", QStringLiteral("回復資料庫"), &RemainMenu::RESTORE_Click);
-    addCommand(system, "RClearFile", QStringLiteral("應收帳款清檔作業"), &RemainMenu::RClearFile_Click);
-    addCommand(system, "SClearFile", QStringLiteral("超商資料清檔作業"), &RemainMenu::SClearFile_Click);
-    addCommand(system, "ChgPas", QStringLiteral("變更密碼"), &RemainMenu::ChgPas_Click);
+    addCommand(system, "BACKUP", QStringLiteral("備份資料庫"), &RemainMenu::onBackupTriggered);
+    addCommand(system, "RESTORE", QStringLiteral("回復資料庫"), &RemainMenu::onRestoreTriggered);
+    addCommand(system, "RClearFile", QStringLiteral("應收帳款清檔作業"), &RemainMenu::onClearReceivablesTriggered);
+    addCommand(system, "SClearFile", QStringLiteral("超商資料清檔作業"), &RemainMenu::onClearStoreTriggered);
+    addCommand(system, "ChgPas", QStringLiteral("變更密碼"), &RemainMenu::onChangePasswordTriggered);
 
-    addCommand(bar, "EXITMENU", QStringLiteral("結束"), &RemainMenu::EXITMENU_Click);
+    addCommand(bar, "EXITMENU", QStringLiteral("結束"), &RemainMenu::onExitTriggered);
 
     const QSize screen = desktop_.screenSize();
     resize(platform::sizeForScreen(screen, kDesignedSize));
@@ -118,12 +118,12 @@ void RemainMenu::runExport(const db::TableLayout &exported, const QString &fileP
     exporting_ = false;
 }
 
-void RemainMenu::errorfile_Click()
+void RemainMenu::onExportResultsTriggered()
 {
     runExport(results::resultsLayout(), results::kResultsFilePrefix);
 }
 
-void RemainMenu::PrtRecALL_Click()
+void RemainMenu::onExportStoreTriggered()
 {
     runExport(store::storeLayout(), store::kStoreFilePrefix);
 }
@@ -142,23 +142,23 @@ void RemainMenu::clearTable(const QString &table)
                                 platform::Buttons::Ok, db::safetyCopyReport(safetyCopy, QStringLiteral("清除前"))});
 }
 
-void RemainMenu::RClearFile_Click()
+void RemainMenu::onClearReceivablesTriggered()
 {
     clearTable(QStringLiteral("F_AccountData"));
 }
 
-void RemainMenu::SClearFile_Click()
+void RemainMenu::onClearStoreTriggered()
 {
     clearTable(QStringLiteral("SMdata"));
 }
 
-void RemainMenu::BACKUP_Click()
+void RemainMenu::onBackupTriggered()
 {
     backup::BackupWindow window(backup::BackupWindow::Mode::Backup, app_, desktop_, this);
     window.exec();
 }
 
-void RemainMenu::RESTORE_Click()
+void RemainMenu::onRestoreTriggered()
 {
     backup::BackupWindow window(backup::BackupWindow::Mode::Restore, app_, desktop_, this);
     window.exec();
@@ -173,7 +173,7 @@ void RemainMenu::closeEvent(QCloseEvent *event)
     QMainWindow::closeEvent(event);
 }
 
-bool RemainMenu::EXITMENU_Click()
+bool RemainMenu::onExitTriggered()
 {
     if (exporting_)
         return false;
@@ -189,7 +189,7 @@ bool RemainMenu::EXITMENU_Click()
     return true;
 }
 
-void RemainMenu::readdisk_Click()
+void RemainMenu::onImportReceivablesTriggered()
 {
     receivables::ReceivablesImport import(app_);
     workbookimport::ExcelImportWindow window(
@@ -202,7 +202,7 @@ void RemainMenu::readdisk_Click()
     window.exec();
 }
 
-void RemainMenu::READBANK_Click()
+void RemainMenu::onImportPaymentsTriggered()
 {
     payments::PaymentsImport import(app_);
     workbookimport::ExcelImportWindow window(
@@ -215,21 +215,21 @@ void RemainMenu::READBANK_Click()
     window.exec();
 }
 
-void RemainMenu::MENDO_Click()
+void RemainMenu::onReadBankFileTriggered()
 {
     payments::BankImport import(app_);
     textimport::TextImportWindow window(payments::bankWindowDesign(), import, desktop_, this);
     window.exec();
 }
 
-void RemainMenu::READ711_Click()
+void RemainMenu::onReadStoreFileTriggered()
 {
     store::StoreImport import(app_);
     textimport::TextImportWindow window(store::storeWindowDesign(), import, desktop_, this);
     window.exec();
 }
 
-void RemainMenu::ChgPas_Click()
+void RemainMenu::onChangePasswordTriggered()
 {
     credentials::ChgPasWd dialog(app_, desktop_, this);
     dialog.exec();

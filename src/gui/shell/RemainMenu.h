@@ -17,18 +17,18 @@ public:
     RemainMenu(const platform::AppFolder &app, platform::Desktop &desktop, QWidget *parent = nullptr);
 
     // 結束: asks, compacts the database and closes the window. Returns whether it closed.
-    bool EXITMENU_Click();
-    void ChgPas_Click();
-    void readdisk_Click();
-    void READBANK_Click();
-    void MENDO_Click();
-    void READ711_Click();
-    void errorfile_Click();
-    void PrtRecALL_Click();
-    void RClearFile_Click();
-    void BACKUP_Click();
-    void RESTORE_Click();
-    void SClearFile_Click();
+    bool onExitTriggered();
+    void onChangePasswordTriggered();
+    void onImportReceivablesTriggered();
+    void onImportPaymentsTriggered();
+    void onReadBankFileTriggered();
+    void onReadStoreFileTriggered();
+    void onExportResultsTriggered();
+    void onExportStoreTriggered();
+    void onClearReceivablesTriggered();
+    void onBackupTriggered();
+    void onRestoreTriggered();
+    void onClearStoreTriggered();
     bool exporting() const { return exporting_; }
 
 protected:

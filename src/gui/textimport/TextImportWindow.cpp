@@ -22,24 +22,24 @@ TextImportWindow::TextImportWindow(const Design &design, TextImport &import, pla
     frame->setObjectName(QStringLiteral("Frame1"));
     auto *grid = new QGridLayout(frame);
     grid->addWidget(platform::namedLabel(frame, "Label1", design.fileLabel), 0, 0);
-    cur_file = platform::namedLabel(frame, "cur_file", QString());
-    cur_file->setMinimumWidth(300);
-    grid->addWidget(cur_file, 0, 1, 1, 3);
+    currentFileLabel = platform::namedLabel(frame, "cur_file", QString());
+    currentFileLabel->setMinimumWidth(300);
+    grid->addWidget(currentFileLabel, 0, 1, 1, 3);
     grid->addWidget(platform::namedLabel(frame, "Label2", design.appliedLabel), 1, 0);
-    lblsuccess = platform::namedLabel(frame, "lblsuccess", QStringLiteral("0"));
-    grid->addWidget(lblsuccess, 1, 1);
+    appliedLabel = platform::namedLabel(frame, "lblsuccess", QStringLiteral("0"));
+    grid->addWidget(appliedLabel, 1, 1);
     grid->addWidget(platform::namedLabel(frame, "Label3", design.abnormalLabel), 1, 2);
-    lblfail = platform::namedLabel(frame, "lblfail", QStringLiteral("0"));
-    grid->addWidget(lblfail, 1, 3);
+    abnormalLabel = platform::namedLabel(frame, "lblfail", QStringLiteral("0"));
+    grid->addWidget(abnormalLabel, 1, 3);
     grid->setColumnStretch(3, 1);
     grid->setColumnMinimumWidth(1, 90);
 
-    Command1 = platform::namedButton(this, "Command1", QStringLiteral("開啟檔案"));
-    Command2 = platform::namedButton(this, "Command2", QStringLiteral("讀入檔案"));
-    Command3 = platform::namedButton(this, "Command3", QStringLiteral("離開"));
+    chooseButton = platform::namedButton(this, "Command1", QStringLiteral("開啟檔案"));
+    readButton = platform::namedButton(this, "Command2", QStringLiteral("讀入檔案"));
+    closeButton = platform::namedButton(this, "Command3", QStringLiteral("離開"));
     auto *buttons = new QHBoxLayout;
     buttons->addStretch();
-    for (QPushButton *b : {Command1, Command2, Command3})
+    for (QPushButton *b : {chooseButton, readButton, closeButton})
         buttons->addWidget(b);
     buttons->addStretch();
     auto *outer = new QVBoxLayout(this);
@@ -47,11 +47,11 @@ TextImportWindow::TextImportWindow(const Design &design, TextImport &import, pla
     outer->addWidget(frame);
     outer->addLayout(buttons);
 
-    connect(Command1, &QPushButton::clicked, this, &TextImportWindow::Command1_Click);
-    connect(Command2, &QPushButton::clicked, this, &TextImportWindow::Command2_Click);
-    connect(Command3, &QPushButton::clicked, this, &TextImportWindow::Command3_Click);
+    connect(chooseButton, &QPushButton::clicked, this, &TextImportWindow::onChooseClicked);
+    connect(readButton, &QPushButton::clicked, this, &TextImportWindow::onReadClicked);
+    connect(closeButton, &QPushButton::clicked, this, &TextImportWindow::onCloseClicked);
 
-    Command2->setEnabled(false);
+    readButton->setEnabled(false);
     setFixedSize(480, 200);
     move(platform::placementFor(desktop_.screenSize(), size()));
 }
@@ -61,7 +61,7 @@ void TextImportWindow::message(const QString &text, platform::Icon icon)
     desktop_.showMessage(this, {text, design_.caption, icon});
 }
 
-void TextImportWindow::Command1_Click()
+void TextImportWindow::onChooseClicked()
 {
     if (busy())
         return;
@@ -74,25 +74,25 @@ void TextImportWindow::Command1_Click()
         message(QStringLiteral("請選取Talvesk銷帳檔案  !"), platform::Icon::Information);
         return;
     }
-    cur_file->setText(chosen->trimmed());
-    Command2->setEnabled(true);
+    currentFileLabel->setText(chosen->trimmed());
+    readButton->setEnabled(true);
 }
 
-void TextImportWindow::Command2_Click()
+void TextImportWindow::onReadClicked()
 {
     if (busy())
         return;
     setBusy(true);
     desktop_.setPointer(platform::Pointer::Hourglass);
-    for (QPushButton *b : {Command1, Command2, Command3})
+    for (QPushButton *b : {chooseButton, readButton, closeButton})
         b->setEnabled(false);
 
     QElapsedTimer sinceShown;
     bool handled = false;
     TextImportCounts last;
     auto show = [this](const TextImportCounts &c) {
-        lblsuccess->setText(QString::number(c.applied));
-        lblfail->setText(QString::number(c.abnormal));
+        appliedLabel->setText(QString::number(c.applied));
+        abnormalLabel->setText(QString::number(c.abnormal));
     };
     TextImportObserver observer;
     observer.stopped = [&](const TextImportCounts &stored) {
@@ -110,13 +110,13 @@ void TextImportWindow::Command2_Click()
         desktop_.processPendingEvents();
     };
     try {
-        const TextImportCounts counts = import_.run(cur_file->text(), observer);
+        const TextImportCounts counts = import_.run(currentFileLabel->text(), observer);
         if (handled)
             show(counts);
         desktop_.setPointer(platform::Pointer::Default);
         message(counts.abnormal > 0 || counts.logWritten ? kReadDoneWithErrors : kReadDone, platform::Icon::Information);
-        Command2->setEnabled(true);
-        Command3->setEnabled(true);
+        readButton->setEnabled(true);
+        closeButton->setEnabled(true);
     } catch (const platform::Error &error) {
         if (handled)
             show(last);
@@ -124,13 +124,13 @@ void TextImportWindow::Command2_Click()
         // The fixed text first; the reason (with how many records are stored) under it.
         desktop_.showMessage(this, {textImportFailureText(error.number()), design_.caption, platform::Icon::Critical,
                                     platform::Buttons::Ok, error.description()});
-        for (QPushButton *b : {Command1, Command2, Command3})
+        for (QPushButton *b : {chooseButton, readButton, closeButton})
             b->setEnabled(true);
     }
     setBusy(false);
 }
 
-void TextImportWindow::Command3_Click()
+void TextImportWindow::onCloseClicked()
 {
     if (!busy())
         reject();

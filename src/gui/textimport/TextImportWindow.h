@@ -27,9 +27,9 @@ public:
     };
     TextImportWindow(const Design &design, TextImport &import, platform::Desktop &desktop, QWidget *parent = nullptr);
 
-    void Command1_Click();
-    void Command2_Click();
-    void Command3_Click();
+    void onChooseClicked();
+    void onReadClicked();
+    void onCloseClicked();
 
 private:
     void message(const QString &text, platform::Icon icon);
@@ -37,12 +37,12 @@ private:
     Design design_;
     TextImport &import_;
     platform::Desktop &desktop_;
-    QLabel *cur_file;
-    QLabel *lblsuccess;
-    QLabel *lblfail;
-    QPushButton *Command1;
-    QPushButton *Command2;
-    QPushButton *Command3;
+    QLabel *currentFileLabel;
+    QLabel *appliedLabel;
+    QLabel *abnormalLabel;
+    QPushButton *chooseButton;
+    QPushButton *readButton;
+    QPushButton *closeButton;
 };
 
 } // namespace talvesk::textimport

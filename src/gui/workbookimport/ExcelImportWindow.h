@@ -27,10 +27,10 @@ public:
     ExcelImportWindow(const Design &design, WorkbookImport &import, std::function<void(QWidget *)> openMapping,
                       platform::Desktop &desktop, QWidget *parent = nullptr);
 
-    void cmdChoose_Click();
-    void Command1_Click();
-    void Command2_Click();
-    void cmdCancel_Click();
+    void onChooseClicked();
+    void onImportClicked();
+    void onMappingClicked();
+    void onExitClicked();
 
 
 private:
@@ -42,16 +42,16 @@ private:
     platform::Desktop &desktop_;
     QString chosenPath_;
 
-    QLineEdit *txtField;
-    QPushButton *cmdChoose;
-    QComboBox *cmbWorksheets;
-    QPushButton *Command1;
-    QPushButton *Command2;
-    QPushButton *cmdCancel;
-    QProgressBar *ProgressBar1;
-    QLabel *Label1;
-    QLabel *Label4;
-    QLabel *LblRMsg;
+    QLineEdit *pathEdit;
+    QPushButton *chooseButton;
+    QComboBox *sheetBox;
+    QPushButton *importButton;
+    QPushButton *mappingButton;
+    QPushButton *exitButton;
+    QProgressBar *progressBar;
+    QLabel *writtenLabel;
+    QLabel *notProcessedLabel;
+    QLabel *readingLabel;
 };
 
 } // namespace talvesk::workbookimport

@@ -79,16 +79,16 @@ MappingWindow::MappingWindow(const Design &design, const platform::AppFolder &ap
         boxes_.push_back(box);
         ++line;
     }
-    Command3 = new QPushButton(QStringLiteral("離開"), this);
-    Command3->setObjectName(QStringLiteral("Command3"));
-    Command3->setAutoDefault(false);
-    grid->addWidget(Command3, line, 0, 1, 2, Qt::AlignCenter);
+    exitButton = new QPushButton(QStringLiteral("離開"), this);
+    exitButton->setObjectName(QStringLiteral("Command3"));
+    exitButton->setAutoDefault(false);
+    grid->addWidget(exitButton, line, 0, 1, 2, Qt::AlignCenter);
     grid->setRowStretch(line + 1, 1);
-    connect(Command3, &QPushButton::clicked, this, &MappingWindow::Command3_Click);
+    connect(exitButton, &QPushButton::clicked, this, &MappingWindow::onExitClicked);
 
     // Tab order: the first four boxes, the button, then the rest.
     std::vector<QWidget *> order(boxes_.begin(), boxes_.begin() + 4);
-    order.push_back(Command3);
+    order.push_back(exitButton);
     order.insert(order.end(), boxes_.begin() + 4, boxes_.end());
     for (std::size_t i = 0; i + 1 < order.size(); ++i)
         setTabOrder(order[i], order[i + 1]);
@@ -128,7 +128,7 @@ QStringList MappingWindow::boxTexts() const
     return texts;
 }
 
-void MappingWindow::Command3_Click()
+void MappingWindow::onExitClicked()
 {
     if (!loaded_) {
         reject();

@@ -32,7 +32,7 @@ public:
                   QWidget *parent = nullptr);
 
     // 離開: saves the boxes and closes; a failure is reported and the window stays open.
-    void Command3_Click();
+    void onExitClicked();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -46,7 +46,7 @@ private:
     platform::AppFolder app_;
     platform::Desktop &desktop_;
     std::vector<QLineEdit *> boxes_;
-    QPushButton *Command3 = nullptr;
+    QPushButton *exitButton = nullptr;
     std::optional<platform::Database> connection_;
     bool loaded_ = false; // whether the saved mapping was read and shown
 };

@@ -74,7 +74,7 @@ TEST_F(BackupWindowTest, BackingUpOverAShownSlotAsksAndNoCopiesNothing)
     auto w = open(BackupWindow::Mode::Backup);
     option(*w, 2)->setChecked(true);
     desktop.answers = {platform::Answer::No};
-    w->cmdcfi_Click();
+    w->onConfirmClicked();
     ASSERT_EQ(desktop.messages.size(), 1u);
     EXPECT_EQ(desktop.messages[0].text, QStringLiteral("是否覆蓋Vellaroke.m02!"));
     EXPECT_EQ(desktop.messages[0].title, QStringLiteral("備份資料庫"));
@@ -97,7 +97,7 @@ TEST_F(BackupWindowTest, AReadOnlyBackupFileIsReportedAsTheDatabaseInUse)
     QFile::setPermissions(driveA.path() + QStringLiteral("/Vellaroke.m02"), QFile::ReadOwner);
     auto w = open(BackupWindow::Mode::Backup);
     option(*w, 2)->setChecked(true);
-    w->cmdcfi_Click();
+    w->onConfirmClicked();
     ASSERT_EQ(desktop.messages.size(), 2u);
     EXPECT_EQ(desktop.messages[1].text, QStringLiteral("資料庫正在使用中，無法備份，請先關閉資料庫"));
     EXPECT_EQ(desktop.messages[1].icon, platform::Icon::Critical);
@@ -113,12 +113,12 @@ TEST_F(BackupWindowTest, RestoreAsksForAShownSlotAndEndsWithOnlyCancelUsable)
     EXPECT_EQ(test::child<QLabel>(*w, "Label3")->text(),
               QStringLiteral("** 注意 : 執行完此回復作業後, 原資料庫之內容") + QString(20, u' ') + QStringLiteral("將會被備份磁片的資料覆蓋 !"));
 
-    w->cmdcfi_Click(); // slot 1 shows nothing
+    w->onConfirmClicked(); // slot 1 shows nothing
     EXPECT_EQ(desktop.texts(), QStringList{QStringLiteral("請選擇檔案!")});
     EXPECT_EQ(desktop.messages[0].title, QStringLiteral("回復"));
 
     option(*w, 2)->setChecked(true);
-    w->cmdcfi_Click();
+    w->onConfirmClicked();
     EXPECT_EQ(desktop.messages[1].text, QStringLiteral("是否確定以 Vellaroke.m02 覆蓋目前資料庫!"));
     EXPECT_EQ(desktop.messages[1].title, QStringLiteral("回復資料庫"));
     EXPECT_EQ(desktop.messages[2].text, QStringLiteral("回復作業完成!"));
@@ -142,7 +142,7 @@ TEST_F(BackupWindowTest, ABackupThatVanishedAfterTheCaptionsIsReportedAndChanges
     QFile::remove(driveA.path() + QStringLiteral("/Vellaroke.m02"));
     const QByteArray before = test::readFile(app.folder().databaseFile());
     test::child<QWidget>(*w, "cmdcancel")->setFocus();
-    w->cmdcfi_Click();
+    w->onConfirmClicked();
     ASSERT_EQ(desktop.messages.size(), 2u);
     EXPECT_EQ(desktop.messages[1].text, QStringLiteral(" 檔案不存在, 請確認."));
     EXPECT_EQ(desktop.messages[1].icon, platform::Icon::Exclamation);
@@ -159,7 +159,7 @@ TEST_F(BackupWindowTest, ADatabaseHeldByAWriterShowsTheEnginesWordsWithTheExclam
     platform::Database writer = db::openDatabase(app.folder());
     platform::Transaction held(writer);
     writer.execute("INSERT INTO SMdata (BARCODE2) VALUES ('B')");
-    w->cmdcfi_Click();
+    w->onConfirmClicked();
     held.commit();
     ASSERT_EQ(desktop.messages.size(), 2u);
     EXPECT_TRUE(desktop.messages[1].text.startsWith(QStringLiteral("資料庫正被其他程式使用中")))

@@ -120,7 +120,7 @@ TEST(RemainMenu, ExitConfirmedCompactsAndCloses)
     shell::RemainMenu window(app.folder(), desktop);
     window.show();
 
-    EXPECT_TRUE(window.EXITMENU_Click());
+    EXPECT_TRUE(window.onExitTriggered());
     EXPECT_FALSE(window.isVisible());
     EXPECT_FALSE(platform::fileExists(app.folder().scratchDatabaseFile()));
     auto db = db::openDatabase(app.folder());
@@ -139,7 +139,7 @@ TEST(RemainMenu, ExitWhileAnotherProgramWritesSaysNothingMoreAndLosesNoRow)
     {
         platform::Transaction open(writer);
         writer.execute("INSERT INTO SMdata (BARCODE2) VALUES ('BATCH-JOB')");
-        EXPECT_TRUE(window.EXITMENU_Click());
+        EXPECT_TRUE(window.onExitTriggered());
         open.commit();
     }
     EXPECT_FALSE(window.isVisible());

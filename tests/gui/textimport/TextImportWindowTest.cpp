@@ -61,13 +61,13 @@ TEST_F(BankWindowTest, OpensWithItsCaptionsAndNothingToRead)
 TEST_F(BankWindowTest, ChoosingCancellingAndABlankName)
 {
     desktop.files = {app.path(QStringLiteral("a.txt")), QString(), app.path(QStringLiteral("dir/  "))};
-    window->Command1_Click();
+    window->onChooseClicked();
     EXPECT_EQ(desktop.fileChoices[0].filter, QStringLiteral("文字檔(*.*)|*.*|所有檔案(*.*)|*.*"));
     EXPECT_EQ(desktop.fileChoices[0].initialFolder, QStringLiteral("C:\\"));
     EXPECT_EQ(label("cur_file"), app.path(QStringLiteral("a.txt")));
     EXPECT_TRUE(enabled("Command2"));
 
-    window->Command1_Click();
+    window->onChooseClicked();
     ASSERT_EQ(desktop.messages.size(), 1u);
     EXPECT_EQ(desktop.messages[0].text, QStringLiteral("沒有選取任何檔案!"));
     EXPECT_EQ(desktop.messages[0].title, QStringLiteral("讀入入帳明細(TXT)"));
@@ -75,7 +75,7 @@ TEST_F(BankWindowTest, ChoosingCancellingAndABlankName)
     EXPECT_EQ(label("cur_file"), app.path(QStringLiteral("a.txt")));
     EXPECT_TRUE(enabled("Command2"));
 
-    window->Command1_Click();
+    window->onChooseClicked();
     EXPECT_EQ(desktop.messages.back().text, QStringLiteral("請選取Talvesk銷帳檔案  !"));
     EXPECT_EQ(label("cur_file"), app.path(QStringLiteral("a.txt")));
 }
@@ -84,7 +84,7 @@ TEST_F(BankWindowTest, ARunCountsAndLeavesOnlyReadAndExitUsable)
 {
     test::addReceivable(app.folder(), QStringLiteral("A1"), QStringLiteral("1500"));
     desktop.files = {bankFile({test::bankLine(QStringLiteral("1130105"), QStringLiteral("00000001500"), QStringLiteral("A1"))})};
-    window->Command1_Click();
+    window->onChooseClicked();
 
     std::vector<bool> during;
     desktop.onEvents = [&] {
@@ -110,8 +110,8 @@ TEST_F(BankWindowTest, ARunCountsAndLeavesOnlyReadAndExitUsable)
 TEST_F(BankWindowTest, AbnormalLinesPointAtTheLog)
 {
     desktop.files = {bankFile({test::bankLine(QStringLiteral("1130105"), QStringLiteral("1500"), QStringLiteral("NOPE"))})};
-    window->Command1_Click();
-    window->Command2_Click();
+    window->onChooseClicked();
+    window->onReadClicked();
     EXPECT_EQ(desktop.texts(), QStringList{textimport::kReadDoneWithErrors});
     EXPECT_EQ(label("lblfail"), QStringLiteral("1"));
 }
@@ -119,8 +119,8 @@ TEST_F(BankWindowTest, AbnormalLinesPointAtTheLog)
 TEST_F(BankWindowTest, AMissingFileIsReportedByItsCauseAndEveryButtonComesBack)
 {
     desktop.files = {app.path(QStringLiteral("gone.txt"))};
-    window->Command1_Click();
-    window->Command2_Click();
+    window->onChooseClicked();
+    window->onReadClicked();
     ASSERT_EQ(desktop.messages.size(), 1u);
     EXPECT_EQ(desktop.messages[0].text, QStringLiteral("找不到檔案!"));
     EXPECT_EQ(desktop.messages[0].icon, Icon::Critical);
@@ -151,10 +151,10 @@ TEST(StoreWindow, ItsCaptionsFilterAndAMissingDatabase)
     const QString path = app.path(QStringLiteral("TFM1.txt"));
     test::writeFile(path, "2");
     desktop.files = {path};
-    window.Command1_Click();
+    window.onChooseClicked();
     EXPECT_EQ(desktop.fileChoices[0].filter,
               QStringLiteral("文字檔(TFM*.*)|TFM*.*|文字檔(HIF*.*)|HIF*.*|文字檔(OKM*.*)|OKM*.*|文字檔(TFM*.*)|TFM*.*|所有檔案(*.*)|*.*"));
-    window.Command2_Click();
+    window.onReadClicked();
     ASSERT_EQ(desktop.messages.size(), 1u);
     EXPECT_EQ(desktop.messages[0].text, QStringLiteral("錯誤發生;錯誤代碼=3000"))
         << "a missing database is not taken for a missing text file";

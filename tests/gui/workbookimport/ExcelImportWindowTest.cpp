@@ -133,14 +133,14 @@ TEST_F(ImportWindowTest, ACommitThatFailsIsShownAsAFailureWithTheRowsReallyStore
 TEST_F(ImportWindowTest, CancelAfterAChoiceEmptiesItAndTheNextImportFailsOnTheEmptyPath)
 {
     desktop.files = {workbook(1), QString()};
-    window->cmdChoose_Click();
-    window->cmdChoose_Click(); // cancelled this time
+    window->onChooseClicked();
+    window->onChooseClicked(); // cancelled this time
     EXPECT_TRUE(get<QLineEdit>("txtField")->text().isEmpty());
     EXPECT_EQ(get<QComboBox>("cmbWorksheets")->count(), 0);
     EXPECT_TRUE(enabled("Command1"));
     EXPECT_TRUE(desktop.messages.empty());
 
-    window->Command1_Click();
+    window->onImportClicked();
     ASSERT_EQ(desktop.messages.size(), 1u);
     EXPECT_FALSE(desktop.messages[0].text.isEmpty());
     EXPECT_EQ(desktop.messages[0].title, QString());
@@ -153,7 +153,7 @@ TEST_F(ImportWindowTest, AFileThatIsNotAWorkbookIsReportedWithItsNumber)
 {
     test::writeFile(app.path(QStringLiteral("x.xlsx")), "nope");
     desktop.files = {app.path(QStringLiteral("x.xlsx"))};
-    window->cmdChoose_Click();
+    window->onChooseClicked();
     ASSERT_EQ(desktop.messages.size(), 1u);
     EXPECT_TRUE(desktop.messages[0].text.startsWith(QStringLiteral("75"))) << desktop.messages[0].text.toStdString();
     EXPECT_EQ(desktop.messages[0].title, QString());
@@ -174,8 +174,8 @@ TEST(PaymentsImportWindow, CountsRowsOfUnknownAccountsAsNotProcessed)
     desktop.files = {path};
     payments::PaymentsImport import(app.folder());
     ExcelImportWindow window({QStringLiteral("frmExcelToAccess1"), QStringLiteral("讀入入帳明細(EXCEL)")}, import, {}, desktop);
-    window.cmdChoose_Click();
-    window.Command1_Click();
+    window.onChooseClicked();
+    window.onImportClicked();
     EXPECT_EQ(test::child<QLabel>(window, "Label1")->text(), QStringLiteral("1"));
     EXPECT_EQ(test::child<QLabel>(window, "Label4")->text(), QStringLiteral("1"));
 }

@@ -109,7 +109,7 @@ TEST(MappingWindow, AStoredRowIsShownAndSavingGivesEveryRowTheSameValues)
     MappingWindow window(receivables::receivablesMappingDesign(), app.folder(), desktop);
     EXPECT_EQ(test::child<QLineEdit>(window, "Text5")->text(), QStringLiteral("EF"));
     test::child<QLineEdit>(window, "Text2")->clear();
-    window.Command3_Click();
+    window.onExitClicked();
     const auto rows = test::tableRows(app.folder(), QStringLiteral("ImportSetting"));
     ASSERT_EQ(rows.size(), 2u);
     for (const auto &row : rows)
@@ -139,7 +139,7 @@ TEST(MappingWindow, ThePaymentsWindowHasSixFieldsTheLastTwoOfFourLetters)
     for (int i = 1; i <= 6; ++i)
         EXPECT_EQ(test::child<QLineEdit>(window, QStringLiteral("Text%1").arg(i).toLatin1().constData())->maxLength(), i >= 5 ? 4 : 1);
     test::child<QLineEdit>(window, "Text5")->setText(QStringLiteral("AB"));
-    window.Command3_Click();
+    window.onExitClicked();
     EXPECT_EQ(mapping(app, db::kPaymentsMapping),
               (QStringList{QString(), QString(), QString(), QString(), QStringLiteral("AB"), QString()}));
 }
@@ -153,7 +153,7 @@ TEST(MappingWindow, AMissingDatabaseIsReportedAndTheWindowStaysOpen)
     ASSERT_EQ(desktop.messages.size(), 1u);
     EXPECT_EQ(desktop.messages[0].text, QStringLiteral("錯誤發生;錯誤代碼=53"));
     EXPECT_FALSE(test::child<QLineEdit>(window, "Text1")->isEnabled()) << "nothing was shown, so nothing can be edited";
-    window.Command3_Click();
+    window.onExitClicked();
     EXPECT_EQ(desktop.messages.size(), 1u) << "離開 tries no save after a failed load";
     EXPECT_FALSE(window.isVisible());
 }
@@ -177,7 +177,7 @@ TEST(MappingWindow, AfterALoadThatFailedLeavingKeepsTheSavedMapping)
     }
     window->show();
     ASSERT_EQ(desktop.messages.size(), 1u);
-    window->Command3_Click();
+    window->onExitClicked();
     EXPECT_FALSE(window->isVisible());
     EXPECT_EQ(mapping(app, db::kReceivablesMapping),
               (QStringList{QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C"), QStringLiteral("D"), QStringLiteral("E")}));
