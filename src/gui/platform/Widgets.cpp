@@ -38,4 +38,30 @@ void BusyDialog::keyPressEvent(QKeyEvent *event)
     QDialog::keyPressEvent(event);
 }
 
+BusyScope::BusyScope(BusyDialog &dialog, Desktop &desktop, std::initializer_list<QWidget *> controls)
+    : dialog_(dialog), desktop_(desktop)
+{
+    dialog_.setBusy(true);
+    for (QWidget *control : controls) {
+        controls_.emplace_back(control, control->isEnabled());
+        control->setEnabled(false);
+    }
+    desktop_.setPointer(Pointer::Hourglass);
+}
+
+BusyScope::~BusyScope()
+{
+    desktop_.setPointer(Pointer::Default);
+    for (const auto &[control, enabled] : controls_) {
+        if (control)
+            control->setEnabled(enabled);
+    }
+    dialog_.setBusy(false);
+}
+
+void BusyScope::pointerBack()
+{
+    desktop_.setPointer(Pointer::Default);
+}
+
 } // namespace talvesk::platform

@@ -1,8 +1,16 @@
 #pragma once
 
+#include "platform/Desktop.h"
+
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
+
+#include <initializer_list>
+#include <utility>
+#include <vector>
 
 class QCloseEvent;
 class QKeyEvent;
@@ -22,12 +30,55 @@ public:
     bool busy() const { return busy_; }
 
 protected:
+    friend class BusyScope;
     void setBusy(bool busy) { busy_ = busy; }
     void closeEvent(QCloseEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
 
 private:
     bool busy_ = false;
+};
+
+// One run of a window's operation. While it lives the window refuses to close, the given controls
+// are disabled (nothing may start the run again or pull its input away) and the pointer is the
+// hourglass; when it ends, the pointer is the default, every control has the state it had, and
+// the window may close again. What the outcome changes is set after the scope.
+class BusyScope {
+public:
+    BusyScope(BusyDialog &dialog, Desktop &desktop, std::initializer_list<QWidget *> controls);
+    ~BusyScope();
+    BusyScope(const BusyScope &) = delete;
+    BusyScope &operator=(const BusyScope &) = delete;
+
+    // The default pointer again, before a message box says how the run ended.
+    void pointerBack();
+
+private:
+    BusyDialog &dialog_;
+    Desktop &desktop_;
+    std::vector<std::pair<QPointer<QWidget>, bool>> controls_;
+};
+
+// Keeps a window alive through a long run: its figures are repainted a few times a second rather
+// than for every row (which would cost more than the run itself), and pending events run each step.
+class ProgressPacer {
+public:
+    explicit ProgressPacer(Desktop &desktop) : desktop_(desktop) {}
+
+    template <typename Show>
+    void step(Show &&show)
+    {
+        if (!sinceShown_.isValid() || sinceShown_.elapsed() >= kIntervalMs) {
+            show();
+            sinceShown_.start();
+        }
+        desktop_.processPendingEvents();
+    }
+
+private:
+    static constexpr int kIntervalMs = 30;
+    Desktop &desktop_;
+    QElapsedTimer sinceShown_;
 };
 
 } // namespace talvesk::platform

@@ -2,7 +2,6 @@
 
 #include "platform/Error.h"
 
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -82,52 +81,48 @@ void TextImportWindow::onReadClicked()
 {
     if (busy())
         return;
-    setBusy(true);
-    desktop_.setPointer(platform::Pointer::Hourglass);
-    for (QPushButton *b : {chooseButton, readButton, closeButton})
-        b->setEnabled(false);
-
-    QElapsedTimer sinceShown;
-    bool handled = false;
-    TextImportCounts last;
-    auto show = [this](const TextImportCounts &c) {
-        appliedLabel->setText(QString::number(c.applied));
-        abnormalLabel->setText(QString::number(c.abnormal));
-    };
-    TextImportObserver observer;
-    observer.stopped = [&](const TextImportCounts &stored) {
-        // The labels say what is really stored, not what was done before a failed commit.
-        if (handled)
-            last = stored;
-    };
-    observer.lineDone = [&](const TextImportCounts &counts) {
-        handled = true;
-        last = counts;
-        if (!sinceShown.isValid() || sinceShown.elapsed() >= 30) {
-            show(counts);
-            sinceShown.start();
+    bool failed = false;
+    {
+        platform::BusyScope scope(*this, desktop_, {chooseButton, readButton, closeButton});
+        platform::ProgressPacer pacer(desktop_);
+        bool handled = false;
+        TextImportCounts last;
+        auto show = [this](const TextImportCounts &c) {
+            appliedLabel->setText(QString::number(c.applied));
+            abnormalLabel->setText(QString::number(c.abnormal));
+        };
+        TextImportObserver observer;
+        observer.stopped = [&](const TextImportCounts &stored) {
+            // The labels say what is really stored, not what was done before a failed commit.
+            if (handled)
+                last = stored;
+        };
+        observer.lineDone = [&](const TextImportCounts &counts) {
+            handled = true;
+            last = counts;
+            pacer.step([&] { show(counts); });
+        };
+        try {
+            const TextImportCounts counts = import_.run(currentFileLabel->text(), observer);
+            if (handled)
+                show(counts);
+            scope.pointerBack();
+            message(counts.abnormal > 0 || counts.logWritten ? kReadDoneWithErrors : kReadDone, platform::Icon::Information);
+        } catch (const platform::Error &error) {
+            if (handled)
+                show(last);
+            scope.pointerBack();
+            // The fixed text first; the reason (with how many records are stored) under it.
+            desktop_.showMessage(this, {textImportFailureText(error.number()), design_.caption, platform::Icon::Critical,
+                                        platform::Buttons::Ok, error.description()});
+            failed = true;
         }
-        desktop_.processPendingEvents();
-    };
-    try {
-        const TextImportCounts counts = import_.run(currentFileLabel->text(), observer);
-        if (handled)
-            show(counts);
-        desktop_.setPointer(platform::Pointer::Default);
-        message(counts.abnormal > 0 || counts.logWritten ? kReadDoneWithErrors : kReadDone, platform::Icon::Information);
-        readButton->setEnabled(true);
-        closeButton->setEnabled(true);
-    } catch (const platform::Error &error) {
-        if (handled)
-            show(last);
-        desktop_.setPointer(platform::Pointer::Default);
-        // The fixed text first; the reason (with how many records are stored) under it.
-        desktop_.showMessage(this, {textImportFailureText(error.number()), design_.caption, platform::Icon::Critical,
-                                    platform::Buttons::Ok, error.description()});
-        for (QPushButton *b : {chooseButton, readButton, closeButton})
-            b->setEnabled(true);
     }
-    setBusy(false);
+    // After a run the same file can be read again, and another chosen only in a new window; after
+    // a failure everything can be tried again.
+    chooseButton->setEnabled(failed);
+    readButton->setEnabled(true);
+    closeButton->setEnabled(true);
 }
 
 void TextImportWindow::onCloseClicked()

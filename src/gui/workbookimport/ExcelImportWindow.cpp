@@ -4,7 +4,6 @@
 #include "platform/Workbook.h"
 
 #include <QComboBox>
-#include <QElapsedTimer>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -128,59 +127,50 @@ void ExcelImportWindow::onImportClicked()
 {
     if (busy())
         return;
-    setBusy(true);
-    // Nothing that could start a second run or drop the workbook may be clicked meanwhile.
-    const bool wasEnabled[] = {importButton->isEnabled(), mappingButton->isEnabled(), chooseButton->isEnabled(), exitButton->isEnabled()};
-    for (QPushButton *b : {importButton, mappingButton, chooseButton, exitButton})
-        b->setEnabled(false);
-
-    desktop_.setPointer(platform::Pointer::Hourglass);
-    QElapsedTimer sinceShown;
-    qint64 lastRow = 0;
-    ImportCounts last;
-    ImportObserver observer;
-    observer.started = [this](qint64 lastRow) {
-        progressBar->setRange(0, static_cast<int>(std::min<qint64>(lastRow + 1, INT_MAX)));
-        progressBar->setValue(0);
-        readingLabel->setVisible(true);
-    };
-    observer.stopped = [&](const ImportCounts &stored) {
-        // The counters say what is really stored, not what was done before a failed commit.
-        last = stored;
-    };
-    observer.rowDone = [&](qint64 row, const ImportCounts &counts) {
-        lastRow = row;
-        last = counts;
-        // Repainting every row would cost more than the import itself; a few times a second is enough.
-        if (!sinceShown.isValid() || sinceShown.elapsed() >= 30) {
-            showCounts(row, counts);
-            sinceShown.start();
+    bool completed = false;
+    {
+        platform::BusyScope scope(*this, desktop_, {importButton, mappingButton, chooseButton, exitButton});
+        platform::ProgressPacer pacer(desktop_);
+        qint64 lastRow = 0;
+        ImportCounts last;
+        ImportObserver observer;
+        observer.started = [this](qint64 lastRow) {
+            progressBar->setRange(0, static_cast<int>(std::min<qint64>(lastRow + 1, INT_MAX)));
+            progressBar->setValue(0);
+            readingLabel->setVisible(true);
+        };
+        observer.stopped = [&](const ImportCounts &stored) {
+            // The counters say what is really stored, not what was done before a failed commit.
+            last = stored;
+        };
+        observer.rowDone = [&](qint64 row, const ImportCounts &counts) {
+            lastRow = row;
+            last = counts;
+            pacer.step([&] { showCounts(row, counts); });
+        };
+        try {
+            import_.run(pathEdit->text(), sheetBox->currentText(), observer);
+            if (lastRow > 0)
+                showCounts(lastRow, last);
+            scope.pointerBack();
+            // Rows refused for what their cells hold are named under the message.
+            desktop_.showMessage(this, {kDone, QString(), platform::Icon::None, platform::Buttons::Ok,
+                                        last.problems.join(u'\n')});
+            completed = true;
+        } catch (const platform::Error &error) {
+            if (lastRow > 0)
+                showCounts(lastRow, last);
+            scope.pointerBack();
+            desktop_.showMessage(this, {error.description(), QString()});
         }
-        desktop_.processPendingEvents();
-    };
-    try {
-        import_.run(pathEdit->text(), sheetBox->currentText(), observer);
-        if (lastRow > 0)
-            showCounts(lastRow, last);
-        desktop_.setPointer(platform::Pointer::Default);
-        // Rows refused for what their cells hold are named under the message.
-        desktop_.showMessage(this, {kDone, QString(), platform::Icon::None, platform::Buttons::Ok,
-                                    last.problems.join(u'\n')});
+        readingLabel->setVisible(false);
+    }
+    if (completed) {
+        // The same or another worksheet can be imported at once; the mapping waits for the
+        // window to be opened again.
         importButton->setEnabled(true);
         mappingButton->setEnabled(false);
-        chooseButton->setEnabled(wasEnabled[2]);
-        exitButton->setEnabled(wasEnabled[3]);
-    } catch (const platform::Error &error) {
-        if (lastRow > 0)
-            showCounts(lastRow, last);
-        desktop_.setPointer(platform::Pointer::Default);
-        desktop_.showMessage(this, {error.description(), QString()});
-        QPushButton *all[] = {importButton, mappingButton, chooseButton, exitButton};
-        for (int i = 0; i < 4; ++i)
-            all[i]->setEnabled(wasEnabled[i]);
     }
-    readingLabel->setVisible(false);
-    setBusy(false);
 }
 
 void ExcelImportWindow::onMappingClicked()
