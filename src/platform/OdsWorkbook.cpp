@@ -167,6 +167,7 @@ public:
             }
         }
         cells_.clear();
+        first_ = last_ = kMaxRows + 1; // past every row: asking for any row again starts over
         return false;
     }
 

@@ -394,8 +394,10 @@ private:
             pendingRow_ = row;
             return;
         }
-        if (cells_.empty())
+        if (cells_.empty()) {
             ended_ = true;
+            bufferedRow_ = kMaxRows + 1; // past every row: asking for any row again starts over
+        }
     }
 
     void add(std::vector<Cell> &row, Cell &&cell)

@@ -193,7 +193,7 @@ public:
         const int col = columnIndex(column);
         if (col < 0)
             throw Error(errnum::ObjectInvalid, QStringLiteral("無效的欄位名稱: ") + column.toString());
-        if (row < bufferedRow_)
+        if (row < bufferedRow_ || (ended_ && row == bufferedRow_)) // the last row, once read past, is gone
             restart();
         while (!ended_ && bufferedRow_ < row)
             readNextRow();
