@@ -17,10 +17,14 @@ namespace {
 
 void addPart(zip_t *zip, const char *name, const QByteArray &content)
 {
-    // The buffer must outlive zip_close: it is copied into memory libzip frees itself.
-    void *copy = std::malloc(static_cast<std::size_t>(std::max<qsizetype>(content.size(), 1)));
-    std::memcpy(copy, content.constData(), static_cast<std::size_t>(content.size()));
-    zip_source_t *source = zip_source_buffer(zip, copy, static_cast<zip_uint64_t>(content.size()), 1);
+    // The buffer must outlive zip_close: it is copied into memory libzip frees itself (an empty
+    // part has none, since libzip would not free a buffer of no bytes).
+    void *copy = nullptr;
+    if (!content.isEmpty()) {
+        copy = std::malloc(static_cast<std::size_t>(content.size()));
+        std::memcpy(copy, content.constData(), static_cast<std::size_t>(content.size()));
+    }
+    zip_source_t *source = zip_source_buffer(zip, copy, static_cast<zip_uint64_t>(content.size()), copy ? 1 : 0);
     const zip_int64_t index = zip_file_add(zip, name, source, ZIP_FL_OVERWRITE);
     if (index < 0) {
         zip_source_free(source);
