@@ -19,7 +19,7 @@ cmake --build build-fuzz -j "$(nproc)"
 
 mkdir -p build-fuzz/findings
 status=0
-for target in xlsx csv textlines profile; do
+for target in xlsx xls ods csv textlines profile; do
   [ -z "$only" ] || [ "$only" = "$target" ] || continue
   seeds=tests/fuzz/corpus/$target
   [ "$target" = textlines ] && seeds=tests/fuzz/corpus/text

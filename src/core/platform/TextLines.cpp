@@ -9,33 +9,41 @@
 
 namespace talvesk::platform {
 
-TextLineReader::TextLineReader(const QString &path)
+TextLineReader::TextLineReader(const QString &path) : path_(path)
 {
     std::error_code ec;
     const auto status = std::filesystem::status(toFsPath(path), ec);
     if (path.trimmed().isEmpty() || !std::filesystem::exists(status))
         throw Error(errnum::FileNotFound, QStringLiteral("找不到檔案：") + path);
     requireRegularFile(path);
-    FILE *file = std::fopen(toFsPath(path).c_str(), "rb");
-    if (!file)
+    file_.reset(std::fopen(toFsPath(path).c_str(), "rb"));
+    if (!file_)
         throw fileError(errno, path);
-    char buffer[1 << 16];
-    for (;;) {
-        const std::size_t n = std::fread(buffer, 1, sizeof buffer, file);
-        content_.append(buffer, static_cast<qsizetype>(n));
-        if (n < sizeof buffer) {
-            const bool failed = std::ferror(file);
-            const int savedErrno = errno;
-            std::fclose(file);
-            if (failed)
-                throw fileError(savedErrno ? savedErrno : EIO, path);
-            break;
-        }
-    }
+    fill();
     utf8_ = content_.startsWith("\xEF\xBB\xBF");
     if (utf8_)
         pos_ = 3;
     makeDecoder();
+}
+
+// Reads the next chunk after the bytes not yet taken; false at the end of the file.
+bool TextLineReader::fill()
+{
+    if (!file_)
+        return false;
+    content_.remove(0, pos_);
+    pos_ = 0;
+    char buffer[1 << 16];
+    const std::size_t n = std::fread(buffer, 1, sizeof buffer, file_.get());
+    content_.append(buffer, static_cast<qsizetype>(n));
+    if (n < sizeof buffer) {
+        const bool failed = std::ferror(file_.get());
+        const int savedErrno = errno;
+        file_.reset();
+        if (failed)
+            throw fileError(savedErrno ? savedErrno : EIO, path_);
+    }
+    return n > 0;
 }
 
 void TextLineReader::makeDecoder()
@@ -48,12 +56,24 @@ void TextLineReader::makeDecoder()
 
 bool TextLineReader::next(TextLine &line)
 {
-    if (pos_ >= content_.size())
-        return false;
-    qsizetype end = pos_;
+    while (pos_ >= content_.size()) {
+        if (!fill())
+            return false;
+    }
+    // The line's end, reading on while it is not in the window (nor, after a CR, what follows it).
+    qsizetype scanned = 0;
+    qsizetype end;
+    for (;;) {
+        end = pos_ + scanned;
+        while (end < content_.size() && content_.at(end) != '\r' && content_.at(end) != '\n')
+            ++end;
+        const bool needMore = end == content_.size() || (content_.at(end) == '\r' && end + 1 == content_.size());
+        if (!needMore || !file_)
+            break;
+        scanned = end - pos_;
+        fill();
+    }
     const char *data = content_.constData();
-    while (end < content_.size() && data[end] != '\r' && data[end] != '\n')
-        ++end;
     line.number = ++number_;
     line.bytes = content_.mid(pos_, end - pos_);
     bool ascii = true;

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringDecoder>
 
+#include <cstdio>
+#include <memory>
 #include <optional>
 
 namespace talvesk::platform {
@@ -18,7 +20,8 @@ struct TextLine {
 
 // The lines of a text file in code page 950 (or UTF-8 when the file starts with a byte-order
 // mark). A line ends at CR, CR LF or LF. Opening throws Error: 53 for a missing file, 70 when it
-// may not be read, 57 for a device failure, 75 for anything else that keeps it from being read.
+// may not be read, 57 for a device failure, 75 for anything else that keeps it from being read;
+// the file is read as the lines are, so next() throws the same when reading fails later.
 class TextLineReader {
 public:
     explicit TextLineReader(const QString &path);
@@ -26,7 +29,11 @@ public:
 
 private:
     void makeDecoder();
+    bool fill();
 
+    QString path_;
+    std::unique_ptr<FILE, int (*)(FILE *)> file_{nullptr, &std::fclose};
+    // The bytes read but not yet taken as lines: a window, so that memory does not grow with the file.
     QByteArray content_;
     bool utf8_ = false;
     qsizetype pos_ = 0;

@@ -1,8 +1,11 @@
 #include "platform/Workbook.h"
 
 #include "platform/Codec950.h"
+#include "platform/CompoundFile.h"
 #include "platform/Error.h"
 #include "platform/Files.h"
+#include "platform/OdsWorkbook.h"
+#include "platform/XlsWorkbook.h"
 #include "platform/XlsxWorkbook.h"
 
 #include <QDate>
@@ -167,6 +170,21 @@ std::unique_ptr<Workbook> Workbook::open(const QString &path, const WorkbookLimi
     requireRegularFile(path);
     if (info.suffix().compare(QStringLiteral("csv"), Qt::CaseInsensitive) == 0)
         return std::make_unique<CsvWorkbook>(path);
+    // The content decides where it can: a workbook saved under another suffix still opens.
+    QFile file(path);
+    const QByteArray head = file.open(QIODevice::ReadOnly) ? file.read(8) : QByteArray();
+    file.close();
+    if (CompoundFile::hasSignature(head))
+        return std::make_unique<XlsWorkbook>(path, limits);
+    if (head.startsWith("PK")) {
+        if (OdsWorkbook::isOds(path) || info.suffix().compare(QStringLiteral("ods"), Qt::CaseInsensitive) == 0)
+            return std::make_unique<OdsWorkbook>(path, limits);
+        return std::make_unique<XlsxWorkbook>(path, limits);
+    }
+    if (info.suffix().compare(QStringLiteral("xls"), Qt::CaseInsensitive) == 0)
+        return std::make_unique<XlsWorkbook>(path, limits);
+    if (info.suffix().compare(QStringLiteral("ods"), Qt::CaseInsensitive) == 0)
+        return std::make_unique<OdsWorkbook>(path, limits);
     return std::make_unique<XlsxWorkbook>(path, limits);
 }
 

@@ -40,7 +40,8 @@ class Workbook {
 public:
     virtual ~Workbook() = default;
 
-    // Opens .xlsx / .xlsm (and other zip-based workbooks) or .csv. Throws Error with a clear
+    // Opens .xlsx / .xlsm (and other zip-based workbooks), .xls, .ods or .csv: by content where it
+    // tells (a compound file, a zip), otherwise by suffix. Throws Error with a clear
     // description when the file is missing or is not a readable workbook.
     static std::unique_ptr<Workbook> open(const QString &path, const WorkbookLimits &limits = {});
 

@@ -2,15 +2,15 @@
 #include "platform/XlsxWorkbook.h"
 
 #include "platform/Error.h"
+#include "platform/SheetCells.h"
 #include "platform/XmlScanner.h"
+#include "platform/ZipPart.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
-
-#include <zip.h>
 
 #include <charconv>
 #include <map>
@@ -21,82 +21,6 @@ namespace talvesk::platform {
 namespace {
 
 using Token = XmlScanner::Token;
-
-[[noreturn]] void unreadable(const QString &path, const QString &why)
-{
-    throw Error(errnum::PathFileAccess, QStringLiteral("無法讀取活頁簿 ") + QFileInfo(path).fileName()
-                                            + QStringLiteral(": ") + why);
-}
-
-// The zip container, open for reading.
-class Zip {
-public:
-    explicit Zip(const QString &path) : path_(path)
-    {
-        int error = 0;
-        zip_ = zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY | ZIP_CHECKCONS, &error);
-        if (!zip_)
-            unreadable(path, QStringLiteral("不是 Excel 活頁簿 (zip) 檔案"));
-    }
-    ~Zip() { zip_discard(zip_); }
-    Zip(const Zip &) = delete;
-    Zip &operator=(const Zip &) = delete;
-
-    zip_int64_t find(const QString &name) const
-    {
-        return zip_name_locate(zip_, name.toUtf8().constData(), ZIP_FL_NOCASE | ZIP_FL_ENC_GUESS);
-    }
-    zip_t *handle() const { return zip_; }
-    const QString &path() const { return path_; }
-
-private:
-    QString path_;
-    zip_t *zip_ = nullptr;
-};
-
-// One part of the zip, open for reading; owns its own zip handle so that several can be read
-// one after another and a worksheet can start again.
-class Part {
-public:
-    Part(const QString &zipPath, const QString &name, const WorkbookLimits &limits) : zip_(zipPath)
-    {
-        const zip_int64_t index = zip_.find(name);
-        if (index < 0)
-            unreadable(zipPath, QStringLiteral("缺少 ") + name);
-        zip_stat_t stat;
-        zip_stat_init(&stat);
-        if (zip_stat_index(zip_.handle(), static_cast<zip_uint64_t>(index), 0, &stat) == 0
-            && (stat.valid & ZIP_STAT_SIZE) && static_cast<qint64>(stat.size) > limits.maxPartBytes)
-            unreadable(zipPath, name + QStringLiteral(" 過大"));
-        file_ = zip_fopen_index(zip_.handle(), static_cast<zip_uint64_t>(index), 0);
-        if (!file_)
-            unreadable(zipPath, QStringLiteral("無法解壓縮 ") + name);
-        scanner_ = std::make_unique<XmlScanner>(
-            [this](char *data, qint64 size) -> qint64 {
-                return zip_fread(file_, data, static_cast<zip_uint64_t>(size));
-            },
-            limits.maxPartBytes, QFileInfo(zipPath).fileName() + QStringLiteral(" 的 ") + name);
-    }
-    ~Part()
-    {
-        if (file_)
-            zip_fclose(file_);
-    }
-    Part(const Part &) = delete;
-    Part &operator=(const Part &) = delete;
-
-    XmlScanner &xml() { return *scanner_; }
-
-private:
-    Zip zip_;
-    zip_file_t *file_ = nullptr;
-    std::unique_ptr<XmlScanner> scanner_;
-};
-
-bool partExists(const QString &zipPath, const QString &name)
-{
-    return Zip(zipPath).find(name) >= 0;
-}
 
 // Resolves a relationship target against the folder of the part that holds the relationship.
 QString resolveTarget(const QString &sourceFolder, const QString &target)
@@ -179,59 +103,12 @@ void readStringItem(XmlScanner &xml, std::string &out)
     unescapeXString(out);
 }
 
-bool isDateFormatCode(const QString &code)
-{
-    bool inQuotes = false;
-    int brackets = 0;
-    for (qsizetype i = 0; i < code.size(); ++i) {
-        const QChar c = code.at(i);
-        if (inQuotes) {
-            if (c == u'"')
-                inQuotes = false;
-            continue;
-        }
-        if (c == u'"') {
-            inQuotes = true;
-        } else if (c == u'\\' || c == u'_' || c == u'*') {
-            ++i; // the next character is literal (or a fill / padding character)
-        } else if (c == u'[') {
-            ++brackets;
-        } else if (c == u']') {
-            brackets = std::max(0, brackets - 1);
-        } else if (brackets == 0) {
-            switch (c.toLower().unicode()) {
-            case u'y':
-            case u'm':
-            case u'd':
-            case u'h':
-            case u's':
-                return true;
-            default:
-                break;
-            }
-        }
-    }
-    return false;
-}
-
-bool isBuiltInDateFormat(int id)
-{
-    return (id >= 14 && id <= 22) || (id >= 45 && id <= 47) || (id >= 27 && id <= 36) || (id >= 50 && id <= 58);
-}
-
 int toInt(std::string_view s, int fallback = -1)
 {
     int v = fallback;
     const auto r = std::from_chars(s.data(), s.data() + s.size(), v);
     return r.ec == std::errc() ? v : fallback;
 }
-
-// The most rows a worksheet can have.
-constexpr qint64 kMaxRows = 1'048'576;
-
-// The most columns a worksheet can have, and the letters that name them (XFD).
-constexpr int kMaxColumns = 16'384;
-constexpr int kMaxColumnLetters = 3;
 
 qint64 rowOfReference(std::string_view ref)
 {
@@ -263,34 +140,6 @@ int columnOfReference(std::string_view ref)
     }
     return i == 0 ? -1 : col - 1;
 }
-
-// The shared-string table as one UTF-8 buffer and where each string starts: its memory grows with
-// the text, not with an object per string, and is bounded.
-class SharedStrings {
-public:
-    std::size_t size() const { return starts_.size(); }
-    QString at(std::size_t index) const
-    {
-        const std::size_t begin = starts_[index];
-        const std::size_t end = index + 1 < starts_.size() ? starts_[index + 1] : text_.size();
-        return QString::fromUtf8(text_.data() + begin, static_cast<qsizetype>(end - begin));
-    }
-    // Adds a string; false when the table would grow past `maxBytes`.
-    bool add(const std::string &s, qint64 maxBytes)
-    {
-        const qint64 bytes = static_cast<qint64>(text_.size() + s.size() + (starts_.size() + 1) * sizeof(std::uint32_t));
-        if (bytes > maxBytes || text_.size() + s.size() > UINT32_MAX)
-            return false;
-        starts_.push_back(static_cast<std::uint32_t>(text_.size()));
-        text_ += s;
-        return true;
-    }
-    void reserve(std::size_t strings) { starts_.reserve(strings); }
-
-private:
-    std::string text_;
-    std::vector<std::uint32_t> starts_;
-};
 
 struct Shared {
     QString path;
@@ -344,7 +193,7 @@ public:
         const int col = columnIndex(column);
         if (col < 0)
             throw Error(errnum::ObjectInvalid, QStringLiteral("無效的欄位名稱: ") + column.toString());
-        if (row < bufferedRow_)
+        if (row < bufferedRow_ || (ended_ && row == bufferedRow_)) // the last row, once read past, is gone
             restart();
         while (!ended_ && bufferedRow_ < row)
             readNextRow();

@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# Times talvesk-batch itself on 100,000 and 1,000,000 rows, beside sqlite3's .import of the same
+# rows (the floor): the receivables workbook into an empty database, and the bank file against as
+# many receivables. Peak memory is the import process's own (/usr/bin/time). Medians of three runs.
+#   bash bench/million.sh                 both sizes
+#   bash bench/million.sh 1000000         one size
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${BUILD:-build-bench}
+[ -f "$build/CMakeCache.txt" ] || cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTALVESK_BENCH=ON >/dev/null
+cmake --build "$build" -j "$(nproc)" --target talvesk-batch make_bench_rows >/dev/null
+batch=$build/app/talvesk-batch
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# Runs a command once; prints its seconds and peak resident megabytes.
+measure() {
+  if ! /usr/bin/time -f '%e %M' -o "$work/time" "$@" >"$work/out" 2>"$work/err"; then
+    cat "$work/out" "$work/err" >&2
+    exit 1
+  fi
+  read -r seconds kb <"$work/time"
+  echo "$seconds $((kb / 1024))"
+}
+# The median of three "seconds MB" lines, by seconds; the largest peak of the three.
+summary() {
+  local lines
+  lines=$(cat)
+  echo "$(echo "$lines" | sort -n | sed -n 2p | cut -d' ' -f1) $(echo "$lines" | cut -d' ' -f2 | sort -n | tail -1)"
+}
+
+printf '%-9s %-34s %9s %8s %9s %7s\n' rows case seconds peak_MB floor_s ratio
+for rows in ${@:-100000 1000000}; do
+  d=$work/$rows
+  "$build/bench/make_bench_rows" "$rows" "$d"
+
+  receivables=$(for i in 1 2 3; do
+    rm -rf "$d/run" && cp -r "$d/app" "$d/run"
+    measure "$batch" --app-dir "$d/run" import-receivables "$d/receivables.xlsx" --sheet Sheet1
+  done | summary)
+  receivablesFloor=$(for i in 1 2 3; do
+    rm -f "$d/floor.db"
+    measure sqlite3 "$d/floor.db" "CREATE TABLE F(UserName TEXT, UserNum TEXT, Memo TEXT, Bankcode TEXT, Total TEXT);" \
+      "CREATE INDEX F_Bankcode ON F(Bankcode);" ".mode csv" ".import '$d/receivables.csv' F"
+  done | summary)
+
+  rm -rf "$d/filled" && cp -r "$d/app" "$d/filled"
+  "$batch" --app-dir "$d/filled" import-receivables "$d/receivables.xlsx" --sheet Sheet1 >/dev/null 2>&1
+  bank=$(for i in 1 2 3; do
+    rm -rf "$d/run" && cp -r "$d/filled" "$d/run"
+    measure "$batch" --app-dir "$d/run" import-bank "$d/bank.txt"
+  done | summary)
+  bankFloor=$(for i in 1 2 3; do
+    rm -f "$d/floor-bank.db"
+    measure sqlite3 "$d/floor-bank.db" "CREATE TABLE P(PayDate TEXT, PayTotal TEXT, Bankcode TEXT);" \
+      "CREATE INDEX P_Bankcode ON P(Bankcode);" ".mode csv" ".import '$d/bank.csv' P"
+  done | summary)
+
+  for line in "receivables workbook, empty db|$receivables|$receivablesFloor" "bank file vs as many receivables|$bank|$bankFloor"; do
+    IFS='|' read -r name run floor <<<"$line"
+    read -r s mb <<<"$run"
+    read -r fs _ <<<"$floor"
+    printf '%-9s %-34s %9s %8s %9s %7s\n' "$rows" "$name" "$s" "$mb" "$fs" "$(echo "scale=2; $s / $fs" | bc)"
+  done
+  rm -rf "$d"
+done

@@ -1,0 +1,59 @@
+#pragma once
+
+// What the workbook readers share about cells: the worksheet's bounds, date formats, the
+// shared-string table and how a refusal names the file.
+#include <QString>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace talvesk::platform {
+
+// The most rows a worksheet can have.
+inline constexpr qint64 kMaxRows = 1'048'576;
+// The most columns a worksheet can have, and the letters that name them (XFD).
+inline constexpr int kMaxColumns = 16'384;
+inline constexpr int kMaxColumnLetters = 3;
+
+// Throws Error: the workbook at `path` cannot be read, for the reason `why`.
+[[noreturn]] void unreadable(const QString &path, const QString &why);
+
+// Whether a custom number format shows a date or time: date letters outside quotes and brackets.
+bool isDateFormatCode(const QString &code);
+// Whether a built-in number format id shows a date or time.
+bool isBuiltInDateFormat(int id);
+
+// The letters of a 0-based column index (0 = A).
+QString columnName(int index);
+
+// The shared-string table as one UTF-8 buffer and where each string starts: its memory grows with
+// the text, not with an object per string, and is bounded.
+class SharedStrings {
+public:
+    std::size_t size() const { return starts_.size(); }
+    QString at(std::size_t index) const
+    {
+        const std::size_t begin = starts_[index];
+        const std::size_t end = index + 1 < starts_.size() ? starts_[index + 1] : text_.size();
+        return QString::fromUtf8(text_.data() + begin, static_cast<qsizetype>(end - begin));
+    }
+    // Adds a string; false when the table would grow past `maxBytes`.
+    bool add(std::string_view s, qint64 maxBytes)
+    {
+        const qint64 bytes = static_cast<qint64>(text_.size() + s.size() + (starts_.size() + 1) * sizeof(std::uint32_t));
+        if (bytes > maxBytes || text_.size() + s.size() > UINT32_MAX)
+            return false;
+        starts_.push_back(static_cast<std::uint32_t>(text_.size()));
+        text_ += s;
+        return true;
+    }
+    void reserve(std::size_t strings) { starts_.reserve(strings); }
+
+private:
+    std::string text_;
+    std::vector<std::uint32_t> starts_;
+};
+
+} // namespace talvesk::platform

@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Makes the workbooks the reader tests open: receivables.fods, written by hand, saved by
+# LibreOffice as .xlsx, .xls (Excel 97-2003) and .ods. Needs soffice (libreoffice-calc-nogui);
+# the tests themselves only read the files this leaves here.
+set -euo pipefail
+cd "$(dirname "$0")"
+out=$(mktemp -d)
+trap 'rm -rf "$out"' EXIT
+for format in xlsx xls ods; do
+  soffice --headless --convert-to "$format" --outdir "$out" receivables.fods >/dev/null
+  cp "$out/receivables.$format" .
+done
