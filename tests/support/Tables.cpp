@@ -2,8 +2,6 @@
 
 #include "db/Connection.h"
 
-#include <QFileInfo>
-
 #include <csignal>
 #include <sys/resource.h>
 
@@ -49,13 +47,13 @@ ReaderHoldingTheDatabase::~ReaderHoldingTheDatabase()
     }
 }
 
-FileSizeLimit::FileSizeLimit(const platform::AppFolder &app, qint64 bytes)
+FileSizeLimit::FileSizeLimit(qint64 maxFileBytes)
 {
     savedHandler_ = std::signal(SIGXFSZ, SIG_IGN);
     rlimit limit{};
     getrlimit(RLIMIT_FSIZE, &limit);
     savedSoft_ = limit.rlim_cur;
-    limit.rlim_cur = static_cast<rlim_t>(QFileInfo(app.databaseFile()).size() + bytes);
+    limit.rlim_cur = static_cast<rlim_t>(maxFileBytes);
     setrlimit(RLIMIT_FSIZE, &limit);
 }
 

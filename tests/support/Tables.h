@@ -32,11 +32,11 @@ private:
 };
 
 // A full disk as the program meets it: while this lives, no file of this process may grow past
-// `bytes` more than the database is now (a real limit on real writes, RLIMIT_FSIZE, with the
-// signal it raises ignored so that the write fails instead).
+// `maxFileBytes` (a real limit on real writes, RLIMIT_FSIZE, with the signal it raises ignored so
+// that the write fails instead).
 class FileSizeLimit {
 public:
-    FileSizeLimit(const platform::AppFolder &app, qint64 bytes);
+    explicit FileSizeLimit(qint64 maxFileBytes);
     ~FileSizeLimit();
     FileSizeLimit(const FileSizeLimit &) = delete;
     FileSizeLimit &operator=(const FileSizeLimit &) = delete;

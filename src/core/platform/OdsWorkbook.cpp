@@ -218,7 +218,7 @@ private:
             const std::string text = readCellText();
             CellValue v;
             auto bad = [&](const char *what) {
-                unreadable(path_, QStringLiteral("工作表 ") + name_ + QStringLiteral(" 儲存格 ") + columnName(column)
+                unreadable(path_, QStringLiteral("工作表 ") + name_ + QStringLiteral(" 儲存格 ") + columnLetters(column)
                                       + QString::number(row) + QStringLiteral(" ") + QString::fromLatin1(what));
             };
             if (isError) {

@@ -54,12 +54,9 @@ bool isBuiltInDateFormat(int id)
     return (id >= 14 && id <= 22) || (id >= 45 && id <= 47) || (id >= 27 && id <= 36) || (id >= 50 && id <= 58);
 }
 
-QString columnName(int index)
+void throwNoSuchSheet(const QString &name)
 {
-    QString name;
-    for (int n = index + 1; n > 0; n = (n - 1) / 26)
-        name.prepend(QChar(u'A' + (n - 1) % 26));
-    return name;
+    throw Error(errnum::ObjectInvalid, QStringLiteral("活頁簿中沒有工作表 ") + name);
 }
 
 } // namespace talvesk::platform

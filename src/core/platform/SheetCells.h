@@ -3,6 +3,7 @@
 // What the workbook readers share about cells: the worksheet's bounds, date formats, the
 // shared-string table and how a refusal names the file.
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <string>
@@ -25,8 +26,28 @@ bool isDateFormatCode(const QString &code);
 // Whether a built-in number format id shows a date or time.
 bool isBuiltInDateFormat(int id);
 
-// The letters of a 0-based column index (0 = A).
-QString columnName(int index);
+[[noreturn]] void throwNoSuchSheet(const QString &name);
+
+// The names of a workbook's worksheets (each with a `name`), in workbook order.
+template <typename Sheets>
+QStringList sheetNames(const Sheets &sheets)
+{
+    QStringList names;
+    for (const auto &sheet : sheets)
+        names << sheet.name;
+    return names;
+}
+
+// The worksheet named `name` (case aside); Error 3420 when the workbook has none of that name.
+template <typename Sheets>
+const auto &sheetNamed(const Sheets &sheets, const QString &name)
+{
+    for (const auto &sheet : sheets) {
+        if (sheet.name.compare(name, Qt::CaseInsensitive) == 0)
+            return sheet;
+    }
+    throwNoSuchSheet(name);
+}
 
 // The shared-string table as one UTF-8 buffer and where each string starts: its memory grows with
 // the text, not with an object per string, and is bounded.

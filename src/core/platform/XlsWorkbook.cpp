@@ -490,7 +490,7 @@ private:
         case rec::LabelSst: {
             const std::uint32_t index = d.u32();
             if (index >= shared_->strings.size())
-                broken(QStringLiteral("儲存格 %1%2 指向不存在的共用字串").arg(columnName(firstColumn)).arg(row));
+                broken(QStringLiteral("儲存格 %1%2 指向不存在的共用字串").arg(columnLetters(firstColumn)).arg(row));
             cell.value.kind = CellValue::Kind::Text;
             cell.value.text = shared_->strings.at(index);
             break;
@@ -679,19 +679,13 @@ XlsWorkbook::~XlsWorkbook() = default;
 
 QStringList XlsWorkbook::worksheetNames() const
 {
-    QStringList names;
-    for (const auto &sheet : sheets_)
-        names << sheet.name;
-    return names;
+    return sheetNames(sheets_);
 }
 
 std::unique_ptr<Worksheet> XlsWorkbook::worksheet(const QString &name)
 {
-    for (const auto &sheet : sheets_) {
-        if (sheet.name.compare(name, Qt::CaseInsensitive) == 0)
-            return std::make_unique<XlsSheet>(std::static_pointer_cast<const Shared>(shared_), sheet.name, sheet.offset);
-    }
-    throw Error(errnum::ObjectInvalid, QStringLiteral("活頁簿中沒有工作表 ") + name);
+    const auto &sheet = sheetNamed(sheets_, name);
+    return std::make_unique<XlsSheet>(std::static_pointer_cast<const Shared>(shared_), sheet.name, sheet.offset);
 }
 
 } // namespace talvesk::platform

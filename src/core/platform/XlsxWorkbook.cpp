@@ -535,19 +535,13 @@ XlsxWorkbook::~XlsxWorkbook() = default;
 
 QStringList XlsxWorkbook::worksheetNames() const
 {
-    QStringList names;
-    for (const auto &sheet : sheets_)
-        names << sheet.name;
-    return names;
+    return sheetNames(sheets_);
 }
 
 std::unique_ptr<Worksheet> XlsxWorkbook::worksheet(const QString &name)
 {
-    for (const auto &sheet : sheets_) {
-        if (sheet.name.compare(name, Qt::CaseInsensitive) == 0)
-            return std::make_unique<XlsxSheet>(std::static_pointer_cast<const Shared>(shared_), sheet.name, sheet.part);
-    }
-    throw Error(errnum::ObjectInvalid, QStringLiteral("活頁簿中沒有工作表 ") + name);
+    const auto &sheet = sheetNamed(sheets_, name);
+    return std::make_unique<XlsxSheet>(std::static_pointer_cast<const Shared>(shared_), sheet.name, sheet.part);
 }
 
 } // namespace talvesk::platform

@@ -25,23 +25,6 @@ using namespace talvesk;
 
 namespace {
 
-// Writes beyond `bytes` fail with EFBIG while this object lives (as a full disk would).
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        std::signal(SIGXFSZ, SIG_IGN);
-        getrlimit(RLIMIT_FSIZE, &saved_);
-        rlimit limit = saved_;
-        limit.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &saved_); }
-
-private:
-    rlimit saved_{};
-};
-
 void fillSome(const test::TestApp &app, int rows)
 {
     platform::Database db = db::openDatabase(app.folder());
@@ -95,7 +78,7 @@ TEST(Backup, ACopyIsTheDatabaseByteForByteAndAFailurePartWayKeepsTheOldBackup)
 
     test::writeFile(slot, "an older backup");
     {
-        FileSizeLimit limit(4096);
+        test::FileSizeLimit limit(4096);
         EXPECT_THROW(backup::backupDatabase(app.folder(), slot), platform::Error);
     }
     EXPECT_EQ(test::readFile(slot), QByteArray("an older backup"));
@@ -190,7 +173,7 @@ TEST(Restore, ACopyThatFailsPartWayLeavesBothFilesUsable)
     const QByteArray backupBytes = test::readFile(slot);
     const QByteArray before = test::readFile(app.folder().databaseFile());
     {
-        FileSizeLimit limit(static_cast<rlim_t>(backupBytes.size() / 2));
+        test::FileSizeLimit limit(backupBytes.size() / 2);
         EXPECT_THROW(backup::restoreDatabase(app.folder(), slot), platform::Error);
     }
     EXPECT_EQ(test::readFile(app.folder().databaseFile()), before);

@@ -27,23 +27,6 @@ using Kind = CellValue::Kind;
 
 namespace {
 
-// Writes beyond `bytes` fail with EFBIG while this object lives, to every file of the process.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        std::signal(SIGXFSZ, SIG_IGN);
-        getrlimit(RLIMIT_FSIZE, &saved_);
-        rlimit limit = saved_;
-        limit.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &saved_); }
-
-private:
-    rlimit saved_{};
-};
-
 // A small file system of its own, full after `bytes`; unmounted with the object.
 class SmallDisk {
 public:
@@ -304,7 +287,7 @@ TEST(TableExport, ARowsFileThatCannotGrowFailsTheExportAndLeavesTheOldWorkbook)
     QDir().mkpath(app.path(QStringLiteral("out")));
     test::writeFile(path, "the workbook of last month");
     {
-        FileSizeLimit limit(1024 * 1024);
+        test::FileSizeLimit limit(1024 * 1024);
         try {
             db::exportTable(app.folder(), store::storeLayout(), path);
             FAIL() << "a shortened workbook was reported as exported";
