@@ -27,6 +27,8 @@ QString readSchema()
     return QString::fromUtf8(file.readAll());
 }
 
+} // namespace
+
 std::string account(int i)
 {
     char buffer[32];
@@ -34,7 +36,7 @@ std::string account(int i)
     return buffer;
 }
 
-void writeReceivables(const QString &xlsx, const QString &csv)
+void writeReceivables(int rows, const QString &xlsx, const QString &csv)
 {
     lxw_workbook_options options{};
     options.constant_memory = LXW_FALSE; // shared strings, as Excel writes them
@@ -47,7 +49,7 @@ void writeReceivables(const QString &xlsx, const QString &csv)
     for (int c = 0; c < 5; ++c)
         worksheet_write_string(ws, 0, static_cast<lxw_col_t>(c), heads[c], nullptr);
     char name[64], number[32], memo[32];
-    for (int i = 1; i <= kRows; ++i) {
+    for (int i = 1; i <= rows; ++i) {
         std::snprintf(name, sizeof name, "客戶%d號", i);
         std::snprintf(number, sizeof number, "C%07d", i);
         std::snprintf(memo, sizeof memo, "114年度第%d期", i % 12 + 1);
@@ -68,6 +70,8 @@ void writeReceivables(const QString &xlsx, const QString &csv)
     if (workbook_close(wb) != LXW_NO_ERROR)
         throw std::runtime_error("cannot write workbook");
 }
+
+namespace {
 
 void writePayments(const QString &xlsx)
 {
@@ -104,7 +108,7 @@ BenchData::BenchData()
     receivablesBook_ = path(QStringLiteral("receivables.xlsx"));
     receivablesCsv_ = path(QStringLiteral("receivables.csv"));
     paymentsBook_ = path(QStringLiteral("payments.xlsx"));
-    writeReceivables(receivablesBook_, receivablesCsv_);
+    writeReceivables(kRows, receivablesBook_, receivablesCsv_);
     writePayments(paymentsBook_);
 }
 

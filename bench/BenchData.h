@@ -8,6 +8,8 @@
 #include <QString>
 #include <QTemporaryDir>
 
+#include <string>
+
 namespace talvesk::bench {
 
 constexpr int kRows = 100000;
@@ -34,6 +36,13 @@ private:
     QString paymentsBook_;
     QString receivablesCsv_;
 };
+
+// Writes `rows` receivables (name, number, note, account, amount under a header row) to a workbook
+// with a shared-string table, as the spreadsheet program writes it, and the same rows to a CSV file.
+void writeReceivables(int rows, const QString &xlsx, const QString &csv);
+
+// The virtual account of the i-th receivable the benchmarks make.
+std::string account(int i);
 
 // Runs an sqlite3 shell script against a new database file `db` (the floor the imports are
 // measured against). Returns whether sqlite3 ran and succeeded.

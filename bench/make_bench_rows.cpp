@@ -19,52 +19,17 @@
 #include <stdexcept>
 #include <string>
 
+#include "BenchData.h"
+
 using namespace talvesk;
 
 namespace {
-
-std::string account(int i)
-{
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "95120%011d", i);
-    return buffer;
-}
 
 void writeFile(const QString &path, const QByteArray &bytes)
 {
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.flush())
         throw std::runtime_error("cannot write " + path.toStdString());
-}
-
-void writeReceivables(int rows, const QString &xlsx, const QString &csvPath)
-{
-    lxw_workbook_options options{};
-    options.constant_memory = LXW_FALSE; // shared strings, as Excel writes them
-    lxw_workbook *wb = workbook_new_opt(QFile::encodeName(xlsx).constData(), &options);
-    lxw_worksheet *ws = workbook_add_worksheet(wb, "Sheet1");
-    QByteArray csv;
-    const char *heads[] = {"客戶名稱", "客戶編號", "備註", "虛擬帳號", "應收金額"};
-    for (int c = 0; c < 5; ++c)
-        worksheet_write_string(ws, 0, static_cast<lxw_col_t>(c), heads[c], nullptr);
-    char name[64], number[32], memo[32];
-    for (int i = 1; i <= rows; ++i) {
-        std::snprintf(name, sizeof name, "客戶%d號", i);
-        std::snprintf(number, sizeof number, "C%07d", i);
-        std::snprintf(memo, sizeof memo, "114年度第%d期", i % 12 + 1);
-        const std::string acc = account(i);
-        const double total = 1000 + (i * 37) % 90000;
-        const auto row = static_cast<lxw_row_t>(i);
-        worksheet_write_string(ws, row, 0, name, nullptr);
-        worksheet_write_string(ws, row, 1, number, nullptr);
-        worksheet_write_string(ws, row, 2, memo, nullptr);
-        worksheet_write_string(ws, row, 3, acc.c_str(), nullptr);
-        worksheet_write_number(ws, row, 4, total, nullptr);
-        csv += QByteArray(name) + ',' + number + ',' + memo + ',' + acc.c_str() + ',' + QByteArray::number(total) + '\n';
-    }
-    if (workbook_close(wb) != LXW_NO_ERROR)
-        throw std::runtime_error("cannot write workbook");
-    writeFile(csvPath, csv);
 }
 
 void writeBank(int rows, const QString &bankPath, const QString &csvPath)
@@ -74,7 +39,7 @@ void writeBank(int rows, const QString &bankPath, const QString &csvPath)
     for (int i = 1; i <= rows; ++i) {
         const QString date = QStringLiteral("11301%1").arg(i % 28 + 1, 2, 10, QLatin1Char('0'));
         const QString amount = QStringLiteral("%1").arg(500 + i % 9000, 11, 10, QLatin1Char('0'));
-        const QString acc = QString::fromStdString(account(i));
+        const QString acc = QString::fromStdString(bench::account(i));
         bank += QStringLiteral("王小明%1").arg(i % 100000, 5, 10, QLatin1Char('0')).leftJustified(11, u' ', true) + date
             + QStringLiteral("TWD ") + amount + QStringLiteral("轉帳存入").leftJustified(14) + acc.leftJustified(25)
             + QStringLiteral("\r\n");
@@ -97,7 +62,7 @@ int main(int argc, char **argv)
     const QString dir = QString::fromLocal8Bit(argv[2]);
     try {
         QDir().mkpath(dir);
-        writeReceivables(rows, dir + QStringLiteral("/receivables.xlsx"), dir + QStringLiteral("/receivables.csv"));
+        bench::writeReceivables(rows, dir + QStringLiteral("/receivables.xlsx"), dir + QStringLiteral("/receivables.csv"));
         writeBank(rows, dir + QStringLiteral("/bank.txt"), dir + QStringLiteral("/bank.csv"));
         QFile schema(QStringLiteral(TALVESK_SCHEMA_FILE));
         if (!schema.open(QIODevice::ReadOnly))
