@@ -68,4 +68,21 @@ CredentialTextProblem checkCredentialText(const QString &text)
     return CredentialTextProblem::None;
 }
 
+QString credentialProblemText(CredentialTextProblem problem, bool isUserName)
+{
+    using P = CredentialTextProblem;
+    switch (problem) {
+    case P::Empty:
+        return isUserName ? QStringLiteral("請輸入使用者名稱!") : QStringLiteral("請輸入使用者密碼!");
+    case P::TooLong:
+        return isUserName ? QStringLiteral("使用者名稱至多8位數!") : QStringLiteral("使用者密碼只能有8位數!");
+    case P::BadCharacter:
+        return isUserName ? QStringLiteral("使用者名稱只能有英文字母及數字!")
+                          : QStringLiteral("使用者密碼只能有英文字母及數字!");
+    case P::None:
+        break;
+    }
+    return QString();
+}
+
 } // namespace talvesk::credentials

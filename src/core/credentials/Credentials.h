@@ -44,6 +44,8 @@ void saveCredentials(const QString &path, const QString &userName, const QString
 // The character rule of the user-name and password boxes: 1 to 8 characters of 0-9, A-Z, a-z.
 enum class CredentialTextProblem { None, Empty, TooLong, BadCharacter };
 CredentialTextProblem checkCredentialText(const QString &text);
+// The message a rejected user name (`isUserName`) or password gets, in the program's own words.
+QString credentialProblemText(CredentialTextProblem problem, bool isUserName);
 bool isCredentialCharacter(QChar c);
 
 } // namespace talvesk::credentials

@@ -100,24 +100,6 @@ int compact(Context &ctx)
     return kBatchOk;
 }
 
-// The message a rejected user name or password gets, in the program's own words.
-QString credentialProblemText(credentials::CredentialTextProblem problem, bool isUserName)
-{
-    using P = credentials::CredentialTextProblem;
-    switch (problem) {
-    case P::Empty:
-        return isUserName ? QStringLiteral("請輸入使用者名稱!") : QStringLiteral("請輸入使用者密碼!");
-    case P::TooLong:
-        return isUserName ? QStringLiteral("使用者名稱至多8位數!") : QStringLiteral("使用者密碼只能有8位數!");
-    case P::BadCharacter:
-        return isUserName ? QStringLiteral("使用者名稱只能有英文字母及數字!")
-                          : QStringLiteral("使用者密碼只能有英文字母及數字!");
-    case P::None:
-        break;
-    }
-    return QString();
-}
-
 int setCredentials(Context &ctx)
 {
     const QString user = ctx.args.at(0);
@@ -125,7 +107,7 @@ int setCredentials(Context &ctx)
     for (const auto &[value, isUser] : {std::pair{user, true}, std::pair{password, false}}) {
         const auto problem = credentials::checkCredentialText(value);
         if (problem != credentials::CredentialTextProblem::None) {
-            ctx.err << credentialProblemText(problem, isUser) << Qt::endl;
+            ctx.err << credentials::credentialProblemText(problem, isUser) << Qt::endl;
             ctx.out << "set-credentials: refused, credential file unchanged" << Qt::endl;
             return kBatchFailed;
         }
@@ -210,7 +192,7 @@ int importWorkbook(Context &ctx, workbookimport::WorkbookImport &import, const Q
     progress.finish();
     for (const QString &problem : counts.problems)
         ctx.err << problem << Qt::endl;
-    ctx.err << QStringLiteral("Excel 轉入 Access 資料庫完畢！") << Qt::endl;
+    ctx.err << workbookimport::kImportDone << Qt::endl;
     ctx.out << what << ": " << counts.written << " written, " << counts.notProcessed << " not processed" << Qt::endl;
     return kBatchOk;
 }

@@ -24,6 +24,8 @@ struct ImportCounts {
 // Whether any of a row's texts holds a NUL character, which no stored value may: it would cut
 // the text short wherever the value is shown or exported.
 bool holdsNul(const QStringList &texts);
+// The message of a completed workbook import.
+inline const QString kImportDone = QStringLiteral("Excel 轉入 Access 資料庫完畢！");
 inline const QString kNulReason = QStringLiteral("儲存格含有 NUL 字元，未處理");
 
 // What an import reports while it runs: the last used row once, then every row; and, when it

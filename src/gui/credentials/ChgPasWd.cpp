@@ -28,13 +28,13 @@ void ChgPasWd::confirm()
     desktop_.setPointer(platform::Pointer::Hourglass);
     if (userEdit->text().isEmpty()) {
         desktop_.setPointer(platform::Pointer::Default);
-        showMessage(QStringLiteral("請輸入使用者名稱!"), kTitle);
+        showMessage(credentialProblemText(CredentialTextProblem::Empty, true), kTitle);
         userEdit->setFocus(Qt::OtherFocusReason);
         return;
     }
     if (passwordEdit->text().isEmpty()) {
         desktop_.setPointer(platform::Pointer::Default);
-        showMessage(QStringLiteral("請輸入使用者密碼!"), kTitle);
+        showMessage(credentialProblemText(CredentialTextProblem::Empty, false), kTitle);
         passwordEdit->setFocus(Qt::OtherFocusReason);
         return;
     }

@@ -34,8 +34,8 @@ bool deliversCharacter(const QKeyEvent *key)
     return !key->text().isEmpty();
 }
 
-QString userNameTooLong() { return QStringLiteral("使用者名稱至多8位數!"); }
-QString passwordTooLong() { return QStringLiteral("使用者密碼只能有8位數!"); }
+QString userNameTooLong() { return credentialProblemText(CredentialTextProblem::TooLong, true); }
+QString passwordTooLong() { return credentialProblemText(CredentialTextProblem::TooLong, false); }
 
 } // namespace
 

@@ -52,7 +52,7 @@ void PassLogIn::confirm()
 {
     desktop_.setPointer(platform::Pointer::Hourglass);
     if (userEdit->text().isEmpty()) {
-        refuse(QStringLiteral("請輸入使用者名稱!"));
+        refuse(credentialProblemText(CredentialTextProblem::Empty, true));
         return;
     }
     // A stored value without a whole cipher block (a missing file or key) can match nothing.

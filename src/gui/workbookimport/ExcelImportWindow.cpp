@@ -13,12 +13,6 @@
 
 namespace talvesk::workbookimport {
 
-namespace {
-
-const QString kDone = QStringLiteral("Excel 轉入 Access 資料庫完畢！");
-
-} // namespace
-
 ExcelImportWindow::ExcelImportWindow(const Design &design, WorkbookImport &import,
                                      std::function<void(QWidget *)> openMapping, platform::Desktop &desktop,
                                      QWidget *parent)
@@ -154,7 +148,7 @@ void ExcelImportWindow::onImportClicked()
                 showCounts(lastRow, last);
             scope.pointerBack();
             // Rows refused for what their cells hold are named under the message.
-            desktop_.showMessage(this, {kDone, QString(), platform::Icon::None, platform::Buttons::Ok,
+            desktop_.showMessage(this, {kImportDone, QString(), platform::Icon::None, platform::Buttons::Ok,
                                         last.problems.join(u'\n')});
             completed = true;
         } catch (const platform::Error &error) {
