@@ -5,6 +5,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-qpa-plugins libgl-dev
+  qt6-translations-l10n fonts-noto-cjk
   libsqlite3-dev sqlite3
   libzip-dev libxlsxwriter-dev
   libgtest-dev libbenchmark-dev

@@ -13,6 +13,9 @@ int main(int argc, char *argv[])
     // the program with no word of why.
     std::signal(SIGXFSZ, SIG_IGN);
     QApplication application(argc, argv);
+    // Without it Qt's own buttons and dialogs speak English in a Chinese program.
+    if (!talvesk::platform::installQtTranslation())
+        qWarning("Qt's zh_TW translation (qt6-translations-l10n) is not installed");
     talvesk::platform::QtDesktop desktop;
     const auto app = talvesk::platform::AppFolder::ofProgram();
 

@@ -15,9 +15,23 @@ public:
     platform::Answer showMessage(QWidget *parent, const platform::Message &message) override;
     void setPointer(platform::Pointer pointer) override { pointers.push_back(pointer); }
     std::optional<QString> chooseFile(QWidget *, const platform::FileChoice &choice) override;
-    void openDocument(const QString &path) override { opened.push_back(path); }
+    bool openDocument(const QString &path) override
+    {
+        opened.push_back(path);
+        return openSucceeds;
+    }
     QStringList drives() const override { return driveList; }
+    std::optional<QString> chooseFolder(QWidget *, const QString &) override
+    {
+        ++folderDialogs;
+        if (folders.empty() || folders.front().isEmpty())
+            return std::nullopt;
+        QString folder = folders.front();
+        folders.pop_front();
+        return folder;
+    }
     QSize screenSize() const override { return screen; }
+    QRect availableGeometry() const override { return available.isEmpty() ? QRect(QPoint(), screen) : available; }
     void processPendingEvents() override;
 
     platform::Pointer pointer() const
@@ -33,8 +47,12 @@ public:
     std::deque<QString> files; // answers of the file dialog; an empty one, or none left: cancelled
     std::vector<platform::FileChoice> fileChoices;
     QStringList opened; // documents handed to the desktop
+    bool openSucceeds = true; // false: the desktop has no program for them
     QStringList driveList;
+    std::deque<QString> folders; // answers of the folder dialog; an empty one, or none left: cancelled
+    int folderDialogs = 0;
     QSize screen{1024, 768};
+    QRect available; // empty: the whole screen
     int eventRuns = 0;
     std::function<void()> onEvents; // runs inside processPendingEvents, may throw
     std::function<void(const platform::Message &)> onMessage;

@@ -1,7 +1,11 @@
 #pragma once
 
 #include <QApplication>
+#include <QAbstractButton>
 #include <QKeyEvent>
+#include <QPushButton>
+#include <QMessageBox>
+#include <QTimer>
 #include <QTest>
 #include <QWidget>
 
@@ -38,6 +42,42 @@ inline QString focusName()
 {
     QWidget *w = QApplication::focusWidget();
     return w ? w->objectName() : QString();
+}
+
+// Once a real message box is up, records what it shows and presses `button` in it, or Enter when
+// `button` is NoButton (so the box's default button answers). Polls, so it works for a box
+// opened by whatever the test triggers next.
+struct SeenBox {
+    QString title;
+    QString text;
+    QString defaultButtonText;
+    QStringList buttonTexts;
+    bool seen = false;
+};
+
+inline void pressInNextBox(SeenBox &seen, QMessageBox::StandardButton button)
+{
+    auto *timer = new QTimer;
+    timer->setInterval(10);
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, &seen, button] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible())
+            return;
+        timer->stop();
+        timer->deleteLater();
+        seen.seen = true;
+        seen.title = box->windowTitle();
+        seen.text = box->text();
+        if (QPushButton *d = box->defaultButton())
+            seen.defaultButtonText = d->text();
+        for (QAbstractButton *b : box->buttons())
+            seen.buttonTexts << b->text();
+        if (button == QMessageBox::NoButton)
+            QTest::keyClick(box, Qt::Key_Return);
+        else
+            box->button(button)->click();
+    });
+    timer->start();
 }
 
 } // namespace talvesk::test

@@ -102,4 +102,14 @@ QString clearTable(const platform::AppFolder &app, const QString &table)
     return safetyCopy;
 }
 
+qint64 countRows(const platform::AppFolder &app, const QString &table)
+{
+    // The name goes into the statement's text, so only the program's own tables are counted.
+    if (!programTables().contains(table, Qt::CaseInsensitive))
+        throw platform::Error(5, QStringLiteral("不是本程式的資料表: ") + table);
+    platform::Database db = openDatabase(app);
+    platform::Statement count = db.prepare("SELECT COUNT(*) FROM " + table.toStdString());
+    return count.next() ? count.text(0).toLongLong() : 0;
+}
+
 } // namespace talvesk::db

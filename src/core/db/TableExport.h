@@ -54,4 +54,7 @@ bool isPlainDecimal(const QString &text);
 // holds longer than the busy wait. Throws platform::Error.
 QString clearTable(const platform::AppFolder &app, const QString &table);
 
+// The number of rows of one of the program's tables. Throws platform::Error.
+qint64 countRows(const platform::AppFolder &app, const QString &table);
+
 } // namespace talvesk::db

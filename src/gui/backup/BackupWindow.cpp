@@ -2,7 +2,15 @@
 
 #include "platform/Error.h"
 
+#include <algorithm>
+
 #include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QSettings>
+#include <QSignalBlocker>
+#include <QStandardPaths>
+#include <QStorageInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -17,6 +25,7 @@ namespace {
 
 const QString kBackupCaption = QStringLiteral("備份資料庫");
 const QString kRestoreCaption = QStringLiteral("回復資料庫");
+const QString kOtherFolder = QStringLiteral("其他資料夾…");
 const QString kNotReady = QStringLiteral(" 磁碟機, 裝置尚未就緒！請確認.");
 
 bool isEnter(int key)
@@ -37,7 +46,7 @@ BackupWindow::BackupWindow(Mode mode, const platform::AppFolder &app, platform::
     label2->setObjectName(QStringLiteral("Label2"));
     driveBox = new QComboBox(this);
     driveBox->setObjectName(QStringLiteral("Drive"));
-    driveBox->addItems(desktop_.drives());
+    fillDrives();
     auto *label1 = new QLabel(restoring ? QStringLiteral("請先選擇具有備份檔案的磁碟機(來源)以供回復， 再按下確認鍵。")
                                         : QStringLiteral("請先選擇欲備份的磁碟機或將已格式化磁片放妥至磁碟機中，再按下確認鍵."),
                               this);
@@ -88,6 +97,7 @@ BackupWindow::BackupWindow(Mode mode, const platform::AppFolder &app, platform::
 
     for (QWidget *w : std::initializer_list<QWidget *>{driveBox, confirmButton, cancelButton})
         w->installEventFilter(this);
+    connect(driveBox, &QComboBox::activated, this, &BackupWindow::onDriveActivated);
     connect(driveBox, &QComboBox::currentIndexChanged, this, [this] { refreshCaptions(); });
     connect(confirmButton, &QPushButton::clicked, this, &BackupWindow::onConfirmClicked);
     connect(cancelButton, &QPushButton::clicked, this, &BackupWindow::onCancelClicked);
@@ -106,11 +116,75 @@ void BackupWindow::showEvent(QShowEvent *event)
 
 QString BackupWindow::driveText() const
 {
-    return driveBox->currentText();
+    return driveBox->currentData().toString();
+}
+
+QString BackupWindow::settingsFile() const
+{
+    return app_.root() + QStringLiteral("/Windows.ini");
+}
+
+void BackupWindow::addDrive(const QString &path)
+{
+    const QString home = QDir::homePath();
+    QString name;
+    if (path == home)
+        name = QStringLiteral("個人資料夾");
+    else if (path == QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation))
+        name = QStringLiteral("文件");
+    else if (QStorageInfo volume(path); volume.isValid() && volume.rootPath() == path && !volume.displayName().isEmpty()
+                                        && volume.displayName() != path)
+        name = QStringLiteral("卸除式磁碟 ") + volume.displayName();
+    else
+        name = QFileInfo(path).fileName();
+    driveBox->insertItem(driveBox->count() - 1, name.isEmpty() ? path : name + QStringLiteral(" (") + path + u')', path);
+}
+
+void BackupWindow::fillDrives()
+{
+    // The last item lets any folder be chosen; it carries no path of its own.
+    driveBox->addItem(kOtherFolder);
+    for (const QString &path : desktop_.drives())
+        addDrive(path);
+    // The place used last time, when it is still there; never the system's root.
+    const QString last = QSettings(settingsFile(), QSettings::IniFormat).value(QStringLiteral("backup/lastDrive")).toString();
+    if (!last.isEmpty() && last != QDir::rootPath() && QFileInfo(last).isDir()) {
+        if (driveBox->findData(last) < 0)
+            addDrive(last);
+        driveBox->setCurrentIndex(driveBox->findData(last));
+    } else {
+        driveBox->setCurrentIndex(0);
+    }
+}
+
+void BackupWindow::onDriveActivated(int index)
+{
+    if (!driveBox->itemData(index).isNull())
+        return;
+    const auto folder = desktop_.chooseFolder(this, kOtherFolder);
+    const QSignalBlocker quiet(driveBox);
+    if (!folder) {
+        driveBox->setCurrentIndex(previousDrive_);
+        return;
+    }
+    if (driveBox->findData(*folder) < 0)
+        addDrive(*folder);
+    driveBox->setCurrentIndex(driveBox->findData(*folder));
+    previousDrive_ = driveBox->currentIndex();
+    refreshCaptions();
+}
+
+void BackupWindow::rememberDrive()
+{
+    QSettings settings(settingsFile(), QSettings::IniFormat);
+    settings.setValue(QStringLiteral("backup/lastDrive"), driveText());
+    settings.sync();
 }
 
 void BackupWindow::refreshCaptions()
 {
+    if (!driveBox->currentData().isNull())
+        previousDrive_ = driveBox->currentIndex();
     // A slot whose file is not on this drive shows no caption, so nothing is offered, or asked
     // about, that is not there.
     const auto captions = slotCaptions(drivePrefix(driveText()));
@@ -151,6 +225,7 @@ void BackupWindow::backup()
         failed(error);
         return;
     }
+    rememberDrive();
     desktop_.showMessage(this, {QStringLiteral("備份作業完成！"), QStringLiteral("備份")});
     desktop_.setPointer(platform::Pointer::Default);
     refreshCaptions();
@@ -159,12 +234,22 @@ void BackupWindow::backup()
 void BackupWindow::restore()
 {
     const auto [fileName, offered] = chosenSlot();
-    if (!offered) {
+    const bool anyChosen = std::any_of(options_.begin(), options_.end(), [](const QRadioButton *o) { return o->isChecked(); });
+    if (!anyChosen) {
         desktop_.showMessage(this, {QStringLiteral("請選擇檔案!"), QStringLiteral("回復"), platform::Icon::Information});
         return;
     }
+    if (!offered) {
+        // A slot that is simply empty on this drive: say so, rather than ask for a choice made.
+        desktop_.showMessage(this, {QStringLiteral("此磁碟機的這一格沒有備份檔案 (") + fileName
+                                        + QStringLiteral("),請選擇有備份的一格或另一個磁碟機。"),
+                                    QStringLiteral("回復"), platform::Icon::Information});
+        return;
+    }
+    // Overwriting the database is what a slipped Enter must not do: No is the default.
     if (desktop_.showMessage(this, {QStringLiteral("是否確定以 ") + fileName + QStringLiteral(" 覆蓋目前資料庫!"),
-                                    kRestoreCaption, platform::Icon::None, platform::Buttons::YesNo})
+                                    kRestoreCaption, platform::Icon::None, platform::Buttons::YesNo, QString(),
+                                    platform::Answer::No})
         != platform::Answer::Yes)
         return;
     const QString prefix = drivePrefix(driveText());
@@ -176,6 +261,7 @@ void BackupWindow::restore()
         failed(error);
         return;
     }
+    rememberDrive();
     desktop_.showMessage(this, {QStringLiteral("回復作業完成!"), QStringLiteral("回復"), platform::Icon::Information,
                                 platform::Buttons::Ok, restoreReport(outcome)});
     desktop_.setPointer(platform::Pointer::Default);

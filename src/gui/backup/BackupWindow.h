@@ -36,7 +36,16 @@ private:
     void restore();
     // The chosen slot's file name and whether its option shows a caption.
     std::pair<QString, bool> chosenSlot() const;
+    // The chosen place's path.
     QString driveText() const;
+    void fillDrives();
+    // Adds a place before 其他資料夾…, under a name a clerk recognises, with its path.
+    void addDrive(const QString &path);
+    // 其他資料夾…: a folder dialog; cancelling goes back to the place chosen before.
+    void onDriveActivated(int index);
+    // The place of the last backup or restore is offered first next time.
+    void rememberDrive();
+    QString settingsFile() const;
     void failed(const platform::Error &error);
 
     Mode mode_;
@@ -46,6 +55,7 @@ private:
     std::array<QRadioButton *, kSlots> options_{};
     QPushButton *confirmButton;
     QPushButton *cancelButton;
+    int previousDrive_ = 0;
 };
 
 } // namespace talvesk::backup

@@ -8,7 +8,8 @@ workbookimport::MappingWindow::Design paymentsMappingDesign()
             db::kPaymentsMapping,
             {QStringLiteral("Label2"), QStringLiteral("Label3"), QStringLiteral("Label8_0"), QStringLiteral("Label8_3"),
              QStringLiteral("Label8_26"), QStringLiteral("Label8_1")},
-            true};
+            true,
+            QStringLiteral("讀入入帳明細(EXCEL)")};
 }
 
 textimport::TextImportWindow::Design bankWindowDesign()

@@ -1,10 +1,17 @@
 #include "platform/Desktop.h"
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QDesktopServices>
 #include <QDir>
 #include <QUrl>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QScreen>
@@ -15,7 +22,8 @@ namespace talvesk::platform {
 Answer QtDesktop::showMessage(QWidget *parent, const Message &message)
 {
     QMessageBox box(parent);
-    box.setWindowTitle(message.title);
+    // A box without a title of its own speaks for the program, not for the executable's name.
+    box.setWindowTitle(message.title.isEmpty() ? kProgramCaption : message.title);
     box.setText(message.text);
     if (!message.informativeText.isEmpty())
         box.setInformativeText(message.informativeText);
@@ -46,6 +54,22 @@ Answer QtDesktop::showMessage(QWidget *parent, const Message &message)
         box.setEscapeButton(QMessageBox::No);
         break;
     }
+    if (message.defaultAnswer) {
+        switch (*message.defaultAnswer) {
+        case Answer::Ok:
+            box.setDefaultButton(QMessageBox::Ok);
+            break;
+        case Answer::Cancel:
+            box.setDefaultButton(QMessageBox::Cancel);
+            break;
+        case Answer::Yes:
+            box.setDefaultButton(QMessageBox::Yes);
+            break;
+        case Answer::No:
+            box.setDefaultButton(QMessageBox::No);
+            break;
+        }
+    }
     // A busy pointer must not hide that the program now waits for an answer.
     const bool wasBusy = busy_;
     if (wasBusy)
@@ -54,6 +78,8 @@ Answer QtDesktop::showMessage(QWidget *parent, const Message &message)
     if (wasBusy)
         setPointer(Pointer::Hourglass);
     switch (chosen) {
+    case QMessageBox::Ok:
+        return Answer::Ok;
     case QMessageBox::Cancel:
         return Answer::Cancel;
     case QMessageBox::Yes:
@@ -61,7 +87,7 @@ Answer QtDesktop::showMessage(QWidget *parent, const Message &message)
     case QMessageBox::No:
         return Answer::No;
     default:
-        // Closing a box without Cancel or No answers as its only button does.
+        // Closing a box by its title bar answers as Escape would.
         return message.buttons == Buttons::OkCancel ? Answer::Cancel
              : message.buttons == Buttons::YesNo    ? Answer::No
                                                     : Answer::Ok;
@@ -96,19 +122,38 @@ std::optional<QString> QtDesktop::chooseFile(QWidget *parent, const FileChoice &
     return path;
 }
 
-void QtDesktop::openDocument(const QString &path)
+bool QtDesktop::openDocument(const QString &path)
 {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+    return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
 }
 
 QStringList QtDesktop::drives() const
 {
-    QStringList roots;
+    // Removable media are mounted under these; everything else mounted is the system's own.
+    static const QStringList removableParents{QStringLiteral("/media/"), QStringLiteral("/run/media/"),
+                                              QStringLiteral("/mnt/")};
+    QStringList places;
     for (const QStorageInfo &volume : QStorageInfo::mountedVolumes()) {
-        if (volume.isValid() && volume.isReady() && !roots.contains(volume.rootPath()))
-            roots << volume.rootPath();
+        const QString root = volume.rootPath();
+        const bool removable = std::any_of(removableParents.begin(), removableParents.end(),
+                                           [&root](const QString &parent) { return root.startsWith(parent); });
+        if (removable && volume.isValid() && volume.isReady() && !places.contains(root))
+            places << root;
     }
-    return roots;
+    for (const QString &folder : {QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation),
+                                  QDir::homePath()}) {
+        if (!folder.isEmpty() && folder != QDir::rootPath() && QFileInfo(folder).isDir() && !places.contains(folder))
+            places << folder;
+    }
+    return places;
+}
+
+std::optional<QString> QtDesktop::chooseFolder(QWidget *parent, const QString &title)
+{
+    const QString folder = QFileDialog::getExistingDirectory(parent, title, QDir::homePath());
+    if (folder.isEmpty())
+        return std::nullopt;
+    return folder;
 }
 
 QString qtFileFilter(const QString &classicFilter)
@@ -131,12 +176,29 @@ QSize QtDesktop::screenSize() const
     return screen ? screen->geometry().size() : QSize(1024, 768);
 }
 
+QRect QtDesktop::availableGeometry() const
+{
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    return screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
+}
+
 void QtDesktop::processPendingEvents()
 {
     if (sinceEvents_.isValid() && sinceEvents_.elapsed() < 30)
         return;
     QCoreApplication::processEvents();
     sinceEvents_.start();
+}
+
+bool installQtTranslation()
+{
+    auto *translator = new QTranslator(QCoreApplication::instance());
+    if (!translator->load(QStringLiteral("qtbase_zh_TW"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete translator;
+        return false;
+    }
+    QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::Taiwan));
+    return QCoreApplication::installTranslator(translator);
 }
 
 QPoint placementFor(QSize screen, QSize window)
@@ -150,6 +212,17 @@ QSize sizeForScreen(QSize screen, QSize designed)
     if (screen == QSize(800, 600))
         return designed * 1.25;
     return designed;
+}
+
+QRect fitWithin(const QRect &available, QSize wanted, const QMargins &frame)
+{
+    const QSize room(available.width() - frame.left() - frame.right(), available.height() - frame.top() - frame.bottom());
+    const QSize size = wanted.boundedTo(room);
+    const QSize framed(size.width() + frame.left() + frame.right(), size.height() + frame.top() + frame.bottom());
+    QPoint corner = available.topLeft() + placementFor(available.size(), framed);
+    corner.setX(std::max(corner.x(), available.left()));
+    corner.setY(std::max(corner.y(), available.top()));
+    return {corner + QPoint(frame.left(), frame.top()), size};
 }
 
 } // namespace talvesk::platform

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QMargins>
 #include <QPoint>
+#include <QRect>
 #include <QSize>
 #include <QString>
 #include <QStringList>
@@ -22,9 +24,9 @@ enum class Pointer { Default, Hourglass };
 
 struct Message {
     Message(QString text_, QString title_, Icon icon_ = Icon::None, Buttons buttons_ = Buttons::Ok,
-            QString informativeText_ = QString())
+            QString informativeText_ = QString(), std::optional<Answer> defaultAnswer_ = std::nullopt)
         : text(std::move(text_)), title(std::move(title_)), icon(icon_), buttons(buttons_),
-          informativeText(std::move(informativeText_))
+          informativeText(std::move(informativeText_)), defaultAnswer(defaultAnswer_)
     {
     }
 
@@ -33,6 +35,9 @@ struct Message {
     Icon icon = Icon::None;
     Buttons buttons = Buttons::Ok;
     QString informativeText; // a second line under the text, such as a saved file's path
+    // The button Enter presses; nothing means the box's first button. A question whose Yes
+    // destroys data names No here, so that a slipped Enter keeps it.
+    std::optional<Answer> defaultAnswer;
 };
 
 // A file-open dialog: the filter in the classic "description|pattern|description|pattern" form and
@@ -54,12 +59,18 @@ public:
     virtual void setPointer(Pointer pointer) = 0;
     // Shows a file-open dialog; the chosen file's full path, or nothing when cancelled.
     virtual std::optional<QString> chooseFile(QWidget *parent, const FileChoice &choice) = 0;
-    // Opens a file in the desktop's application for it (a workbook in the spreadsheet program).
-    virtual void openDocument(const QString &path) = 0;
-    // The drives a backup can go to, each as the text the drive list shows (a volume's root).
+    // Opens a file in the desktop's application for it (a workbook in the spreadsheet program), or
+    // a folder in the file manager. Returns false when the desktop has nothing to open it with.
+    virtual bool openDocument(const QString &path) = 0;
+    // The places a backup can go to, most likely first: removable volumes, then the user's own
+    // folders. Never the system's root.
     virtual QStringList drives() const = 0;
+    // Shows a folder dialog; the chosen folder, or nothing when cancelled.
+    virtual std::optional<QString> chooseFolder(QWidget *parent, const QString &title) = 0;
     // The whole screen, in pixels.
     virtual QSize screenSize() const = 0;
+    // The part of the screen windows may take: the screen less the desktop's panels.
+    virtual QRect availableGeometry() const = 0;
     // Lets pending window events run; in long loops at most every ~30 ms, so repainting does not
     // slow the work down.
     virtual void processPendingEvents() = 0;
@@ -71,15 +82,21 @@ public:
     Answer showMessage(QWidget *parent, const Message &message) override;
     void setPointer(Pointer pointer) override;
     std::optional<QString> chooseFile(QWidget *parent, const FileChoice &choice) override;
-    void openDocument(const QString &path) override;
+    bool openDocument(const QString &path) override;
     QStringList drives() const override;
+    std::optional<QString> chooseFolder(QWidget *parent, const QString &title) override;
     QSize screenSize() const override;
+    QRect availableGeometry() const override;
     void processPendingEvents() override;
 
 private:
     bool busy_ = false;
     QElapsedTimer sinceEvents_;
 };
+
+// Loads Qt's own Traditional Chinese translation (standard buttons, file dialogs) into the
+// application, from Qt's translations folder. Returns whether it was found and installed.
+bool installQtTranslation();
 
 // The placement every window follows: centred across, and 420 twips (28 pixels) higher than
 // centred down. Returns the top-left corner.
@@ -89,5 +106,13 @@ QString qtFileFilter(const QString &classicFilter);
 
 // Windows that grow on an 800 x 600 screen take 1.25 times their designed size there.
 QSize sizeForScreen(QSize screen, QSize designed);
+
+// The frame a window manager typically adds (title bar and borders), assumed until the window is
+// shown and its real frame is known.
+inline constexpr QMargins kAssumedFrame{4, 30, 4, 4};
+// Where a window of `wanted` size (without its frame) goes so that it, frame included, lies within
+// `available`: shrunk where it must be, placed as placementFor places it, and never above or left
+// of the available area. Returns the geometry without the frame.
+QRect fitWithin(const QRect &available, QSize wanted, const QMargins &frame);
 
 } // namespace talvesk::platform

@@ -8,7 +8,8 @@ workbookimport::MappingWindow::Design receivablesMappingDesign()
             db::kReceivablesMapping,
             {QStringLiteral("Label2"), QStringLiteral("Label3"), QStringLiteral("Label8_0"), QStringLiteral("Label8_3"),
              QStringLiteral("Label8_26")},
-            false};
+            false,
+            QStringLiteral("讀入應收帳款資料(EXCEL)")};
 }
 
 } // namespace talvesk::receivables

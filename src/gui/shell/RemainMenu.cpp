@@ -15,12 +15,15 @@
 #include "results/Results.h"
 #include "shell/Compaction.h"
 #include "db/SafetyCopy.h"
+#include "db/Tables.h"
 #include "store/StoreExport.h"
 
 #include <QAction>
 #include <QCloseEvent>
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QFileInfo>
+#include <QLocale>
 #include <QProgressBar>
 #include <QStatusBar>
 #include <QMenu>
@@ -63,15 +66,39 @@ RemainMenu::RemainMenu(const platform::AppFolder &app, platform::Desktop &deskto
     system->setObjectName(QStringLiteral("syswork"));
     addCommand(system, "BACKUP", QStringLiteral("備份資料庫"), &RemainMenu::onBackupTriggered);
     addCommand(system, "RESTORE", QStringLiteral("回復資料庫"), &RemainMenu::onRestoreTriggered);
+    // The clearings empty a whole table: set apart, so that a slip aimed at 回復資料庫 or
+    // 變更密碼 does not land on them.
+    system->addSeparator();
     addCommand(system, "RClearFile", QStringLiteral("應收帳款清檔作業"), &RemainMenu::onClearReceivablesTriggered);
     addCommand(system, "SClearFile", QStringLiteral("超商資料清檔作業"), &RemainMenu::onClearStoreTriggered);
+    system->addSeparator();
     addCommand(system, "ChgPas", QStringLiteral("變更密碼"), &RemainMenu::onChangePasswordTriggered);
 
     addCommand(bar, "EXITMENU", QStringLiteral("結束"), &RemainMenu::onExitTriggered);
 
-    const QSize screen = desktop_.screenSize();
-    resize(platform::sizeForScreen(screen, kDesignedSize));
-    move(platform::placementFor(screen, size()));
+    fitToScreen(platform::kAssumedFrame);
+}
+
+void RemainMenu::fitToScreen(const QMargins &frame)
+{
+    // The window grows on a small screen, but never past the part of it the desktop leaves free,
+    // title bar and borders included: its caption and status bar stay on the screen.
+    const QRect fitted = platform::fitWithin(desktop_.availableGeometry(),
+                                             platform::sizeForScreen(desktop_.screenSize(), kDesignedSize), frame);
+    resize(fitted.size());
+    move(fitted.topLeft() - QPoint(frame.left(), frame.top()));
+}
+
+void RemainMenu::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    // The real frame is known once the window manager has framed the window.
+    const QRect outer = frameGeometry();
+    const QRect inner = geometry();
+    const QMargins frame(inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
+                         outer.bottom() - inner.bottom());
+    if (!frame.isNull() && frame != platform::kAssumedFrame)
+        fitToScreen(frame);
 }
 
 
@@ -91,6 +118,13 @@ void RemainMenu::runExport(const db::TableLayout &exported, const QString &fileP
     statusBar()->showMessage(QStringLiteral("匯出中,請稍候..."));
     statusBar()->show();
 
+    // The status bar says 匯出中 only while the export runs, not beside its result.
+    auto clearStatus = [this, bar] {
+        statusBar()->removeWidget(bar);
+        delete bar;
+        statusBar()->clearMessage();
+        statusBar()->hide();
+    };
     QElapsedTimer sinceShown;
     try {
         const QString path = db::exportPath(filePrefix, QDateTime::currentDateTime());
@@ -102,17 +136,28 @@ void RemainMenu::runExport(const db::TableLayout &exported, const QString &fileP
             }
             desktop_.processPendingEvents();
         });
-        desktop_.openDocument(path);
-        desktop_.showMessage(this, {QStringLiteral("已成功匯出成Excel檔"), QStringLiteral("訊息"),
-                                    platform::Icon::Information, platform::Buttons::Ok,
-                                    db::cutCellsNote(result).isEmpty() ? path : path + u'\n' + db::cutCellsNote(result)});
+        clearStatus();
+        const QString rows = QLocale(QLocale::Chinese, QLocale::Taiwan).toString(result.rows);
+        const QString text = result.rows == 0
+                                 ? QStringLiteral("已成功匯出成Excel檔,共 0 筆:資料表是空的,活頁簿只有欄位名稱。")
+                                 : QStringLiteral("已成功匯出成Excel檔,共 %1 筆。").arg(rows);
+        const QString note = db::cutCellsNote(result).isEmpty() ? path : path + u'\n' + db::cutCellsNote(result);
+        if (desktop_.openDocument(path)) {
+            desktop_.showMessage(this, {text, QStringLiteral("訊息"), platform::Icon::Information, platform::Buttons::Ok, note});
+        } else {
+            // Nothing on this desktop opens the workbook: say so, and offer its folder instead.
+            const auto answer = desktop_.showMessage(
+                this, {text + QStringLiteral("\n但這台電腦沒有可以開啟活頁簿的程式。要開啟它所在的資料夾嗎?"),
+                       QStringLiteral("訊息"), platform::Icon::Exclamation, platform::Buttons::YesNo, note});
+            if (answer == platform::Answer::Yes && !desktop_.openDocument(QFileInfo(path).absolutePath()))
+                desktop_.showMessage(this, {QStringLiteral("也無法開啟資料夾,活頁簿在:"), QStringLiteral("訊息"),
+                                            platform::Icon::Exclamation, platform::Buttons::Ok, path});
+        }
     } catch (const platform::Error &error) {
-        desktop_.showMessage(this, {QString::number(error.number()) + error.description(), QString()});
+        clearStatus();
+        desktop_.showMessage(this, {QStringLiteral("匯出失敗;錯誤代碼=") + QString::number(error.number()), QString(),
+                                    platform::Icon::Critical, platform::Buttons::Ok, error.description()});
     }
-    statusBar()->removeWidget(bar);
-    delete bar;
-    statusBar()->clearMessage();
-    statusBar()->hide();
     for (QAction *action : actions)
         action->setEnabled(true);
     exporting_ = false;
@@ -128,10 +173,17 @@ void RemainMenu::onExportStoreTriggered()
     runExport(store::storeLayout(), store::kStoreFilePrefix);
 }
 
-void RemainMenu::clearTable(const QString &table)
+void RemainMenu::clearTable(const QString &table, const QString &described)
 {
     QString safetyCopy;
     try {
+        const qint64 rows = db::countRows(app_, table);
+        const QString question = QStringLiteral("確定要清除%1 %2 筆?")
+                                     .arg(described, QLocale(QLocale::Chinese, QLocale::Taiwan).toString(rows));
+        if (desktop_.showMessage(this, {question, windowTitle(), platform::Icon::Exclamation, platform::Buttons::YesNo,
+                                        QString(), platform::Answer::No})
+            != platform::Answer::Yes)
+            return;
         safetyCopy = db::clearTable(app_, table);
     } catch (const platform::Error &error) {
         desktop_.showMessage(this, {QStringLiteral("錯誤發生;錯誤代碼=") + QString::number(error.number()), windowTitle(),
@@ -144,12 +196,12 @@ void RemainMenu::clearTable(const QString &table)
 
 void RemainMenu::onClearReceivablesTriggered()
 {
-    clearTable(QStringLiteral("F_AccountData"));
+    clearTable(db::kReceivablesTable, QStringLiteral("應收帳款資料"));
 }
 
 void RemainMenu::onClearStoreTriggered()
 {
-    clearTable(QStringLiteral("SMdata"));
+    clearTable(db::kStoreTable, QStringLiteral("超商資料"));
 }
 
 void RemainMenu::onBackupTriggered()

@@ -33,13 +33,17 @@ public:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
 private:
     // Adds a menu item named `name` whose click runs `handler`.
+    // Sizes and places the window, `frame` around it, within the screen's available part.
+    void fitToScreen(const QMargins &frame);
     template <typename Handler>
     void addCommand(QWidget *menu, const char *name, const QString &caption, Handler handler);
     void runExport(const db::TableLayout &exported, const QString &filePrefix);
-    void clearTable(const QString &table);
+    // Asks, naming the table (`described`) and its rows, with No as the default; then clears.
+    void clearTable(const QString &table, const QString &described);
 
     bool exporting_ = false;
 

@@ -160,10 +160,10 @@ void ExcelImportWindow::onImportClicked()
         readingLabel->setVisible(false);
     }
     if (completed) {
-        // The same or another worksheet can be imported at once; the mapping waits for the
-        // window to be opened again.
+        // The same or another worksheet can be imported at once, with the same or a corrected
+        // mapping: an import that matched nothing is most often a wrong mapping.
         importButton->setEnabled(true);
-        mappingButton->setEnabled(false);
+        mappingButton->setEnabled(true);
     }
 }
 

@@ -51,10 +51,16 @@ MappingWindow::MappingWindow(const Design &design, const platform::AppFolder &ap
         title->setStyleSheet(QStringLiteral("background-color: rgb(255, 192, 128);"));
         title->setFixedHeight(30);
     }
-    grid->addWidget(title1, 0, 0);
-    grid->addWidget(title2, 0, 1);
+    // Two windows look alike; this says which import reads with the mapping, and what it reads now.
+    auto *purpose = new QLabel(QStringLiteral("用於: ") + design.importCaption, this);
+    purpose->setObjectName(QStringLiteral("purposeLabel"));
+    purpose->setAlignment(Qt::AlignCenter);
+    grid->addWidget(purpose, 0, 0, 1, 2);
+    grid->addWidget(title1, 1, 0);
+    grid->addWidget(title2, 1, 1);
 
     int line = 1;
+    const int firstRow = 2;
     for (std::size_t i = 0; i < design.table.items.size(); ++i) {
         const db::MappingItem &item = design.table.items[i];
         auto *label = new QLabel(item.caption, this);
@@ -74,22 +80,28 @@ MappingWindow::MappingWindow(const Design &design, const platform::AppFolder &ap
             if (kept != box->text())
                 box->setText(kept);
         });
-        grid->addWidget(label, line, 0);
-        grid->addWidget(box, line, 1);
+        grid->addWidget(label, firstRow + line - 1, 0);
+        grid->addWidget(box, firstRow + line - 1, 1);
         boxes_.push_back(box);
         ++line;
     }
     exitButton = new QPushButton(QStringLiteral("離開"), this);
     exitButton->setObjectName(QStringLiteral("Command3"));
     exitButton->setAutoDefault(false);
-    grid->addWidget(exitButton, line, 0, 1, 2, Qt::AlignCenter);
-    grid->setRowStretch(line + 1, 1);
+    savedLabel = new QLabel(this);
+    savedLabel->setObjectName(QStringLiteral("savedMappingLabel"));
+    savedLabel->setWordWrap(true);
+    savedLabel->setAlignment(Qt::AlignCenter);
+    grid->addWidget(savedLabel, firstRow + line - 1, 0, 1, 2);
+    grid->addWidget(exitButton, firstRow + line, 0, 1, 2, Qt::AlignCenter);
+    grid->setRowStretch(firstRow + line + 1, 1);
     connect(exitButton, &QPushButton::clicked, this, &MappingWindow::onExitClicked);
+    exitButton->installEventFilter(this);
 
-    // Tab order: the first four boxes, the button, then the rest.
-    std::vector<QWidget *> order(boxes_.begin(), boxes_.begin() + 4);
+    // Tab follows the boxes top to bottom, then 離開: typing the letters in order with Tab
+    // between them fills the boxes in order.
+    std::vector<QWidget *> order(boxes_.begin(), boxes_.end());
     order.push_back(exitButton);
-    order.insert(order.end(), boxes_.begin() + 4, boxes_.end());
     for (std::size_t i = 0; i + 1 < order.size(); ++i)
         setTabOrder(order[i], order[i + 1]);
 
@@ -108,6 +120,7 @@ void MappingWindow::load()
         const QStringList items = db::readMapping(db, design_.table);
         for (std::size_t i = 0; i < boxes_.size(); ++i)
             boxes_[i]->setText(items.value(static_cast<qsizetype>(i)));
+        showSavedMapping(items);
         if (design_.holdsConnection)
             connection_.emplace(std::move(db));
         loaded_ = true;
@@ -138,12 +151,23 @@ void MappingWindow::onExitClicked()
         if (!connection_)
             connection_.emplace(db::openDatabase(app_));
         db::saveMapping(*connection_, design_.table, boxTexts());
+        showSavedMapping(boxTexts());
     } catch (const platform::Error &error) {
         reportFailure(error);
         return;
     }
     connection_.reset();
     accept();
+}
+
+void MappingWindow::showSavedMapping(const QStringList &saved)
+{
+    QStringList parts;
+    for (std::size_t i = 0; i < design_.table.items.size(); ++i) {
+        const QString letters = saved.value(static_cast<qsizetype>(i));
+        parts << design_.table.items[i].caption + u'=' + (letters.isEmpty() ? QStringLiteral("(未設定)") : letters);
+    }
+    savedLabel->setText(QStringLiteral("目前使用: ") + parts.join(QStringLiteral(", ")));
 }
 
 void MappingWindow::reportFailure(const platform::Error &error)
@@ -156,6 +180,12 @@ bool MappingWindow::eventFilter(QObject *watched, QEvent *event)
 {
     if (event->type() != QEvent::KeyPress)
         return QDialog::eventFilter(watched, event);
+    const bool enter = static_cast<QKeyEvent *>(event)->key() == Qt::Key_Return
+                       || static_cast<QKeyEvent *>(event)->key() == Qt::Key_Enter;
+    if (watched == exitButton && enter) {
+        exitButton->click();
+        return true;
+    }
     auto *box = qobject_cast<QLineEdit *>(watched);
     const auto at = std::find(boxes_.begin(), boxes_.end(), box);
     if (!box || at == boxes_.end())
@@ -174,12 +204,21 @@ bool MappingWindow::eventFilter(QObject *watched, QEvent *event)
             return true;
         }
     }
+    // Enter moves on to the next box, from the last one to 離開.
+    if (enter) {
+        QWidget *next = index + 1 < boxes_.size() ? static_cast<QWidget *>(boxes_[index + 1]) : exitButton;
+        next->setFocus(Qt::TabFocusReason);
+        if (auto *nextBox = qobject_cast<QLineEdit *>(next))
+            nextBox->selectAll();
+        return true;
+    }
     if (key->matches(QKeySequence::Paste)) {
         const int room = box->maxLength() - static_cast<int>(box->text().size() - box->selectedText().size());
         box->insert(lettersOnly(QGuiApplication::clipboard()->text(), std::max(room, 0)));
         return true;
     }
-    if (code == Qt::Key_Backspace || code == Qt::Key_Return || code == Qt::Key_Enter || code == Qt::Key_Tab
+    // Escape passes on to the window, which leaves without saving, as its title-bar button does.
+    if (code == Qt::Key_Backspace || code == Qt::Key_Escape || code == Qt::Key_Tab
         || code == Qt::Key_Backtab || code == Qt::Key_Delete
         || (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) || key->text().isEmpty())
         return QDialog::eventFilter(watched, event);

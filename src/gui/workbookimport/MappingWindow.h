@@ -11,6 +11,7 @@
 #include <optional>
 #include <vector>
 
+class QLabel;
 class QLineEdit;
 class QPushButton;
 
@@ -25,8 +26,10 @@ public:
         db::MappingTable table;     // the items' captions and letter limits
         std::vector<QString> labels; // each item's caption label's object name
         bool holdsConnection; // opens the database when the window opens and keeps it until it closes
+        QString importCaption; // the import the mapping is for, as its menu item reads
     };
-    static constexpr QSize kDesignedSize{360, 330};
+    // Room for six items, the import's name above them and the saved mapping below.
+    static constexpr QSize kDesignedSize{380, 420};
 
     MappingWindow(const Design &design, const platform::AppFolder &app, platform::Desktop &desktop,
                   QWidget *parent = nullptr);
@@ -41,12 +44,15 @@ private:
     void load();
     void reportFailure(const platform::Error &error);
     QStringList boxTexts() const;
+    // Shows the mapping now saved, item by item, under the import's name.
+    void showSavedMapping(const QStringList &saved);
 
     Design design_;
     platform::AppFolder app_;
     platform::Desktop &desktop_;
     std::vector<QLineEdit *> boxes_;
     QPushButton *exitButton = nullptr;
+    QLabel *savedLabel = nullptr;
     std::optional<platform::Database> connection_;
     bool loaded_ = false; // whether the saved mapping was read and shown
 };

@@ -47,7 +47,7 @@ protected:
 
     test::TestApp app;
     test::FakeDesktop desktop;
-    QTemporaryDir driveA, driveB;
+    QTemporaryDir driveA, driveB, otherFolder;
 };
 
 } // namespace
@@ -57,7 +57,7 @@ TEST_F(BackupWindowTest, OpensOnSlotOneWithTheCaptionsOfTheFilesFound)
     auto w = open(BackupWindow::Mode::Backup);
     EXPECT_EQ(w->windowTitle(), QStringLiteral("備份資料庫"));
     EXPECT_EQ(test::child<QLabel>(*w, "Label2")->text(), QStringLiteral("磁碟機 : "));
-    EXPECT_EQ(test::child<QComboBox>(*w, "Drive")->count(), 2);
+    EXPECT_EQ(test::child<QComboBox>(*w, "Drive")->count(), 3); // and 其他資料夾…
     EXPECT_TRUE(option(*w, 1)->isChecked());
     EXPECT_EQ(option(*w, 2)->text(), QStringLiteral("Vellaroke.M02"));
     EXPECT_TRUE(option(*w, 1)->text().isEmpty());
@@ -113,14 +113,16 @@ TEST_F(BackupWindowTest, RestoreAsksForAShownSlotAndEndsWithOnlyCancelUsable)
     EXPECT_EQ(test::child<QLabel>(*w, "Label3")->text(),
               QStringLiteral("** 注意 : 執行完此回復作業後, 原資料庫之內容") + QString(20, u' ') + QStringLiteral("將會被備份磁片的資料覆蓋 !"));
 
-    w->onConfirmClicked(); // slot 1 shows nothing
-    EXPECT_EQ(desktop.texts(), QStringList{QStringLiteral("請選擇檔案!")});
+    w->onConfirmClicked(); // slot 1 holds no backup on this drive: said so, not 「請選擇檔案!」
+    EXPECT_EQ(desktop.texts(),
+              QStringList{QStringLiteral("此磁碟機的這一格沒有備份檔案 (Vellaroke.m01),請選擇有備份的一格或另一個磁碟機。")});
     EXPECT_EQ(desktop.messages[0].title, QStringLiteral("回復"));
 
     option(*w, 2)->setChecked(true);
     w->onConfirmClicked();
     EXPECT_EQ(desktop.messages[1].text, QStringLiteral("是否確定以 Vellaroke.m02 覆蓋目前資料庫!"));
     EXPECT_EQ(desktop.messages[1].title, QStringLiteral("回復資料庫"));
+    EXPECT_EQ(desktop.messages[1].defaultAnswer, platform::Answer::No);
     EXPECT_EQ(desktop.messages[2].text, QStringLiteral("回復作業完成!"));
     EXPECT_TRUE(desktop.messages[2].informativeText.contains(QStringLiteral("BeforeRestore.mdb")));
     EXPECT_TRUE(test::tableRows(app.folder(), QStringLiteral("F_AccountData")).empty());
@@ -187,4 +189,60 @@ TEST_F(BackupWindowTest, FocusKeys)
         EXPECT_EQ(test::focusName(), QString::fromLatin1(m.to)) << m.from << " " << m.key;
     }
     EXPECT_TRUE(desktop.messages.empty());
+}
+
+// Enter on the real overwrite question keeps the database as it is.
+TEST_F(BackupWindowTest, EnterOnTheRealRestoreQuestionRestoresNothing)
+{
+    backup::backupDatabase(app.folder(), driveA.path() + QStringLiteral("/Vellaroke.m02"));
+    test::addReceivable(app.folder(), QStringLiteral("AFTER"), QStringLiteral("1"));
+    platform::QtDesktop real;
+    BackupWindow w(BackupWindow::Mode::Restore, app.folder(), real);
+    test::child<QComboBox>(w, "Drive")->clear();
+    test::child<QComboBox>(w, "Drive")->addItem(driveA.path(), driveA.path());
+    test::showActive(w);
+    option(w, 2)->setChecked(true);
+    test::SeenBox seen;
+    test::pressInNextBox(seen, QMessageBox::NoButton);
+    w.onConfirmClicked();
+    EXPECT_TRUE(seen.seen);
+    EXPECT_EQ(seen.text, QStringLiteral("是否確定以 Vellaroke.m02 覆蓋目前資料庫!"));
+    EXPECT_EQ(test::tableRows(app.folder(), QStringLiteral("F_AccountData")).size(), 1u);
+}
+
+// Enter right after opening writes to the first place offered, and the place used is offered
+// first next time; 其他資料夾… picks any folder, and cancelling it keeps the place chosen.
+TEST_F(BackupWindowTest, EnterOnOpeningWritesToTheFirstPlaceWhichIsRememberedAndAnyFolderCanBeChosen)
+{
+    {
+        auto w = open(BackupWindow::Mode::Backup);
+        auto *drive = test::child<QComboBox>(*w, "Drive");
+        EXPECT_EQ(drive->currentData().toString(), driveA.path());
+        EXPECT_TRUE(drive->currentText().contains(driveA.path()));
+        EXPECT_EQ(drive->itemText(drive->count() - 1), QStringLiteral("其他資料夾…"));
+        drive->setFocus();
+        QTest::keyClick(drive, Qt::Key_Return);
+        EXPECT_TRUE(platform::fileExists(driveA.path() + QStringLiteral("/Vellaroke.m01")));
+
+        // 其他資料夾…, cancelled: back to the place before; then a folder chosen.
+        drive->setCurrentIndex(1);
+        emit drive->activated(drive->count() - 1);
+        EXPECT_EQ(drive->currentData().toString(), driveB.path());
+        desktop.folders = {otherFolder.path()};
+        emit drive->activated(drive->count() - 1);
+        EXPECT_EQ(desktop.folderDialogs, 2);
+        EXPECT_EQ(drive->currentData().toString(), otherFolder.path());
+        QTest::keyClick(drive, Qt::Key_Return);
+        EXPECT_TRUE(platform::fileExists(otherFolder.path() + QStringLiteral("/Vellaroke.m01")));
+    }
+    auto again = open(BackupWindow::Mode::Restore);
+    EXPECT_EQ(test::child<QComboBox>(*again, "Drive")->currentData().toString(), otherFolder.path());
+}
+
+// The real desktop never offers the system's root, and offers the user's own folder.
+TEST(QtDesktopDrives, NeverTheRootAndTheUsersFolderOffered)
+{
+    const QStringList places = platform::QtDesktop().drives();
+    EXPECT_FALSE(places.contains(QStringLiteral("/")));
+    EXPECT_TRUE(places.contains(QDir::homePath()) || QDir::homePath() == QStringLiteral("/"));
 }

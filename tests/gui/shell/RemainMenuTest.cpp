@@ -2,11 +2,14 @@
 #include "platform/Files.h"
 #include "shell/RemainMenu.h"
 #include "support/FakeDesktop.h"
+#include "support/Tables.h"
 #include "support/TestApp.h"
 #include "support/Widgets.h"
 
 #include <QAction>
 #include <QFile>
+#include <QFileInfo>
+#include <QStatusBar>
 #include <QMenu>
 #include <QMenuBar>
 #include <QTimer>
@@ -25,7 +28,8 @@ QStringList menuItems(QMainWindow &window)
         if (QMenu *menu = action->menu()) {
             items << menu->objectName() + u' ' + menu->title();
             for (QAction *item : menu->actions())
-                items << QStringLiteral("  ") + item->objectName() + u' ' + item->text();
+                items << (item->isSeparator() ? QStringLiteral("  ----")
+                                              : QStringLiteral("  ") + item->objectName() + u' ' + item->text());
         } else {
             items << action->objectName() + u' ' + action->text();
         }
@@ -54,13 +58,17 @@ TEST(RemainMenu, EveryItemInOrderWithItsNameAndCaption)
         QStringLiteral("syswork 系統作業"),
         QStringLiteral("  BACKUP 備份資料庫"),
         QStringLiteral("  RESTORE 回復資料庫"),
+        QStringLiteral("  ----"),
         QStringLiteral("  RClearFile 應收帳款清檔作業"),
         QStringLiteral("  SClearFile 超商資料清檔作業"),
+        QStringLiteral("  ----"),
         QStringLiteral("  ChgPas 變更密碼"),
         QStringLiteral("EXITMENU 結束"),
     };
     EXPECT_EQ(menuItems(window), expected);
     for (QAction *action : window.findChildren<QAction *>()) {
+        if (action->objectName().isEmpty())
+            continue; // a separator
         EXPECT_TRUE(action->isEnabled() && action->isVisible()) << action->objectName().toStdString();
         EXPECT_TRUE(action->shortcut().isEmpty());
         EXPECT_FALSE(action->isCheckable());
@@ -68,21 +76,41 @@ TEST(RemainMenu, EveryItemInOrderWithItsNameAndCaption)
     }
 }
 
-TEST(RemainMenu, GrowsOnAnExactly800By600ScreenOnlyAndIsPlaced)
+// The window with the frame a window manager adds lies within the screen's free part: on 800 x 600
+// it grows as far as that allows, title bar and status bar on the screen.
+TEST(RemainMenu, FitsTheAvailableScreenFrameIncluded)
 {
     test::TestApp app;
+    const QMargins frame = platform::kAssumedFrame;
     const struct {
-        QSize screen, window;
+        QSize screen;
+        QRect available;
+        QSize window;
     } cases[] = {
-        {{800, 600}, {800, 600}}, {{1024, 768}, {640, 480}}, {{800, 601}, {640, 480}}};
+        {{800, 600}, {0, 0, 800, 600}, {800 - 8, 600 - 34}},
+        {{800, 600}, {0, 24, 800, 576}, {800 - 8, 576 - 34}}, // a panel along the top
+        {{1024, 768}, {0, 0, 1024, 768}, {640, 480}},
+        {{800, 601}, {0, 0, 800, 601}, {640, 480}},
+    };
     for (const auto &c : cases) {
         test::FakeDesktop desktop;
         desktop.screen = c.screen;
+        desktop.available = c.available;
         shell::RemainMenu window(app.folder(), desktop);
-        EXPECT_EQ(window.size(), c.window) << c.screen.width() << "x" << c.screen.height();
-        EXPECT_EQ(window.pos(), QPoint((c.screen.width() - c.window.width()) / 2,
-                                       (c.screen.height() - c.window.height() - 28) / 2));
+        EXPECT_EQ(window.size(), c.window) << c.available.height();
+        const QRect framed(window.pos(), window.size().grownBy(frame));
+        EXPECT_TRUE(c.available.contains(framed)) << c.available.height();
     }
+}
+
+TEST(Placement, AWindowAndItsFrameStayWithinTheAvailableArea)
+{
+    const QMargins frame(5, 28, 5, 5);
+    // Too big: shrunk to the room left by the frame, at the area's corner.
+    EXPECT_EQ(platform::fitWithin({0, 30, 800, 570}, {800, 600}, frame), QRect(5, 58, 790, 537));
+    // Fits: placed as every window is, the frame counted.
+    EXPECT_EQ(platform::fitWithin({0, 0, 1024, 768}, {640, 480}, frame),
+              QRect(QPoint((1024 - 650) / 2 + 5, (768 - 513 - 28) / 2 + 28), QSize(640, 480)));
 }
 
 TEST(RemainMenu, ExitWithCancelChangesNothing)
@@ -192,7 +220,7 @@ TEST(RemainMenu, ExportsReportTheSavedFileAndHandItToTheSpreadsheetProgram)
     EXPECT_TRUE(window.findChild<QAction *>(QStringLiteral("EXITMENU"))->isEnabled());
     ASSERT_EQ(desktop.messages.size(), 1u);
     const auto &m = desktop.messages[0];
-    EXPECT_EQ(m.text, QStringLiteral("已成功匯出成Excel檔"));
+    EXPECT_EQ(m.text, QStringLiteral("已成功匯出成Excel檔,共 1 筆。"));
     EXPECT_EQ(m.title, QStringLiteral("訊息"));
     EXPECT_EQ(m.icon, platform::Icon::Information);
     ASSERT_EQ(desktop.opened.size(), 1);
@@ -200,14 +228,47 @@ TEST(RemainMenu, ExportsReportTheSavedFileAndHandItToTheSpreadsheetProgram)
     EXPECT_TRUE(desktop.opened[0].contains(QStringLiteral("/銷帳結果_")));
     EXPECT_TRUE(platform::fileExists(desktop.opened[0]));
 
-    // The store export of a database that is gone: number and description, no title, no icon.
+    // The store export of a database that is gone: the number and the description apart.
     QFile::remove(app.folder().databaseFile());
     window.findChild<QAction *>(QStringLiteral("PrtRecALL"))->trigger();
     ASSERT_EQ(desktop.messages.size(), 2u);
-    EXPECT_TRUE(desktop.messages[1].text.startsWith(QStringLiteral("53"))) << desktop.messages[1].text.toStdString();
-    EXPECT_EQ(desktop.messages[1].title, QString());
-    EXPECT_EQ(desktop.messages[1].icon, platform::Icon::None);
+    EXPECT_EQ(desktop.messages[1].text, QStringLiteral("匯出失敗;錯誤代碼=53"));
+    EXPECT_FALSE(desktop.messages[1].informativeText.isEmpty());
+    EXPECT_EQ(desktop.messages[1].icon, platform::Icon::Critical);
     EXPECT_EQ(desktop.opened.size(), 1);
+}
+
+// A desktop with no program for workbooks: said so, and the folder offered; an empty table is
+// exported and said to be empty; the status bar is clear before any result is shown.
+TEST(RemainMenu, AnExportNoProgramOpensOffersItsFolderAndSaysHowManyRows)
+{
+    test::TestApp app;
+    const QByteArray home = qgetenv("HOME");
+    qputenv("HOME", app.folder().root().toUtf8());
+    test::FakeDesktop desktop;
+    desktop.openSucceeds = false;
+    desktop.answers = {platform::Answer::Yes, platform::Answer::Ok};
+    shell::RemainMenu window(app.folder(), desktop);
+    window.show();
+    bool statusClearAtEveryMessage = true;
+    desktop.onMessage = [&](const platform::Message &) {
+        statusClearAtEveryMessage = statusClearAtEveryMessage && !window.statusBar()->isVisible()
+                                    && window.statusBar()->currentMessage().isEmpty();
+    };
+    window.findChild<QAction *>(QStringLiteral("PrtRecALL"))->trigger();
+    qputenv("HOME", home);
+
+    ASSERT_GE(desktop.messages.size(), 2u);
+    const auto &m = desktop.messages[0];
+    EXPECT_TRUE(m.text.startsWith(QStringLiteral("已成功匯出成Excel檔,共 0 筆"))) << m.text.toStdString();
+    EXPECT_TRUE(m.text.contains(QStringLiteral("沒有可以開啟活頁簿的程式"))) << m.text.toStdString();
+    EXPECT_EQ(m.buttons, platform::Buttons::YesNo);
+    ASSERT_EQ(desktop.opened.size(), 2);
+    EXPECT_EQ(desktop.opened[1], QFileInfo(desktop.opened[0]).absolutePath());
+    EXPECT_TRUE(platform::fileExists(desktop.opened[0]));
+    // The folder would not open either: the path is given to find it by hand.
+    EXPECT_EQ(desktop.messages[1].informativeText, desktop.opened[0]);
+    EXPECT_TRUE(statusClearAtEveryMessage);
 }
 
 TEST(RemainMenu, ClearingsReportUnderTheMainCaptionAndFailuresLeaveTheProgramUsable)
@@ -215,20 +276,82 @@ TEST(RemainMenu, ClearingsReportUnderTheMainCaptionAndFailuresLeaveTheProgramUsa
     test::TestApp app;
     test::FakeDesktop desktop;
     shell::RemainMenu window(app.folder(), desktop);
+    desktop.answers = {platform::Answer::Yes, platform::Answer::Ok, platform::Answer::Yes, platform::Answer::Ok};
     window.findChild<QAction *>(QStringLiteral("SClearFile"))->trigger();
     window.findChild<QAction *>(QStringLiteral("RClearFile"))->trigger();
-    ASSERT_EQ(desktop.messages.size(), 2u);
-    for (const auto &m : desktop.messages) {
+    ASSERT_EQ(desktop.messages.size(), 4u);
+    EXPECT_EQ(desktop.messages[0].text, QStringLiteral("確定要清除超商資料 0 筆?"));
+    EXPECT_EQ(desktop.messages[2].text, QStringLiteral("確定要清除應收帳款資料 0 筆?"));
+    for (const auto &m : {desktop.messages[1], desktop.messages[3]}) {
         EXPECT_EQ(m.text, QStringLiteral("清除資料完成!"));
         EXPECT_EQ(m.title, QStringLiteral("Talvesk虛擬帳號資料處理(Version 1.0)"));
         EXPECT_EQ(m.icon, platform::Icon::Information);
     }
-    EXPECT_TRUE(desktop.messages[0].informativeText.contains(QStringLiteral("BeforeClearStore.mdb")));
-    EXPECT_TRUE(desktop.messages[1].informativeText.contains(QStringLiteral("BeforeClearReceivables.mdb")));
+    EXPECT_TRUE(desktop.messages[1].informativeText.contains(QStringLiteral("BeforeClearStore.mdb")));
+    EXPECT_TRUE(desktop.messages[3].informativeText.contains(QStringLiteral("BeforeClearReceivables.mdb")));
     test::writeFile(app.folder().databaseFile(), "not a database");
     window.findChild<QAction *>(QStringLiteral("RClearFile"))->trigger();
-    ASSERT_EQ(desktop.messages.size(), 3u);
-    EXPECT_TRUE(desktop.messages[2].text.startsWith(QStringLiteral("錯誤發生;錯誤代碼=")));
-    EXPECT_EQ(desktop.messages[2].icon, platform::Icon::Critical);
+    ASSERT_EQ(desktop.messages.size(), 5u);
+    EXPECT_TRUE(desktop.messages[4].text.startsWith(QStringLiteral("錯誤發生;錯誤代碼=")));
+    EXPECT_EQ(desktop.messages[4].icon, platform::Icon::Critical);
     EXPECT_EQ(test::readFile(app.folder().databaseFile()), QByteArray("not a database"));
+}
+
+TEST(RemainMenu, ClearingAsksWithTheRowCountAndNoKeepsEveryRow)
+{
+    test::TestApp app;
+    test::execute(app.folder(), "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 1234) "
+                                "INSERT INTO F_AccountData (Bankcode, Total) SELECT 'A' || i, '10' FROM n");
+    test::FakeDesktop desktop;
+    desktop.answers = {platform::Answer::No};
+    shell::RemainMenu window(app.folder(), desktop);
+    window.findChild<QAction *>(QStringLiteral("RClearFile"))->trigger();
+    ASSERT_EQ(desktop.messages.size(), 1u);
+    const auto &m = desktop.messages[0];
+    EXPECT_EQ(m.text, QStringLiteral("確定要清除應收帳款資料 1,234 筆?"));
+    EXPECT_EQ(m.buttons, platform::Buttons::YesNo);
+    EXPECT_EQ(m.defaultAnswer, platform::Answer::No);
+    EXPECT_EQ(test::tableRows(app.folder(), QStringLiteral("F_AccountData")).size(), 1234u);
+    EXPECT_FALSE(platform::fileExists(app.folder().databaseFolder() + QStringLiteral("/BeforeClearReceivables.mdb")));
+}
+
+// The slip that cost a day's work: Enter on the real question keeps the table.
+TEST(RemainMenu, EnterOnTheRealClearingQuestionKeepsTheTable)
+{
+    test::TestApp app;
+    test::addReceivable(app.folder(), QStringLiteral("A1"), QStringLiteral("10"));
+    platform::QtDesktop desktop;
+    shell::RemainMenu window(app.folder(), desktop);
+    test::SeenBox seen;
+    test::pressInNextBox(seen, QMessageBox::NoButton);
+    window.findChild<QAction *>(QStringLiteral("RClearFile"))->trigger();
+    EXPECT_TRUE(seen.seen);
+    EXPECT_EQ(seen.text, QStringLiteral("確定要清除應收帳款資料 1 筆?"));
+    EXPECT_EQ(test::tableRows(app.folder(), QStringLiteral("F_AccountData")).size(), 1u);
+}
+
+// 結束 through the real message box: OK must run the exit sequence.
+TEST(RemainMenu, ExitConfirmedInTheRealMessageBoxCompactsAndCloses)
+{
+    test::TestApp app;
+    test::writeFile(app.folder().scratchDatabaseFile(), "leftover");
+    platform::QtDesktop desktop;
+    shell::RemainMenu window(app.folder(), desktop);
+    window.show();
+    test::SeenBox seen;
+    test::pressInNextBox(seen, QMessageBox::Ok);
+    window.findChild<QAction *>(QStringLiteral("EXITMENU"))->trigger();
+    EXPECT_TRUE(seen.seen);
+    EXPECT_EQ(seen.text, QStringLiteral("確認結束系統?"));
+    EXPECT_FALSE(window.isVisible());
+    EXPECT_FALSE(platform::fileExists(app.folder().scratchDatabaseFile()));
+
+    // Cancel in the real box keeps the program.
+    shell::RemainMenu again(app.folder(), desktop);
+    again.show();
+    test::SeenBox cancelled;
+    test::pressInNextBox(cancelled, QMessageBox::Cancel);
+    again.findChild<QAction *>(QStringLiteral("EXITMENU"))->trigger();
+    EXPECT_TRUE(cancelled.seen);
+    EXPECT_TRUE(again.isVisible());
 }

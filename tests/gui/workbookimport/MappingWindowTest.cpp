@@ -9,6 +9,7 @@
 #include "support/Widgets.h"
 
 #include <QClipboard>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -94,10 +95,60 @@ TEST(MappingWindow, ArrowKeysAndTabOrder)
         EXPECT_EQ(test::focusName(), QString::fromLatin1(m.to)) << m.from << " " << m.key;
     }
     test::child<QWidget>(window, "Text1")->setFocus();
-    for (const char *next : {"Text2", "Text3", "Text4", "Command3", "Text5"}) {
+    for (const char *next : {"Text2", "Text3", "Text4", "Text5", "Command3"}) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         EXPECT_EQ(test::focusName(), QString::fromLatin1(next));
     }
+    // Enter moves on the same way.
+    test::child<QWidget>(window, "Text1")->setFocus();
+    for (const char *next : {"Text2", "Text3", "Text4", "Text5", "Command3"}) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        EXPECT_EQ(test::focusName(), QString::fromLatin1(next));
+    }
+}
+
+// What went wrong at the window: "a Tab b Tab c Tab d Tab e Tab f" typed into the payments window
+// must fill the six boxes in order and, with Enter on 離開, be saved so.
+TEST(MappingWindow, TypingWithTabBetweenFillsTheBoxesInOrderAndEnterOnLeaveSaves)
+{
+    test::TestApp app;
+    test::FakeDesktop desktop;
+    MappingWindow window(payments::paymentsMappingDesign(), app.folder(), desktop);
+    test::showActive(window);
+    EXPECT_EQ(test::child<QLabel>(window, "purposeLabel")->text(), QStringLiteral("用於: 讀入入帳明細(EXCEL)"));
+    test::child<QWidget>(window, "Text1")->setFocus();
+    const QString letters = QStringLiteral("abcdef");
+    for (qsizetype i = 0; i < letters.size(); ++i) {
+        QTest::keyClicks(QApplication::focusWidget(), letters.mid(i, 1));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    }
+    EXPECT_EQ(test::focusName(), QStringLiteral("Command3"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    EXPECT_EQ(window.result(), QDialog::Accepted);
+    EXPECT_EQ(mapping(app, db::kPaymentsMapping), QStringLiteral("A,B,C,D,E,F").split(u','));
+    EXPECT_TRUE(test::child<QLabel>(window, "savedMappingLabel")->text().contains(QStringLiteral("=F")));
+}
+
+TEST(MappingWindow, EscapeLeavesWithoutSavingAndTheSavedLettersAreShown)
+{
+    test::TestApp app;
+    test::FakeDesktop desktop;
+    {
+        platform::Database db = db::openDatabase(app.folder());
+        db::saveMapping(db, db::kReceivablesMapping, QStringLiteral("A,B,C,D,E").split(u','));
+    }
+    MappingWindow window(receivables::receivablesMappingDesign(), app.folder(), desktop);
+    test::showActive(window);
+    const QString shown = test::child<QLabel>(window, "savedMappingLabel")->text();
+    EXPECT_TRUE(shown.contains(QStringLiteral("=A")) && shown.contains(QStringLiteral("=E"))) << shown.toStdString();
+    auto *box = test::child<QLineEdit>(window, "Text1");
+    box->setFocus();
+    box->selectAll();
+    QTest::keyClicks(box, QStringLiteral("z"));
+    QTest::keyClick(box, Qt::Key_Escape);
+    EXPECT_FALSE(window.isVisible());
+    EXPECT_EQ(window.result(), QDialog::Rejected);
+    EXPECT_EQ(mapping(app, db::kReceivablesMapping), QStringLiteral("A,B,C,D,E").split(u','));
 }
 
 TEST(MappingWindow, AStoredRowIsShownAndSavingGivesEveryRowTheSameValues)
