@@ -8,6 +8,10 @@
 
 namespace talvesk::backup {
 
+// What a backup and a restore say when they end well.
+inline const QString kBackupDone = QStringLiteral("備份作業完成！");
+inline const QString kRestoreDone = QStringLiteral("回復作業完成!");
+
 constexpr int kSlots = 6;
 
 // The file of a slot (1 to 6), as written: "Vellaroke.m01"; 0 (no slot chosen) is "Vellaroke.bak".

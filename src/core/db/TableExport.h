@@ -22,6 +22,12 @@ struct TableLayout {
     std::set<int> amounts;
 };
 
+// What an export and a clearing say when they end well.
+inline const QString kExportDone = QStringLiteral("已成功匯出成Excel檔");
+inline const QString kClearDone = QStringLiteral("清除資料完成!");
+// How a clearing's safety copy is named in its message: the database as it was before clearing.
+inline const QString kBeforeClearing = QStringLiteral("清除前");
+
 struct ExportResult {
     qint64 rows = 0;        // table rows written
     qint64 cutCells = 0;    // cells cut to the 32,767 characters a cell holds

@@ -235,7 +235,7 @@ int exportTo(Context &ctx, const db::TableLayout &layout, const QString &what)
             progress.at(done);
         });
         progress.finish();
-        ctx.err << QStringLiteral("已成功匯出成Excel檔") << Qt::endl;
+        ctx.err << db::kExportDone << Qt::endl;
         if (result.cutCells > 0)
             ctx.err << db::cutCellsNote(result) << Qt::endl;
         ctx.out << what << ": " << result.rows << " rows to " << out << Qt::endl;
@@ -258,8 +258,8 @@ int clear(Context &ctx, const QString &table, const QString &what)
         ctx.out << what << ": failed, " << table << " unchanged" << Qt::endl;
         return kBatchFailed;
     }
-    ctx.err << QStringLiteral("清除資料完成!") << Qt::endl
-            << db::safetyCopyReport(safetyCopy, QStringLiteral("清除前")) << Qt::endl;
+    ctx.err << db::kClearDone << Qt::endl
+            << db::safetyCopyReport(safetyCopy, db::kBeforeClearing) << Qt::endl;
     ctx.out << what << ": " << table << " emptied" << Qt::endl;
     return kBatchOk;
 }
@@ -289,7 +289,7 @@ int backupOrRestore(Context &ctx, bool restoring)
         ctx.out << (restoring ? "restore: failed, database unchanged" : "backup: failed") << Qt::endl;
         return kBatchFailed;
     }
-    ctx.err << (restoring ? QStringLiteral("回復作業完成!") : QStringLiteral("備份作業完成！")) << Qt::endl;
+    ctx.err << (restoring ? backup::kRestoreDone : backup::kBackupDone) << Qt::endl;
     if (!report.isEmpty())
         ctx.err << report << Qt::endl;
     ctx.out << (restoring ? "restore: from " : "backup: to ") << file << Qt::endl;

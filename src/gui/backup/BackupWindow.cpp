@@ -226,7 +226,7 @@ void BackupWindow::backup()
         return;
     }
     rememberDrive();
-    desktop_.showMessage(this, {QStringLiteral("備份作業完成！"), QStringLiteral("備份")});
+    desktop_.showMessage(this, {kBackupDone, QStringLiteral("備份")});
     desktop_.setPointer(platform::Pointer::Default);
     refreshCaptions();
 }
@@ -262,7 +262,7 @@ void BackupWindow::restore()
         return;
     }
     rememberDrive();
-    desktop_.showMessage(this, {QStringLiteral("回復作業完成!"), QStringLiteral("回復"), platform::Icon::Information,
+    desktop_.showMessage(this, {kRestoreDone, QStringLiteral("回復"), platform::Icon::Information,
                                 platform::Buttons::Ok, restoreReport(outcome)});
     desktop_.setPointer(platform::Pointer::Default);
     driveBox->setEnabled(false);

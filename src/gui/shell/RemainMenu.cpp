@@ -139,8 +139,8 @@ void RemainMenu::runExport(const db::TableLayout &exported, const QString &fileP
         clearStatus();
         const QString rows = QLocale(QLocale::Chinese, QLocale::Taiwan).toString(result.rows);
         const QString text = result.rows == 0
-                                 ? QStringLiteral("已成功匯出成Excel檔,共 0 筆:資料表是空的,活頁簿只有欄位名稱。")
-                                 : QStringLiteral("已成功匯出成Excel檔,共 %1 筆。").arg(rows);
+                                 ? db::kExportDone + QStringLiteral(",共 0 筆:資料表是空的,活頁簿只有欄位名稱。")
+                                 : db::kExportDone + QStringLiteral(",共 %1 筆。").arg(rows);
         const QString note = db::cutCellsNote(result).isEmpty() ? path : path + u'\n' + db::cutCellsNote(result);
         if (desktop_.openDocument(path)) {
             desktop_.showMessage(this, {text, QStringLiteral("訊息"), platform::Icon::Information, platform::Buttons::Ok, note});
@@ -190,8 +190,8 @@ void RemainMenu::clearTable(const QString &table, const QString &described)
                                     platform::Icon::Critical, platform::Buttons::Ok, error.description()});
         return;
     }
-    desktop_.showMessage(this, {QStringLiteral("清除資料完成!"), windowTitle(), platform::Icon::Information,
-                                platform::Buttons::Ok, db::safetyCopyReport(safetyCopy, QStringLiteral("清除前"))});
+    desktop_.showMessage(this, {db::kClearDone, windowTitle(), platform::Icon::Information,
+                                platform::Buttons::Ok, db::safetyCopyReport(safetyCopy, db::kBeforeClearing)});
 }
 
 void RemainMenu::onClearReceivablesTriggered()
