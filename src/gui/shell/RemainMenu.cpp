@@ -1,5 +1,7 @@
 #include "shell/RemainMenu.h"
 
+#include "platform/Widgets.h"
+
 #include "credentials/ChgPasWd.h"
 #include "backup/BackupWindow.h"
 #include "payments/BankImport.h"
@@ -21,7 +23,6 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QDateTime>
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLocale>
 #include <QProgressBar>
@@ -125,16 +126,14 @@ void RemainMenu::runExport(const db::TableLayout &exported, const QString &fileP
         statusBar()->clearMessage();
         statusBar()->hide();
     };
-    QElapsedTimer sinceShown;
+    platform::ProgressPacer pacer(desktop_);
     try {
         const QString path = db::exportPath(filePrefix, QDateTime::currentDateTime());
         const db::ExportResult result = db::exportTable(app_, exported, path, [&](qint64 done, qint64 total) {
-            if (!sinceShown.isValid() || sinceShown.elapsed() >= 30) {
+            pacer.step([&] {
                 bar->setRange(0, static_cast<int>(std::min<qint64>(total, INT_MAX)));
                 bar->setValue(static_cast<int>(done));
-                sinceShown.start();
-            }
-            desktop_.processPendingEvents();
+            });
         });
         clearStatus();
         const QString rows = QLocale(QLocale::Chinese, QLocale::Taiwan).toString(result.rows);
