@@ -8,7 +8,13 @@
 #include "platform/Error.h"
 #include "platform/Workbook.h"
 
+#include <zip.h>
+
 #include <cstddef>
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+#include <vector>
 #include <cstdint>
 
 #include <unistd.h>
@@ -25,6 +31,36 @@ inline QString writeInput(const std::uint8_t *data, std::size_t size, const QStr
         __builtin_trap();
     file.write(reinterpret_cast<const char *>(data), static_cast<qint64>(size));
     file.close();
+    return path;
+}
+
+// Writes a zip of `parts` (name, content), every part stored uncompressed so that a fuzzer's
+// mutations of the content reach the reader instead of breaking a checksum; returns its path.
+inline QString writeStoredZip(const QString &suffix, const std::vector<std::pair<const char *, QByteArray>> &parts)
+{
+    const QString path = writeInput(nullptr, 0, suffix);
+    int error = 0;
+    zip_t *zip = zip_open(QFile::encodeName(path).constData(), ZIP_CREATE | ZIP_TRUNCATE, &error);
+    if (!zip)
+        __builtin_trap();
+    for (const auto &[name, content] : parts) {
+        // libzip frees the copy once written; an empty part has none (it would not free a buffer
+        // of no bytes).
+        void *copy = nullptr;
+        if (!content.isEmpty()) {
+            copy = std::malloc(static_cast<std::size_t>(content.size()));
+            std::memcpy(copy, content.constData(), static_cast<std::size_t>(content.size()));
+        }
+        zip_source_t *source = zip_source_buffer(zip, copy, static_cast<zip_uint64_t>(content.size()), copy ? 1 : 0);
+        const zip_int64_t index = zip_file_add(zip, name, source, ZIP_FL_OVERWRITE);
+        if (index < 0) {
+            zip_source_free(source);
+            continue;
+        }
+        zip_set_file_compression(zip, static_cast<zip_uint64_t>(index), ZIP_CM_STORE, 0);
+    }
+    if (zip_close(zip) != 0)
+        __builtin_trap();
     return path;
 }
 

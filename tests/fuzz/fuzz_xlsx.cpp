@@ -8,25 +8,9 @@
 
 #include <QList>
 
-#include <zip.h>
-
 using namespace talvesk;
 
 namespace {
-
-void addPart(zip_t *zip, const char *name, const QByteArray &content)
-{
-    // The buffer must outlive zip_close: it is copied into memory libzip frees itself.
-    void *copy = std::malloc(static_cast<std::size_t>(std::max<qsizetype>(content.size(), 1)));
-    std::memcpy(copy, content.constData(), static_cast<std::size_t>(content.size()));
-    zip_source_t *source = zip_source_buffer(zip, copy, static_cast<zip_uint64_t>(content.size()), 1);
-    const zip_int64_t index = zip_file_add(zip, name, source, ZIP_FL_OVERWRITE);
-    if (index < 0) {
-        zip_source_free(source);
-        return;
-    }
-    zip_set_file_compression(zip, static_cast<zip_uint64_t>(index), ZIP_CM_STORE, 0);
-}
 
 QString packWorkbook(const QByteArray &input)
 {
@@ -40,27 +24,21 @@ QString packWorkbook(const QByteArray &input)
         }
         parts[at] += line + '\n';
     }
-    const QString path = fuzz::writeInput(nullptr, 0, QStringLiteral(".xlsx"));
-    int error = 0;
-    zip_t *zip = zip_open(QFile::encodeName(path).constData(), ZIP_CREATE | ZIP_TRUNCATE, &error);
-    if (!zip)
-        __builtin_trap();
     const QByteArray ns = "xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
                           "xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\"";
     const QByteArray rel = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
-    addPart(zip, "_rels/.rels",
-            "<Relationships><Relationship Id=\"rId1\" Type=\"" + rel + "/officeDocument\" Target=\"xl/workbook.xml\"/></Relationships>");
-    addPart(zip, "xl/_rels/workbook.xml.rels",
-            "<Relationships><Relationship Id=\"rId1\" Type=\"" + rel + "/worksheet\" Target=\"worksheets/sheet1.xml\"/>"
-            "<Relationship Id=\"rId2\" Type=\"" + rel + "/sharedStrings\" Target=\"sharedStrings.xml\"/>"
-            "<Relationship Id=\"rId3\" Type=\"" + rel + "/styles\" Target=\"styles.xml\"/></Relationships>");
-    addPart(zip, "xl/workbook.xml", "<workbook " + ns + "><sheets><sheet name=\"S\" sheetId=\"1\" r:id=\"rId1\"/></sheets></workbook>");
-    addPart(zip, "xl/worksheets/sheet1.xml", "<worksheet " + ns + ">" + parts[0] + "</worksheet>");
-    addPart(zip, "xl/sharedStrings.xml", "<sst " + ns + ">" + parts[1] + "</sst>");
-    addPart(zip, "xl/styles.xml", "<styleSheet " + ns + ">" + parts[2] + "</styleSheet>");
-    if (zip_close(zip) != 0)
-        __builtin_trap();
-    return path;
+    return fuzz::writeStoredZip(
+        QStringLiteral(".xlsx"),
+        {{"_rels/.rels", "<Relationships><Relationship Id=\"rId1\" Type=\"" + rel
+                             + "/officeDocument\" Target=\"xl/workbook.xml\"/></Relationships>"},
+         {"xl/_rels/workbook.xml.rels",
+          "<Relationships><Relationship Id=\"rId1\" Type=\"" + rel + "/worksheet\" Target=\"worksheets/sheet1.xml\"/>"
+          "<Relationship Id=\"rId2\" Type=\"" + rel + "/sharedStrings\" Target=\"sharedStrings.xml\"/>"
+          "<Relationship Id=\"rId3\" Type=\"" + rel + "/styles\" Target=\"styles.xml\"/></Relationships>"},
+         {"xl/workbook.xml", "<workbook " + ns + "><sheets><sheet name=\"S\" sheetId=\"1\" r:id=\"rId1\"/></sheets></workbook>"},
+         {"xl/worksheets/sheet1.xml", "<worksheet " + ns + ">" + parts[0] + "</worksheet>"},
+         {"xl/sharedStrings.xml", "<sst " + ns + ">" + parts[1] + "</sst>"},
+         {"xl/styles.xml", "<styleSheet " + ns + ">" + parts[2] + "</styleSheet>"}});
 }
 
 } // namespace
