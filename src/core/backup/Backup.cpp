@@ -1,6 +1,7 @@
 #include "backup/Backup.h"
 
 #include "db/Connection.h"
+#include "db/Journal.h"
 #include "db/SafetyCopy.h"
 #include "db/Tables.h"
 #include "platform/Database.h"
@@ -91,6 +92,19 @@ platform::Database openBackup(const QString &source, const QString &shownName)
 
 } // namespace
 
+namespace {
+// The operations recorded before a restore are not undone on the restored tables. Should this
+// fail, an undo still never runs on tables other than those its operation left.
+void forgetUndoQuietly(const platform::AppFolder &app)
+{
+    try {
+        platform::Database restored = db::openDatabase(app);
+        db::forgetUndoBeforeRestore(restored);
+    } catch (const Error &) {
+    }
+}
+} // namespace
+
 RestoreOutcome restoreDatabase(const platform::AppFolder &app, const QString &source)
 {
     if (!platform::fileExists(source))
@@ -107,6 +121,7 @@ RestoreOutcome restoreDatabase(const platform::AppFolder &app, const QString &so
         outcome.previous = RestoreOutcome::Previous::Missing;
         outcome.safetyCopy.clear();
         platform::copyFileAtomically(source, database);
+        forgetUndoQuietly(app);
         return outcome;
     }
     platform::refuseReadOnlyFile(database);
@@ -127,6 +142,11 @@ RestoreOutcome restoreDatabase(const platform::AppFolder &app, const QString &so
     if (current) {
         db::writeSafetyCopy(*current, app, outcome.safetyCopy);
         current->replaceContentWith(backup);
+        try {
+            db::forgetUndoBeforeRestore(*current);
+        } catch (const Error &) {
+            // See forgetUndoQuietly.
+        }
         return outcome;
     }
     // No connection of this program holds the damaged file: it is copied aside as it is, and the
@@ -134,6 +154,7 @@ RestoreOutcome restoreDatabase(const platform::AppFolder &app, const QString &so
     platform::copyFileAtomically(database, outcome.safetyCopy);
     platform::copyPermissions(database, outcome.safetyCopy);
     platform::copyFileAtomically(source, database);
+    forgetUndoQuietly(app);
     return outcome;
 }
 

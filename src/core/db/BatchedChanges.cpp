@@ -3,9 +3,9 @@
 namespace talvesk::db {
 
 BatchedChanges::BatchedChanges(platform::Database &db, std::function<void()> committed, int rowsPerCommit,
-                               int msPerCommit)
+                               int msPerCommit, JournalEntry *journal)
     : db_(db), committed_(std::move(committed)), rowsPerCommit_(rowsPerCommit), msPerCommit_(msPerCommit),
-      transaction_(std::make_unique<platform::Transaction>(db))
+      transaction_(std::make_unique<platform::Transaction>(db)), journal_(journal)
 {
     sinceCommit_.start();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "db/Journal.h"
 #include "platform/Database.h"
 #include "platform/Error.h"
 
@@ -7,6 +8,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace talvesk::db {
 
@@ -18,7 +20,7 @@ namespace talvesk::db {
 class BatchedChanges {
 public:
     BatchedChanges(platform::Database &db, std::function<void()> committed, int rowsPerCommit = 50000,
-                   int msPerCommit = 2000);
+                   int msPerCommit = 2000, JournalEntry *journal = nullptr);
     BatchedChanges(const BatchedChanges &) = delete;
     BatchedChanges &operator=(const BatchedChanges &) = delete;
     ~BatchedChanges();
@@ -41,6 +43,14 @@ public:
     // that stopped the import (the rows are then rolled back and `committed` not told).
     void commitBeforeStopping() noexcept;
 
+    // A line or row the import could not use, kept with its journal entry (when it has one) in
+    // the same transaction as the rows around it.
+    void problem(qint64 number, const QString &reason, const QString &text)
+    {
+        if (journal_)
+            journal_->problem(number, reason, text);
+    }
+
 private:
     void commitOpen();
 
@@ -51,6 +61,7 @@ private:
     int pending_ = 0;
     QElapsedTimer sinceCommit_;
     std::unique_ptr<platform::Transaction> transaction_;
+    JournalEntry *journal_;
 };
 
 // "（已存入 N 筆）": how many rows a failed import left stored, for its message.
@@ -60,21 +71,38 @@ QString storedNote(qint64 rows);
 // batch.rowDone() after each; its counts are returned once the last commit is stored. On any
 // failure the rows before it are kept where possible, `stopped` gets the counts of the rows that
 // are stored, and the failure is thrown on with how many rows are stored added to its description.
+// A journalled import gets its journal entry before the first row, closed with the counts
+// (counts.summary()) of what was stored.
+struct JournalOperation {
+    QString operation; // the batch command's name
+    QString file;      // full path
+};
 template <typename Counts, typename Rows>
 Counts runInBatches(platform::Database &db, Rows &&rows, const std::function<void(const Counts &)> &stopped,
-                    int rowsPerCommit = 50000)
+                    int rowsPerCommit = 50000, const std::optional<JournalOperation> &journalled = std::nullopt)
 {
     Counts counts, stored;
-    BatchedChanges batch(db, [&] { stored = counts; }, rowsPerCommit);
+    std::optional<JournalEntry> journal;
+    std::optional<BatchedChanges> batch;
     try {
-        rows(batch, counts);
-        batch.finish();
+        if (journalled)
+            journal.emplace(db, journalled->operation, journalled->file);
+        batch.emplace(db, [&] { stored = counts; }, rowsPerCommit, 2000, journal ? &*journal : nullptr);
+        rows(*batch, counts);
+        batch->finish();
     } catch (const platform::Error &error) {
-        batch.commitBeforeStopping();
+        if (batch)
+            batch->commitBeforeStopping();
+        if (journal)
+            journal->closeQuietly(QStringLiteral("failed after ") + stored.summary());
         if (stopped)
             stopped(stored);
         throw platform::Error(error.number(), error.description() + storedNote(stored.stored()));
     }
+    // The rows are stored: an entry that cannot be closed stays unfinished (never undone on a
+    // guess) rather than have a stored import reported as failed.
+    if (journal)
+        journal->closeQuietly(counts.summary());
     return counts;
 }
 

@@ -3,6 +3,7 @@
 #include "platform/Workbook.h"
 
 #include "db/Connection.h"
+#include "db/Journal.h"
 #include "db/SafetyCopy.h"
 #include "db/Tables.h"
 #include "platform/Files.h"
@@ -13,6 +14,8 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QStandardPaths>
+
+#include <sqlite3.h>
 
 namespace talvesk::db {
 
@@ -96,9 +99,15 @@ QString clearTable(const platform::AppFolder &app, const QString &table)
     const QString safetyCopy = safetyCopyFile(
         app, table.compare(kStoreTable, Qt::CaseInsensitive) == 0 ? kBeforeClearStore : kBeforeClearReceivables);
     writeSafetyCopy(db, app, safetyCopy);
+    JournalEntry journal(db,
+                         table.compare(kStoreTable, Qt::CaseInsensitive) == 0 ? QStringLiteral("clear-store")
+                                                                              : QStringLiteral("clear-receivables"),
+                         QString());
     platform::Transaction transaction(db);
     db.execute("DELETE FROM " + table.toStdString());
+    const qint64 deleted = sqlite3_changes64(db.handle());
     transaction.commit();
+    journal.closeQuietly(QStringLiteral("%1 deleted").arg(deleted));
     return safetyCopy;
 }
 

@@ -1,6 +1,7 @@
 #include "payments/BankImport.h"
 
 #include "db/BatchedChanges.h"
+#include "db/Journal.h"
 #include "db/Connection.h"
 #include "payments/Amounts.h"
 #include "payments/PaymentWriter.h"
@@ -18,8 +19,9 @@ TextImportCounts BankImport::run(const QString &path, const TextImportObserver &
     platform::TextLineReader reader(path);
 
     PaymentWriter payments(db, true);
+    const db::JournalOperation journal{QStringLiteral("import-bank"), platform::absolutePath(path)};
 
-    return withErrorLog(app_, db, observer, [&](ErrorLog &log, db::BatchedChanges &batch, TextImportCounts &counts) {
+    return withErrorLog(app_, db, observer, journal, [&](ErrorLog &log, db::BatchedChanges &batch, TextImportCounts &counts) {
         platform::TextLine line;
         while (reader.next(line)) {
             const bool blank = line.blank();
@@ -39,7 +41,7 @@ TextImportCounts BankImport::run(const QString &path, const TextImportObserver &
                 if (payments.apply(account, date, amount)) {
                     ++counts.applied;
                 } else if (!blank) {
-                    log.add(line, QStringLiteral("沒有此虛擬帳號的應收帳款"));
+                    log.add(line, kNoReceivableReason);
                     ++counts.abnormal;
                 }
             }

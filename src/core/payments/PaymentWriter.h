@@ -6,6 +6,9 @@
 
 namespace talvesk::payments {
 
+// Why a payment was not applied.
+inline const QString kNoReceivableReason = QStringLiteral("沒有此虛擬帳號的應收帳款");
+
 // Writes one credited payment into the receivables of its virtual account: the date credited, the
 // amount credited, and the amount still outstanding, which is the first such receivable's Total
 // less the amount. Both payment imports write through it; they differ only in whether an amount

@@ -1,6 +1,8 @@
 #include "payments/PaymentsImport.h"
 
 #include "db/BatchedChanges.h"
+#include "db/Journal.h"
+#include "platform/Files.h"
 #include "db/Connection.h"
 #include "db/Mapping.h"
 #include "payments/Amounts.h"
@@ -30,6 +32,7 @@ workbookimport::ImportCounts PaymentsImport::run(const QString &workbookPath, co
         return !account.isEmpty() && payments.apply(account, date, amount);
     };
 
+    const db::JournalOperation journal{QStringLiteral("import-payments"), platform::absolutePath(workbookPath)};
     using Counts = workbookimport::ImportCounts;
     return db::runInBatches<Counts>(db, [&](db::BatchedChanges &batch, Counts &counts) {
         for (qint64 row = sheet.nextUsedRow(2); row > 0; row = sheet.nextUsedRow(row + 1)) {
@@ -47,16 +50,19 @@ workbookimport::ImportCounts PaymentsImport::run(const QString &workbookPath, co
 
             if (workbookimport::holdsNul({date, amount, account})) {
                 counts.refuse(row, workbookimport::kNulReason);
+                batch.problem(row, workbookimport::kNulReason, workbookimport::rowText({date, amountCell, account}));
             } else if (applyPayment(account, date, amount)) {
                 ++counts.written;
             } else {
                 ++counts.notProcessed;
+                batch.problem(row, account.isEmpty() ? workbookimport::kNoAccountReason : kNoReceivableReason,
+                              workbookimport::rowText({date, amountCell, account}));
             }
             batch.rowDone();
             if (observer.rowDone)
                 observer.rowDone(row, counts);
         }
-    }, observer.stopped);
+    }, observer.stopped, 50000, journal);
 }
 
 } // namespace talvesk::payments

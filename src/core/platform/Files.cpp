@@ -28,6 +28,11 @@ fs::path toFsPath(const QString &path)
 #endif
 }
 
+QString absolutePath(const QString &path)
+{
+    return path.isEmpty() ? path : QFileInfo(path).absoluteFilePath();
+}
+
 bool fileExists(const QString &path)
 {
     std::error_code ec;

@@ -10,6 +10,8 @@ namespace talvesk::platform {
 std::filesystem::path toFsPath(const QString &path);
 
 bool fileExists(const QString &path);
+// The full path of a file, as recorded for the operator.
+QString absolutePath(const QString &path);
 
 // Refuses anything but a regular file (a folder, a device such as /dev/zero, a pipe that would
 // never end) before it is read: Error 75 naming the path. A missing file is Error 53.

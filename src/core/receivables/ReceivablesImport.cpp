@@ -1,6 +1,8 @@
 #include "receivables/ReceivablesImport.h"
 
 #include "db/BatchedChanges.h"
+#include "db/Journal.h"
+#include "platform/Files.h"
 #include "db/Connection.h"
 #include "db/Mapping.h"
 #include "platform/Workbook.h"
@@ -26,6 +28,7 @@ ImportCounts ReceivablesImport::run(const QString &workbookPath, const QString &
     auto insert = db.prepare("INSERT INTO F_AccountData VALUES (?1, ?2, ?3, ?4, ?5, '', '', '', '')");
     auto update = db.prepare(
         "UPDATE F_AccountData SET UserName = ?1, UserNum = ?2, Memo = ?3, Total = ?5 WHERE Bankcode = ?4");
+    const db::JournalOperation journal{QStringLiteral("import-receivables"), platform::absolutePath(workbookPath)};
 
     return db::runInBatches<ImportCounts>(db, [&](db::BatchedChanges &batch, ImportCounts &counts) {
         QStringList values(kItems);
@@ -37,8 +40,10 @@ ImportCounts ReceivablesImport::run(const QString &workbookPath, const QString &
             if (values.at(kAccountItem).isEmpty()) {
                 // A total line or a row without its account: no receivable can be kept under it.
                 ++counts.notProcessed;
+                batch.problem(row, kNoAccountReason, rowText(values));
             } else if (holdsNul(values)) {
                 counts.refuse(row, kNulReason);
+                batch.problem(row, kNulReason, rowText(values));
             } else {
                 lookup.bind(1, values.at(kAccountItem));
                 const bool known = lookup.next();
@@ -54,7 +59,7 @@ ImportCounts ReceivablesImport::run(const QString &workbookPath, const QString &
             if (observer.rowDone)
                 observer.rowDone(row, counts);
         }
-    }, observer.stopped);
+    }, observer.stopped, 50000, journal);
 }
 
 } // namespace talvesk::receivables

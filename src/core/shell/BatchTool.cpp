@@ -8,6 +8,7 @@
 
 #include "backup/Backup.h"
 #include "db/Connection.h"
+#include "db/Journal.h"
 #include "db/Mapping.h"
 #include "db/SafetyCopy.h"
 #include "db/TableExport.h"
@@ -185,15 +186,14 @@ int importWorkbook(Context &ctx, workbookimport::WorkbookImport &import, const Q
     } catch (const platform::Error &error) {
         progress.finish();
         ctx.err << error.description() << Qt::endl;
-        ctx.out << what << ": failed after " << counts.written << " written, " << counts.notProcessed
-                << " not processed" << Qt::endl;
+        ctx.out << what << ": failed after " << counts.summary() << Qt::endl;
         return kBatchFailed;
     }
     progress.finish();
     for (const QString &problem : counts.problems)
         ctx.err << problem << Qt::endl;
     ctx.err << workbookimport::kImportDone << Qt::endl;
-    ctx.out << what << ": " << counts.written << " written, " << counts.notProcessed << " not processed" << Qt::endl;
+    ctx.out << what << ": " << counts.summary() << Qt::endl;
     return kBatchOk;
 }
 
@@ -208,13 +208,12 @@ int importText(Context &ctx, textimport::TextImport &import, const QString &what
         counts = import.run(ctx.args.at(0), observer);
     } catch (const platform::Error &error) {
         ctx.err << textimport::textImportFailureText(error.number()) << ' ' << error.description() << Qt::endl;
-        ctx.out << what << ": failed after " << counts.applied << " applied, " << counts.abnormal << " abnormal"
-                << Qt::endl;
+        ctx.out << what << ": failed after " << counts.summary() << Qt::endl;
         return kBatchFailed;
     }
     const bool withErrors = counts.abnormal > 0 || counts.logWritten;
     ctx.err << (withErrors ? textimport::kReadDoneWithErrors : textimport::kReadDone) << Qt::endl;
-    ctx.out << what << ": " << counts.applied << " applied, " << counts.abnormal << " abnormal";
+    ctx.out << what << ": " << counts.summary();
     if (counts.logWritten)
         ctx.out << "; see " << ctx.app.errorLogFile();
     ctx.out << Qt::endl;
@@ -296,6 +295,74 @@ int backupOrRestore(Context &ctx, bool restoring)
     return kBatchOk;
 }
 
+// A journal text on one line of tab-separated fields: no tab or line break of its own.
+QString oneField(QString text)
+{
+    for (QChar &c : text) {
+        if (c == u'\t' || c == u'\n' || c == u'\r' || c == QChar(0))
+            c = u' ';
+    }
+    return text;
+}
+
+// history: every journal entry, newest first
+int history(Context &ctx)
+{
+    try {
+        platform::Database db = db::openDatabase(ctx.app);
+        for (const db::JournalRecord &entry : db::journalEntries(db)) {
+            ctx.out << entry.id << '\t' << entry.at << '\t' << entry.operation << '\t' << oneField(entry.file) << '\t'
+                    << oneField(entry.counts);
+            if (const QString state = db::stateWord(entry.state); !state.isEmpty())
+                ctx.out << '\t' << state;
+            ctx.out << Qt::endl;
+        }
+    } catch (const platform::Error &error) {
+        ctx.err << errorText(error) << Qt::endl;
+        return kBatchFailed;
+    }
+    return kBatchOk;
+}
+
+// problems ID: the lines entry ID could not use
+int problems(Context &ctx)
+{
+    bool ok = false;
+    const qint64 id = ctx.args.at(0).toLongLong(&ok);
+    try {
+        platform::Database db = db::openDatabase(ctx.app);
+        const auto lines = ok ? db::problemLines(db, id) : std::nullopt;
+        if (!lines) {
+            ctx.err << QStringLiteral("匯入記錄中沒有編號 ") << ctx.args.at(0) << Qt::endl;
+            return kBatchFailed;
+        }
+        for (const db::ProblemLine &line : *lines)
+            ctx.out << line.number << '\t' << oneField(line.reason) << '\t' << oneField(line.text) << Qt::endl;
+    } catch (const platform::Error &error) {
+        ctx.err << errorText(error) << Qt::endl;
+        return kBatchFailed;
+    }
+    return kBatchOk;
+}
+
+// undo: takes back the newest operation not yet undone
+int undo(Context &ctx)
+{
+    try {
+        platform::Database db = db::openDatabase(ctx.app);
+        const db::JournalRecord undone = db::undoLatest(db);
+        ctx.out << "undo: " << undone.id << ' ' << undone.operation << ' ' << undone.at;
+        if (!undone.file.isEmpty())
+            ctx.out << ' ' << undone.file;
+        ctx.out << Qt::endl;
+    } catch (const platform::Error &error) {
+        ctx.err << errorText(error) << Qt::endl;
+        ctx.out << "undo: nothing undone" << Qt::endl;
+        return kBatchFailed;
+    }
+    return kBatchOk;
+}
+
 const std::map<QString, Command> &commands()
 {
     static const std::map<QString, Command> table{
@@ -340,6 +407,9 @@ const std::map<QString, Command> &commands()
                                     [](Context &ctx) { return backupOrRestore(ctx, false); }}},
         {QStringLiteral("restore"), {QStringLiteral("FOLDER --slot 1-6"), 3, 3,
                                      [](Context &ctx) { return backupOrRestore(ctx, true); }}},
+        {QStringLiteral("history"), {QString(), 0, 0, history}},
+        {QStringLiteral("problems"), {QStringLiteral("ID"), 1, 1, problems}},
+        {QStringLiteral("undo"), {QString(), 0, 0, undo}},
         {QStringLiteral("import-payments"), {QStringLiteral("FILE [--sheet NAME]"), 1, 3,
                                              [](Context &ctx) {
                                                  payments::PaymentsImport import(ctx.app);

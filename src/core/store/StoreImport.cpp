@@ -1,6 +1,7 @@
 #include "store/StoreImport.h"
 
 #include "db/BatchedChanges.h"
+#include "db/Journal.h"
 #include "db/Connection.h"
 #include "platform/Error.h"
 #include "platform/Files.h"
@@ -22,7 +23,9 @@ textimport::TextImportCounts StoreImport::run(const QString &path, const textimp
     auto update = db.prepare("UPDATE SMdata SET REC = ?1, C_NUM = ?2, R_NUM = ?3, R_M_NUM = ?4, TR_DATE = ?5, "
                              "PAY_DATE = ?6, BARCODE1 = ?7, BARCODE3 = ?9, P_TOTAL = ?10 WHERE BARCODE2 = ?8");
 
-    return textimport::withErrorLog(app_, db, observer, [&](textimport::ErrorLog &log, db::BatchedChanges &batch,
+    const db::JournalOperation journal{QStringLiteral("import-store"), platform::absolutePath(path)};
+
+    return textimport::withErrorLog(app_, db, observer, journal, [&](textimport::ErrorLog &log, db::BatchedChanges &batch,
                                                           textimport::TextImportCounts &counts) {
         platform::TextLine line;
         std::array<QString, 10> values;

@@ -13,6 +13,13 @@ void ErrorLog::add(const platform::TextLine &line, const QString &reason)
     if (!line.decoded || line.bytes.contains('\0'))
         shown = QStringLiteral("(") + QString::fromLatin1(line.bytes.toHex(' ')) + u')';
     entries_.push_back(QStringLiteral("第 %1 行: %2: %3").arg(line.number).arg(reason, shown));
+    if (batch_)
+        batch_->problem(line.number, reason, shown);
+}
+
+QString TextImportCounts::summary() const
+{
+    return QStringLiteral("%1 applied, %2 abnormal").arg(applied).arg(abnormal);
 }
 
 void ErrorLog::write(const QString &path) const

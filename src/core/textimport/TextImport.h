@@ -17,6 +17,8 @@ struct TextImportCounts {
     qint64 abnormal = 0; // lines reported in ErrLog.txt
     bool logWritten = false;
     qint64 stored() const { return applied; }
+    // "5 applied, 1 abnormal", as the batch tool and the journal report them.
+    QString summary() const;
 };
 
 // What a text import reports: every line it handled, and, when it stops on a failure, the counts
@@ -39,6 +41,8 @@ public:
 class ErrorLog {
 public:
     void add(const platform::TextLine &line, const QString &reason);
+    // Each line added from now on is also kept with the import's journal entry through `batch`.
+    void alsoKeepWith(db::BatchedChanges *batch) { batch_ = batch; }
     bool empty() const { return entries_.empty(); }
     // Writes the log when it holds anything. Throws platform::Error.
     void write(const QString &path) const;
@@ -47,6 +51,7 @@ public:
 
 private:
     std::vector<QString> entries_;
+    db::BatchedChanges *batch_ = nullptr;
 };
 
 // Opens the database for a text import. Any failure to open it is a database failure (error
@@ -55,15 +60,23 @@ platform::Database openDatabaseForTextImport(const platform::AppFolder &app);
 
 // Runs `body(log, batch, counts)` over the records in batches, then writes what it logged to
 // ErrLog.txt; when the body fails, what it had logged is written all the same, so nothing found is
-// lost, and the observer learns how many records are stored.
+// lost, and the observer learns how many records are stored. The logged lines are also kept with
+// the journal entry.
 template <typename Body>
 TextImportCounts withErrorLog(const platform::AppFolder &app, platform::Database &db,
-                              const TextImportObserver &observer, Body &&body)
+                              const TextImportObserver &observer, const db::JournalOperation &journalled,
+                              Body &&body)
 {
     ErrorLog log;
     try {
         TextImportCounts counts = db::runInBatches<TextImportCounts>(
-            db, [&](db::BatchedChanges &batch, TextImportCounts &c) { body(log, batch, c); }, observer.stopped);
+            db,
+            [&](db::BatchedChanges &batch, TextImportCounts &c) {
+                log.alsoKeepWith(&batch);
+                body(log, batch, c);
+                log.alsoKeepWith(nullptr);
+            },
+            observer.stopped, 50000, journalled);
         log.write(app.errorLogFile());
         counts.logWritten = !log.empty();
         return counts;

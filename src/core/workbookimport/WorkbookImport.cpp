@@ -24,6 +24,16 @@ void requireMappedAccount(const QString &accountColumn, const QString &accountCa
                                   + QStringLiteral("」的欄位對應，請先按「設定EXCEL欄位對應」設定欄位對應，再讀入檔案。"));
 }
 
+QString ImportCounts::summary() const
+{
+    return QStringLiteral("%1 written, %2 not processed").arg(written).arg(notProcessed);
+}
+
+QString rowText(const QStringList &cells)
+{
+    return cells.join(QStringLiteral(" | "));
+}
+
 void ImportCounts::refuse(qint64 row, const QString &reason)
 {
     ++notProcessed;

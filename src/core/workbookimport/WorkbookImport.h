@@ -15,6 +15,8 @@ struct ImportCounts {
     qint64 notProcessed = 0; // rows left alone (no account, no matching receivable, unusable cells)
     QStringList problems;    // why rows were refused, the first kMaxProblems of them
     qint64 stored() const { return written; }
+    // "5 written, 1 not processed", as the batch tool and the journal report them.
+    QString summary() const;
 
     static constexpr int kMaxProblems = 20;
     // Counts a row refused for `reason`.
@@ -27,6 +29,9 @@ bool holdsNul(const QStringList &texts);
 // The message of a completed workbook import.
 inline const QString kImportDone = QStringLiteral("Excel 轉入 Access 資料庫完畢！");
 inline const QString kNulReason = QStringLiteral("儲存格含有 NUL 字元，未處理");
+inline const QString kNoAccountReason = QStringLiteral("沒有虛擬帳號");
+// A row's mapped cells as its problem line shows them.
+QString rowText(const QStringList &cells);
 
 // What an import reports while it runs: the last used row once, then every row; and, when it
 // stops on a failure, the counts of the rows that are stored.

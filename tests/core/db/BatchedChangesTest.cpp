@@ -16,6 +16,7 @@ namespace {
 struct Counts {
     qint64 rows = 0;
     qint64 stored() const { return rows; }
+    QString summary() const { return QString::number(rows); }
 };
 
 class BatchedChangesTest : public ::testing::Test {

@@ -1,0 +1,92 @@
+#pragma once
+
+#include "platform/Database.h"
+#include "platform/Error.h"
+
+#include <QString>
+
+#include <optional>
+#include <vector>
+
+namespace talvesk::db {
+
+// The journal: one entry per import and clearing, the lines each could not use, and what every
+// row was before the operation changed it, so that the most recent operations can be undone
+// exactly. Its tables live in the database beside the program's own.
+
+// Creates the journal's tables where they are missing (a database from before them, a restored
+// backup). Throws platform::Error when they are missing and cannot be made.
+void ensureJournalTables(platform::Database &db);
+
+// How many of the newest operations keep what undoing them needs.
+inline constexpr int kUndoDepth = 20;
+
+struct JournalRecord {
+    enum class State { Done, Running, Undone, Dropped };
+    qint64 id = 0;
+    QString at; // yyyy-MM-dd HH:mm:ss, local time
+    QString operation; // the batch command's name: import-receivables, clear-store, ...
+    QString file;      // full path; empty for a clearing
+    QString counts;    // the counts the operation reported
+    State state = State::Done;
+    QString droppedWhy; // for Dropped: 「…」 why the undo data is gone
+};
+
+struct ProblemLine {
+    qint64 number = 0; // line of a text file, row of a worksheet
+    QString reason;
+    QString text; // the line, or the row's cells
+};
+
+// One operation's entry, from before its first change until it has reported its counts. While it
+// is open, every change this connection makes to the receivables and the store records is kept
+// with it: rows as they were before an update or a deletion, and which rows it inserted.
+class JournalEntry {
+public:
+    // Records the start in its own committed transaction. Throws platform::Error.
+    JournalEntry(platform::Database &db, const QString &operation, const QString &file);
+    JournalEntry(const JournalEntry &) = delete;
+    JournalEntry &operator=(const JournalEntry &) = delete;
+    // An entry never closed stays "running": it cannot be undone, since its end state is unknown.
+    ~JournalEntry();
+
+    // A line or row the operation could not use; written in the operation's open transaction.
+    void problem(qint64 number, const QString &reason, const QString &text);
+
+    // Stops recording and stores the counts and the state the tables were left in. Undo data of
+    // operations older than the newest kUndoDepth is dropped here. Throws platform::Error.
+    void close(const QString &counts);
+    // The same for an operation that is failing: a failure here is not reported over that one.
+    void closeQuietly(const QString &counts) noexcept;
+
+private:
+    void stopRecording() noexcept;
+
+    platform::Database &db_;
+    qint64 id_ = 0;
+    bool recording_ = false;
+    std::optional<platform::Statement> problem_;
+};
+
+// Every entry, newest first.
+std::vector<JournalRecord> journalEntries(platform::Database &db);
+// The problem lines of entry `id` in the order they were met; nullopt for an unknown entry.
+std::optional<std::vector<ProblemLine>> problemLines(platform::Database &db, qint64 id);
+
+// The entry an undo would take back: the newest not yet undone; nullopt when there is none.
+std::optional<JournalRecord> nextToUndo(platform::Database &db);
+
+// Undoes the newest operation not yet undone: both tables come back exactly as they were before
+// it, row ids included, in one transaction. Refused (platform::Error, nothing changed) when there
+// is nothing to undo, when its undo data is gone, or when the tables are no longer as it left them
+// (changed or restored since); and rolled back when the result is not exactly the state before it.
+JournalRecord undoLatest(platform::Database &db);
+
+// After a restore: the operations before it can no longer be undone on the restored tables.
+void forgetUndoBeforeRestore(platform::Database &db);
+
+// The journal's words for a state, as the batch tool prints it: "", "undone", "undo data dropped",
+// "unfinished".
+QString stateWord(JournalRecord::State state);
+
+} // namespace talvesk::db
