@@ -1,0 +1,298 @@
+#include "backup/Backup.h"
+#include "db/Connection.h"
+#include "db/Journal.h"
+#include "platform/Files.h"
+#include "shell/BatchTool.h"
+#include "support/Tables.h"
+#include "support/TestApp.h"
+#include "support/TextFiles.h"
+#include "support/Workbooks.h"
+
+#include <QFile>
+#include <QRegularExpression>
+
+#include <gtest/gtest.h>
+
+using namespace talvesk;
+
+namespace {
+
+struct BatchRun {
+    int code;
+    QString out;
+    QString err;
+};
+
+BatchRun batch(const test::TestApp &app, QStringList args)
+{
+    QString out, err;
+    QTextStream outStream(&out), errStream(&err);
+    args.prepend(app.folder().root());
+    args.prepend(QStringLiteral("--app-dir"));
+    const int code = shell::runBatch(args, QStringLiteral("/nonexistent"), outStream, errStream);
+    return {code, out, err};
+}
+
+// Both tables whole: every row id and every value with its type (NULL is not the empty text).
+QStringList snapshot(const test::TestApp &app)
+{
+    platform::Database db = platform::Database::open(app.folder().databaseFile());
+    QStringList rows;
+    for (const char *sql :
+         {"SELECT 'R', rowid, quote(UserName), quote(UserNum), quote(Memo), quote(Bankcode), quote(Total), "
+          "quote(PayDate), quote(PayTotal), quote(N_PayTotal), quote(Spare) FROM F_AccountData ORDER BY rowid",
+          "SELECT 'S', rowid, quote(REC), quote(C_NUM), quote(R_NUM), quote(R_M_NUM), quote(TR_DATE), quote(PAY_DATE), "
+          "quote(BARCODE1), quote(BARCODE2), quote(BARCODE3), quote(P_TOTAL) FROM SMdata ORDER BY rowid"}) {
+        platform::Statement q = db.prepare(sql);
+        while (q.next()) {
+            QStringList row;
+            for (int i = 0; i < q.columnCount(); ++i)
+                row << q.text(i);
+            rows << row.join(u'|');
+        }
+    }
+    return rows;
+}
+
+QString bankFile(const test::TestApp &app, const QString &name, const QStringList &lines)
+{
+    const QString path = app.path(name);
+    test::writeFile(path, lines.join(QStringLiteral("\r\n")).toUtf8().prepend("\xEF\xBB\xBF"));
+    return path;
+}
+
+class JournalTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        // Rows with gaps in their ids and NULLs, as a database in use for years has them.
+        test::execute(app.folder(), "INSERT INTO F_AccountData VALUES ('甲', '1', NULL, 'A1', '1500', '', '', '', NULL);"
+                                    "INSERT INTO F_AccountData VALUES ('gone', '', '', 'X', '1', '', '', '', '');"
+                                    "INSERT INTO F_AccountData VALUES ('乙', '2', 'm', 'A2', '900', '', '', '', '');"
+                                    "DELETE FROM F_AccountData WHERE Bankcode = 'X';"
+                                    "INSERT INTO SMdata VALUES ('2', 'c', 'a', 's', '', '', 'b1', 'OLD', 'b3', '10');");
+        ASSERT_EQ(batch(app, {QStringLiteral("map-receivables"), QStringLiteral("A"), QString(), QString(),
+                              QStringLiteral("B"), QStringLiteral("C")})
+                      .code,
+                  shell::kBatchOk);
+        ASSERT_EQ(batch(app, {QStringLiteral("map-payments"), QStringLiteral("C"), QString(), QStringLiteral("B"),
+                              QString(), QStringLiteral("A"), QString()})
+                      .code,
+                  shell::kBatchOk);
+    }
+
+    test::TestApp app;
+};
+
+} // namespace
+
+TEST_F(JournalTest, ImportsAndClearingsAreUndoneOneByOneExactly)
+{
+    std::vector<QStringList> before;
+    auto step = [&](const QStringList &args) {
+        before.push_back(snapshot(app));
+        const BatchRun r = batch(app, args);
+        ASSERT_EQ(r.code, shell::kBatchOk) << args.join(u' ').toStdString() << r.err.toStdString();
+    };
+
+    const QString receivables = app.path(QStringLiteral("r.xlsx"));
+    test::writeXlsx(receivables, QStringLiteral("R"),
+                    {{QStringLiteral("h")},
+                     {QStringLiteral("甲改"), QStringLiteral("A1"), 2000.0},
+                     {QStringLiteral("丙"), QStringLiteral("A3"), 300.0},
+                     {QStringLiteral("無帳號"), QString(), 5.0}});
+    step({QStringLiteral("import-receivables"), receivables});
+    step({QStringLiteral("import-bank"),
+          bankFile(app, QStringLiteral("bank.txt"),
+                   {test::bankLine(QStringLiteral("1130105"), QStringLiteral("00000000500"), QStringLiteral("A1")),
+                    test::bankLine(QStringLiteral("1130106"), QStringLiteral("00000000001"), QStringLiteral("NOPE"))})});
+    const QString payments = app.path(QStringLiteral("p.xlsx"));
+    test::writeXlsx(payments, QStringLiteral("P"),
+                    {{QStringLiteral("h")},
+                     {QStringLiteral("A2"), 900.0, 1130107.0},
+                     {QStringLiteral("ZZ"), 1.0, 1130107.0}});
+    step({QStringLiteral("import-payments"), payments});
+    const QString store = app.path(QStringLiteral("TFM.txt"));
+    test::writeFile(store, (test::storeLine(QStringLiteral("c"), QStringLiteral("a"), QStringLiteral("s"),
+                                            QStringLiteral("1130101"), QStringLiteral("1130102"), QStringLiteral("b1"),
+                                            QStringLiteral("OLD"), QStringLiteral("b3"))
+                            + QStringLiteral("\r\n")
+                            + test::storeLine(QStringLiteral("c"), QStringLiteral("a"), QStringLiteral("s"),
+                                              QStringLiteral("1130101"), QStringLiteral("1130102"), QStringLiteral("b1"),
+                                              QStringLiteral("NEW"), QStringLiteral("b3")))
+                               .toUtf8());
+    step({QStringLiteral("import-store"), store});
+    step({QStringLiteral("import-receivables"), receivables});
+    step({QStringLiteral("clear-receivables")});
+    step({QStringLiteral("clear-store")});
+    const QStringList end = snapshot(app);
+    ASSERT_TRUE(end.isEmpty());
+
+    const BatchRun history = batch(app, {QStringLiteral("history")});
+    ASSERT_EQ(history.code, shell::kBatchOk);
+    const QStringList lines = history.out.split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 7);
+    const QStringList newest = lines.front().split(u'\t');
+    ASSERT_EQ(newest.size(), 5) << lines.front().toStdString();
+    EXPECT_EQ(newest[2], QStringLiteral("clear-store"));
+    EXPECT_EQ(newest[3], QString()) << "a clearing reads no file";
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d$")).match(newest[1]).hasMatch());
+    const QStringList oldest = lines.back().split(u'\t');
+    EXPECT_EQ(oldest, (QStringList{oldest[0], oldest[1], QStringLiteral("import-receivables"), receivables,
+                                   QStringLiteral("2 written, 1 not processed")}));
+
+    // Undone newest first, each step back to exactly the tables before it, row ids and NULLs too.
+    for (int i = static_cast<int>(before.size()) - 1; i >= 0; --i) {
+        const BatchRun r = batch(app, {QStringLiteral("undo")});
+        ASSERT_EQ(r.code, shell::kBatchOk) << i << r.err.toStdString();
+        EXPECT_TRUE(snapshot(app) == before[static_cast<std::size_t>(i)]) << "after undoing step " << i;
+        if (i == 0) {
+            EXPECT_EQ(r.out, QStringLiteral("undo: 1 import-receivables %1 %2\n").arg(oldest[1], receivables));
+        }
+    }
+    const BatchRun nothing = batch(app, {QStringLiteral("undo")});
+    EXPECT_EQ(nothing.code, shell::kBatchFailed);
+    EXPECT_EQ(nothing.out, QStringLiteral("undo: nothing undone\n"));
+    EXPECT_TRUE(nothing.err.contains(QStringLiteral("沒有可以復原的作業")));
+    for (const QString &line : batch(app, {QStringLiteral("history")}).out.split(u'\n', Qt::SkipEmptyParts))
+        EXPECT_TRUE(line.endsWith(QStringLiteral("\tundone"))) << line.toStdString();
+}
+
+TEST_F(JournalTest, TheLinesAnImportCouldNotUseAreKeptWithItsEntry)
+{
+    ASSERT_EQ(batch(app, {QStringLiteral("import-bank"),
+                          bankFile(app, QStringLiteral("bank.txt"),
+                                   {test::bankLine(QStringLiteral("1130105"), QStringLiteral("00000000500"), QStringLiteral("A1")),
+                                    test::bankLine(QStringLiteral("1130106"), QStringLiteral("00000000001"), QStringLiteral("NOPE")),
+                                    test::bankLine(QStringLiteral("1130106"), QStringLiteral("0000000x001"), QStringLiteral("A2"))})})
+                  .code,
+              shell::kBatchOk);
+    const QString payments = app.path(QStringLiteral("p.xlsx"));
+    test::writeXlsx(payments, QStringLiteral("P"),
+                    {{QStringLiteral("h")}, {QStringLiteral("A2"), 900.0, 1130107.0}, {QStringLiteral("ZZ9"), 12.5, 1130108.0}});
+    ASSERT_EQ(batch(app, {QStringLiteral("import-payments"), payments}).code, shell::kBatchOk);
+
+    const QStringList bankProblems = batch(app, {QStringLiteral("problems"), QStringLiteral("1")}).out.split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(bankProblems.size(), 2);
+    EXPECT_TRUE(bankProblems[0].startsWith(QStringLiteral("2\t沒有此虛擬帳號的應收帳款\t"))) << bankProblems[0].toStdString();
+    EXPECT_TRUE(bankProblems[0].contains(QStringLiteral("NOPE")));
+    EXPECT_TRUE(bankProblems[1].startsWith(QStringLiteral("3\t金額欄位不是數字\t"))) << bankProblems[1].toStdString();
+    EXPECT_EQ(bankProblems[0].count(u'\t'), 2);
+    EXPECT_TRUE(QFile::exists(app.folder().errorLogFile())) << "ErrLog.txt is still written";
+
+    const BatchRun paymentProblems = batch(app, {QStringLiteral("problems"), QStringLiteral("2")});
+    EXPECT_EQ(paymentProblems.code, shell::kBatchOk);
+    EXPECT_EQ(paymentProblems.out, QStringLiteral("3\t沒有此虛擬帳號的應收帳款\t1130108 | 12.5 | ZZ9\n"));
+
+    EXPECT_EQ(batch(app, {QStringLiteral("problems"), QStringLiteral("99")}).code, shell::kBatchFailed);
+    EXPECT_EQ(batch(app, {QStringLiteral("problems"), QStringLiteral("x")}).code, shell::kBatchFailed);
+}
+
+TEST_F(JournalTest, AnUndoIsRefusedOnceTheTablesChangedOrWereRestored)
+{
+    const QString bank = bankFile(app, QStringLiteral("bank.txt"),
+                                  {test::bankLine(QStringLiteral("1130105"), QStringLiteral("00000000500"), QStringLiteral("A1"))});
+    ASSERT_EQ(batch(app, {QStringLiteral("import-bank"), bank}).code, shell::kBatchOk);
+
+    // Another program changed a row since: the undo would bring back rows it never saw.
+    test::execute(app.folder(), "UPDATE F_AccountData SET Memo = 'by hand' WHERE Bankcode = 'A2'");
+    QStringList changed = snapshot(app);
+    BatchRun r = batch(app, {QStringLiteral("undo")});
+    EXPECT_EQ(r.code, shell::kBatchFailed);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("之後已有變動"))) << r.err.toStdString();
+    EXPECT_TRUE(snapshot(app) == changed) << "a refused undo changes nothing";
+
+    // Put back as it was, the undo goes through.
+    test::execute(app.folder(), "UPDATE F_AccountData SET Memo = 'm' WHERE Bankcode = 'A2'");
+    EXPECT_EQ(batch(app, {QStringLiteral("undo")}).code, shell::kBatchOk);
+
+    // A backup taken after an import and restored: the tables are as that import left them, but
+    // what came before the restore is not undone on the restored tables.
+    ASSERT_EQ(batch(app, {QStringLiteral("import-bank"), bank}).code, shell::kBatchOk);
+    ASSERT_EQ(batch(app, {QStringLiteral("backup"), app.path(QString()), QStringLiteral("--slot"), QStringLiteral("2")}).code,
+              shell::kBatchOk);
+    ASSERT_EQ(batch(app, {QStringLiteral("restore"), app.path(QString()), QStringLiteral("--slot"), QStringLiteral("2")}).code,
+              shell::kBatchOk);
+    const QStringList restored = snapshot(app);
+    r = batch(app, {QStringLiteral("undo")});
+    EXPECT_EQ(r.code, shell::kBatchFailed);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("資料庫已從備份回復"))) << r.err.toStdString();
+    EXPECT_TRUE(batch(app, {QStringLiteral("history")}).out.split(u'\n').front().endsWith(QStringLiteral("\tundo data dropped")));
+    EXPECT_TRUE(snapshot(app) == restored);
+
+    // An import after the restore is undone as any other.
+    const QString another = bankFile(app, QStringLiteral("bank2.txt"),
+                                     {test::bankLine(QStringLiteral("1130109"), QStringLiteral("00000000700"), QStringLiteral("A2"))});
+    ASSERT_EQ(batch(app, {QStringLiteral("import-bank"), another}).code, shell::kBatchOk);
+    EXPECT_TRUE(snapshot(app) != restored);
+    EXPECT_EQ(batch(app, {QStringLiteral("undo")}).code, shell::kBatchOk);
+    EXPECT_TRUE(snapshot(app) == restored);
+}
+
+TEST_F(JournalTest, AnotherProgramWritingDuringAnOperationMakesItsUndoRefusedWhole)
+{
+    platform::Database ours = db::openDatabase(app.folder());
+    platform::Database other = platform::Database::open(app.folder().databaseFile());
+    const QStringList start = snapshot(app);
+    {
+        db::JournalEntry entry(ours, QStringLiteral("import-bank"), QStringLiteral("/x/bank.txt"));
+        ours.execute("UPDATE F_AccountData SET PayTotal = '5' WHERE Bankcode = 'A1'");
+        other.execute("UPDATE F_AccountData SET Memo = 'other' WHERE Bankcode = 'A2'");
+        ours.execute("INSERT INTO F_AccountData (Bankcode) VALUES ('A9')");
+        entry.close(QStringLiteral("2 applied, 0 abnormal"));
+    }
+    const QStringList end = snapshot(app);
+    try {
+        db::undoLatest(ours);
+        FAIL() << "half an undo was kept";
+    } catch (const platform::Error &e) {
+        EXPECT_TRUE(e.description().contains(QStringLiteral("其他程式"))) << e.what();
+    }
+    EXPECT_TRUE(snapshot(app) == end);
+    EXPECT_TRUE(snapshot(app) != start);
+}
+
+TEST_F(JournalTest, OnlyTheNewestOperationsKeepTheirUndoData)
+{
+    const QString store = app.path(QStringLiteral("TFM.txt"));
+    test::writeFile(store, "212345678\r\n");
+    for (int i = 0; i < db::kUndoDepth + 2; ++i)
+        ASSERT_EQ(batch(app, {QStringLiteral("import-store"), store}).code, shell::kBatchOk);
+    const QStringList lines = batch(app, {QStringLiteral("history")}).out.split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), db::kUndoDepth + 2);
+    EXPECT_TRUE(lines[db::kUndoDepth - 1].endsWith(QStringLiteral("1 applied, 0 abnormal")));
+    EXPECT_TRUE(lines[db::kUndoDepth].endsWith(QStringLiteral("\tundo data dropped")));
+    EXPECT_TRUE(lines.back().endsWith(QStringLiteral("\tundo data dropped")));
+    for (int i = 0; i < db::kUndoDepth; ++i)
+        ASSERT_EQ(batch(app, {QStringLiteral("undo")}).code, shell::kBatchOk) << i;
+    const BatchRun r = batch(app, {QStringLiteral("undo")});
+    EXPECT_EQ(r.code, shell::kBatchFailed);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("只保留最近 20 次作業"))) << r.err.toStdString();
+}
+
+TEST_F(JournalTest, ADatabaseFromBeforeTheJournalIsOpenedUsedAndRestored)
+{
+    const char *dropJournal = "DROP TABLE Journal; DROP TABLE JournalProblems; DROP TABLE JournalReceivables; "
+                              "DROP TABLE JournalStore;";
+    {
+        platform::Database raw = platform::Database::open(app.folder().databaseFile());
+        raw.execute(dropJournal);
+        ASSERT_FALSE(raw.hasTable(QStringLiteral("Journal")));
+    }
+    // An old backup: a copy of the database as it was before the journal.
+    const QString oldBackup = app.path(QStringLiteral("Vellaroke.m02"));
+    ASSERT_TRUE(QFile::copy(app.folder().databaseFile(), oldBackup));
+
+    EXPECT_EQ(batch(app, {QStringLiteral("history")}).out, QString());
+    const QString store = app.path(QStringLiteral("TFM.txt"));
+    test::writeFile(store, "212345678\r\n");
+    ASSERT_EQ(batch(app, {QStringLiteral("import-store"), store}).code, shell::kBatchOk);
+    EXPECT_EQ(batch(app, {QStringLiteral("history")}).out.count(u'\n'), 1);
+
+    const BatchRun r = batch(app, {QStringLiteral("restore"), app.path(QString()), QStringLiteral("--slot"), QStringLiteral("2")});
+    ASSERT_EQ(r.code, shell::kBatchOk) << r.err.toStdString();
+    EXPECT_EQ(batch(app, {QStringLiteral("history")}).out, QString()) << "the restored database's own journal: none";
+    EXPECT_EQ(batch(app, {QStringLiteral("undo")}).code, shell::kBatchFailed);
+    ASSERT_EQ(batch(app, {QStringLiteral("import-store"), store}).code, shell::kBatchOk);
+    EXPECT_EQ(batch(app, {QStringLiteral("undo")}).code, shell::kBatchOk);
+}
