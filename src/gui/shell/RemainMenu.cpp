@@ -16,6 +16,7 @@
 #include "receivables/ReceivablesWindows.h"
 #include "results/Results.h"
 #include "shell/Compaction.h"
+#include "shell/JournalWindow.h"
 #include "db/SafetyCopy.h"
 #include "db/Tables.h"
 #include "store/StoreExport.h"
@@ -74,6 +75,7 @@ RemainMenu::RemainMenu(const platform::AppFolder &app, platform::Desktop &deskto
     addCommand(system, "SClearFile", QStringLiteral("超商資料清檔作業"), &RemainMenu::onClearStoreTriggered);
     system->addSeparator();
     addCommand(system, "ChgPas", QStringLiteral("變更密碼"), &RemainMenu::onChangePasswordTriggered);
+    addCommand(system, "ImportLog", QStringLiteral("匯入記錄"), &RemainMenu::onImportLogTriggered);
 
     addCommand(bar, "EXITMENU", QStringLiteral("結束"), &RemainMenu::onExitTriggered);
 
@@ -206,6 +208,12 @@ void RemainMenu::onClearStoreTriggered()
 void RemainMenu::onBackupTriggered()
 {
     backup::BackupWindow window(backup::BackupWindow::Mode::Backup, app_, desktop_, this);
+    window.exec();
+}
+
+void RemainMenu::onImportLogTriggered()
+{
+    JournalWindow window(app_, desktop_, this);
     window.exec();
 }
 

@@ -29,6 +29,7 @@ public:
     void onBackupTriggered();
     void onRestoreTriggered();
     void onClearStoreTriggered();
+    void onImportLogTriggered();
     bool exporting() const { return exporting_; }
 
 protected:

@@ -63,6 +63,7 @@ TEST(RemainMenu, EveryItemInOrderWithItsNameAndCaption)
         QStringLiteral("  SClearFile 超商資料清檔作業"),
         QStringLiteral("  ----"),
         QStringLiteral("  ChgPas 變更密碼"),
+        QStringLiteral("  ImportLog 匯入記錄"),
         QStringLiteral("EXITMENU 結束"),
     };
     EXPECT_EQ(menuItems(window), expected);

@@ -1,0 +1,260 @@
+#include "shell/JournalWindow.h"
+
+#include "db/Connection.h"
+#include "db/ProblemLinesExport.h"
+#include "db/TableExport.h"
+#include "platform/Widgets.h"
+
+#include <QDateTime>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+namespace talvesk::shell {
+
+QString operationCaption(const QString &operation)
+{
+    static const std::map<QString, QString> captions = {
+        {QStringLiteral("import-receivables"), QStringLiteral("讀入應收帳款資料(EXCEL)")},
+        {QStringLiteral("import-payments"), QStringLiteral("讀入入帳明細(EXCEL)")},
+        {QStringLiteral("import-bank"), QStringLiteral("讀入入帳明細(TXT)")},
+        {QStringLiteral("import-store"), QStringLiteral("讀入便利超商銷帳磁片")},
+        {QStringLiteral("clear-receivables"), QStringLiteral("應收帳款清檔作業")},
+        {QStringLiteral("clear-store"), QStringLiteral("超商資料清檔作業")},
+    };
+    const auto found = captions.find(operation);
+    return found == captions.end() ? operation : found->second;
+}
+
+QString countsCaption(const QString &counts)
+{
+    QString text = counts;
+    const bool failed = text.startsWith(QStringLiteral("failed after "));
+    if (failed)
+        text = text.mid(13);
+    static const QRegularExpression workbook(QStringLiteral("^(\\d+) written, (\\d+) not processed$"));
+    static const QRegularExpression textFile(QStringLiteral("^(\\d+) applied, (\\d+) abnormal$"));
+    static const QRegularExpression cleared(QStringLiteral("^(\\d+) deleted$"));
+    QRegularExpressionMatch m;
+    if ((m = workbook.match(text)).hasMatch())
+        text = QStringLiteral("正確 %1 筆，不處理 %2 筆").arg(m.captured(1), m.captured(2));
+    else if ((m = textFile.match(text)).hasMatch())
+        text = QStringLiteral("正確 %1 筆，異常 %2 筆").arg(m.captured(1), m.captured(2));
+    else if ((m = cleared.match(text)).hasMatch())
+        text = QStringLiteral("清除 %1 筆").arg(m.captured(1));
+    return failed ? QStringLiteral("中途失敗（") + text + QStringLiteral("已存入）") : text;
+}
+
+QString stateCaption(const db::JournalRecord &record)
+{
+    switch (record.state) {
+    case db::JournalRecord::State::Done:
+        return QString();
+    case db::JournalRecord::State::Running:
+        return QStringLiteral("未正常結束");
+    case db::JournalRecord::State::Undone:
+        return QStringLiteral("已復原");
+    case db::JournalRecord::State::Dropped:
+        return QStringLiteral("無法復原（") + record.droppedWhy + u'）';
+    }
+    return QString();
+}
+
+namespace {
+QTableWidget *namedTable(QWidget *parent, const char *name, const QStringList &headers)
+{
+    auto *table = new QTableWidget(0, static_cast<int>(headers.size()), parent);
+    table->setObjectName(QString::fromLatin1(name));
+    table->setHorizontalHeaderLabels(headers);
+    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table->setSelectionMode(QAbstractItemView::SingleSelection);
+    table->verticalHeader()->hide();
+    table->horizontalHeader()->setStretchLastSection(true);
+    return table;
+}
+
+QTableWidgetItem *cell(const QString &text)
+{
+    auto *item = new QTableWidgetItem(text);
+    item->setToolTip(text);
+    return item;
+}
+} // namespace
+
+JournalWindow::JournalWindow(const platform::AppFolder &app, platform::Desktop &desktop, QWidget *parent)
+    : QDialog(parent), app_(app), desktop_(desktop)
+{
+    setObjectName(QStringLiteral("ImportLog"));
+    setWindowTitle(QStringLiteral("匯入記錄"));
+    setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+
+    entryTable_ = namedTable(this, "entries",
+                             {QStringLiteral("編號"), QStringLiteral("時間"), QStringLiteral("作業"), QStringLiteral("筆數"),
+                              QStringLiteral("狀態"), QStringLiteral("檔案")});
+    problemCaption_ = platform::namedLabel(this, "problemCaption", QString());
+    problemTable_ = namedTable(this, "problems", {QStringLiteral("行/列"), QStringLiteral("原因"), QStringLiteral("內容")});
+    saveXlsx_ = platform::namedButton(this, "cmdSaveXlsx", QStringLiteral("問題行存成 EXCEL 檔"));
+    saveCsv_ = platform::namedButton(this, "cmdSaveCsv", QStringLiteral("問題行存成 CSV 檔"));
+    undo_ = platform::namedButton(this, "cmdUndo", QStringLiteral("復原最近一次作業"));
+    QPushButton *leave = platform::namedButton(this, "cmdExit", QStringLiteral("離開"));
+
+    auto *buttons = new QHBoxLayout;
+    buttons->addWidget(saveXlsx_);
+    buttons->addWidget(saveCsv_);
+    buttons->addStretch();
+    buttons->addWidget(undo_);
+    buttons->addWidget(leave);
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(entryTable_, 3);
+    layout->addWidget(problemCaption_);
+    layout->addWidget(problemTable_, 2);
+    layout->addLayout(buttons);
+    resize(760, 520);
+
+    connect(entryTable_, &QTableWidget::itemSelectionChanged, this, &JournalWindow::onEntrySelected);
+    connect(saveXlsx_, &QPushButton::clicked, this, &JournalWindow::onSaveXlsxClicked);
+    connect(saveCsv_, &QPushButton::clicked, this, &JournalWindow::onSaveCsvClicked);
+    connect(undo_, &QPushButton::clicked, this, &JournalWindow::onUndoClicked);
+    connect(leave, &QPushButton::clicked, this, &QDialog::reject);
+    reload();
+}
+
+void JournalWindow::showFailure(const platform::Error &error)
+{
+    desktop_.showMessage(this, {platform::errorText(error), windowTitle(), platform::Icon::Critical});
+}
+
+qint64 JournalWindow::selectedId() const
+{
+    const int row = entryTable_->currentRow();
+    return row >= 0 && row < static_cast<int>(entries_.size()) ? entries_[static_cast<std::size_t>(row)].id : 0;
+}
+
+void JournalWindow::reload()
+{
+    const qint64 selected = selectedId();
+    try {
+        platform::Database db = db::openDatabase(app_);
+        entries_ = db::journalEntries(db);
+    } catch (const platform::Error &error) {
+        entries_.clear();
+        showFailure(error);
+    }
+    const QSignalBlocker quiet(entryTable_);
+    entryTable_->setRowCount(static_cast<int>(entries_.size()));
+    int selectRow = entries_.empty() ? -1 : 0;
+    for (int row = 0; row < static_cast<int>(entries_.size()); ++row) {
+        const db::JournalRecord &e = entries_[static_cast<std::size_t>(row)];
+        entryTable_->setItem(row, 0, cell(QString::number(e.id)));
+        entryTable_->setItem(row, 1, cell(e.at));
+        entryTable_->setItem(row, 2, cell(operationCaption(e.operation)));
+        entryTable_->setItem(row, 3, cell(countsCaption(e.counts)));
+        entryTable_->setItem(row, 4, cell(stateCaption(e)));
+        entryTable_->setItem(row, 5, cell(e.file));
+        if (e.id == selected)
+            selectRow = row;
+    }
+    entryTable_->resizeColumnsToContents();
+    if (selectRow >= 0)
+        entryTable_->selectRow(selectRow);
+    onEntrySelected();
+    undo_->setEnabled(!entries_.empty());
+}
+
+void JournalWindow::onEntrySelected()
+{
+    const qint64 id = selectedId();
+    problems_.clear();
+    if (id != 0) {
+        try {
+            platform::Database db = db::openDatabase(app_);
+            problems_ = db::problemLines(db, id).value_or(std::vector<db::ProblemLine>{});
+        } catch (const platform::Error &error) {
+            showFailure(error);
+        }
+    }
+    problemCaption_->setText(id == 0 ? QStringLiteral("沒有匯入記錄")
+                                     : QStringLiteral("第 %1 次作業的問題行：%2 筆").arg(id).arg(problems_.size()));
+    problemTable_->setRowCount(static_cast<int>(problems_.size()));
+    for (int row = 0; row < static_cast<int>(problems_.size()); ++row) {
+        const db::ProblemLine &line = problems_[static_cast<std::size_t>(row)];
+        problemTable_->setItem(row, 0, cell(QString::number(line.number)));
+        problemTable_->setItem(row, 1, cell(line.reason));
+        problemTable_->setItem(row, 2, cell(line.text));
+    }
+    problemTable_->resizeColumnsToContents();
+    saveXlsx_->setEnabled(!problems_.empty());
+    saveCsv_->setEnabled(!problems_.empty());
+}
+
+void JournalWindow::save(bool asXlsx)
+{
+    if (problems_.empty())
+        return;
+    // Beside the exports, in the user's documents folder, under a name that is never taken.
+    QString path = db::exportPath(QStringLiteral("問題行_%1").arg(selectedId()), QDateTime::currentDateTime());
+    if (!asXlsx)
+        path = path.left(path.size() - 5) + QStringLiteral(".csv");
+    try {
+        if (asXlsx)
+            db::saveProblemLinesAsXlsx(problems_, path);
+        else
+            db::saveProblemLinesAsCsv(problems_, path);
+    } catch (const platform::Error &error) {
+        showFailure(error);
+        return;
+    }
+    desktop_.showMessage(this, {QStringLiteral("已存檔，共 %1 筆").arg(problems_.size()), windowTitle(),
+                                platform::Icon::Information, platform::Buttons::Ok, path});
+}
+
+void JournalWindow::onSaveXlsxClicked()
+{
+    save(true);
+}
+
+void JournalWindow::onSaveCsvClicked()
+{
+    save(false);
+}
+
+void JournalWindow::onUndoClicked()
+{
+    try {
+        std::optional<db::JournalRecord> next;
+        {
+            platform::Database db = db::openDatabase(app_);
+            next = db::nextToUndo(db);
+        }
+        if (!next) {
+            desktop_.showMessage(this, {QStringLiteral("沒有可以復原的作業"), windowTitle(), platform::Icon::Information});
+            return;
+        }
+        const bool clearing = next->operation.startsWith(QStringLiteral("clear-"));
+        const QString question =
+            QStringLiteral("確定要復原「%1」（%2）?").arg(operationCaption(next->operation), next->at);
+        const QString what = clearing ? QStringLiteral("被清除的資料會全部放回。")
+                                      : QStringLiteral("應收帳款與超商資料會回到這次作業之前的內容；這次作業新增的資料會刪除，修改過的資料會改回原值。");
+        if (desktop_.showMessage(this, {question, windowTitle(), platform::Icon::Exclamation, platform::Buttons::YesNo,
+                                        what + (next->file.isEmpty() ? QString() : u'\n' + next->file),
+                                        platform::Answer::No})
+            != platform::Answer::Yes)
+            return;
+        platform::Database db = db::openDatabase(app_);
+        const db::JournalRecord undone = db::undoLatest(db);
+        reload();
+        desktop_.showMessage(this, {QStringLiteral("復原完成!"), windowTitle(), platform::Icon::Information,
+                                    platform::Buttons::Ok,
+                                    QStringLiteral("「%1」（%2）已復原").arg(operationCaption(undone.operation), undone.at)});
+    } catch (const platform::Error &error) {
+        reload();
+        showFailure(error);
+    }
+}
+
+} // namespace talvesk::shell

@@ -1,0 +1,116 @@
+#include "payments/BankImport.h"
+#include "platform/Files.h"
+#include "shell/JournalWindow.h"
+#include "support/FakeDesktop.h"
+#include "support/Tables.h"
+#include "support/TestApp.h"
+#include "support/TextFiles.h"
+#include "support/Widgets.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QTableWidget>
+
+#include <gtest/gtest.h>
+
+using namespace talvesk;
+
+namespace {
+
+QString cellText(QTableWidget *table, int row, int column)
+{
+    QTableWidgetItem *item = table->item(row, column);
+    return item ? item->text() : QString();
+}
+
+class JournalWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        test::addReceivable(app.folder(), QStringLiteral("A1"), QStringLiteral("1500"));
+        const QString bank = app.path(QStringLiteral("bank.txt"));
+        test::writeFile(bank, (test::bankLine(QStringLiteral("1130105"), QStringLiteral("00000000500"), QStringLiteral("A1"))
+                               + QStringLiteral("\r\n")
+                               + test::bankLine(QStringLiteral("1130106"), QStringLiteral("00000000001"), QStringLiteral("NO,PE")))
+                                  .toUtf8()
+                                  .prepend("\xEF\xBB\xBF"));
+        payments::BankImport(app.folder()).run(bank, {});
+        paid = test::tableRows(app.folder(), QStringLiteral("F_AccountData"));
+        ASSERT_EQ(paid.at(0).at(6), QStringLiteral("500"));
+    }
+
+    test::TestApp app;
+    std::vector<QStringList> paid;
+};
+
+} // namespace
+
+TEST_F(JournalWindowTest, ListsTheEntriesAndTheSelectedOnesProblemLinesAndSavesThem)
+{
+    test::FakeDesktop desktop;
+    shell::JournalWindow window(app.folder(), desktop);
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("匯入記錄"));
+    auto *entries = test::child<QTableWidget>(window, "entries");
+    ASSERT_EQ(entries->rowCount(), 1);
+    EXPECT_EQ(cellText(entries, 0, 2), QStringLiteral("讀入入帳明細(TXT)"));
+    EXPECT_EQ(cellText(entries, 0, 3), QStringLiteral("正確 1 筆，異常 1 筆"));
+    EXPECT_EQ(cellText(entries, 0, 5), app.path(QStringLiteral("bank.txt")));
+    auto *problems = test::child<QTableWidget>(window, "problems");
+    ASSERT_EQ(problems->rowCount(), 1) << "the newest entry is selected on opening";
+    EXPECT_EQ(cellText(problems, 0, 0), QStringLiteral("2"));
+    EXPECT_EQ(cellText(problems, 0, 1), QStringLiteral("沒有此虛擬帳號的應收帳款"));
+
+    test::child<QPushButton>(window, "cmdSaveCsv")->click();
+    ASSERT_EQ(desktop.messages.size(), 1u);
+    const QString csv = desktop.messages.back().informativeText;
+    EXPECT_TRUE(csv.endsWith(QStringLiteral(".csv"))) << csv.toStdString();
+    const QByteArray saved = test::readFile(csv);
+    EXPECT_TRUE(saved.startsWith("\xEF\xBB\xBF" "行/列,原因,內容\r\n2,沒有此虛擬帳號的應收帳款,\""))
+        << saved.toStdString();
+    EXPECT_TRUE(saved.contains("NO,PE")) << "the comma stays inside its quoted field";
+    QFile::remove(csv);
+
+    test::child<QPushButton>(window, "cmdSaveXlsx")->click();
+    ASSERT_EQ(desktop.messages.size(), 2u);
+    const QString xlsx = desktop.messages.back().informativeText;
+    EXPECT_TRUE(xlsx.endsWith(QStringLiteral(".xlsx")) && QFile::exists(xlsx)) << xlsx.toStdString();
+    QFile::remove(xlsx);
+}
+
+TEST_F(JournalWindowTest, UndoAsksWithNoAsTheDefaultThenTakesTheImportBack)
+{
+    test::FakeDesktop desktop;
+    shell::JournalWindow window(app.folder(), desktop);
+    auto *undo = test::child<QPushButton>(window, "cmdUndo");
+
+    desktop.answers = {platform::Answer::No};
+    undo->click();
+    ASSERT_EQ(desktop.messages.size(), 1u);
+    EXPECT_EQ(desktop.messages[0].text, QStringLiteral("確定要復原「讀入入帳明細(TXT)」（%1）?")
+                                            .arg(test::child<QTableWidget>(window, "entries")->item(0, 1)->text()));
+    EXPECT_EQ(desktop.messages[0].defaultAnswer, platform::Answer::No);
+    EXPECT_TRUE(test::tableRows(app.folder(), QStringLiteral("F_AccountData")) == paid);
+
+    desktop.answers = {platform::Answer::Yes};
+    undo->click();
+    const auto rows = test::tableRows(app.folder(), QStringLiteral("F_AccountData"));
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].at(6), QString()) << "the payment is gone again";
+    EXPECT_EQ(desktop.messages.back().text, QStringLiteral("復原完成!"));
+    EXPECT_EQ(cellText(test::child<QTableWidget>(window, "entries"), 0, 4), QStringLiteral("已復原"));
+
+    undo->click();
+    EXPECT_EQ(desktop.messages.back().text, QStringLiteral("沒有可以復原的作業"));
+}
+
+TEST_F(JournalWindowTest, EnterInTheRealQuestionKeepsTheImport)
+{
+    platform::QtDesktop desktop;
+    shell::JournalWindow window(app.folder(), desktop);
+    test::SeenBox seen;
+    test::pressInNextBox(seen, QMessageBox::NoButton);
+    test::child<QPushButton>(window, "cmdUndo")->click();
+    ASSERT_TRUE(seen.seen);
+    EXPECT_TRUE(seen.text.startsWith(QStringLiteral("確定要復原"))) << seen.text.toStdString();
+    EXPECT_TRUE(test::tableRows(app.folder(), QStringLiteral("F_AccountData")) == paid);
+}
