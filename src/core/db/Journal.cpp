@@ -1,11 +1,11 @@
 #include "db/Journal.h"
 
-#include <QCryptographicHash>
 #include <QDateTime>
 
 #include <sqlite3.h>
 
 #include <array>
+#include <cstring>
 #include <string>
 
 namespace talvesk::db {
@@ -31,7 +31,8 @@ const std::array<Journalled, 2> kJournalled = {{
      "REC, C_NUM, R_NUM, R_M_NUM, TR_DATE, PAY_DATE, BARCODE1, BARCODE2, BARCODE3, P_TOTAL"},
 }};
 
-// kind of a shadow row: what happened first to that row id in the operation.
+// kind of a shadow row: what happened first to that row id in the operation (later changes to
+// the same row id in the same operation are not kept: the first holds the row as it was).
 constexpr int kInserted = 0, kUpdated = 1, kDeleted = 2;
 
 const char *const kJournalTable = R"(
@@ -62,9 +63,10 @@ std::string shadowTableSql(const Journalled &t)
 {
     // The shadow's value columns carry no type, so every value comes back exactly as it was
     // stored, NULL included.
+    // Keyed by entry and row id, so that an entry's rows are found, and dropped, together.
     return std::string("CREATE TABLE IF NOT EXISTS ") + t.shadow
-           + " (seq INTEGER PRIMARY KEY, entry INTEGER NOT NULL, kind INTEGER NOT NULL, rid INTEGER NOT NULL, "
-           + t.columns + ");\nCREATE INDEX IF NOT EXISTS " + t.shadow + "_entry ON " + t.shadow + " (entry);\n";
+           + " (entry INTEGER NOT NULL, rid INTEGER NOT NULL, kind INTEGER NOT NULL, " + t.columns
+           + ", PRIMARY KEY (entry, rid)) WITHOUT ROWID;\n";
 }
 
 std::string prefixed(const char *columns, const char *prefix)
@@ -88,13 +90,42 @@ qint64 firstInteger(Database &db, const std::string &sql)
     return query.next() ? query.text(0).toLongLong() : 0;
 }
 
+// A 64-bit running hash of bytes, eight at a time.
+class Hash64 {
+public:
+    void add(const void *data, std::size_t size)
+    {
+        const auto *bytes = static_cast<const unsigned char *>(data);
+        while (size >= 8) {
+            quint64 word;
+            std::memcpy(&word, bytes, 8);
+            mix(word);
+            bytes += 8;
+            size -= 8;
+        }
+        quint64 tail = size;
+        for (std::size_t i = 0; i < size; ++i)
+            tail = (tail << 8) | bytes[i];
+        mix(tail);
+    }
+    void add(quint64 value) { mix(value); }
+    quint64 value() const { return h_; }
+
+private:
+    void mix(quint64 word)
+    {
+        h_ = (h_ ^ word) * 0x9E3779B97F4A7C15ULL;
+        h_ ^= h_ >> 29;
+    }
+    quint64 h_ = 0xCBF29CE484222325ULL;
+};
+
 // What the program's two data tables hold, every value and row id: equal seals mean equal tables.
 QString seal(Database &db)
 {
-    QCryptographicHash hash(QCryptographicHash::Sha1);
-    QByteArray row;
+    QString result;
     for (const Journalled &t : kJournalled) {
-        hash.addData(QByteArrayView(t.table));
+        Hash64 hash;
         const std::string sql = std::string("SELECT rowid, ") + t.columns + " FROM " + t.table + " ORDER BY rowid";
         sqlite3_stmt *stmt = nullptr;
         if (sqlite3_prepare_v2(db.handle(), sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
@@ -103,32 +134,32 @@ QString seal(Database &db)
             throw Error(platform::errnum::Database, why);
         }
         int rc;
+        quint64 rows = 0;
         while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
-            row.clear();
+            ++rows;
             const int columns = sqlite3_column_count(stmt);
             for (int c = 0; c < columns; ++c) {
-                const int type = sqlite3_column_type(stmt, c);
                 // The type and length go in before the bytes, so no two rows read alike.
-                const char *bytes = reinterpret_cast<const char *>(sqlite3_column_blob(stmt, c));
-                const int size = sqlite3_column_bytes(stmt, c);
-                const std::array<char, 5> head = {char('0' + type), char(size), char(size >> 8), char(size >> 16),
-                                                  char(size >> 24)};
-                row.append(head.data(), head.size());
+                const int type = sqlite3_column_type(stmt, c);
                 if (type == SQLITE_INTEGER) {
-                    const qint64 value = sqlite3_column_int64(stmt, c);
-                    row.append(reinterpret_cast<const char *>(&value), sizeof value);
-                } else if (size > 0) {
-                    row.append(bytes, size);
+                    hash.add(quint64(type));
+                    hash.add(quint64(sqlite3_column_int64(stmt, c)));
+                } else {
+                    const void *bytes = sqlite3_column_blob(stmt, c);
+                    const int size = sqlite3_column_bytes(stmt, c);
+                    hash.add((quint64(type) << 32) | quint64(size));
+                    if (size > 0)
+                        hash.add(bytes, static_cast<std::size_t>(size));
                 }
             }
-            hash.addData(row);
         }
         const QString why = QString::fromUtf8(sqlite3_errmsg(db.handle()));
         sqlite3_finalize(stmt);
         if (rc != SQLITE_DONE)
             throw Error(platform::errnum::Database, why);
+        result += QStringLiteral("%1:%2;").arg(rows).arg(hash.value(), 16, 16, QLatin1Char('0'));
     }
-    return QString::fromLatin1(hash.result().toHex());
+    return result;
 }
 
 JournalRecord::State stateOf(const QString &text)
@@ -197,7 +228,7 @@ void ensureJournalTables(Database &db)
 
 // ---- JournalEntry ----
 
-JournalEntry::JournalEntry(Database &db, const QString &operation, const QString &file) : db_(db)
+JournalEntry::JournalEntry(Database &db, const QString &operation, const QString &file, Deletes deletes) : db_(db)
 {
     ensureJournalTables(db_);
     platform::Transaction transaction(db_);
@@ -227,11 +258,12 @@ JournalEntry::JournalEntry(Database &db, const QString &operation, const QString
         const Journalled &t = kJournalled[i];
         const std::string limit = std::to_string(largest[i]);
         const std::string name = std::string("journal_") + t.table;
-        const std::string keep = std::string("INSERT INTO ") + t.shadow + " (entry, kind, rid, " + t.columns + ") VALUES ("
-                                 + entry + ", ";
-        db_.execute("CREATE TEMP TRIGGER " + name + "_insert AFTER INSERT ON main." + t.table + " WHEN new.rowid <= "
-                    + limit + " BEGIN INSERT INTO " + t.shadow + " (entry, kind, rid) VALUES (" + entry + ", "
-                    + std::to_string(kInserted) + ", new.rowid); END;");
+        const std::string keep = std::string("INSERT OR IGNORE INTO ") + t.shadow + " (entry, kind, rid, " + t.columns
+                                 + ") VALUES (" + entry + ", ";
+        if (deletes == Deletes::Yes)
+            db_.execute("CREATE TEMP TRIGGER " + name + "_insert AFTER INSERT ON main." + t.table + " WHEN new.rowid <= "
+                        + limit + " BEGIN INSERT OR IGNORE INTO " + t.shadow + " (entry, kind, rid) VALUES (" + entry
+                        + ", " + std::to_string(kInserted) + ", new.rowid); END;");
         db_.execute("CREATE TEMP TRIGGER " + name + "_update AFTER UPDATE ON main." + t.table + " WHEN old.rowid <= "
                     + limit + " BEGIN " + keep + std::to_string(kUpdated) + ", old.rowid, "
                     + prefixed(t.columns, "old.") + "); END;");
@@ -359,8 +391,8 @@ JournalRecord undoLatest(Database &db)
     for (std::size_t i = 0; i < kJournalled.size(); ++i) {
         const Journalled &t = kJournalled[i];
         // Per row id, what happened to it first: the row as it was before the operation.
-        const std::string first = std::string("(SELECT min(seq), kind, rid, ") + t.columns + " FROM " + t.shadow
-                                  + " WHERE entry = " + id + " GROUP BY rid)";
+        const std::string first = std::string("(SELECT kind, rid, ") + t.columns + " FROM " + t.shadow
+                                  + " WHERE entry = " + id + ")";
         db.execute(std::string("DELETE FROM ") + t.table + " WHERE rowid > " + std::to_string(largest[i])
                    + " OR rowid IN (SELECT rid FROM " + first + " WHERE kind = " + std::to_string(kInserted) + ")");
         db.execute(std::string("INSERT OR REPLACE INTO ") + t.table + " (rowid, " + t.columns + ") SELECT rid, "

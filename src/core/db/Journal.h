@@ -43,8 +43,12 @@ struct ProblemLine {
 // with it: rows as they were before an update or a deletion, and which rows it inserted.
 class JournalEntry {
 public:
-    // Records the start in its own committed transaction. Throws platform::Error.
-    JournalEntry(platform::Database &db, const QString &operation, const QString &file);
+    // Records the start in its own committed transaction. Throws platform::Error. Only an
+    // operation that deletes rows can see a deleted row id given again to a row it inserts; the
+    // others are spared watching every insert (should one delete all the same, its undo finds the
+    // tables not as they were before it and is refused, never done wrong).
+    enum class Deletes { No, Yes };
+    JournalEntry(platform::Database &db, const QString &operation, const QString &file, Deletes deletes = Deletes::No);
     JournalEntry(const JournalEntry &) = delete;
     JournalEntry &operator=(const JournalEntry &) = delete;
     // An entry never closed stays "running": it cannot be undone, since its end state is unknown.

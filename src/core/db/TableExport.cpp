@@ -102,7 +102,7 @@ QString clearTable(const platform::AppFolder &app, const QString &table)
     JournalEntry journal(db,
                          table.compare(kStoreTable, Qt::CaseInsensitive) == 0 ? QStringLiteral("clear-store")
                                                                               : QStringLiteral("clear-receivables"),
-                         QString());
+                         QString(), JournalEntry::Deletes::Yes);
     platform::Transaction transaction(db);
     db.execute("DELETE FROM " + table.toStdString());
     const qint64 deleted = sqlite3_changes64(db.handle());
