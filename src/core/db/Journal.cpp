@@ -338,7 +338,7 @@ std::vector<JournalRecord> journalEntries(Database &db)
     return records;
 }
 
-std::optional<std::vector<ProblemLine>> problemLines(Database &db, qint64 id)
+std::optional<std::vector<ProblemLine>> problemLines(Database &db, qint64 id, qint64 limit)
 {
     ensureJournalTables(db);
     Statement known = db.prepare("SELECT 1 FROM Journal WHERE id = ?1");
@@ -346,8 +346,8 @@ std::optional<std::vector<ProblemLine>> problemLines(Database &db, qint64 id)
     if (!known.next())
         return std::nullopt;
     std::vector<ProblemLine> lines;
-    Statement query = db.prepare("SELECT number, reason, text FROM JournalProblems WHERE entry = ?1 ORDER BY seq");
-    query.bind(1, QString::number(id));
+    Statement query = db.prepare("SELECT number, reason, text FROM JournalProblems WHERE entry = ?1 ORDER BY seq LIMIT ?2");
+    query.bind(1, QString::number(id)).bind(2, QString::number(limit));
     while (query.next())
         lines.push_back({query.text(0).toLongLong(), query.text(1), query.text(2)});
     return lines;

@@ -74,8 +74,9 @@ private:
 
 // Every entry, newest first.
 std::vector<JournalRecord> journalEntries(platform::Database &db);
-// The problem lines of entry `id` in the order they were met; nullopt for an unknown entry.
-std::optional<std::vector<ProblemLine>> problemLines(platform::Database &db, qint64 id);
+// The problem lines of entry `id` in the order they were met (the first `limit` of them when it
+// is not negative); nullopt for an unknown entry.
+std::optional<std::vector<ProblemLine>> problemLines(platform::Database &db, qint64 id, qint64 limit = -1);
 
 // The entry an undo would take back: the newest not yet undone; nullopt when there is none.
 std::optional<JournalRecord> nextToUndo(platform::Database &db);

@@ -74,7 +74,12 @@ QTableWidget *namedTable(QWidget *parent, const char *name, const QStringList &h
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
     table->setSelectionMode(QAbstractItemView::SingleSelection);
     table->verticalHeader()->hide();
-    table->horizontalHeader()->setStretchLastSection(true);
+    // The last column (a path, a line) takes the room left and is cut in the middle; the whole
+    // text is in its tooltip.
+    table->setTextElideMode(Qt::ElideMiddle);
+    table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    table->horizontalHeader()->setResizeContentsPrecision(100);
+    table->horizontalHeader()->setSectionResizeMode(static_cast<int>(headers.size()) - 1, QHeaderView::Stretch);
     return table;
 }
 
@@ -159,7 +164,6 @@ void JournalWindow::reload()
         if (e.id == selected)
             selectRow = row;
     }
-    entryTable_->resizeColumnsToContents();
     if (selectRow >= 0)
         entryTable_->selectRow(selectRow);
     onEntrySelected();
@@ -173,12 +177,18 @@ void JournalWindow::onEntrySelected()
     if (id != 0) {
         try {
             platform::Database db = db::openDatabase(app_);
-            problems_ = db::problemLines(db, id).value_or(std::vector<db::ProblemLine>{});
+            problems_ = db::problemLines(db, id, kShownProblems + 1).value_or(std::vector<db::ProblemLine>{});
         } catch (const platform::Error &error) {
             showFailure(error);
         }
     }
+    const bool more = problems_.size() > std::size_t(kShownProblems);
+    if (more)
+        problems_.resize(kShownProblems);
     problemCaption_->setText(id == 0 ? QStringLiteral("沒有匯入記錄")
+                             : more  ? QStringLiteral("第 %1 次作業的問題行：超過 %2 筆，只列出前 %2 筆（存檔時全部存出）")
+                                          .arg(id)
+                                          .arg(kShownProblems)
                                      : QStringLiteral("第 %1 次作業的問題行：%2 筆").arg(id).arg(problems_.size()));
     problemTable_->setRowCount(static_cast<int>(problems_.size()));
     for (int row = 0; row < static_cast<int>(problems_.size()); ++row) {
@@ -187,7 +197,6 @@ void JournalWindow::onEntrySelected()
         problemTable_->setItem(row, 1, cell(line.reason));
         problemTable_->setItem(row, 2, cell(line.text));
     }
-    problemTable_->resizeColumnsToContents();
     saveXlsx_->setEnabled(!problems_.empty());
     saveCsv_->setEnabled(!problems_.empty());
 }
@@ -196,20 +205,28 @@ void JournalWindow::save(bool asXlsx)
 {
     if (problems_.empty())
         return;
+    std::vector<db::ProblemLine> all;
+    try {
+        platform::Database db = db::openDatabase(app_);
+        all = db::problemLines(db, selectedId()).value_or(std::vector<db::ProblemLine>{});
+    } catch (const platform::Error &error) {
+        showFailure(error);
+        return;
+    }
     // Beside the exports, in the user's documents folder, under a name that is never taken.
     QString path = db::exportPath(QStringLiteral("問題行_%1").arg(selectedId()), QDateTime::currentDateTime());
     if (!asXlsx)
         path = path.left(path.size() - 5) + QStringLiteral(".csv");
     try {
         if (asXlsx)
-            db::saveProblemLinesAsXlsx(problems_, path);
+            db::saveProblemLinesAsXlsx(all, path);
         else
-            db::saveProblemLinesAsCsv(problems_, path);
+            db::saveProblemLinesAsCsv(all, path);
     } catch (const platform::Error &error) {
         showFailure(error);
         return;
     }
-    desktop_.showMessage(this, {QStringLiteral("已存檔，共 %1 筆").arg(problems_.size()), windowTitle(),
+    desktop_.showMessage(this, {QStringLiteral("已存檔，共 %1 筆").arg(all.size()), windowTitle(),
                                 platform::Icon::Information, platform::Buttons::Ok, path});
 }
 
@@ -248,9 +265,8 @@ void JournalWindow::onUndoClicked()
         platform::Database db = db::openDatabase(app_);
         const db::JournalRecord undone = db::undoLatest(db);
         reload();
-        desktop_.showMessage(this, {QStringLiteral("復原完成!"), windowTitle(), platform::Icon::Information,
-                                    platform::Buttons::Ok,
-                                    QStringLiteral("「%1」（%2）已復原").arg(operationCaption(undone.operation), undone.at)});
+        desktop_.showMessage(this, {QStringLiteral("復原完成!「%1」（%2）已復原").arg(operationCaption(undone.operation), undone.at),
+                                    windowTitle(), platform::Icon::Information});
     } catch (const platform::Error &error) {
         reload();
         showFailure(error);

@@ -30,6 +30,8 @@ public:
     void onUndoClicked();
 
 private:
+    // More lines than this are saved, not listed: a wrong file can have a million.
+    static constexpr int kShownProblems = 10000;
     void save(bool asXlsx);
     void showFailure(const platform::Error &error);
     qint64 selectedId() const;
