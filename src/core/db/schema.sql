@@ -1,5 +1,6 @@
 -- The tables of Vellaroke.mdb. Installation runs this once on a new file; the program itself
--- never creates, alters or drops a table. Every column holds text; inserts give their values by
+-- never alters or drops a table, and creates only the journal's tables (db/Journal.cpp), on
+-- opening a database that lacks them. Every column holds text; inserts give their values by
 -- position, so the column order is fixed.
 
 CREATE TABLE F_AccountData (
