@@ -13,13 +13,14 @@ using namespace textimport;
 
 TextImportCounts BankImport::run(const QString &path, const TextImportObserver &observer)
 {
-    platform::removeFileIfExists(app_.errorLogFile());
+    if (changes_ == db::Changes::Keep)
+        platform::removeFileIfExists(app_.errorLogFile());
     platform::Database db = openDatabaseForTextImport(app_);
     platform::TextLineReader reader(path);
 
     PaymentWriter payments(db, true);
 
-    return withErrorLog(app_, db, observer, [&](ErrorLog &log, db::BatchedChanges &batch, TextImportCounts &counts) {
+    return withErrorLog(app_, db, observer, changes_, [&](ErrorLog &log, db::BatchedChanges &batch, TextImportCounts &counts) {
         platform::TextLine line;
         while (reader.next(line)) {
             const bool blank = line.blank();
@@ -38,6 +39,7 @@ TextImportCounts BankImport::run(const QString &path, const TextImportObserver &
                 const QString account = field(line.text, 48, 25).trimmed();
                 if (payments.apply(account, date, amount)) {
                     ++counts.applied;
+                    ++counts.updated;
                 } else if (!blank) {
                     log.add(line, QStringLiteral("沒有此虛擬帳號的應收帳款"));
                     ++counts.abnormal;

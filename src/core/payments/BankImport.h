@@ -10,11 +10,17 @@ namespace talvesk::payments {
 // and not applied; records of unknown accounts are reported as unmatched. Blank lines stay silent.
 class BankImport : public textimport::TextImport {
 public:
-    explicit BankImport(platform::AppFolder app) : app_(std::move(app)) {}
+    // A dry run (`changes`) reads and matches every record as the import does, stores nothing,
+    // and neither removes nor writes ErrLog.txt.
+    explicit BankImport(platform::AppFolder app, db::Changes changes = db::Changes::Keep)
+        : app_(std::move(app)), changes_(changes)
+    {
+    }
     textimport::TextImportCounts run(const QString &path, const textimport::TextImportObserver &observer) override;
 
 private:
     platform::AppFolder app_;
+    db::Changes changes_;
 };
 
 } // namespace talvesk::payments

@@ -49,6 +49,7 @@ workbookimport::ImportCounts PaymentsImport::run(const QString &workbookPath, co
                 counts.refuse(row, workbookimport::kNulReason);
             } else if (applyPayment(account, date, amount)) {
                 ++counts.written;
+                ++counts.updated;
             } else {
                 ++counts.notProcessed;
             }
@@ -56,7 +57,7 @@ workbookimport::ImportCounts PaymentsImport::run(const QString &workbookPath, co
             if (observer.rowDone)
                 observer.rowDone(row, counts);
         }
-    }, observer.stopped);
+    }, observer.stopped, 50000, changes_);
 }
 
 } // namespace talvesk::payments

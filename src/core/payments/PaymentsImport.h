@@ -11,12 +11,17 @@ namespace talvesk::payments {
 // not processed. No receivable is ever created.
 class PaymentsImport : public workbookimport::WorkbookImport {
 public:
-    explicit PaymentsImport(platform::AppFolder app) : app_(std::move(app)) {}
+    // A dry run (`changes`) reads and matches every row as the import does and stores nothing.
+    explicit PaymentsImport(platform::AppFolder app, db::Changes changes = db::Changes::Keep)
+        : app_(std::move(app)), changes_(changes)
+    {
+    }
     workbookimport::ImportCounts run(const QString &workbookPath, const QString &sheetName,
                                   const workbookimport::ImportObserver &observer) override;
 
 private:
     platform::AppFolder app_;
+    db::Changes changes_;
 };
 
 } // namespace talvesk::payments

@@ -49,12 +49,13 @@ ImportCounts ReceivablesImport::run(const QString &workbookPath, const QString &
                 write.run();
                 write.reset();
                 ++counts.written;
+                ++(known ? counts.updated : counts.inserted);
             }
             batch.rowDone();
             if (observer.rowDone)
                 observer.rowDone(row, counts);
         }
-    }, observer.stopped);
+    }, observer.stopped, 50000, changes_);
 }
 
 } // namespace talvesk::receivables

@@ -13,7 +13,8 @@ using textimport::field;
 
 textimport::TextImportCounts StoreImport::run(const QString &path, const textimport::TextImportObserver &observer)
 {
-    platform::removeFileIfExists(app_.errorLogFile());
+    if (changes_ == db::Changes::Keep)
+        platform::removeFileIfExists(app_.errorLogFile());
     platform::Database db = textimport::openDatabaseForTextImport(app_);
     platform::TextLineReader reader(path);
 
@@ -22,7 +23,7 @@ textimport::TextImportCounts StoreImport::run(const QString &path, const textimp
     auto update = db.prepare("UPDATE SMdata SET REC = ?1, C_NUM = ?2, R_NUM = ?3, R_M_NUM = ?4, TR_DATE = ?5, "
                              "PAY_DATE = ?6, BARCODE1 = ?7, BARCODE3 = ?9, P_TOTAL = ?10 WHERE BARCODE2 = ?8");
 
-    return textimport::withErrorLog(app_, db, observer, [&](textimport::ErrorLog &log, db::BatchedChanges &batch,
+    return textimport::withErrorLog(app_, db, observer, changes_, [&](textimport::ErrorLog &log, db::BatchedChanges &batch,
                                                           textimport::TextImportCounts &counts) {
         platform::TextLine line;
         std::array<QString, 10> values;
@@ -55,6 +56,7 @@ textimport::TextImportCounts StoreImport::run(const QString &path, const textimp
                 write.run();
                 write.reset();
                 ++counts.applied;
+                ++(known ? counts.updated : counts.inserted);
             }
             batch.rowDone();
             if (observer.lineDone)

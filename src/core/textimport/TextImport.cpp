@@ -15,6 +15,14 @@ void ErrorLog::add(const platform::TextLine &line, const QString &reason)
     entries_.push_back(QStringLiteral("第 %1 行: %2: %3").arg(line.number).arg(reason, shown));
 }
 
+QStringList ErrorLog::first(int max) const
+{
+    QStringList lines;
+    for (std::size_t i = 0; i < entries_.size() && lines.size() < max; ++i)
+        lines << entries_[i];
+    return lines;
+}
+
 void ErrorLog::write(const QString &path) const
 {
     if (entries_.empty())

@@ -6,6 +6,7 @@
 #include "platform/TextLines.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <vector>
@@ -15,7 +16,11 @@ namespace talvesk::textimport {
 struct TextImportCounts {
     qint64 applied = 0;  // records written
     qint64 abnormal = 0; // lines reported in ErrLog.txt
+    qint64 inserted = 0; // of the records applied, those that made a new record
+    qint64 updated = 0;  // and those that changed one already there
     bool logWritten = false;
+    QStringList problems{}; // a dry run's would-be log lines (it writes no log), the first kMaxProblems
+    static constexpr int kMaxProblems = 20;
     qint64 stored() const { return applied; }
 };
 
@@ -40,6 +45,8 @@ class ErrorLog {
 public:
     void add(const platform::TextLine &line, const QString &reason);
     bool empty() const { return entries_.empty(); }
+    // The first `max` lines, as the log would hold them.
+    QStringList first(int max) const;
     // Writes the log when it holds anything. Throws platform::Error.
     void write(const QString &path) const;
     // The same, for a run that is already failing: a failure to write is not reported over it.
@@ -55,12 +62,20 @@ platform::Database openDatabaseForTextImport(const platform::AppFolder &app);
 
 // Runs `body(log, batch, counts)` over the records in batches, then writes what it logged to
 // ErrLog.txt; when the body fails, what it had logged is written all the same, so nothing found is
-// lost, and the observer learns how many records are stored.
+// lost, and the observer learns how many records are stored. A dry run writes no log and leaves
+// an earlier one as it is; the lines it would have logged come back in the counts' problems.
 template <typename Body>
 TextImportCounts withErrorLog(const platform::AppFolder &app, platform::Database &db,
-                              const TextImportObserver &observer, Body &&body)
+                              const TextImportObserver &observer, db::Changes changes, Body &&body)
 {
     ErrorLog log;
+    if (changes == db::Changes::DryRun) {
+        TextImportCounts counts = db::runInBatches<TextImportCounts>(
+            db, [&](db::BatchedChanges &batch, TextImportCounts &c) { body(log, batch, c); }, observer.stopped,
+            50000, changes);
+        counts.problems = log.first(TextImportCounts::kMaxProblems);
+        return counts;
+    }
     try {
         TextImportCounts counts = db::runInBatches<TextImportCounts>(
             db, [&](db::BatchedChanges &batch, TextImportCounts &c) { body(log, batch, c); }, observer.stopped);

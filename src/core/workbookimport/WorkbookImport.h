@@ -1,5 +1,6 @@
 #pragma once
 
+#include "db/BatchedChanges.h"
 #include "platform/Workbook.h"
 
 #include <QString>
@@ -13,6 +14,8 @@ namespace talvesk::workbookimport {
 struct ImportCounts {
     qint64 written = 0;      // rows inserted or updated
     qint64 notProcessed = 0; // rows left alone (no account, no matching receivable, unusable cells)
+    qint64 inserted = 0;     // of the rows written, those that made a new record
+    qint64 updated = 0;      // and those that changed one already there
     QStringList problems;    // why rows were refused, the first kMaxProblems of them
     qint64 stored() const { return written; }
 
