@@ -4,6 +4,7 @@
 #include "platform/Error.h"
 
 #include <QElapsedTimer>
+#include <QStringList>
 
 #include <functional>
 #include <memory>
@@ -15,6 +16,18 @@ namespace talvesk::db {
 // that is never committed: the dirty pages stay in memory (no cache spill, journal in memory), so
 // the database file is not written at all, not even for a moment.
 enum class Changes { Keep, DryRun };
+
+// One row of a file as an import would store it, for a preview: its values, in the order of the
+// import's shown fields, and what the import does with it (kNewRow, kUpdatedRow, kLeftAlone, or
+// why it refuses the row).
+struct ShownRow {
+    qint64 row = 0; // the worksheet row or the line number
+    QStringList values;
+    QString outcome;
+};
+inline const QString kNewRow = QStringLiteral("新增");
+inline const QString kUpdatedRow = QStringLiteral("更新");
+inline const QString kLeftAlone = QStringLiteral("不處理");
 
 // Row-by-row changes of an import, many rows per transaction: a row whose change fails is undone
 // alone, every row before it stays. Rows are committed every couple of seconds (and every

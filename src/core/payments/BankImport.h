@@ -1,5 +1,6 @@
 #pragma once
 
+#include "payments/PaymentWriter.h"
 #include "textimport/TextImport.h"
 
 namespace talvesk::payments {
@@ -17,6 +18,11 @@ public:
     {
     }
     textimport::TextImportCounts run(const QString &path, const textimport::TextImportObserver &observer) override;
+    QStringList shownFields() const override { return paymentFields(); }
+    std::unique_ptr<textimport::TextImport> dryRun() const override
+    {
+        return std::make_unique<BankImport>(app_, db::Changes::DryRun);
+    }
 
 private:
     platform::AppFolder app_;

@@ -26,8 +26,9 @@ workbookimport::ImportCounts PaymentsImport::run(const QString &workbookPath, co
     // A row without an account matches nothing: rows a receivables import once stored under an
     // empty account are not paid by total lines or stray cells.
     PaymentWriter payments(db, false);
+    QString outstanding;
     auto applyPayment = [&](const QString &account, const QString &date, const QString &amount) {
-        return !account.isEmpty() && payments.apply(account, date, amount);
+        return !account.isEmpty() && payments.apply(account, date, amount, &outstanding);
     };
 
     using Counts = workbookimport::ImportCounts;
@@ -45,14 +46,20 @@ workbookimport::ImportCounts PaymentsImport::run(const QString &workbookPath, co
                 continue;
             const QString amount = amountColumn.isEmpty() ? QStringLiteral("0") : amountCell;
 
+            QString outcome = db::kLeftAlone;
+            outstanding.clear();
             if (workbookimport::holdsNul({date, amount, account})) {
                 counts.refuse(row, workbookimport::kNulReason);
+                outcome = workbookimport::kNulReason;
             } else if (applyPayment(account, date, amount)) {
                 ++counts.written;
                 ++counts.updated;
+                outcome = db::kUpdatedRow;
             } else {
                 ++counts.notProcessed;
             }
+            if (observer.rowShown)
+                observer.rowShown({row, {account, date, amount, outstanding}, outcome});
             batch.rowDone();
             if (observer.rowDone)
                 observer.rowDone(row, counts);

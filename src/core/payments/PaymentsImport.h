@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/AppFolder.h"
+#include "payments/PaymentWriter.h"
 #include "workbookimport/WorkbookImport.h"
 
 namespace talvesk::payments {
@@ -18,6 +19,12 @@ public:
     }
     workbookimport::ImportCounts run(const QString &workbookPath, const QString &sheetName,
                                   const workbookimport::ImportObserver &observer) override;
+    // The account, and the date, amount and outstanding amount written to it.
+    QStringList shownFields() const override { return paymentFields(); }
+    std::unique_ptr<workbookimport::WorkbookImport> dryRun() const override
+    {
+        return std::make_unique<PaymentsImport>(app_, db::Changes::DryRun);
+    }
 
 private:
     platform::AppFolder app_;

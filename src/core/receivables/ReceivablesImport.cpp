@@ -14,6 +14,14 @@ constexpr int kAccountItem = db::receivablesItem::Account;
 const int kItems = db::kReceivablesMapping.count();
 } // namespace
 
+QStringList ReceivablesImport::shownFields() const
+{
+    QStringList fields;
+    for (const db::MappingItem &item : db::kReceivablesMapping.items)
+        fields << item.caption;
+    return fields;
+}
+
 ImportCounts ReceivablesImport::run(const QString &workbookPath, const QString &sheetName, const ImportObserver &observer)
 {
     platform::Database db = db::openDatabase(app_);
@@ -34,11 +42,13 @@ ImportCounts ReceivablesImport::run(const QString &workbookPath, const QString &
                 values[i] = mapping.at(i).isEmpty() ? QString() : platform::cellText(sheet, row, mapping.at(i));
             if (allEmpty(values))
                 continue;
+            QString outcome = db::kLeftAlone;
             if (values.at(kAccountItem).isEmpty()) {
                 // A total line or a row without its account: no receivable can be kept under it.
                 ++counts.notProcessed;
             } else if (holdsNul(values)) {
                 counts.refuse(row, kNulReason);
+                outcome = kNulReason;
             } else {
                 lookup.bind(1, values.at(kAccountItem));
                 const bool known = lookup.next();
@@ -50,7 +60,10 @@ ImportCounts ReceivablesImport::run(const QString &workbookPath, const QString &
                 write.reset();
                 ++counts.written;
                 ++(known ? counts.updated : counts.inserted);
+                outcome = known ? db::kUpdatedRow : db::kNewRow;
             }
+            if (observer.rowShown)
+                observer.rowShown({row, values, outcome});
             batch.rowDone();
             if (observer.rowDone)
                 observer.rowDone(row, counts);

@@ -17,6 +17,12 @@ public:
     }
     workbookimport::ImportCounts run(const QString &workbookPath, const QString &sheetName,
                                      const workbookimport::ImportObserver &observer) override;
+    // The five mapped fields, in the mapping's order.
+    QStringList shownFields() const override;
+    std::unique_ptr<workbookimport::WorkbookImport> dryRun() const override
+    {
+        return std::make_unique<ReceivablesImport>(app_, db::Changes::DryRun);
+    }
 
 private:
     platform::AppFolder app_;

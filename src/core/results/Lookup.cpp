@@ -191,6 +191,8 @@ void Lookup::forEach(const std::function<void(const FoundReceivable &)> &found)
 
 LookupTotals Lookup::totals()
 {
+    if (interrupted_)
+        throw platform::Error(platform::errnum::Database, QStringLiteral("interrupted"));
     const db::RowFilter f = filter();
     std::string sql = "SELECT count(*), total(talvesk_amount(Total)), total(talvesk_amount(PayTotal)) FROM F_AccountData";
     if (!f.where.empty())
@@ -209,6 +211,7 @@ LookupTotals Lookup::totals()
 
 void Lookup::interrupt()
 {
+    interrupted_ = true;
     sqlite3_interrupt(db_.handle());
 }
 

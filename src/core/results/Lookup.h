@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <functional>
 #include <optional>
 #include <vector>
@@ -60,7 +61,8 @@ public:
     void forEach(const std::function<void(const FoundReceivable &)> &found);
     // Counts and sums every match.
     LookupTotals totals();
-    // Makes a running page, forEach or totals stop with an error (from any thread).
+    // Makes a running (or a not yet started) totals stop with an error, from any thread; a running
+    // page or forEach stops too.
     void interrupt();
 
     // The condition and its values, for an export of the same matches; the connection that runs
@@ -75,6 +77,7 @@ private:
     LookupQuery query_;
     QString like_;
     platform::Database db_;
+    std::atomic<bool> interrupted_{false};
 };
 
 // A receivable as `talvesk-batch find` prints it: account, name, number, total, payment date, paid

@@ -4,12 +4,18 @@
 #include "db/Connection.h"
 #include "platform/Error.h"
 #include "platform/Files.h"
+#include "store/StoreExport.h"
 
 #include <array>
 
 namespace talvesk::store {
 
 using textimport::field;
+
+QStringList StoreImport::shownFields() const
+{
+    return storeLayout().captions;
+}
 
 textimport::TextImportCounts StoreImport::run(const QString &path, const textimport::TextImportObserver &observer)
 {
@@ -32,15 +38,19 @@ textimport::TextImportCounts StoreImport::run(const QString &path, const textimp
             if (!line.bytes.startsWith('2'))
                 continue;
             const QString amountField = field(line.text, 96, 9);
+            QString outcome;
+            auto abnormal = [&](const QString &reason) {
+                log.add(line, reason);
+                ++counts.abnormal;
+                values = {};
+                return reason;
+            };
             if (line.bytes.contains('\0')) {
-                log.add(line, textimport::kNulLineReason);
-                ++counts.abnormal;
+                outcome = abnormal(textimport::kNulLineReason);
             } else if (!line.decoded) {
-                log.add(line, QStringLiteral("無法以 Big5 解碼"));
-                ++counts.abnormal;
+                outcome = abnormal(QStringLiteral("無法以 Big5 解碼"));
             } else if (!textimport::isDigitsAndBlanks(amountField)) {
-                log.add(line, QStringLiteral("繳款金額欄位不是數字"));
-                ++counts.abnormal;
+                outcome = abnormal(QStringLiteral("繳款金額欄位不是數字"));
             } else {
                 const QString &t = line.text;
                 values = {field(t, 1, 1).trimmed(),  field(t, 2, 8).trimmed(),   field(t, 10, 8).trimmed(),
@@ -57,7 +67,10 @@ textimport::TextImportCounts StoreImport::run(const QString &path, const textimp
                 write.reset();
                 ++counts.applied;
                 ++(known ? counts.updated : counts.inserted);
+                outcome = known ? db::kUpdatedRow : db::kNewRow;
             }
+            if (observer.lineShown)
+                observer.lineShown({line.number, QStringList(values.begin(), values.end()), outcome});
             batch.rowDone();
             if (observer.lineDone)
                 observer.lineDone(counts);

@@ -53,6 +53,27 @@ platform::Database openDatabaseForTextImport(const platform::AppFolder &app)
     }
 }
 
+namespace {
+// Thrown by the preview's observer once it has its records: it ends the dry run, which rolls back.
+struct PreviewFull {};
+} // namespace
+
+TextPreview previewLines(const TextImport &import, const QString &path, int max)
+{
+    TextPreview preview{import.shownFields(), {}};
+    TextImportObserver observer;
+    observer.lineShown = [&](const db::ShownRow &line) {
+        preview.lines.push_back(line);
+        if (static_cast<int>(preview.lines.size()) >= max)
+            throw PreviewFull();
+    };
+    try {
+        import.dryRun()->run(path, observer);
+    } catch (const PreviewFull &) {
+    }
+    return preview;
+}
+
 bool isDigitsAndBlanks(const QString &field)
 {
     for (const QChar c : field) {

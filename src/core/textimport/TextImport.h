@@ -9,6 +9,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 #include <vector>
 
 namespace talvesk::textimport {
@@ -29,6 +30,8 @@ struct TextImportCounts {
 struct TextImportObserver {
     std::function<void(const TextImportCounts &counts)> lineDone;
     std::function<void(const TextImportCounts &stored)> stopped;
+    // Each record with what is stored from it (for a preview; left empty, nothing is gathered).
+    std::function<void(const db::ShownRow &line)> lineShown;
 };
 
 // An import of a fixed-position text file. Throws platform::Error on the first failure; the
@@ -37,7 +40,19 @@ class TextImport {
 public:
     virtual ~TextImport() = default;
     virtual TextImportCounts run(const QString &path, const TextImportObserver &observer) = 0;
+    // The names of the values a record shows, in the order of db::ShownRow::values.
+    virtual QStringList shownFields() const = 0;
+    // The same import as a dry run: it stores nothing and leaves ErrLog.txt alone.
+    virtual std::unique_ptr<TextImport> dryRun() const = 0;
 };
+
+// The first `max` records of a file as `import` would store them, read by a dry run that stops
+// there. Throws platform::Error.
+struct TextPreview {
+    QStringList fields;
+    std::vector<db::ShownRow> lines;
+};
+TextPreview previewLines(const TextImport &import, const QString &path, int max = 20);
 
 // The lines a run could not use, written to ErrLog.txt in the application folder (code page 950,
 // CR LF): line number, reason, and the line itself.

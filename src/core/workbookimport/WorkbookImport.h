@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 namespace talvesk::workbookimport {
 
@@ -37,6 +38,8 @@ struct ImportObserver {
     std::function<void(qint64 lastRow)> started;
     std::function<void(qint64 row, const ImportCounts &counts)> rowDone;
     std::function<void(const ImportCounts &stored)> stopped;
+    // Each row with what is stored from it (for a preview; left empty, the values are not gathered).
+    std::function<void(const db::ShownRow &row)> rowShown;
 };
 
 // The worksheet an import reads, open, its last used row reported to the observer.
@@ -59,6 +62,18 @@ class WorkbookImport {
 public:
     virtual ~WorkbookImport() = default;
     virtual ImportCounts run(const QString &workbookPath, const QString &sheetName, const ImportObserver &observer) = 0;
+    // The names of the values a row shows, in the order of db::ShownRow::values.
+    virtual QStringList shownFields() const = 0;
+    // The same import as a dry run: it stores nothing.
+    virtual std::unique_ptr<WorkbookImport> dryRun() const = 0;
 };
+
+// The first `max` rows of a worksheet as `import` would store them, read by a dry run that stops
+// there: the rest of the worksheet is not read. Throws platform::Error.
+struct Preview {
+    QStringList fields;
+    std::vector<db::ShownRow> rows;
+};
+Preview previewRows(const WorkbookImport &import, const QString &workbookPath, const QString &sheetName, int max = 20);
 
 } // namespace talvesk::workbookimport
