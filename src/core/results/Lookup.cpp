@@ -5,6 +5,8 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+
 namespace talvesk::results {
 
 namespace {
@@ -132,9 +134,20 @@ db::RowFilter Lookup::filter() const
     db::RowFilter filter;
     QStringList conditions;
     if (!query_.text.isEmpty()) {
-        conditions << QStringLiteral("(Bankcode LIKE ?1 ESCAPE '\\' OR UserName LIKE ?1 ESCAPE '\\' "
-                                     "OR UserNum LIKE ?1 ESCAPE '\\')");
-        filter.values << like_;
+        // LIKE ignores the case of ASCII letters only, and costs nearly twice instr's time over a
+        // million rows: a text without such letters (digits, Chinese) is found by instr instead,
+        // with the same result.
+        const bool letters = std::any_of(query_.text.begin(), query_.text.end(), [](QChar c) {
+            return c.unicode() < 128 && c.isLetter();
+        });
+        if (letters) {
+            conditions << QStringLiteral("(Bankcode LIKE ?1 ESCAPE '\\' OR UserName LIKE ?1 ESCAPE '\\' "
+                                         "OR UserNum LIKE ?1 ESCAPE '\\')");
+            filter.values << like_;
+        } else {
+            conditions << QStringLiteral("(instr(Bankcode, ?1) > 0 OR instr(UserName, ?1) > 0 OR instr(UserNum, ?1) > 0)");
+            filter.values << query_.text;
+        }
     }
     if (query_.status != Status::Any)
         conditions << QStringLiteral("talvesk_status(PayDate, Total, PayTotal) = %1").arg(static_cast<int>(query_.status));

@@ -15,6 +15,7 @@ PreviewPanel::PreviewPanel(QWidget *parent) : QWidget(parent)
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
     table->verticalHeader()->hide();
+    table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 6);
     table->setAlternatingRowColors(true);
     table->horizontalHeader()->setStretchLastSection(true);
     countsLabel = new QLabel(this);

@@ -149,6 +149,7 @@ LookupWindow::LookupWindow(const platform::AppFolder &app, platform::Desktop &de
     table->verticalHeader()->hide();
     // Rows of one height: the view never measures the rows it has not shown.
     table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 6);
     table->horizontalHeader()->setStretchLastSection(true);
     const int widths[] = {150, 110, 90, 90, 80, 90, 90};
     for (int c = 0; c < 7; ++c)
