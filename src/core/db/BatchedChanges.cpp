@@ -2,9 +2,22 @@
 
 namespace talvesk::db {
 
+namespace {
+
+// Set before the transaction begins, since the journal mode cannot change inside one.
+platform::Database &preparedFor(platform::Database &db, Changes changes)
+{
+    if (changes == Changes::DryRun)
+        db.execute("PRAGMA cache_spill = OFF; PRAGMA journal_mode = MEMORY");
+    return db;
+}
+
+} // namespace
+
 BatchedChanges::BatchedChanges(platform::Database &db, std::function<void()> committed, int rowsPerCommit,
-                               int msPerCommit, JournalEntry *journal)
-    : db_(db), committed_(std::move(committed)), rowsPerCommit_(rowsPerCommit), msPerCommit_(msPerCommit),
+                               int msPerCommit, Changes changes, JournalEntry *journal)
+    : db_(preparedFor(db, changes)), dryRun_(changes == Changes::DryRun), committed_(std::move(committed)),
+      rowsPerCommit_(rowsPerCommit), msPerCommit_(msPerCommit),
       transaction_(std::make_unique<platform::Transaction>(db)), journal_(journal)
 {
     sinceCommit_.start();
@@ -31,6 +44,8 @@ void BatchedChanges::commitOpen()
 
 void BatchedChanges::commit()
 {
+    if (dryRun_)
+        return;
     commitOpen();
     transaction_ = std::make_unique<platform::Transaction>(db_);
     sinceCommit_.start();
@@ -38,12 +53,18 @@ void BatchedChanges::commit()
 
 void BatchedChanges::finish()
 {
-    commitOpen();
+    if (!dryRun_) {
+        commitOpen();
+        return;
+    }
+    transaction_.reset(); // rolls back: a dry run leaves the database as it found it
+    if (committed_)
+        committed_();
 }
 
 void BatchedChanges::commitBeforeStopping() noexcept
 {
-    if (!transaction_)
+    if (!transaction_ || dryRun_)
         return;
     try {
         transaction_->commit();
@@ -58,6 +79,11 @@ void BatchedChanges::commitBeforeStopping() noexcept
 QString storedNote(qint64 rows)
 {
     return QStringLiteral("（已存入 %1 筆）").arg(rows);
+}
+
+QString dryRunNote()
+{
+    return QStringLiteral("（試算，資料庫未變更）");
 }
 
 } // namespace talvesk::db

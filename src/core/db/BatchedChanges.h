@@ -5,12 +5,31 @@
 #include "platform/Error.h"
 
 #include <QElapsedTimer>
+#include <QStringList>
 
 #include <functional>
 #include <memory>
 #include <optional>
 
 namespace talvesk::db {
+
+// Whether an operation's changes are kept, or only tried. A dry run makes every change exactly as
+// the real run would, so that its lookups see the rows it wrote before, inside one transaction
+// that is never committed: the dirty pages stay in memory (no cache spill, journal in memory), so
+// the database file is not written at all, not even for a moment.
+enum class Changes { Keep, DryRun };
+
+// One row of a file as an import would store it, for a preview: its values, in the order of the
+// import's shown fields, and what the import does with it (kNewRow, kUpdatedRow, kLeftAlone, or
+// why it refuses the row).
+struct ShownRow {
+    qint64 row = 0; // the worksheet row or the line number
+    QStringList values;
+    QString outcome;
+};
+inline const QString kNewRow = QStringLiteral("新增");
+inline const QString kUpdatedRow = QStringLiteral("更新");
+inline const QString kLeftAlone = QStringLiteral("不處理");
 
 // Row-by-row changes of an import, many rows per transaction: a row whose change fails is undone
 // alone, every row before it stays. Rows are committed every couple of seconds (and every
@@ -20,7 +39,7 @@ namespace talvesk::db {
 class BatchedChanges {
 public:
     BatchedChanges(platform::Database &db, std::function<void()> committed, int rowsPerCommit = 50000,
-                   int msPerCommit = 2000, JournalEntry *journal = nullptr);
+                   int msPerCommit = 2000, Changes changes = Changes::Keep, JournalEntry *journal = nullptr);
     BatchedChanges(const BatchedChanges &) = delete;
     BatchedChanges &operator=(const BatchedChanges &) = delete;
     ~BatchedChanges();
@@ -28,6 +47,8 @@ public:
     // After each row: commits when the batch is full or old enough.
     void rowDone()
     {
+        if (dryRun_)
+            return;
         if (++pending_ >= rowsPerCommit_ || (pending_ % 256 == 0 && sinceCommit_.elapsed() >= msPerCommit_))
             commit();
     }
@@ -35,7 +56,8 @@ public:
     // Commits the rows done so far and goes on in a new transaction. A failed commit rolls the
     // batch back and throws Error; the batch can then take no more rows.
     void commit();
-    // The last commit of an import: the same, without starting another transaction.
+    // The last commit of an import: the same, without starting another transaction. A dry run
+    // rolls everything back here instead, and tells `committed` of the rows it would have stored.
     void finish();
 
     // For an import that is stopping on a failure: keeps the rows done before it, as they would
@@ -55,6 +77,7 @@ private:
     void commitOpen();
 
     platform::Database &db_;
+    bool dryRun_;
     std::function<void()> committed_;
     int rowsPerCommit_;
     int msPerCommit_;
@@ -67,11 +90,17 @@ private:
 // "（已存入 N 筆）": how many rows a failed import left stored, for its message.
 QString storedNote(qint64 rows);
 
+// What a failed dry run says in place of how many rows are stored, and what a completed one says.
+QString dryRunNote();
+inline const QString kDryRunDone = QStringLiteral("試算完畢，資料庫未變更。");
+
 // Runs an import's rows in batches. `rows(batch, counts)` does every row, calling
 // batch.rowDone() after each; its counts are returned once the last commit is stored. On any
 // failure the rows before it are kept where possible, `stopped` gets the counts of the rows that
 // are stored, and the failure is thrown on with how many rows are stored added to its description.
-// A journalled import gets its journal entry before the first row, closed with the counts
+// A dry run (`changes`) stores nothing and is not journalled: its counts are those the real run
+// would report, and when it fails, `stopped` gets the counts of the rows the real run would have
+// kept. A journalled import gets its journal entry before the first row, closed with the counts
 // (counts.summary()) of what was stored.
 struct JournalOperation {
     QString operation; // the batch command's name
@@ -79,18 +108,24 @@ struct JournalOperation {
 };
 template <typename Counts, typename Rows>
 Counts runInBatches(platform::Database &db, Rows &&rows, const std::function<void(const Counts &)> &stopped,
-                    int rowsPerCommit = 50000, const std::optional<JournalOperation> &journalled = std::nullopt)
+                    int rowsPerCommit = 50000, Changes changes = Changes::Keep,
+                    const std::optional<JournalOperation> &journalled = std::nullopt)
 {
     Counts counts, stored;
     std::optional<JournalEntry> journal;
     std::optional<BatchedChanges> batch;
     try {
-        if (journalled)
+        if (journalled && changes == Changes::Keep)
             journal.emplace(db, journalled->operation, journalled->file);
-        batch.emplace(db, [&] { stored = counts; }, rowsPerCommit, 2000, journal ? &*journal : nullptr);
+        batch.emplace(db, [&] { stored = counts; }, rowsPerCommit, 2000, changes, journal ? &*journal : nullptr);
         rows(*batch, counts);
         batch->finish();
     } catch (const platform::Error &error) {
+        if (changes == Changes::DryRun) {
+            if (stopped)
+                stopped(counts);
+            throw platform::Error(error.number(), error.description() + dryRunNote());
+        }
         if (batch)
             batch->commitBeforeStopping();
         if (journal)

@@ -1,5 +1,7 @@
 #include "db/Installation.h"
 
+#include "db/Journal.h"
+#include "platform/Database.h"
 #include "platform/Error.h"
 #include "platform/Files.h"
 
@@ -33,6 +35,15 @@ void createDatabase(const QString &path, const QString &schemaSql)
     sqlite3_close_v2(db);
     if (rc != SQLITE_OK)
         throw Error(errnum::Database, openError + QStringLiteral(": ") + path);
+    // A new database holds the journal from the start, so that nothing is created later by an
+    // operation that is meant to leave the file as it is (a dry run).
+    try {
+        platform::Database created = platform::Database::open(path);
+        ensureJournalTables(created);
+    } catch (const Error &) {
+        platform::removeFileIfExists(path);
+        throw;
+    }
 }
 
 } // namespace talvesk::db

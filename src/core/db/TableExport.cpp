@@ -36,11 +36,19 @@ QString cutCellsNote(const ExportResult &result)
 }
 
 ExportResult exportTable(const platform::AppFolder &app, const TableLayout &layout, const QString &path,
-                   const std::function<void(qint64, qint64)> &progress)
+                   const std::function<void(qint64, qint64)> &progress, const RowFilter &filter)
 {
     platform::Database db = openDatabase(app);
+    if (filter.prepare)
+        filter.prepare(db);
     const std::string table = layout.table.toStdString();
-    auto count = db.prepare("SELECT count(*) FROM " + table);
+    const std::string where = filter.where.empty() ? std::string() : " WHERE " + filter.where;
+    auto bindFilter = [&](platform::Statement &statement) {
+        for (int i = 0; i < filter.values.size(); ++i)
+            statement.bind(i + 1, filter.values.at(i));
+    };
+    auto count = db.prepare("SELECT count(*) FROM " + table + where);
+    bindFilter(count);
     count.next();
     const qint64 total = count.text(0).toLongLong();
     if (total + 1 > platform::XlsxWriter::kMaxRows)
@@ -53,7 +61,9 @@ ExportResult exportTable(const platform::AppFolder &app, const TableLayout &layo
     for (int c = 0; c < layout.captions.size(); ++c)
         out.text(0, c, layout.captions.at(c));
 
-    auto rows = db.prepare("SELECT " + layout.columns.join(u',').toStdString() + " FROM " + table + " ORDER BY rowid");
+    auto rows = db.prepare("SELECT " + layout.columns.join(u',').toStdString() + " FROM " + table + where
+                           + " ORDER BY rowid");
+    bindFilter(rows);
     ExportResult result;
     qint64 &row = result.rows;
     while (rows.next()) {

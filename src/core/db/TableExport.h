@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/AppFolder.h"
+#include "platform/Database.h"
 
 #include <QDateTime>
 #include <QString>
@@ -8,6 +9,7 @@
 
 #include <functional>
 #include <set>
+#include <string>
 
 namespace talvesk::db {
 
@@ -20,6 +22,15 @@ struct TableLayout {
     QStringList columns;
     QStringList captions;
     std::set<int> amounts;
+};
+
+// Which rows an export takes: a condition over the table's columns, with its values bound as ?1,
+// ?2..., and what the connection must be taught before it runs (functions the condition calls).
+// An empty condition takes every row.
+struct RowFilter {
+    std::string where;
+    QStringList values;
+    std::function<void(platform::Database &)> prepare;
 };
 
 // What an export and a clearing say when they end well.
@@ -42,9 +53,9 @@ QString cutCellsNote(const ExportResult &result);
 // (error 6). The connection is closed when it returns. The workbook's scratch files are made in
 // `path`'s folder and every write to them is checked. Throws platform::Error naming the cause; on
 // failure a file already under `path` stays as it was and nothing new is left. `progress` gets
-// (rows written, rows in all).
+// (rows written, rows in all). `filter` narrows the rows to those it matches, still in table order.
 ExportResult exportTable(const platform::AppFolder &app, const TableLayout &layout, const QString &path,
-                   const std::function<void(qint64, qint64)> &progress = {});
+                   const std::function<void(qint64, qint64)> &progress = {}, const RowFilter &filter = {});
 
 // Where an export goes: the user's documents folder, "<prefix>_yyyyMMdd_HHmmss.xlsx"; a name
 // already taken gets " (2)", " (3)"... so no earlier export is overwritten.

@@ -14,37 +14,47 @@ using namespace textimport;
 
 TextImportCounts BankImport::run(const QString &path, const TextImportObserver &observer)
 {
-    platform::removeFileIfExists(app_.errorLogFile());
+    if (changes_ == db::Changes::Keep)
+        platform::removeFileIfExists(app_.errorLogFile());
     platform::Database db = openDatabaseForTextImport(app_);
     platform::TextLineReader reader(path);
 
     PaymentWriter payments(db, true);
     const db::JournalOperation journal{QStringLiteral("import-bank"), platform::absolutePath(path)};
 
-    return withErrorLog(app_, db, observer, journal, [&](ErrorLog &log, db::BatchedChanges &batch, TextImportCounts &counts) {
+    return withErrorLog(app_, db, observer, changes_, journal, [&](ErrorLog &log, db::BatchedChanges &batch, TextImportCounts &counts) {
         platform::TextLine line;
+        QString outstanding;
+        auto abnormal = [&](const QString &reason) {
+            log.add(line, reason);
+            ++counts.abnormal;
+            return reason;
+        };
         while (reader.next(line)) {
             const bool blank = line.blank();
+            QString outcome;
+            QString date, amount, account;
+            outstanding.clear();
             if (line.bytes.contains('\0')) {
-                log.add(line, kNulLineReason);
-                ++counts.abnormal;
+                outcome = abnormal(kNulLineReason);
             } else if (!line.decoded) {
-                log.add(line, QStringLiteral("無法以 Big5 解碼"));
-                ++counts.abnormal;
+                outcome = abnormal(QStringLiteral("無法以 Big5 解碼"));
             } else if (const QString amountField = field(line.text, 23, 11); !isDigitsAndBlanks(amountField)) {
-                log.add(line, QStringLiteral("金額欄位不是數字"));
-                ++counts.abnormal;
+                outcome = abnormal(QStringLiteral("金額欄位不是數字"));
             } else {
-                const QString date = field(line.text, 12, 7).trimmed();
-                const QString amount = fixedAmountText(amountField);
-                const QString account = field(line.text, 48, 25).trimmed();
-                if (payments.apply(account, date, amount)) {
+                date = field(line.text, 12, 7).trimmed();
+                amount = fixedAmountText(amountField);
+                account = field(line.text, 48, 25).trimmed();
+                if (payments.apply(account, date, amount, &outstanding)) {
                     ++counts.applied;
+                    ++counts.updated;
+                    outcome = db::kUpdatedRow;
                 } else if (!blank) {
-                    log.add(line, kNoReceivableReason);
-                    ++counts.abnormal;
+                    outcome = abnormal(kNoReceivableReason);
                 }
             }
+            if (observer.lineShown && !outcome.isEmpty())
+                observer.lineShown({line.number, {account, date, amount, outstanding}, outcome});
             batch.rowDone();
             if (observer.lineDone)
                 observer.lineDone(counts);

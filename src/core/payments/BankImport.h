@@ -1,5 +1,6 @@
 #pragma once
 
+#include "payments/PaymentWriter.h"
 #include "textimport/TextImport.h"
 
 namespace talvesk::payments {
@@ -10,11 +11,22 @@ namespace talvesk::payments {
 // and not applied; records of unknown accounts are reported as unmatched. Blank lines stay silent.
 class BankImport : public textimport::TextImport {
 public:
-    explicit BankImport(platform::AppFolder app) : app_(std::move(app)) {}
+    // A dry run (`changes`) reads and matches every record as the import does, stores nothing,
+    // and neither removes nor writes ErrLog.txt.
+    explicit BankImport(platform::AppFolder app, db::Changes changes = db::Changes::Keep)
+        : app_(std::move(app)), changes_(changes)
+    {
+    }
     textimport::TextImportCounts run(const QString &path, const textimport::TextImportObserver &observer) override;
+    QStringList shownFields() const override { return paymentFields(); }
+    std::unique_ptr<textimport::TextImport> dryRun() const override
+    {
+        return std::make_unique<BankImport>(app_, db::Changes::DryRun);
+    }
 
 private:
     platform::AppFolder app_;
+    db::Changes changes_;
 };
 
 } // namespace talvesk::payments

@@ -14,7 +14,12 @@ PaymentWriter::PaymentWriter(platform::Database &db, bool exponentAmounts)
 {
 }
 
-bool PaymentWriter::apply(const QString &account, const QString &date, const QString &amount)
+QStringList paymentFields()
+{
+    return {QStringLiteral("虛擬帳號"), QStringLiteral("入帳日期"), QStringLiteral("入帳金額"), QStringLiteral("未入帳金額")};
+}
+
+bool PaymentWriter::apply(const QString &account, const QString &date, const QString &amount, QString *writtenOutstanding)
 {
     lookup_.bind(1, account);
     const bool known = lookup_.next();
@@ -27,9 +32,12 @@ bool PaymentWriter::apply(const QString &account, const QString &date, const QSt
         return false;
     const double outstanding = receivableTotal(total, noTotal, account, exponent_) - leadingNumber(amount, exponent_);
     platform::Statement &write = onlyRow ? updateRow_ : update_;
-    write.bind(1, date).bind(2, amount).bind(3, outstandingText(outstanding)).bind(4, onlyRow ? rowid : account);
+    const QString written = outstandingText(outstanding);
+    write.bind(1, date).bind(2, amount).bind(3, written).bind(4, onlyRow ? rowid : account);
     write.run();
     write.reset();
+    if (writtenOutstanding)
+        *writtenOutstanding = written;
     return true;
 }
 

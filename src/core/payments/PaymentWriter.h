@@ -3,6 +3,7 @@
 #include "platform/Database.h"
 
 #include <QString>
+#include <QStringList>
 
 namespace talvesk::payments {
 
@@ -13,13 +14,17 @@ inline const QString kNoReceivableReason = QStringLiteral("沒有此虛擬帳號
 // amount credited, and the amount still outstanding, which is the first such receivable's Total
 // less the amount. Both payment imports write through it; they differ only in whether an amount
 // may carry an exponent (the bank file's may).
+// The names of what a payment import shows of a row: the account and the three values written.
+QStringList paymentFields();
+
 class PaymentWriter {
 public:
     PaymentWriter(platform::Database &db, bool exponentAmounts);
 
-    // Whether any receivable has the account (nothing is written when none has). Throws
-    // platform::Error, 94 for a receivable whose Total holds no value.
-    bool apply(const QString &account, const QString &date, const QString &amount);
+    // Whether any receivable has the account (nothing is written when none has); the outstanding
+    // amount written goes to `outstanding` when given. Throws platform::Error, 94 for a receivable
+    // whose Total holds no value.
+    bool apply(const QString &account, const QString &date, const QString &amount, QString *outstanding = nullptr);
 
 private:
     platform::Statement lookup_;

@@ -28,8 +28,9 @@ workbookimport::ImportCounts PaymentsImport::run(const QString &workbookPath, co
     // A row without an account matches nothing: rows a receivables import once stored under an
     // empty account are not paid by total lines or stray cells.
     PaymentWriter payments(db, false);
+    QString outstanding;
     auto applyPayment = [&](const QString &account, const QString &date, const QString &amount) {
-        return !account.isEmpty() && payments.apply(account, date, amount);
+        return !account.isEmpty() && payments.apply(account, date, amount, &outstanding);
     };
 
     const db::JournalOperation journal{QStringLiteral("import-payments"), platform::absolutePath(workbookPath)};
@@ -48,21 +49,28 @@ workbookimport::ImportCounts PaymentsImport::run(const QString &workbookPath, co
                 continue;
             const QString amount = amountColumn.isEmpty() ? QStringLiteral("0") : amountCell;
 
+            QString outcome = db::kLeftAlone;
+            outstanding.clear();
             if (workbookimport::holdsNul({date, amount, account})) {
                 counts.refuse(row, workbookimport::kNulReason);
                 batch.problem(row, workbookimport::kNulReason, workbookimport::rowText({date, amountCell, account}));
+                outcome = workbookimport::kNulReason;
             } else if (applyPayment(account, date, amount)) {
                 ++counts.written;
+                ++counts.updated;
+                outcome = db::kUpdatedRow;
             } else {
                 ++counts.notProcessed;
                 batch.problem(row, account.isEmpty() ? workbookimport::kNoAccountReason : kNoReceivableReason,
                               workbookimport::rowText({date, amountCell, account}));
             }
+            if (observer.rowShown)
+                observer.rowShown({row, {account, date, amount, outstanding}, outcome});
             batch.rowDone();
             if (observer.rowDone)
                 observer.rowDone(row, counts);
         }
-    }, observer.stopped, 50000, journal);
+    }, observer.stopped, 50000, changes_, journal);
 }
 
 } // namespace talvesk::payments

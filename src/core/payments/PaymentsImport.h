@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/AppFolder.h"
+#include "payments/PaymentWriter.h"
 #include "workbookimport/WorkbookImport.h"
 
 namespace talvesk::payments {
@@ -11,12 +12,23 @@ namespace talvesk::payments {
 // not processed. No receivable is ever created.
 class PaymentsImport : public workbookimport::WorkbookImport {
 public:
-    explicit PaymentsImport(platform::AppFolder app) : app_(std::move(app)) {}
+    // A dry run (`changes`) reads and matches every row as the import does and stores nothing.
+    explicit PaymentsImport(platform::AppFolder app, db::Changes changes = db::Changes::Keep)
+        : app_(std::move(app)), changes_(changes)
+    {
+    }
     workbookimport::ImportCounts run(const QString &workbookPath, const QString &sheetName,
                                   const workbookimport::ImportObserver &observer) override;
+    // The account, and the date, amount and outstanding amount written to it.
+    QStringList shownFields() const override { return paymentFields(); }
+    std::unique_ptr<workbookimport::WorkbookImport> dryRun() const override
+    {
+        return std::make_unique<PaymentsImport>(app_, db::Changes::DryRun);
+    }
 
 private:
     platform::AppFolder app_;
+    db::Changes changes_;
 };
 
 } // namespace talvesk::payments

@@ -16,6 +16,14 @@ constexpr int kAccountItem = db::receivablesItem::Account;
 const int kItems = db::kReceivablesMapping.count();
 } // namespace
 
+QStringList ReceivablesImport::shownFields() const
+{
+    QStringList fields;
+    for (const db::MappingItem &item : db::kReceivablesMapping.items)
+        fields << item.caption;
+    return fields;
+}
+
 ImportCounts ReceivablesImport::run(const QString &workbookPath, const QString &sheetName, const ImportObserver &observer)
 {
     platform::Database db = db::openDatabase(app_);
@@ -37,6 +45,7 @@ ImportCounts ReceivablesImport::run(const QString &workbookPath, const QString &
                 values[i] = mapping.at(i).isEmpty() ? QString() : platform::cellText(sheet, row, mapping.at(i));
             if (allEmpty(values))
                 continue;
+            QString outcome = db::kLeftAlone;
             if (values.at(kAccountItem).isEmpty()) {
                 // A total line or a row without its account: no receivable can be kept under it.
                 ++counts.notProcessed;
@@ -44,6 +53,7 @@ ImportCounts ReceivablesImport::run(const QString &workbookPath, const QString &
             } else if (holdsNul(values)) {
                 counts.refuse(row, kNulReason);
                 batch.problem(row, kNulReason, rowText(values));
+                outcome = kNulReason;
             } else {
                 lookup.bind(1, values.at(kAccountItem));
                 const bool known = lookup.next();
@@ -54,12 +64,16 @@ ImportCounts ReceivablesImport::run(const QString &workbookPath, const QString &
                 write.run();
                 write.reset();
                 ++counts.written;
+                ++(known ? counts.updated : counts.inserted);
+                outcome = known ? db::kUpdatedRow : db::kNewRow;
             }
+            if (observer.rowShown)
+                observer.rowShown({row, values, outcome});
             batch.rowDone();
             if (observer.rowDone)
                 observer.rowDone(row, counts);
         }
-    }, observer.stopped, 50000, journal);
+    }, observer.stopped, 50000, changes_, journal);
 }
 
 } // namespace talvesk::receivables

@@ -10,12 +10,23 @@ namespace talvesk::receivables {
 // payment columns stay.
 class ReceivablesImport : public workbookimport::WorkbookImport {
 public:
-    explicit ReceivablesImport(platform::AppFolder app) : app_(std::move(app)) {}
+    // A dry run (`changes`) reads and matches every row as the import does and stores nothing.
+    explicit ReceivablesImport(platform::AppFolder app, db::Changes changes = db::Changes::Keep)
+        : app_(std::move(app)), changes_(changes)
+    {
+    }
     workbookimport::ImportCounts run(const QString &workbookPath, const QString &sheetName,
                                      const workbookimport::ImportObserver &observer) override;
+    // The five mapped fields, in the mapping's order.
+    QStringList shownFields() const override;
+    std::unique_ptr<workbookimport::WorkbookImport> dryRun() const override
+    {
+        return std::make_unique<ReceivablesImport>(app_, db::Changes::DryRun);
+    }
 
 private:
     platform::AppFolder app_;
+    db::Changes changes_;
 };
 
 } // namespace talvesk::receivables

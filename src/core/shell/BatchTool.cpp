@@ -12,8 +12,10 @@
 #include "db/Mapping.h"
 #include "db/SafetyCopy.h"
 #include "db/TableExport.h"
+#include "results/Lookup.h"
 #include "results/Results.h"
 #include "store/StoreExport.h"
+#include "payments/Amounts.h"
 #include "payments/BankImport.h"
 #include "payments/PaymentsImport.h"
 #include "store/StoreImport.h"
@@ -40,7 +42,22 @@ struct Context {
     QStringList args; // the command's own arguments
     QTextStream &out;
     QTextStream &err;
+    // --dry-run of an import: every line on stdout says so, and nothing is stored.
+    db::Changes changes = db::Changes::Keep;
+    bool dryRun() const { return changes == db::Changes::DryRun; }
+    QString lead() const { return dryRun() ? QStringLiteral("dry run: ") : QString(); }
 };
+
+// The commands that take --dry-run.
+const QStringList kDryRunCommands{QStringLiteral("import-receivables"), QStringLiteral("import-payments"),
+                                  QStringLiteral("import-bank"), QStringLiteral("import-store")};
+
+// A dry run's second line: what the real run would add and change.
+void dryRunChanges(Context &ctx, qint64 inserted, qint64 updated)
+{
+    // Standard output keeps the real run's one summary line (prefixed); the rest is a message.
+    ctx.err << db::kDryRunDone << Qt::endl << ctx.lead() << inserted << " new, " << updated << " updated" << Qt::endl;
+}
 
 struct Command {
     QString synopsis;
@@ -186,14 +203,17 @@ int importWorkbook(Context &ctx, workbookimport::WorkbookImport &import, const Q
     } catch (const platform::Error &error) {
         progress.finish();
         ctx.err << error.description() << Qt::endl;
-        ctx.out << what << ": failed after " << counts.summary() << Qt::endl;
+        ctx.out << ctx.lead() << what << ": failed after " << counts.summary() << Qt::endl;
         return kBatchFailed;
     }
     progress.finish();
     for (const QString &problem : counts.problems)
         ctx.err << problem << Qt::endl;
-    ctx.err << workbookimport::kImportDone << Qt::endl;
-    ctx.out << what << ": " << counts.summary() << Qt::endl;
+    if (!ctx.dryRun())
+        ctx.err << workbookimport::kImportDone << Qt::endl;
+    ctx.out << ctx.lead() << what << ": " << counts.summary() << Qt::endl;
+    if (ctx.dryRun())
+        dryRunChanges(ctx, counts.inserted, counts.updated);
     return kBatchOk;
 }
 
@@ -208,15 +228,23 @@ int importText(Context &ctx, textimport::TextImport &import, const QString &what
         counts = import.run(ctx.args.at(0), observer);
     } catch (const platform::Error &error) {
         ctx.err << textimport::textImportFailureText(error.number()) << ' ' << error.description() << Qt::endl;
-        ctx.out << what << ": failed after " << counts.summary() << Qt::endl;
+        ctx.out << ctx.lead() << what << ": failed after " << counts.summary() << Qt::endl;
         return kBatchFailed;
     }
-    const bool withErrors = counts.abnormal > 0 || counts.logWritten;
-    ctx.err << (withErrors ? textimport::kReadDoneWithErrors : textimport::kReadDone) << Qt::endl;
-    ctx.out << what << ": " << counts.summary();
+    if (ctx.dryRun()) {
+        // No ErrLog.txt is written: what it would hold goes to stderr.
+        for (const QString &problem : counts.problems)
+            ctx.err << problem << Qt::endl;
+    } else {
+        const bool withErrors = counts.abnormal > 0 || counts.logWritten;
+        ctx.err << (withErrors ? textimport::kReadDoneWithErrors : textimport::kReadDone) << Qt::endl;
+    }
+    ctx.out << ctx.lead() << what << ": " << counts.summary();
     if (counts.logWritten)
         ctx.out << "; see " << ctx.app.errorLogFile();
     ctx.out << Qt::endl;
+    if (ctx.dryRun())
+        dryRunChanges(ctx, counts.inserted, counts.updated);
     return kBatchOk;
 }
 
@@ -245,6 +273,41 @@ int exportTo(Context &ctx, const db::TableLayout &layout, const QString &what)
         ctx.out << what << ": failed, nothing written" << Qt::endl;
         return kBatchFailed;
     }
+}
+
+// find [TEXT] [--status unpaid|partial|paid|overpaid]: one matching receivable a line; how many,
+// and what they add up to, on stderr.
+int find(Context &ctx)
+{
+    results::LookupQuery query;
+    QStringList args = ctx.args;
+    if (const qsizetype at = args.indexOf(QStringLiteral("--status")); at >= 0) {
+        const auto status = at + 1 < args.size() ? results::statusFromName(args.at(at + 1)) : std::nullopt;
+        if (!status)
+            return usage(ctx.err, QStringLiteral("expected --status unpaid|partial|paid|overpaid"));
+        query.status = *status;
+        args.remove(at, 2);
+    }
+    if (args.size() > 1)
+        return usage(ctx.err, QStringLiteral("find takes at most one TEXT"));
+    query.text = args.value(0);
+    results::LookupTotals totals;
+    try {
+        results::Lookup lookup(ctx.app, query);
+        lookup.forEach([&](const results::FoundReceivable &found) {
+            ctx.out << results::lookupLine(found) << '\n';
+            ++totals.count;
+            totals.due += payments::leadingNumber(found.total, true);
+            totals.paid += payments::leadingNumber(found.paid, true);
+        });
+    } catch (const platform::Error &error) {
+        ctx.out.flush();
+        ctx.err << errorText(error) << Qt::endl;
+        return kBatchFailed;
+    }
+    ctx.out.flush();
+    ctx.err << results::totalsText(totals) << Qt::endl;
+    return kBatchOk;
 }
 
 int clear(Context &ctx, const QString &table, const QString &what)
@@ -372,19 +435,19 @@ const std::map<QString, Command> &commands()
                                              [](Context &ctx) { return mapColumns(ctx, db::kReceivablesMapping); }}},
         {QStringLiteral("map-payments"), {QStringLiteral("DATE SUMMARY AMOUNT TIME ACCOUNT NOTE"), 6, 6,
                                           [](Context &ctx) { return mapColumns(ctx, db::kPaymentsMapping); }}},
-        {QStringLiteral("import-receivables"), {QStringLiteral("FILE [--sheet NAME]"), 1, 3,
+        {QStringLiteral("import-receivables"), {QStringLiteral("FILE [--sheet NAME] [--dry-run]"), 1, 3,
                                                 [](Context &ctx) {
-                                                    receivables::ReceivablesImport import(ctx.app);
+                                                    receivables::ReceivablesImport import(ctx.app, ctx.changes);
                                                     return importWorkbook(ctx, import, QStringLiteral("import-receivables"));
                                                 }}},
-        {QStringLiteral("import-bank"), {QStringLiteral("FILE"), 1, 1,
+        {QStringLiteral("import-bank"), {QStringLiteral("FILE [--dry-run]"), 1, 1,
                                          [](Context &ctx) {
-                                             payments::BankImport import(ctx.app);
+                                             payments::BankImport import(ctx.app, ctx.changes);
                                              return importText(ctx, import, QStringLiteral("import-bank"));
                                          }}},
-        {QStringLiteral("import-store"), {QStringLiteral("FILE"), 1, 1,
+        {QStringLiteral("import-store"), {QStringLiteral("FILE [--dry-run]"), 1, 1,
                                           [](Context &ctx) {
-                                              store::StoreImport import(ctx.app);
+                                              store::StoreImport import(ctx.app, ctx.changes);
                                               return importText(ctx, import, QStringLiteral("import-store"));
                                           }}},
         {QStringLiteral("export-results"), {QStringLiteral("OUT.xlsx"), 1, 1,
@@ -403,6 +466,7 @@ const std::map<QString, Command> &commands()
                                          [](Context &ctx) {
                                              return clear(ctx, QStringLiteral("SMdata"), QStringLiteral("clear-store"));
                                          }}},
+        {QStringLiteral("find"), {QStringLiteral("[TEXT] [--status unpaid|partial|paid|overpaid]"), 0, 3, find}},
         {QStringLiteral("backup"), {QStringLiteral("FOLDER [--slot 1-6]"), 1, 3,
                                     [](Context &ctx) { return backupOrRestore(ctx, false); }}},
         {QStringLiteral("restore"), {QStringLiteral("FOLDER --slot 1-6"), 3, 3,
@@ -410,9 +474,9 @@ const std::map<QString, Command> &commands()
         {QStringLiteral("history"), {QString(), 0, 0, history}},
         {QStringLiteral("problems"), {QStringLiteral("ID"), 1, 1, problems}},
         {QStringLiteral("undo"), {QString(), 0, 0, undo}},
-        {QStringLiteral("import-payments"), {QStringLiteral("FILE [--sheet NAME]"), 1, 3,
+        {QStringLiteral("import-payments"), {QStringLiteral("FILE [--sheet NAME] [--dry-run]"), 1, 3,
                                              [](Context &ctx) {
-                                                 payments::PaymentsImport import(ctx.app);
+                                                 payments::PaymentsImport import(ctx.app, ctx.changes);
                                                  return importWorkbook(ctx, import, QStringLiteral("import-payments"));
                                              }}},
     };
@@ -450,10 +514,13 @@ int runBatch(const QStringList &arguments, const QString &defaultAppDir, QTextSt
         return usage(err, QStringLiteral("unknown command: ") + args.front());
     const Command &command = found->second;
     args.pop_front();
+    db::Changes changes = db::Changes::Keep;
+    if (kDryRunCommands.contains(found->first) && args.removeOne(QStringLiteral("--dry-run")))
+        changes = db::Changes::DryRun;
     if (args.size() < command.minArguments || args.size() > command.maxArguments)
         return usage(err, found->first + QStringLiteral(" takes: ") + command.synopsis);
 
-    Context ctx{AppFolder(appDir), args, out, err};
+    Context ctx{AppFolder(appDir), args, out, err, changes};
     return command.run(ctx);
 }
 

@@ -5,6 +5,7 @@
 #include "db/Connection.h"
 #include "platform/Error.h"
 #include "platform/Files.h"
+#include "store/StoreExport.h"
 
 #include <array>
 
@@ -12,9 +13,15 @@ namespace talvesk::store {
 
 using textimport::field;
 
+QStringList StoreImport::shownFields() const
+{
+    return storeLayout().captions;
+}
+
 textimport::TextImportCounts StoreImport::run(const QString &path, const textimport::TextImportObserver &observer)
 {
-    platform::removeFileIfExists(app_.errorLogFile());
+    if (changes_ == db::Changes::Keep)
+        platform::removeFileIfExists(app_.errorLogFile());
     platform::Database db = textimport::openDatabaseForTextImport(app_);
     platform::TextLineReader reader(path);
 
@@ -25,7 +32,7 @@ textimport::TextImportCounts StoreImport::run(const QString &path, const textimp
 
     const db::JournalOperation journal{QStringLiteral("import-store"), platform::absolutePath(path)};
 
-    return textimport::withErrorLog(app_, db, observer, journal, [&](textimport::ErrorLog &log, db::BatchedChanges &batch,
+    return textimport::withErrorLog(app_, db, observer, changes_, journal, [&](textimport::ErrorLog &log, db::BatchedChanges &batch,
                                                           textimport::TextImportCounts &counts) {
         platform::TextLine line;
         std::array<QString, 10> values;
@@ -34,15 +41,19 @@ textimport::TextImportCounts StoreImport::run(const QString &path, const textimp
             if (!line.bytes.startsWith('2'))
                 continue;
             const QString amountField = field(line.text, 96, 9);
+            QString outcome;
+            auto abnormal = [&](const QString &reason) {
+                log.add(line, reason);
+                ++counts.abnormal;
+                values = {};
+                return reason;
+            };
             if (line.bytes.contains('\0')) {
-                log.add(line, textimport::kNulLineReason);
-                ++counts.abnormal;
+                outcome = abnormal(textimport::kNulLineReason);
             } else if (!line.decoded) {
-                log.add(line, QStringLiteral("無法以 Big5 解碼"));
-                ++counts.abnormal;
+                outcome = abnormal(QStringLiteral("無法以 Big5 解碼"));
             } else if (!textimport::isDigitsAndBlanks(amountField)) {
-                log.add(line, QStringLiteral("繳款金額欄位不是數字"));
-                ++counts.abnormal;
+                outcome = abnormal(QStringLiteral("繳款金額欄位不是數字"));
             } else {
                 const QString &t = line.text;
                 values = {field(t, 1, 1).trimmed(),  field(t, 2, 8).trimmed(),   field(t, 10, 8).trimmed(),
@@ -58,7 +69,11 @@ textimport::TextImportCounts StoreImport::run(const QString &path, const textimp
                 write.run();
                 write.reset();
                 ++counts.applied;
+                ++(known ? counts.updated : counts.inserted);
+                outcome = known ? db::kUpdatedRow : db::kNewRow;
             }
+            if (observer.lineShown)
+                observer.lineShown({line.number, QStringList(values.begin(), values.end()), outcome});
             batch.rowDone();
             if (observer.lineDone)
                 observer.lineDone(counts);

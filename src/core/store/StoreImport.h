@@ -9,11 +9,23 @@ namespace talvesk::store {
 // decoded or whose amount holds anything but digits and blanks are abnormal and not stored.
 class StoreImport : public textimport::TextImport {
 public:
-    explicit StoreImport(platform::AppFolder app) : app_(std::move(app)) {}
+    // A dry run (`changes`) reads and matches every record as the import does, stores nothing,
+    // and neither removes nor writes ErrLog.txt.
+    explicit StoreImport(platform::AppFolder app, db::Changes changes = db::Changes::Keep)
+        : app_(std::move(app)), changes_(changes)
+    {
+    }
     textimport::TextImportCounts run(const QString &path, const textimport::TextImportObserver &observer) override;
+    // The ten columns of SMdata under the captions of the store export.
+    QStringList shownFields() const override;
+    std::unique_ptr<textimport::TextImport> dryRun() const override
+    {
+        return std::make_unique<StoreImport>(app_, db::Changes::DryRun);
+    }
 
 private:
     platform::AppFolder app_;
+    db::Changes changes_;
 };
 
 } // namespace talvesk::store

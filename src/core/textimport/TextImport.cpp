@@ -22,6 +22,14 @@ QString TextImportCounts::summary() const
     return QStringLiteral("%1 applied, %2 abnormal").arg(applied).arg(abnormal);
 }
 
+QStringList ErrorLog::first(int max) const
+{
+    QStringList lines;
+    for (std::size_t i = 0; i < entries_.size() && lines.size() < max; ++i)
+        lines << entries_[i];
+    return lines;
+}
+
 void ErrorLog::write(const QString &path) const
 {
     if (entries_.empty())
@@ -50,6 +58,27 @@ platform::Database openDatabaseForTextImport(const platform::AppFolder &app)
         throw platform::Error(platform::errnum::Database, QStringLiteral("無法開啟資料庫 ") + app.databaseFile()
                                                               + QStringLiteral("：") + error.description());
     }
+}
+
+namespace {
+// Thrown by the preview's observer once it has its records: it ends the dry run, which rolls back.
+struct PreviewFull {};
+} // namespace
+
+TextPreview previewLines(const TextImport &import, const QString &path, int max)
+{
+    TextPreview preview{import.shownFields(), {}};
+    TextImportObserver observer;
+    observer.lineShown = [&](const db::ShownRow &line) {
+        preview.lines.push_back(line);
+        if (static_cast<int>(preview.lines.size()) >= max)
+            throw PreviewFull();
+    };
+    try {
+        import.dryRun()->run(path, observer);
+    } catch (const PreviewFull &) {
+    }
+    return preview;
 }
 
 bool isDigitsAndBlanks(const QString &field)

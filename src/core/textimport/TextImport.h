@@ -6,8 +6,10 @@
 #include "platform/TextLines.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
+#include <memory>
 #include <vector>
 
 namespace talvesk::textimport {
@@ -15,7 +17,11 @@ namespace talvesk::textimport {
 struct TextImportCounts {
     qint64 applied = 0;  // records written
     qint64 abnormal = 0; // lines reported in ErrLog.txt
+    qint64 inserted = 0; // of the records applied, those that made a new record
+    qint64 updated = 0;  // and those that changed one already there
     bool logWritten = false;
+    QStringList problems{}; // a dry run's would-be log lines (it writes no log), the first kMaxProblems
+    static constexpr int kMaxProblems = 20;
     qint64 stored() const { return applied; }
     // "5 applied, 1 abnormal", as the batch tool and the journal report them.
     QString summary() const;
@@ -26,6 +32,8 @@ struct TextImportCounts {
 struct TextImportObserver {
     std::function<void(const TextImportCounts &counts)> lineDone;
     std::function<void(const TextImportCounts &stored)> stopped;
+    // Each record with what is stored from it (for a preview; left empty, nothing is gathered).
+    std::function<void(const db::ShownRow &line)> lineShown;
 };
 
 // An import of a fixed-position text file. Throws platform::Error on the first failure; the
@@ -34,7 +42,19 @@ class TextImport {
 public:
     virtual ~TextImport() = default;
     virtual TextImportCounts run(const QString &path, const TextImportObserver &observer) = 0;
+    // The names of the values a record shows, in the order of db::ShownRow::values.
+    virtual QStringList shownFields() const = 0;
+    // The same import as a dry run: it stores nothing and leaves ErrLog.txt alone.
+    virtual std::unique_ptr<TextImport> dryRun() const = 0;
 };
+
+// The first `max` records of a file as `import` would store them, read by a dry run that stops
+// there. Throws platform::Error.
+struct TextPreview {
+    QStringList fields;
+    std::vector<db::ShownRow> lines;
+};
+TextPreview previewLines(const TextImport &import, const QString &path, int max = 20);
 
 // The lines a run could not use, written to ErrLog.txt in the application folder (code page 950,
 // CR LF): line number, reason, and the line itself.
@@ -44,6 +64,8 @@ public:
     // Each line added from now on is also kept with the import's journal entry through `batch`.
     void alsoKeepWith(db::BatchedChanges *batch) { batch_ = batch; }
     bool empty() const { return entries_.empty(); }
+    // The first `max` lines, as the log would hold them.
+    QStringList first(int max) const;
     // Writes the log when it holds anything. Throws platform::Error.
     void write(const QString &path) const;
     // The same, for a run that is already failing: a failure to write is not reported over it.
@@ -61,13 +83,21 @@ platform::Database openDatabaseForTextImport(const platform::AppFolder &app);
 // Runs `body(log, batch, counts)` over the records in batches, then writes what it logged to
 // ErrLog.txt; when the body fails, what it had logged is written all the same, so nothing found is
 // lost, and the observer learns how many records are stored. The logged lines are also kept with
-// the journal entry.
+// the journal entry. A dry run writes no log, leaves an earlier one as it is and is not
+// journalled; the lines it would have logged come back in the counts' problems.
 template <typename Body>
 TextImportCounts withErrorLog(const platform::AppFolder &app, platform::Database &db,
-                              const TextImportObserver &observer, const db::JournalOperation &journalled,
-                              Body &&body)
+                              const TextImportObserver &observer, db::Changes changes,
+                              const db::JournalOperation &journalled, Body &&body)
 {
     ErrorLog log;
+    if (changes == db::Changes::DryRun) {
+        TextImportCounts counts = db::runInBatches<TextImportCounts>(
+            db, [&](db::BatchedChanges &batch, TextImportCounts &c) { body(log, batch, c); }, observer.stopped,
+            50000, changes);
+        counts.problems = log.first(TextImportCounts::kMaxProblems);
+        return counts;
+    }
     try {
         TextImportCounts counts = db::runInBatches<TextImportCounts>(
             db,
@@ -76,7 +106,7 @@ TextImportCounts withErrorLog(const platform::AppFolder &app, platform::Database
                 body(log, batch, c);
                 log.alsoKeepWith(nullptr);
             },
-            observer.stopped, 50000, journalled);
+            observer.stopped, 50000, changes, journalled);
         log.write(app.errorLogFile());
         counts.logWritten = !log.empty();
         return counts;

@@ -46,6 +46,27 @@ bool holdsNul(const QStringList &texts)
     return std::any_of(texts.begin(), texts.end(), [](const QString &t) { return t.contains(QChar(u'\0')); });
 }
 
+namespace {
+// Thrown by the preview's observer once it has its rows: it ends the dry run, which rolls back.
+struct PreviewFull {};
+} // namespace
+
+Preview previewRows(const WorkbookImport &import, const QString &workbookPath, const QString &sheetName, int max)
+{
+    Preview preview{import.shownFields(), {}};
+    ImportObserver observer;
+    observer.rowShown = [&](const db::ShownRow &row) {
+        preview.rows.push_back(row);
+        if (static_cast<int>(preview.rows.size()) >= max)
+            throw PreviewFull();
+    };
+    try {
+        import.dryRun()->run(workbookPath, sheetName, observer);
+    } catch (const PreviewFull &) {
+    }
+    return preview;
+}
+
 bool allEmpty(const QStringList &texts)
 {
     return std::all_of(texts.begin(), texts.end(), [](const QString &t) { return t.isEmpty(); });

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "db/BatchedChanges.h"
 #include "platform/Workbook.h"
 
 #include <QString>
@@ -7,12 +8,15 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 namespace talvesk::workbookimport {
 
 struct ImportCounts {
     qint64 written = 0;      // rows inserted or updated
     qint64 notProcessed = 0; // rows left alone (no account, no matching receivable, unusable cells)
+    qint64 inserted = 0;     // of the rows written, those that made a new record
+    qint64 updated = 0;      // and those that changed one already there
     QStringList problems;    // why rows were refused, the first kMaxProblems of them
     qint64 stored() const { return written; }
     // "5 written, 1 not processed", as the batch tool and the journal report them.
@@ -39,6 +43,8 @@ struct ImportObserver {
     std::function<void(qint64 lastRow)> started;
     std::function<void(qint64 row, const ImportCounts &counts)> rowDone;
     std::function<void(const ImportCounts &stored)> stopped;
+    // Each row with what is stored from it (for a preview; left empty, the values are not gathered).
+    std::function<void(const db::ShownRow &row)> rowShown;
 };
 
 // The worksheet an import reads, open, its last used row reported to the observer.
@@ -61,6 +67,18 @@ class WorkbookImport {
 public:
     virtual ~WorkbookImport() = default;
     virtual ImportCounts run(const QString &workbookPath, const QString &sheetName, const ImportObserver &observer) = 0;
+    // The names of the values a row shows, in the order of db::ShownRow::values.
+    virtual QStringList shownFields() const = 0;
+    // The same import as a dry run: it stores nothing.
+    virtual std::unique_ptr<WorkbookImport> dryRun() const = 0;
 };
+
+// The first `max` rows of a worksheet as `import` would store them, read by a dry run that stops
+// there: the rest of the worksheet is not read. Throws platform::Error.
+struct Preview {
+    QStringList fields;
+    std::vector<db::ShownRow> rows;
+};
+Preview previewRows(const WorkbookImport &import, const QString &workbookPath, const QString &sheetName, int max = 20);
 
 } // namespace talvesk::workbookimport

@@ -14,6 +14,7 @@
 #include "workbookimport/MappingWindow.h"
 #include "receivables/ReceivablesImport.h"
 #include "receivables/ReceivablesWindows.h"
+#include "results/LookupWindow.h"
 #include "results/Results.h"
 #include "shell/Compaction.h"
 #include "shell/JournalWindow.h"
@@ -58,6 +59,7 @@ RemainMenu::RemainMenu(const platform::AppFolder &app, platform::Desktop &deskto
     addCommand(work, "READBANK", QStringLiteral("讀入入帳明細(EXCEL)"), &RemainMenu::onImportPaymentsTriggered);
     addCommand(work, "MENDO", QStringLiteral("讀入入帳明細(TXT)"), &RemainMenu::onReadBankFileTriggered);
     addCommand(work, "errorfile", QStringLiteral("銷帳結果轉存EXCEL檔"), &RemainMenu::onExportResultsTriggered);
+    addCommand(work, "LOOKUP", QStringLiteral("帳款查詢"), &RemainMenu::onLookupTriggered);
 
     QMenu *store = bar->addMenu(QStringLiteral("超商銷帳資料處理"));
     store->setObjectName(QStringLiteral("PrtRec"));
@@ -285,6 +287,12 @@ void RemainMenu::onReadStoreFileTriggered()
 {
     store::StoreImport import(app_);
     textimport::TextImportWindow window(store::storeWindowDesign(), import, desktop_, this);
+    window.exec();
+}
+
+void RemainMenu::onLookupTriggered()
+{
+    results::LookupWindow window(app_, desktop_, this);
     window.exec();
 }
 

@@ -24,6 +24,7 @@ public:
     void onReadBankFileTriggered();
     void onReadStoreFileTriggered();
     void onExportResultsTriggered();
+    void onLookupTriggered();
     void onExportStoreTriggered();
     void onClearReceivablesTriggered();
     void onBackupTriggered();

@@ -35,22 +35,29 @@ TextImportWindow::TextImportWindow(const Design &design, TextImport &import, pla
 
     chooseButton = platform::namedButton(this, "Command1", QStringLiteral("開啟檔案"));
     readButton = platform::namedButton(this, "Command2", QStringLiteral("讀入檔案"));
+    previewButton = platform::namedButton(this, "cmdPreview", QStringLiteral("預覽"));
     closeButton = platform::namedButton(this, "Command3", QStringLiteral("離開"));
     auto *buttons = new QHBoxLayout;
     buttons->addStretch();
-    for (QPushButton *b : {chooseButton, readButton, closeButton})
+    for (QPushButton *b : {chooseButton, readButton, previewButton, closeButton})
         buttons->addWidget(b);
     buttons->addStretch();
     auto *outer = new QVBoxLayout(this);
     outer->setContentsMargins(18, 16, 18, 16);
     outer->addWidget(frame);
     outer->addLayout(buttons);
+    previewPanel = new platform::PreviewPanel(this);
+    previewPanel->setVisible(false);
+    outer->addWidget(previewPanel, 1);
+    counting = new platform::BackgroundJob(this);
 
     connect(chooseButton, &QPushButton::clicked, this, &TextImportWindow::onChooseClicked);
     connect(readButton, &QPushButton::clicked, this, &TextImportWindow::onReadClicked);
     connect(closeButton, &QPushButton::clicked, this, &TextImportWindow::onCloseClicked);
+    connect(previewButton, &QPushButton::clicked, this, &TextImportWindow::onPreviewClicked);
 
     readButton->setEnabled(false);
+    previewButton->setEnabled(false);
     setFixedSize(480, 200);
     move(platform::placementFor(desktop_.screenSize(), size()));
 }
@@ -73,17 +80,24 @@ void TextImportWindow::onChooseClicked()
         message(QStringLiteral("請選取Talvesk銷帳檔案  !"), platform::Icon::Information);
         return;
     }
+    counting->stop();
+    previewPanel->clear();
     currentFileLabel->setText(chosen->trimmed());
     readButton->setEnabled(true);
+    previewButton->setEnabled(true);
 }
 
 void TextImportWindow::onReadClicked()
 {
     if (busy())
         return;
+    // The preview's dry run holds the database for writing until it ends.
+    counting->stop();
+    if (previewPanel->isVisible())
+        previewPanel->setCounts(platform::kStalePreviewText);
     bool failed = false;
     {
-        platform::BusyScope scope(*this, desktop_, {chooseButton, readButton, closeButton});
+        platform::BusyScope scope(*this, desktop_, {chooseButton, readButton, previewButton, closeButton});
         platform::ProgressPacer pacer(desktop_);
         bool handled = false;
         TextImportCounts last;
@@ -127,8 +141,80 @@ void TextImportWindow::onReadClicked()
 
 void TextImportWindow::onCloseClicked()
 {
-    if (!busy())
-        reject();
+    if (busy())
+        return;
+    counting->stop();
+    reject();
+}
+
+void TextImportWindow::onPreviewClicked()
+{
+    if (busy() || currentFileLabel->text().isEmpty())
+        return;
+    counting->stop();
+    TextPreview preview;
+    {
+        platform::BusyScope scope(*this, desktop_, {});
+        try {
+            preview = previewLines(import_, currentFileLabel->text());
+        } catch (const platform::Error &error) {
+            scope.pointerBack();
+            desktop_.showMessage(this, {textImportFailureText(error.number()), design_.caption, platform::Icon::Critical,
+                                        platform::Buttons::Ok, error.description()});
+            return;
+        }
+    }
+    std::vector<QStringList> rows;
+    for (const db::ShownRow &line : preview.lines)
+        rows.push_back(QStringList{QString::number(line.row)} + line.values + QStringList{line.outcome});
+    previewPanel->showRows(QStringLiteral("行"), preview.fields, rows);
+    if (!previewPanel->isVisible()) {
+        setFixedSize(std::max(width(), 820), 540);
+        previewPanel->setVisible(true);
+        move(platform::placementFor(desktop_.screenSize(), size()));
+    }
+    startCounting();
+}
+
+void TextImportWindow::startCounting()
+{
+    struct Stopped {};
+    struct Outcome {
+        std::optional<TextImportCounts> counts;
+        QString failure;
+    };
+    auto outcome = std::make_shared<Outcome>();
+    std::shared_ptr<TextImport> dryRun = import_.dryRun();
+    const QString path = currentFileLabel->text();
+    previewPanel->setCounts(platform::kCountingText);
+    counting->start(
+        [dryRun, path, outcome](const std::atomic<bool> &stop) {
+            TextImportObserver observer;
+            observer.lineDone = [&stop](const TextImportCounts &) {
+                if (stop)
+                    throw Stopped();
+            };
+            try {
+                outcome->counts = dryRun->run(path, observer);
+            } catch (const platform::Error &error) {
+                outcome->failure = textImportFailureText(error.number()) + u' ' + error.description();
+            } catch (const Stopped &) {
+            }
+        },
+        [this, outcome] {
+            if (outcome->counts) {
+                const TextImportCounts &c = *outcome->counts;
+                previewPanel->setCounts(QStringLiteral("試算整個檔案：正確筆數 %1，異常筆數 %2；其中新增 %3 筆，更新 %4 筆。")
+                                            .arg(c.applied)
+                                            .arg(c.abnormal)
+                                            .arg(c.inserted)
+                                            .arg(c.updated)
+                                        + db::kDryRunDone);
+            } else {
+                previewPanel->setCounts(QStringLiteral("試算失敗：") + outcome->failure);
+            }
+            emit previewCounted();
+        });
 }
 
 

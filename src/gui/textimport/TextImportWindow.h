@@ -3,6 +3,8 @@
 #include "textimport/TextImport.h"
 #include "platform/Desktop.h"
 
+#include "platform/BackgroundJob.h"
+#include "platform/PreviewPanel.h"
 #include "platform/Widgets.h"
 
 class QLabel;
@@ -30,9 +32,16 @@ public:
     void onChooseClicked();
     void onReadClicked();
     void onCloseClicked();
+    // 預覽: the first records as the import would store them at once, then a dry run's counts.
+    void onPreviewClicked();
+
+signals:
+    // A preview's dry run has counted the whole file (or failed).
+    void previewCounted();
 
 private:
     void message(const QString &text, platform::Icon icon);
+    void startCounting();
 
     Design design_;
     TextImport &import_;
@@ -43,6 +52,9 @@ private:
     QPushButton *chooseButton;
     QPushButton *readButton;
     QPushButton *closeButton;
+    QPushButton *previewButton;
+    platform::PreviewPanel *previewPanel;
+    platform::BackgroundJob *counting;
 };
 
 } // namespace talvesk::textimport

@@ -4,6 +4,7 @@
 #include "platform/Workbook.h"
 
 #include <QComboBox>
+#include <QThread>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -58,23 +59,31 @@ ExcelImportWindow::ExcelImportWindow(const Design &design, WorkbookImport &impor
 
     auto *buttons = new QHBoxLayout;
     importButton = platform::namedButton(this, "Command1", QStringLiteral("讀入檔案"));
+    previewButton = platform::namedButton(this, "cmdPreview", QStringLiteral("預覽"));
     mappingButton = platform::namedButton(this, "Command2", QStringLiteral("設定EXCEL欄位對應"));
     exitButton = platform::namedButton(this, "cmdCancel", QStringLiteral("離開"));
     buttons->addStretch();
-    for (QPushButton *b : {importButton, mappingButton, exitButton})
+    for (QPushButton *b : {importButton, previewButton, mappingButton, exitButton})
         buttons->addWidget(b);
     buttons->addStretch();
     grid->addLayout(buttons, 4, 0, 1, 5);
+    previewPanel = new platform::PreviewPanel(this);
+    previewPanel->setVisible(false);
+    grid->addWidget(previewPanel, 5, 0, 1, 5);
+    grid->setRowStretch(5, 1);
+    counting = new platform::BackgroundJob(this);
 
     connect(chooseButton, &QPushButton::clicked, this, &ExcelImportWindow::onChooseClicked);
     connect(importButton, &QPushButton::clicked, this, &ExcelImportWindow::onImportClicked);
     connect(mappingButton, &QPushButton::clicked, this, &ExcelImportWindow::onMappingClicked);
     connect(exitButton, &QPushButton::clicked, this, &ExcelImportWindow::onExitClicked);
+    connect(previewButton, &QPushButton::clicked, this, &ExcelImportWindow::onPreviewClicked);
 
     setFixedSize(520, 240);
     move(platform::placementFor(desktop_.screenSize(), size()));
     progressBar->setVisible(true);
     importButton->setEnabled(false);
+    previewButton->setEnabled(false);
     mappingButton->setEnabled(true);
     exitButton->setEnabled(true);
     readingLabel->setVisible(false);
@@ -82,6 +91,9 @@ ExcelImportWindow::ExcelImportWindow(const Design &design, WorkbookImport &impor
 
 void ExcelImportWindow::endWorkbook()
 {
+    counting->stop();
+    previewPanel->clear();
+    previewButton->setEnabled(false);
     sheetBox->clear();
     pathEdit->clear();
     chosenPath_.clear();
@@ -105,6 +117,7 @@ void ExcelImportWindow::onChooseClicked()
         sheetBox->setCurrentIndex(0);
         chooseButton->setEnabled(true);
         importButton->setEnabled(true);
+        previewButton->setEnabled(true);
     } catch (const platform::Error &error) {
         desktop_.showMessage(this, {QString::number(error.number()) + error.description(), QString()});
     }
@@ -121,9 +134,13 @@ void ExcelImportWindow::onImportClicked()
 {
     if (busy())
         return;
+    // The preview's dry run holds the database for writing until it ends.
+    counting->stop();
+    if (previewPanel->isVisible())
+        previewPanel->setCounts(platform::kStalePreviewText);
     bool completed = false;
     {
-        platform::BusyScope scope(*this, desktop_, {importButton, mappingButton, chooseButton, exitButton});
+        platform::BusyScope scope(*this, desktop_, {importButton, previewButton, mappingButton, chooseButton, exitButton});
         platform::ProgressPacer pacer(desktop_);
         qint64 lastRow = 0;
         ImportCounts last;
@@ -169,14 +186,90 @@ void ExcelImportWindow::onImportClicked()
 
 void ExcelImportWindow::onMappingClicked()
 {
-    if (!busy() && openMapping_)
-        openMapping_(this);
+    if (busy() || !openMapping_)
+        return;
+    // Saving a mapping writes the database, which the preview's dry run holds.
+    counting->stop();
+    openMapping_(this);
+    // A preview on screen shows the mapping in force.
+    if (previewPanel->isVisible() && previewButton->isEnabled())
+        onPreviewClicked();
+}
+
+void ExcelImportWindow::onPreviewClicked()
+{
+    if (busy() || pathEdit->text().isEmpty())
+        return;
+    counting->stop();
+    Preview preview;
+    {
+        platform::BusyScope scope(*this, desktop_, {});
+        try {
+            preview = previewRows(import_, pathEdit->text(), sheetBox->currentText());
+        } catch (const platform::Error &error) {
+            scope.pointerBack();
+            desktop_.showMessage(this, {error.description(), QString()});
+            return;
+        }
+    }
+    std::vector<QStringList> rows;
+    for (const db::ShownRow &row : preview.rows)
+        rows.push_back(QStringList{QString::number(row.row)} + row.values + QStringList{row.outcome});
+    previewPanel->showRows(QStringLiteral("列"), preview.fields, rows);
+    if (!previewPanel->isVisible()) {
+        setFixedSize(std::max(width(), 820), 560);
+        previewPanel->setVisible(true);
+        move(platform::placementFor(desktop_.screenSize(), size()));
+    }
+    startCounting();
+}
+
+void ExcelImportWindow::startCounting()
+{
+    struct Stopped {};
+    struct Outcome {
+        std::optional<ImportCounts> counts;
+        QString failure;
+    };
+    auto outcome = std::make_shared<Outcome>();
+    std::shared_ptr<WorkbookImport> dryRun = import_.dryRun();
+    const QString path = pathEdit->text(), sheet = sheetBox->currentText();
+    previewPanel->setCounts(platform::kCountingText);
+    counting->start(
+        [dryRun, path, sheet, outcome](const std::atomic<bool> &stop) {
+            ImportObserver observer;
+            observer.rowDone = [&stop](qint64, const ImportCounts &) {
+                if (stop)
+                    throw Stopped();
+            };
+            try {
+                outcome->counts = dryRun->run(path, sheet, observer);
+            } catch (const platform::Error &error) {
+                outcome->failure = error.description();
+            } catch (const Stopped &) {
+            }
+        },
+        [this, outcome] {
+            if (outcome->counts) {
+                const ImportCounts &c = *outcome->counts;
+                previewPanel->setCounts(QStringLiteral("試算整個工作表：正確筆數 %1，不處理筆數 %2；其中新增 %3 筆，更新 %4 筆。")
+                                            .arg(c.written)
+                                            .arg(c.notProcessed)
+                                            .arg(c.inserted)
+                                            .arg(c.updated)
+                                        + db::kDryRunDone);
+            } else {
+                previewPanel->setCounts(QStringLiteral("試算失敗：") + outcome->failure);
+            }
+            emit previewCounted();
+        });
 }
 
 void ExcelImportWindow::onExitClicked()
 {
     if (busy())
         return;
+    counting->stop();
     if (!pathEdit->text().isEmpty())
         endWorkbook();
     reject();

@@ -3,6 +3,8 @@
 #include "platform/Desktop.h"
 #include "workbookimport/WorkbookImport.h"
 
+#include "platform/BackgroundJob.h"
+#include "platform/PreviewPanel.h"
 #include "platform/Widgets.h"
 
 #include <functional>
@@ -31,11 +33,17 @@ public:
     void onImportClicked();
     void onMappingClicked();
     void onExitClicked();
+    // 預覽: the first rows as the import would store them at once, then a dry run's counts.
+    void onPreviewClicked();
 
+signals:
+    // A preview's dry run has counted the whole worksheet (or failed).
+    void previewCounted();
 
 private:
     void endWorkbook();
     void showCounts(qint64 row, const ImportCounts &counts);
+    void startCounting();
 
     WorkbookImport &import_;
     std::function<void(QWidget *)> openMapping_;
@@ -52,6 +60,9 @@ private:
     QLabel *writtenLabel;
     QLabel *notProcessedLabel;
     QLabel *readingLabel;
+    QPushButton *previewButton;
+    platform::PreviewPanel *previewPanel;
+    platform::BackgroundJob *counting;
 };
 
 } // namespace talvesk::workbookimport

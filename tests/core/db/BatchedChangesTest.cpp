@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QFileInfo>
+
 #include <functional>
 #include <optional>
 
@@ -95,4 +97,77 @@ TEST_F(BatchedChangesTest, GoingAwayWithoutACommitStoresNothing)
     EXPECT_EQ(insert(5, [](int) {}, stopped).rows, 5);
     EXPECT_FALSE(stopped.has_value());
     EXPECT_EQ(stored(), 5u);
+}
+
+TEST_F(BatchedChangesTest, ADryRunNeverWritesTheFileEvenWhenItsChangesOutgrowThePageCache)
+{
+    const QString file = app.folder().databaseFile();
+    const QByteArray before = test::readFile(file);
+    platform::Database db = db::openDatabase(app.folder());
+    // A cache of a few pages, so that ordinary spilling would write the file long before the end.
+    db.execute("PRAGMA cache_size = 8");
+    auto insert = db.prepare("INSERT INTO F_AccountData (UserName, Bankcode) VALUES (?1, ?2)");
+    auto seen = db.prepare("SELECT count(*) FROM F_AccountData");
+    bool unchangedMidway = false, journalMidway = true;
+    std::optional<Counts> stopped;
+    const Counts counts = db::runInBatches<Counts>(
+        db,
+        [&](db::BatchedChanges &batch, Counts &c) {
+            for (int i = 1; i <= 20000; ++i) {
+                insert.bind(1, QString(40, u'名')).bind(2, QStringLiteral("A%1").arg(i));
+                insert.run();
+                insert.reset();
+                ++c.rows;
+                batch.rowDone();
+                if (i == 15000) {
+                    unchangedMidway = test::readFile(file) == before;
+                    journalMidway = QFileInfo::exists(file + QStringLiteral("-journal"));
+                }
+            }
+            // The run sees its own rows, as the real run's lookups would.
+            seen.next();
+            EXPECT_EQ(seen.text(0), QStringLiteral("20000"));
+            seen.reset();
+        },
+        [&](const Counts &c) { stopped = c; }, 2, db::Changes::DryRun);
+    EXPECT_EQ(counts.rows, 20000);
+    EXPECT_FALSE(stopped);
+    EXPECT_TRUE(unchangedMidway);
+    EXPECT_FALSE(journalMidway);
+    EXPECT_FALSE(db.inTransaction());
+    EXPECT_EQ(test::readFile(file), before);
+    EXPECT_EQ(stored(), 0u);
+}
+
+TEST_F(BatchedChangesTest, AFailingDryRunReportsTheRowsTheRealRunWouldKeepAndStoresNone)
+{
+    const QByteArray before = test::readFile(app.folder().databaseFile());
+    platform::Database db = db::openDatabase(app.folder());
+    auto insert = db.prepare("INSERT INTO F_AccountData (Bankcode) VALUES (?1)");
+    std::optional<Counts> stopped;
+    try {
+        db::runInBatches<Counts>(
+            db,
+            [&](db::BatchedChanges &batch, Counts &c) {
+                for (int i = 1; i <= 5; ++i) {
+                    if (i == 4)
+                        throw platform::Error(platform::errnum::Database, QStringLiteral("壞了"));
+                    insert.bind(1, QStringLiteral("A%1").arg(i));
+                    insert.run();
+                    insert.reset();
+                    ++c.rows;
+                    batch.rowDone();
+                }
+            },
+            [&](const Counts &c) { stopped = c; }, 2, db::Changes::DryRun);
+        FAIL() << "the failure was lost";
+    } catch (const platform::Error &e) {
+        EXPECT_TRUE(e.description().startsWith(QStringLiteral("壞了")));
+        EXPECT_TRUE(e.description().contains(db::dryRunNote()));
+    }
+    ASSERT_TRUE(stopped);
+    EXPECT_EQ(stopped->rows, 3);
+    EXPECT_FALSE(db.inTransaction());
+    EXPECT_EQ(stored(), 0u);
+    EXPECT_EQ(test::readFile(app.folder().databaseFile()), before);
 }

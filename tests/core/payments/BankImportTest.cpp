@@ -1,6 +1,7 @@
 #include "payments/BankImport.h"
 #include "store/StoreImport.h"
 #include "platform/Codec950.h"
+#include "db/BatchedChanges.h"
 #include "platform/Error.h"
 #include "platform/Files.h"
 #include "support/Tables.h"
@@ -238,4 +239,26 @@ TEST(BankImport, ALineHoldingANulCharacterIsAbnormalAndLoggedInHex)
     const QByteArray log = test::readFile(app.folder().errorLogFile());
     EXPECT_FALSE(log.contains('\0'));
     EXPECT_TRUE(platform::codec950::decode(log).contains(QStringLiteral("NUL"))) << log.constData();
+}
+
+TEST(BankPreview, ShowsEachRecordAsWrittenWithItsOutstandingAmountAndLeavesTheLogAlone)
+{
+    test::TestApp app;
+    test::addReceivable(app.folder(), QStringLiteral("A1"), QStringLiteral("1,500"));
+    const QString path = app.path(QStringLiteral("bank.txt"));
+    test::writeFile(path, platform::codec950::encode(QString(bankLine(QStringLiteral("1130105"), QStringLiteral("00000001000"), QStringLiteral("A1"))
+                                                             + QStringLiteral("\r\n\r\n")
+                                                             + bankLine(QStringLiteral("1130105"), QStringLiteral("7"), QStringLiteral("NOPE")))));
+    test::writeFile(app.folder().errorLogFile(), "old");
+    const auto preview = textimport::previewLines(payments::BankImport(app.folder()), path);
+    EXPECT_EQ(preview.fields, (QStringList{QStringLiteral("虛擬帳號"), QStringLiteral("入帳日期"), QStringLiteral("入帳金額"),
+                                           QStringLiteral("未入帳金額")}));
+    ASSERT_EQ(preview.lines.size(), 2u); // the blank line is silent
+    EXPECT_EQ(preview.lines[0].values, (QStringList{QStringLiteral("A1"), QStringLiteral("1130105"), QStringLiteral("1000"),
+                                                    QStringLiteral("500")}));
+    EXPECT_EQ(preview.lines[0].outcome, db::kUpdatedRow);
+    EXPECT_EQ(preview.lines[1].row, 3);
+    EXPECT_EQ(preview.lines[1].outcome, QStringLiteral("沒有此虛擬帳號的應收帳款"));
+    EXPECT_EQ(test::readFile(app.folder().errorLogFile()), "old");
+    EXPECT_EQ(test::tableRows(app.folder(), QStringLiteral("F_AccountData"))[0].at(5), QString());
 }

@@ -1,6 +1,7 @@
 #include "credentials/Credentials.h"
 #include "db/Connection.h"
 #include "db/TableExport.h"
+#include "platform/Codec950.h"
 #include "platform/Files.h"
 #include "platform/Workbook.h"
 #include "shell/BatchTool.h"
@@ -265,4 +266,109 @@ TEST(BatchTool, AFileSizeLimitIsAnOrdinaryWriteErrorWithAMessage)
     }
     EXPECT_FALSE(platform::fileExists(app.path(QStringLiteral("out.xlsx"))));
     EXPECT_TRUE(QDir(drive).isEmpty());
+}
+
+namespace {
+
+// A dry run of `args`, then the real run: the dry run leaves the database file and ErrLog.txt as
+// they were, prints the real run's summary line under "dry run: ", exits as it does, and its new
+// and updated counts are what the real run then does to `table`.
+void expectDryRunForetellsTheRealRun(const test::TestApp &app, const QStringList &args, const QString &table)
+{
+    const QString database = app.folder().databaseFile();
+    const QByteArray before = test::readFile(database);
+    const QByteArray log = "an earlier run's log\r\n";
+    test::writeFile(app.folder().errorLogFile(), log);
+    const auto rowsBefore = test::tableRows(app.folder(), table);
+
+    const BatchRun dry = batch(app, QStringList(args) << QStringLiteral("--dry-run"));
+    EXPECT_EQ(test::readFile(database), before) << args.join(u' ').toStdString();
+    EXPECT_EQ(test::readFile(app.folder().errorLogFile()), log);
+    // One summary line on standard output, as the real run; what would be new or updated is told
+    // on standard error.
+    const QStringList dryLines = dry.out.split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(dryLines.size(), 1) << dry.out.toStdString();
+    const QStringList told = dry.err.split(u'\n', Qt::SkipEmptyParts).filter(QStringLiteral(" new, "));
+    ASSERT_EQ(told.size(), 1) << dry.err.toStdString();
+    const QString changes = told.front();
+
+    const BatchRun real = batch(app, args);
+    EXPECT_EQ(dry.code, real.code);
+    QString realLine = real.out.trimmed();
+    realLine = realLine.left(realLine.indexOf(QStringLiteral("; see "))); // the log is the real run's alone
+    EXPECT_EQ(dryLines.at(0), QStringLiteral("dry run: ") + realLine);
+
+    // What changed: rows added, and rows already there that now hold other values.
+    const auto rowsAfter = test::tableRows(app.folder(), table);
+    const qint64 added = static_cast<qint64>(rowsAfter.size() - rowsBefore.size());
+    qint64 changed = 0;
+    for (std::size_t i = 0; i < rowsBefore.size(); ++i)
+        changed += rowsBefore[i] != rowsAfter[i];
+    const auto parts = changes.split(u' ');
+    ASSERT_EQ(parts.size(), 6) << changes.toStdString();
+    EXPECT_EQ(parts.at(2).toLongLong(), added) << changes.toStdString();
+    // A row updated twice, or updated to the values it had, is counted by each update.
+    EXPECT_GE(parts.at(4).toLongLong(), changed) << changes.toStdString();
+}
+
+} // namespace
+
+TEST(BatchToolDryRun, EachImportForetellsItsRealRunAndChangesNothing)
+{
+    test::TestApp app;
+    test::addReceivable(app.folder(), QStringLiteral("A1"), QStringLiteral("1500"), QStringLiteral("舊名"));
+    ASSERT_EQ(batch(app, {QStringLiteral("map-receivables"), QStringLiteral("A"), QString(), QString(), QStringLiteral("B"),
+                          QStringLiteral("C")}).code,
+              shell::kBatchOk);
+    const QString receivables = app.path(QStringLiteral("r.xlsx"));
+    // A1 is known; A2 is new and comes twice, so its second row updates the first.
+    test::writeXlsx(receivables, QStringLiteral("R"),
+                    {{QStringLiteral("h")}, {QStringLiteral("甲"), QStringLiteral("A1"), 1500.0},
+                     {QStringLiteral("乙"), QStringLiteral("A2"), 900.0}, {QStringLiteral("丙"), QStringLiteral("A2"), 800.0},
+                     {QStringLiteral("總計")}});
+    expectDryRunForetellsTheRealRun(app, {QStringLiteral("import-receivables"), receivables}, QStringLiteral("F_AccountData"));
+    EXPECT_EQ(batch(app, {QStringLiteral("import-receivables"), QStringLiteral("--dry-run"), receivables}).out,
+              QStringLiteral("dry run: import-receivables: 3 written, 1 not processed\n"));
+
+    ASSERT_EQ(batch(app, {QStringLiteral("map-payments"), QStringLiteral("C"), QString(), QStringLiteral("B"), QString(),
+                          QStringLiteral("A"), QString()}).code,
+              shell::kBatchOk);
+    const QString payments = app.path(QStringLiteral("p.xlsx"));
+    test::writeXlsx(payments, QStringLiteral("P"),
+                    {{QStringLiteral("h")}, {QStringLiteral("A1"), 1000.0, 1130105.0}, {QStringLiteral("ZZ"), 1.0, 1.0}});
+    expectDryRunForetellsTheRealRun(app, {QStringLiteral("import-payments"), payments}, QStringLiteral("F_AccountData"));
+
+    const QString bank = app.path(QStringLiteral("bank.txt"));
+    test::writeFile(bank, platform::codec950::encode(QString(
+                              test::bankLine(QStringLiteral("1130106"), QStringLiteral("00000000900"), QStringLiteral("A2"))
+                              + QStringLiteral("\r\n") + test::bankLine(QStringLiteral("1130106"), QStringLiteral("1"), QStringLiteral("NOPE")))));
+    expectDryRunForetellsTheRealRun(app, {QStringLiteral("import-bank"), bank}, QStringLiteral("F_AccountData"));
+
+    const QString store = app.path(QStringLiteral("TFM.txt"));
+    auto line = [](const QString &barcode2, const QString &amount) {
+        return test::storeLine(QStringLiteral("C1"), QStringLiteral("R1"), QStringLiteral("S1"), QStringLiteral("20240105"),
+                               QStringLiteral("20240104"), QStringLiteral("B1"), barcode2, QStringLiteral("000000") + amount);
+    };
+    test::writeFile(store, platform::codec950::encode(QString(line(QStringLiteral("K1"), QStringLiteral("000001500")) + QStringLiteral("\r\n")
+                                                      + line(QStringLiteral("K2"), QStringLiteral("000000200")) + QStringLiteral("\r\n")
+                                                      + line(QStringLiteral("K1"), QStringLiteral("000001600")) + QStringLiteral("\r\n"))));
+    expectDryRunForetellsTheRealRun(app, {QStringLiteral("import-store"), store}, QStringLiteral("SMdata"));
+    // The second reading changes nothing new: every record updates.
+    EXPECT_EQ(batch(app, {QStringLiteral("import-store"), store, QStringLiteral("--dry-run")}).out,
+              QStringLiteral("dry run: import-store: 3 applied, 0 abnormal\n"));
+}
+
+TEST(BatchToolDryRun, ARefusedImportExitsWithOneAndOtherCommandsTakeNoDryRun)
+{
+    test::TestApp app;
+    const QByteArray before = test::readFile(app.folder().databaseFile());
+    const QString book = app.path(QStringLiteral("r.xlsx"));
+    test::writeXlsx(book, QStringLiteral("R"), {{QStringLiteral("h")}, {QStringLiteral("甲")}});
+    const BatchRun r = batch(app, {QStringLiteral("import-receivables"), book, QStringLiteral("--dry-run")});
+    EXPECT_EQ(r.code, shell::kBatchFailed);
+    EXPECT_EQ(r.out, QStringLiteral("dry run: import-receivables: failed after 0 written, 0 not processed\n"));
+    EXPECT_EQ(batch(app, {QStringLiteral("import-receivables"), book}).code, shell::kBatchFailed);
+    EXPECT_EQ(test::readFile(app.folder().databaseFile()), before);
+    EXPECT_EQ(batch(app, {QStringLiteral("compact"), QStringLiteral("--dry-run")}).code, shell::kBatchUsage);
+    EXPECT_EQ(batch(app, {QStringLiteral("clear-store"), QStringLiteral("--dry-run")}).code, shell::kBatchUsage);
 }

@@ -12,6 +12,8 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QSignalSpy>
+#include <QTableWidget>
 
 #include <gtest/gtest.h>
 
@@ -160,4 +162,29 @@ TEST(StoreWindow, ItsCaptionsFilterAndAMissingDatabase)
         << "a missing database is not taken for a missing text file";
     EXPECT_TRUE(desktop.messages[0].informativeText.contains(QStringLiteral("Vellaroke.mdb")))
         << desktop.messages[0].informativeText.toStdString();
+}
+
+TEST_F(BankWindowTest, PreviewShowsTheRecordsAndCountsWithoutTouchingTheLogOrTheDatabase)
+{
+    test::addReceivable(app.folder(), QStringLiteral("A1"), QStringLiteral("1500"));
+    desktop.files = {bankFile({test::bankLine(QStringLiteral("1130105"), QStringLiteral("00000001000"), QStringLiteral("A1")),
+                               test::bankLine(QStringLiteral("1130105"), QStringLiteral("00000000001"), QStringLiteral("NOPE"))})};
+    window->onChooseClicked();
+    ASSERT_TRUE(enabled("cmdPreview"));
+    test::writeFile(app.folder().errorLogFile(), "old log");
+    const QByteArray before = test::readFile(app.folder().databaseFile());
+    QSignalSpy counted(window.get(), &TextImportWindow::previewCounted);
+    window->onPreviewClicked();
+    auto *grid = test::child<QTableWidget>(*window, "grdPreview");
+    ASSERT_EQ(grid->rowCount(), 2);
+    EXPECT_EQ(grid->horizontalHeaderItem(1)->text(), QStringLiteral("虛擬帳號"));
+    EXPECT_EQ(grid->item(0, 1)->text(), QStringLiteral("A1"));
+    EXPECT_EQ(grid->item(0, 4)->text(), QStringLiteral("500"));
+    EXPECT_EQ(grid->item(1, 5)->text(), QStringLiteral("沒有此虛擬帳號的應收帳款"));
+    ASSERT_TRUE(counted.wait(10000));
+    EXPECT_TRUE(label("lblPreviewCounts").startsWith(QStringLiteral("試算整個檔案：正確筆數 1，異常筆數 1；其中新增 0 筆，更新 1 筆。")))
+        << label("lblPreviewCounts").toStdString();
+    EXPECT_EQ(test::readFile(app.folder().errorLogFile()), "old log");
+    EXPECT_EQ(test::readFile(app.folder().databaseFile()), before);
+    EXPECT_EQ(label("lblsuccess"), QStringLiteral("0")) << "a preview is not a run";
 }

@@ -14,6 +14,8 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSignalSpy>
+#include <QTableWidget>
 
 #include <gtest/gtest.h>
 
@@ -178,4 +180,51 @@ TEST(PaymentsImportWindow, CountsRowsOfUnknownAccountsAsNotProcessed)
     window.onImportClicked();
     EXPECT_EQ(test::child<QLabel>(window, "Label1")->text(), QStringLiteral("1"));
     EXPECT_EQ(test::child<QLabel>(window, "Label4")->text(), QStringLiteral("1"));
+}
+
+TEST_F(ImportWindowTest, PreviewShowsTheFirstRowsAndADryRunsCountsWithoutChangingTheDatabase)
+{
+    desktop.files = {workbook(25)};
+    window->onChooseClicked();
+    EXPECT_TRUE(enabled("cmdPreview"));
+    const QByteArray before = test::readFile(app.folder().databaseFile());
+    QSignalSpy counted(window.get(), &ExcelImportWindow::previewCounted);
+    test::child<QPushButton>(*window, "cmdPreview")->click();
+    auto *grid = get<QTableWidget>("grdPreview");
+    ASSERT_TRUE(grid->isVisible());
+    ASSERT_EQ(grid->rowCount(), 20);
+    EXPECT_EQ(grid->horizontalHeaderItem(1)->text(), QStringLiteral("客戶名稱"));
+    EXPECT_EQ(grid->horizontalHeaderItem(4)->text(), QStringLiteral("虛擬帳號"));
+    EXPECT_EQ(grid->item(0, 0)->text(), QStringLiteral("2"));
+    EXPECT_EQ(grid->item(0, 1)->text(), QStringLiteral("客戶0"));
+    EXPECT_EQ(grid->item(0, 4)->text(), QStringLiteral("A0"));
+    EXPECT_EQ(grid->item(0, 5)->text(), QStringLiteral("100"));
+    EXPECT_EQ(grid->item(0, 6)->text(), QStringLiteral("新增"));
+
+    ASSERT_TRUE(counted.wait(10000));
+    EXPECT_TRUE(get<QLabel>("lblPreviewCounts")->text().startsWith(
+        QStringLiteral("試算整個工作表：正確筆數 25，不處理筆數 0；其中新增 25 筆，更新 0 筆。")))
+        << get<QLabel>("lblPreviewCounts")->text().toStdString();
+    EXPECT_EQ(test::readFile(app.folder().databaseFile()), before);
+    EXPECT_TRUE(desktop.messages.empty());
+
+    // The real import afterwards does what the preview said.
+    window->onImportClicked();
+    EXPECT_EQ(get<QLabel>("Label1")->text(), QStringLiteral("25"));
+    EXPECT_EQ(get<QLabel>("lblPreviewCounts")->text(), platform::kStalePreviewText);
+}
+
+TEST_F(ImportWindowTest, AnImportStartedWhileThePreviewCountsStopsTheCountAndSucceeds)
+{
+    desktop.files = {workbook(3000)};
+    window->onChooseClicked();
+    QSignalSpy counted(window.get(), &ExcelImportWindow::previewCounted);
+    window->onPreviewClicked();
+    // At once, while the dry run may still hold the database: the import must not wait it out.
+    window->onImportClicked();
+    ASSERT_EQ(desktop.messages.size(), 1u);
+    EXPECT_EQ(desktop.messages[0].text, QStringLiteral("Excel 轉入 Access 資料庫完畢！"));
+    EXPECT_EQ(test::tableRows(app.folder(), QStringLiteral("F_AccountData")).size(), 3000u);
+    QTest::qWait(50);
+    EXPECT_EQ(counted.count(), 0) << "a stopped count says nothing";
 }

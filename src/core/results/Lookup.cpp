@@ -1,0 +1,250 @@
+#include "results/Lookup.h"
+
+#include "payments/Amounts.h"
+#include "platform/Error.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+
+namespace talvesk::results {
+
+namespace {
+
+const std::string kColumns = "rowid, Bankcode, UserName, UserNum, Total, PayDate, PayTotal";
+
+// Amounts as the bank file's import reads them, the most lenient of the imports' readings.
+double amount(const QString &text)
+{
+    return payments::leadingNumber(text, true);
+}
+
+Status statusOf(const QString &payDate, double outstanding)
+{
+    if (payDate.trimmed().isEmpty())
+        return Status::Unpaid;
+    if (outstanding > 0)
+        return Status::Partial;
+    return outstanding < 0 ? Status::Overpaid : Status::Paid;
+}
+
+QString argumentText(sqlite3_value *value)
+{
+    const auto *text = reinterpret_cast<const char *>(sqlite3_value_text(value));
+    return text ? QString::fromUtf8(text, sqlite3_value_bytes(value)) : QString();
+}
+
+void amountFunction(sqlite3_context *context, int, sqlite3_value **values)
+{
+    sqlite3_result_double(context, amount(argumentText(values[0])));
+}
+
+// talvesk_status(PayDate, Total, PayTotal)
+void statusFunction(sqlite3_context *context, int, sqlite3_value **values)
+{
+    const double outstanding = amount(argumentText(values[1])) - amount(argumentText(values[2]));
+    sqlite3_result_int(context, static_cast<int>(statusOf(argumentText(values[0]), outstanding)));
+}
+
+// LIKE's own wildcards in the clerk's text stand for themselves.
+QString likePattern(const QString &text)
+{
+    QString escaped;
+    for (const QChar c : text) {
+        if (c == u'%' || c == u'_' || c == u'\\')
+            escaped += u'\\';
+        escaped += c;
+    }
+    return u'%' + escaped + u'%';
+}
+
+QString oneLine(QString text)
+{
+    for (QChar &c : text) {
+        if (c == u'\t' || c == u'\n' || c == u'\r')
+            c = u' ';
+    }
+    return text;
+}
+
+} // namespace
+
+QString statusName(Status status)
+{
+    switch (status) {
+    case Status::Unpaid:
+        return QStringLiteral("unpaid");
+    case Status::Partial:
+        return QStringLiteral("partial");
+    case Status::Paid:
+        return QStringLiteral("paid");
+    case Status::Overpaid:
+        return QStringLiteral("overpaid");
+    case Status::Any:
+        break;
+    }
+    return QString();
+}
+
+std::optional<Status> statusFromName(const QString &name)
+{
+    for (Status s : {Status::Unpaid, Status::Partial, Status::Paid, Status::Overpaid}) {
+        if (statusName(s) == name)
+            return s;
+    }
+    return std::nullopt;
+}
+
+QString statusCaption(Status status)
+{
+    switch (status) {
+    case Status::Unpaid:
+        return QStringLiteral("未入帳");
+    case Status::Partial:
+        return QStringLiteral("部分入帳");
+    case Status::Paid:
+        return QStringLiteral("已繳清");
+    case Status::Overpaid:
+        return QStringLiteral("溢繳");
+    case Status::Any:
+        break;
+    }
+    return QStringLiteral("全部");
+}
+
+void Lookup::addFunctions(platform::Database &db)
+{
+    const int flags = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
+    if (sqlite3_create_function(db.handle(), "talvesk_amount", 1, flags, nullptr, amountFunction, nullptr, nullptr)
+            != SQLITE_OK
+        || sqlite3_create_function(db.handle(), "talvesk_status", 3, flags, nullptr, statusFunction, nullptr, nullptr)
+            != SQLITE_OK)
+        throw platform::Error(platform::errnum::Database, QString::fromUtf8(sqlite3_errmsg(db.handle())));
+}
+
+Lookup::Lookup(const platform::AppFolder &app, LookupQuery query)
+    : query_(std::move(query)), like_(likePattern(query_.text)),
+      db_(platform::Database::open(app.databaseFile(), platform::Database::ReadOnly))
+{
+    addFunctions(db_);
+}
+
+db::RowFilter Lookup::filter() const
+{
+    db::RowFilter filter;
+    QStringList conditions;
+    if (!query_.text.isEmpty()) {
+        // LIKE ignores the case of ASCII letters only, and costs nearly twice instr's time over a
+        // million rows: a text without such letters (digits, Chinese) is found by instr instead,
+        // with the same result.
+        const bool letters = std::any_of(query_.text.begin(), query_.text.end(), [](QChar c) {
+            return c.unicode() < 128 && c.isLetter();
+        });
+        if (letters) {
+            conditions << QStringLiteral("(Bankcode LIKE ?1 ESCAPE '\\' OR UserName LIKE ?1 ESCAPE '\\' "
+                                         "OR UserNum LIKE ?1 ESCAPE '\\')");
+            filter.values << like_;
+        } else {
+            conditions << QStringLiteral("(instr(Bankcode, ?1) > 0 OR instr(UserName, ?1) > 0 OR instr(UserNum, ?1) > 0)");
+            filter.values << query_.text;
+        }
+    }
+    if (query_.status != Status::Any)
+        conditions << QStringLiteral("talvesk_status(PayDate, Total, PayTotal) = %1").arg(static_cast<int>(query_.status));
+    filter.where = conditions.join(QStringLiteral(" AND ")).toStdString();
+    filter.prepare = &Lookup::addFunctions;
+    return filter;
+}
+
+FoundReceivable Lookup::read(platform::Statement &row) const
+{
+    FoundReceivable found;
+    found.rowid = row.text(0).toLongLong();
+    found.account = row.text(1);
+    found.name = row.text(2);
+    found.number = row.text(3);
+    found.total = row.text(4);
+    found.payDate = row.text(5);
+    found.paid = row.text(6);
+    const double outstanding = amount(found.total) - amount(found.paid);
+    found.outstanding = payments::outstandingText(outstanding);
+    found.status = statusOf(found.payDate, outstanding);
+    return found;
+}
+
+std::vector<FoundReceivable> Lookup::page(qint64 after, int max)
+{
+    const db::RowFilter f = filter();
+    std::string sql = "SELECT " + kColumns + " FROM F_AccountData WHERE rowid > " + std::to_string(after);
+    if (!f.where.empty())
+        sql += " AND " + f.where;
+    sql += " ORDER BY rowid LIMIT " + std::to_string(max);
+    platform::Statement rows = db_.prepare(sql);
+    for (int i = 0; i < f.values.size(); ++i)
+        rows.bind(i + 1, f.values.at(i));
+    std::vector<FoundReceivable> found;
+    while (rows.next())
+        found.push_back(read(rows));
+    return found;
+}
+
+void Lookup::forEach(const std::function<void(const FoundReceivable &)> &found)
+{
+    const db::RowFilter f = filter();
+    std::string sql = "SELECT " + kColumns + " FROM F_AccountData";
+    if (!f.where.empty())
+        sql += " WHERE " + f.where;
+    sql += " ORDER BY rowid";
+    platform::Statement rows = db_.prepare(sql);
+    for (int i = 0; i < f.values.size(); ++i)
+        rows.bind(i + 1, f.values.at(i));
+    while (rows.next())
+        found(read(rows));
+}
+
+LookupTotals Lookup::totals()
+{
+    if (interrupted_)
+        throw platform::Error(platform::errnum::Database, QStringLiteral("interrupted"));
+    const db::RowFilter f = filter();
+    std::string sql = "SELECT count(*), total(talvesk_amount(Total)), total(talvesk_amount(PayTotal)) FROM F_AccountData";
+    if (!f.where.empty())
+        sql += " WHERE " + f.where;
+    platform::Statement sums = db_.prepare(sql);
+    for (int i = 0; i < f.values.size(); ++i)
+        sums.bind(i + 1, f.values.at(i));
+    LookupTotals totals;
+    if (sums.next()) {
+        totals.count = sums.text(0).toLongLong();
+        totals.due = sums.text(1).toDouble();
+        totals.paid = sums.text(2).toDouble();
+    }
+    return totals;
+}
+
+void Lookup::interrupt()
+{
+    interrupted_ = true;
+    sqlite3_interrupt(db_.handle());
+}
+
+QString lookupLine(const FoundReceivable &found)
+{
+    return QStringList{oneLine(found.account), oneLine(found.name), oneLine(found.number), oneLine(found.total),
+                       oneLine(found.payDate), oneLine(found.paid), found.outstanding, statusName(found.status)}
+        .join(u'\t');
+}
+
+QString amountText(double value)
+{
+    return payments::outstandingText(value);
+}
+
+QString totalsText(const LookupTotals &totals)
+{
+    return QStringLiteral("共 %1 筆　應收金額 %2　入帳金額 %3　未入帳金額 %4")
+        .arg(totals.count)
+        .arg(amountText(totals.due), amountText(totals.paid), amountText(totals.outstanding()));
+}
+
+} // namespace talvesk::results

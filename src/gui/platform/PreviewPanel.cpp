@@ -1,0 +1,63 @@
+#include "platform/PreviewPanel.h"
+
+#include <QHeaderView>
+#include <QLabel>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+namespace talvesk::platform {
+
+PreviewPanel::PreviewPanel(QWidget *parent) : QWidget(parent)
+{
+    setObjectName(QStringLiteral("fraPreview"));
+    table = new QTableWidget(this);
+    table->setObjectName(QStringLiteral("grdPreview"));
+    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table->verticalHeader()->hide();
+    table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 6);
+    table->setAlternatingRowColors(true);
+    table->horizontalHeader()->setStretchLastSection(true);
+    countsLabel = new QLabel(this);
+    countsLabel->setObjectName(QStringLiteral("lblPreviewCounts"));
+    countsLabel->setWordWrap(true);
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(table, 1);
+    layout->addWidget(countsLabel);
+}
+
+void PreviewPanel::showRows(const QString &numberCaption, const QStringList &fields,
+                            const std::vector<QStringList> &rows)
+{
+    table->clear();
+    table->setColumnCount(static_cast<int>(fields.size()) + 2);
+    table->setHorizontalHeaderLabels(QStringList{numberCaption} + fields + QStringList{QStringLiteral("處理")});
+    table->setRowCount(static_cast<int>(rows.size()));
+    for (int r = 0; r < static_cast<int>(rows.size()); ++r) {
+        const QStringList &values = rows[static_cast<std::size_t>(r)];
+        for (int c = 0; c < values.size() && c < table->columnCount(); ++c)
+            table->setItem(r, c, new QTableWidgetItem(values.at(c)));
+    }
+    table->resizeColumnsToContents();
+}
+
+void PreviewPanel::setCounts(const QString &text)
+{
+    countsLabel->setText(text);
+}
+
+QString PreviewPanel::counts() const
+{
+    return countsLabel->text();
+}
+
+void PreviewPanel::clear()
+{
+    table->clear();
+    table->setRowCount(0);
+    table->setColumnCount(0);
+    countsLabel->clear();
+}
+
+} // namespace talvesk::platform

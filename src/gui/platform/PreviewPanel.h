@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QStringList>
+#include <QWidget>
+
+#include <vector>
+
+class QLabel;
+class QTableWidget;
+
+namespace talvesk::platform {
+
+// An import window's preview: the first rows of the chosen file as the import would store them,
+// each value under the name of its field, and below them what a dry run of the whole file counts.
+class PreviewPanel : public QWidget {
+    Q_OBJECT
+public:
+    explicit PreviewPanel(QWidget *parent = nullptr);
+
+    // `rows` hold the row or line number first, then one value per field, then what the import does.
+    void showRows(const QString &numberCaption, const QStringList &fields, const std::vector<QStringList> &rows);
+    void setCounts(const QString &text);
+    QString counts() const;
+    void clear();
+
+private:
+    QTableWidget *table;
+    QLabel *countsLabel;
+};
+
+// What the preview says while, and after, a dry run counts the whole file.
+inline const QString kCountingText = QStringLiteral("試算中，請稍候…（可繼續操作）");
+inline const QString kStalePreviewText = QStringLiteral("已讀入檔案；要再試算請按「預覽」。");
+
+} // namespace talvesk::platform

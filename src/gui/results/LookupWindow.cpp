@@ -1,0 +1,307 @@
+#include "results/LookupWindow.h"
+
+#include "db/TableExport.h"
+#include "platform/Error.h"
+#include "results/Results.h"
+
+#include <QComboBox>
+#include <QDateTime>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QPushButton>
+#include <QTableView>
+#include <QThread>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace talvesk::results {
+
+namespace {
+
+const QStringList kCaptions{QStringLiteral("虛擬帳號"), QStringLiteral("客戶名稱"), QStringLiteral("客戶編號"),
+                            QStringLiteral("應收金額"), QStringLiteral("入帳日期"), QStringLiteral("入帳金額"),
+                            QStringLiteral("未入帳金額"), QStringLiteral("狀態")};
+constexpr Status kStatuses[] = {Status::Any, Status::Unpaid, Status::Partial, Status::Paid, Status::Overpaid};
+const QString kCaption = QStringLiteral("帳款查詢");
+
+} // namespace
+
+// ---- LookupModel ----
+
+void LookupModel::setLookup(std::unique_ptr<Lookup> lookup)
+{
+    beginResetModel();
+    lookup_ = std::move(lookup);
+    rows_.clear();
+    atEnd_ = !lookup_;
+    failure_.clear();
+    endResetModel();
+    if (canFetchMore({}))
+        fetchMore({});
+}
+
+int LookupModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+}
+
+int LookupModel::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : static_cast<int>(kCaptions.size());
+}
+
+QVariant LookupModel::data(const QModelIndex &index, int role) const
+{
+    if (!index.isValid() || index.row() >= rowCount())
+        return {};
+    const FoundReceivable &r = rows_[static_cast<std::size_t>(index.row())];
+    if (role == Qt::TextAlignmentRole) {
+        const bool amount = index.column() == 3 || index.column() == 5 || index.column() == 6;
+        return QVariant::fromValue(Qt::Alignment(amount ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter);
+    }
+    if (role != Qt::DisplayRole)
+        return {};
+    switch (index.column()) {
+    case 0:
+        return r.account;
+    case 1:
+        return r.name;
+    case 2:
+        return r.number;
+    case 3:
+        return r.total;
+    case 4:
+        return r.payDate;
+    case 5:
+        return r.paid;
+    case 6:
+        return r.outstanding;
+    default:
+        return statusCaption(r.status);
+    }
+}
+
+QVariant LookupModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 && section < kCaptions.size())
+        return kCaptions.at(section);
+    return QAbstractTableModel::headerData(section, orientation, role);
+}
+
+bool LookupModel::canFetchMore(const QModelIndex &parent) const
+{
+    return !parent.isValid() && !atEnd_;
+}
+
+void LookupModel::fetchMore(const QModelIndex &parent)
+{
+    if (!canFetchMore(parent))
+        return;
+    std::vector<FoundReceivable> page;
+    try {
+        page = lookup_->page(rows_.empty() ? 0 : rows_.back().rowid, kPageRows);
+    } catch (const platform::Error &error) {
+        failure_ = error.description();
+        atEnd_ = true;
+        return;
+    }
+    atEnd_ = page.size() < static_cast<std::size_t>(kPageRows);
+    if (page.empty())
+        return;
+    const int first = rowCount();
+    beginInsertRows({}, first, first + static_cast<int>(page.size()) - 1);
+    rows_.insert(rows_.end(), std::make_move_iterator(page.begin()), std::make_move_iterator(page.end()));
+    endInsertRows();
+}
+
+// ---- LookupWindow ----
+
+LookupWindow::LookupWindow(const platform::AppFolder &app, platform::Desktop &desktop, QWidget *parent)
+    : platform::BusyDialog(parent), app_(app), desktop_(desktop), model_(new LookupModel(this))
+{
+    setObjectName(QStringLiteral("frmLookup"));
+    setWindowTitle(kCaption);
+
+    auto *ask = new QHBoxLayout;
+    ask->addWidget(platform::namedLabel(this, "lblSearch", QStringLiteral("查詢：")));
+    searchEdit = new QLineEdit(this);
+    searchEdit->setObjectName(QStringLiteral("txtSearch"));
+    searchEdit->setPlaceholderText(QStringLiteral("虛擬帳號、客戶名稱或客戶編號的一部分"));
+    searchEdit->setClearButtonEnabled(true);
+    ask->addWidget(searchEdit, 1);
+    ask->addSpacing(12);
+    ask->addWidget(platform::namedLabel(this, "lblStatus", QStringLiteral("狀態：")));
+    statusBox = new QComboBox(this);
+    statusBox->setObjectName(QStringLiteral("cmbStatus"));
+    for (Status s : kStatuses)
+        statusBox->addItem(statusCaption(s));
+    ask->addWidget(statusBox);
+
+    table = new QTableView(this);
+    table->setObjectName(QStringLiteral("grdFound"));
+    table->setModel(model_);
+    table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table->setAlternatingRowColors(true);
+    table->verticalHeader()->hide();
+    // Rows of one height: the view never measures the rows it has not shown.
+    table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 6);
+    table->horizontalHeader()->setStretchLastSection(true);
+    const int widths[] = {150, 110, 90, 90, 80, 90, 90};
+    for (int c = 0; c < 7; ++c)
+        table->setColumnWidth(c, widths[c]);
+
+    totalsLabel = platform::namedLabel(this, "lblTotals", QString());
+    exportButton = platform::namedButton(this, "cmdExport", QStringLiteral("匯出EXCEL檔"));
+    closeButton = platform::namedButton(this, "cmdClose", QStringLiteral("離開"));
+    auto *bottom = new QHBoxLayout;
+    bottom->addWidget(totalsLabel, 1);
+    bottom->addWidget(exportButton);
+    bottom->addWidget(closeButton);
+
+    auto *outer = new QVBoxLayout(this);
+    outer->setContentsMargins(14, 12, 14, 12);
+    outer->addLayout(ask);
+    outer->addWidget(table, 1);
+    outer->addLayout(bottom);
+
+    // Typing narrows the table after a short pause, not at every key.
+    typingPause = new QTimer(this);
+    typingPause->setSingleShot(true);
+    typingPause->setInterval(250);
+    connect(typingPause, &QTimer::timeout, this, &LookupWindow::refresh);
+    connect(searchEdit, &QLineEdit::textChanged, typingPause, qOverload<>(&QTimer::start));
+    connect(searchEdit, &QLineEdit::returnPressed, this, &LookupWindow::refresh);
+    connect(statusBox, &QComboBox::currentIndexChanged, this, &LookupWindow::refresh);
+    connect(exportButton, &QPushButton::clicked, this, &LookupWindow::onExportClicked);
+    connect(closeButton, &QPushButton::clicked, this, [this] {
+        if (!busy())
+            reject();
+    });
+
+    resize(860, 520);
+    move(platform::placementFor(desktop_.screenSize(), size()));
+    refresh();
+}
+
+LookupWindow::~LookupWindow()
+{
+    stopTotals();
+}
+
+LookupQuery LookupWindow::query() const
+{
+    return {searchEdit->text().trimmed(), kStatuses[std::max(0, statusBox->currentIndex())]};
+}
+
+void LookupWindow::refresh()
+{
+    typingPause->stop();
+    stopTotals();
+    const LookupQuery asked = query();
+    try {
+        model_->setLookup(std::make_unique<Lookup>(app_, asked));
+    } catch (const platform::Error &error) {
+        model_->setLookup(nullptr);
+        totalsLabel->setText(QStringLiteral("無法讀取應收帳款：") + error.description());
+        exportButton->setEnabled(false);
+        return;
+    }
+    if (!model_->failure().isEmpty()) {
+        totalsLabel->setText(QStringLiteral("無法讀取應收帳款：") + model_->failure());
+        exportButton->setEnabled(false);
+        return;
+    }
+    exportButton->setEnabled(model_->rowCount() > 0);
+    totalsLabel->setText(QStringLiteral("計算中…"));
+    startTotals(asked);
+}
+
+void LookupWindow::startTotals(const LookupQuery &asked)
+{
+    const int generation = ++generation_;
+    try {
+        totalsLookup_ = std::make_unique<Lookup>(app_, asked);
+    } catch (const platform::Error &error) {
+        showTotals(generation, std::nullopt, error.description());
+        return;
+    }
+    Lookup *lookup = totalsLookup_.get();
+    totalsThread_ = QThread::create([this, lookup, generation] {
+        std::optional<LookupTotals> totals;
+        QString failure;
+        try {
+            totals = lookup->totals();
+        } catch (const platform::Error &error) {
+            failure = error.description();
+        }
+        // Dropped by Qt when the window is gone; dropped below when another lookup began.
+        QMetaObject::invokeMethod(
+            this, [this, generation, totals, failure] { showTotals(generation, totals, failure); }, Qt::QueuedConnection);
+    });
+    totalsThread_->start();
+}
+
+void LookupWindow::stopTotals()
+{
+    if (!totalsThread_)
+        return;
+    totalsLookup_->interrupt();
+    totalsThread_->wait();
+    delete totalsThread_;
+    totalsThread_ = nullptr;
+    totalsLookup_.reset();
+}
+
+void LookupWindow::showTotals(int generation, const std::optional<LookupTotals> &totals, const QString &failure)
+{
+    if (generation != generation_)
+        return;
+    if (totalsThread_) {
+        totalsThread_->wait();
+        delete totalsThread_;
+        totalsThread_ = nullptr;
+        totalsLookup_.reset();
+    }
+    totalsLabel->setText(totals ? totalsText(*totals) : QStringLiteral("無法計算合計：") + failure);
+    emit totalsShown();
+}
+
+void LookupWindow::onExportClicked()
+{
+    if (busy() || !model_->lookup())
+        return;
+    platform::BusyScope scope(*this, desktop_, {searchEdit, statusBox, exportButton, closeButton});
+    platform::ProgressPacer pacer(desktop_);
+    const QString shown = totalsLabel->text();
+    try {
+        const QString path = db::exportPath(kCaption, QDateTime::currentDateTime());
+        const db::ExportResult result = db::exportTable(
+            app_, resultsLayout(), path,
+            [&](qint64 done, qint64 total) {
+                pacer.step([&] { totalsLabel->setText(QStringLiteral("匯出中 %1 / %2").arg(done).arg(total)); });
+            },
+            model_->lookup()->filter());
+        totalsLabel->setText(shown);
+        scope.pointerBack();
+        const QString text =
+            db::kExportDone + QStringLiteral(",共 %1 筆。").arg(QLocale(QLocale::Chinese, QLocale::Taiwan).toString(result.rows));
+        const QString note = db::cutCellsNote(result).isEmpty() ? path : path + u'\n' + db::cutCellsNote(result);
+        if (!desktop_.openDocument(path))
+            desktop_.showMessage(this, {text + QStringLiteral("\n但這台電腦沒有可以開啟活頁簿的程式。"), kCaption,
+                                        platform::Icon::Exclamation, platform::Buttons::Ok, note});
+        else
+            desktop_.showMessage(this, {text, kCaption, platform::Icon::Information, platform::Buttons::Ok, note});
+    } catch (const platform::Error &error) {
+        totalsLabel->setText(shown);
+        scope.pointerBack();
+        desktop_.showMessage(this, {QStringLiteral("匯出失敗;錯誤代碼=") + QString::number(error.number()), kCaption,
+                                    platform::Icon::Critical, platform::Buttons::Ok, error.description()});
+    }
+}
+
+} // namespace talvesk::results

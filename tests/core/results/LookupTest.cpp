@@ -1,0 +1,137 @@
+#include "db/Connection.h"
+#include "platform/Error.h"
+#include "platform/Workbook.h"
+#include "results/Lookup.h"
+#include "results/Results.h"
+#include "shell/BatchTool.h"
+#include "support/Tables.h"
+#include "support/TestApp.h"
+
+#include <QTextStream>
+
+#include <gtest/gtest.h>
+
+using namespace talvesk;
+using results::Status;
+
+namespace {
+
+class LookupTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        platform::Database db = db::openDatabase(app.folder());
+        auto insert = db.prepare("INSERT INTO F_AccountData VALUES (?1, ?2, 'memo', ?3, ?4, ?5, ?6, ?7, '')");
+        const QStringList rows[] = {
+            // name, number, account, total, date, paid, stored outstanding
+            {QStringLiteral("王小明"), QStringLiteral("C001"), QStringLiteral("95120001"), QStringLiteral("1,500"),
+             QStringLiteral("1130105"), QStringLiteral("1500"), QStringLiteral("1")},
+            {QStringLiteral("李大華"), QStringLiteral("C002"), QStringLiteral("95120002"), QStringLiteral(".5"), {}, {}, {}},
+            // The amount due changed after the payment: the stored outstanding amount is stale.
+            {QStringLiteral("王大同"), QStringLiteral("C003"), QStringLiteral("95120003"), QStringLiteral("2000"),
+             QStringLiteral("1130106"), QStringLiteral("1000"), QStringLiteral("500")},
+            {QStringLiteral("陳\t美"), QStringLiteral("X%_1"), QStringLiteral("95120004"), QStringLiteral("100"),
+             QStringLiteral("1130107"), QStringLiteral("150.5"), QStringLiteral("-50.5")},
+        };
+        for (const QStringList &r : rows) {
+            for (int i = 0; i < r.size(); ++i)
+                insert.bind(i + 1, r.at(i));
+            insert.run();
+            insert.reset();
+        }
+    }
+
+    struct Run {
+        int code;
+        QStringList lines;
+        QString err;
+    };
+    Run find(const QStringList &args)
+    {
+        QString out, err;
+        QTextStream o(&out), e(&err);
+        const int code = shell::runBatch(QStringList{QStringLiteral("--app-dir"), app.folder().root(), QStringLiteral("find")} + args,
+                                         QString(), o, e);
+        return {code, out.split(u'\n', Qt::SkipEmptyParts), err};
+    }
+
+    test::TestApp app;
+};
+
+const QString kLine1 = QStringLiteral("95120001\t王小明\tC001\t1,500\t1130105\t1500\t0\tpaid");
+const QString kLine2 = QStringLiteral("95120002\t李大華\tC002\t.5\t\t\t.5\tunpaid");
+const QString kLine3 = QStringLiteral("95120003\t王大同\tC003\t2000\t1130106\t1000\t1000\tpartial");
+const QString kLine4 = QStringLiteral("95120004\t陳 美\tX%_1\t100\t1130107\t150.5\t-50.5\toverpaid");
+
+} // namespace
+
+TEST_F(LookupTest, FindPrintsEveryReceivableWithAmountsReadAsTheImportsReadThem)
+{
+    const Run all = find({});
+    EXPECT_EQ(all.code, shell::kBatchOk) << all.err.toStdString();
+    EXPECT_EQ(all.lines, (QStringList{kLine1, kLine2, kLine3, kLine4}));
+    // Due 1500 + .5 + 2000 + 100, paid 1500 + 1000 + 150.5.
+    EXPECT_EQ(all.err.trimmed(), QStringLiteral("共 4 筆　應收金額 3600.5　入帳金額 2650.5　未入帳金額 950"));
+}
+
+TEST_F(LookupTest, FindByAccountNamePartNumberAndStatus)
+{
+    EXPECT_EQ(find({QStringLiteral("95120003")}).lines, QStringList{kLine3});
+    EXPECT_EQ(find({QStringLiteral("9512000")}).lines.size(), 4);
+    EXPECT_EQ(find({QStringLiteral("王")}).lines, (QStringList{kLine1, kLine3}));
+    EXPECT_EQ(find({QStringLiteral("c002")}).lines, QStringList{kLine2});
+    // The clerk's % and _ are characters, not wildcards.
+    EXPECT_EQ(find({QStringLiteral("%_")}).lines, QStringList{kLine4});
+    EXPECT_TRUE(find({QStringLiteral("%")}).lines == QStringList{kLine4});
+    EXPECT_TRUE(find({QStringLiteral("無此人")}).lines.isEmpty());
+
+    EXPECT_EQ(find({QStringLiteral("--status"), QStringLiteral("paid")}).lines, QStringList{kLine1});
+    EXPECT_EQ(find({QStringLiteral("--status"), QStringLiteral("unpaid")}).lines, QStringList{kLine2});
+    EXPECT_EQ(find({QStringLiteral("--status"), QStringLiteral("partial")}).lines, QStringList{kLine3});
+    EXPECT_EQ(find({QStringLiteral("--status"), QStringLiteral("overpaid")}).lines, QStringList{kLine4});
+    EXPECT_EQ(find({QStringLiteral("王"), QStringLiteral("--status"), QStringLiteral("partial")}).lines, QStringList{kLine3});
+    EXPECT_EQ(find({QStringLiteral("--status"), QStringLiteral("paid"), QStringLiteral("李")}).lines, QStringList{});
+
+    EXPECT_EQ(find({QStringLiteral("--status"), QStringLiteral("late")}).code, shell::kBatchUsage);
+    EXPECT_EQ(find({QStringLiteral("--status")}).code, shell::kBatchUsage);
+    EXPECT_EQ(find({QStringLiteral("a"), QStringLiteral("b")}).code, shell::kBatchUsage);
+}
+
+TEST_F(LookupTest, FindFailsOnAMissingDatabaseWithoutMakingOne)
+{
+    QFile::remove(app.folder().databaseFile());
+    const Run r = find({});
+    EXPECT_EQ(r.code, shell::kBatchFailed);
+    EXPECT_FALSE(r.err.isEmpty());
+    EXPECT_FALSE(QFile::exists(app.folder().databaseFile()));
+}
+
+TEST_F(LookupTest, PagesFollowOneAnotherTotalsAddUpAndTheExportHoldsTheSameRows)
+{
+    results::Lookup lookup(app.folder(), {QStringLiteral("9512"), Status::Any});
+    const auto first = lookup.page(0, 3);
+    ASSERT_EQ(first.size(), 3u);
+    const auto rest = lookup.page(first.back().rowid, 3);
+    ASSERT_EQ(rest.size(), 1u);
+    EXPECT_EQ(rest[0].account, QStringLiteral("95120004"));
+    EXPECT_TRUE(lookup.page(rest[0].rowid, 3).empty());
+
+    results::Lookup unpaidOrPaid(app.folder(), {QString(), Status::Partial});
+    const auto totals = unpaidOrPaid.totals();
+    EXPECT_EQ(totals.count, 1);
+    EXPECT_EQ(totals.due, 2000);
+    EXPECT_EQ(totals.outstanding(), 1000);
+
+    results::Lookup named(app.folder(), {QStringLiteral("王"), Status::Any});
+    const QString out = app.path(QStringLiteral("found.xlsx"));
+    const auto result = db::exportTable(app.folder(), results::resultsLayout(), out, {}, named.filter());
+    EXPECT_EQ(result.rows, 2);
+    const auto book = platform::Workbook::open(out);
+    const auto sheet = book->worksheet(book->worksheetNames().value(0));
+    EXPECT_EQ(sheet->lastUsedRow(), 3);
+    EXPECT_EQ(platform::cellText(*sheet, 1, QStringLiteral("A")), QStringLiteral("客戶名稱"));
+    EXPECT_EQ(platform::cellText(*sheet, 2, QStringLiteral("D")), QStringLiteral("95120001"));
+    EXPECT_EQ(platform::cellText(*sheet, 3, QStringLiteral("A")), QStringLiteral("王大同"));
+    // Written as the results export writes it: the stored outstanding amount, a number.
+    EXPECT_EQ(sheet->cell(3, QStringLiteral("H")).kind, platform::CellValue::Kind::Number);
+}

@@ -1,0 +1,113 @@
+#include "db/Connection.h"
+#include "platform/Workbook.h"
+#include "results/LookupWindow.h"
+#include "support/FakeDesktop.h"
+#include "support/TestApp.h"
+#include "support/Widgets.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QSignalSpy>
+#include <QTableView>
+
+#include <gtest/gtest.h>
+
+using namespace talvesk;
+using results::LookupWindow;
+
+namespace {
+
+class LookupWindowTest : public ::testing::Test {
+protected:
+    // `n` receivables: every third one paid in full, the rest unpaid.
+    void fill(int n)
+    {
+        platform::Database db = db::openDatabase(app.folder());
+        platform::Transaction t(db);
+        auto insert = db.prepare("INSERT INTO F_AccountData VALUES (?1, ?2, '', ?3, ?4, ?5, ?6, '', '')");
+        for (int i = 1; i <= n; ++i) {
+            const bool paid = i % 3 == 0;
+            insert.bind(1, QStringLiteral("客戶%1").arg(i)).bind(2, QStringLiteral("N%1").arg(i)).bind(3, QStringLiteral("ACC%1").arg(i, 6, 10, QChar(u'0')));
+            insert.bind(4, QStringLiteral("1,000")).bind(5, paid ? QStringLiteral("1130105") : QString()).bind(6, paid ? QStringLiteral("1000") : QString());
+            insert.run();
+            insert.reset();
+        }
+        t.commit();
+    }
+    QString totals(LookupWindow &window) { return test::child<QLabel>(window, "lblTotals")->text(); }
+    void waitForTotals(LookupWindow &window)
+    {
+        if (window.counting()) {
+            QSignalSpy shown(&window, &LookupWindow::totalsShown);
+            ASSERT_TRUE(shown.wait(10000));
+        }
+    }
+
+    test::TestApp app;
+    test::FakeDesktop desktop;
+};
+
+} // namespace
+
+TEST_F(LookupWindowTest, FetchesAsItScrollsFiltersAndTotalsTheMatches)
+{
+    fill(1000);
+    LookupWindow window(app.folder(), desktop);
+    window.show();
+    waitForTotals(window);
+    EXPECT_EQ(window.model().rowCount(), results::LookupModel::kPageRows) << "only the first page is read";
+    EXPECT_EQ(totals(window), QStringLiteral("共 1000 筆　應收金額 1000000　入帳金額 333000　未入帳金額 667000"));
+
+    auto *view = test::child<QTableView>(window, "grdFound");
+    view->scrollToBottom();
+    QApplication::processEvents();
+    EXPECT_GT(window.model().rowCount(), results::LookupModel::kPageRows);
+
+    test::child<QComboBox>(window, "cmbStatus")->setCurrentText(QStringLiteral("已繳清"));
+    waitForTotals(window);
+    EXPECT_EQ(totals(window), QStringLiteral("共 333 筆　應收金額 333000　入帳金額 333000　未入帳金額 0"));
+
+    // Typing narrows after a pause; Enter at once.
+    auto *search = test::child<QLineEdit>(window, "txtSearch");
+    search->setText(QStringLiteral("客戶99"));
+    QTest::keyClick(search, Qt::Key_Return);
+    waitForTotals(window);
+    ASSERT_EQ(window.model().rowCount(), 5); // the paid ones of 99 and 990 to 999: 99, 990, 993, 996, 999
+    EXPECT_EQ(window.model().index(0, 0).data().toString(), QStringLiteral("ACC000099"));
+    EXPECT_EQ(window.model().index(0, 6).data().toString(), QStringLiteral("0"));
+    EXPECT_EQ(window.model().index(0, 7).data().toString(), QStringLiteral("已繳清"));
+    EXPECT_EQ(totals(window), QStringLiteral("共 5 筆　應收金額 5000　入帳金額 5000　未入帳金額 0"));
+    EXPECT_TRUE(desktop.messages.empty());
+}
+
+TEST_F(LookupWindowTest, ExportsWhatItShowsToANewWorkbookAndOpensIt)
+{
+    fill(30);
+    const QByteArray home = qgetenv("HOME");
+    qputenv("HOME", app.folder().root().toUtf8());
+    LookupWindow window(app.folder(), desktop);
+    test::child<QLineEdit>(window, "txtSearch")->setText(QStringLiteral("客戶1"));
+    window.refresh();
+    window.onExportClicked();
+    qputenv("HOME", home);
+
+    ASSERT_EQ(desktop.messages.size(), 1u);
+    EXPECT_EQ(desktop.messages[0].text, QStringLiteral("已成功匯出成Excel檔,共 11 筆。"));
+    ASSERT_EQ(desktop.opened.size(), 1);
+    EXPECT_EQ(desktop.messages[0].informativeText, desktop.opened[0]);
+    const auto book = platform::Workbook::open(desktop.opened[0]);
+    const auto sheet = book->worksheet(book->worksheetNames().value(0));
+    EXPECT_EQ(sheet->lastUsedRow(), 12); // captions, then 1 and 10 to 19
+    EXPECT_EQ(platform::cellText(*sheet, 2, QStringLiteral("D")), QStringLiteral("ACC000001"));
+    EXPECT_EQ(platform::cellText(*sheet, 12, QStringLiteral("A")), QStringLiteral("客戶19"));
+}
+
+TEST_F(LookupWindowTest, AMissingDatabaseIsSaidInTheWindowAndNothingIsMade)
+{
+    QFile::remove(app.folder().databaseFile());
+    LookupWindow window(app.folder(), desktop);
+    EXPECT_TRUE(totals(window).startsWith(QStringLiteral("無法讀取應收帳款")));
+    EXPECT_FALSE(test::child<QWidget>(window, "cmdExport")->isEnabled());
+    EXPECT_FALSE(QFile::exists(app.folder().databaseFile()));
+}
