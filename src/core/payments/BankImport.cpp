@@ -29,13 +29,13 @@ TextImportCounts BankImport::run(const QString &path, const TextImportObserver &
             } else if (!line.decoded) {
                 log.add(line, QStringLiteral("無法以 Big5 解碼"));
                 ++counts.abnormal;
-            } else if (const QString amountField = field(line.text, 23, 11); !isDigitsAndBlanks(amountField)) {
+            } else if (const QStringView amountField = field(line.text, 23, 11); !isDigitsAndBlanks(amountField)) {
                 log.add(line, QStringLiteral("金額欄位不是數字"));
                 ++counts.abnormal;
             } else {
-                const QString date = field(line.text, 12, 7).trimmed();
-                const QString amount = fixedAmountText(amountField);
-                const QString account = field(line.text, 48, 25).trimmed();
+                const QStringView date = field(line.text, 12, 7).trimmed();
+                const QStringView amount = fixedAmountText(amountField);
+                const QStringView account = field(line.text, 48, 25).trimmed();
                 if (payments.apply(account, date, amount)) {
                     ++counts.applied;
                 } else if (!blank) {

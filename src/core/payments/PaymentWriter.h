@@ -2,7 +2,7 @@
 
 #include "platform/Database.h"
 
-#include <QString>
+#include <QStringView>
 
 namespace talvesk::payments {
 
@@ -16,7 +16,7 @@ public:
 
     // Whether any receivable has the account (nothing is written when none has). Throws
     // platform::Error, 94 for a receivable whose Total holds no value.
-    bool apply(const QString &account, const QString &date, const QString &amount);
+    bool apply(QStringView account, QStringView date, QStringView amount);
 
 private:
     platform::Statement lookup_;

@@ -25,12 +25,12 @@ textimport::TextImportCounts StoreImport::run(const QString &path, const textimp
     return textimport::withErrorLog(app_, db, observer, [&](textimport::ErrorLog &log, db::BatchedChanges &batch,
                                                           textimport::TextImportCounts &counts) {
         platform::TextLine line;
-        std::array<QString, 10> values;
+        std::array<QStringView, 10> values;
         while (reader.next(line)) {
             // Only detail records count; a line that cannot be decoded is judged by its first byte.
             if (!line.bytes.startsWith('2'))
                 continue;
-            const QString amountField = field(line.text, 96, 9);
+            const QStringView amountField = field(line.text, 96, 9);
             if (line.bytes.contains('\0')) {
                 log.add(line, textimport::kNulLineReason);
                 ++counts.abnormal;

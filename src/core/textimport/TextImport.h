@@ -3,11 +3,15 @@
 #include "db/BatchedChanges.h"
 #include "platform/AppFolder.h"
 #include "platform/Error.h"
+#include "platform/Files.h"
 #include "platform/TextLines.h"
 
 #include <QString>
+#include <QStringEncoder>
 
 #include <functional>
+#include <memory>
+#include <optional>
 #include <vector>
 
 namespace talvesk::textimport {
@@ -35,18 +39,30 @@ public:
 };
 
 // The lines a run could not use, written to ErrLog.txt in the application folder (code page 950,
-// CR LF): line number, reason, and the line itself.
+// CR LF): line number, reason, and the line itself. The lines go to a scratch file beside it as
+// they come, so a file of a million unusable lines costs no memory; ErrLog.txt appears whole when
+// the log is written.
 class ErrorLog {
 public:
+    explicit ErrorLog(QString path);
+    ~ErrorLog();
+    ErrorLog(const ErrorLog &) = delete;
+    ErrorLog &operator=(const ErrorLog &) = delete;
+
     void add(const platform::TextLine &line, const QString &reason);
-    bool empty() const { return entries_.empty(); }
-    // Writes the log when it holds anything. Throws platform::Error.
-    void write(const QString &path) const;
+    bool empty() const { return entries_ == 0; }
+    // Puts the log in place when it holds anything. Throws platform::Error, also for a line that
+    // could not be stored earlier.
+    void write();
     // The same, for a run that is already failing: a failure to write is not reported over it.
-    void writeQuietly(const QString &path) const noexcept;
+    void writeQuietly() noexcept;
 
 private:
-    std::vector<QString> entries_;
+    QString path_;
+    std::unique_ptr<platform::ScratchFile> file_;
+    std::optional<QStringEncoder> encoder_;
+    qint64 entries_ = 0;
+    std::optional<platform::Error> failure_; // the first line that could not be stored
 };
 
 // Opens the database for a text import. Any failure to open it is a database failure (error
@@ -60,15 +76,15 @@ template <typename Body>
 TextImportCounts withErrorLog(const platform::AppFolder &app, platform::Database &db,
                               const TextImportObserver &observer, Body &&body)
 {
-    ErrorLog log;
+    ErrorLog log(app.errorLogFile());
     try {
         TextImportCounts counts = db::runInBatches<TextImportCounts>(
             db, [&](db::BatchedChanges &batch, TextImportCounts &c) { body(log, batch, c); }, observer.stopped);
-        log.write(app.errorLogFile());
+        log.write();
         counts.logWritten = !log.empty();
         return counts;
     } catch (const platform::Error &) {
-        log.writeQuietly(app.errorLogFile());
+        log.writeQuietly();
         throw;
     }
 }
@@ -77,12 +93,12 @@ TextImportCounts withErrorLog(const platform::AppFolder &app, platform::Database
 inline const QString kNulLineReason = QStringLiteral("含有 NUL 字元");
 
 // Whether a fixed-position amount field holds only digits and blanks (an empty one does).
-bool isDigitsAndBlanks(const QString &field);
+bool isDigitsAndBlanks(QStringView field);
 // A fixed-position amount through the number pattern "####0": the whole number without leading
-// zeros when the trimmed field is all digits, otherwise the trimmed field as it is.
-QString fixedAmountText(const QString &field);
+// zeros when the trimmed field is all digits, otherwise the trimmed field as it is (a view of it).
+QStringView fixedAmountText(QStringView field);
 // Characters of a line at 1-based positions, only those that exist.
-inline QString field(const QString &line, int position, int length)
+inline QStringView field(QStringView line, int position, int length)
 {
     return line.mid(position - 1, length);
 }
