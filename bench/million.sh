@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Times talvesk-batch itself on 100,000 and 1,000,000 rows, beside sqlite3's .import of the same
-# rows (the floor): the receivables workbook into an empty database, and the bank file against as
-# many receivables. Peak memory is the import process's own (/usr/bin/time). Medians of three runs.
+# rows (the floor): the receivables workbook into an empty database, the bank file against as
+# many receivables, and the bank file against none (every record reported in ErrLog.txt). Peak
+# memory is the import process's own (/usr/bin/time). Medians of three runs.
 #   bash bench/million.sh                 both sizes
 #   bash bench/million.sh 1000000         one size
 set -euo pipefail
@@ -50,13 +51,18 @@ for rows in ${@:-100000 1000000}; do
     rm -rf "$d/run" && cp -r "$d/filled" "$d/run"
     measure "$batch" --app-dir "$d/run" import-bank "$d/bank.txt"
   done | summary)
+  unknown=$(for i in 1 2 3; do
+    rm -rf "$d/run" && cp -r "$d/app" "$d/run"
+    measure "$batch" --app-dir "$d/run" import-bank "$d/bank.txt"
+  done | summary)
   bankFloor=$(for i in 1 2 3; do
     rm -f "$d/floor-bank.db"
     measure sqlite3 "$d/floor-bank.db" "CREATE TABLE P(PayDate TEXT, PayTotal TEXT, Bankcode TEXT);" \
       "CREATE INDEX P_Bankcode ON P(Bankcode);" ".mode csv" ".import '$d/bank.csv' P"
   done | summary)
 
-  for line in "receivables workbook, empty db|$receivables|$receivablesFloor" "bank file vs as many receivables|$bank|$bankFloor"; do
+  for line in "receivables workbook, empty db|$receivables|$receivablesFloor" "bank file vs as many receivables|$bank|$bankFloor" \
+    "bank file, no receivables (ErrLog)|$unknown|$bankFloor"; do
     IFS='|' read -r name run floor <<<"$line"
     read -r s mb <<<"$run"
     read -r fs _ <<<"$floor"

@@ -15,12 +15,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     try {
         platform::TextLineReader reader(path);
         platform::TextLine line;
-        textimport::ErrorLog log;
+        textimport::ErrorLog log(path + QStringLiteral(".log"));
         while (reader.next(line)) {
-            const QString amount = textimport::field(line.text, 23, 11);
+            const QStringView amount = textimport::field(line.text, 23, 11);
             if (!textimport::isDigitsAndBlanks(amount))
                 log.add(line, QStringLiteral("amount"));
-            const QString text = textimport::fixedAmountText(amount);
+            const QStringView text = textimport::fixedAmountText(amount);
             const double total = payments::leadingNumber(textimport::field(line.text, 48, 25), true);
             payments::outstandingText(total - payments::leadingNumber(text, true));
             textimport::fixedAmountText(textimport::field(line.text, 96, 9));

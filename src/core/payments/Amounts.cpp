@@ -20,82 +20,110 @@ bool isDigit(char16_t c)
     return c >= u'0' && c <= u'9';
 }
 
-// The characters a number can be read from: blanks dropped, a comma between two digits dropped
-// (digit grouping), everything from the first other character that cannot be part of a number on
-// cut off.
-std::u16string numberCharacters(const QString &text)
+// Reads the number at the start of `text`, a view of UTF-16 or of UTF-8: both spell the
+// characters a number is made of alike, and anything else ends it in both. The characters
+// looked at: blanks dropped, a comma between two digits dropped (digit grouping), reading stops
+// at the first other character that cannot go on.
+template <typename View>
+double readLeadingNumber(View text, bool exponent)
 {
-    std::u16string chars;
     const qsizetype n = text.size();
+    const auto at = [&](qsizetype i) -> char16_t {
+        const auto c = text[i];
+        if constexpr (sizeof(c) == 1)
+            return static_cast<unsigned char>(c);
+        else
+            return static_cast<char16_t>(c.unicode());
+    };
+    // Short enough for the stack and for a whole number read exactly without strtod.
+    std::string number;
+    enum { Sign, Whole, Fraction, ExpSign, ExpDigits } state = Sign;
+    bool digits = false;
+    bool plainWhole = true; // only a sign and digits so far
+    int digitCount = 0;
+    std::size_t beforeExponent = 0;
+    char16_t last = 0;
     for (qsizetype i = 0; i < n; ++i) {
-        const char16_t c = text.at(i).unicode();
+        const char16_t c = at(i);
         if (isBlank(c))
             continue;
         if (c == u',') {
             qsizetype next = i + 1;
-            while (next < n && isBlank(text.at(next).unicode()))
+            while (next < n && isBlank(at(next)))
                 ++next;
-            if (!chars.empty() && isDigit(chars.back()) && next < n && isDigit(text.at(next).unicode()))
+            if (isDigit(last) && next < n && isDigit(at(next)))
                 continue;
             break;
         }
         if (c >= 0x80)
             break;
-        chars.push_back(c);
-    }
-    return chars;
-}
-
-} // namespace
-
-double leadingNumber(const QString &text, bool exponent)
-{
-    std::string number;
-    number.reserve(static_cast<std::size_t>(text.size()));
-    enum { Sign, Whole, Fraction, ExpSign, ExpDigits } state = Sign;
-    bool digits = false;
-    std::size_t beforeExponent = 0;
-    for (const char16_t c : numberCharacters(text)) {
         if (state == Sign && (c == u'+' || c == u'-')) {
             number.push_back(static_cast<char>(c));
             state = Whole;
-        } else if ((state == Sign || state == Whole || state == Fraction) && c >= u'0' && c <= u'9') {
+        } else if ((state == Sign || state == Whole || state == Fraction) && isDigit(c)) {
             number.push_back(static_cast<char>(c));
             digits = true;
+            ++digitCount;
             if (state == Sign)
                 state = Whole;
         } else if ((state == Sign || state == Whole) && c == u'.') {
             number.push_back('.');
+            plainWhole = false;
             state = Fraction;
         } else if (exponent && digits && (state == Whole || state == Fraction)
                    && (c == u'E' || c == u'e' || c == u'D' || c == u'd')) {
             beforeExponent = number.size();
             number.push_back('E');
+            plainWhole = false;
             state = ExpSign;
         } else if (state == ExpSign && (c == u'+' || c == u'-')) {
             number.push_back(static_cast<char>(c));
             state = ExpDigits;
-        } else if ((state == ExpSign || state == ExpDigits) && c >= u'0' && c <= u'9') {
+        } else if ((state == ExpSign || state == ExpDigits) && isDigit(c)) {
             number.push_back(static_cast<char>(c));
             state = ExpDigits;
         } else {
             break;
         }
+        last = c;
     }
     if (!digits)
         return 0;
     // An exponent mark without digits after it is not part of the number.
-    if (state == ExpSign || (state == ExpDigits && !std::isdigit(static_cast<unsigned char>(number.back()))))
+    if (state == ExpSign || (state == ExpDigits && !std::isdigit(static_cast<unsigned char>(number.back())))) {
         number.resize(beforeExponent);
+        plainWhole = number.find('.') == std::string::npos;
+    }
+    // Up to 15 digits a whole number is exact in a double: the same value strtod gives.
+    if (plainWhole && digitCount <= 15) {
+        double value = 0;
+        for (const char c : number) {
+            if (c >= '0' && c <= '9')
+                value = value * 10 + (c - '0');
+        }
+        return number.front() == '-' ? -value : value;
+    }
     return std::strtod(number.c_str(), nullptr);
 }
 
-double receivableTotal(const QString &total, bool isNull, const QString &account, bool exponent)
+} // namespace
+
+double leadingNumber(QStringView text, bool exponent)
+{
+    return readLeadingNumber(text, exponent);
+}
+
+double leadingNumber(QByteArrayView utf8, bool exponent)
+{
+    return readLeadingNumber(utf8, exponent);
+}
+
+double receivableTotal(double total, bool isNull, QStringView account)
 {
     if (isNull)
-        throw platform::Error(platform::errnum::InvalidUseOfNull,
-                              QStringLiteral("虛擬帳號 ") + account + QStringLiteral(" 的應收金額沒有值，無法計算未繳金額"));
-    return leadingNumber(total, exponent);
+        throw platform::Error(platform::errnum::InvalidUseOfNull, QStringLiteral("虛擬帳號 ") + account.toString()
+                                                                      + QStringLiteral(" 的應收金額沒有值，無法計算未繳金額"));
+    return total;
 }
 
 QString outstandingText(double value)

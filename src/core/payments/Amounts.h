@@ -2,7 +2,9 @@
 
 #include "platform/Workbook.h"
 
+#include <QByteArrayView>
 #include <QString>
+#include <QStringView>
 
 namespace talvesk::payments {
 
@@ -11,11 +13,13 @@ namespace talvesk::payments {
 // while "1,x" reads 1 and "1, 5" reads 15); an optional sign, digits, an optional point and fraction (and, when
 // `exponent`, an optional exponent such as E3); reading stops at the first character that cannot
 // go on; no number at the start gives 0.
-double leadingNumber(const QString &text, bool exponent);
+double leadingNumber(QStringView text, bool exponent);
+// The same, read from UTF-8 text as the database gives it.
+double leadingNumber(QByteArrayView utf8, bool exponent);
 
-// The amount due of a receivable found by a lookup, read as a number. A Total that holds no value
-// at all (`isNull`) cannot be paid against: it stops the import (error 94) naming the account.
-double receivableTotal(const QString &total, bool isNull, const QString &account, bool exponent);
+// The amount due of a receivable found by a lookup, `total` as read from it. A Total that holds no
+// value at all (`isNull`) cannot be paid against: it stops the import (error 94) naming the account.
+double receivableTotal(double total, bool isNull, QStringView account);
 
 // An outstanding amount as stored: at most 15 significant digits, no grouping, a leading minus
 // when negative, and no zero before the point (".5", "-.5").

@@ -33,19 +33,19 @@ TextImportCounts BankImport::run(const QString &path, const TextImportObserver &
         while (reader.next(line)) {
             const bool blank = line.blank();
             QString outcome;
-            QString date, amount, account;
+            QStringView date, amount, account; // views of the line, until the next
             outstanding.clear();
             if (line.bytes.contains('\0')) {
                 outcome = abnormal(kNulLineReason);
             } else if (!line.decoded) {
                 outcome = abnormal(QStringLiteral("無法以 Big5 解碼"));
-            } else if (const QString amountField = field(line.text, 23, 11); !isDigitsAndBlanks(amountField)) {
+            } else if (const QStringView amountField = field(line.text, 23, 11); !isDigitsAndBlanks(amountField)) {
                 outcome = abnormal(QStringLiteral("金額欄位不是數字"));
             } else {
                 date = field(line.text, 12, 7).trimmed();
                 amount = fixedAmountText(amountField);
                 account = field(line.text, 48, 25).trimmed();
-                if (payments.apply(account, date, amount, &outstanding)) {
+                if (payments.apply(account, date, amount, observer.lineShown ? &outstanding : nullptr)) {
                     ++counts.applied;
                     ++counts.updated;
                     outcome = db::kUpdatedRow;
@@ -54,7 +54,8 @@ TextImportCounts BankImport::run(const QString &path, const TextImportObserver &
                 }
             }
             if (observer.lineShown && !outcome.isEmpty())
-                observer.lineShown({line.number, {account, date, amount, outstanding}, outcome});
+                observer.lineShown(
+                    {line.number, {account.toString(), date.toString(), amount.toString(), outstanding}, outcome});
             batch.rowDone();
             if (observer.lineDone)
                 observer.lineDone(counts);

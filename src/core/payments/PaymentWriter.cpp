@@ -19,21 +19,30 @@ QStringList paymentFields()
     return {QStringLiteral("虛擬帳號"), QStringLiteral("入帳日期"), QStringLiteral("入帳金額"), QStringLiteral("未入帳金額")};
 }
 
-bool PaymentWriter::apply(const QString &account, const QString &date, const QString &amount, QString *writtenOutstanding)
+bool PaymentWriter::apply(QStringView account, QStringView date, QStringView amount, QString *writtenOutstanding)
 {
     lookup_.bind(1, account);
     const bool known = lookup_.next();
-    const QString rowid = known ? lookup_.text(0) : QString();
-    const QString total = known ? lookup_.text(1) : QString();
-    const bool noTotal = known && lookup_.isNull(1);
+    qint64 rowid = 0;
+    bool noTotal = false;
+    double total = 0;
+    if (known) {
+        rowid = lookup_.integer(0);
+        noTotal = lookup_.isNull(1);
+        total = leadingNumber(lookup_.utf8(1), exponent_);
+    }
     const bool onlyRow = known && !lookup_.next();
     lookup_.reset();
     if (!known)
         return false;
-    const double outstanding = receivableTotal(total, noTotal, account, exponent_) - leadingNumber(amount, exponent_);
+    const double outstanding = receivableTotal(total, noTotal, account) - leadingNumber(amount, exponent_);
     platform::Statement &write = onlyRow ? updateRow_ : update_;
     const QString written = outstandingText(outstanding);
-    write.bind(1, date).bind(2, amount).bind(3, written).bind(4, onlyRow ? rowid : account);
+    write.bind(1, date).bind(2, amount).bind(3, written);
+    if (onlyRow)
+        write.bind(4, rowid);
+    else
+        write.bind(4, account);
     write.run();
     write.reset();
     if (writtenOutstanding)

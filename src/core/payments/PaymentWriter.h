@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <QStringView>
 
 namespace talvesk::payments {
 
@@ -24,7 +25,7 @@ public:
     // Whether any receivable has the account (nothing is written when none has); the outstanding
     // amount written goes to `outstanding` when given. Throws platform::Error, 94 for a receivable
     // whose Total holds no value.
-    bool apply(const QString &account, const QString &date, const QString &amount, QString *outstanding = nullptr);
+    bool apply(QStringView account, QStringView date, QStringView amount, QString *outstanding = nullptr);
 
 private:
     platform::Statement lookup_;

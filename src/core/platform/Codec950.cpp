@@ -3,11 +3,63 @@
 #include <QStringDecoder>
 #include <QStringEncoder>
 
+#include <array>
+#include <memory>
+
 namespace talvesk::platform::codec950 {
 
 namespace {
+
 constexpr const char *kCodecName = "windows-950";
+
+constexpr int kFirstLead = 0x81;
+constexpr int kLastLead = 0xFE;
+constexpr int kFirstTrail = 0x40;
+constexpr int kLastTrail = 0xFE;
+constexpr int kTrails = kLastTrail - kFirstTrail + 1;
+
+// What the converter gives for each byte from 0x80 and each two-byte sequence, asked once each;
+// 0 where it gives anything but one character without an error. The code page is stateless,
+// so a character reads the same alone as within a line.
+struct Table {
+    std::array<char16_t, 128> single{};
+    std::array<char16_t, (kLastLead - kFirstLead + 1) * kTrails> pairs{};
+
+    Table()
+    {
+        auto decoder = std::make_unique<QStringDecoder>(kCodecName, QStringConverter::Flag::Stateless);
+        // A decoder keeps its error flag once set: after an invalid sequence the next gets a new one.
+        const auto ask = [&](const char *bytes, qsizetype size) -> char16_t {
+            const QString text = decoder->decode(QByteArrayView(bytes, size));
+            if (decoder->hasError()) {
+                decoder = std::make_unique<QStringDecoder>(kCodecName, QStringConverter::Flag::Stateless);
+                return 0;
+            }
+            return text.size() == 1 ? text.at(0).unicode() : 0;
+        };
+        for (int b = 0x80; b <= 0xFF; ++b) {
+            const char byte = static_cast<char>(b);
+            single[static_cast<std::size_t>(b - 0x80)] = ask(&byte, 1);
+        }
+        for (int lead = kFirstLead; lead <= kLastLead; ++lead) {
+            // A byte that is a character alone starts no pair.
+            if (single[static_cast<std::size_t>(lead - 0x80)])
+                continue;
+            for (int trail = kFirstTrail; trail <= kLastTrail; ++trail) {
+                const char pair[2] = {static_cast<char>(lead), static_cast<char>(trail)};
+                pairs[static_cast<std::size_t>((lead - kFirstLead) * kTrails + trail - kFirstTrail)] = ask(pair, 2);
+            }
+        }
+    }
+};
+
+const Table &table()
+{
+    static const Table instance;
+    return instance;
 }
+
+} // namespace
 
 QByteArray encode(QStringView text)
 {
@@ -22,6 +74,40 @@ QString decode(QByteArrayView bytes, bool *ok)
     if (ok)
         *ok = !decoder.hasError();
     return text;
+}
+
+bool decodeValid(QByteArrayView bytes, QString &text)
+{
+    const Table &t = table();
+    const auto *in = reinterpret_cast<const unsigned char *>(bytes.data());
+    const qsizetype size = bytes.size();
+    // Never more characters than bytes; the string keeps its buffer from line to line.
+    text.resize(size);
+    char16_t *out = reinterpret_cast<char16_t *>(text.data());
+    qsizetype n = 0;
+    for (qsizetype i = 0; i < size; ++i) {
+        const unsigned char b = in[i];
+        if (b < 0x80) {
+            out[n++] = b;
+            continue;
+        }
+        if (const char16_t c = t.single[b - 0x80]) {
+            out[n++] = c;
+            continue;
+        }
+        if (b < kFirstLead || b > kLastLead || i + 1 == size)
+            return false;
+        const unsigned char trail = in[i + 1];
+        if (trail < kFirstTrail || trail > kLastTrail)
+            return false;
+        const char16_t c = t.pairs[static_cast<std::size_t>((b - kFirstLead) * kTrails + trail - kFirstTrail)];
+        if (!c)
+            return false;
+        out[n++] = c;
+        ++i;
+    }
+    text.resize(n);
+    return true;
 }
 
 } // namespace talvesk::platform::codec950

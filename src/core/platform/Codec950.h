@@ -15,4 +15,10 @@ QByteArray encode(QStringView text);
 // Decodes `bytes`; `ok` (when given) becomes false when a byte sequence is not valid code page 950.
 QString decode(QByteArrayView bytes, bool *ok = nullptr);
 
+// Decodes `bytes` into `text` exactly as decode() does, through a table of every character the
+// code page has, without a converter call: the bank and store files hold a million lines. False
+// at the first byte sequence the table does not hold (an invalid one); `text` is then unspecified
+// and decode() gives the answer.
+bool decodeValid(QByteArrayView bytes, QString &text);
+
 } // namespace talvesk::platform::codec950

@@ -99,15 +99,34 @@ Statement::~Statement()
     sqlite3_finalize(stmt_);
 }
 
-Statement &Statement::bind(int index, const QString &value)
+Statement &Statement::bind(int index, QStringView value)
 {
     if (index < 1 || static_cast<std::size_t>(index) >= bound_.size())
         throw Error(errnum::Database, QStringLiteral("bind: no parameter ") + QString::number(index));
-    // The UTF-8 is kept here until the value is bound again, so SQLite need not copy it.
+    // The UTF-8 is kept here until the value is bound again, so SQLite need not copy it. ASCII,
+    // the usual value, is copied into the buffer the parameter already has.
     QByteArray &utf8 = bound_[static_cast<std::size_t>(index)];
-    utf8 = value.toUtf8();
+    const qsizetype size = value.size();
+    const char16_t *chars = value.utf16();
+    bool ascii = true;
+    for (qsizetype i = 0; i < size && ascii; ++i)
+        ascii = chars[i] < 0x80;
+    if (ascii) {
+        utf8.resize(size);
+        char *out = utf8.data();
+        for (qsizetype i = 0; i < size; ++i)
+            out[i] = static_cast<char>(chars[i]);
+    } else {
+        utf8 = value.toUtf8();
+    }
     check(db_, sqlite3_bind_text(stmt_, index, utf8.isNull() ? "" : utf8.constData(), static_cast<int>(utf8.size()),
                                  SQLITE_STATIC));
+    return *this;
+}
+
+Statement &Statement::bind(int index, qint64 value)
+{
+    check(db_, sqlite3_bind_int64(stmt_, index, value));
     return *this;
 }
 
@@ -151,6 +170,17 @@ QString Statement::text(int column) const
     if (!data)
         return QString();
     return QString::fromUtf8(data, sqlite3_column_bytes(stmt_, column));
+}
+
+QByteArrayView Statement::utf8(int column) const
+{
+    const auto *data = reinterpret_cast<const char *>(sqlite3_column_text(stmt_, column));
+    return data ? QByteArrayView(data, sqlite3_column_bytes(stmt_, column)) : QByteArrayView();
+}
+
+qint64 Statement::integer(int column) const
+{
+    return sqlite3_column_int64(stmt_, column);
 }
 
 bool Statement::isNull(int column) const

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <QStringView>
 
 #include <string_view>
 #include <vector>
@@ -26,7 +27,9 @@ public:
 
     // Binds a value to the 1-based parameter `index`; a null QString binds the empty text, since
     // every column of the program holds text and accepts the empty text.
-    Statement &bind(int index, const QString &value);
+    Statement &bind(int index, QStringView value);
+    Statement &bind(int index, const QString &value) { return bind(index, QStringView(value)); }
+    Statement &bind(int index, qint64 value);
 
     // Steps once: true when a row is available, false when the statement has finished.
     bool next();
@@ -39,6 +42,9 @@ public:
     QString columnName(int column) const;
     // The text of a column of the current row; NULL reads as the empty text.
     QString text(int column) const;
+    // The same as UTF-8, valid until the statement steps or resets.
+    QByteArrayView utf8(int column) const;
+    qint64 integer(int column) const;
     // Whether a column of the current row holds no value at all (NULL, not the empty text).
     bool isNull(int column) const;
 

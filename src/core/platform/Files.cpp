@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <system_error>
+#include <utility>
 
 #ifdef Q_OS_UNIX
 #include <fcntl.h>
@@ -94,62 +95,54 @@ void copyPermissions(const QString &from, const QString &to)
 #endif
 }
 
-namespace {
+ScratchFile::ScratchFile(const QString &target) : path_(scratchNameFor(target))
+{
+    std::error_code ec;
+    fs::remove(toFsPath(path_), ec);
+    file_ = std::fopen(toFsPath(path_).c_str(), "wb");
+    if (!file_)
+        throw fileError(errno, path_);
+}
 
-class ScratchFile {
-public:
-    explicit ScratchFile(const QString &target) : path_(scratchNameFor(target))
-    {
+ScratchFile::~ScratchFile()
+{
+    if (file_)
+        std::fclose(file_);
+    if (!committed_) {
         std::error_code ec;
         fs::remove(toFsPath(path_), ec);
-        file_ = std::fopen(toFsPath(path_).c_str(), "wb");
-        if (!file_)
-            throw fileError(errno, path_);
     }
-    ~ScratchFile()
-    {
-        if (file_)
-            std::fclose(file_);
-        if (!committed_) {
-            std::error_code ec;
-            fs::remove(toFsPath(path_), ec);
-        }
-    }
-    ScratchFile(const ScratchFile &) = delete;
-    ScratchFile &operator=(const ScratchFile &) = delete;
+}
 
-    void write(const char *data, std::size_t size)
-    {
-        if (size > 0 && std::fwrite(data, 1, size, file_) != size)
-            throw fileError(errno, path_);
-    }
+void ScratchFile::write(const char *data, std::size_t size)
+{
+    if (!file_)
+        throw Error(errnum::PathFileAccess, QStringLiteral("檔案已關閉：") + path_);
+    if (size > 0 && std::fwrite(data, 1, size, file_) != size)
+        throw fileError(errno, path_);
+}
 
-    // Flushes, syncs and closes, then renames the scratch file over the target.
-    void commitTo(const QString &target)
-    {
-        if (std::fflush(file_) != 0)
-            throw fileError(errno, path_);
+void ScratchFile::commitTo(const QString &target)
+{
+    if (!file_)
+        throw Error(errnum::PathFileAccess, QStringLiteral("檔案已關閉：") + path_);
+    FILE *f = std::exchange(file_, nullptr);
+    int failure = 0;
+    if (std::fflush(f) != 0)
+        failure = errno;
 #ifdef Q_OS_UNIX
-        if (::fsync(fileno(file_)) != 0)
-            throw fileError(errno, path_);
+    else if (::fsync(fileno(f)) != 0)
+        failure = errno;
 #endif
-        FILE *f = file_;
-        file_ = nullptr;
-        if (std::fclose(f) != 0)
-            throw fileError(errno, path_);
-        if (fileExists(target))
-            copyPermissions(target, path_);
-        replaceFile(path_, target);
-        committed_ = true;
-    }
-
-private:
-    QString path_;
-    FILE *file_ = nullptr;
-    bool committed_ = false;
-};
-
-} // namespace
+    if (std::fclose(f) != 0 && !failure)
+        failure = errno;
+    if (failure)
+        throw fileError(failure, path_);
+    if (fileExists(target))
+        copyPermissions(target, path_);
+    replaceFile(path_, target);
+    committed_ = true;
+}
 
 void writeFileAtomically(const QString &path, const QByteArray &content)
 {

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <cstdio>
 #include <filesystem>
 
 namespace talvesk::platform {
@@ -16,6 +17,27 @@ QString absolutePath(const QString &path);
 // Refuses anything but a regular file (a folder, a device such as /dev/zero, a pipe that would
 // never end) before it is read: Error 75 naming the path. A missing file is Error 53.
 void requireRegularFile(const QString &path);
+
+// A new file written beside `target` under a scratch name, which takes the target's place only
+// when commitTo() has forced it to the disk: readers see the old file or the whole new one. Going
+// away without a commit removes the scratch file. Throws Error.
+class ScratchFile {
+public:
+    explicit ScratchFile(const QString &target);
+    ~ScratchFile();
+    ScratchFile(const ScratchFile &) = delete;
+    ScratchFile &operator=(const ScratchFile &) = delete;
+
+    void write(const char *data, std::size_t size);
+    // Flushes, syncs and closes, then renames the scratch file over `target` (keeping the
+    // replaced file's permission bits). The file takes no more writes after it.
+    void commitTo(const QString &target);
+
+private:
+    QString path_;
+    FILE *file_ = nullptr;
+    bool committed_ = false;
+};
 
 // Writes content to a new file beside `path`, forces it to the disk and renames it over `path`,
 // so that readers see either the old file or the whole new one; a replaced file's permission bits

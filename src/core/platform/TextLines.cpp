@@ -1,10 +1,12 @@
 #include "platform/TextLines.h"
 
+#include "platform/Codec950.h"
 #include "platform/Error.h"
 #include "platform/Files.h"
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 
 namespace talvesk::platform {
@@ -74,14 +76,22 @@ bool TextLineReader::next(TextLine &line)
         fill();
     }
     const char *data = content_.constData();
+    const qsizetype length = end - pos_;
     line.number = ++number_;
-    line.bytes = content_.mid(pos_, end - pos_);
+    // The line's buffers are reused from line to line: a million lines, no allocation each.
+    line.bytes.resize(length);
+    std::memcpy(line.bytes.data(), data + pos_, static_cast<std::size_t>(length));
     bool ascii = true;
-    for (const char c : line.bytes)
-        ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+    for (qsizetype i = 0; i < length; ++i)
+        ascii = ascii && static_cast<unsigned char>(data[pos_ + i]) < 0x80;
     if (ascii) {
         // Plain ASCII reads the same in every code page the program meets.
-        line.text = QString::fromLatin1(line.bytes);
+        line.text.resize(length);
+        char16_t *out = reinterpret_cast<char16_t *>(line.text.data());
+        for (qsizetype i = 0; i < length; ++i)
+            out[i] = static_cast<unsigned char>(data[pos_ + i]);
+        line.decoded = true;
+    } else if (!utf8_ && codec950::decodeValid(line.bytes, line.text)) {
         line.decoded = true;
     } else {
         line.text = decoder_->decode(line.bytes);

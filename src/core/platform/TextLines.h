@@ -15,7 +15,7 @@ struct TextLine {
     QByteArray bytes;  // as in the file, without its line end
     QString text;      // decoded; only what could be decoded when `decoded` is false
     bool decoded = true;
-    bool blank() const { return text.trimmed().isEmpty() && decoded; }
+    bool blank() const { return QStringView(text).trimmed().isEmpty() && decoded; }
 };
 
 // The lines of a text file in code page 950 (or UTF-8 when the file starts with a byte-order

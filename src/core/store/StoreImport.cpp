@@ -35,12 +35,12 @@ textimport::TextImportCounts StoreImport::run(const QString &path, const textimp
     return textimport::withErrorLog(app_, db, observer, changes_, journal, [&](textimport::ErrorLog &log, db::BatchedChanges &batch,
                                                           textimport::TextImportCounts &counts) {
         platform::TextLine line;
-        std::array<QString, 10> values;
+        std::array<QStringView, 10> values;
         while (reader.next(line)) {
             // Only detail records count; a line that cannot be decoded is judged by its first byte.
             if (!line.bytes.startsWith('2'))
                 continue;
-            const QString amountField = field(line.text, 96, 9);
+            const QStringView amountField = field(line.text, 96, 9);
             QString outcome;
             auto abnormal = [&](const QString &reason) {
                 log.add(line, reason);
@@ -73,7 +73,12 @@ textimport::TextImportCounts StoreImport::run(const QString &path, const textimp
                 outcome = known ? db::kUpdatedRow : db::kNewRow;
             }
             if (observer.lineShown)
-                observer.lineShown({line.number, QStringList(values.begin(), values.end()), outcome});
+            {
+                QStringList shown;
+                for (const QStringView value : values)
+                    shown << value.toString();
+                observer.lineShown({line.number, shown, outcome});
+            }
             batch.rowDone();
             if (observer.lineDone)
                 observer.lineDone(counts);

@@ -1,20 +1,43 @@
 #include "textimport/TextImport.h"
 
 #include "db/Connection.h"
-#include "platform/Codec950.h"
 #include "platform/Files.h"
 
 namespace talvesk::textimport {
 
+ErrorLog::ErrorLog(QString path) : path_(std::move(path))
+{
+}
+
+ErrorLog::~ErrorLog() = default;
+
 void ErrorLog::add(const platform::TextLine &line, const QString &reason)
 {
+    ++entries_;
     // The line is kept as far as it could be decoded; the bytes that could not are shown in hex.
     QString shown = line.text;
     if (!line.decoded || line.bytes.contains('\0'))
         shown = QStringLiteral("(") + QString::fromLatin1(line.bytes.toHex(' ')) + u')';
-    entries_.push_back(QStringLiteral("第 %1 行: %2: %3").arg(line.number).arg(reason, shown));
+    const QString entry = QStringLiteral("第 %1 行: %2: %3").arg(line.number).arg(reason, shown);
+    if (first_.size() < TextImportCounts::kMaxProblems)
+        first_ << entry;
     if (batch_)
         batch_->problem(line.number, reason, shown);
+    if (path_.isEmpty() || failure_)
+        return;
+    try {
+        if (!file_) {
+            file_ = std::make_unique<platform::ScratchFile>(path_);
+            encoder_.emplace("windows-950", QStringConverter::Flag::Stateless);
+        }
+        const QByteArray bytes = encoder_->encode(entry + QStringLiteral("\r\n"));
+        file_->write(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+    } catch (const platform::Error &error) {
+        // Reported when the log is put in place, as a log that cannot be written always was:
+        // the run itself goes on.
+        failure_ = error;
+        file_.reset();
+    }
 }
 
 QString TextImportCounts::summary() const
@@ -22,28 +45,20 @@ QString TextImportCounts::summary() const
     return QStringLiteral("%1 applied, %2 abnormal").arg(applied).arg(abnormal);
 }
 
-QStringList ErrorLog::first(int max) const
+void ErrorLog::write()
 {
-    QStringList lines;
-    for (std::size_t i = 0; i < entries_.size() && lines.size() < max; ++i)
-        lines << entries_[i];
-    return lines;
-}
-
-void ErrorLog::write(const QString &path) const
-{
-    if (entries_.empty())
+    if (failure_)
+        throw *failure_;
+    if (!file_)
         return;
-    QString text;
-    for (const QString &entry : entries_)
-        text += entry + QStringLiteral("\r\n");
-    platform::writeFileAtomically(path, platform::codec950::encode(text));
+    file_->commitTo(path_);
+    file_.reset();
 }
 
-void ErrorLog::writeQuietly(const QString &path) const noexcept
+void ErrorLog::writeQuietly() noexcept
 {
     try {
-        write(path);
+        write();
     } catch (...) {
     }
 }
@@ -81,7 +96,7 @@ TextPreview previewLines(const TextImport &import, const QString &path, int max)
     return preview;
 }
 
-bool isDigitsAndBlanks(const QString &field)
+bool isDigitsAndBlanks(QStringView field)
 {
     for (const QChar c : field) {
         if (!(c.unicode() >= u'0' && c.unicode() <= u'9') && c != u' ')
@@ -90,9 +105,9 @@ bool isDigitsAndBlanks(const QString &field)
     return true;
 }
 
-QString fixedAmountText(const QString &field)
+QStringView fixedAmountText(QStringView field)
 {
-    const QString trimmed = field.trimmed();
+    const QStringView trimmed = field.trimmed();
     if (trimmed.isEmpty())
         return trimmed;
     for (const QChar c : trimmed) {

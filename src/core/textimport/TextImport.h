@@ -3,13 +3,16 @@
 #include "db/BatchedChanges.h"
 #include "platform/AppFolder.h"
 #include "platform/Error.h"
+#include "platform/Files.h"
 #include "platform/TextLines.h"
 
 #include <QString>
+#include <QStringEncoder>
 #include <QStringList>
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace talvesk::textimport {
@@ -57,22 +60,36 @@ struct TextPreview {
 TextPreview previewLines(const TextImport &import, const QString &path, int max = 20);
 
 // The lines a run could not use, written to ErrLog.txt in the application folder (code page 950,
-// CR LF): line number, reason, and the line itself.
+// CR LF): line number, reason, and the line itself. The lines go to a scratch file beside it as
+// they come, so a file of a million unusable lines costs no memory; ErrLog.txt appears whole when
+// the log is written. A log without a path (a dry run's) writes nothing and keeps only its first
+// lines.
 class ErrorLog {
 public:
+    explicit ErrorLog(QString path);
+    ~ErrorLog();
+    ErrorLog(const ErrorLog &) = delete;
+    ErrorLog &operator=(const ErrorLog &) = delete;
+
     void add(const platform::TextLine &line, const QString &reason);
     // Each line added from now on is also kept with the import's journal entry through `batch`.
     void alsoKeepWith(db::BatchedChanges *batch) { batch_ = batch; }
-    bool empty() const { return entries_.empty(); }
-    // The first `max` lines, as the log would hold them.
-    QStringList first(int max) const;
-    // Writes the log when it holds anything. Throws platform::Error.
-    void write(const QString &path) const;
+    bool empty() const { return entries_ == 0; }
+    // The first lines (up to TextImportCounts::kMaxProblems), as the log holds them.
+    const QStringList &first() const { return first_; }
+    // Puts the log in place when it holds anything. Throws platform::Error, also for a line that
+    // could not be stored earlier.
+    void write();
     // The same, for a run that is already failing: a failure to write is not reported over it.
-    void writeQuietly(const QString &path) const noexcept;
+    void writeQuietly() noexcept;
 
 private:
-    std::vector<QString> entries_;
+    QString path_;
+    std::unique_ptr<platform::ScratchFile> file_;
+    std::optional<QStringEncoder> encoder_;
+    qint64 entries_ = 0;
+    std::optional<platform::Error> failure_; // the first line that could not be stored
+    QStringList first_;
     db::BatchedChanges *batch_ = nullptr;
 };
 
@@ -90,14 +107,15 @@ TextImportCounts withErrorLog(const platform::AppFolder &app, platform::Database
                               const TextImportObserver &observer, db::Changes changes,
                               const db::JournalOperation &journalled, Body &&body)
 {
-    ErrorLog log;
     if (changes == db::Changes::DryRun) {
+        ErrorLog unwritten{QString()};
         TextImportCounts counts = db::runInBatches<TextImportCounts>(
-            db, [&](db::BatchedChanges &batch, TextImportCounts &c) { body(log, batch, c); }, observer.stopped,
+            db, [&](db::BatchedChanges &batch, TextImportCounts &c) { body(unwritten, batch, c); }, observer.stopped,
             50000, changes);
-        counts.problems = log.first(TextImportCounts::kMaxProblems);
+        counts.problems = unwritten.first();
         return counts;
     }
+    ErrorLog log(app.errorLogFile());
     try {
         TextImportCounts counts = db::runInBatches<TextImportCounts>(
             db,
@@ -107,11 +125,11 @@ TextImportCounts withErrorLog(const platform::AppFolder &app, platform::Database
                 log.alsoKeepWith(nullptr);
             },
             observer.stopped, 50000, changes, journalled);
-        log.write(app.errorLogFile());
+        log.write();
         counts.logWritten = !log.empty();
         return counts;
     } catch (const platform::Error &) {
-        log.writeQuietly(app.errorLogFile());
+        log.writeQuietly();
         throw;
     }
 }
@@ -120,12 +138,12 @@ TextImportCounts withErrorLog(const platform::AppFolder &app, platform::Database
 inline const QString kNulLineReason = QStringLiteral("含有 NUL 字元");
 
 // Whether a fixed-position amount field holds only digits and blanks (an empty one does).
-bool isDigitsAndBlanks(const QString &field);
+bool isDigitsAndBlanks(QStringView field);
 // A fixed-position amount through the number pattern "####0": the whole number without leading
-// zeros when the trimmed field is all digits, otherwise the trimmed field as it is.
-QString fixedAmountText(const QString &field);
+// zeros when the trimmed field is all digits, otherwise the trimmed field as it is (a view of it).
+QStringView fixedAmountText(QStringView field);
 // Characters of a line at 1-based positions, only those that exist.
-inline QString field(const QString &line, int position, int length)
+inline QStringView field(QStringView line, int position, int length)
 {
     return line.mid(position - 1, length);
 }

@@ -8,6 +8,9 @@
 #include "support/TestApp.h"
 #include "support/TextFiles.h"
 
+#include <QDir>
+#include <QFile>
+
 #include <gtest/gtest.h>
 
 using namespace talvesk;
@@ -261,4 +264,50 @@ TEST(BankPreview, ShowsEachRecordAsWrittenWithItsOutstandingAmountAndLeavesTheLo
     EXPECT_EQ(preview.lines[1].outcome, QStringLiteral("沒有此虛擬帳號的應收帳款"));
     EXPECT_EQ(test::readFile(app.folder().errorLogFile()), "old");
     EXPECT_EQ(test::tableRows(app.folder(), QStringLiteral("F_AccountData"))[0].at(5), QString());
+}
+
+// The log is written as the lines are found, under a scratch name that gives way to ErrLog.txt
+// at the end: every line is in it, in order, and nothing of the scratch file stays.
+TEST(BankImport, ALongLogKeepsEveryLineAndLeavesNoScratchFile)
+{
+    test::TestApp app;
+    test::addReceivable(app.folder(), QStringLiteral("95120001"), QStringLiteral("1500"));
+    QByteArray file;
+    for (int i = 1; i <= 3000; ++i)
+        file += big5(bankLine(QStringLiteral("1130105"), QStringLiteral("00000000100"), QStringLiteral("9%1").arg(i))) + "\r\n";
+    file += big5(bankLine(QStringLiteral("1130105"), QStringLiteral("00000001500"), QStringLiteral("95120001"))) + "\r\n";
+    const QString path = app.path(QStringLiteral("bank.txt"));
+    test::writeFile(path, file);
+
+    const auto counts = payments::BankImport(app.folder()).run(path, {});
+    EXPECT_EQ(counts.applied, 1);
+    EXPECT_EQ(counts.abnormal, 3000);
+    EXPECT_TRUE(counts.logWritten);
+    const QStringList lines = platform::codec950::decode(test::readFile(app.folder().errorLogFile())).split(QStringLiteral("\r\n"));
+    ASSERT_EQ(lines.size(), 3001);
+    EXPECT_TRUE(lines.first().startsWith(QStringLiteral("第 1 行: 沒有此虛擬帳號的應收帳款: "))) << lines.first().toStdString();
+    EXPECT_TRUE(lines.at(2999).startsWith(QStringLiteral("第 3000 行: "))) << lines.at(2999).toStdString();
+    EXPECT_TRUE(lines.at(2999).contains(QStringLiteral("93000"))) << "each line as it was read";
+    EXPECT_FALSE(QFile::exists(app.folder().errorLogFile() + QStringLiteral(".partial")));
+}
+
+// A log that cannot be written fails the run, as it always did, after every record is applied:
+// it is reported, not taken for a reason to leave payments out.
+TEST(BankImport, ALogThatCannotBeWrittenFailsTheRunAfterEveryRecordIsApplied)
+{
+    test::TestApp app;
+    test::addReceivable(app.folder(), QStringLiteral("95120001"), QStringLiteral("1500"));
+    // A folder (with a file in it) where the scratch file would go.
+    const QString blocked = app.folder().errorLogFile() + QStringLiteral(".partial");
+    ASSERT_TRUE(QDir().mkpath(blocked));
+    test::writeFile(blocked + QStringLiteral("/keep"), "x");
+    QByteArray file;
+    file += big5(bankLine(QStringLiteral("1130105"), QStringLiteral("00000000100"), QStringLiteral("99999999"))) + "\r\n";
+    file += big5(bankLine(QStringLiteral("1130105"), QStringLiteral("00000001000"), QStringLiteral("95120001"))) + "\r\n";
+    const QString path = app.path(QStringLiteral("bank.txt"));
+    test::writeFile(path, file);
+
+    EXPECT_THROW(payments::BankImport(app.folder()).run(path, {}), platform::Error);
+    EXPECT_EQ(paid(app, QStringLiteral("95120001")), (QStringList{QStringLiteral("1130105"), QStringLiteral("1000"), QStringLiteral("500")}));
+    EXPECT_FALSE(platform::fileExists(app.folder().errorLogFile()));
 }

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 using namespace talvesk;
 using platform::CellValue;
 
@@ -135,32 +137,50 @@ TEST(Amounts, PayDatesOfNumbersNoDateOrWholeNumberHolds)
     EXPECT_EQ(payments::payDateText({Kind::Number, {}, 990105}), QStringLiteral("0990105"));
 }
 
+// Every text is read as UTF-16 (cells, fields) and as UTF-8 (Total as the database gives it), and
+// both must read alike; whole numbers of up to 15 digits are read without strtod.
 TEST(Amounts, LeadingNumbers)
 {
-    using payments::leadingNumber;
-    EXPECT_EQ(leadingNumber(QStringLiteral("1500"), false), 1500);
-    EXPECT_EQ(leadingNumber(QStringLiteral(" 1 5\t0\n0 "), false), 1500);
-    EXPECT_EQ(leadingNumber(QStringLiteral("1,500"), false), 1500);
-    EXPECT_EQ(leadingNumber(QStringLiteral("1,234,567.5"), false), 1234567.5);
-    EXPECT_EQ(leadingNumber(QStringLiteral("1, 500"), false), 1500) << "blanks go first";
-    EXPECT_EQ(leadingNumber(QStringLiteral("-1,500元"), false), -1500);
-    EXPECT_EQ(leadingNumber(QStringLiteral("1,,500"), false), 1);
-    EXPECT_EQ(leadingNumber(QStringLiteral("1,x"), false), 1);
-    EXPECT_EQ(leadingNumber(QStringLiteral("1,"), false), 1);
-    EXPECT_EQ(leadingNumber(QStringLiteral(",500"), false), 0);
-    EXPECT_EQ(leadingNumber(QStringLiteral("00000001500"), false), 1500);
-    EXPECT_EQ(leadingNumber(QStringLiteral("-12.5元"), false), -12.5);
-    EXPECT_EQ(leadingNumber(QStringLiteral(".5"), false), 0.5);
-    EXPECT_EQ(leadingNumber(QStringLiteral("+7"), false), 7);
-    EXPECT_EQ(leadingNumber(QStringLiteral("abc"), false), 0);
-    EXPECT_EQ(leadingNumber(QString(), false), 0);
-    EXPECT_EQ(leadingNumber(QStringLiteral("--5"), false), 0);
-    EXPECT_EQ(leadingNumber(QStringLiteral("1.2.3"), false), 1.2);
-    EXPECT_EQ(leadingNumber(QStringLiteral("1E3"), false), 1);
-    EXPECT_EQ(leadingNumber(QStringLiteral("1E3"), true), 1000);
-    EXPECT_EQ(leadingNumber(QStringLiteral("2.5e-1x"), true), 0.25);
-    EXPECT_EQ(leadingNumber(QStringLiteral("1E"), true), 1);
-    EXPECT_EQ(leadingNumber(QStringLiteral("1E+"), true), 1);
+    struct Case {
+        const char16_t *text;
+        bool exponent;
+        double value;
+    };
+    const Case cases[] = {
+        {u"1500", false, 1500},
+        {u" 1 5\t0\n0 ", false, 1500},
+        {u"1,500", false, 1500},
+        {u"1,234,567.5", false, 1234567.5},
+        {u"1, 500", false, 1500},
+        {u"-1,500元", false, -1500},
+        {u"1,,500", false, 1},
+        {u"1,x", false, 1},
+        {u"1,", false, 1},
+        {u",500", false, 0},
+        {u"00000001500", false, 1500},
+        {u"-12.5元", false, -12.5},
+        {u".5", false, 0.5},
+        {u"+7", false, 7},
+        {u"abc", false, 0},
+        {u"", false, 0},
+        {u"--5", false, 0},
+        {u"1.2.3", false, 1.2},
+        {u"1E3", false, 1},
+        {u"1E3", true, 1000},
+        {u"2.5e-1x", true, 0.25},
+        {u"1E", true, 1},
+        {u"1E+", true, 1},
+        {u"999999999999999", false, 999999999999999.0},
+        {u"-000000000000000000001500", false, -1500},
+        {u"12345678901234567890", false, 12345678901234567890.0},
+        {u"1.5E", true, 1.5},
+    };
+    for (const Case &c : cases) {
+        const QString text = QString::fromUtf16(c.text);
+        EXPECT_EQ(payments::leadingNumber(QStringView(text), c.exponent), c.value) << text.toStdString();
+        EXPECT_EQ(payments::leadingNumber(QByteArrayView(text.toUtf8()), c.exponent), c.value) << text.toStdString();
+    }
+    EXPECT_TRUE(std::signbit(payments::leadingNumber(QStringView(u"-0"), false))) << "as strtod reads it";
 }
 
 TEST(Amounts, OutstandingAndDateForms)

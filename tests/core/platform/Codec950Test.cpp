@@ -23,3 +23,44 @@ TEST(Codec950, AnIncompleteDoubleByteCharacterIsReported)
     codec950::decode(QByteArray("AB\xA4", 3), &ok);
     EXPECT_FALSE(ok);
 }
+
+// The table a text file's lines are decoded through must read every character as the converter
+// does, and must never take an invalid sequence for a character.
+TEST(Codec950, TheTableReadsEveryCharacterAsTheConverterDoes)
+{
+    QString fast;
+    int pairs = 0;
+    for (int first = 0x80; first <= 0xFF; ++first) {
+        for (int second = -1; second <= 0xFF; ++second) {
+            QByteArray bytes(1, static_cast<char>(first));
+            if (second >= 0)
+                bytes.append(static_cast<char>(second));
+            bool ok = false;
+            const QString slow = codec950::decode(bytes, &ok);
+            const bool tabled = codec950::decodeValid(bytes, fast);
+            if (tabled) {
+                ASSERT_TRUE(ok) << std::hex << first << ' ' << second;
+                ASSERT_EQ(fast, slow) << std::hex << first << ' ' << second;
+                pairs += second >= 0x40 ? 1 : 0;
+            } else {
+                // Only what the converter cannot read as one character is left to it.
+                ASSERT_FALSE(ok && slow.size() == 1) << std::hex << first << ' ' << second;
+            }
+        }
+    }
+    EXPECT_GT(pairs, 19000) << "the code page's characters, user-defined ones included";
+}
+
+TEST(Codec950, ALineDecodesThroughTheTableAsAWhole)
+{
+    const QString line = QStringLiteral("王小明00001   1130102TWD 00000000501轉帳存入") + codec950::decode(QByteArray("\xFA\x40", 2))
+        + QStringLiteral(" 9512000000000001   ");
+    const QByteArray bytes = codec950::encode(line);
+    QString text = QStringLiteral("a much longer text the buffer held before this line was decoded");
+    ASSERT_TRUE(codec950::decodeValid(bytes, text));
+    EXPECT_EQ(text, line);
+    EXPECT_FALSE(codec950::decodeValid(QByteArray(bytes + "\xA4"), text)) << "a lead byte at the end";
+    EXPECT_FALSE(codec950::decodeValid(QByteArray("A\xA4\x20" "B", 4), text)) << "a lead byte before a blank";
+    ASSERT_TRUE(codec950::decodeValid(QByteArray(), text));
+    EXPECT_TRUE(text.isEmpty());
+}

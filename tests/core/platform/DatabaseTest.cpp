@@ -68,6 +68,31 @@ TEST(Database, BoundValuesKeepQuotesAndChineseUnchanged)
     EXPECT_TRUE(db.hasTable(QStringLiteral("smdata")));
 }
 
+// A parameter keeps its buffer from one value to the next: a shorter value after a longer one,
+// a part of a longer text, Chinese after ASCII and the empty text must each be bound as they are.
+TEST(Database, AParameterBoundAgainHoldsOnlyItsNewValue)
+{
+    test::TestApp app;
+    Database db = Database::open(app.folder().databaseFile());
+    auto echo = db.prepare("SELECT ?1, length(?1), typeof(?2) || ':' || ?2");
+    const QString line = QStringLiteral("9512000000000001 王小明");
+    const auto bound = [&](QStringView value, qint64 number) {
+        echo.bind(1, value).bind(2, number);
+        EXPECT_TRUE(echo.next());
+        const QStringList got{echo.text(0), echo.text(1), echo.text(2)};
+        echo.reset();
+        return got;
+    };
+    EXPECT_EQ(bound(line, 7), (QStringList{line, QStringLiteral("20"), QStringLiteral("integer:7")}));
+    EXPECT_EQ(bound(QStringView(line).left(4), 1), (QStringList{QStringLiteral("9512"), QStringLiteral("4"), QStringLiteral("integer:1")}));
+    EXPECT_EQ(bound(QStringView(line).mid(17), 2), (QStringList{QStringLiteral("王小明"), QStringLiteral("3"), QStringLiteral("integer:2")}));
+    EXPECT_EQ(bound(QString(), -3), (QStringList{QString(), QStringLiteral("0"), QStringLiteral("integer:-3")}));
+    echo.bind(1, QStringLiteral("x"));
+    ASSERT_TRUE(echo.next());
+    EXPECT_EQ(echo.utf8(0), QByteArrayView("x"));
+    EXPECT_TRUE(echo.isNull(2)) << "a reset keeps nothing bound";
+}
+
 TEST(Database, TransactionRollsBackUnlessCommitted)
 {
     test::TestApp app;
