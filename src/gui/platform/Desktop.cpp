@@ -7,7 +7,9 @@
 #include <QDir>
 #include <QUrl>
 #include <QFileDialog>
+#include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QLibraryInfo>
 #include <QLocale>
@@ -15,9 +17,19 @@
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QScreen>
+#include <QSettings>
+#include <QGridLayout>
+#include <QSpacerItem>
 #include <QStorageInfo>
 
 namespace talvesk::platform {
+
+namespace {
+
+// Room a window manager's title bar takes beside the title: its icon and its buttons.
+constexpr int kTitleBarButtons = 110;
+
+} // namespace
 
 Answer QtDesktop::showMessage(QWidget *parent, const Message &message)
 {
@@ -70,6 +82,13 @@ Answer QtDesktop::showMessage(QWidget *parent, const Message &message)
             break;
         }
     }
+    // The title bar cuts a title wider than the box (the program's caption was cut to a few
+    // characters): the box is made wide enough for its title, frame buttons included.
+    if (auto *grid = qobject_cast<QGridLayout *>(box.layout())) {
+        const int titleWidth = box.fontMetrics().horizontalAdvance(box.windowTitle()) * 6 / 5 + kTitleBarButtons;
+        grid->addItem(new QSpacerItem(titleWidth, 0, QSizePolicy::Minimum, QSizePolicy::Fixed), grid->rowCount(), 0, 1,
+                      grid->columnCount());
+    }
     // A busy pointer must not hide that the program now waits for an answer.
     const bool wasBusy = busy_;
     if (wasBusy)
@@ -106,11 +125,34 @@ void QtDesktop::setPointer(Pointer pointer)
         QGuiApplication::restoreOverrideCursor();
 }
 
+QString windowSettingsFile(const QString &appRoot)
+{
+    return appRoot + QStringLiteral("/Windows.ini");
+}
+
+QString FolderMemory::folderFor(const QString &kind, const QString &fallback) const
+{
+    if (settingsFile_.isEmpty() || kind.isEmpty())
+        return fallback;
+    const QString folder = QSettings(settingsFile_, QSettings::IniFormat).value(QStringLiteral("folders/") + kind).toString();
+    return !folder.isEmpty() && QFileInfo(folder).isDir() ? folder : fallback;
+}
+
+void FolderMemory::remember(const QString &kind, const QString &chosen, bool isFolder)
+{
+    if (settingsFile_.isEmpty() || kind.isEmpty())
+        return;
+    QSettings settings(settingsFile_, QSettings::IniFormat);
+    settings.setValue(QStringLiteral("folders/") + kind, isFolder ? chosen : QFileInfo(chosen).absolutePath());
+    settings.sync(); // a folder not kept costs the clerk a few clicks, nothing more
+}
+
 std::optional<QString> QtDesktop::chooseFile(QWidget *parent, const FileChoice &choice)
 {
     QString folder = choice.initialFolder;
     if (folder.isEmpty() || folder.compare(QStringLiteral("c:\\"), Qt::CaseInsensitive) == 0)
         folder = QDir::homePath();
+    folder = folders_.folderFor(choice.kind, folder);
     const bool wasBusy = busy_;
     if (wasBusy)
         setPointer(Pointer::Default);
@@ -119,6 +161,7 @@ std::optional<QString> QtDesktop::chooseFile(QWidget *parent, const FileChoice &
         setPointer(Pointer::Hourglass);
     if (path.isEmpty())
         return std::nullopt;
+    folders_.remember(choice.kind, path);
     return path;
 }
 
@@ -127,17 +170,35 @@ bool QtDesktop::openDocument(const QString &path)
     return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
 }
 
+bool isRemovableVolume(const QString &rootPath, const QString &device, const QString &sysClassBlock)
+{
+    static const QRegularExpression userMedia(QStringLiteral("^(/run)?/media/[^/]+/[^/]+$"));
+    if (userMedia.match(rootPath).hasMatch())
+        return true;
+    if (!device.startsWith(QStringLiteral("/dev/")))
+        return false;
+    // /dev/disk/by-label/STICK and the like lead to the device's own name.
+    const QString resolved = QFileInfo(device).canonicalFilePath();
+    const QString name = QFileInfo(resolved.isEmpty() ? device : resolved).fileName();
+    const QString entry = QFileInfo(sysClassBlock + u'/' + name).canonicalFilePath();
+    if (name.isEmpty() || entry.isEmpty())
+        return false;
+    auto markedRemovable = [](const QString &folder) {
+        QFile flag(folder + QStringLiteral("/removable"));
+        return flag.open(QIODevice::ReadOnly) && flag.readAll().trimmed() == "1";
+    };
+    // A partition has no flag of its own; its disk, the folder above it, has.
+    return markedRemovable(entry) || (!QFileInfo::exists(entry + QStringLiteral("/removable"))
+                                      && markedRemovable(QFileInfo(entry).absolutePath()));
+}
+
 QStringList QtDesktop::drives() const
 {
-    // Removable media are mounted under these; everything else mounted is the system's own.
-    static const QStringList removableParents{QStringLiteral("/media/"), QStringLiteral("/run/media/"),
-                                              QStringLiteral("/mnt/")};
     QStringList places;
     for (const QStorageInfo &volume : QStorageInfo::mountedVolumes()) {
         const QString root = volume.rootPath();
-        const bool removable = std::any_of(removableParents.begin(), removableParents.end(),
-                                           [&root](const QString &parent) { return root.startsWith(parent); });
-        if (removable && volume.isValid() && volume.isReady() && !places.contains(root))
+        if (root != QDir::rootPath() && volume.isValid() && volume.isReady() && !places.contains(root)
+            && isRemovableVolume(root, QString::fromLocal8Bit(volume.device())))
             places << root;
     }
     for (const QString &folder : {QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation),
@@ -150,9 +211,11 @@ QStringList QtDesktop::drives() const
 
 std::optional<QString> QtDesktop::chooseFolder(QWidget *parent, const QString &title)
 {
-    const QString folder = QFileDialog::getExistingDirectory(parent, title, QDir::homePath());
+    const QString folder = QFileDialog::getExistingDirectory(
+        parent, title, folders_.folderFor(filekind::BackupFolder, QDir::homePath()));
     if (folder.isEmpty())
         return std::nullopt;
+    folders_.remember(filekind::BackupFolder, folder, true);
     return folder;
 }
 
@@ -165,7 +228,9 @@ QString qtFileFilter(const QString &classicFilter)
         // "*.*" also means files without a dot here.
         pattern.replace(QStringLiteral("*.*"), QStringLiteral("*"));
         pattern.replace(u';', u' ');
-        filters << parts.at(i) + QStringLiteral(" (") + pattern + u')';
+        const QString filter = parts.at(i) + QStringLiteral(" (") + pattern + u')';
+        if (!filters.contains(filter))
+            filters << filter;
     }
     return filters.join(QStringLiteral(";;"));
 }

@@ -21,7 +21,8 @@ TextImportWindow::TextImportWindow(const Design &design, TextImport &import, pla
     frame->setObjectName(QStringLiteral("Frame1"));
     auto *grid = new QGridLayout(frame);
     grid->addWidget(platform::namedLabel(frame, "Label1", design.fileLabel), 0, 0);
-    currentFileLabel = platform::namedLabel(frame, "cur_file", QString());
+    currentFileLabel = new platform::PathLabel(frame);
+    currentFileLabel->setObjectName(QStringLiteral("cur_file"));
     currentFileLabel->setMinimumWidth(300);
     grid->addWidget(currentFileLabel, 0, 1, 1, 3);
     grid->addWidget(platform::namedLabel(frame, "Label2", design.appliedLabel), 1, 0);
@@ -51,7 +52,7 @@ TextImportWindow::TextImportWindow(const Design &design, TextImport &import, pla
     connect(closeButton, &QPushButton::clicked, this, &TextImportWindow::onCloseClicked);
 
     readButton->setEnabled(false);
-    setFixedSize(480, 200);
+    platform::fixWindowSize(*this, {480, 200});
     move(platform::placementFor(desktop_.screenSize(), size()));
 }
 
@@ -64,7 +65,7 @@ void TextImportWindow::onChooseClicked()
 {
     if (busy())
         return;
-    const auto chosen = desktop_.chooseFile(this, {design_.filter, QStringLiteral("C:\\"), QString()});
+    const auto chosen = desktop_.chooseFile(this, {design_.filter, QStringLiteral("C:\\"), QString(), design_.fileKind});
     if (!chosen) {
         message(QStringLiteral("沒有選取任何檔案!"), platform::Icon::Information);
         return;
@@ -73,7 +74,7 @@ void TextImportWindow::onChooseClicked()
         message(QStringLiteral("請選取Talvesk銷帳檔案  !"), platform::Icon::Information);
         return;
     }
-    currentFileLabel->setText(chosen->trimmed());
+    currentFileLabel->setPath(chosen->trimmed());
     readButton->setEnabled(true);
 }
 
@@ -103,7 +104,7 @@ void TextImportWindow::onReadClicked()
             pacer.step([&] { show(counts); });
         };
         try {
-            const TextImportCounts counts = import_.run(currentFileLabel->text(), observer);
+            const TextImportCounts counts = import_.run(currentFileLabel->path(), observer);
             if (handled)
                 show(counts);
             scope.pointerBack();
@@ -123,6 +124,8 @@ void TextImportWindow::onReadClicked()
     chooseButton->setEnabled(failed);
     readButton->setEnabled(true);
     closeButton->setEnabled(true);
+    if (!failed)
+        emit imported();
 }
 
 void TextImportWindow::onCloseClicked()

@@ -24,6 +24,7 @@ public:
         QString abnormalLabel;
         QString filter;
         bool refuseBlankName; // a chosen name that is blank gets its own message
+        QString fileKind;     // the file dialog reopens in the folder last used for this kind
     };
     TextImportWindow(const Design &design, TextImport &import, platform::Desktop &desktop, QWidget *parent = nullptr);
 
@@ -31,13 +32,17 @@ public:
     void onReadClicked();
     void onCloseClicked();
 
+signals:
+    // A run ended having stored what it read.
+    void imported();
+
 private:
     void message(const QString &text, platform::Icon icon);
 
     Design design_;
     TextImport &import_;
     platform::Desktop &desktop_;
-    QLabel *currentFileLabel;
+    platform::PathLabel *currentFileLabel;
     QLabel *appliedLabel;
     QLabel *abnormalLabel;
     QPushButton *chooseButton;

@@ -23,6 +23,7 @@ public:
     struct Design {
         QString objectName;
         QString caption;
+        QString fileKind; // the file dialog reopens in the folder last used for this kind
     };
     ExcelImportWindow(const Design &design, WorkbookImport &import, std::function<void(QWidget *)> openMapping,
                       platform::Desktop &desktop, QWidget *parent = nullptr);
@@ -32,6 +33,10 @@ public:
     void onMappingClicked();
     void onExitClicked();
 
+signals:
+    // A run ended having stored what it read.
+    void imported();
+
 
 private:
     void endWorkbook();
@@ -40,7 +45,8 @@ private:
     WorkbookImport &import_;
     std::function<void(QWidget *)> openMapping_;
     platform::Desktop &desktop_;
-    QString chosenPath_;
+    QString fileKind_;
+    QString chosenPath_; // the workbook shown, elided, in txtField
 
     QLineEdit *pathEdit;
     QPushButton *chooseButton;

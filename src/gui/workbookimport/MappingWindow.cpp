@@ -2,6 +2,7 @@
 
 #include "db/Connection.h"
 #include "platform/Error.h"
+#include "platform/Widgets.h"
 
 #include <QClipboard>
 #include <QGridLayout>
@@ -106,7 +107,7 @@ MappingWindow::MappingWindow(const Design &design, const platform::AppFolder &ap
         setTabOrder(order[i], order[i + 1]);
 
     const QSize screen = desktop_.screenSize();
-    setFixedSize(platform::sizeForScreen(screen, kDesignedSize));
+    platform::fixWindowSize(*this, platform::sizeForScreen(screen, kDesignedSize));
     move(platform::placementFor(screen, size()));
     load();
 }
