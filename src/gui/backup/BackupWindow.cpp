@@ -60,7 +60,7 @@ BackupWindow::BackupWindow(Mode mode, const platform::AppFolder &app, platform::
     for (int i = 0; i < kSlots; ++i) {
         auto *option = new QRadioButton(frame);
         option->setObjectName(QStringLiteral("opn%1").arg(i + 1));
-        option->setMinimumWidth(260);
+        option->setMinimumWidth(300);
         slotGrid->addWidget(option, i % 3, i / 3);
         options_[static_cast<std::size_t>(i)] = option;
     }
@@ -103,7 +103,7 @@ BackupWindow::BackupWindow(Mode mode, const platform::AppFolder &app, platform::
     connect(confirmButton, &QPushButton::clicked, this, &BackupWindow::onConfirmClicked);
     connect(cancelButton, &QPushButton::clicked, this, &BackupWindow::onCancelClicked);
 
-    platform::fixWindowSize(*this, {600, restoring ? 340 : 300});
+    platform::fixWindowSize(*this, {680, restoring ? 340 : 300});
     move(platform::placementFor(desktop_.screenSize(), size()));
     desktop_.setPointer(platform::Pointer::Default);
 }

@@ -16,6 +16,7 @@
 #include <QTranslator>
 #include <QGuiApplication>
 #include <QMessageBox>
+#include <QProcess>
 #include <QScreen>
 #include <QSettings>
 #include <QGridLayout>
@@ -28,6 +29,8 @@ namespace {
 
 // Room a window manager's title bar takes beside the title: its icon and its buttons.
 constexpr int kTitleBarButtons = 110;
+// How long the desktop's opener may take to say whether it could open a file.
+constexpr int kOpenerWaitMs = 1500;
 
 } // namespace
 
@@ -165,8 +168,46 @@ std::optional<QString> QtDesktop::chooseFile(QWidget *parent, const FileChoice &
     return path;
 }
 
+namespace {
+
+// QDesktopServices only starts xdg-open and reports that it started, so a desktop where nothing
+// opens workbooks looked like success. xdg-open tells by its exit code (3: nothing can open the
+// file); it may also run as long as the program it started, so a short wait tells the two apart
+// without holding the window long. Nothing when there is no xdg-open to ask.
+std::optional<bool> openWithXdgOpen(const QString &path)
+{
+    const QString opener = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
+    if (opener.isEmpty())
+        return std::nullopt;
+    auto *process = new QProcess;
+    process->setProgram(opener);
+    process->setArguments({path});
+    process->setStandardOutputFile(QProcess::nullDevice());
+    process->setStandardErrorFile(QProcess::nullDevice());
+    process->start();
+    if (!process->waitForStarted(kOpenerWaitMs)) {
+        delete process;
+        return std::nullopt;
+    }
+    if (process->waitForFinished(kOpenerWaitMs)) {
+        const bool opened = process->exitStatus() == QProcess::NormalExit && process->exitCode() == 0;
+        delete process;
+        return opened;
+    }
+    // Still running: it is the program that shows the file. It is left alone (deleting the
+    // process object would end it) and forgotten once it ends.
+    QObject::connect(process, &QProcess::finished, process, &QObject::deleteLater);
+    return true;
+}
+
+} // namespace
+
 bool QtDesktop::openDocument(const QString &path)
 {
+#ifdef Q_OS_LINUX
+    if (const auto opened = openWithXdgOpen(path))
+        return *opened;
+#endif
     return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
 }
 

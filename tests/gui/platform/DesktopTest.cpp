@@ -3,6 +3,7 @@
 #include "support/Widgets.h"
 
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -190,4 +191,34 @@ TEST(Windows, ALongPathIsElidedInTheMiddleWithTheWholePathAsTooltip)
     window.resize(2000, 60); // room enough: the whole path
     QApplication::processEvents();
     EXPECT_EQ(label->text(), longPath);
+}
+
+// Through a real opener process: its exit code says whether the desktop opened the workbook, and
+// one that keeps running (the program it started) counts as opened.
+TEST(QtDesktop, OpeningADocumentReportsWhatTheDesktopsOpenerSaid)
+{
+    QTemporaryDir bin;
+    const QString opener = bin.path() + QStringLiteral("/xdg-open");
+    auto useOpener = [&](const QByteArray &script) {
+        QFile file(opener);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write("#!/bin/sh\n" + script + '\n');
+        file.close();
+        file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    };
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", QFile::encodeName(bin.path()) + ':' + path);
+    platform::QtDesktop desktop;
+
+    useOpener("echo \"xdg-open: no method available for opening '$1'\" >&2; exit 3");
+    EXPECT_FALSE(desktop.openDocument(bin.path() + QStringLiteral("/book.xlsx")));
+    useOpener("exit 0");
+    EXPECT_TRUE(desktop.openDocument(bin.path() + QStringLiteral("/book.xlsx")));
+    useOpener("sleep 3");
+    QElapsedTimer waited;
+    waited.start();
+    EXPECT_TRUE(desktop.openDocument(bin.path() + QStringLiteral("/book.xlsx")));
+    EXPECT_LT(waited.elapsed(), 2900) << "the window is not held until the program ends";
+    QTest::qWait(3000); // the opener ends and is forgotten
+    qputenv("PATH", path);
 }
