@@ -109,7 +109,8 @@ run_day() {
   shot 08-import-receivables-done 2
   keys Return
   shot 09-import-receivables-counts 0.6
-  keys Tab space
+  # The focus is back in the path box: the mapping button is the fourth stop after it.
+  keys Tab Tab Tab Tab space
   shot 10-mapping-receivables 1.2
   keys Escape
   sleep 0.4
@@ -119,7 +120,7 @@ run_day() {
   # 處理作業 → 讀入入帳明細(EXCEL) and its mapping window.
   menu_item $x_work 1
   shot 11-import-payments 1.2
-  keys Tab Tab Tab Tab space
+  keys Tab Tab Tab space
   shot 12-mapping-payments 1.2
   keys Escape
   sleep 0.4
@@ -141,7 +142,7 @@ run_day() {
 
   # 處理作業 → 銷帳結果轉存EXCEL檔: nothing here opens workbooks, so its folder is offered.
   menu_item $x_work 3
-  shot 16-export-results 3
+  shot 16-export-results 7
   keys Escape
   sleep 0.6
 
@@ -157,7 +158,7 @@ run_day() {
   keys Escape
   sleep 0.4
   menu_item $x_store 2
-  shot 19-export-store 3
+  shot 19-export-store 7
   keys Escape
   sleep 0.6
   shot 20-main-menu-status 0.3

@@ -16,6 +16,7 @@
 #include <QTranslator>
 #include <QGuiApplication>
 #include <QMessageBox>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QScreen>
 #include <QSettings>
@@ -29,8 +30,9 @@ namespace {
 
 // Room a window manager's title bar takes beside the title: its icon and its buttons.
 constexpr int kTitleBarButtons = 110;
-// How long the desktop's opener may take to say whether it could open a file.
-constexpr int kOpenerWaitMs = 1500;
+// How long the desktop's opener may take to say whether it could open a file: without a desktop
+// environment xdg-open tries several ways and gives up after about three seconds.
+constexpr int kOpenerWaitMs = 6000;
 
 } // namespace
 
@@ -172,8 +174,8 @@ namespace {
 
 // QDesktopServices only starts xdg-open and reports that it started, so a desktop where nothing
 // opens workbooks looked like success. xdg-open tells by its exit code (3: nothing can open the
-// file); it may also run as long as the program it started, so a short wait tells the two apart
-// without holding the window long. Nothing when there is no xdg-open to ask.
+// file); it may also run as long as the program it started, so a wait of a few seconds, with the
+// window's events running, tells the two apart. Nothing when there is no xdg-open to ask.
 std::optional<bool> openWithXdgOpen(const QString &path)
 {
     const QString opener = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
@@ -189,10 +191,15 @@ std::optional<bool> openWithXdgOpen(const QString &path)
         delete process;
         return std::nullopt;
     }
-    if (process->waitForFinished(kOpenerWaitMs)) {
-        const bool opened = process->exitStatus() == QProcess::NormalExit && process->exitCode() == 0;
-        delete process;
-        return opened;
+    QElapsedTimer waited;
+    waited.start();
+    while (waited.elapsed() < kOpenerWaitMs) {
+        if (process->waitForFinished(50)) {
+            const bool opened = process->exitStatus() == QProcess::NormalExit && process->exitCode() == 0;
+            delete process;
+            return opened;
+        }
+        QCoreApplication::processEvents();
     }
     // Still running: it is the program that shows the file. It is left alone (deleting the
     // process object would end it) and forgotten once it ends.
