@@ -16,8 +16,12 @@ int main(int argc, char *argv[])
     // Without it Qt's own buttons and dialogs speak English in a Chinese program.
     if (!talvesk::platform::installQtTranslation())
         qWarning("Qt's zh_TW translation (qt6-translations-l10n) is not installed");
-    talvesk::platform::QtDesktop desktop;
     const auto app = talvesk::platform::AppFolder::ofProgram();
+    talvesk::platform::QtDesktop desktop(talvesk::platform::windowSettingsFile(app.root()));
+    // A second copy on the same database would write beside the first unnoticed: it is told and stops.
+    talvesk::shell::InstanceLock lock(app);
+    if (!talvesk::shell::claimDatabase(lock, desktop))
+        return 1;
 
     {
         talvesk::credentials::PassLogIn login(app, desktop);

@@ -9,7 +9,14 @@
 #include "platform/Files.h"
 
 #include <QDir>
+#include <QFileInfo>
+#include <QLocale>
+#include <QStorageInfo>
 
+#include <sqlite3.h>
+
+#include <cerrno>
+#include <iterator>
 #include <optional>
 
 namespace talvesk::backup {
@@ -38,23 +45,124 @@ QString slotPath(const QString &prefix, const QString &fileName)
     return QDir::cleanPath(prefix + u'/' + fileName);
 }
 
+std::array<SlotContent, kSlots> slotContents(const QString &prefix)
+{
+    std::array<SlotContent, kSlots> contents;
+    if (prefix == QStringLiteral("a:"))
+        return contents;
+    for (int slot = 1; slot <= kSlots; ++slot) {
+        const QString path = slotPath(prefix, slotFileName(slot));
+        if (!platform::fileExists(path))
+            continue;
+        const QFileInfo file(path);
+        contents[static_cast<std::size_t>(slot - 1)] = {true, file.lastModified(), file.size()};
+    }
+    return contents;
+}
+
 std::array<QString, kSlots> slotCaptions(const QString &prefix)
 {
     std::array<QString, kSlots> captions;
-    if (prefix == QStringLiteral("a:"))
-        return captions;
+    const auto contents = slotContents(prefix);
     for (int slot = 1; slot <= kSlots; ++slot) {
-        if (platform::fileExists(slotPath(prefix, slotFileName(slot))))
+        if (contents[static_cast<std::size_t>(slot - 1)].found)
             captions[static_cast<std::size_t>(slot - 1)] = slotCaption(slot);
     }
     return captions;
 }
 
+namespace {
+
+const QLocale &taiwan()
+{
+    static const QLocale locale(QLocale::Chinese, QLocale::Taiwan);
+    return locale;
+}
+
+// Sizes as a clerk reads them: 950 位元組, 1.5 KB, 12.3 MB, 1.2 GB.
+QString sizeText(qint64 bytes)
+{
+    if (bytes < 1024)
+        return taiwan().toString(bytes) + QStringLiteral(" 位元組");
+    static const char *const units[] = {"KB", "MB", "GB", "TB"};
+    double size = static_cast<double>(bytes) / 1024;
+    std::size_t unit = 0;
+    for (; size >= 1024 && unit + 1 < std::size(units); ++unit)
+        size /= 1024;
+    return taiwan().toString(size, 'f', 1) + u' ' + QLatin1StringView(units[unit]);
+}
+
+} // namespace
+
+QString slotDescription(int slot, const SlotContent &content)
+{
+    if (!content.found)
+        return QStringLiteral("第 %1 格：沒有備份").arg(slot);
+    return slotCaption(slot) + QStringLiteral("   ") + content.written.toString(QStringLiteral("yyyy/MM/dd HH:mm"))
+         + QStringLiteral("   ") + sizeText(content.size);
+}
+
+PlaceProblem placeProblem(const platform::Error &error)
+{
+    switch (error.systemError()) {
+    case EROFS:
+    case EACCES:
+    case EPERM:
+        return PlaceProblem::WriteProtected;
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:
+        return PlaceProblem::NoSpace;
+    default:
+        return PlaceProblem::None;
+    }
+}
+
+QString placeProblemText(PlaceProblem problem, const QString &place)
+{
+    switch (problem) {
+    case PlaceProblem::WriteProtected:
+        return QStringLiteral("無法寫入 %1：磁碟或資料夾有防寫保護(唯讀)，請解除防寫或選擇另一個位置。").arg(place);
+    case PlaceProblem::NoSpace:
+        return QStringLiteral("%1 的空間不足，放不下這份備份，請清出空間或選擇另一個位置。").arg(place);
+    case PlaceProblem::None:
+        break;
+    }
+    return QString();
+}
+
+namespace {
+
+// Refuses a place that cannot hold the whole copy before anything is written there. The scratch
+// copy sits beside an older backup until it replaces it, so the whole size is needed.
+void requireRoomFor(const QString &target, qint64 bytes)
+{
+    const QString folder = QFileInfo(target).absolutePath();
+    const QStorageInfo volume(folder);
+    if (!volume.isValid() || !volume.isReady() || volume.bytesAvailable() < 0 || volume.bytesAvailable() >= bytes)
+        return;
+    throw Error(errnum::DeviceIo,
+                QStringLiteral("磁碟空間不足：%1 尚有 %2，備份需要 %3").arg(folder, sizeText(volume.bytesAvailable()), sizeText(bytes)),
+                ENOSPC);
+}
+
+} // namespace
+
 void backupDatabase(const platform::AppFolder &app, const QString &target)
 {
-    {
-        platform::Database db = db::openDatabase(app);
-    }
+    platform::Database db = db::openDatabase(app);
+    // A read transaction keeps the engine's shared lock while the file is copied: a writer cannot
+    // commit into the middle of the copy, and one already writing makes this fail as busy.
+    db.execute("BEGIN");
+    struct EndRead {
+        platform::Database &db;
+        ~EndRead()
+        {
+            sqlite3_exec(db.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+        }
+    } endRead{db};
+    db.prepare("SELECT count(*) FROM sqlite_master").next();
+    requireRoomFor(target, QFileInfo(app.databaseFile()).size());
     platform::copyFileAtomically(app.databaseFile(), target);
 }
 

@@ -2,9 +2,14 @@
 
 #include "platform/AppFolder.h"
 
+#include <QDateTime>
 #include <QString>
 
 #include <array>
+
+namespace talvesk::platform {
+class Error;
+}
 
 namespace talvesk::backup {
 
@@ -25,13 +30,34 @@ QString drivePrefix(const QString &driveText);
 // Where a slot's file lives on a drive.
 QString slotPath(const QString &prefix, const QString &fileName);
 
+// What a slot holds on a drive: whether its file is there, when it was written and how big it is.
+struct SlotContent {
+    bool found = false;
+    QDateTime written; // local time
+    qint64 size = 0;
+};
+// The six slots of a drive. Drive "a:" is never probed: nothing found.
+std::array<SlotContent, kSlots> slotContents(const QString &prefix);
 // The captions of the six slots for a drive: a slot's capital-M name when its file is in the
 // drive's root, empty when it is not. Drive "a:" is never probed: all empty.
 std::array<QString, kSlots> slotCaptions(const QString &prefix);
+// What a slot's option says: the capital-M name with the backup's date, time and size
+// ("Vellaroke.M02   2024/05/01 14:32   1.2 MB"), or plainly that the slot holds none.
+QString slotDescription(int slot, const SlotContent &content);
 
-// Copies the database file to `target`: the database is opened and closed first (an unusable
-// file fails there); the copy is written under a scratch name and renamed over any old file, so a
-// failure part-way never leaves a broken backup under the slot's name. Throws platform::Error.
+// A backup that failed because of the place it was going to rather than the database.
+enum class PlaceProblem { None, WriteProtected, NoSpace };
+PlaceProblem placeProblem(const platform::Error &error);
+// What the operator is told about such a place (`place` as the drive list shows it).
+QString placeProblemText(PlaceProblem problem, const QString &place);
+
+// Copies the database file to `target`: the database is opened first (an unusable file fails
+// there) and read-locked while it is copied, so no other connection commits halfway through the
+// copy (one that holds the database for writing makes the backup fail with 70, the database in
+// use). A place without room for the whole copy is refused before anything is written (57, with
+// the system error ENOSPC). The copy is written under a scratch name and renamed over any old
+// file, so a failure part-way never leaves a broken backup under the slot's name. Throws
+// platform::Error.
 void backupDatabase(const platform::AppFolder &app, const QString &target);
 
 // What a restore found in the database's place and where that is kept now.

@@ -5,8 +5,8 @@
 
 namespace talvesk::platform {
 
-Error::Error(int number, QString description)
-    : number_(number), description_(std::move(description)),
+Error::Error(int number, QString description, int systemError)
+    : number_(number), systemError_(systemError), description_(std::move(description)),
       what_(std::to_string(number) + ' ' + description_.toStdString())
 {
 }
@@ -37,8 +37,10 @@ Error fileError(int errnoValue, const QString &path)
     default:
         break;
     }
-    return Error(number, fileReason(errnoValue) + QStringLiteral("：") + path + QStringLiteral("（")
-                             + QString::fromLocal8Bit(std::strerror(errnoValue)) + QStringLiteral("）"));
+    return Error(number,
+                 fileReason(errnoValue) + QStringLiteral("：") + path + QStringLiteral("（")
+                     + QString::fromLocal8Bit(std::strerror(errnoValue)) + QStringLiteral("）"),
+                 errnoValue);
 }
 
 QString fileReason(int errnoValue)

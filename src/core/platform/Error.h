@@ -25,14 +25,19 @@ inline constexpr int Cancelled = 32755;     // a file dialog closed without a ch
 
 class Error : public std::exception {
 public:
-    Error(int number, QString description);
+    Error(int number, QString description, int systemError = 0);
 
     int number() const noexcept { return number_; }
+    // The system's own error code (errno) behind a failed file operation; 0 when there is none.
+    // Several system causes share one number (70 is a write-protected disk and a locked file
+    // alike), and a window that must tell them apart looks here.
+    int systemError() const noexcept { return systemError_; }
     const QString &description() const noexcept { return description_; }
     const char *what() const noexcept override { return what_.c_str(); }
 
 private:
     int number_;
+    int systemError_ = 0;
     QString description_;
     std::string what_;
 };

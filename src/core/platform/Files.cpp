@@ -71,7 +71,7 @@ void refuseReadOnlyFile(const QString &target)
     // Permission bits are checked rather than access(2): the program may run as root, and a
     // file the operator marked read-only must still not be replaced behind their back.
     if ((status.permissions() & fs::perms::owner_write) == fs::perms::none)
-        throw Error(errnum::PermissionDenied, QStringLiteral("檔案是唯讀的，無法取代：") + target);
+        throw Error(errnum::PermissionDenied, QStringLiteral("檔案是唯讀的，無法取代：") + target, EACCES);
 }
 
 void copyPermissions(const QString &from, const QString &to)

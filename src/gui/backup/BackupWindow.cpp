@@ -1,6 +1,7 @@
 #include "backup/BackupWindow.h"
 
 #include "platform/Error.h"
+#include "platform/Widgets.h"
 
 #include <algorithm>
 
@@ -59,7 +60,7 @@ BackupWindow::BackupWindow(Mode mode, const platform::AppFolder &app, platform::
     for (int i = 0; i < kSlots; ++i) {
         auto *option = new QRadioButton(frame);
         option->setObjectName(QStringLiteral("opn%1").arg(i + 1));
-        option->setMinimumWidth(150);
+        option->setMinimumWidth(300);
         slotGrid->addWidget(option, i % 3, i / 3);
         options_[static_cast<std::size_t>(i)] = option;
     }
@@ -102,7 +103,7 @@ BackupWindow::BackupWindow(Mode mode, const platform::AppFolder &app, platform::
     connect(confirmButton, &QPushButton::clicked, this, &BackupWindow::onConfirmClicked);
     connect(cancelButton, &QPushButton::clicked, this, &BackupWindow::onCancelClicked);
 
-    setFixedSize(440, restoring ? 330 : 290);
+    platform::fixWindowSize(*this, {680, restoring ? 340 : 300});
     move(platform::placementFor(desktop_.screenSize(), size()));
     desktop_.setPointer(platform::Pointer::Default);
 }
@@ -121,7 +122,7 @@ QString BackupWindow::driveText() const
 
 QString BackupWindow::settingsFile() const
 {
-    return app_.root() + QStringLiteral("/Windows.ini");
+    return platform::windowSettingsFile(app_.root());
 }
 
 void BackupWindow::addDrive(const QString &path)
@@ -185,19 +186,22 @@ void BackupWindow::refreshCaptions()
 {
     if (!driveBox->currentData().isNull())
         previousDrive_ = driveBox->currentIndex();
-    // A slot whose file is not on this drive shows no caption, so nothing is offered, or asked
-    // about, that is not there.
-    const auto captions = slotCaptions(drivePrefix(driveText()));
-    for (int i = 0; i < kSlots; ++i)
-        options_[static_cast<std::size_t>(i)]->setText(captions[static_cast<std::size_t>(i)]);
+    // Each slot says what it holds on this drive (when, how big) or plainly that it holds nothing,
+    // so nothing is offered, or asked about, that is not there.
+    const auto contents = slotContents(drivePrefix(driveText()));
+    for (int i = 0; i < kSlots; ++i) {
+        const auto at = static_cast<std::size_t>(i);
+        found_[at] = contents[at].found;
+        options_[at]->setText(slotDescription(i + 1, contents[at]));
+    }
 }
 
 std::pair<QString, bool> BackupWindow::chosenSlot() const
 {
     for (int i = 0; i < kSlots; ++i) {
-        const QRadioButton *option = options_[static_cast<std::size_t>(i)];
-        if (option->isChecked())
-            return {slotFileName(i + 1), !option->text().isEmpty()};
+        const auto at = static_cast<std::size_t>(i);
+        if (options_[at]->isChecked())
+            return {slotFileName(i + 1), found_[at]};
     }
     return {slotFileName(0), false};
 }
@@ -280,6 +284,14 @@ void BackupWindow::failed(const platform::Error &error)
     QString text = error.description();
     Icon icon = restoring ? Icon::Exclamation : Icon::Critical;
     QWidget *focus = nullptr;
+    // A place that is write-protected or full is said as such, not as the database in use; the
+    // system's words go under the message.
+    if (const PlaceProblem problem = placeProblem(error); !restoring && problem != PlaceProblem::None) {
+        desktop_.showMessage(this, {placeProblemText(problem, driveBox->currentText()), title, Icon::Critical,
+                                    platform::Buttons::Ok, error.description()});
+        driveBox->setFocus(Qt::OtherFocusReason);
+        return;
+    }
     switch (error.number()) {
     case errnum::FileNotFound:
         if (restoring) {

@@ -34,7 +34,7 @@ protected:
 private:
     void backup();
     void restore();
-    // The chosen slot's file name and whether its option shows a caption.
+    // The chosen slot's file name and whether its file is on the chosen drive.
     std::pair<QString, bool> chosenSlot() const;
     // The chosen place's path.
     QString driveText() const;
@@ -53,6 +53,7 @@ private:
     platform::Desktop &desktop_;
     QComboBox *driveBox;
     std::array<QRadioButton *, kSlots> options_{};
+    std::array<bool, kSlots> found_{}; // whether each slot's file is on the chosen drive
     QPushButton *confirmButton;
     QPushButton *cancelButton;
     int previousDrive_ = 0;

@@ -1,6 +1,7 @@
 #include "credentials/CredentialDialog.h"
 
 #include "credentials/Credentials.h"
+#include "platform/Widgets.h"
 
 #include <QClipboard>
 #include <QFocusEvent>
@@ -95,7 +96,7 @@ CredentialDialog::CredentialDialog(platform::Desktop &desktop, const Texts &text
     setTabOrder(userEdit, passwordEdit);
     setTabOrder(passwordEdit, okButton);
     setTabOrder(okButton, quitButton);
-    setFixedSize(360, 170);
+    platform::fixWindowSize(*this, {360, 170});
 }
 
 void CredentialDialog::placeOnScreen()

@@ -21,7 +21,8 @@ textimport::TextImportWindow::Design bankWindowDesign()
             QStringLiteral("正確筆數 : "),
             QStringLiteral("異常筆數:"),
             QStringLiteral("文字檔(*.*)|*.*|所有檔案(*.*)|*.*"),
-            true};
+            true,
+            platform::filekind::BankFile};
 }
 
 } // namespace talvesk::payments

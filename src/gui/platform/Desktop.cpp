@@ -7,17 +7,34 @@
 #include <QDir>
 #include <QUrl>
 #include <QFileDialog>
+#include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
 #include <QGuiApplication>
 #include <QMessageBox>
+#include <QElapsedTimer>
+#include <QProcess>
 #include <QScreen>
+#include <QSettings>
+#include <QGridLayout>
+#include <QSpacerItem>
 #include <QStorageInfo>
 
 namespace talvesk::platform {
+
+namespace {
+
+// Room a window manager's title bar takes beside the title: its icon and its buttons.
+constexpr int kTitleBarButtons = 110;
+// How long the desktop's opener may take to say whether it could open a file: without a desktop
+// environment xdg-open tries several ways and gives up after about three seconds.
+constexpr int kOpenerWaitMs = 6000;
+
+} // namespace
 
 Answer QtDesktop::showMessage(QWidget *parent, const Message &message)
 {
@@ -70,6 +87,13 @@ Answer QtDesktop::showMessage(QWidget *parent, const Message &message)
             break;
         }
     }
+    // The title bar cuts a title wider than the box (the program's caption was cut to a few
+    // characters): the box is made wide enough for its title, frame buttons included.
+    if (auto *grid = qobject_cast<QGridLayout *>(box.layout())) {
+        const int titleWidth = box.fontMetrics().horizontalAdvance(box.windowTitle()) * 6 / 5 + kTitleBarButtons;
+        grid->addItem(new QSpacerItem(titleWidth, 0, QSizePolicy::Minimum, QSizePolicy::Fixed), grid->rowCount(), 0, 1,
+                      grid->columnCount());
+    }
     // A busy pointer must not hide that the program now waits for an answer.
     const bool wasBusy = busy_;
     if (wasBusy)
@@ -106,11 +130,34 @@ void QtDesktop::setPointer(Pointer pointer)
         QGuiApplication::restoreOverrideCursor();
 }
 
+QString windowSettingsFile(const QString &appRoot)
+{
+    return appRoot + QStringLiteral("/Windows.ini");
+}
+
+QString FolderMemory::folderFor(const QString &kind, const QString &fallback) const
+{
+    if (settingsFile_.isEmpty() || kind.isEmpty())
+        return fallback;
+    const QString folder = QSettings(settingsFile_, QSettings::IniFormat).value(QStringLiteral("folders/") + kind).toString();
+    return !folder.isEmpty() && QFileInfo(folder).isDir() ? folder : fallback;
+}
+
+void FolderMemory::remember(const QString &kind, const QString &chosen, bool isFolder)
+{
+    if (settingsFile_.isEmpty() || kind.isEmpty())
+        return;
+    QSettings settings(settingsFile_, QSettings::IniFormat);
+    settings.setValue(QStringLiteral("folders/") + kind, isFolder ? chosen : QFileInfo(chosen).absolutePath());
+    settings.sync(); // a folder not kept costs the clerk a few clicks, nothing more
+}
+
 std::optional<QString> QtDesktop::chooseFile(QWidget *parent, const FileChoice &choice)
 {
     QString folder = choice.initialFolder;
     if (folder.isEmpty() || folder.compare(QStringLiteral("c:\\"), Qt::CaseInsensitive) == 0)
         folder = QDir::homePath();
+    folder = folders_.folderFor(choice.kind, folder);
     const bool wasBusy = busy_;
     if (wasBusy)
         setPointer(Pointer::Default);
@@ -119,25 +166,87 @@ std::optional<QString> QtDesktop::chooseFile(QWidget *parent, const FileChoice &
         setPointer(Pointer::Hourglass);
     if (path.isEmpty())
         return std::nullopt;
+    folders_.remember(choice.kind, path);
     return path;
 }
 
+namespace {
+
+// QDesktopServices only starts xdg-open and reports that it started, so a desktop where nothing
+// opens workbooks looked like success. xdg-open tells by its exit code (3: nothing can open the
+// file); it may also run as long as the program it started, so a wait of a few seconds, with the
+// window's events running, tells the two apart. Nothing when there is no xdg-open to ask.
+std::optional<bool> openWithXdgOpen(const QString &path)
+{
+    const QString opener = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
+    if (opener.isEmpty())
+        return std::nullopt;
+    auto *process = new QProcess;
+    process->setProgram(opener);
+    process->setArguments({path});
+    process->setStandardOutputFile(QProcess::nullDevice());
+    process->setStandardErrorFile(QProcess::nullDevice());
+    process->start();
+    if (!process->waitForStarted(kOpenerWaitMs)) {
+        delete process;
+        return std::nullopt;
+    }
+    QElapsedTimer waited;
+    waited.start();
+    while (waited.elapsed() < kOpenerWaitMs) {
+        if (process->waitForFinished(50)) {
+            const bool opened = process->exitStatus() == QProcess::NormalExit && process->exitCode() == 0;
+            delete process;
+            return opened;
+        }
+        QCoreApplication::processEvents();
+    }
+    // Still running: it is the program that shows the file. It is left alone (deleting the
+    // process object would end it) and forgotten once it ends.
+    QObject::connect(process, &QProcess::finished, process, &QObject::deleteLater);
+    return true;
+}
+
+} // namespace
+
 bool QtDesktop::openDocument(const QString &path)
 {
+#ifdef Q_OS_LINUX
+    if (const auto opened = openWithXdgOpen(path))
+        return *opened;
+#endif
     return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}
+
+bool isRemovableVolume(const QString &rootPath, const QString &device, const QString &sysClassBlock)
+{
+    static const QRegularExpression userMedia(QStringLiteral("^(/run)?/media/[^/]+/[^/]+$"));
+    if (userMedia.match(rootPath).hasMatch())
+        return true;
+    if (!device.startsWith(QStringLiteral("/dev/")))
+        return false;
+    // /dev/disk/by-label/STICK and the like lead to the device's own name.
+    const QString resolved = QFileInfo(device).canonicalFilePath();
+    const QString name = QFileInfo(resolved.isEmpty() ? device : resolved).fileName();
+    const QString entry = QFileInfo(sysClassBlock + u'/' + name).canonicalFilePath();
+    if (name.isEmpty() || entry.isEmpty())
+        return false;
+    auto markedRemovable = [](const QString &folder) {
+        QFile flag(folder + QStringLiteral("/removable"));
+        return flag.open(QIODevice::ReadOnly) && flag.readAll().trimmed() == "1";
+    };
+    // A partition has no flag of its own; its disk, the folder above it, has.
+    return markedRemovable(entry) || (!QFileInfo::exists(entry + QStringLiteral("/removable"))
+                                      && markedRemovable(QFileInfo(entry).absolutePath()));
 }
 
 QStringList QtDesktop::drives() const
 {
-    // Removable media are mounted under these; everything else mounted is the system's own.
-    static const QStringList removableParents{QStringLiteral("/media/"), QStringLiteral("/run/media/"),
-                                              QStringLiteral("/mnt/")};
     QStringList places;
     for (const QStorageInfo &volume : QStorageInfo::mountedVolumes()) {
         const QString root = volume.rootPath();
-        const bool removable = std::any_of(removableParents.begin(), removableParents.end(),
-                                           [&root](const QString &parent) { return root.startsWith(parent); });
-        if (removable && volume.isValid() && volume.isReady() && !places.contains(root))
+        if (root != QDir::rootPath() && volume.isValid() && volume.isReady() && !places.contains(root)
+            && isRemovableVolume(root, QString::fromLocal8Bit(volume.device())))
             places << root;
     }
     for (const QString &folder : {QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation),
@@ -150,9 +259,11 @@ QStringList QtDesktop::drives() const
 
 std::optional<QString> QtDesktop::chooseFolder(QWidget *parent, const QString &title)
 {
-    const QString folder = QFileDialog::getExistingDirectory(parent, title, QDir::homePath());
+    const QString folder = QFileDialog::getExistingDirectory(
+        parent, title, folders_.folderFor(filekind::BackupFolder, QDir::homePath()));
     if (folder.isEmpty())
         return std::nullopt;
+    folders_.remember(filekind::BackupFolder, folder, true);
     return folder;
 }
 
@@ -165,7 +276,9 @@ QString qtFileFilter(const QString &classicFilter)
         // "*.*" also means files without a dot here.
         pattern.replace(QStringLiteral("*.*"), QStringLiteral("*"));
         pattern.replace(u';', u' ');
-        filters << parts.at(i) + QStringLiteral(" (") + pattern + u')';
+        const QString filter = parts.at(i) + QStringLiteral(" (") + pattern + u')';
+        if (!filters.contains(filter))
+            filters << filter;
     }
     return filters.join(QStringLiteral(";;"));
 }

@@ -46,6 +46,36 @@ struct FileChoice {
     QString filter;
     QString initialFolder;
     QString title;
+    QString kind; // what is chosen (a receivables workbook, a bank file...): its last folder is kept
+};
+
+// Kinds of files whose folders are remembered apart.
+namespace filekind {
+inline const QString ReceivablesWorkbook = QStringLiteral("receivablesWorkbook");
+inline const QString PaymentsWorkbook = QStringLiteral("paymentsWorkbook");
+inline const QString BankFile = QStringLiteral("bankFile");
+inline const QString StoreFile = QStringLiteral("storeFile");
+inline const QString BackupFolder = QStringLiteral("backupFolder");
+} // namespace filekind
+
+// The filter of the workbook imports: every format the readers take, then all files.
+inline const QString kWorkbookFilter = QStringLiteral("活頁簿|*.xlsx;*.xlsm;*.xls;*.ods;*.csv|所有檔案|*.*");
+
+// The settings file of the windows (last folders, last backup place), in the application folder.
+QString windowSettingsFile(const QString &appRoot);
+
+// The folder each kind of file was last chosen in, kept in a settings file, so a dialog opens
+// where the clerk left off.
+class FolderMemory {
+public:
+    explicit FolderMemory(QString settingsFile) : settingsFile_(std::move(settingsFile)) {}
+    // The folder last used for `kind` while it still exists; otherwise `fallback`.
+    QString folderFor(const QString &kind, const QString &fallback) const;
+    // Keeps the folder of `chosen` (a file, or a folder itself when `isFolder`) for `kind`.
+    void remember(const QString &kind, const QString &chosen, bool isFolder = false);
+
+private:
+    QString settingsFile_;
 };
 
 // What the windows ask of the desktop: message boxes, the mouse pointer, the screen, and letting
@@ -65,7 +95,8 @@ public:
     // The places a backup can go to, most likely first: removable volumes, then the user's own
     // folders. Never the system's root.
     virtual QStringList drives() const = 0;
-    // Shows a folder dialog; the chosen folder, or nothing when cancelled.
+    // Shows a folder dialog (where the last one was chosen); the chosen folder, or nothing when
+    // cancelled.
     virtual std::optional<QString> chooseFolder(QWidget *parent, const QString &title) = 0;
     // The whole screen, in pixels.
     virtual QSize screenSize() const = 0;
@@ -76,9 +107,11 @@ public:
     virtual void processPendingEvents() = 0;
 };
 
-// The real desktop: Qt message boxes, the override cursor, the primary screen.
+// The real desktop: Qt message boxes, the override cursor, the primary screen. File and folder
+// dialogs open where the same kind was last chosen, as kept in `settingsFile` (none: nothing kept).
 class QtDesktop : public Desktop {
 public:
+    explicit QtDesktop(QString settingsFile = QString()) : folders_(std::move(settingsFile)) {}
     Answer showMessage(QWidget *parent, const Message &message) override;
     void setPointer(Pointer pointer) override;
     std::optional<QString> chooseFile(QWidget *parent, const FileChoice &choice) override;
@@ -92,7 +125,15 @@ public:
 private:
     bool busy_ = false;
     QElapsedTimer sinceEvents_;
+    FolderMemory folders_;
 };
+
+// Whether a mounted volume is removable media, to be offered first for a backup: one mounted in a
+// user's media folder (/media/<user>/<name>, /run/media/<user>/<name>), or one whose block device
+// the kernel marks removable (`sysClassBlock`/<device>/removable, or its disk's for a partition).
+// Anything else mounted, /mnt included, is the machine's own.
+bool isRemovableVolume(const QString &rootPath, const QString &device,
+                       const QString &sysClassBlock = QStringLiteral("/sys/class/block"));
 
 // Loads Qt's own Traditional Chinese translation (standard buttons, file dialogs) into the
 // application, from Qt's translations folder. Returns whether it was found and installed.
@@ -101,7 +142,8 @@ bool installQtTranslation();
 // The placement every window follows: centred across, and 420 twips (28 pixels) higher than
 // centred down. Returns the top-left corner.
 QPoint placementFor(QSize screen, QSize window);
-// The classic filter text ("Excel|*|All|*.*") as a Qt file-dialog filter ("Excel (*);;All (*)").
+// The classic filter text ("Excel|*|All|*.*") as a Qt file-dialog filter ("Excel (*);;All (*)");
+// an entry that repeats an earlier one is left out.
 QString qtFileFilter(const QString &classicFilter);
 
 // Windows that grow on an 800 x 600 screen take 1.25 times their designed size there.

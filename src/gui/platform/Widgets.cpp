@@ -2,6 +2,9 @@
 
 #include <QCloseEvent>
 #include <QKeyEvent>
+#include <QResizeEvent>
+
+#include <algorithm>
 
 namespace talvesk::platform {
 
@@ -18,6 +21,40 @@ QPushButton *namedButton(QWidget *parent, const char *name, const QString &text)
     button->setObjectName(QString::fromLatin1(name));
     button->setAutoDefault(false);
     return button;
+}
+
+void fixWindowSize(QWidget &window, QSize size)
+{
+    window.setFixedSize(size);
+    // Without the customised hints the window manager still offers to maximise a window that
+    // cannot grow.
+    const bool dialog = (window.windowFlags() & Qt::WindowType_Mask) == Qt::Dialog;
+    window.setWindowFlags((dialog ? Qt::Dialog : Qt::Window) | Qt::CustomizeWindowHint | Qt::WindowTitleHint
+                          | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+}
+
+PathLabel::PathLabel(QWidget *parent) : QLabel(parent)
+{
+    // The label takes the width the layout gives it, not the width of the whole path.
+    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+}
+
+void PathLabel::setPath(const QString &path)
+{
+    path_ = path;
+    setToolTip(path);
+    showElided();
+}
+
+void PathLabel::resizeEvent(QResizeEvent *event)
+{
+    QLabel::resizeEvent(event);
+    showElided();
+}
+
+void PathLabel::showElided()
+{
+    setText(fontMetrics().elidedText(path_, Qt::ElideMiddle, std::max(contentsRect().width(), 40)));
 }
 
 void BusyDialog::closeEvent(QCloseEvent *event)

@@ -14,6 +14,7 @@
 
 class QCloseEvent;
 class QKeyEvent;
+class QResizeEvent;
 
 namespace talvesk::platform {
 
@@ -21,6 +22,26 @@ namespace talvesk::platform {
 QLabel *namedLabel(QWidget *parent, const char *name, const QString &text);
 // Buttons of the program's windows never press themselves on Enter in another control.
 QPushButton *namedButton(QWidget *parent, const char *name, const QString &text);
+
+// Gives a window its one size; a window of one size offers no maximise button.
+void fixWindowSize(QWidget &window, QSize size);
+
+// A label that shows a file's full path, elided in the middle where it does not fit (the file's
+// name stays in view), with the whole path as its tooltip.
+class PathLabel : public QLabel {
+    Q_OBJECT
+public:
+    explicit PathLabel(QWidget *parent = nullptr);
+    void setPath(const QString &path);
+    const QString &path() const { return path_; }
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    void showElided();
+    QString path_;
+};
 
 // A window that cannot be closed, by its title bar or by Escape, while it is busy with a run.
 class BusyDialog : public QDialog {

@@ -18,6 +18,7 @@
 #include "results/Results.h"
 #include "shell/Compaction.h"
 #include "shell/JournalWindow.h"
+#include "shell/DataSummary.h"
 #include "db/SafetyCopy.h"
 #include "db/Tables.h"
 #include "store/StoreExport.h"
@@ -26,7 +27,9 @@
 #include <QCloseEvent>
 #include <QDateTime>
 #include <QFileInfo>
+#include <QLabel>
 #include <QLocale>
+#include <QSettings>
 #include <QProgressBar>
 #include <QStatusBar>
 #include <QMenu>
@@ -40,7 +43,10 @@ void RemainMenu::addCommand(QWidget *menu, const char *name, const QString &capt
     auto *action = new QAction(caption, menu);
     action->setObjectName(QString::fromLatin1(name));
     menu->addAction(action);
-    connect(action, &QAction::triggered, this, [this, handler] { (this->*handler)(); });
+    connect(action, &QAction::triggered, this, [this, handler] {
+        (this->*handler)();
+        refreshSummary(); // whatever the command changed
+    });
 }
 
 RemainMenu::RemainMenu(const platform::AppFolder &app, platform::Desktop &desktop, QWidget *parent)
@@ -49,7 +55,11 @@ RemainMenu::RemainMenu(const platform::AppFolder &app, platform::Desktop &deskto
     setObjectName(QStringLiteral("remainmenu"));
     setWindowTitle(platform::kProgramCaption);
     setCentralWidget(new QWidget(this));
-    statusBar()->hide(); // shown only while an export runs
+    // What the database holds; an export's progress shows over it while it runs.
+    summaryLabel_ = new QLabel(statusBar());
+    summaryLabel_->setObjectName(QStringLiteral("dataSummary"));
+    statusBar()->addWidget(summaryLabel_, 1);
+    refreshSummary();
 
     QMenuBar *bar = menuBar();
     addCommand(bar, "readdisk", QStringLiteral("讀入應收帳款資料(EXCEL)"), &RemainMenu::onImportReceivablesTriggered);
@@ -121,14 +131,12 @@ void RemainMenu::runExport(const db::TableLayout &exported, const QString &fileP
     bar->setMaximumWidth(240);
     statusBar()->addPermanentWidget(bar);
     statusBar()->showMessage(QStringLiteral("匯出中,請稍候..."));
-    statusBar()->show();
 
     // The status bar says 匯出中 only while the export runs, not beside its result.
     auto clearStatus = [this, bar] {
         statusBar()->removeWidget(bar);
         delete bar;
         statusBar()->clearMessage();
-        statusBar()->hide();
     };
     platform::ProgressPacer pacer(desktop_);
     try {
@@ -164,6 +172,25 @@ void RemainMenu::runExport(const db::TableLayout &exported, const QString &fileP
     for (QAction *action : actions)
         action->setEnabled(true);
     exporting_ = false;
+}
+
+void RemainMenu::refreshSummary()
+{
+    const QDateTime lastImport = QSettings(platform::windowSettingsFile(app_.root()), QSettings::IniFormat)
+                                     .value(QStringLiteral("status/lastImport"))
+                                     .toDateTime();
+    try {
+        summaryLabel_->setText(summaryText(summarize(app_), lastImport));
+    } catch (const platform::Error &error) {
+        summaryLabel_->setText(QStringLiteral("無法讀取資料庫: ") + error.description());
+    }
+}
+
+void RemainMenu::noteImport()
+{
+    QSettings settings(platform::windowSettingsFile(app_.root()), QSettings::IniFormat);
+    settings.setValue(QStringLiteral("status/lastImport"), QDateTime::currentDateTime());
+    settings.sync();
 }
 
 void RemainMenu::onExportResultsTriggered()
@@ -254,12 +281,14 @@ void RemainMenu::onImportReceivablesTriggered()
 {
     receivables::ReceivablesImport import(app_);
     workbookimport::ExcelImportWindow window(
-        {QStringLiteral("frmExcelToAccess"), QStringLiteral("讀入應收帳款資料(EXCEL)")}, import,
+        {QStringLiteral("frmExcelToAccess"), QStringLiteral("讀入應收帳款資料(EXCEL)"),
+         platform::filekind::ReceivablesWorkbook}, import,
         [this](QWidget *parent) {
             workbookimport::MappingWindow mapping(receivables::receivablesMappingDesign(), app_, desktop_, parent);
             mapping.exec();
         },
         desktop_, this);
+    connect(&window, &workbookimport::ExcelImportWindow::imported, this, &RemainMenu::noteImport);
     window.exec();
 }
 
@@ -267,12 +296,14 @@ void RemainMenu::onImportPaymentsTriggered()
 {
     payments::PaymentsImport import(app_);
     workbookimport::ExcelImportWindow window(
-        {QStringLiteral("frmExcelToAccess1"), QStringLiteral("讀入入帳明細(EXCEL)")}, import,
+        {QStringLiteral("frmExcelToAccess1"), QStringLiteral("讀入入帳明細(EXCEL)"),
+         platform::filekind::PaymentsWorkbook}, import,
         [this](QWidget *parent) {
             workbookimport::MappingWindow mapping(payments::paymentsMappingDesign(), app_, desktop_, parent);
             mapping.exec();
         },
         desktop_, this);
+    connect(&window, &workbookimport::ExcelImportWindow::imported, this, &RemainMenu::noteImport);
     window.exec();
 }
 
@@ -280,6 +311,7 @@ void RemainMenu::onReadBankFileTriggered()
 {
     payments::BankImport import(app_);
     textimport::TextImportWindow window(payments::bankWindowDesign(), import, desktop_, this);
+    connect(&window, &textimport::TextImportWindow::imported, this, &RemainMenu::noteImport);
     window.exec();
 }
 
@@ -287,6 +319,7 @@ void RemainMenu::onReadStoreFileTriggered()
 {
     store::StoreImport import(app_);
     textimport::TextImportWindow window(store::storeWindowDesign(), import, desktop_, this);
+    connect(&window, &textimport::TextImportWindow::imported, this, &RemainMenu::noteImport);
     window.exec();
 }
 
@@ -300,6 +333,19 @@ void RemainMenu::onChangePasswordTriggered()
 {
     credentials::ChgPasWd dialog(app_, desktop_, this);
     dialog.exec();
+}
+
+bool claimDatabase(InstanceLock &lock, platform::Desktop &desktop)
+{
+    switch (lock.tryLock()) {
+    case InstanceLock::Outcome::Locked:
+    case InstanceLock::Outcome::NotLockable:
+        return true;
+    case InstanceLock::Outcome::HeldElsewhere:
+        break;
+    }
+    desktop.showMessage(nullptr, {alreadyRunningText(lock.holderPid()), QString(), platform::Icon::Exclamation});
+    return false;
 }
 
 } // namespace talvesk::shell

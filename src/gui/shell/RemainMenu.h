@@ -3,8 +3,11 @@
 #include "db/TableExport.h"
 #include "platform/AppFolder.h"
 #include "platform/Desktop.h"
+#include "shell/InstanceLock.h"
 
 #include <QMainWindow>
+
+class QLabel;
 
 namespace talvesk::shell {
 
@@ -32,6 +35,8 @@ public:
     void onClearStoreTriggered();
     void onImportLogTriggered();
     bool exporting() const { return exporting_; }
+    // Counts the data again for the status line.
+    void refreshSummary();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -47,10 +52,19 @@ private:
     // Asks, naming the table (`described`) and its rows, with No as the default; then clears.
     void clearTable(const QString &table, const QString &described);
 
+    // Keeps the time of an import just ended, for the status line.
+    void noteImport();
+
     bool exporting_ = false;
+    QLabel *summaryLabel_ = nullptr;
 
     platform::AppFolder app_;
     platform::Desktop &desktop_;
 };
+
+// Takes the database for this copy of the program. When another running copy holds it, says so
+// in a message box and returns false: this copy must stop. A lock that cannot be written at all
+// (a read-only folder) does not keep the program from starting.
+bool claimDatabase(InstanceLock &lock, platform::Desktop &desktop);
 
 } // namespace talvesk::shell

@@ -11,7 +11,8 @@ textimport::TextImportWindow::Design storeWindowDesign()
             QStringLiteral("正確筆數："),
             QStringLiteral("異常筆數："),
             QStringLiteral("文字檔(TFM*.*)|TFM*.*|文字檔(HIF*.*)|HIF*.*|文字檔(OKM*.*)|OKM*.*|文字檔(TFM*.*)|TFM*.*|所有檔案(*.*)|*.*"),
-            false};
+            false,
+            platform::filekind::StoreFile};
 }
 
 } // namespace talvesk::store

@@ -21,7 +21,8 @@ TextImportWindow::TextImportWindow(const Design &design, TextImport &import, pla
     frame->setObjectName(QStringLiteral("Frame1"));
     auto *grid = new QGridLayout(frame);
     grid->addWidget(platform::namedLabel(frame, "Label1", design.fileLabel), 0, 0);
-    currentFileLabel = platform::namedLabel(frame, "cur_file", QString());
+    currentFileLabel = new platform::PathLabel(frame);
+    currentFileLabel->setObjectName(QStringLiteral("cur_file"));
     currentFileLabel->setMinimumWidth(300);
     grid->addWidget(currentFileLabel, 0, 1, 1, 3);
     grid->addWidget(platform::namedLabel(frame, "Label2", design.appliedLabel), 1, 0);
@@ -58,7 +59,7 @@ TextImportWindow::TextImportWindow(const Design &design, TextImport &import, pla
 
     readButton->setEnabled(false);
     previewButton->setEnabled(false);
-    setFixedSize(480, 200);
+    platform::fixWindowSize(*this, {480, 200});
     move(platform::placementFor(desktop_.screenSize(), size()));
 }
 
@@ -71,7 +72,7 @@ void TextImportWindow::onChooseClicked()
 {
     if (busy())
         return;
-    const auto chosen = desktop_.chooseFile(this, {design_.filter, QStringLiteral("C:\\"), QString()});
+    const auto chosen = desktop_.chooseFile(this, {design_.filter, QStringLiteral("C:\\"), QString(), design_.fileKind});
     if (!chosen) {
         message(QStringLiteral("沒有選取任何檔案!"), platform::Icon::Information);
         return;
@@ -82,7 +83,7 @@ void TextImportWindow::onChooseClicked()
     }
     counting->stop();
     previewPanel->clear();
-    currentFileLabel->setText(chosen->trimmed());
+    currentFileLabel->setPath(chosen->trimmed());
     readButton->setEnabled(true);
     previewButton->setEnabled(true);
 }
@@ -117,7 +118,7 @@ void TextImportWindow::onReadClicked()
             pacer.step([&] { show(counts); });
         };
         try {
-            const TextImportCounts counts = import_.run(currentFileLabel->text(), observer);
+            const TextImportCounts counts = import_.run(currentFileLabel->path(), observer);
             if (handled)
                 show(counts);
             scope.pointerBack();
@@ -137,6 +138,8 @@ void TextImportWindow::onReadClicked()
     chooseButton->setEnabled(failed);
     readButton->setEnabled(true);
     closeButton->setEnabled(true);
+    if (!failed)
+        emit imported();
 }
 
 void TextImportWindow::onCloseClicked()
@@ -149,14 +152,14 @@ void TextImportWindow::onCloseClicked()
 
 void TextImportWindow::onPreviewClicked()
 {
-    if (busy() || currentFileLabel->text().isEmpty())
+    if (busy() || currentFileLabel->path().isEmpty())
         return;
     counting->stop();
     TextPreview preview;
     {
         platform::BusyScope scope(*this, desktop_, {});
         try {
-            preview = previewLines(import_, currentFileLabel->text());
+            preview = previewLines(import_, currentFileLabel->path());
         } catch (const platform::Error &error) {
             scope.pointerBack();
             desktop_.showMessage(this, {textImportFailureText(error.number()), design_.caption, platform::Icon::Critical,
@@ -169,7 +172,7 @@ void TextImportWindow::onPreviewClicked()
         rows.push_back(QStringList{QString::number(line.row)} + line.values + QStringList{line.outcome});
     previewPanel->showRows(QStringLiteral("行"), preview.fields, rows);
     if (!previewPanel->isVisible()) {
-        setFixedSize(std::max(width(), 820), 540);
+        setFixedSize(std::max(width(), std::min(820, desktop_.availableGeometry().width() - 16)), 540);
         previewPanel->setVisible(true);
         move(platform::placementFor(desktop_.screenSize(), size()));
     }
@@ -185,7 +188,7 @@ void TextImportWindow::startCounting()
     };
     auto outcome = std::make_shared<Outcome>();
     std::shared_ptr<TextImport> dryRun = import_.dryRun();
-    const QString path = currentFileLabel->text();
+    const QString path = currentFileLabel->path();
     previewPanel->setCounts(platform::kCountingText);
     counting->start(
         [dryRun, path, outcome](const std::atomic<bool> &stop) {

@@ -26,6 +26,7 @@ public:
         QString abnormalLabel;
         QString filter;
         bool refuseBlankName; // a chosen name that is blank gets its own message
+        QString fileKind;     // the file dialog reopens in the folder last used for this kind
     };
     TextImportWindow(const Design &design, TextImport &import, platform::Desktop &desktop, QWidget *parent = nullptr);
 
@@ -39,6 +40,10 @@ signals:
     // A preview's dry run has counted the whole file (or failed).
     void previewCounted();
 
+signals:
+    // A run ended having stored what it read.
+    void imported();
+
 private:
     void message(const QString &text, platform::Icon icon);
     void startCounting();
@@ -46,7 +51,7 @@ private:
     Design design_;
     TextImport &import_;
     platform::Desktop &desktop_;
-    QLabel *currentFileLabel;
+    platform::PathLabel *currentFileLabel;
     QLabel *appliedLabel;
     QLabel *abnormalLabel;
     QPushButton *chooseButton;

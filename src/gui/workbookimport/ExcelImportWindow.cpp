@@ -3,6 +3,8 @@
 #include "platform/Error.h"
 #include "platform/Workbook.h"
 
+#include <algorithm>
+
 #include <QComboBox>
 #include <QThread>
 #include <QGridLayout>
@@ -17,7 +19,8 @@ namespace talvesk::workbookimport {
 ExcelImportWindow::ExcelImportWindow(const Design &design, WorkbookImport &import,
                                      std::function<void(QWidget *)> openMapping, platform::Desktop &desktop,
                                      QWidget *parent)
-    : platform::BusyDialog(parent), import_(import), openMapping_(std::move(openMapping)), desktop_(desktop)
+    : platform::BusyDialog(parent), import_(import), openMapping_(std::move(openMapping)), desktop_(desktop),
+      fileKind_(design.fileKind)
 {
     setObjectName(design.objectName);
     setWindowTitle(design.caption);
@@ -28,6 +31,9 @@ ExcelImportWindow::ExcelImportWindow(const Design &design, WorkbookImport &impor
     grid->addWidget(platform::namedLabel(this, "lblFieldLabel_1", QStringLiteral("匯入檔案")), 0, 0);
     pathEdit = new QLineEdit(this);
     pathEdit->setObjectName(QStringLiteral("txtField"));
+    // Filled by the file dialog only: it shows the chosen path, elided in the middle, and the
+    // import reads the path kept behind it.
+    pathEdit->setReadOnly(true);
     chooseButton = platform::namedButton(this, "cmdChoose", QStringLiteral("..."));
     chooseButton->setFixedWidth(36);
     grid->addWidget(pathEdit, 0, 1, 1, 3);
@@ -79,7 +85,7 @@ ExcelImportWindow::ExcelImportWindow(const Design &design, WorkbookImport &impor
     connect(exitButton, &QPushButton::clicked, this, &ExcelImportWindow::onExitClicked);
     connect(previewButton, &QPushButton::clicked, this, &ExcelImportWindow::onPreviewClicked);
 
-    setFixedSize(520, 240);
+    platform::fixWindowSize(*this, {520, 240});
     move(platform::placementFor(desktop_.screenSize(), size()));
     progressBar->setVisible(true);
     importButton->setEnabled(false);
@@ -96,6 +102,7 @@ void ExcelImportWindow::endWorkbook()
     previewButton->setEnabled(false);
     sheetBox->clear();
     pathEdit->clear();
+    pathEdit->setToolTip(QString());
     chosenPath_.clear();
 }
 
@@ -103,13 +110,15 @@ void ExcelImportWindow::onChooseClicked()
 {
     if (busy())
         return;
-    if (!pathEdit->text().isEmpty())
+    if (!chosenPath_.isEmpty())
         endWorkbook();
-    const auto chosen = desktop_.chooseFile(this, {QStringLiteral("Excel|*"), QStringLiteral("c:\\"), QString()});
+    const auto chosen = desktop_.chooseFile(this, {platform::kWorkbookFilter, QStringLiteral("c:\\"), QString(), fileKind_});
     if (!chosen)
         return; // Cancel: silent; the list and the path are already empty
     chosenPath_ = *chosen;
-    pathEdit->setText(*chosen);
+    const int room = pathEdit->contentsRect().width() - 2 * pathEdit->textMargins().left() - 8;
+    pathEdit->setText(pathEdit->fontMetrics().elidedText(*chosen, Qt::ElideMiddle, std::max(room, 40)));
+    pathEdit->setToolTip(*chosen);
     try {
         const auto book = platform::Workbook::open(*chosen);
         for (const QString &name : book->worksheetNames())
@@ -160,9 +169,11 @@ void ExcelImportWindow::onImportClicked()
             pacer.step([&] { showCounts(row, counts); });
         };
         try {
-            import_.run(pathEdit->text(), sheetBox->currentText(), observer);
+            import_.run(chosenPath_, sheetBox->currentText(), observer);
             if (lastRow > 0)
                 showCounts(lastRow, last);
+            // The red 讀檔中 says the run goes on: gone before the box says it ended.
+            readingLabel->setVisible(false);
             scope.pointerBack();
             // Rows refused for what their cells hold are named under the message.
             desktop_.showMessage(this, {kImportDone, QString(), platform::Icon::None, platform::Buttons::Ok,
@@ -171,16 +182,17 @@ void ExcelImportWindow::onImportClicked()
         } catch (const platform::Error &error) {
             if (lastRow > 0)
                 showCounts(lastRow, last);
+            readingLabel->setVisible(false);
             scope.pointerBack();
             desktop_.showMessage(this, {error.description(), QString()});
         }
-        readingLabel->setVisible(false);
     }
     if (completed) {
         // The same or another worksheet can be imported at once, with the same or a corrected
         // mapping: an import that matched nothing is most often a wrong mapping.
         importButton->setEnabled(true);
         mappingButton->setEnabled(true);
+        emit imported();
     }
 }
 
@@ -198,14 +210,14 @@ void ExcelImportWindow::onMappingClicked()
 
 void ExcelImportWindow::onPreviewClicked()
 {
-    if (busy() || pathEdit->text().isEmpty())
+    if (busy() || chosenPath_.isEmpty())
         return;
     counting->stop();
     Preview preview;
     {
         platform::BusyScope scope(*this, desktop_, {});
         try {
-            preview = previewRows(import_, pathEdit->text(), sheetBox->currentText());
+            preview = previewRows(import_, chosenPath_, sheetBox->currentText());
         } catch (const platform::Error &error) {
             scope.pointerBack();
             desktop_.showMessage(this, {error.description(), QString()});
@@ -217,7 +229,7 @@ void ExcelImportWindow::onPreviewClicked()
         rows.push_back(QStringList{QString::number(row.row)} + row.values + QStringList{row.outcome});
     previewPanel->showRows(QStringLiteral("列"), preview.fields, rows);
     if (!previewPanel->isVisible()) {
-        setFixedSize(std::max(width(), 820), 560);
+        setFixedSize(std::max(width(), std::min(820, desktop_.availableGeometry().width() - 16)), 560);
         previewPanel->setVisible(true);
         move(platform::placementFor(desktop_.screenSize(), size()));
     }
@@ -233,7 +245,7 @@ void ExcelImportWindow::startCounting()
     };
     auto outcome = std::make_shared<Outcome>();
     std::shared_ptr<WorkbookImport> dryRun = import_.dryRun();
-    const QString path = pathEdit->text(), sheet = sheetBox->currentText();
+    const QString path = chosenPath_, sheet = sheetBox->currentText();
     previewPanel->setCounts(platform::kCountingText);
     counting->start(
         [dryRun, path, sheet, outcome](const std::atomic<bool> &stop) {
@@ -270,7 +282,7 @@ void ExcelImportWindow::onExitClicked()
     if (busy())
         return;
     counting->stop();
-    if (!pathEdit->text().isEmpty())
+    if (!chosenPath_.isEmpty())
         endWorkbook();
     reject();
 }

@@ -25,6 +25,7 @@ public:
     struct Design {
         QString objectName;
         QString caption;
+        QString fileKind; // the file dialog reopens in the folder last used for this kind
     };
     ExcelImportWindow(const Design &design, WorkbookImport &import, std::function<void(QWidget *)> openMapping,
                       platform::Desktop &desktop, QWidget *parent = nullptr);
@@ -39,6 +40,9 @@ public:
 signals:
     // A preview's dry run has counted the whole worksheet (or failed).
     void previewCounted();
+    // A run ended having stored what it read.
+    void imported();
+
 
 private:
     void endWorkbook();
@@ -48,7 +52,8 @@ private:
     WorkbookImport &import_;
     std::function<void(QWidget *)> openMapping_;
     platform::Desktop &desktop_;
-    QString chosenPath_;
+    QString fileKind_;
+    QString chosenPath_; // the workbook shown, elided, in txtField
 
     QLineEdit *pathEdit;
     QPushButton *chooseButton;

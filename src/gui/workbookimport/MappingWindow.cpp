@@ -2,6 +2,7 @@
 
 #include "db/Connection.h"
 #include "platform/Error.h"
+#include "platform/Widgets.h"
 
 #include <QClipboard>
 #include <QGridLayout>
@@ -90,7 +91,6 @@ MappingWindow::MappingWindow(const Design &design, const platform::AppFolder &ap
     exitButton->setAutoDefault(false);
     savedLabel = new QLabel(this);
     savedLabel->setObjectName(QStringLiteral("savedMappingLabel"));
-    savedLabel->setWordWrap(true);
     savedLabel->setAlignment(Qt::AlignCenter);
     grid->addWidget(savedLabel, firstRow + line - 1, 0, 1, 2);
     grid->addWidget(exitButton, firstRow + line, 0, 1, 2, Qt::AlignCenter);
@@ -106,7 +106,7 @@ MappingWindow::MappingWindow(const Design &design, const platform::AppFolder &ap
         setTabOrder(order[i], order[i + 1]);
 
     const QSize screen = desktop_.screenSize();
-    setFixedSize(platform::sizeForScreen(screen, kDesignedSize));
+    platform::fixWindowSize(*this, platform::sizeForScreen(screen, kDesignedSize));
     move(platform::placementFor(screen, size()));
     load();
 }
@@ -162,12 +162,19 @@ void MappingWindow::onExitClicked()
 
 void MappingWindow::showSavedMapping(const QStringList &saved)
 {
-    QStringList parts;
+    // Three items a line, broken between items only: wrapped by width, the last item's letter
+    // ended up alone on a line of its own.
+    constexpr std::size_t kPerLine = 3;
+    QStringList lines{QStringLiteral("目前使用:")};
     for (std::size_t i = 0; i < design_.table.items.size(); ++i) {
         const QString letters = saved.value(static_cast<qsizetype>(i));
-        parts << design_.table.items[i].caption + u'=' + (letters.isEmpty() ? QStringLiteral("(未設定)") : letters);
+        const QString part = design_.table.items[i].caption + u'=' + (letters.isEmpty() ? QStringLiteral("(未設定)") : letters);
+        if (i % kPerLine == 0)
+            lines << part;
+        else
+            lines.last() += QStringLiteral(", ") + part;
     }
-    savedLabel->setText(QStringLiteral("目前使用: ") + parts.join(QStringLiteral(", ")));
+    savedLabel->setText(lines.join(u'\n'));
 }
 
 void MappingWindow::reportFailure(const platform::Error &error)

@@ -5,8 +5,10 @@
 #include "platform/Files.h"
 #include "support/Tables.h"
 #include "support/TestApp.h"
+#include "support/Volumes.h"
 
 #include <QComboBox>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -14,6 +16,7 @@
 #include <QRadioButton>
 #include <QTemporaryDir>
 
+#include <cerrno>
 #include <csignal>
 #include <stdexcept>
 #include <sys/stat.h>
@@ -92,6 +95,96 @@ TEST(Backup, AnUnusableDatabaseIsNotBackedUp)
     QTemporaryDir drive;
     EXPECT_THROW(backup::backupDatabase(app.folder(), drive.path() + QStringLiteral("/Vellaroke.m01")), platform::Error);
     EXPECT_TRUE(filesIn(drive.path()).isEmpty());
+}
+
+TEST(Backup, EachSlotSaysWhenItsBackupWasWrittenAndHowBigItIs)
+{
+    QTemporaryDir drive;
+    const QString path = drive.path() + QStringLiteral("/Vellaroke.m02");
+    test::writeFile(path, QByteArray(1536, 'x'));
+    const QDateTime written(QDate(2024, 5, 1), QTime(14, 32));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(file.setFileTime(written, QFileDevice::FileModificationTime));
+    file.close();
+
+    const auto contents = backup::slotContents(drive.path());
+    EXPECT_TRUE(contents[1].found);
+    EXPECT_EQ(contents[1].size, 1536);
+    EXPECT_EQ(backup::slotDescription(2, contents[1]), QStringLiteral("Vellaroke.M02   2024/05/01 14:32   1.5 KB"));
+    EXPECT_FALSE(contents[0].found);
+    EXPECT_EQ(backup::slotDescription(1, contents[0]), QStringLiteral("第 1 格：沒有備份"));
+    EXPECT_FALSE(backup::slotContents(QStringLiteral("a:"))[1].found);
+    EXPECT_TRUE(backup::slotDescription(3, {true, written, 950}).endsWith(QStringLiteral("   950 位元組")));
+    EXPECT_TRUE(backup::slotDescription(3, {true, written, 12900000}).endsWith(QStringLiteral("   12.3 MB")));
+}
+
+// A write-protected place and a full one fail as such, not as the database in use, and leave
+// nothing behind.
+TEST(Backup, AWriteProtectedPlaceIsToldApartFromADatabaseInUse)
+{
+    test::TestApp app;
+    test::WriteProtectedFolder place;
+    if (!place.ok())
+        GTEST_SKIP() << "no way to make a folder this process cannot write";
+    try {
+        backup::backupDatabase(app.folder(), place.path() + QStringLiteral("/Vellaroke.m01"));
+        FAIL() << "wrote into a write-protected folder";
+    } catch (const platform::Error &e) {
+        EXPECT_EQ(backup::placeProblem(e), backup::PlaceProblem::WriteProtected) << e.what();
+        EXPECT_EQ(e.number(), platform::errnum::PermissionDenied);
+    }
+    EXPECT_TRUE(filesIn(place.path()).isEmpty());
+}
+
+TEST(Backup, AFullDiskIsRefusedBeforeWritingAndAFullWriteIsToldAsSuch)
+{
+    test::TestApp app;
+    fillSome(app, 2000); // far more than the volume holds
+    test::ScratchVolume stick(64 * 1024, false);
+    if (!stick.mounted())
+        GTEST_SKIP() << stick.whyNot().toStdString();
+    const QString slot = stick.path() + QStringLiteral("/Vellaroke.m01");
+    try {
+        backup::backupDatabase(app.folder(), slot);
+        FAIL() << "backed up onto a volume too small for it";
+    } catch (const platform::Error &e) {
+        EXPECT_EQ(backup::placeProblem(e), backup::PlaceProblem::NoSpace) << e.what();
+        EXPECT_TRUE(e.description().startsWith(QStringLiteral("磁碟空間不足"))) << e.what();
+    }
+    EXPECT_TRUE(filesIn(stick.path()).isEmpty());
+
+    // The disk filling up during the copy itself is the same problem.
+    try {
+        platform::copyFileAtomically(app.folder().databaseFile(), slot);
+        FAIL();
+    } catch (const platform::Error &e) {
+        EXPECT_EQ(e.systemError(), ENOSPC);
+        EXPECT_EQ(backup::placeProblem(e), backup::PlaceProblem::NoSpace);
+    }
+    EXPECT_TRUE(filesIn(stick.path()).isEmpty()) << "no partial file is left";
+}
+
+// The copy is taken under the engine's shared lock: a connection in the middle of writing makes
+// it fail as the database in use rather than copy a half-written file.
+TEST(Backup, ADatabaseBeingWrittenIsNotCopiedHalfway)
+{
+    test::TestApp app;
+    QTemporaryDir drive;
+    platform::Database writer = db::openDatabase(app.folder());
+    writer.execute("BEGIN EXCLUSIVE");
+    writer.execute("INSERT INTO SMdata (BARCODE2) VALUES ('B')");
+    try {
+        backup::backupDatabase(app.folder(), drive.path() + QStringLiteral("/Vellaroke.m01"));
+        FAIL();
+    } catch (const platform::Error &e) {
+        EXPECT_EQ(e.number(), platform::errnum::PermissionDenied) << e.what();
+        EXPECT_EQ(backup::placeProblem(e), backup::PlaceProblem::None);
+    }
+    writer.execute("COMMIT");
+    EXPECT_TRUE(filesIn(drive.path()).isEmpty());
+    backup::backupDatabase(app.folder(), drive.path() + QStringLiteral("/Vellaroke.m01"));
+    EXPECT_EQ(test::readFile(drive.path() + QStringLiteral("/Vellaroke.m01")), test::readFile(app.folder().databaseFile()));
 }
 
 TEST(Restore, GivesBackTheRowsOfTheBackup)

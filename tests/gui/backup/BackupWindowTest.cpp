@@ -8,10 +8,13 @@
 #include "support/Tables.h"
 #include "support/TestApp.h"
 #include "support/Widgets.h"
+#include "support/Volumes.h"
 
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QLocale>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
@@ -59,13 +62,18 @@ TEST_F(BackupWindowTest, OpensOnSlotOneWithTheCaptionsOfTheFilesFound)
     EXPECT_EQ(test::child<QLabel>(*w, "Label2")->text(), QStringLiteral("磁碟機 : "));
     EXPECT_EQ(test::child<QComboBox>(*w, "Drive")->count(), 3); // and 其他資料夾…
     EXPECT_TRUE(option(*w, 1)->isChecked());
-    EXPECT_EQ(option(*w, 2)->text(), QStringLiteral("Vellaroke.M02"));
-    EXPECT_TRUE(option(*w, 1)->text().isEmpty());
+    // A slot with a backup says when it was written and how big it is; an empty one says so.
+    const QFileInfo written(driveA.path() + QStringLiteral("/Vellaroke.m02"));
+    EXPECT_TRUE(option(*w, 2)->text().startsWith(
+        QStringLiteral("Vellaroke.M02   ") + written.lastModified().toString(QStringLiteral("yyyy/MM/dd HH:mm "))))
+        << option(*w, 2)->text().toStdString();
+    EXPECT_TRUE(option(*w, 2)->text().endsWith(QStringLiteral("   10 位元組")));
+    EXPECT_EQ(option(*w, 1)->text(), QStringLiteral("第 1 格：沒有備份"));
 
-    // Another drive: the captions of files not there are cleared; the chosen slot stays.
+    // Another drive: the slots say what is there; the chosen slot stays.
     option(*w, 2)->setChecked(true);
     test::child<QComboBox>(*w, "Drive")->setCurrentIndex(1);
-    EXPECT_TRUE(option(*w, 2)->text().isEmpty());
+    EXPECT_EQ(option(*w, 2)->text(), QStringLiteral("第 2 格：沒有備份"));
     EXPECT_TRUE(option(*w, 2)->isChecked());
 }
 
@@ -88,20 +96,64 @@ TEST_F(BackupWindowTest, BackingUpOverAShownSlotAsksAndNoCopiesNothing)
     EXPECT_EQ(desktop.texts().last(), QStringLiteral("備份作業完成！"));
     EXPECT_EQ(desktop.messages.back().title, QStringLiteral("備份"));
     EXPECT_EQ(test::readFile(driveA.path() + QStringLiteral("/Vellaroke.m03")), test::readFile(app.folder().databaseFile()));
-    EXPECT_EQ(option(*w, 3)->text(), QStringLiteral("Vellaroke.M03")) << "the slot just written shows its caption";
+    EXPECT_TRUE(option(*w, 3)->text().startsWith(QStringLiteral("Vellaroke.M03   "))) << "the slot just written shows its caption";
     EXPECT_EQ(desktop.pointer(), platform::Pointer::Default);
 }
 
-TEST_F(BackupWindowTest, AReadOnlyBackupFileIsReportedAsTheDatabaseInUse)
+// A write-protected backup file, folder or disk is said as such, not as the database in use,
+// which is kept for a database another connection is writing.
+TEST_F(BackupWindowTest, WriteProtectionAndTheDatabaseInUseAreToldApart)
 {
     QFile::setPermissions(driveA.path() + QStringLiteral("/Vellaroke.m02"), QFile::ReadOwner);
     auto w = open(BackupWindow::Mode::Backup);
     option(*w, 2)->setChecked(true);
     w->onConfirmClicked();
     ASSERT_EQ(desktop.messages.size(), 2u);
-    EXPECT_EQ(desktop.messages[1].text, QStringLiteral("資料庫正在使用中，無法備份，請先關閉資料庫"));
+    const QString place = test::child<QComboBox>(*w, "Drive")->currentText();
+    EXPECT_EQ(desktop.messages[1].text,
+              QStringLiteral("無法寫入 ") + place + QStringLiteral("：磁碟或資料夾有防寫保護(唯讀)，請解除防寫或選擇另一個位置。"));
     EXPECT_EQ(desktop.messages[1].icon, platform::Icon::Critical);
     EXPECT_EQ(desktop.messages[1].title, QStringLiteral("備份"));
+    EXPECT_TRUE(desktop.messages[1].informativeText.contains(QStringLiteral("Vellaroke.m02")));
+    EXPECT_EQ(test::focusName(), QStringLiteral("Drive"));
+
+    test::WriteProtectedFolder stick;
+    if (stick.ok()) {
+        desktop.folders = {stick.path()};
+        emit test::child<QComboBox>(*w, "Drive")->activated(test::child<QComboBox>(*w, "Drive")->count() - 1);
+        option(*w, 1)->setChecked(true);
+        w->onConfirmClicked();
+        EXPECT_TRUE(desktop.texts().last().contains(QStringLiteral("防寫保護"))) << desktop.texts().last().toStdString();
+        EXPECT_TRUE(QDir(stick.path()).isEmpty());
+    }
+
+    const qsizetype before = desktop.messages.size();
+    test::child<QComboBox>(*w, "Drive")->setCurrentIndex(0);
+    platform::Database writer = db::openDatabase(app.folder());
+    writer.execute("BEGIN EXCLUSIVE");
+    option(*w, 1)->setChecked(true);
+    w->onConfirmClicked();
+    writer.execute("ROLLBACK");
+    ASSERT_EQ(desktop.messages.size(), static_cast<std::size_t>(before + 1));
+    EXPECT_EQ(desktop.texts().last(), QStringLiteral("資料庫正在使用中，無法備份，請先關閉資料庫"));
+}
+
+TEST_F(BackupWindowTest, AFullDiskIsSaidAsSuch)
+{
+    for (int i = 0; i < 40; ++i)
+        test::addReceivable(app.folder(), QString(200, u'x') + QString::number(i), QString::number(i));
+    test::ScratchVolume stick(16 * 1024, false);
+    if (!stick.mounted())
+        GTEST_SKIP() << stick.whyNot().toStdString();
+    desktop.driveList = {stick.path()};
+    auto w = open(BackupWindow::Mode::Backup);
+    w->onConfirmClicked();
+    ASSERT_EQ(desktop.messages.size(), 1u);
+    EXPECT_EQ(desktop.messages[0].text, test::child<QComboBox>(*w, "Drive")->currentText()
+                                            + QStringLiteral(" 的空間不足，放不下這份備份，請清出空間或選擇另一個位置。"));
+    EXPECT_TRUE(desktop.messages[0].informativeText.startsWith(QStringLiteral("磁碟空間不足")));
+    EXPECT_TRUE(QDir(stick.path()).isEmpty());
+    EXPECT_EQ(option(*w, 1)->text(), QStringLiteral("第 1 格：沒有備份"));
 }
 
 TEST_F(BackupWindowTest, RestoreAsksForAShownSlotAndEndsWithOnlyCancelUsable)
@@ -245,4 +297,35 @@ TEST(QtDesktopDrives, NeverTheRootAndTheUsersFolderOffered)
     const QStringList places = platform::QtDesktop().drives();
     EXPECT_FALSE(places.contains(QStringLiteral("/")));
     EXPECT_TRUE(places.contains(QDir::homePath()) || QDir::homePath() == QStringLiteral("/"));
+}
+
+// Removable is what the kernel or the desktop's media folder says, not whatever sits under /mnt.
+TEST(QtDesktopDrives, RemovableVolumesAreTheKernelsRemovableDevicesAndTheUsersMedia)
+{
+    QTemporaryDir sys;
+    const QString devices = sys.path() + QStringLiteral("/devices");
+    const QString block = sys.path() + QStringLiteral("/class/block");
+    auto disk = [&](const QString &name, const char *removable, const QStringList &partitions) {
+        QDir().mkpath(devices + u'/' + name);
+        test::writeFile(devices + u'/' + name + QStringLiteral("/removable"), removable);
+        QDir().mkpath(block);
+        QFile::link(devices + u'/' + name, block + u'/' + name);
+        for (const QString &p : partitions) {
+            QDir().mkpath(devices + u'/' + name + u'/' + p);
+            QFile::link(devices + u'/' + name + u'/' + p, block + u'/' + p);
+        }
+    };
+    disk(QStringLiteral("sdb"), "1\n", {QStringLiteral("sdb1")});
+    disk(QStringLiteral("vda"), "0\n", {QStringLiteral("vda1")});
+    disk(QStringLiteral("sr0"), "1\n", {});
+
+    using platform::isRemovableVolume;
+    EXPECT_TRUE(isRemovableVolume(QStringLiteral("/mnt/usb"), QStringLiteral("/dev/sdb1"), block));
+    EXPECT_TRUE(isRemovableVolume(QStringLiteral("/srv/disc"), QStringLiteral("/dev/sr0"), block));
+    EXPECT_FALSE(isRemovableVolume(QStringLiteral("/mnt/tools"), QStringLiteral("/dev/vda1"), block));
+    EXPECT_FALSE(isRemovableVolume(QStringLiteral("/mnt/tools"), QStringLiteral("tmpfs"), block));
+    EXPECT_FALSE(isRemovableVolume(QStringLiteral("/mnt/x"), QStringLiteral("/dev/nvme9n1"), block));
+    EXPECT_TRUE(isRemovableVolume(QStringLiteral("/media/alice/STICK"), QStringLiteral("/dev/vda1"), block));
+    EXPECT_TRUE(isRemovableVolume(QStringLiteral("/run/media/alice/STICK"), QString(), block));
+    EXPECT_FALSE(isRemovableVolume(QStringLiteral("/media/alice"), QStringLiteral("tmpfs"), block));
 }

@@ -1,7 +1,16 @@
 #include "platform/Desktop.h"
+#include "platform/Widgets.h"
 #include "support/Widgets.h"
 
+#include <QDialog>
+#include <QElapsedTimer>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
 #include <QMessageBox>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QVBoxLayout>
 
 #include <gtest/gtest.h>
 
@@ -65,4 +74,153 @@ TEST(QtDesktop, StandardButtonsInChineseAndAnEmptyTitleIsTheProgramCaption)
         EXPECT_FALSE(text.contains(QStringLiteral("OK"), Qt::CaseInsensitive)) << text.toStdString();
         EXPECT_FALSE(text.contains(QStringLiteral("Cancel"), Qt::CaseInsensitive)) << text.toStdString();
     }
+}
+
+// The box is at least as wide as its title, so the window manager does not cut the program's
+// caption down to a few characters.
+TEST(QtDesktop, AMessageBoxIsWideEnoughForItsTitle)
+{
+    platform::QtDesktop desktop;
+    int boxWidth = 0;
+    int titleWidth = 0;
+    QTimer timer;
+    timer.setInterval(10);
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible())
+            return;
+        timer.stop();
+        boxWidth = box->width();
+        titleWidth = box->fontMetrics().horizontalAdvance(box->windowTitle());
+        box->button(QMessageBox::Ok)->click();
+    });
+    timer.start();
+    desktop.showMessage(nullptr, {QStringLiteral("完成"), platform::kProgramCaption});
+    ASSERT_GT(titleWidth, 0);
+    EXPECT_GE(boxWidth, titleWidth + 100) << "room for the title bar's icon and buttons too";
+}
+
+// Every entry once: the store files' list names TFM*.* twice.
+TEST(FileFilters, RepeatedEntriesAppearOnceAndWorkbooksListTheirFormats)
+{
+    EXPECT_EQ(platform::qtFileFilter(QStringLiteral(
+                  "文字檔(TFM*.*)|TFM*.*|文字檔(HIF*.*)|HIF*.*|文字檔(OKM*.*)|OKM*.*|文字檔(TFM*.*)|TFM*.*|所有檔案(*.*)|*.*")),
+              QStringLiteral("文字檔(TFM*.*) (TFM*);;文字檔(HIF*.*) (HIF*);;文字檔(OKM*.*) (OKM*);;所有檔案(*.*) (*)"));
+    EXPECT_EQ(platform::qtFileFilter(platform::kWorkbookFilter),
+              QStringLiteral("活頁簿 (*.xlsx *.xlsm *.xls *.ods *.csv);;所有檔案 (*)"));
+}
+
+// Through the real file dialog: it opens where the same kind of file was chosen last, and
+// another kind keeps its own folder.
+TEST(QtDesktop, TheFileDialogReopensWhereTheSameKindWasChosen)
+{
+    QTemporaryDir appRoot, books, other;
+    const QString book = books.path() + QStringLiteral("/應收.xlsx");
+    QFile(book).open(QIODevice::WriteOnly);
+    platform::QtDesktop desktop(platform::windowSettingsFile(appRoot.path()));
+
+    auto choose = [&](const QString &kind, const QString &pick, QString &openedIn) {
+        QTimer timer;
+        timer.setInterval(10);
+        QObject::connect(&timer, &QTimer::timeout, [&] {
+            auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+            if (!dialog || !dialog->isVisible())
+                return;
+            timer.stop();
+            openedIn = dialog->directory().absolutePath();
+            if (pick.isEmpty()) {
+                dialog->reject();
+                return;
+            }
+            dialog->selectFile(pick);
+            QMetaObject::invokeMethod(dialog, "accept");
+        });
+        timer.start();
+        return desktop.chooseFile(nullptr, {platform::kWorkbookFilter, QStringLiteral("c:\\"), QString(), kind});
+    };
+    QString openedIn;
+    EXPECT_EQ(choose(platform::filekind::ReceivablesWorkbook, book, openedIn), std::optional<QString>(book));
+    EXPECT_EQ(openedIn, QDir::homePath());
+    EXPECT_EQ(choose(platform::filekind::ReceivablesWorkbook, QString(), openedIn), std::nullopt);
+    EXPECT_EQ(openedIn, books.path());
+    EXPECT_EQ(choose(platform::filekind::BankFile, QString(), openedIn), std::nullopt);
+    EXPECT_EQ(openedIn, QDir::homePath()) << "each kind keeps its own folder";
+
+    // Remembered across runs, through the settings file; a folder since removed is not used.
+    EXPECT_EQ(platform::FolderMemory(platform::windowSettingsFile(appRoot.path()))
+                  .folderFor(platform::filekind::ReceivablesWorkbook, QStringLiteral("/fallback")),
+              books.path());
+    books.remove();
+    EXPECT_EQ(platform::FolderMemory(platform::windowSettingsFile(appRoot.path()))
+                  .folderFor(platform::filekind::ReceivablesWorkbook, QStringLiteral("/fallback")),
+              QStringLiteral("/fallback"));
+}
+
+TEST(Windows, AFixedSizeWindowOffersNoMaximiseButton)
+{
+    QDialog dialog;
+    platform::fixWindowSize(dialog, {300, 200});
+    EXPECT_EQ(dialog.minimumSize(), QSize(300, 200));
+    EXPECT_EQ(dialog.maximumSize(), QSize(300, 200));
+    EXPECT_FALSE(dialog.windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
+    EXPECT_TRUE(dialog.windowFlags().testFlag(Qt::WindowCloseButtonHint));
+    EXPECT_TRUE(dialog.windowFlags().testFlag(Qt::CustomizeWindowHint));
+    EXPECT_EQ(dialog.windowFlags() & Qt::WindowType_Mask, Qt::Dialog);
+}
+
+// A long path keeps its file name in view, elided in the middle, with the whole path to hover.
+TEST(Windows, ALongPathIsElidedInTheMiddleWithTheWholePathAsTooltip)
+{
+    QWidget window;
+    auto *layout = new QVBoxLayout(&window);
+    auto *label = new platform::PathLabel(&window);
+    layout->addWidget(label);
+    window.resize(220, 60);
+    window.show();
+    const QString longPath = QStringLiteral("/home/clerk/") + QString(12, u'x') + QStringLiteral("/年度/第三季/收款資料/") + QString(20, u'y')
+                             + QStringLiteral("/應收帳款2024.xlsx");
+    label->setPath(longPath);
+    EXPECT_EQ(label->path(), longPath);
+    EXPECT_EQ(label->toolTip(), longPath);
+    EXPECT_NE(label->text(), longPath);
+    EXPECT_TRUE(label->text().contains(QChar(0x2026))) << label->text().toStdString();
+    EXPECT_TRUE(label->text().startsWith(QStringLiteral("/home"))) << label->text().toStdString();
+    EXPECT_TRUE(label->text().endsWith(QStringLiteral(".xlsx"))) << label->text().toStdString();
+    EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->contentsRect().width());
+
+    window.resize(2000, 60); // room enough: the whole path
+    QApplication::processEvents();
+    EXPECT_EQ(label->text(), longPath);
+}
+
+// Through a real opener process: its exit code says whether the desktop opened the workbook, and
+// one that keeps running (the program it started) counts as opened.
+TEST(QtDesktop, OpeningADocumentReportsWhatTheDesktopsOpenerSaid)
+{
+    QTemporaryDir bin;
+    const QString opener = bin.path() + QStringLiteral("/xdg-open");
+    auto useOpener = [&](const QByteArray &script) {
+        QFile file(opener);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write("#!/bin/sh\n" + script + '\n');
+        file.close();
+        file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    };
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", QFile::encodeName(bin.path()) + ':' + path);
+    platform::QtDesktop desktop;
+
+    useOpener("echo \"xdg-open: no method available for opening '$1'\" >&2; exit 3");
+    EXPECT_FALSE(desktop.openDocument(bin.path() + QStringLiteral("/book.xlsx")));
+    useOpener("exit 0");
+    EXPECT_TRUE(desktop.openDocument(bin.path() + QStringLiteral("/book.xlsx")));
+    useOpener("sleep 2; exit 3"); // slow to give up, as xdg-open is without a desktop environment
+    EXPECT_FALSE(desktop.openDocument(bin.path() + QStringLiteral("/book.xlsx")));
+    useOpener("sleep 7");
+    QElapsedTimer waited;
+    waited.start();
+    EXPECT_TRUE(desktop.openDocument(bin.path() + QStringLiteral("/book.xlsx")));
+    EXPECT_LT(waited.elapsed(), 6900) << "the window is not held until the program ends";
+    QTest::qWait(2000); // the opener ends and is forgotten
+    qputenv("PATH", path);
 }

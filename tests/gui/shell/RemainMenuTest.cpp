@@ -4,9 +4,15 @@
 #include "support/FakeDesktop.h"
 #include "support/Tables.h"
 #include "support/TestApp.h"
+#include "support/Processes.h"
 #include "support/Widgets.h"
 
 #include <QAction>
+#include <QDateTime>
+#include <QDialog>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QFile>
 #include <QFileInfo>
 #include <QStatusBar>
@@ -254,7 +260,7 @@ TEST(RemainMenu, AnExportNoProgramOpensOffersItsFolderAndSaysHowManyRows)
     window.show();
     bool statusClearAtEveryMessage = true;
     desktop.onMessage = [&](const platform::Message &) {
-        statusClearAtEveryMessage = statusClearAtEveryMessage && !window.statusBar()->isVisible()
+        statusClearAtEveryMessage = statusClearAtEveryMessage && !window.statusBar()->findChild<QProgressBar *>()
                                     && window.statusBar()->currentMessage().isEmpty();
     };
     window.findChild<QAction *>(QStringLiteral("PrtRecALL"))->trigger();
@@ -356,4 +362,60 @@ TEST(RemainMenu, ExitConfirmedInTheRealMessageBoxCompactsAndCloses)
     again.findChild<QAction *>(QStringLiteral("EXITMENU"))->trigger();
     EXPECT_TRUE(cancelled.seen);
     EXPECT_TRUE(again.isVisible());
+}
+
+// The status line says what the database holds, and says it again after each command.
+TEST(RemainMenu, TheStatusLineCountsTheDataAndFollowsEachCommand)
+{
+    test::TestApp app;
+    test::execute(app.folder(), "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 1234) "
+                                "INSERT INTO F_AccountData (Bankcode, Total, PayDate) "
+                                "SELECT 'A' || i, '10', CASE WHEN i <= 34 THEN '1130105' ELSE '' END FROM n");
+    test::FakeDesktop desktop;
+    shell::RemainMenu window(app.folder(), desktop);
+    auto *summary = window.findChild<QLabel *>(QStringLiteral("dataSummary"));
+    ASSERT_NE(summary, nullptr);
+    EXPECT_EQ(summary->text(), QStringLiteral("應收帳款 1,234 筆 (已入帳 34 / 未入帳 1,200) | 超商資料 0 筆 | 尚無匯入"));
+
+    desktop.answers = {platform::Answer::Yes, platform::Answer::Ok};
+    window.findChild<QAction *>(QStringLiteral("RClearFile"))->trigger();
+    EXPECT_TRUE(summary->text().startsWith(QStringLiteral("應收帳款 0 筆 (已入帳 0 / 未入帳 0)"))) << summary->text().toStdString();
+
+    // A bank file read through its window is the last import.
+    const QString bank = app.path(QStringLiteral("bank.txt"));
+    test::writeFile(bank, QByteArray());
+    desktop.files = {bank};
+    QTimer::singleShot(0, [&] {
+        auto *w = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+        ASSERT_NE(w, nullptr);
+        w->findChild<QPushButton *>(QStringLiteral("Command1"))->click();
+        w->findChild<QPushButton *>(QStringLiteral("Command2"))->click();
+        w->reject();
+    });
+    const QDateTime before = QDateTime::currentDateTime().addSecs(-60);
+    window.findChild<QAction *>(QStringLiteral("MENDO"))->trigger();
+    const QString shown = summary->text().section(QStringLiteral("最後匯入 "), 1);
+    ASSERT_FALSE(shown.isEmpty()) << summary->text().toStdString();
+    EXPECT_GE(QDateTime::fromString(shown, QStringLiteral("yyyy/MM/dd HH:mm")), before.addSecs(-before.time().second()));
+}
+
+// A second copy of the program on the same database is told and must stop, while another
+// process really holds the lock; once that one has gone, the next copy may start.
+TEST(Startup, ASecondCopyOnTheSameDatabaseIsToldAndStops)
+{
+    test::TestApp app;
+    test::FakeDesktop desktop;
+    {
+        test::LockHolder first(shell::InstanceLock::lockFilePath(app.folder()));
+        ASSERT_TRUE(first.holds());
+        shell::InstanceLock lock(app.folder());
+        EXPECT_FALSE(shell::claimDatabase(lock, desktop));
+        ASSERT_EQ(desktop.messages.size(), 1u);
+        EXPECT_EQ(desktop.messages[0].text, shell::alreadyRunningText(first.pid()));
+        EXPECT_EQ(desktop.messages[0].icon, platform::Icon::Exclamation);
+        first.dieHoldingTheLock();
+    }
+    shell::InstanceLock lock(app.folder());
+    EXPECT_TRUE(shell::claimDatabase(lock, desktop));
+    EXPECT_EQ(desktop.messages.size(), 1u);
 }

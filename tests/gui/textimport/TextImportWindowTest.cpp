@@ -66,6 +66,7 @@ TEST_F(BankWindowTest, ChoosingCancellingAndABlankName)
     window->onChooseClicked();
     EXPECT_EQ(desktop.fileChoices[0].filter, QStringLiteral("文字檔(*.*)|*.*|所有檔案(*.*)|*.*"));
     EXPECT_EQ(desktop.fileChoices[0].initialFolder, QStringLiteral("C:\\"));
+    EXPECT_EQ(desktop.fileChoices[0].kind, platform::filekind::BankFile);
     EXPECT_EQ(label("cur_file"), app.path(QStringLiteral("a.txt")));
     EXPECT_TRUE(enabled("Command2"));
 

@@ -32,7 +32,9 @@ protected:
         db::saveMapping(db, db::kReceivablesMapping,
                         {QStringLiteral("A"), QString(), QString(), QStringLiteral("B"), QStringLiteral("C")});
         window = std::make_unique<ExcelImportWindow>(
-            ExcelImportWindow::Design{QStringLiteral("frmExcelToAccess"), QStringLiteral("讀入應收帳款資料(EXCEL)")}, import,
+            ExcelImportWindow::Design{QStringLiteral("frmExcelToAccess"), QStringLiteral("讀入應收帳款資料(EXCEL)"),
+                                      platform::filekind::ReceivablesWorkbook},
+            import,
             [this](QWidget *) { ++mappingOpened; }, desktop);
         window->show();
     }
@@ -80,8 +82,10 @@ TEST_F(ImportWindowTest, ChoosingListsTheWorksheetsAndTheImportCountsEveryRow)
     desktop.files = {workbook(3)};
     QTest::mouseClick(get<QPushButton>("cmdChoose"), Qt::LeftButton);
     ASSERT_EQ(desktop.fileChoices.size(), 1u);
-    EXPECT_EQ(desktop.fileChoices[0].filter, QStringLiteral("Excel|*"));
+    // Every format the readers take, then all files; the folder of the last workbook chosen.
+    EXPECT_EQ(desktop.fileChoices[0].filter, platform::kWorkbookFilter);
     EXPECT_EQ(desktop.fileChoices[0].initialFolder, QStringLiteral("c:\\"));
+    EXPECT_EQ(desktop.fileChoices[0].kind, platform::filekind::ReceivablesWorkbook);
     EXPECT_EQ(get<QLineEdit>("txtField")->text(), app.path(QStringLiteral("book.xlsx")));
     EXPECT_EQ(get<QComboBox>("cmbWorksheets")->currentText(), QStringLiteral("第一頁"));
     EXPECT_TRUE(enabled("Command1"));
@@ -97,9 +101,17 @@ TEST_F(ImportWindowTest, ChoosingListsTheWorksheetsAndTheImportCountsEveryRow)
             get<QPushButton>("cmdCancel")->click();
         }
     };
+    // The red 讀檔中 is gone before the box says the import ended, and the main window hears of it.
+    std::vector<bool> readingShownAtMessage;
+    desktop.onMessage = [&](const platform::Message &) {
+        readingShownAtMessage.push_back(get<QLabel>("LblRMsg")->isVisible());
+    };
+    QSignalSpy imported(window.get(), &ExcelImportWindow::imported);
     QTest::mouseClick(get<QPushButton>("Command1"), Qt::LeftButton);
     EXPECT_EQ(during, (std::vector<bool>{false, false, false, false, true}));
     EXPECT_TRUE(window->isVisible()) << "closing was refused while the import ran";
+    EXPECT_EQ(readingShownAtMessage, std::vector<bool>{false});
+    EXPECT_EQ(imported.count(), 1);
 
     EXPECT_EQ(desktop.texts(), QStringList{QStringLiteral("Excel 轉入 Access 資料庫完畢！")});
     EXPECT_EQ(desktop.messages.back().title, QString());
@@ -175,7 +187,9 @@ TEST(PaymentsImportWindow, CountsRowsOfUnknownAccountsAsNotProcessed)
     test::FakeDesktop desktop;
     desktop.files = {path};
     payments::PaymentsImport import(app.folder());
-    ExcelImportWindow window({QStringLiteral("frmExcelToAccess1"), QStringLiteral("讀入入帳明細(EXCEL)")}, import, {}, desktop);
+    ExcelImportWindow window({QStringLiteral("frmExcelToAccess1"), QStringLiteral("讀入入帳明細(EXCEL)"),
+                              platform::filekind::PaymentsWorkbook},
+                             import, {}, desktop);
     window.onChooseClicked();
     window.onImportClicked();
     EXPECT_EQ(test::child<QLabel>(window, "Label1")->text(), QStringLiteral("1"));

@@ -233,3 +233,28 @@ TEST(MappingWindow, AfterALoadThatFailedLeavingKeepsTheSavedMapping)
     EXPECT_EQ(mapping(app, db::kReceivablesMapping),
               (QStringList{QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C"), QStringLiteral("D"), QStringLiteral("E")}));
 }
+
+// The mapping in force fits the window, on an 800 x 600 screen as on a larger one, every item
+// whole on its line.
+TEST(MappingWindow, TheMappingInForceFitsAtEverySize)
+{
+    test::TestApp app;
+    {
+        platform::Database db = db::openDatabase(app.folder());
+        db::saveMapping(db, db::kPaymentsMapping,
+                        {QStringLiteral("AA"), QString(), QStringLiteral("CC"), QString(), QStringLiteral("EE"), QStringLiteral("FF")});
+    }
+    for (const QSize screen : {QSize(800, 600), QSize(1024, 768)}) {
+        test::FakeDesktop desktop;
+        desktop.screen = screen;
+        MappingWindow window(payments::paymentsMappingDesign(), app.folder(), desktop);
+        test::showActive(window);
+        auto *label = test::child<QLabel>(window, "savedMappingLabel");
+        const QStringList lines = label->text().split(u'\n');
+        EXPECT_EQ(lines, (QStringList{QStringLiteral("目前使用:"), QStringLiteral("交易日期=AA, 摘要=(未設定), 金額=CC"),
+                                      QStringLiteral("入帳時間=(未設定), 虛擬帳號=EE, 備註=FF")}));
+        for (const QString &line : lines)
+            EXPECT_LE(label->fontMetrics().horizontalAdvance(line), label->contentsRect().width()) << line.toStdString();
+        EXPECT_LE(label->geometry().bottom(), test::child<QWidget>(window, "Command3")->geometry().top());
+    }
+}

@@ -1,0 +1,24 @@
+#pragma once
+
+#include "platform/AppFolder.h"
+
+#include <QDateTime>
+#include <QString>
+
+namespace talvesk::shell {
+
+// What the database holds, as the main window's status line shows it.
+struct DataSummary {
+    qint64 receivables = 0;
+    qint64 paid = 0; // receivables with a payment date
+    qint64 store = 0;
+};
+
+// Counts by SQL, without reading the rows out. Throws platform::Error.
+DataSummary summarize(const platform::AppFolder &app);
+
+// "應收帳款 1,234 筆 (已入帳 200 / 未入帳 1,034) | 超商資料 25 筆 | 最後匯入 2024/05/01 14:32";
+// an invalid `lastImport` reads 「尚無匯入」.
+QString summaryText(const DataSummary &summary, const QDateTime &lastImport);
+
+} // namespace talvesk::shell
