@@ -3,6 +3,8 @@
 #include "db/Connection.h"
 #include "db/Tables.h"
 
+#include <QDateTime>
+
 #include <QLocale>
 
 namespace talvesk::shell {
@@ -21,6 +23,12 @@ DataSummary summarize(const platform::AppFolder &app)
     platform::Statement store = db.prepare("SELECT count(*) FROM SMdata");
     if (store.next())
         summary.store = store.text(0).toLongLong();
+    if (db.hasTable(QStringLiteral("Journal"))) {
+        platform::Statement imported = db.prepare(
+            "SELECT max(at) FROM Journal WHERE operation LIKE 'import-%' AND state <> 'undone'");
+        if (imported.next())
+            summary.lastImport = QDateTime::fromString(imported.text(0), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    }
     return summary;
 }
 

@@ -12,6 +12,9 @@ struct DataSummary {
     qint64 receivables = 0;
     qint64 paid = 0; // receivables with a payment date
     qint64 store = 0;
+    // When the newest import that is not undone started (the journal's, so the batch tool's
+    // imports count too); invalid when there is none.
+    QDateTime lastImport;
 };
 
 // Counts by SQL, without reading the rows out. Throws platform::Error.

@@ -180,7 +180,8 @@ void RemainMenu::refreshSummary()
                                      .value(QStringLiteral("status/lastImport"))
                                      .toDateTime();
     try {
-        summaryLabel_->setText(summaryText(summarize(app_), lastImport));
+        const DataSummary summary = summarize(app_);
+        summaryLabel_->setText(summaryText(summary, summary.lastImport.isValid() ? summary.lastImport : lastImport));
     } catch (const platform::Error &error) {
         summaryLabel_->setText(QStringLiteral("無法讀取資料庫: ") + error.description());
     }

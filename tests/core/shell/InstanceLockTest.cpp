@@ -1,6 +1,8 @@
 #include "db/Connection.h"
+#include "db/Journal.h"
 #include "shell/DataSummary.h"
 #include "shell/InstanceLock.h"
+#include "store/StoreImport.h"
 #include "support/Processes.h"
 #include "support/Tables.h"
 #include "support/TestApp.h"
@@ -63,6 +65,20 @@ TEST(DataSummary, CountsReceivablesPaidUnpaidAndStoreRecords)
     EXPECT_EQ(summary.store, 1);
     EXPECT_EQ(shell::summaryText(summary, QDateTime(QDate(2024, 5, 1), QTime(14, 32))),
               QStringLiteral("應收帳款 3 筆 (已入帳 1 / 未入帳 2) | 超商資料 1 筆 | 最後匯入 2024/05/01 14:32"));
-    EXPECT_EQ(shell::summaryText({42000, 1221, 0}, QDateTime()),
+    EXPECT_FALSE(summary.lastImport.isValid()) << "nothing imported yet";
+    EXPECT_EQ(shell::summaryText({42000, 1221, 0, QDateTime()}, QDateTime()),
               QStringLiteral("應收帳款 42,000 筆 (已入帳 1,221 / 未入帳 40,779) | 超商資料 0 筆 | 尚無匯入"));
+
+    // The newest import in the journal, the batch tool's as well; an undone one no longer counts.
+    const QString store = app.path(QStringLiteral("TFM.txt"));
+    test::writeFile(store, "212345678\r\n");
+    store::StoreImport(app.folder()).run(store, {});
+    const QDateTime imported = shell::summarize(app.folder()).lastImport;
+    EXPECT_TRUE(imported.isValid());
+    EXPECT_LE(imported.secsTo(QDateTime::currentDateTime()), 60);
+    {
+        platform::Database db = db::openDatabase(app.folder());
+        db::undoLatest(db);
+    }
+    EXPECT_FALSE(shell::summarize(app.folder()).lastImport.isValid());
 }
