@@ -1,5 +1,10 @@
 #include "platform/PreviewPanel.h"
 
+#include "platform/Desktop.h"
+#include "platform/Widgets.h"
+
+#include <algorithm>
+
 #include <QHeaderView>
 #include <QLabel>
 #include <QTableWidget>
@@ -40,6 +45,17 @@ void PreviewPanel::showRows(const QString &numberCaption, const QStringList &fie
             table->setItem(r, c, new QTableWidgetItem(values.at(c)));
     }
     table->resizeColumnsToContents();
+}
+
+void showPreview(QWidget &window, PreviewPanel &panel, Desktop &desktop, const QString &numberCaption,
+                 const QStringList &fields, const std::vector<QStringList> &rows, int height)
+{
+    panel.showRows(numberCaption, fields, rows);
+    if (panel.isVisible())
+        return;
+    window.setFixedSize(std::max(window.width(), std::min(820, desktop.availableGeometry().width() - 16)), height);
+    panel.setVisible(true);
+    window.move(placementFor(desktop.screenSize(), window.size()));
 }
 
 void PreviewPanel::setCounts(const QString &text)

@@ -28,6 +28,13 @@ private:
     QLabel *countsLabel;
 };
 
+class Desktop;
+
+// Shows `rows` in the import window's `panel`; the first time, the window grows to `height` and as
+// wide as the table needs, never past the screen, and is placed again.
+void showPreview(QWidget &window, PreviewPanel &panel, Desktop &desktop, const QString &numberCaption,
+                 const QStringList &fields, const std::vector<QStringList> &rows, int height);
+
 // What the preview says while, and after, a dry run counts the whole file.
 inline const QString kCountingText = QStringLiteral("試算中，請稍候…（可繼續操作）");
 inline const QString kStalePreviewText = QStringLiteral("已讀入檔案；要再試算請按「預覽」。");

@@ -170,12 +170,7 @@ void TextImportWindow::onPreviewClicked()
     std::vector<QStringList> rows;
     for (const db::ShownRow &line : preview.lines)
         rows.push_back(QStringList{QString::number(line.row)} + line.values + QStringList{line.outcome});
-    previewPanel->showRows(QStringLiteral("行"), preview.fields, rows);
-    if (!previewPanel->isVisible()) {
-        setFixedSize(std::max(width(), std::min(820, desktop_.availableGeometry().width() - 16)), 540);
-        previewPanel->setVisible(true);
-        move(platform::placementFor(desktop_.screenSize(), size()));
-    }
+    platform::showPreview(*this, *previewPanel, desktop_, QStringLiteral("行"), preview.fields, rows, 540);
     startCounting();
 }
 

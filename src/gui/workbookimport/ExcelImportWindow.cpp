@@ -227,12 +227,7 @@ void ExcelImportWindow::onPreviewClicked()
     std::vector<QStringList> rows;
     for (const db::ShownRow &row : preview.rows)
         rows.push_back(QStringList{QString::number(row.row)} + row.values + QStringList{row.outcome});
-    previewPanel->showRows(QStringLiteral("列"), preview.fields, rows);
-    if (!previewPanel->isVisible()) {
-        setFixedSize(std::max(width(), std::min(820, desktop_.availableGeometry().width() - 16)), 560);
-        previewPanel->setVisible(true);
-        move(platform::placementFor(desktop_.screenSize(), size()));
-    }
+    platform::showPreview(*this, *previewPanel, desktop_, QStringLiteral("列"), preview.fields, rows, 560);
     startCounting();
 }
 

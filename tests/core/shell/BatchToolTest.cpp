@@ -4,6 +4,7 @@
 #include "platform/Codec950.h"
 #include "platform/Files.h"
 #include "platform/Workbook.h"
+#include "core/shell/BatchRun.h"
 #include "shell/BatchTool.h"
 #include "support/Tables.h"
 #include "support/TestApp.h"
@@ -23,21 +24,8 @@ using namespace talvesk;
 
 namespace {
 
-struct BatchRun {
-    int code;
-    QString out;
-    QString err;
-};
-
-BatchRun batch(const test::TestApp &app, QStringList args)
-{
-    QString out, err;
-    QTextStream outStream(&out), errStream(&err);
-    args.prepend(app.folder().root());
-    args.prepend(QStringLiteral("--app-dir"));
-    const int code = shell::runBatch(args, QStringLiteral("/nonexistent"), outStream, errStream);
-    return {code, out, err};
-}
+using test::BatchRun;
+using test::batch;
 
 } // namespace
 

@@ -2,6 +2,7 @@
 #include "db/Connection.h"
 #include "db/Journal.h"
 #include "platform/Files.h"
+#include "core/shell/BatchRun.h"
 #include "shell/BatchTool.h"
 #include "support/Tables.h"
 #include "support/TestApp.h"
@@ -17,21 +18,8 @@ using namespace talvesk;
 
 namespace {
 
-struct BatchRun {
-    int code;
-    QString out;
-    QString err;
-};
-
-BatchRun batch(const test::TestApp &app, QStringList args)
-{
-    QString out, err;
-    QTextStream outStream(&out), errStream(&err);
-    args.prepend(app.folder().root());
-    args.prepend(QStringLiteral("--app-dir"));
-    const int code = shell::runBatch(args, QStringLiteral("/nonexistent"), outStream, errStream);
-    return {code, out, err};
-}
+using test::BatchRun;
+using test::batch;
 
 // Both tables whole: every row id and every value with its type (NULL is not the empty text).
 QStringList snapshot(const test::TestApp &app)
