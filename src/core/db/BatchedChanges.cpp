@@ -31,6 +31,8 @@ void BatchedChanges::commitOpen()
     if (!transaction_)
         throw platform::Error(platform::errnum::Database, QStringLiteral("資料庫交易已中止"));
     try {
+        if (journal_)
+            journal_->flush();
         transaction_->commit();
     } catch (...) {
         transaction_.reset(); // rolls back what the failed commit left open
@@ -67,6 +69,8 @@ void BatchedChanges::commitBeforeStopping() noexcept
     if (!transaction_ || dryRun_)
         return;
     try {
+        if (journal_)
+            journal_->flush();
         transaction_->commit();
         transaction_.reset();
         if (committed_)

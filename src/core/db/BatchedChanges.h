@@ -51,6 +51,8 @@ public:
             return;
         if (++pending_ >= rowsPerCommit_ || (pending_ % 256 == 0 && sinceCommit_.elapsed() >= msPerCommit_))
             commit();
+        else if (journal_ && pending_ % 256 == 0 && journal_->wantsFlush())
+            journal_->flush();
     }
 
     // Commits the rows done so far and goes on in a new transaction. A failed commit rolls the
@@ -128,8 +130,10 @@ Counts runInBatches(platform::Database &db, Rows &&rows, const std::function<voi
         }
         if (batch)
             batch->commitBeforeStopping();
-        if (journal)
+        if (journal) {
+            journal->failed();
             journal->closeQuietly(QStringLiteral("failed after ") + stored.summary());
+        }
         if (stopped)
             stopped(stored);
         throw platform::Error(error.number(), error.description() + storedNote(stored.stored()));

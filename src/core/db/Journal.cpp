@@ -1,39 +1,29 @@
 #include "db/Journal.h"
 
+#include "db/JournalSeal.h"
+#include "db/JournalTables.h"
+#include "db/UndoRecords.h"
+
 #include <QDateTime>
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
+#include <stdexcept>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 namespace talvesk::db {
 
+using namespace journal;
 using platform::Database;
 using platform::Error;
 using platform::Statement;
 
 namespace {
-
-// A journalled table, its shadow holding the rows as they were, and the columns both share.
-struct Journalled {
-    const char *table;
-    const char *shadow;
-    const char *maxColumn; // the entry's column holding the table's largest row id before it
-    const char *columns;
-};
-
-const std::array<Journalled, 2> kJournalled = {{
-    {"F_AccountData", "JournalReceivables", "receivables_max",
-     "UserName, UserNum, Memo, Bankcode, Total, PayDate, PayTotal, N_PayTotal, Spare"},
-    {"SMdata", "JournalStore", "store_max",
-     "REC, C_NUM, R_NUM, R_M_NUM, TR_DATE, PAY_DATE, BARCODE1, BARCODE2, BARCODE3, P_TOTAL"},
-}};
-
-// kind of a shadow row: what happened first to that row id in the operation (later changes to
-// the same row id in the same operation are not kept: the first holds the row as it was).
-constexpr int kInserted = 0, kUpdated = 1, kDeleted = 2;
 
 const char *const kJournalTable = R"(
 CREATE TABLE IF NOT EXISTS Journal (
@@ -57,32 +47,14 @@ CREATE TABLE IF NOT EXISTS JournalProblems (
     text   TEXT NOT NULL
 );
 CREATE INDEX IF NOT EXISTS JournalProblems_entry ON JournalProblems (entry);
+CREATE TABLE IF NOT EXISTS JournalUndo (
+    entry INTEGER NOT NULL,
+    tab   INTEGER NOT NULL,
+    seq   INTEGER NOT NULL,
+    data  BLOB NOT NULL,
+    PRIMARY KEY (entry, tab, seq)
+) WITHOUT ROWID;
 )";
-
-std::string shadowTableSql(const Journalled &t)
-{
-    // The shadow's value columns carry no type, so every value comes back exactly as it was
-    // stored, NULL included.
-    // Keyed by entry and row id, so that an entry's rows are found, and dropped, together.
-    return std::string("CREATE TABLE IF NOT EXISTS ") + t.shadow
-           + " (entry INTEGER NOT NULL, rid INTEGER NOT NULL, kind INTEGER NOT NULL, " + t.columns
-           + ", PRIMARY KEY (entry, rid)) WITHOUT ROWID;\n";
-}
-
-std::string prefixed(const char *columns, const char *prefix)
-{
-    std::string out, name;
-    const std::string all = std::string(columns) + ",";
-    for (char c : all) {
-        if (c == ',') {
-            out += (out.empty() ? "" : ", ") + std::string(prefix) + name;
-            name.clear();
-        } else if (c != ' ') {
-            name += c;
-        }
-    }
-    return out;
-}
 
 qint64 firstInteger(Database &db, const std::string &sql)
 {
@@ -90,76 +62,9 @@ qint64 firstInteger(Database &db, const std::string &sql)
     return query.next() ? query.text(0).toLongLong() : 0;
 }
 
-// A 64-bit running hash of bytes, eight at a time.
-class Hash64 {
-public:
-    void add(const void *data, std::size_t size)
-    {
-        const auto *bytes = static_cast<const unsigned char *>(data);
-        while (size >= 8) {
-            quint64 word;
-            std::memcpy(&word, bytes, 8);
-            mix(word);
-            bytes += 8;
-            size -= 8;
-        }
-        quint64 tail = size;
-        for (std::size_t i = 0; i < size; ++i)
-            tail = (tail << 8) | bytes[i];
-        mix(tail);
-    }
-    void add(quint64 value) { mix(value); }
-    quint64 value() const { return h_; }
-
-private:
-    void mix(quint64 word)
-    {
-        h_ = (h_ ^ word) * 0x9E3779B97F4A7C15ULL;
-        h_ ^= h_ >> 29;
-    }
-    quint64 h_ = 0xCBF29CE484222325ULL;
-};
-
-// What the program's two data tables hold, every value and row id: equal seals mean equal tables.
-QString seal(Database &db)
+qint64 dataVersion(Database &db)
 {
-    QString result;
-    for (const Journalled &t : kJournalled) {
-        Hash64 hash;
-        const std::string sql = std::string("SELECT rowid, ") + t.columns + " FROM " + t.table + " ORDER BY rowid";
-        sqlite3_stmt *stmt = nullptr;
-        if (sqlite3_prepare_v2(db.handle(), sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
-            const QString why = QString::fromUtf8(sqlite3_errmsg(db.handle()));
-            sqlite3_finalize(stmt);
-            throw Error(platform::errnum::Database, why);
-        }
-        int rc;
-        quint64 rows = 0;
-        while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
-            ++rows;
-            const int columns = sqlite3_column_count(stmt);
-            for (int c = 0; c < columns; ++c) {
-                // The type and length go in before the bytes, so no two rows read alike.
-                const int type = sqlite3_column_type(stmt, c);
-                if (type == SQLITE_INTEGER) {
-                    hash.add(quint64(type));
-                    hash.add(quint64(sqlite3_column_int64(stmt, c)));
-                } else {
-                    const void *bytes = sqlite3_column_blob(stmt, c);
-                    const int size = sqlite3_column_bytes(stmt, c);
-                    hash.add((quint64(type) << 32) | quint64(size));
-                    if (size > 0)
-                        hash.add(bytes, static_cast<std::size_t>(size));
-                }
-            }
-        }
-        const QString why = QString::fromUtf8(sqlite3_errmsg(db.handle()));
-        sqlite3_finalize(stmt);
-        if (rc != SQLITE_DONE)
-            throw Error(platform::errnum::Database, why);
-        result += QStringLiteral("%1:%2;").arg(rows).arg(hash.value(), 16, 16, QLatin1Char('0'));
-    }
-    return result;
+    return firstInteger(db, "PRAGMA main.data_version");
 }
 
 JournalRecord::State stateOf(const QString &text)
@@ -191,9 +96,11 @@ JournalRecord readRecord(const Statement &query)
 // Removes the undo data of the entries `where` selects (a condition on Journal) and says why.
 void dropUndoData(Database &db, const std::string &where, const QString &why)
 {
+    const std::string entries = "entry IN (SELECT id FROM Journal WHERE " + where + ")";
+    db.execute("DELETE FROM JournalUndo WHERE " + entries);
     for (const Journalled &t : kJournalled)
-        db.execute(std::string("DELETE FROM ") + t.shadow + " WHERE entry IN (SELECT id FROM Journal WHERE " + where
-                   + ")");
+        if (db.hasTable(QString::fromLatin1(t.shadow)))
+            db.execute(std::string("DELETE FROM ") + t.shadow + " WHERE " + entries);
     Statement mark = db.prepare("UPDATE Journal SET state = 'dropped', dropped_why = ?1 WHERE " + where);
     mark.bind(1, why);
     mark.run();
@@ -209,68 +116,224 @@ Error refusal(const QString &why)
     return Error(platform::errnum::Database, why);
 }
 
+constexpr std::size_t kFlushBytes = 4 << 20;
+constexpr qint64 kDenseMarks = 16 << 20; // row ids up to this are marked in a plain array
+constexpr unsigned kInsertedMark = 1u << 15;
+
 } // namespace
+
+// What the open entry's triggers gather: per table, which columns of which rows are already
+// kept, the records not yet written, and how the table's seal moved.
+struct JournalEntry::Recorder {
+    struct Table {
+        int columns = 0;
+        qint64 limit = 0; // the largest row id before the operation
+        std::vector<quint16> dense;
+        std::unordered_map<qint64, quint16> sparse;
+        std::string buffer;
+        qint64 seq = 0;
+        TableSeal delta;
+
+        quint16 &marks(qint64 rid)
+        {
+            if (rid > 0 && limit <= kDenseMarks) {
+                if (dense.empty())
+                    dense.assign(std::size_t(limit) + 1, 0);
+                return dense[std::size_t(rid)];
+            }
+            return sparse[rid];
+        }
+        void record(int kind, qint64 rid, unsigned mask, const Value *values)
+        {
+            appendRecord(buffer, kind, rid, mask, values, columns);
+        }
+        unsigned all() const { return (1u << columns) - 1; }
+
+        void inserted(qint64 rid, const Value *values)
+        {
+            ++delta.rows;
+            delta.sum += rowHash(rid, values, columns);
+            if (rid > limit)
+                return; // every row above the limit is the operation's
+            quint16 &m = marks(rid);
+            if (m == 0) {
+                record(kInserted, rid, 0, nullptr);
+                m = quint16(all() | kInsertedMark);
+            }
+        }
+        void deleted(qint64 rid, const Value *values)
+        {
+            --delta.rows;
+            delta.sum -= rowHash(rid, values, columns);
+            if (rid > limit)
+                return;
+            quint16 &m = marks(rid);
+            if (m & kInsertedMark)
+                return;
+            // Always a record, even with no column left to keep: the undo must insert the row
+            // again before its earlier updates are put back.
+            record(kDeleted, rid, all() & ~unsigned(m), values);
+            m = quint16(all());
+        }
+        void updated(qint64 rid, const Value *before, const Value *after)
+        {
+            unsigned changed = 0;
+            for (int c = 0; c < columns; ++c)
+                if (!sameValue(before[c], after[c])) {
+                    changed |= 1u << c;
+                    delta.sum += cellHash(rid, c, after[c]) - cellHash(rid, c, before[c]);
+                }
+            if (rid > limit)
+                return;
+            if (changed == 0)
+                return;
+            quint16 &m = marks(rid);
+            const unsigned first = changed & ~unsigned(m);
+            if (first != 0) {
+                record(kUpdated, rid, first, before);
+                m = quint16(m | first);
+            }
+        }
+    };
+
+    std::array<Table, kJournalled.size()> tables;
+    Seal before;
+    qint64 dataVersion = 0;
+    bool exact = true;
+
+    std::size_t buffered() const
+    {
+        std::size_t n = 0;
+        for (const Table &t : tables)
+            n += t.buffer.size();
+        return n;
+    }
+
+    // Where each journalled column sits in its table, for the hook's column numbers.
+    std::array<std::array<int, 16>, kJournalled.size()> positions{};
+    // A change the hook could not follow (memory ran out, a blob written in place): the entry
+    // cannot be undone.
+    bool lost = false;
+
+    // Called by the engine before this connection inserts, updates or deletes any row.
+    static void hook(void *context, sqlite3 *db, int op, const char *database, const char *table, sqlite3_int64 key,
+                     sqlite3_int64 newKey)
+    {
+        auto *self = static_cast<Recorder *>(context);
+        if (std::strcmp(database, "main") != 0)
+            return;
+        std::size_t tab = 0;
+        while (tab < kJournalled.size() && sqlite3_stricmp(table, kJournalled[tab].table) != 0)
+            ++tab;
+        if (tab == kJournalled.size())
+            return;
+        Table &t = self->tables[tab];
+        const auto &at = self->positions[tab];
+        try {
+            std::array<Value, 16> before, after;
+            auto read = [&](auto get, std::array<Value, 16> &into) {
+                for (int c = 0; c < t.columns; ++c) {
+                    sqlite3_value *v = nullptr;
+                    if (get(db, at[std::size_t(c)], &v) != SQLITE_OK || !v)
+                        throw std::runtime_error("value");
+                    into[std::size_t(c)] = valueOf(v);
+                }
+            };
+            if (op == SQLITE_INSERT) {
+                read(sqlite3_preupdate_new, after);
+                t.inserted(newKey, after.data());
+            } else if (op == SQLITE_DELETE) {
+                if (sqlite3_preupdate_blobwrite(db) >= 0)
+                    throw std::runtime_error("blob write");
+                read(sqlite3_preupdate_old, before);
+                t.deleted(key, before.data());
+            } else if (op == SQLITE_UPDATE) {
+                read(sqlite3_preupdate_old, before);
+                read(sqlite3_preupdate_new, after);
+                if (newKey == key) {
+                    t.updated(key, before.data(), after.data());
+                } else {
+                    t.deleted(key, before.data());
+                    t.inserted(newKey, after.data());
+                }
+            }
+        } catch (...) {
+            self->lost = true;
+        }
+    }
+};
 
 void ensureJournalTables(Database &db)
 {
-    bool complete = db.hasTable(QStringLiteral("Journal")) && db.hasTable(QStringLiteral("JournalProblems"));
-    for (const Journalled &t : kJournalled)
-        complete = complete && db.hasTable(QString::fromLatin1(t.shadow));
-    if (complete)
+    if (db.hasTable(QStringLiteral("Journal")) && db.hasTable(QStringLiteral("JournalProblems"))
+        && db.hasTable(QStringLiteral("JournalUndo")))
         return;
-    std::string sql = kJournalTable;
-    for (const Journalled &t : kJournalled)
-        sql += shadowTableSql(t);
     platform::Transaction transaction(db);
-    db.execute(sql);
+    db.execute(kJournalTable);
     transaction.commit();
 }
 
 // ---- JournalEntry ----
 
-JournalEntry::JournalEntry(Database &db, const QString &operation, const QString &file, Deletes deletes) : db_(db)
+JournalEntry::JournalEntry(Database &db, const QString &operation, const QString &file)
+    : db_(db), recorder_(std::make_unique<Recorder>())
 {
     ensureJournalTables(db_);
     platform::Transaction transaction(db_);
-    std::array<qint64, kJournalled.size()> largest{};
-    for (std::size_t i = 0; i < kJournalled.size(); ++i)
-        largest[i] = firstInteger(db_, std::string("SELECT coalesce(max(rowid), 0) FROM ") + kJournalled[i].table);
+    for (std::size_t i = 0; i < kJournalled.size(); ++i) {
+        recorder_->tables[i].columns = kJournalled[i].columnCount;
+        recorder_->tables[i].limit =
+            firstInteger(db_, std::string("SELECT coalesce(max(rowid), 0) FROM ") + kJournalled[i].table);
+    }
+    // The state the last operation left, when the file shows that nothing was written since it
+    // was stored; otherwise the tables are read.
+    std::optional<Seal> known;
+    if (const std::optional<quint32> counter = changeCounter(db_)) {
+        Statement last = db_.prepare("SELECT seal_after FROM Journal WHERE seal_after IS NOT NULL ORDER BY id DESC LIMIT 1");
+        if (last.next()) {
+            const QString stored = last.text(0);
+            const qsizetype at = stored.indexOf(u'@');
+            bool ok = false;
+            if (at >= 0 && stored.mid(at + 1).toUInt(&ok) == *counter && ok)
+                known = parseSeal(stored);
+        }
+    }
+    recorder_->before = known ? *known : readSeal(db_);
     Statement insert = db_.prepare("INSERT INTO Journal (at, operation, file, receivables_max, store_max, seal_before) "
                                    "VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
     insert.bind(1, QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")))
         .bind(2, operation)
         .bind(3, file)
-        .bind(4, QString::number(largest[0]))
-        .bind(5, QString::number(largest[1]))
-        .bind(6, seal(db_));
+        .bind(4, recorder_->tables[0].limit)
+        .bind(5, recorder_->tables[1].limit)
+        .bind(6, sealText(recorder_->before));
     insert.run();
     id_ = sqlite3_last_insert_rowid(db_.handle());
     transaction.commit();
+    recorder_->dataVersion = dataVersion(db_);
 
-    // Triggers of this connection alone, for this entry alone: another program's changes are not
-    // the operation's (an undo then finds the tables not as it left them and refuses). A row id
-    // above the largest before the operation is a row it inserted; only a row id at or below it
-    // needs a record of what it was.
-    stopRecording();
-    recording_ = true;
-    const std::string entry = std::to_string(id_);
+    // Where the columns are in each table, for the engine's column numbers.
     for (std::size_t i = 0; i < kJournalled.size(); ++i) {
-        const Journalled &t = kJournalled[i];
-        const std::string limit = std::to_string(largest[i]);
-        const std::string name = std::string("journal_") + t.table;
-        const std::string keep = std::string("INSERT OR IGNORE INTO ") + t.shadow + " (entry, kind, rid, " + t.columns
-                                 + ") VALUES (" + entry + ", ";
-        if (deletes == Deletes::Yes)
-            db_.execute("CREATE TEMP TRIGGER " + name + "_insert AFTER INSERT ON main." + t.table + " WHEN new.rowid <= "
-                        + limit + " BEGIN INSERT OR IGNORE INTO " + t.shadow + " (entry, kind, rid) VALUES (" + entry
-                        + ", " + std::to_string(kInserted) + ", new.rowid); END;");
-        db_.execute("CREATE TEMP TRIGGER " + name + "_update AFTER UPDATE ON main." + t.table + " WHEN old.rowid <= "
-                    + limit + " BEGIN " + keep + std::to_string(kUpdated) + ", old.rowid, "
-                    + prefixed(t.columns, "old.") + "); END;");
-        db_.execute("CREATE TEMP TRIGGER " + name + "_delete AFTER DELETE ON main." + t.table + " WHEN old.rowid <= "
-                    + limit + " BEGIN " + keep + std::to_string(kDeleted) + ", old.rowid, "
-                    + prefixed(t.columns, "old.") + "); END;");
+        const std::vector<std::string> names = columnNames(kJournalled[i]);
+        Statement info = db_.prepare(std::string("PRAGMA main.table_info(") + kJournalled[i].table + ")");
+        std::vector<bool> found(names.size(), false);
+        while (info.next()) {
+            const std::string name = info.text(1).toStdString();
+            for (std::size_t c = 0; c < names.size(); ++c)
+                if (sqlite3_stricmp(name.c_str(), names[c].c_str()) == 0) {
+                    recorder_->positions[i][c] = int(info.integer(0));
+                    found[c] = true;
+                }
+        }
+        if (std::find(found.begin(), found.end(), false) != found.end())
+            throw Error(platform::errnum::Database, QStringLiteral("資料表 %1 的欄位不完整").arg(QLatin1String(kJournalled[i].table)));
     }
+
+    // This connection's changes alone: another program's are not the operation's (an undo then
+    // finds the tables not as it left them and refuses).
+    stopRecording();
+    sqlite3_preupdate_hook(db_.handle(), &Recorder::hook, recorder_.get());
+    recording_ = true;
     problem_.emplace(db_.prepare("INSERT INTO JournalProblems (entry, number, reason, text) VALUES (?1, ?2, ?3, ?4)"));
 }
 
@@ -282,12 +345,8 @@ JournalEntry::~JournalEntry()
 void JournalEntry::stopRecording() noexcept
 {
     problem_.reset();
-    for (const Journalled &t : kJournalled) {
-        for (const char *when : {"_insert", "_update", "_delete"}) {
-            const std::string sql = std::string("DROP TRIGGER IF EXISTS temp.journal_") + t.table + when;
-            sqlite3_exec(db_.handle(), sql.c_str(), nullptr, nullptr, nullptr);
-        }
-    }
+    if (recording_)
+        sqlite3_preupdate_hook(db_.handle(), nullptr, nullptr);
     recording_ = false;
 }
 
@@ -300,13 +359,63 @@ void JournalEntry::problem(qint64 number, const QString &reason, const QString &
     problem_->reset();
 }
 
+bool JournalEntry::wantsFlush() const
+{
+    return recorder_->buffered() >= kFlushBytes;
+}
+
+void JournalEntry::flush()
+{
+    for (std::size_t i = 0; i < recorder_->tables.size(); ++i) {
+        Recorder::Table &t = recorder_->tables[i];
+        if (t.buffer.empty())
+            continue;
+        RawStatement insert(db_, "INSERT INTO JournalUndo (entry, tab, seq, data) VALUES (?1, ?2, ?3, ?4)");
+        sqlite3_bind_int64(insert.get(), 1, id_);
+        sqlite3_bind_int64(insert.get(), 2, qint64(i));
+        sqlite3_bind_int64(insert.get(), 3, t.seq);
+        sqlite3_bind_blob64(insert.get(), 4, t.buffer.data(), t.buffer.size(), SQLITE_STATIC);
+        insert.run();
+        ++t.seq;
+        t.buffer.clear();
+        t.buffer.shrink_to_fit();
+    }
+}
+
+void JournalEntry::failed() noexcept
+{
+    recorder_->exact = false;
+}
+
 void JournalEntry::close(const QString &counts)
 {
     stopRecording();
     platform::Transaction transaction(db_);
+    // Read before anything is written, while no other program can write: this transaction's
+    // commit raises the counter by one.
+    const bool alone = dataVersion(db_) == recorder_->dataVersion;
+    const std::optional<quint32> counter = changeCounter(db_);
+    flush();
+    Seal after;
+    if (alone && recorder_->exact && !recorder_->lost) {
+        // What the operation did, added to what the tables were: no need to read them again.
+        after = recorder_->before;
+        for (std::size_t i = 0; i < after.size(); ++i) {
+            after[i].rows += recorder_->tables[i].delta.rows;
+            after[i].sum += recorder_->tables[i].delta.sum;
+        }
+    } else {
+        // Another program wrote meanwhile, or a change failed part way: the tables say.
+        after = readSeal(db_);
+    }
+    QString stored = sealText(after);
+    if (counter)
+        stored += u'@' + QString::number(quint32(*counter + 1));
     Statement done = db_.prepare("UPDATE Journal SET counts = ?1, state = 'done', seal_after = ?2 WHERE id = ?3");
-    done.bind(1, counts).bind(2, seal(db_)).bind(3, QString::number(id_));
+    done.bind(1, counts).bind(2, stored).bind(3, QString::number(id_));
     done.run();
+    if (recorder_->lost)
+        dropUndoData(db_, "id = " + std::to_string(id_), QStringLiteral("作業中有變動無法記錄"));
     // The newest kUndoDepth operations not yet undone keep their undo data; older ones lose it.
     dropUndoData(db_,
                  "state IN ('done', 'running') AND id < (SELECT id FROM Journal WHERE state IN ('done', 'running') "
@@ -384,28 +493,34 @@ JournalRecord undoLatest(Database &db)
     const std::array<qint64, 2> largest = {saved.text(0).toLongLong(), saved.text(1).toLongLong()};
     const QString before = saved.text(2), after = saved.text(3);
     saved.reset();
-    if (seal(db) != after)
+    if (!tablesMatch(db, after))
         throw refusal(QStringLiteral("資料在") + quoted(record)
                       + QStringLiteral("之後已有變動（回復了資料庫，或被其他程式修改），無法復原"));
 
     for (std::size_t i = 0; i < kJournalled.size(); ++i) {
         const Journalled &t = kJournalled[i];
-        // Per row id, what happened to it first: the row as it was before the operation.
-        const std::string first = std::string("(SELECT kind, rid, ") + t.columns + " FROM " + t.shadow
-                                  + " WHERE entry = " + id + ")";
-        db.execute(std::string("DELETE FROM ") + t.table + " WHERE rowid > " + std::to_string(largest[i])
-                   + " OR rowid IN (SELECT rid FROM " + first + " WHERE kind = " + std::to_string(kInserted) + ")");
-        db.execute(std::string("INSERT OR REPLACE INTO ") + t.table + " (rowid, " + t.columns + ") SELECT rid, "
-                   + t.columns + " FROM " + first + " WHERE kind <> " + std::to_string(kInserted));
+        db.execute(std::string("DELETE FROM ") + t.table + " WHERE rowid > " + std::to_string(largest[i]));
+        undoRecords(db, record.id, i);
+        // Entries from before the compact records kept whole rows, the first event per row id.
+        if (db.hasTable(QString::fromLatin1(t.shadow))) {
+            const std::string first = std::string("(SELECT kind, rid, ") + t.columns + " FROM " + t.shadow
+                                      + " WHERE entry = " + id + ")";
+            db.execute(std::string("DELETE FROM ") + t.table + " WHERE rowid IN (SELECT rid FROM " + first
+                       + " WHERE kind = " + std::to_string(kInserted) + ")");
+            db.execute(std::string("INSERT OR REPLACE INTO ") + t.table + " (rowid, " + t.columns + ") SELECT rid, "
+                       + t.columns + " FROM " + first + " WHERE kind <> " + std::to_string(kInserted));
+        }
     }
     // Never half an undo: unless the tables are now exactly as they were before the operation
     // (another program changed them while it ran), nothing of the undo stays.
-    if (seal(db) != before)
+    if (!tablesMatch(db, before))
         throw refusal(quoted(record)
                       + QStringLiteral("進行時資料也被其他程式修改，無法完整復原；資料未變動"));
 
+    db.execute("DELETE FROM JournalUndo WHERE entry = " + id);
     for (const Journalled &t : kJournalled)
-        db.execute(std::string("DELETE FROM ") + t.shadow + " WHERE entry = " + id);
+        if (db.hasTable(QString::fromLatin1(t.shadow)))
+            db.execute(std::string("DELETE FROM ") + t.shadow + " WHERE entry = " + id);
     db.execute("UPDATE Journal SET state = 'undone' WHERE id = " + id);
     transaction.commit();
     JournalRecord undone = record;

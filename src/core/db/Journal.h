@@ -5,6 +5,7 @@
 
 #include <QString>
 
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -40,15 +41,13 @@ struct ProblemLine {
 
 // One operation's entry, from before its first change until it has reported its counts. While it
 // is open, every change this connection makes to the receivables and the store records is kept
-// with it: rows as they were before an update or a deletion, and which rows it inserted.
+// with it: which rows it inserted, and the values of the rows it updated or deleted as they were
+// before it (each column once, at its first change). The state the tables are left in is added
+// up from those changes, so the tables are read whole only when that cannot be relied on.
 class JournalEntry {
 public:
-    // Records the start in its own committed transaction. Throws platform::Error. Only an
-    // operation that deletes rows can see a deleted row id given again to a row it inserts; the
-    // others are spared watching every insert (should one delete all the same, its undo finds the
-    // tables not as they were before it and is refused, never done wrong).
-    enum class Deletes { No, Yes };
-    JournalEntry(platform::Database &db, const QString &operation, const QString &file, Deletes deletes = Deletes::No);
+    // Records the start in its own committed transaction. Throws platform::Error.
+    JournalEntry(platform::Database &db, const QString &operation, const QString &file);
     JournalEntry(const JournalEntry &) = delete;
     JournalEntry &operator=(const JournalEntry &) = delete;
     // An entry never closed stays "running": it cannot be undone, since its end state is unknown.
@@ -57,11 +56,21 @@ public:
     // A line or row the operation could not use; written in the operation's open transaction.
     void problem(qint64 number, const QString &reason, const QString &text);
 
+    // Writes what undoing needs, gathered so far, in the operation's open transaction: before
+    // each commit, and whenever wantsFlush() says enough is held in memory. Throws platform::Error.
+    void flush();
+    bool wantsFlush() const;
+    // The operation is failing: a change may have been taken back part way, so the state it
+    // leaves is read from the tables at close.
+    void failed() noexcept;
+
     // Stops recording and stores the counts and the state the tables were left in. Undo data of
     // operations older than the newest kUndoDepth is dropped here. Throws platform::Error.
     void close(const QString &counts);
     // The same for an operation that is failing: a failure here is not reported over that one.
     void closeQuietly(const QString &counts) noexcept;
+
+    struct Recorder;
 
 private:
     void stopRecording() noexcept;
@@ -69,6 +78,7 @@ private:
     platform::Database &db_;
     qint64 id_ = 0;
     bool recording_ = false;
+    std::unique_ptr<Recorder> recorder_;
     std::optional<platform::Statement> problem_;
 };
 

@@ -112,10 +112,20 @@ QString clearTable(const platform::AppFolder &app, const QString &table)
     JournalEntry journal(db,
                          table.compare(kStoreTable, Qt::CaseInsensitive) == 0 ? QStringLiteral("clear-store")
                                                                               : QStringLiteral("clear-receivables"),
-                         QString(), JournalEntry::Deletes::Yes);
+                         QString());
     platform::Transaction transaction(db);
-    db.execute("DELETE FROM " + table.toStdString());
-    const qint64 deleted = sqlite3_changes64(db.handle());
+    // Still one transaction, in slices, so that what undoing needs is written as it gathers
+    // instead of held in memory for the whole table.
+    qint64 deleted = 0;
+    const std::string name = table.toStdString();
+    for (;;) {
+        db.execute("DELETE FROM " + name + " WHERE rowid IN (SELECT rowid FROM " + name + " ORDER BY rowid LIMIT 20000)");
+        const qint64 slice = sqlite3_changes64(db.handle());
+        if (slice == 0)
+            break;
+        deleted += slice;
+        journal.flush();
+    }
     transaction.commit();
     journal.closeQuietly(QStringLiteral("%1 deleted").arg(deleted));
     return safetyCopy;

@@ -260,8 +260,7 @@ TEST_F(JournalTest, OnlyTheNewestOperationsKeepTheirUndoData)
 
 TEST_F(JournalTest, ADatabaseFromBeforeTheJournalIsOpenedUsedAndRestored)
 {
-    const char *dropJournal = "DROP TABLE Journal; DROP TABLE JournalProblems; DROP TABLE JournalReceivables; "
-                              "DROP TABLE JournalStore;";
+    const char *dropJournal = "DROP TABLE Journal; DROP TABLE JournalProblems; DROP TABLE JournalUndo;";
     {
         platform::Database raw = platform::Database::open(app.folder().databaseFile());
         raw.execute(dropJournal);

@@ -1,0 +1,203 @@
+#include "db/UndoRecords.h"
+
+#include <cstring>
+#include <map>
+#include <memory>
+
+namespace talvesk::db::journal {
+
+using platform::Database;
+using platform::Error;
+
+namespace {
+
+void putVarint(std::string &out, quint64 v)
+{
+    while (v >= 0x80) {
+        out.push_back(char((v & 0x7F) | 0x80));
+        v >>= 7;
+    }
+    out.push_back(char(v));
+}
+
+quint64 zigzag(qint64 v)
+{
+    return (quint64(v) << 1) ^ quint64(v >> 63);
+}
+
+void putValue(std::string &out, const Value &v)
+{
+    out.push_back(char(v.type));
+    if (v.type == SQLITE_INTEGER) {
+        putVarint(out, zigzag(v.integer));
+    } else if (v.type == SQLITE_FLOAT) {
+        char bytes[8];
+        std::memcpy(bytes, &v.real, 8);
+        out.append(bytes, 8);
+    } else if (v.type == SQLITE_TEXT || v.type == SQLITE_BLOB) {
+        putVarint(out, quint64(v.size));
+        if (v.size > 0)
+            out.append(reinterpret_cast<const char *>(v.bytes), std::size_t(v.size));
+    }
+}
+
+// Reads what putVarint and putValue wrote; refuses data that runs short or is malformed.
+class RecordReader {
+public:
+    RecordReader(const unsigned char *data, std::size_t size) : start_(data), p_(data), end_(data + size) {}
+    bool atEnd() const { return p_ == end_; }
+    std::size_t offset() const { return std::size_t(p_ - start_); }
+    quint64 varint()
+    {
+        quint64 v = 0;
+        for (int shift = 0; shift < 64; shift += 7) {
+            need(1);
+            const unsigned char b = *p_++;
+            v |= quint64(b & 0x7F) << shift;
+            if (!(b & 0x80))
+                return v;
+        }
+        bad();
+    }
+    qint64 signedVarint()
+    {
+        const quint64 v = varint();
+        return qint64(v >> 1) ^ -qint64(v & 1);
+    }
+    int byte()
+    {
+        need(1);
+        return *p_++;
+    }
+    Value value()
+    {
+        Value v;
+        v.type = byte();
+        if (v.type == SQLITE_INTEGER) {
+            v.integer = signedVarint();
+        } else if (v.type == SQLITE_FLOAT) {
+            need(8);
+            std::memcpy(&v.real, p_, 8);
+            p_ += 8;
+        } else if (v.type == SQLITE_TEXT || v.type == SQLITE_BLOB) {
+            const quint64 size = varint();
+            need(size);
+            v.bytes = p_;
+            v.size = int(size);
+            p_ += size;
+        } else if (v.type != SQLITE_NULL) {
+            bad();
+        }
+        return v;
+    }
+
+private:
+    void need(quint64 n)
+    {
+        if (quint64(end_ - p_) < n)
+            bad();
+    }
+    [[noreturn]] static void bad()
+    {
+        throw Error(platform::errnum::Database, QStringLiteral("復原資料已損壞，無法復原"));
+    }
+    const unsigned char *start_;
+    const unsigned char *p_;
+    const unsigned char *end_;
+};
+
+} // namespace
+
+void appendRecord(std::string &buffer, int kind, qint64 rid, unsigned mask, const Value *values, int columns)
+{
+    putVarint(buffer, zigzag(rid));
+    buffer.push_back(char(kind));
+    if (kind == kInserted)
+        return;
+    putVarint(buffer, mask);
+    for (int c = 0; c < columns; ++c)
+        if (mask & (1u << c))
+            putValue(buffer, values[c]);
+}
+
+// Puts back what entry `id`'s compact records hold for table `tab`. Newest records first: a row
+// deleted late in the operation is inserted again before the columns its earlier updates
+// changed are set back.
+void undoRecords(Database &db, qint64 entry, std::size_t tab)
+{
+    const std::string id = std::to_string(entry);
+    const Journalled &t = kJournalled[tab];
+    const std::vector<std::string> names = columnNames(t);
+    std::map<std::pair<int, unsigned>, std::unique_ptr<RawStatement>> statements;
+    auto statementFor = [&](int kind, unsigned mask) -> sqlite3_stmt * {
+        std::unique_ptr<RawStatement> &slot = statements[{kind, mask}];
+        if (!slot) {
+            std::string sql;
+            if (kind == kInserted) {
+                sql = std::string("DELETE FROM ") + t.table + " WHERE rowid = ?1";
+            } else if (kind == kUpdated) {
+                sql = std::string("UPDATE ") + t.table + " SET ";
+                int n = 1;
+                for (int c = 0; c < t.columnCount; ++c)
+                    if (mask & (1u << c)) {
+                        sql += n > 1 ? ", " : "";
+                        sql += names[std::size_t(c)] + " = ?" + std::to_string(++n);
+                    }
+                sql += " WHERE rowid = ?1";
+            } else {
+                sql = std::string("INSERT OR REPLACE INTO ") + t.table + " (rowid";
+                std::string values = "?1";
+                int n = 1;
+                for (int c = 0; c < t.columnCount; ++c)
+                    if (mask & (1u << c)) {
+                        sql += ", " + names[std::size_t(c)];
+                        values += ", ?" + std::to_string(++n);
+                    }
+                sql += ") VALUES (" + values + ")";
+            }
+            slot = std::make_unique<RawStatement>(db, sql);
+        }
+        return slot->get();
+    };
+
+    RawStatement chunks(db, "SELECT data FROM JournalUndo WHERE entry = " + id + " AND tab = " + std::to_string(tab)
+                                + " ORDER BY seq DESC");
+    while (chunks.step()) {
+        const auto *data = static_cast<const unsigned char *>(sqlite3_column_blob(chunks.get(), 0));
+        const std::size_t size = std::size_t(sqlite3_column_bytes(chunks.get(), 0));
+        // Where each record starts, so that they can be taken back newest first.
+        std::vector<std::size_t> starts;
+        RecordReader scan(data, size);
+        while (!scan.atEnd()) {
+            starts.push_back(scan.offset());
+            scan.signedVarint();
+            if (scan.byte() != kInserted) {
+                const quint64 mask = scan.varint();
+                for (int c = 0; c < t.columnCount; ++c)
+                    if (mask & (1u << c))
+                        scan.value();
+            }
+        }
+        for (auto start = starts.rbegin(); start != starts.rend(); ++start) {
+            RecordReader record(data + *start, size - *start);
+            const qint64 rid = record.signedVarint();
+            const int kind = record.byte();
+            if (kind != kInserted && kind != kUpdated && kind != kDeleted)
+                throw Error(platform::errnum::Database, QStringLiteral("復原資料已損壞，無法復原"));
+            const unsigned mask = kind == kInserted ? 0u : unsigned(record.varint());
+            sqlite3_stmt *stmt = statementFor(kind, mask);
+            sqlite3_bind_int64(stmt, 1, rid);
+            int n = 1;
+            for (int c = 0; c < t.columnCount; ++c)
+                if (mask & (1u << c))
+                    bindValue(stmt, ++n, record.value());
+            const int rc = sqlite3_step(stmt);
+            sqlite3_reset(stmt);
+            sqlite3_clear_bindings(stmt);
+            if (rc != SQLITE_DONE)
+                throw Error(platform::errnum::Database, QString::fromUtf8(sqlite3_errmsg(db.handle())));
+        }
+    }
+}
+
+} // namespace talvesk::db::journal

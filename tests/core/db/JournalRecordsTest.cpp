@@ -1,0 +1,161 @@
+#include "db/Connection.h"
+#include "db/Journal.h"
+#include "db/TableExport.h"
+#include "support/Tables.h"
+#include "support/TestApp.h"
+
+#include <gtest/gtest.h>
+
+using namespace talvesk;
+
+namespace {
+
+// Both tables whole: row ids, and each value with its type (NULL is not the empty text, 5 is not '5').
+QStringList snapshot(platform::Database &db)
+{
+    QStringList rows;
+    for (const char *sql :
+         {"SELECT 'R', rowid, quote(UserName), quote(UserNum), quote(Memo), quote(Bankcode), quote(Total), "
+          "quote(PayDate), quote(PayTotal), quote(N_PayTotal), quote(Spare) FROM F_AccountData ORDER BY rowid",
+          "SELECT 'S', rowid, quote(REC), quote(C_NUM), quote(R_NUM), quote(R_M_NUM), quote(TR_DATE), quote(PAY_DATE), "
+          "quote(BARCODE1), quote(BARCODE2), quote(BARCODE3), quote(P_TOTAL) FROM SMdata ORDER BY rowid"}) {
+        platform::Statement q = db.prepare(sql);
+        while (q.next()) {
+            QStringList row;
+            for (int i = 0; i < q.columnCount(); ++i)
+                row << q.text(i);
+            rows << row.join(u'|');
+        }
+    }
+    return rows;
+}
+
+qint64 count(platform::Database &db, const char *sql)
+{
+    platform::Statement q = db.prepare(sql);
+    return q.next() ? q.integer(0) : -1;
+}
+
+std::string sealOf(platform::Database &db, const char *column, qint64 id)
+{
+    platform::Statement q = db.prepare(std::string("SELECT ") + column + " FROM Journal WHERE id = " + std::to_string(id));
+    return q.next() ? q.text(0).toStdString() : std::string();
+}
+
+// The state entry `id` left, without the file's change counter stored beside it.
+std::string endState(platform::Database &db, qint64 id)
+{
+    const std::string stored = sealOf(db, "seal_after", id);
+    return stored.substr(0, stored.find('@'));
+}
+
+class JournalRecordsTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        // Ids with a gap (4), values of every type, NULL beside the empty text.
+        test::execute(app.folder(),
+                      "INSERT INTO F_AccountData (rowid, UserName, UserNum, Memo, Bankcode, Total, PayDate, PayTotal, "
+                      "N_PayTotal, Spare) VALUES "
+                      "(1, '甲', '1', NULL, 'A1', '1500', '', '', '', NULL),"
+                      "(2, '乙', 2, 2.5, 'A2', X'00FF', '', '', '', ''),"
+                      "(3, '丙', '3', 'm', 'A3', '700', NULL, NULL, NULL, NULL),"
+                      "(5, '丁', '5', 'n', 'A5', '800', '1130101', '800', '0', 'x');"
+                      "INSERT INTO SMdata VALUES ('2', 'c', 'a', 's', '', '', 'b1', 'OLD', 'b3', '10');");
+    }
+
+    test::TestApp app;
+};
+
+} // namespace
+
+// Each column is kept once per row, at its first change; a row updated and then deleted, deleted
+// and given again, or moved to another id comes back whole.
+TEST_F(JournalRecordsTest, EveryKindOfChangeToARowIsUndoneExactly)
+{
+    platform::Database db = db::openDatabase(app.folder());
+    const QStringList start = snapshot(db);
+    {
+        db::JournalEntry entry(db, QStringLiteral("import-bank"), QStringLiteral("/x/bank.txt"));
+        db.execute("UPDATE F_AccountData SET PayDate = '1130105' WHERE rowid = 1;"
+                   "UPDATE F_AccountData SET Memo = 'later' WHERE rowid = 1;"
+                   "UPDATE F_AccountData SET PayDate = '1130106', Memo = NULL WHERE rowid = 1;"
+                   "UPDATE F_AccountData SET UserNum = 9, Total = 1.25 WHERE rowid = 2;"
+                   "DELETE FROM F_AccountData WHERE rowid = 2;"
+                   "DELETE FROM F_AccountData WHERE rowid = 3;"
+                   "INSERT INTO F_AccountData (rowid, UserName, Bankcode) VALUES (3, 'again', 'A3');"
+                   "UPDATE F_AccountData SET Total = '1' WHERE rowid = 3;"
+                   "INSERT INTO F_AccountData (rowid, UserName, Bankcode) VALUES (4, 'in the gap', 'A4');"
+                   "UPDATE F_AccountData SET rowid = 9 WHERE rowid = 5;"
+                   "INSERT INTO F_AccountData (UserName, Bankcode) VALUES ('new', 'A10');"
+                   "UPDATE F_AccountData SET Spare = 'same' WHERE Bankcode = 'A10';"
+                   "UPDATE SMdata SET BARCODE2 = 'NEW';"
+                   "INSERT INTO SMdata (REC) VALUES ('3');");
+        entry.flush();
+        entry.close(QStringLiteral("many"));
+    }
+    EXPECT_GT(count(db, "SELECT count(*) FROM JournalUndo"), 0);
+    const QStringList end = snapshot(db);
+    ASSERT_NE(end, start);
+
+    // The state left behind was added up from the changes: it is what the tables hold.
+    EXPECT_EQ(sealOf(db, "seal_after", 1).substr(0, 3), "v2;");
+
+    const db::JournalRecord undone = db::undoLatest(db);
+    EXPECT_EQ(undone.state, db::JournalRecord::State::Undone);
+    EXPECT_EQ(snapshot(db), start);
+    EXPECT_EQ(count(db, "SELECT count(*) FROM JournalUndo"), 0);
+}
+
+// The state an operation starts from is taken over from the one before only when nothing else
+// wrote in between: a row changed by another program between two imports is part of the second's
+// starting state, so the second is undone to it.
+TEST_F(JournalRecordsTest, AChangeBetweenTwoOperationsIsPartOfTheSecondsStart)
+{
+    platform::Database ours = db::openDatabase(app.folder());
+    {
+        db::JournalEntry first(ours, QStringLiteral("import-bank"), QStringLiteral("/x/1.txt"));
+        ours.execute("UPDATE F_AccountData SET PayTotal = '100' WHERE rowid = 1");
+        first.close(QStringLiteral("1 applied, 0 abnormal"));
+    }
+    {
+        db::JournalEntry second(ours, QStringLiteral("import-bank"), QStringLiteral("/x/2.txt"));
+        ours.execute("UPDATE F_AccountData SET PayTotal = '200' WHERE rowid = 1");
+        second.close(QStringLiteral("1 applied, 0 abnormal"));
+    }
+    // Nothing in between: the second starts where the first ended, without reading the tables.
+    EXPECT_EQ(sealOf(ours, "seal_before", 2), endState(ours, 1));
+
+    platform::Database other = platform::Database::open(app.folder().databaseFile());
+    other.execute("UPDATE F_AccountData SET Memo = 'by hand' WHERE rowid = 3");
+    const QStringList beforeThird = snapshot(ours);
+    {
+        db::JournalEntry third(ours, QStringLiteral("import-bank"), QStringLiteral("/x/3.txt"));
+        ours.execute("UPDATE F_AccountData SET PayTotal = '300' WHERE rowid = 1");
+        third.close(QStringLiteral("1 applied, 0 abnormal"));
+    }
+    EXPECT_NE(sealOf(ours, "seal_before", 3), endState(ours, 2));
+    db::undoLatest(ours);
+    EXPECT_EQ(snapshot(ours), beforeThird);
+    // The second one's end is no longer what the tables hold (the hand-made change stays).
+    EXPECT_THROW(db::undoLatest(ours), platform::Error);
+}
+
+// A clearing keeps what it deletes in slices of its one transaction, so a large table is undone
+// whole from several pieces.
+TEST_F(JournalRecordsTest, AClearedTableOfManyRowsComesBackFromSeveralPieces)
+{
+    test::execute(app.folder(), "WITH RECURSIVE n(i) AS (SELECT 10 UNION ALL SELECT i + 1 FROM n WHERE i < 45009) "
+                                "INSERT INTO F_AccountData (rowid, UserName, Bankcode, Total) "
+                                "SELECT i, 'name ' || i, printf('%016d', i), i * 10 FROM n;");
+    const QStringList start = [&] {
+        platform::Database db = db::openDatabase(app.folder());
+        return snapshot(db);
+    }();
+    db::clearTable(app.folder(), QStringLiteral("F_AccountData"));
+    platform::Database db = db::openDatabase(app.folder());
+    EXPECT_EQ(count(db, "SELECT count(*) FROM F_AccountData"), 0);
+    EXPECT_GE(count(db, "SELECT count(*) FROM JournalUndo"), 3);
+    db::undoLatest(db);
+    EXPECT_EQ(snapshot(db), start);
+}
