@@ -212,3 +212,19 @@ TEST(Amounts, OutstandingAndDateForms)
     EXPECT_EQ(payDateText(cell(K::Text, 0, QStringLiteral("113/01/05"))), QStringLiteral("113/01/05"));
     EXPECT_EQ(payDateText(cell(K::Empty, 0)), QString());
 }
+
+TEST_F(PaymentsImportTest, AnAccountHeldByTwoRowsIsPaidOnBothFromTheFirstRowsAmount)
+{
+    test::addReceivable(app.folder(), QStringLiteral("D"), QStringLiteral("1000"), QStringLiteral("first"));
+    test::addReceivable(app.folder(), QStringLiteral("E"), QStringLiteral("50"));
+    test::addReceivable(app.folder(), QStringLiteral("D"), QStringLiteral("300"), QStringLiteral("second"));
+    const auto counts = run({{990105.0, 400.0, QStringLiteral("D")}, {990105.0, 20.0, QStringLiteral("E")}});
+    EXPECT_EQ(counts.written, 2);
+    platform::Database db = platform::Database::open(app.folder().databaseFile());
+    platform::Statement rows = db.prepare("SELECT PayDate, PayTotal, N_PayTotal FROM F_AccountData ORDER BY rowid");
+    QStringList all;
+    while (rows.next())
+        all << rows.text(0) + u'|' + rows.text(1) + u'|' + rows.text(2);
+    EXPECT_EQ(all, (QStringList{QStringLiteral("0990105|400|600"), QStringLiteral("0990105|20|30"),
+                                QStringLiteral("0990105|400|600")}));
+}
