@@ -4,6 +4,8 @@
 #include "support/Tables.h"
 #include "support/TestApp.h"
 
+#include <QFile>
+
 #include <gtest/gtest.h>
 
 using namespace talvesk;
@@ -158,4 +160,28 @@ TEST_F(JournalRecordsTest, AClearedTableOfManyRowsComesBackFromSeveralPieces)
     EXPECT_GE(count(db, "SELECT count(*) FROM JournalUndo"), 3);
     db::undoLatest(db);
     EXPECT_EQ(snapshot(db), start);
+}
+
+// A database whose journal kept whole rows (the program before the compact records): an import of
+// a bank file, then a clearing of the store records, both still undone exactly. The file was made
+// by that program: two receivables and two store records put in with sqlite3, then
+// `talvesk-batch import-bank` of two records and `talvesk-batch clear-store`.
+TEST(JournalOfWholeRows, EntriesKeptByTheEarlierJournalAreStillUndone)
+{
+    test::TestApp app(test::TestApp::NoDatabase);
+    const QString file = app.folder().databaseFile();
+    ASSERT_TRUE(QFile::copy(QStringLiteral(TALVESK_TEST_DATA "/journal-whole-rows.mdb"), file));
+    ASSERT_TRUE(QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner));
+    platform::Database db = db::openDatabase(app.folder());
+    EXPECT_EQ(count(db, "SELECT count(*) FROM SMdata"), 0);
+
+    EXPECT_EQ(db::undoLatest(db).operation, QStringLiteral("clear-store"));
+    EXPECT_EQ(db::undoLatest(db).operation, QStringLiteral("import-bank"));
+    EXPECT_EQ(snapshot(db),
+              (QStringList{QStringLiteral("R|1|'甲'|'1'|NULL|'A1'|'1500'|''|''|''|NULL"),
+                           QStringLiteral("R|3|'乙'|'2'|'m'|'A2'|'900'|NULL|NULL|NULL|'x'"),
+                           QStringLiteral("S|1|'2'|'c'|'a'|'s'|''|''|'b1'|'OLD'|'b3'|'10'"),
+                           QStringLiteral("S|2|'3'|NULL|'a2'|'s2'|'1'|'2'|'b1'|'b2'|'b3'|'20'")}));
+    EXPECT_EQ(count(db, "SELECT count(*) FROM JournalReceivables"), 0);
+    EXPECT_THROW(db::undoLatest(db), platform::Error);
 }
