@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <unordered_map>
@@ -149,12 +150,14 @@ struct JournalEntry::Recorder {
         }
         unsigned all() const { return (1u << columns) - 1; }
 
+        // Rows above the limit are the operation's own: they are added to the seal as they are
+        // at the close, so changes to them are not followed here.
         void inserted(qint64 rid, const Value *values)
         {
+            if (rid > limit)
+                return;
             ++delta.rows;
             delta.sum += rowHash(rid, values, columns);
-            if (rid > limit)
-                return; // every row above the limit is the operation's
             quint16 &m = marks(rid);
             if (m == 0) {
                 record(kInserted, rid, 0, nullptr);
@@ -163,10 +166,10 @@ struct JournalEntry::Recorder {
         }
         void deleted(qint64 rid, const Value *values)
         {
-            --delta.rows;
-            delta.sum -= rowHash(rid, values, columns);
             if (rid > limit)
                 return;
+            --delta.rows;
+            delta.sum -= rowHash(rid, values, columns);
             quint16 &m = marks(rid);
             if (m & kInsertedMark)
                 return;
@@ -175,16 +178,17 @@ struct JournalEntry::Recorder {
             record(kDeleted, rid, all() & ~unsigned(m), values);
             m = quint16(all());
         }
-        void updated(qint64 rid, const Value *before, const Value *after)
+        // Only the columns in `among` may have changed (and only they are read).
+        void updated(qint64 rid, const Value *before, const Value *after, unsigned among)
         {
+            if (rid > limit)
+                return;
             unsigned changed = 0;
             for (int c = 0; c < columns; ++c)
-                if (!sameValue(before[c], after[c])) {
+                if ((among & (1u << c)) && !sameValue(before[c], after[c])) {
                     changed |= 1u << c;
                     delta.sum += cellHash(rid, c, after[c]) - cellHash(rid, c, before[c]);
                 }
-            if (rid > limit)
-                return;
             if (changed == 0)
                 return;
             quint16 &m = marks(rid);
@@ -215,6 +219,17 @@ struct JournalEntry::Recorder {
     // cannot be undone.
     bool lost = false;
 
+    // The next update a writer declared (DeclaredUpdate): the row, the columns it sets, and their
+    // values before it, copied.
+    struct Declared {
+        bool set = false;
+        std::size_t tab = 0;
+        qint64 rid = 0;
+        unsigned mask = 0;
+        std::array<Value, 16> values;
+        std::array<std::string, 16> bytes;
+    } declared;
+
     // Called by the engine before this connection inserts, updates or deletes any row.
     static void hook(void *context, sqlite3 *db, int op, const char *database, const char *table, sqlite3_int64 key,
                      sqlite3_int64 newKey)
@@ -230,6 +245,8 @@ struct JournalEntry::Recorder {
         Table &t = self->tables[tab];
         const auto &at = self->positions[tab];
         try {
+            if (op != SQLITE_UPDATE)
+                self->declared.set = false;
             std::array<Value, 16> before, after;
             auto read = [&](auto get, std::array<Value, 16> &into) {
                 for (int c = 0; c < t.columns; ++c) {
@@ -239,6 +256,9 @@ struct JournalEntry::Recorder {
                     into[std::size_t(c)] = valueOf(v);
                 }
             };
+            // Nothing to read for a row above the limit (the operation's own row).
+            if (std::max(key, newKey) > t.limit && (op != SQLITE_UPDATE || std::min(key, newKey) > t.limit))
+                return;
             if (op == SQLITE_INSERT) {
                 read(sqlite3_preupdate_new, after);
                 t.inserted(newKey, after.data());
@@ -248,10 +268,24 @@ struct JournalEntry::Recorder {
                 read(sqlite3_preupdate_old, before);
                 t.deleted(key, before.data());
             } else if (op == SQLITE_UPDATE) {
+                Declared &d = self->declared;
+                if (d.set && d.tab == tab && d.rid == key && newKey == key) {
+                    d.set = false;
+                    for (int c = 0; c < t.columns; ++c) {
+                        if (!(d.mask & (1u << c)))
+                            continue;
+                        sqlite3_value *v = nullptr;
+                        if (sqlite3_preupdate_new(db, at[std::size_t(c)], &v) != SQLITE_OK || !v)
+                            throw std::runtime_error("value");
+                        after[std::size_t(c)] = valueOf(v);
+                    }
+                    t.updated(key, d.values.data(), after.data(), d.mask);
+                    return;
+                }
                 read(sqlite3_preupdate_old, before);
                 read(sqlite3_preupdate_new, after);
                 if (newKey == key) {
-                    t.updated(key, before.data(), after.data());
+                    t.updated(key, before.data(), after.data(), t.all());
                 } else {
                     t.deleted(key, before.data());
                     t.inserted(newKey, after.data());
@@ -262,6 +296,21 @@ struct JournalEntry::Recorder {
         }
     }
 };
+
+namespace {
+
+// The recorder of the entry open on each connection, for the writers' declarations.
+std::mutex recordersLock;
+std::unordered_map<sqlite3 *, JournalEntry::Recorder *> recorders;
+
+JournalEntry::Recorder *recorderOf(sqlite3 *db)
+{
+    std::lock_guard<std::mutex> lock(recordersLock);
+    const auto found = recorders.find(db);
+    return found == recorders.end() ? nullptr : found->second;
+}
+
+} // namespace
 
 void ensureJournalTables(Database &db)
 {
@@ -333,6 +382,10 @@ JournalEntry::JournalEntry(Database &db, const QString &operation, const QString
     // finds the tables not as it left them and refuses).
     stopRecording();
     sqlite3_preupdate_hook(db_.handle(), &Recorder::hook, recorder_.get());
+    {
+        std::lock_guard<std::mutex> lock(recordersLock);
+        recorders[db_.handle()] = recorder_.get();
+    }
     recording_ = true;
     problem_.emplace(db_.prepare("INSERT INTO JournalProblems (entry, number, reason, text) VALUES (?1, ?2, ?3, ?4)"));
 }
@@ -345,8 +398,11 @@ JournalEntry::~JournalEntry()
 void JournalEntry::stopRecording() noexcept
 {
     problem_.reset();
-    if (recording_)
+    if (recording_) {
         sqlite3_preupdate_hook(db_.handle(), nullptr, nullptr);
+        std::lock_guard<std::mutex> lock(recordersLock);
+        recorders.erase(db_.handle());
+    }
     recording_ = false;
 }
 
@@ -399,10 +455,14 @@ void JournalEntry::close(const QString &counts)
     Seal after;
     if (alone && recorder_->exact && !recorder_->lost) {
         // What the operation did, added to what the tables were: no need to read them again.
-        after = recorder_->before;
+        // The rows above the limits are all the operation's, read as they are now.
+        RowIds limits;
+        for (std::size_t i = 0; i < limits.size(); ++i)
+            limits[i] = recorder_->tables[i].limit;
+        after = readSeal(db_, limits);
         for (std::size_t i = 0; i < after.size(); ++i) {
-            after[i].rows += recorder_->tables[i].delta.rows;
-            after[i].sum += recorder_->tables[i].delta.sum;
+            after[i].rows += recorder_->before[i].rows + recorder_->tables[i].delta.rows;
+            after[i].sum += recorder_->before[i].sum + recorder_->tables[i].delta.sum;
         }
     } else {
         // Another program wrote meanwhile, or a change failed part way: the tables say.
@@ -433,6 +493,52 @@ void JournalEntry::closeQuietly(const QString &counts) noexcept
         // The entry stays "running": it will not be undone on a guess.
         stopRecording();
     }
+}
+
+// ---- DeclaredUpdate ----
+
+DeclaredUpdate::DeclaredUpdate(Database &db, const char *table, std::initializer_list<const char *> columns) : db_(db)
+{
+    while (table_ < kJournalled.size() && sqlite3_stricmp(table, kJournalled[table_].table) != 0)
+        ++table_;
+    if (table_ == kJournalled.size())
+        throw Error(platform::errnum::Database, QStringLiteral("不是記錄在作業記錄中的資料表"));
+    const std::vector<std::string> names = columnNames(kJournalled[table_]);
+    for (const char *column : columns) {
+        const auto found = std::find_if(names.begin(), names.end(),
+                                        [&](const std::string &name) { return sqlite3_stricmp(name.c_str(), column) == 0; });
+        if (found == names.end())
+            throw Error(platform::errnum::Database, QStringLiteral("沒有這個欄位：") + QLatin1String(column));
+        columns_.push_back(int(found - names.begin()));
+    }
+}
+
+void DeclaredUpdate::before(qint64 rid, const Statement &row, int firstColumn)
+{
+    JournalEntry::Recorder *recorder = recorderOf(db_.handle());
+    if (!recorder)
+        return;
+    JournalEntry::Recorder::Declared &d = recorder->declared;
+    d.set = true;
+    d.tab = table_;
+    d.rid = rid;
+    d.mask = 0;
+    for (std::size_t i = 0; i < columns_.size(); ++i) {
+        const std::size_t c = std::size_t(columns_[i]);
+        Value v = valueOf(row.value(firstColumn + int(i)));
+        if (v.size > 0) {
+            d.bytes[c].assign(reinterpret_cast<const char *>(v.bytes), std::size_t(v.size));
+            v.bytes = reinterpret_cast<const unsigned char *>(d.bytes[c].data());
+        }
+        d.values[c] = v;
+        d.mask |= 1u << c;
+    }
+}
+
+void DeclaredUpdate::after()
+{
+    if (JournalEntry::Recorder *recorder = recorderOf(db_.handle()))
+        recorder->declared.set = false;
 }
 
 // ---- reading and undoing ----

@@ -5,6 +5,7 @@
 
 #include <QString>
 
+#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -80,6 +81,26 @@ private:
     bool recording_ = false;
     std::unique_ptr<Recorder> recorder_;
     std::optional<platform::Statement> problem_;
+};
+
+// For a writer that updates one row at a time and has just read it: says, before the update is
+// stepped, which columns it sets and what they hold, so that the journal open on the connection
+// (when one is) reads only the new values of those columns. The update must set no other column
+// (were it to, the seal would no longer match the tables and the undo would be refused, never
+// done wrong). Nothing is kept when no journal entry is open (a dry run).
+class DeclaredUpdate {
+public:
+    DeclaredUpdate(platform::Database &db, const char *table, std::initializer_list<const char *> columns);
+    // Row `rid` is about to be updated; `row` holds the columns' values now, in the order given,
+    // from `firstColumn` on.
+    void before(qint64 rid, const platform::Statement &row, int firstColumn);
+    // The update has run (or failed): the declaration holds no longer.
+    void after();
+
+private:
+    platform::Database &db_;
+    std::size_t table_ = 0;
+    std::vector<int> columns_; // positions among the journalled columns
 };
 
 // Every entry, newest first.

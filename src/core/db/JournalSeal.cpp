@@ -126,12 +126,13 @@ std::optional<Seal> parseSeal(const QString &stored)
     return seal;
 }
 
-Seal readSeal(Database &db)
+Seal readSeal(Database &db, const RowIds &above)
 {
     Seal seal;
     for (std::size_t i = 0; i < kJournalled.size(); ++i) {
         const Journalled &t = kJournalled[i];
-        RawStatement rows(db, std::string("SELECT rowid, ") + t.columns + " FROM " + t.table);
+        RawStatement rows(db, std::string("SELECT rowid, ") + t.columns + " FROM " + t.table + " WHERE rowid > "
+                                  + std::to_string(above[i]));
         std::array<Value, 16> values;
         while (rows.step()) {
             for (int c = 0; c < t.columnCount; ++c)

@@ -6,6 +6,7 @@
 
 #include <QString>
 
+#include <limits>
 #include <optional>
 
 namespace talvesk::db::journal {
@@ -36,8 +37,10 @@ QString sealText(const Seal &seal);
 QString sealPart(const QString &stored);
 std::optional<Seal> parseSeal(const QString &stored);
 
-// Every row of both tables, read.
-Seal readSeal(platform::Database &db);
+// Every row of both tables, read; or only the rows above the given row ids.
+using RowIds = std::array<qint64, kJournalled.size()>;
+inline constexpr RowIds kEveryRow = {std::numeric_limits<qint64>::min(), std::numeric_limits<qint64>::min()};
+Seal readSeal(platform::Database &db, const RowIds &above = kEveryRow);
 // Whether the tables now are in the state `stored` describes, in whichever form it was stored
 // (entries from before "v2" hashed both tables in row id order).
 bool tablesMatch(platform::Database &db, const QString &stored);

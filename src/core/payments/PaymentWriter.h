@@ -1,5 +1,6 @@
 #pragma once
 
+#include "db/Journal.h"
 #include "platform/Database.h"
 
 #include <QString>
@@ -31,6 +32,7 @@ private:
     platform::Statement lookup_;
     platform::Statement update_;
     platform::Statement updateRow_;
+    db::DeclaredUpdate declared_;
     bool exponent_;
 };
 

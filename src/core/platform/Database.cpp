@@ -188,6 +188,11 @@ bool Statement::isNull(int column) const
     return sqlite3_column_type(stmt_, column) == SQLITE_NULL;
 }
 
+sqlite3_value *Statement::value(int column) const
+{
+    return sqlite3_column_value(stmt_, column);
+}
+
 // ---- Database ----
 
 Database Database::open(const QString &path, Mode mode)

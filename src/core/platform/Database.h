@@ -11,6 +11,7 @@
 
 struct sqlite3;
 struct sqlite3_stmt;
+struct sqlite3_value;
 
 namespace talvesk::platform {
 
@@ -47,6 +48,9 @@ public:
     qint64 integer(int column) const;
     // Whether a column of the current row holds no value at all (NULL, not the empty text).
     bool isNull(int column) const;
+    // A column of the current row as the engine holds it, with its type; valid until the
+    // statement steps or resets.
+    sqlite3_value *value(int column) const;
 
 private:
     friend class Database;

@@ -185,3 +185,38 @@ TEST(JournalOfWholeRows, EntriesKeptByTheEarlierJournalAreStillUndone)
     EXPECT_EQ(count(db, "SELECT count(*) FROM JournalReceivables"), 0);
     EXPECT_THROW(db::undoLatest(db), platform::Error);
 }
+
+// A writer's declaration spares the journal reading the row. Declared right, the update is undone
+// exactly; declared wrong (the update also sets a column it did not name), the state the tables
+// were left in no longer matches the one added up, and the undo is refused with nothing changed.
+TEST_F(JournalRecordsTest, ADeclaredUpdateIsUndoneExactlyAndAWrongDeclarationIsRefusedNotUndoneWrong)
+{
+    platform::Database db = db::openDatabase(app.folder());
+    db::DeclaredUpdate declared(db, "F_AccountData", {"PayDate", "PayTotal"});
+    const auto update = [&](const char *sql) {
+        platform::Statement row = db.prepare("SELECT PayDate, PayTotal FROM F_AccountData WHERE rowid = 3");
+        ASSERT_TRUE(row.next());
+        declared.before(3, row, 0);
+        row.reset();
+        db.execute(sql);
+        declared.after();
+    };
+    const QStringList start = snapshot(db);
+    {
+        db::JournalEntry entry(db, QStringLiteral("import-bank"), QStringLiteral("/x/1.txt"));
+        update("UPDATE F_AccountData SET PayDate = '1130105', PayTotal = 700 WHERE rowid = 3");
+        entry.close(QStringLiteral("1 applied, 0 abnormal"));
+    }
+    ASSERT_NE(snapshot(db), start);
+    db::undoLatest(db);
+    EXPECT_EQ(snapshot(db), start);
+
+    {
+        db::JournalEntry entry(db, QStringLiteral("import-bank"), QStringLiteral("/x/2.txt"));
+        update("UPDATE F_AccountData SET PayDate = '1130106', Memo = 'not declared' WHERE rowid = 3");
+        entry.close(QStringLiteral("1 applied, 0 abnormal"));
+    }
+    const QStringList wrong = snapshot(db);
+    EXPECT_THROW(db::undoLatest(db), platform::Error);
+    EXPECT_EQ(snapshot(db), wrong);
+}
