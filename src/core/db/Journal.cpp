@@ -123,8 +123,8 @@ constexpr unsigned kInsertedMark = 1u << 15;
 
 } // namespace
 
-// What the open entry's triggers gather: per table, which columns of which rows are already
-// kept, the records not yet written, and how the table's seal moved.
+// What the open entry's hook gathers: per table, which columns of which rows are already kept,
+// the records not yet written, and how the table's seal moved.
 struct JournalEntry::Recorder {
     struct Table {
         int columns = 0;
@@ -328,6 +328,23 @@ JournalEntry::JournalEntry(Database &db, const QString &operation, const QString
     : db_(db), recorder_(std::make_unique<Recorder>())
 {
     ensureJournalTables(db_);
+    // Where the columns are in each table, for the engine's column numbers.
+    for (std::size_t i = 0; i < kJournalled.size(); ++i) {
+        const std::vector<std::string> names = columnNames(kJournalled[i]);
+        Statement info = db_.prepare(std::string("PRAGMA main.table_info(") + kJournalled[i].table + ")");
+        std::vector<bool> found(names.size(), false);
+        while (info.next()) {
+            const std::string name = info.text(1).toStdString();
+            for (std::size_t c = 0; c < names.size(); ++c)
+                if (sqlite3_stricmp(name.c_str(), names[c].c_str()) == 0) {
+                    recorder_->positions[i][c] = int(info.integer(0));
+                    found[c] = true;
+                }
+        }
+        if (std::find(found.begin(), found.end(), false) != found.end())
+            throw Error(platform::errnum::Database, QStringLiteral("資料表 %1 的欄位不完整").arg(QLatin1String(kJournalled[i].table)));
+    }
+
     platform::Transaction transaction(db_);
     for (std::size_t i = 0; i < kJournalled.size(); ++i) {
         recorder_->tables[i].columns = kJournalled[i].columnCount;
@@ -360,23 +377,6 @@ JournalEntry::JournalEntry(Database &db, const QString &operation, const QString
     id_ = sqlite3_last_insert_rowid(db_.handle());
     transaction.commit();
     recorder_->dataVersion = dataVersion(db_);
-
-    // Where the columns are in each table, for the engine's column numbers.
-    for (std::size_t i = 0; i < kJournalled.size(); ++i) {
-        const std::vector<std::string> names = columnNames(kJournalled[i]);
-        Statement info = db_.prepare(std::string("PRAGMA main.table_info(") + kJournalled[i].table + ")");
-        std::vector<bool> found(names.size(), false);
-        while (info.next()) {
-            const std::string name = info.text(1).toStdString();
-            for (std::size_t c = 0; c < names.size(); ++c)
-                if (sqlite3_stricmp(name.c_str(), names[c].c_str()) == 0) {
-                    recorder_->positions[i][c] = int(info.integer(0));
-                    found[c] = true;
-                }
-        }
-        if (std::find(found.begin(), found.end(), false) != found.end())
-            throw Error(platform::errnum::Database, QStringLiteral("資料表 %1 的欄位不完整").arg(QLatin1String(kJournalled[i].table)));
-    }
 
     // This connection's changes alone: another program's are not the operation's (an undo then
     // finds the tables not as it left them and refuses).
