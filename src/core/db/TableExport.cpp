@@ -118,12 +118,16 @@ QString clearTable(const platform::AppFolder &app, const QString &table)
     // instead of held in memory for the whole table.
     qint64 deleted = 0;
     const std::string name = table.toStdString();
-    for (;;) {
-        db.execute("DELETE FROM " + name + " WHERE rowid IN (SELECT rowid FROM " + name + " ORDER BY rowid LIMIT 20000)");
-        const qint64 slice = sqlite3_changes64(db.handle());
-        if (slice == 0)
-            break;
-        deleted += slice;
+    platform::Statement sliceEnd =
+        db.prepare("SELECT max(rowid) FROM (SELECT rowid FROM " + name + " ORDER BY rowid LIMIT 20000)");
+    platform::Statement slice = db.prepare("DELETE FROM " + name + " WHERE rowid <= ?1");
+    while (sliceEnd.next() && !sliceEnd.isNull(0)) {
+        const qint64 last = sliceEnd.integer(0);
+        sliceEnd.reset();
+        slice.bind(1, last);
+        slice.run();
+        slice.reset();
+        deleted += sqlite3_changes64(db.handle());
         journal.flush();
     }
     transaction.commit();

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <map>
+#include <tuple>
 #include <memory>
 
 namespace talvesk::db::journal {
@@ -125,43 +126,52 @@ void appendRecord(std::string &buffer, int kind, qint64 rid, unsigned mask, cons
 // changed are set back.
 void undoRecords(Database &db, qint64 entry, std::size_t tab)
 {
-    const std::string id = std::to_string(entry);
     const Journalled &t = kJournalled[tab];
     const std::vector<std::string> names = columnNames(t);
-    std::map<std::pair<int, unsigned>, std::unique_ptr<RawStatement>> statements;
-    auto statementFor = [&](int kind, unsigned mask) -> sqlite3_stmt * {
-        std::unique_ptr<RawStatement> &slot = statements[{kind, mask}];
-        if (!slot) {
-            std::string sql;
-            if (kind == kInserted) {
-                sql = std::string("DELETE FROM ") + t.table + " WHERE rowid = ?1";
-            } else if (kind == kUpdated) {
-                sql = std::string("UPDATE ") + t.table + " SET ";
-                int n = 1;
-                for (int c = 0; c < t.columnCount; ++c)
-                    if (mask & (1u << c)) {
-                        sql += n > 1 ? ", " : "";
-                        sql += names[std::size_t(c)] + " = ?" + std::to_string(++n);
-                    }
-                sql += " WHERE rowid = ?1";
-            } else {
-                sql = std::string("INSERT OR REPLACE INTO ") + t.table + " (rowid";
-                std::string values = "?1";
-                int n = 1;
-                for (int c = 0; c < t.columnCount; ++c)
-                    if (mask & (1u << c)) {
-                        sql += ", " + names[std::size_t(c)];
-                        values += ", ?" + std::to_string(++n);
-                    }
-                sql += ") VALUES (" + values + ")";
-            }
-            slot = std::make_unique<RawStatement>(db, sql);
+
+    // Records of one kind and one set of columns are put back many at a time: one statement per
+    // batch instead of one per row.
+    constexpr int kBatch = 64;
+    std::map<std::tuple<int, unsigned, int>, std::unique_ptr<RawStatement>> statements;
+    auto statementFor = [&](int kind, unsigned mask, int rows) -> sqlite3_stmt * {
+        std::unique_ptr<RawStatement> &slot = statements[{kind, mask, rows}];
+        if (slot)
+            return slot->get();
+        int width = 1;
+        for (int c = 0; c < t.columnCount; ++c)
+            width += (mask >> c) & 1u;
+        std::string tuples;
+        for (int r = 0; r < rows; ++r) {
+            tuples += r ? ",(" : "(";
+            for (int i = 0; i < width; ++i)
+                tuples += i ? ",?" : "?";
+            tuples += ")";
         }
+        std::string sql;
+        if (kind == kInserted) {
+            sql = std::string("DELETE FROM ") + t.table + " WHERE rowid IN (VALUES " + tuples + ")";
+        } else if (kind == kDeleted) {
+            sql = std::string("INSERT OR REPLACE INTO ") + t.table + " (rowid";
+            for (int c = 0; c < t.columnCount; ++c)
+                if (mask & (1u << c))
+                    sql += ", " + names[std::size_t(c)];
+            sql += ") VALUES " + tuples;
+        } else {
+            sql = std::string("UPDATE ") + t.table + " SET ";
+            int n = 1;
+            for (int c = 0; c < t.columnCount; ++c)
+                if (mask & (1u << c)) {
+                    sql += n > 1 ? ", " : "";
+                    sql += names[std::size_t(c)] + " = v.column" + std::to_string(++n);
+                }
+            sql += " FROM (VALUES " + tuples + ") AS v WHERE " + t.table + ".rowid = v.column1";
+        }
+        slot = std::make_unique<RawStatement>(db, sql);
         return slot->get();
     };
 
-    RawStatement chunks(db, "SELECT data FROM JournalUndo WHERE entry = " + id + " AND tab = " + std::to_string(tab)
-                                + " ORDER BY seq DESC");
+    RawStatement chunks(db, "SELECT data FROM JournalUndo WHERE entry = " + std::to_string(entry)
+                                + " AND tab = " + std::to_string(tab) + " ORDER BY seq DESC");
     while (chunks.step()) {
         const auto *data = static_cast<const unsigned char *>(sqlite3_column_blob(chunks.get(), 0));
         const std::size_t size = std::size_t(sqlite3_column_bytes(chunks.get(), 0));
@@ -171,32 +181,57 @@ void undoRecords(Database &db, qint64 entry, std::size_t tab)
         while (!scan.atEnd()) {
             starts.push_back(scan.offset());
             scan.signedVarint();
-            if (scan.byte() != kInserted) {
+            const int kind = scan.byte();
+            if (kind != kInserted && kind != kUpdated && kind != kDeleted)
+                throw Error(platform::errnum::Database, QStringLiteral("復原資料已損壞，無法復原"));
+            if (kind != kInserted) {
                 const quint64 mask = scan.varint();
                 for (int c = 0; c < t.columnCount; ++c)
                     if (mask & (1u << c))
                         scan.value();
             }
         }
-        for (auto start = starts.rbegin(); start != starts.rend(); ++start) {
-            RecordReader record(data + *start, size - *start);
-            const qint64 rid = record.signedVarint();
-            const int kind = record.byte();
-            if (kind != kInserted && kind != kUpdated && kind != kDeleted)
-                throw Error(platform::errnum::Database, QStringLiteral("復原資料已損壞，無法復原"));
-            const unsigned mask = kind == kInserted ? 0u : unsigned(record.varint());
-            sqlite3_stmt *stmt = statementFor(kind, mask);
-            sqlite3_bind_int64(stmt, 1, rid);
-            int n = 1;
-            for (int c = 0; c < t.columnCount; ++c)
-                if (mask & (1u << c))
-                    bindValue(stmt, ++n, record.value());
+
+        // Consecutive records of the same kind and columns, newest first; a row's records always
+        // differ in one or the other, so taking a batch at once keeps their order where it counts.
+        std::vector<std::size_t> batch;
+        int batchKind = -1;
+        unsigned batchMask = 0;
+        auto put = [&] {
+            if (batch.empty())
+                return;
+            sqlite3_stmt *stmt = statementFor(batchKind, batchMask, int(batch.size()));
+            int n = 0;
+            for (std::size_t start : batch) {
+                RecordReader record(data + start, size - start);
+                sqlite3_bind_int64(stmt, ++n, record.signedVarint());
+                if (record.byte() == kInserted)
+                    continue;
+                const unsigned mask = unsigned(record.varint());
+                for (int c = 0; c < t.columnCount; ++c)
+                    if (mask & (1u << c))
+                        bindValue(stmt, ++n, record.value());
+            }
             const int rc = sqlite3_step(stmt);
             sqlite3_reset(stmt);
             sqlite3_clear_bindings(stmt);
             if (rc != SQLITE_DONE)
                 throw Error(platform::errnum::Database, QString::fromUtf8(sqlite3_errmsg(db.handle())));
+            batch.clear();
+        };
+        for (auto start = starts.rbegin(); start != starts.rend(); ++start) {
+            RecordReader record(data + *start, size - *start);
+            record.signedVarint();
+            const int kind = record.byte();
+            const unsigned mask = kind == kInserted ? 0u : unsigned(record.varint()) & ((1u << t.columnCount) - 1);
+            if (kind != batchKind || mask != batchMask || int(batch.size()) == kBatch) {
+                put();
+                batchKind = kind;
+                batchMask = mask;
+            }
+            batch.push_back(*start);
         }
+        put();
     }
 }
 
