@@ -31,7 +31,7 @@ public:
     void add(quint64 value) { mix(value); }
     void add(const Value &v)
     {
-        // The type and length go in before the bytes, so no two rows read alike.
+        // The type and length go in before the bytes, so no two values read alike.
         if (v.type == SQLITE_INTEGER) {
             add(quint64(v.type));
             add(quint64(v.integer));
@@ -47,8 +47,8 @@ public:
         }
     }
     quint64 value() const { return h_; }
-    // Every bit of the result depends on every bit of the input, so that sums of row hashes
-    // tell rows apart as well as the hashes do.
+    // Every bit of the result depends on every bit of the input, so that sums of cell hashes
+    // tell cells apart as well as the hashes do.
     quint64 finished() const
     {
         quint64 z = h_ + 0x9E3779B97F4A7C15ULL;

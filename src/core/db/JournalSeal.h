@@ -24,8 +24,6 @@ using Seal = std::array<TableSeal, kJournalled.size()>;
 
 // A cell's hash: its row id, its column and its value with its type. A table's sum is the sum of
 // its cells' hashes, so an update moves it by the cells it changed alone.
-// A cell's hash: its row id, its column and its value with its type. A table's sum is the sum of
-// its cells' hashes, so an update moves it by the cells it changed alone.
 quint64 cellHash(qint64 rid, int column, const Value &value);
 // The sum of a row's cells' hashes.
 quint64 rowHash(qint64 rid, const Value *values, int count);

@@ -2,8 +2,8 @@
 
 #include <cstring>
 #include <map>
-#include <tuple>
 #include <memory>
+#include <tuple>
 
 namespace talvesk::db::journal {
 
