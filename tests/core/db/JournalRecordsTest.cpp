@@ -220,3 +220,68 @@ TEST_F(JournalRecordsTest, ADeclaredUpdateIsUndoneExactlyAndAWrongDeclarationIsR
     EXPECT_THROW(db::undoLatest(db), platform::Error);
     EXPECT_EQ(snapshot(db), wrong);
 }
+
+namespace {
+
+// The file's change counter (header bytes 24..27), read from the file itself.
+quint32 fileChangeCounter(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray header = file.read(28);
+    if (header.size() < 28)
+        return 0;
+    return (quint32(quint8(header[24])) << 24) | (quint32(quint8(header[25])) << 16) | (quint32(quint8(header[26])) << 8)
+           | quint32(quint8(header[27]));
+}
+
+} // namespace
+
+// A clearing holds the file in exclusive locking mode, where the engine raises the change counter
+// once, not once per commit: the counter stored with the clearing's end state is then one ahead of
+// the file. The next single write by anyone (here another program) brings the file to that number,
+// the next import takes the clearing's end state for its start although the tables changed, and its
+// undo, which nothing hinders, is refused.
+TEST_F(JournalRecordsTest, AnEditAfterAClearingIsPartOfTheNextImportsStart)
+{
+    db::clearTable(app.folder(), QStringLiteral("SMdata"));
+    {
+        platform::Database other = platform::Database::open(app.folder().databaseFile());
+        other.execute("UPDATE F_AccountData SET Memo = 'by hand' WHERE rowid = 3");
+    }
+    platform::Database db = db::openDatabase(app.folder());
+    const QStringList before = snapshot(db);
+    {
+        db::JournalEntry entry(db, QStringLiteral("import-bank"), QStringLiteral("/x/1.txt"));
+        db.execute("UPDATE F_AccountData SET PayTotal = '100' WHERE rowid = 1");
+        entry.close(QStringLiteral("1 applied, 0 abnormal"));
+    }
+    EXPECT_NE(sealOf(db, "seal_before", 2), endState(db, 1)) << "file counter " << fileChangeCounter(app.folder().databaseFile())
+                                                              << ", clearing stored " << sealOf(db, "seal_after", 1);
+    ASSERT_NO_THROW(db::undoLatest(db));
+    EXPECT_EQ(snapshot(db), before);
+}
+
+// Another program adds a receivable while an import runs (between two of its commits). The undo of
+// the import must not take that row away with the import's own.
+TEST_F(JournalRecordsTest, ARowAnotherProgramAddsDuringAnImportSurvivesItsUndo)
+{
+    platform::Database db = db::openDatabase(app.folder());
+    platform::Database other = platform::Database::open(app.folder().databaseFile());
+    {
+        db::JournalEntry entry(db, QStringLiteral("import-receivables"), QStringLiteral("/x/r.txt"));
+        db.execute("INSERT INTO F_AccountData (UserName, Bankcode) VALUES ('ours', 'B1')");
+        other.execute("INSERT INTO F_AccountData (UserName, Bankcode) VALUES ('typed in meanwhile', 'B2')");
+        db.execute("UPDATE F_AccountData SET PayTotal = '5' WHERE rowid = 1");
+        entry.close(QStringLiteral("1 added"));
+    }
+    bool undone = false;
+    try {
+        db::undoLatest(db);
+        undone = true;
+    } catch (const platform::Error &) {
+    }
+    // Refused, or undone without the other program's row: either way that row is still there.
+    EXPECT_EQ(count(db, "SELECT count(*) FROM F_AccountData WHERE Bankcode = 'B2'"), 1) << "undo reported success: " << undone;
+}
