@@ -450,6 +450,13 @@ void JournalEntry::close(const QString &counts)
     // Read before anything is written, while no other program can write: this transaction's
     // commit raises the counter by one.
     const bool alone = dataVersion(db_) == recorder_->dataVersion;
+    // A connection in exclusive locking mode (a clearing holds one) raises the counter once for
+    // the whole lock, not once per commit: the number after this commit cannot be told.
+    bool exclusive = false;
+    {
+        Statement mode = db_.prepare("PRAGMA main.locking_mode");
+        exclusive = mode.next() && mode.text(0).compare(QLatin1String("exclusive"), Qt::CaseInsensitive) == 0;
+    }
     const std::optional<quint32> counter = changeCounter(db_);
     flush();
     Seal after;
@@ -469,7 +476,7 @@ void JournalEntry::close(const QString &counts)
         after = readSeal(db_);
     }
     QString stored = sealText(after);
-    if (counter)
+    if (counter && !exclusive)
         stored += u'@' + QString::number(quint32(*counter + 1));
     Statement done = db_.prepare("UPDATE Journal SET counts = ?1, state = 'done', seal_after = ?2 WHERE id = ?3");
     done.bind(1, counts).bind(2, stored).bind(3, QString::number(id_));

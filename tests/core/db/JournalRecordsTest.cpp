@@ -220,3 +220,166 @@ TEST_F(JournalRecordsTest, ADeclaredUpdateIsUndoneExactlyAndAWrongDeclarationIsR
     EXPECT_THROW(db::undoLatest(db), platform::Error);
     EXPECT_EQ(snapshot(db), wrong);
 }
+
+namespace {
+
+// The file's change counter (header bytes 24..27), read from the file itself.
+quint32 fileChangeCounter(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray header = file.read(28);
+    if (header.size() < 28)
+        return 0;
+    return (quint32(quint8(header[24])) << 24) | (quint32(quint8(header[25])) << 16) | (quint32(quint8(header[26])) << 8)
+           | quint32(quint8(header[27]));
+}
+
+} // namespace
+
+// A clearing holds the file in exclusive locking mode, where the engine raises the change counter
+// once, not once per commit: the counter stored with the clearing's end state is then one ahead of
+// the file. The next single write by anyone (here another program) brings the file to that number,
+// the next import takes the clearing's end state for its start although the tables changed, and its
+// undo, which nothing hinders, is refused.
+TEST_F(JournalRecordsTest, AnEditAfterAClearingIsPartOfTheNextImportsStart)
+{
+    db::clearTable(app.folder(), QStringLiteral("SMdata"));
+    {
+        platform::Database other = platform::Database::open(app.folder().databaseFile());
+        other.execute("UPDATE F_AccountData SET Memo = 'by hand' WHERE rowid = 3");
+    }
+    platform::Database db = db::openDatabase(app.folder());
+    const QStringList before = snapshot(db);
+    {
+        db::JournalEntry entry(db, QStringLiteral("import-bank"), QStringLiteral("/x/1.txt"));
+        db.execute("UPDATE F_AccountData SET PayTotal = '100' WHERE rowid = 1");
+        entry.close(QStringLiteral("1 applied, 0 abnormal"));
+    }
+    EXPECT_NE(sealOf(db, "seal_before", 2), endState(db, 1)) << "file counter " << fileChangeCounter(app.folder().databaseFile())
+                                                              << ", clearing stored " << sealOf(db, "seal_after", 1);
+    ASSERT_NO_THROW(db::undoLatest(db));
+    EXPECT_EQ(snapshot(db), before);
+}
+
+// Another program adds a receivable while an import runs (between two of its commits). The undo of
+// the import must not take that row away with the import's own.
+TEST_F(JournalRecordsTest, ARowAnotherProgramAddsDuringAnImportSurvivesItsUndo)
+{
+    platform::Database db = db::openDatabase(app.folder());
+    platform::Database other = platform::Database::open(app.folder().databaseFile());
+    {
+        db::JournalEntry entry(db, QStringLiteral("import-receivables"), QStringLiteral("/x/r.txt"));
+        db.execute("INSERT INTO F_AccountData (UserName, Bankcode) VALUES ('ours', 'B1')");
+        other.execute("INSERT INTO F_AccountData (UserName, Bankcode) VALUES ('typed in meanwhile', 'B2')");
+        db.execute("UPDATE F_AccountData SET PayTotal = '5' WHERE rowid = 1");
+        entry.close(QStringLiteral("1 added"));
+    }
+    bool undone = false;
+    try {
+        db::undoLatest(db);
+        undone = true;
+    } catch (const platform::Error &) {
+    }
+    // Refused, or undone without the other program's row: either way that row is still there.
+    EXPECT_EQ(count(db, "SELECT count(*) FROM F_AccountData WHERE Bankcode = 'B2'"), 1) << "undo reported success: " << undone;
+}
+
+// Row ids at both ends of the range (the largest taken, so the engine picks new ids at random
+// below it), a REPLACE that deletes the row it lands on, a row put in a gap and deleted again,
+// a row changed in every column then deleted twice, and values that differ only in type.
+TEST_F(JournalRecordsTest, ExtremeRowIdsReplacedRowsAndLookalikeValuesAreUndoneExactly)
+{
+    test::execute(app.folder(), "INSERT INTO F_AccountData (rowid, UserName, Memo, Spare) VALUES "
+                                "(-7, 'negative', X'', ''), (9223372036854775807, 'largest', NULL, X'01');"
+                                "INSERT INTO SMdata (rowid, REC, P_TOTAL) VALUES (-2, '1', NULL);");
+    platform::Database db = db::openDatabase(app.folder());
+    const QStringList start = snapshot(db);
+    {
+        db::JournalEntry entry(db, QStringLiteral("import-receivables"), QStringLiteral("/x/r.txt"));
+        db.execute("INSERT OR REPLACE INTO F_AccountData (rowid, UserName, Bankcode) VALUES (2, 'replaced', 'A2');"
+                   "INSERT INTO F_AccountData (rowid, UserName) VALUES (4, 'gap');"
+                   "DELETE FROM F_AccountData WHERE rowid = 4;"
+                   "INSERT INTO F_AccountData (UserName, Bankcode) VALUES ('random id', 'R1'), ('random id', 'R2');"
+                   "UPDATE F_AccountData SET rowid = -8 WHERE rowid = -7;"
+                   "UPDATE F_AccountData SET Memo = '', Spare = NULL WHERE rowid = 9223372036854775807;"
+                   "UPDATE F_AccountData SET Memo = X'', Spare = X'' WHERE rowid = -8;"
+                   "UPDATE F_AccountData SET UserName = NULL WHERE rowid = 3;"
+                   "UPDATE F_AccountData SET Memo = '' WHERE rowid = 1;"
+                   "UPDATE F_AccountData SET UserName = 'a', UserNum = 'a', Memo = 'a', Bankcode = 'a', Total = 'a', "
+                   "PayDate = 'a', PayTotal = 'a', N_PayTotal = 'a', Spare = 'a' WHERE rowid = 5;"
+                   "DELETE FROM F_AccountData WHERE rowid = 5;"
+                   "INSERT INTO F_AccountData (rowid, UserName) VALUES (5, 'b');"
+                   "DELETE FROM F_AccountData WHERE rowid = 5;"
+                   "INSERT INTO F_AccountData (rowid, UserName) VALUES (5, 'c');"
+                   "INSERT OR REPLACE INTO SMdata (rowid, REC) VALUES (-2, '9');"
+                   "UPDATE SMdata SET P_TOTAL = '' WHERE rowid = 1;");
+        entry.close(QStringLiteral("many"));
+    }
+    ASSERT_NE(snapshot(db), start);
+    ASSERT_NO_THROW(db::undoLatest(db));
+    EXPECT_EQ(snapshot(db), start);
+}
+
+// More records of one kind and columns than one statement puts back, with rows updated, deleted,
+// moved and given again in between.
+TEST_F(JournalRecordsTest, ManyRecordsOfOneKindArePutBackInBatchesInTheirOrder)
+{
+    test::execute(app.folder(), "WITH RECURSIVE n(i) AS (SELECT 10 UNION ALL SELECT i + 1 FROM n WHERE i < 409) "
+                                "INSERT INTO F_AccountData (rowid, UserName, Bankcode, Total) "
+                                "SELECT i, 'name ' || i, 'B' || i, i FROM n;");
+    platform::Database db = db::openDatabase(app.folder());
+    const QStringList start = snapshot(db);
+    {
+        db::JournalEntry entry(db, QStringLiteral("import-receivables"), QStringLiteral("/x/r.txt"));
+        db.execute("UPDATE F_AccountData SET Total = 'x' || rowid WHERE rowid >= 10;"
+                   "DELETE FROM F_AccountData WHERE rowid % 3 = 0;"
+                   "UPDATE F_AccountData SET Memo = 'm' WHERE rowid % 3 = 1;"
+                   "INSERT INTO F_AccountData (rowid, UserName) SELECT rowid - 1, 'again' FROM F_AccountData "
+                   "WHERE rowid % 3 = 1 AND rowid > 10;"
+                   "UPDATE F_AccountData SET rowid = rowid + 1000 WHERE rowid % 3 = 2 AND rowid < 200;"
+                   "UPDATE F_AccountData SET Total = 'y', Memo = 'n' WHERE rowid < 400;"
+                   "DELETE FROM F_AccountData WHERE rowid % 5 = 0;");
+        entry.close(QStringLiteral("many"));
+    }
+    ASSERT_NO_THROW(db::undoLatest(db));
+    EXPECT_EQ(snapshot(db), start);
+}
+
+// Undo data that does not read back as it was written (cut short, an unknown kind or type, a
+// length past the end, no columns, values or ids that are wrong) is refused with nothing changed
+// and the entry left to be undone once the data is right again.
+TEST_F(JournalRecordsTest, DamagedUndoDataIsRefusedWithNothingChanged)
+{
+    platform::Database db = db::openDatabase(app.folder());
+    {
+        db::JournalEntry entry(db, QStringLiteral("import-bank"), QStringLiteral("/x/1.txt"));
+        db.execute("UPDATE F_AccountData SET PayDate = '1130105' WHERE rowid = 1;"
+                   "DELETE FROM F_AccountData WHERE rowid = 3;");
+        entry.close(QStringLiteral("1 applied, 0 abnormal"));
+    }
+    const QStringList after = snapshot(db);
+    db.execute("CREATE TEMP TABLE Kept AS SELECT * FROM JournalUndo");
+    for (const char *damage : {
+             "substr(data, 1, length(data) - 1)",       // cut short
+             "X'0207'",                                 // row 1, unknown kind
+             "X'02010109'",                             // row 1, updated, a value of unknown type
+             "X'0201010388808080808080808001'",         // a text longer than anything
+             "X'02FFFFFFFFFFFFFFFFFFFFFF'",             // an endless number
+             "X'020100'",                               // updated, no columns
+             "X'0201010301' || X'7A'",                  // row 1's name was 'z'
+             "X'0400'",                                 // row 2 was put in by the operation
+             "X'06028080808001'",                       // row 3 deleted, columns past those there are
+             "zeroblob(0)",
+         }) {
+        SCOPED_TRACE(damage);
+        db.execute(std::string("UPDATE JournalUndo SET data = ") + damage);
+        EXPECT_THROW(db::undoLatest(db), platform::Error);
+        EXPECT_EQ(snapshot(db), after);
+        EXPECT_EQ(db::nextToUndo(db)->state, db::JournalRecord::State::Done);
+        db.execute("DELETE FROM JournalUndo; INSERT INTO JournalUndo SELECT * FROM temp.Kept");
+    }
+    db::undoLatest(db);
+    EXPECT_NE(snapshot(db), after);
+}
