@@ -375,19 +375,25 @@ JournalEntry::JournalEntry(Database &db, const QString &operation, const QString
         .bind(6, sealText(recorder_->before));
     insert.run();
     id_ = sqlite3_last_insert_rowid(db_.handle());
-    transaction.commit();
+    // Whatever an operation cut short by a restore left under this id is not this entry's.
+    db_.execute("DELETE FROM JournalUndo WHERE entry = " + std::to_string(id_) + "; DELETE FROM JournalProblems WHERE entry = "
+                + std::to_string(id_));
+    // Read while no other program can write, so that any write of theirs from here on is seen.
     recorder_->dataVersion = dataVersion(db_);
+    transaction.commit();
 
-    // This connection's changes alone: another program's are not the operation's (an undo then
-    // finds the tables not as it left them and refuses).
     stopRecording();
+    problem_.emplace(db_.prepare("INSERT INTO JournalProblems (entry, number, reason, text) VALUES (?1, ?2, ?3, ?4)"));
+    // This connection's changes alone: another program's are not the operation's.
     sqlite3_preupdate_hook(db_.handle(), &Recorder::hook, recorder_.get());
-    {
+    recording_ = true;
+    try {
         std::lock_guard<std::mutex> lock(recordersLock);
         recorders[db_.handle()] = recorder_.get();
+    } catch (...) {
+        stopRecording(); // the hook must not outlive the recorder
+        throw;
     }
-    recording_ = true;
-    problem_.emplace(db_.prepare("INSERT INTO JournalProblems (entry, number, reason, text) VALUES (?1, ?2, ?3, ?4)"));
 }
 
 JournalEntry::~JournalEntry()
@@ -483,6 +489,10 @@ void JournalEntry::close(const QString &counts)
     done.run();
     if (recorder_->lost)
         dropUndoData(db_, "id = " + std::to_string(id_), QStringLiteral("作業中有變動無法記錄"));
+    // Another program wrote while the operation ran: its rows and the operation's can no longer
+    // be told apart, and an undo could take theirs away with the operation's.
+    if (!alone)
+        dropUndoData(db_, "id = " + std::to_string(id_), QStringLiteral("作業進行時其他程式也寫入了資料庫"));
     // The newest kUndoDepth operations not yet undone keep their undo data; older ones lose it.
     dropUndoData(db_,
                  "state IN ('done', 'running') AND id < (SELECT id FROM Journal WHERE state IN ('done', 'running') "

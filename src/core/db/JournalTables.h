@@ -30,6 +30,9 @@ inline constexpr std::array<Journalled, 2> kJournalled = {{
      "REC, C_NUM, R_NUM, R_M_NUM, TR_DATE, PAY_DATE, BARCODE1, BARCODE2, BARCODE3, P_TOTAL", 10},
 }};
 
+// A row's kept columns are marked in 16 bits, the last of them meaning "inserted".
+static_assert(kJournalled[0].columnCount <= 15 && kJournalled[1].columnCount <= 15);
+
 // What happened first to a row id in an operation. A shadow row (older entries) holds the whole
 // row; a compact record holds the columns it names, each at most once per row id: the first
 // change to a column keeps what it was before the operation.
