@@ -21,6 +21,25 @@ std::vector<QStringList> tableRows(const platform::AppFolder &app, const QString
     return rows;
 }
 
+QStringList bothTables(platform::Database &db)
+{
+    QStringList rows;
+    for (const char *sql :
+         {"SELECT 'R', rowid, quote(UserName), quote(UserNum), quote(Memo), quote(Bankcode), quote(Total), "
+          "quote(PayDate), quote(PayTotal), quote(N_PayTotal), quote(Spare) FROM F_AccountData ORDER BY rowid",
+          "SELECT 'S', rowid, quote(REC), quote(C_NUM), quote(R_NUM), quote(R_M_NUM), quote(TR_DATE), quote(PAY_DATE), "
+          "quote(BARCODE1), quote(BARCODE2), quote(BARCODE3), quote(P_TOTAL) FROM SMdata ORDER BY rowid"}) {
+        platform::Statement q = db.prepare(sql);
+        while (q.next()) {
+            QStringList row;
+            for (int i = 0; i < q.columnCount(); ++i)
+                row << q.text(i);
+            rows << row.join(u'|');
+        }
+    }
+    return rows;
+}
+
 void execute(const platform::AppFolder &app, const char *sql)
 {
     platform::Database db = db::openDatabase(app);

@@ -12,6 +12,9 @@ namespace talvesk::test {
 
 // Every row of a table in table order, each as its column texts.
 std::vector<QStringList> tableRows(const platform::AppFolder &app, const QString &table);
+// Both program tables whole, a line per row: the table's letter, the row id, and every value
+// quoted with its type (NULL is not the empty text, 5 is not '5').
+QStringList bothTables(platform::Database &db);
 // Runs statements against the application's database (test setup only).
 void execute(const platform::AppFolder &app, const char *sql);
 // One receivable: name, number, memo, account, total; the payment columns empty.

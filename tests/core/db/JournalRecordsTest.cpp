@@ -12,26 +12,6 @@ using namespace talvesk;
 
 namespace {
 
-// Both tables whole: row ids, and each value with its type (NULL is not the empty text, 5 is not '5').
-QStringList snapshot(platform::Database &db)
-{
-    QStringList rows;
-    for (const char *sql :
-         {"SELECT 'R', rowid, quote(UserName), quote(UserNum), quote(Memo), quote(Bankcode), quote(Total), "
-          "quote(PayDate), quote(PayTotal), quote(N_PayTotal), quote(Spare) FROM F_AccountData ORDER BY rowid",
-          "SELECT 'S', rowid, quote(REC), quote(C_NUM), quote(R_NUM), quote(R_M_NUM), quote(TR_DATE), quote(PAY_DATE), "
-          "quote(BARCODE1), quote(BARCODE2), quote(BARCODE3), quote(P_TOTAL) FROM SMdata ORDER BY rowid"}) {
-        platform::Statement q = db.prepare(sql);
-        while (q.next()) {
-            QStringList row;
-            for (int i = 0; i < q.columnCount(); ++i)
-                row << q.text(i);
-            rows << row.join(u'|');
-        }
-    }
-    return rows;
-}
-
 qint64 count(platform::Database &db, const char *sql)
 {
     platform::Statement q = db.prepare(sql);
@@ -76,7 +56,7 @@ protected:
 TEST_F(JournalRecordsTest, EveryKindOfChangeToARowIsUndoneExactly)
 {
     platform::Database db = db::openDatabase(app.folder());
-    const QStringList start = snapshot(db);
+    const QStringList start = test::bothTables(db);
     {
         db::JournalEntry entry(db, QStringLiteral("import-bank"), QStringLiteral("/x/bank.txt"));
         db.execute("UPDATE F_AccountData SET PayDate = '1130105' WHERE rowid = 1;"
@@ -97,7 +77,7 @@ TEST_F(JournalRecordsTest, EveryKindOfChangeToARowIsUndoneExactly)
         entry.close(QStringLiteral("many"));
     }
     EXPECT_GT(count(db, "SELECT count(*) FROM JournalUndo"), 0);
-    const QStringList end = snapshot(db);
+    const QStringList end = test::bothTables(db);
     ASSERT_NE(end, start);
 
     // The state left behind was added up from the changes: it is what the tables hold.
@@ -105,7 +85,7 @@ TEST_F(JournalRecordsTest, EveryKindOfChangeToARowIsUndoneExactly)
 
     const db::JournalRecord undone = db::undoLatest(db);
     EXPECT_EQ(undone.state, db::JournalRecord::State::Undone);
-    EXPECT_EQ(snapshot(db), start);
+    EXPECT_EQ(test::bothTables(db), start);
     EXPECT_EQ(count(db, "SELECT count(*) FROM JournalUndo"), 0);
 }
 
@@ -130,7 +110,7 @@ TEST_F(JournalRecordsTest, AChangeBetweenTwoOperationsIsPartOfTheSecondsStart)
 
     platform::Database other = platform::Database::open(app.folder().databaseFile());
     other.execute("UPDATE F_AccountData SET Memo = 'by hand' WHERE rowid = 3");
-    const QStringList beforeThird = snapshot(ours);
+    const QStringList beforeThird = test::bothTables(ours);
     {
         db::JournalEntry third(ours, QStringLiteral("import-bank"), QStringLiteral("/x/3.txt"));
         ours.execute("UPDATE F_AccountData SET PayTotal = '300' WHERE rowid = 1");
@@ -138,7 +118,7 @@ TEST_F(JournalRecordsTest, AChangeBetweenTwoOperationsIsPartOfTheSecondsStart)
     }
     EXPECT_NE(sealOf(ours, "seal_before", 3), endState(ours, 2));
     db::undoLatest(ours);
-    EXPECT_EQ(snapshot(ours), beforeThird);
+    EXPECT_EQ(test::bothTables(ours), beforeThird);
     // The second one's end is no longer what the tables hold (the hand-made change stays).
     EXPECT_THROW(db::undoLatest(ours), platform::Error);
 }
@@ -152,14 +132,14 @@ TEST_F(JournalRecordsTest, AClearedTableOfManyRowsComesBackFromSeveralPieces)
                                 "SELECT i, 'name ' || i, printf('%016d', i), i * 10 FROM n;");
     const QStringList start = [&] {
         platform::Database db = db::openDatabase(app.folder());
-        return snapshot(db);
+        return test::bothTables(db);
     }();
     db::clearTable(app.folder(), QStringLiteral("F_AccountData"));
     platform::Database db = db::openDatabase(app.folder());
     EXPECT_EQ(count(db, "SELECT count(*) FROM F_AccountData"), 0);
     EXPECT_GE(count(db, "SELECT count(*) FROM JournalUndo"), 3);
     db::undoLatest(db);
-    EXPECT_EQ(snapshot(db), start);
+    EXPECT_EQ(test::bothTables(db), start);
 }
 
 // A database whose journal kept whole rows (the program before the compact records): an import of
@@ -177,7 +157,7 @@ TEST(JournalOfWholeRows, EntriesKeptByTheEarlierJournalAreStillUndone)
 
     EXPECT_EQ(db::undoLatest(db).operation, QStringLiteral("clear-store"));
     EXPECT_EQ(db::undoLatest(db).operation, QStringLiteral("import-bank"));
-    EXPECT_EQ(snapshot(db),
+    EXPECT_EQ(test::bothTables(db),
               (QStringList{QStringLiteral("R|1|'甲'|'1'|NULL|'A1'|'1500'|''|''|''|NULL"),
                            QStringLiteral("R|3|'乙'|'2'|'m'|'A2'|'900'|NULL|NULL|NULL|'x'"),
                            QStringLiteral("S|1|'2'|'c'|'a'|'s'|''|''|'b1'|'OLD'|'b3'|'10'"),
@@ -201,24 +181,24 @@ TEST_F(JournalRecordsTest, ADeclaredUpdateIsUndoneExactlyAndAWrongDeclarationIsR
         db.execute(sql);
         declared.after();
     };
-    const QStringList start = snapshot(db);
+    const QStringList start = test::bothTables(db);
     {
         db::JournalEntry entry(db, QStringLiteral("import-bank"), QStringLiteral("/x/1.txt"));
         update("UPDATE F_AccountData SET PayDate = '1130105', PayTotal = 700 WHERE rowid = 3");
         entry.close(QStringLiteral("1 applied, 0 abnormal"));
     }
-    ASSERT_NE(snapshot(db), start);
+    ASSERT_NE(test::bothTables(db), start);
     db::undoLatest(db);
-    EXPECT_EQ(snapshot(db), start);
+    EXPECT_EQ(test::bothTables(db), start);
 
     {
         db::JournalEntry entry(db, QStringLiteral("import-bank"), QStringLiteral("/x/2.txt"));
         update("UPDATE F_AccountData SET PayDate = '1130106', Memo = 'not declared' WHERE rowid = 3");
         entry.close(QStringLiteral("1 applied, 0 abnormal"));
     }
-    const QStringList wrong = snapshot(db);
+    const QStringList wrong = test::bothTables(db);
     EXPECT_THROW(db::undoLatest(db), platform::Error);
-    EXPECT_EQ(snapshot(db), wrong);
+    EXPECT_EQ(test::bothTables(db), wrong);
 }
 
 namespace {
@@ -251,7 +231,7 @@ TEST_F(JournalRecordsTest, AnEditAfterAClearingIsPartOfTheNextImportsStart)
         other.execute("UPDATE F_AccountData SET Memo = 'by hand' WHERE rowid = 3");
     }
     platform::Database db = db::openDatabase(app.folder());
-    const QStringList before = snapshot(db);
+    const QStringList before = test::bothTables(db);
     {
         db::JournalEntry entry(db, QStringLiteral("import-bank"), QStringLiteral("/x/1.txt"));
         db.execute("UPDATE F_AccountData SET PayTotal = '100' WHERE rowid = 1");
@@ -260,7 +240,7 @@ TEST_F(JournalRecordsTest, AnEditAfterAClearingIsPartOfTheNextImportsStart)
     EXPECT_NE(sealOf(db, "seal_before", 2), endState(db, 1)) << "file counter " << fileChangeCounter(app.folder().databaseFile())
                                                               << ", clearing stored " << sealOf(db, "seal_after", 1);
     ASSERT_NO_THROW(db::undoLatest(db));
-    EXPECT_EQ(snapshot(db), before);
+    EXPECT_EQ(test::bothTables(db), before);
 }
 
 // Another program adds a receivable while an import runs (between two of its commits). The undo of
@@ -295,7 +275,7 @@ TEST_F(JournalRecordsTest, ExtremeRowIdsReplacedRowsAndLookalikeValuesAreUndoneE
                                 "(-7, 'negative', X'', ''), (9223372036854775807, 'largest', NULL, X'01');"
                                 "INSERT INTO SMdata (rowid, REC, P_TOTAL) VALUES (-2, '1', NULL);");
     platform::Database db = db::openDatabase(app.folder());
-    const QStringList start = snapshot(db);
+    const QStringList start = test::bothTables(db);
     {
         db::JournalEntry entry(db, QStringLiteral("import-receivables"), QStringLiteral("/x/r.txt"));
         db.execute("INSERT OR REPLACE INTO F_AccountData (rowid, UserName, Bankcode) VALUES (2, 'replaced', 'A2');"
@@ -317,9 +297,9 @@ TEST_F(JournalRecordsTest, ExtremeRowIdsReplacedRowsAndLookalikeValuesAreUndoneE
                    "UPDATE SMdata SET P_TOTAL = '' WHERE rowid = 1;");
         entry.close(QStringLiteral("many"));
     }
-    ASSERT_NE(snapshot(db), start);
+    ASSERT_NE(test::bothTables(db), start);
     ASSERT_NO_THROW(db::undoLatest(db));
-    EXPECT_EQ(snapshot(db), start);
+    EXPECT_EQ(test::bothTables(db), start);
 }
 
 // More records of one kind and columns than one statement puts back, with rows updated, deleted,
@@ -330,7 +310,7 @@ TEST_F(JournalRecordsTest, ManyRecordsOfOneKindArePutBackInBatchesInTheirOrder)
                                 "INSERT INTO F_AccountData (rowid, UserName, Bankcode, Total) "
                                 "SELECT i, 'name ' || i, 'B' || i, i FROM n;");
     platform::Database db = db::openDatabase(app.folder());
-    const QStringList start = snapshot(db);
+    const QStringList start = test::bothTables(db);
     {
         db::JournalEntry entry(db, QStringLiteral("import-receivables"), QStringLiteral("/x/r.txt"));
         db.execute("UPDATE F_AccountData SET Total = 'x' || rowid WHERE rowid >= 10;"
@@ -344,7 +324,7 @@ TEST_F(JournalRecordsTest, ManyRecordsOfOneKindArePutBackInBatchesInTheirOrder)
         entry.close(QStringLiteral("many"));
     }
     ASSERT_NO_THROW(db::undoLatest(db));
-    EXPECT_EQ(snapshot(db), start);
+    EXPECT_EQ(test::bothTables(db), start);
 }
 
 // Undo data that does not read back as it was written (cut short, an unknown kind or type, a
@@ -359,7 +339,7 @@ TEST_F(JournalRecordsTest, DamagedUndoDataIsRefusedWithNothingChanged)
                    "DELETE FROM F_AccountData WHERE rowid = 3;");
         entry.close(QStringLiteral("1 applied, 0 abnormal"));
     }
-    const QStringList after = snapshot(db);
+    const QStringList after = test::bothTables(db);
     db.execute("CREATE TEMP TABLE Kept AS SELECT * FROM JournalUndo");
     for (const char *damage : {
              "substr(data, 1, length(data) - 1)",       // cut short
@@ -376,10 +356,10 @@ TEST_F(JournalRecordsTest, DamagedUndoDataIsRefusedWithNothingChanged)
         SCOPED_TRACE(damage);
         db.execute(std::string("UPDATE JournalUndo SET data = ") + damage);
         EXPECT_THROW(db::undoLatest(db), platform::Error);
-        EXPECT_EQ(snapshot(db), after);
+        EXPECT_EQ(test::bothTables(db), after);
         EXPECT_EQ(db::nextToUndo(db)->state, db::JournalRecord::State::Done);
         db.execute("DELETE FROM JournalUndo; INSERT INTO JournalUndo SELECT * FROM temp.Kept");
     }
     db::undoLatest(db);
-    EXPECT_NE(snapshot(db), after);
+    EXPECT_NE(test::bothTables(db), after);
 }

@@ -21,25 +21,11 @@ namespace {
 using test::BatchRun;
 using test::batch;
 
-// Both tables whole: every row id and every value with its type (NULL is not the empty text).
+// Both tables whole, as another program would read them now.
 QStringList snapshot(const test::TestApp &app)
 {
     platform::Database db = platform::Database::open(app.folder().databaseFile());
-    QStringList rows;
-    for (const char *sql :
-         {"SELECT 'R', rowid, quote(UserName), quote(UserNum), quote(Memo), quote(Bankcode), quote(Total), "
-          "quote(PayDate), quote(PayTotal), quote(N_PayTotal), quote(Spare) FROM F_AccountData ORDER BY rowid",
-          "SELECT 'S', rowid, quote(REC), quote(C_NUM), quote(R_NUM), quote(R_M_NUM), quote(TR_DATE), quote(PAY_DATE), "
-          "quote(BARCODE1), quote(BARCODE2), quote(BARCODE3), quote(P_TOTAL) FROM SMdata ORDER BY rowid"}) {
-        platform::Statement q = db.prepare(sql);
-        while (q.next()) {
-            QStringList row;
-            for (int i = 0; i < q.columnCount(); ++i)
-                row << q.text(i);
-            rows << row.join(u'|');
-        }
-    }
-    return rows;
+    return test::bothTables(db);
 }
 
 QString bankFile(const test::TestApp &app, const QString &name, const QStringList &lines)
