@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <deque>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -229,6 +230,21 @@ struct JournalEntry::Recorder {
         std::array<Value, 16> values;
         std::array<std::string, 16> bytes;
     } declared;
+    // Rows a writer's one statement is about to update (DeclaredUpdate::row): the columns it
+    // sets, with their values before and after, copied.
+    struct DeclaredRow {
+        qint64 rid = 0;
+        bool done = false;
+        std::array<Value, 16> before, after;
+        std::array<std::string, 16> bytesBefore, bytesAfter;
+    };
+    struct DeclaredRows {
+        std::size_t tab = 0;
+        unsigned mask = 0;
+        std::size_t count = 0;
+        std::size_t next = 0; // where the hook looks first
+        std::deque<DeclaredRow> rows; // the first `count` hold; a deque, so that growing moves none
+    } declaredRows;
 
     // Called by the engine before this connection inserts, updates or deletes any row.
     static void hook(void *context, sqlite3 *db, int op, const char *database, const char *table, sqlite3_int64 key,
@@ -282,6 +298,17 @@ struct JournalEntry::Recorder {
                     t.updated(key, d.values.data(), after.data(), d.mask);
                     return;
                 }
+                DeclaredRows &rows = self->declaredRows;
+                if (rows.count > 0 && rows.tab == tab && newKey == key)
+                    // Rows are mostly updated in the order they were declared: the search starts
+                    // after the last one found.
+                    for (std::size_t n = 0, i = rows.next; n < rows.count; ++n, i = (i + 1) % rows.count)
+                        if (DeclaredRow &r = rows.rows[i]; r.rid == key && !r.done) {
+                            r.done = true;
+                            rows.next = (i + 1) % rows.count;
+                            t.updated(key, r.before.data(), r.after.data(), rows.mask);
+                            return;
+                        }
                 read(sqlite3_preupdate_old, before);
                 read(sqlite3_preupdate_new, after);
                 if (newKey == key) {
@@ -298,6 +325,19 @@ struct JournalEntry::Recorder {
 };
 
 namespace {
+
+// `v` with its bytes copied into `keep`.
+Value kept(Value v, std::string &keep)
+{
+    if (v.type == SQLITE_TEXT || v.type == SQLITE_BLOB) {
+        if (v.size > 0)
+            keep.assign(reinterpret_cast<const char *>(v.bytes), std::size_t(v.size));
+        else
+            keep.clear();
+        v.bytes = reinterpret_cast<const unsigned char *>(keep.data());
+    }
+    return v;
+}
 
 // The recorder of the entry open on each connection, for the writers' declarations.
 std::mutex recordersLock;
@@ -542,20 +582,56 @@ void DeclaredUpdate::before(qint64 rid, const Statement &row, int firstColumn)
     d.mask = 0;
     for (std::size_t i = 0; i < columns_.size(); ++i) {
         const std::size_t c = std::size_t(columns_[i]);
-        Value v = valueOf(row.value(firstColumn + int(i)));
-        if (v.size > 0) {
-            d.bytes[c].assign(reinterpret_cast<const char *>(v.bytes), std::size_t(v.size));
-            v.bytes = reinterpret_cast<const unsigned char *>(d.bytes[c].data());
-        }
-        d.values[c] = v;
+        d.values[c] = kept(valueOf(row.value(firstColumn + int(i))), d.bytes[c]);
         d.mask |= 1u << c;
     }
 }
 
 void DeclaredUpdate::after()
 {
-    if (JournalEntry::Recorder *recorder = recorderOf(db_.handle()))
+    if (JournalEntry::Recorder *recorder = recorderOf(db_.handle())) {
         recorder->declared.set = false;
+        recorder->declaredRows.count = 0;
+        recorder->declaredRows.next = 0;
+    }
+    lookedUp_ = false;
+    recorder_ = nullptr;
+}
+
+void DeclaredUpdate::statementUndone()
+{
+    if (JournalEntry::Recorder *recorder = recorderOf(db_.handle()))
+        recorder->exact = false;
+}
+
+void DeclaredUpdate::row(qint64 rid, sqlite3_value *const *before, const QByteArrayView *after)
+{
+    // The entry open on the connection cannot change while one statement runs.
+    if (!lookedUp_) {
+        recorder_ = recorderOf(db_.handle());
+        lookedUp_ = true;
+    }
+    JournalEntry::Recorder *recorder = recorder_;
+    if (!recorder)
+        return;
+    JournalEntry::Recorder::DeclaredRows &rows = recorder->declaredRows;
+    rows.tab = table_;
+    rows.mask = 0;
+    if (rows.count == rows.rows.size())
+        rows.rows.emplace_back();
+    JournalEntry::Recorder::DeclaredRow &r = rows.rows[rows.count++];
+    r.rid = rid;
+    r.done = false;
+    for (std::size_t i = 0; i < columns_.size(); ++i) {
+        const std::size_t c = std::size_t(columns_[i]);
+        r.before[c] = kept(valueOf(before[i]), r.bytesBefore[c]);
+        Value text;
+        text.type = SQLITE_TEXT;
+        text.bytes = reinterpret_cast<const unsigned char *>(after[i].data());
+        text.size = int(after[i].size());
+        r.after[c] = kept(text, r.bytesAfter[c]);
+        rows.mask |= 1u << c;
+    }
 }
 
 // ---- reading and undoing ----

@@ -3,6 +3,7 @@
 #include "platform/Database.h"
 #include "platform/Error.h"
 
+#include <QByteArrayView>
 #include <QString>
 
 #include <initializer_list>
@@ -97,10 +98,21 @@ public:
     // The update has run (or failed): the declaration holds no longer.
     void after();
 
+    // For a statement that updates several rows: row `rid` is about to go from `before` to the
+    // texts `after` (each the declared columns' values, in the order given). The declarations
+    // hold until after().
+    void row(qint64 rid, sqlite3_value *const *before, const QByteArrayView *after);
+    // A statement failed and was undone after some of its rows may have changed: the open entry
+    // reads the tables at its close instead of adding up its changes.
+    void statementUndone();
+
 private:
     platform::Database &db_;
     std::size_t table_ = 0;
     std::vector<int> columns_; // positions among the journalled columns
+    // The recorder the declarations of one statement go to, looked up at its first row().
+    JournalEntry::Recorder *recorder_ = nullptr;
+    bool lookedUp_ = false;
 };
 
 // Every entry, newest first.

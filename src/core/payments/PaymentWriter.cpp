@@ -1,6 +1,13 @@
 #include "payments/PaymentWriter.h"
 
 #include "payments/Amounts.h"
+#include "platform/Error.h"
+
+#include <QHash>
+
+#include <sqlite3.h>
+
+#include <string>
 
 namespace talvesk::payments {
 
@@ -57,6 +64,157 @@ bool PaymentWriter::apply(QStringView account, QStringView date, QStringView amo
     if (writtenOutstanding)
         *writtenOutstanding = written;
     return true;
+}
+
+namespace {
+
+const char *const kOutstandingFunction = "talvesk_payment_outstanding";
+constexpr int kArguments = 8;
+constexpr int kFlags = SQLITE_UTF8 | SQLITE_DIRECTONLY;
+
+// The payments as rows of (account, date, amount, index); a row whose account is NULL finds
+// nothing. Every receivable a payment finds is first read, its outstanding amount computed and its
+// change declared to the journal (the function runs before any row changes), then all of them
+// are updated.
+std::string batchSql()
+{
+    std::string sql = "UPDATE F_AccountData SET PayDate = v.column2, PayTotal = v.column3, N_PayTotal = ";
+    sql += kOutstandingFunction;
+    sql += "(v.column4, F_AccountData.Total, F_AccountData.rowid, F_AccountData.PayDate, F_AccountData.PayTotal, "
+           "F_AccountData.N_PayTotal, v.column2, v.column3) FROM (VALUES ";
+    for (int i = 0; i < PaymentBatch::kSize; ++i)
+        sql += (i ? ",(?,?,?," : "(?,?,?,") + std::to_string(i) + ")";
+    sql += ") AS v WHERE F_AccountData.Bankcode = v.column1";
+    return sql;
+}
+
+platform::Database &withOutstandingFunction(platform::Database &db, void *batch, void (*function)(sqlite3_context *, int, sqlite3_value **))
+{
+    if (sqlite3_create_function_v2(db.handle(), kOutstandingFunction, kArguments, kFlags, batch,
+                                   function, nullptr, nullptr, nullptr)
+        != SQLITE_OK)
+        throw platform::Error(platform::errnum::Database, QString::fromUtf8(sqlite3_errmsg(db.handle())));
+    return db;
+}
+
+} // namespace
+
+PaymentBatch::PaymentBatch(platform::Database &db, PaymentWriter &single)
+    : db_(withOutstandingFunction(db, this, &PaymentBatch::outstandingFunction)), single_(single),
+      statement_(db.prepare(batchSql())), declared_(db, "F_AccountData", {"PayDate", "PayTotal", "N_PayTotal"})
+{
+    waiting_.reserve(kSize);
+}
+
+PaymentBatch::~PaymentBatch()
+{
+    statement_ = std::nullopt;
+    sqlite3_create_function_v2(db_.handle(), kOutstandingFunction, kArguments, kFlags, nullptr, nullptr, nullptr,
+                               nullptr, nullptr);
+}
+
+bool PaymentBatch::holds(QStringView account) const
+{
+    const std::size_t hash = qHash(account);
+    for (const Payment &p : waiting_)
+        if (p.hash == hash && p.account == account)
+            return true;
+    return false;
+}
+
+void PaymentBatch::add(QStringView account, QStringView date, QStringView amount)
+{
+    const int at = size();
+    Payment p;
+    p.account = account;
+    p.date = date;
+    p.amount = amount;
+    p.hash = qHash(account);
+    p.amountValue = leadingNumber(amount, single_.exponentAmounts());
+    waiting_.push_back(std::move(p));
+    statement_->bind(3 * at + 1, account).bind(3 * at + 2, date).bind(3 * at + 3, amount);
+}
+
+void PaymentBatch::clear()
+{
+    waiting_.clear();
+    applied_ = 0;
+}
+
+// N_PayTotal of one receivable that a payment finds. A receivable whose Total holds no value, or
+// a second receivable of the same account (paid from the first one's Total, which the statement
+// cannot tell), stops the statement before anything is written: the payments are then written one
+// by one.
+void PaymentBatch::outstandingFunction(sqlite3_context *context, int, sqlite3_value **argv)
+{
+    auto *self = static_cast<PaymentBatch *>(sqlite3_user_data(context));
+    const sqlite3_int64 i = sqlite3_value_int64(argv[0]);
+    auto refuse = [&] {
+        self->oneByOneWanted_ = true;
+        sqlite3_result_error(context, "payments written one by one", -1);
+    };
+    if (i < 0 || i >= self->size() || sqlite3_value_type(argv[1]) == SQLITE_NULL || self->waiting_[std::size_t(i)].paid)
+        return refuse();
+    Payment &p = self->waiting_[std::size_t(i)];
+    try {
+        auto text = [&](int a) {
+            const auto *bytes = reinterpret_cast<const char *>(sqlite3_value_text(argv[a]));
+            return QByteArrayView(bytes, sqlite3_value_bytes(argv[a]));
+        };
+        const double total = leadingNumber(text(1), self->single_.exponentAmounts());
+        p.outstanding = outstandingText(total - p.amountValue);
+        const QByteArray utf8 = p.outstanding.toUtf8();
+        const QByteArrayView after[] = {text(6), text(7), utf8};
+        self->declared_.row(sqlite3_value_int64(argv[2]), argv + 3, after);
+        p.paid = true;
+        sqlite3_result_text(context, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
+    } catch (...) {
+        refuse();
+    }
+}
+
+void PaymentBatch::oneByOne()
+{
+    for (Payment &p : waiting_) {
+        p.outstanding.clear();
+        p.known = single_.apply(p.account, p.date, p.amount, &p.outstanding);
+        ++applied_;
+    }
+}
+
+void PaymentBatch::write()
+{
+    applied_ = 0;
+    oneByOneWanted_ = false;
+    for (Payment &p : waiting_) {
+        p.paid = false;
+        p.known = false;
+        p.outstanding.clear();
+    }
+    if (waiting_.empty())
+        return;
+    for (int i = size(); i < kSize; ++i)
+        statement_->bindNull(3 * i + 1);
+    try {
+        statement_->run();
+    } catch (const platform::Error &) {
+        declared_.after();
+        statement_->reset();
+        // The statement is undone whole. Written one by one, the payments meet whatever stopped
+        // it (the function's refusal, a row the database refuses, a busy or full disk) at the
+        // payment it concerns, and the ones before it stay written. Only the function refuses
+        // before any row has changed; after any other failure the journal's account of the
+        // undone changes no longer adds up.
+        if (!oneByOneWanted_)
+            declared_.statementUndone();
+        oneByOne();
+        return;
+    }
+    declared_.after();
+    statement_->reset();
+    for (Payment &p : waiting_)
+        p.known = p.paid;
+    applied_ = size();
 }
 
 } // namespace talvesk::payments

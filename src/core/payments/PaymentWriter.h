@@ -7,6 +7,12 @@
 #include <QStringList>
 #include <QStringView>
 
+#include <optional>
+#include <vector>
+
+struct sqlite3_context;
+struct sqlite3_value;
+
 namespace talvesk::payments {
 
 // Why a payment was not applied.
@@ -28,12 +34,65 @@ public:
     // whose Total holds no value.
     bool apply(QStringView account, QStringView date, QStringView amount, QString *outstanding = nullptr);
 
+    bool exponentAmounts() const { return exponent_; }
+
 private:
     platform::Statement lookup_;
     platform::Statement update_;
     platform::Statement updateRow_;
     db::DeclaredUpdate declared_;
     bool exponent_;
+};
+
+// Up to kSize payments written by one statement, with the result of writing them one by one
+// through `single` in the order they were added: each finds the rows of its account as they are,
+// an account held by several rows is paid from its first row's Total, and a failure leaves the
+// payments before the failing one applied and none after it. A statement per payment is most of
+// the time of a large bank file; this writes 64 in one.
+class PaymentBatch {
+public:
+    static constexpr int kSize = 64;
+
+    PaymentBatch(platform::Database &db, PaymentWriter &single);
+    ~PaymentBatch();
+    PaymentBatch(const PaymentBatch &) = delete;
+    PaymentBatch &operator=(const PaymentBatch &) = delete;
+
+    int size() const { return int(waiting_.size()); }
+    // Whether a payment to `account` waits: a second one must wait until the first is written.
+    bool holds(QStringView account) const;
+    // The views must stay valid until clear().
+    void add(QStringView account, QStringView date, QStringView amount);
+
+    // Writes the waiting payments. Throws platform::Error; the payments before applied() were
+    // applied all the same, and none from it on.
+    void write();
+    // How many of the waiting payments were written, in order (all of them once write() returns).
+    int applied() const { return applied_; }
+    // After write(): whether payment `i` found a receivable, and the outstanding amount written.
+    bool known(int i) const { return waiting_[std::size_t(i)].known; }
+    const QString &outstanding(int i) const { return waiting_[std::size_t(i)].outstanding; }
+    void clear();
+
+private:
+    struct Payment {
+        QStringView account, date, amount;
+        std::size_t hash = 0;
+        double amountValue = 0;
+        bool known = false;
+        bool paid = false; // the statement has computed this payment's outstanding amount
+        QString outstanding;
+    };
+    static void outstandingFunction(sqlite3_context *context, int argc, sqlite3_value **argv);
+    void oneByOne();
+
+    platform::Database &db_;
+    PaymentWriter &single_;
+    std::optional<platform::Statement> statement_; // finalized before the function goes
+    db::DeclaredUpdate declared_;
+    std::vector<Payment> waiting_;
+    int applied_ = 0;
+    bool oneByOneWanted_ = false;
 };
 
 } // namespace talvesk::payments

@@ -130,6 +130,12 @@ Statement &Statement::bind(int index, qint64 value)
     return *this;
 }
 
+Statement &Statement::bindNull(int index)
+{
+    check(db_, sqlite3_bind_null(stmt_, index));
+    return *this;
+}
+
 bool Statement::next()
 {
     const int rc = sqlite3_step(stmt_);

@@ -31,6 +31,8 @@ public:
     Statement &bind(int index, QStringView value);
     Statement &bind(int index, const QString &value) { return bind(index, QStringView(value)); }
     Statement &bind(int index, qint64 value);
+    // Binds NULL, which equals nothing.
+    Statement &bindNull(int index);
 
     // Steps once: true when a row is available, false when the statement has finished.
     bool next();

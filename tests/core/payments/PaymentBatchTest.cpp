@@ -1,0 +1,291 @@
+// The bank file's payments are written many to a statement; these check that the result is, line
+// for line, what writing them one at a time gives, also when something fails part way and when
+// the import is undone afterwards.
+#include "payments/BankImport.h"
+#include "db/Connection.h"
+#include "db/Journal.h"
+#include "platform/Codec950.h"
+#include "platform/Error.h"
+#include "support/Tables.h"
+#include "support/TestApp.h"
+#include "support/TextFiles.h"
+
+#include <QRegularExpression>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <vector>
+
+using namespace talvesk;
+using test::bankLine;
+
+namespace {
+
+// What a bank file should do, worked out line by line the slow and obvious way.
+struct Model {
+    struct Row {
+        QString account;
+        qint64 total = 0;
+        bool nullTotal = false;
+        QString date, amount, outstanding;
+    };
+    std::vector<Row> rows; // in row id order
+    std::vector<qint64> abnormal; // line numbers, in order
+    qint64 applied = 0;
+    std::map<qint64, QString> shown; // line number -> outstanding amount shown
+
+    // Applies one line; false when the line stops the run (a Total without value).
+    bool line(qint64 number, const QString &account, const QString &date, qint64 amount)
+    {
+        const Row *first = nullptr;
+        for (const Row &r : rows)
+            if (r.account == account) {
+                first = &r;
+                break;
+            }
+        if (!first) {
+            if (!account.isEmpty())
+                abnormal.push_back(number);
+            return true;
+        }
+        if (first->nullTotal)
+            return false;
+        const QString outstanding = QString::number(first->total - amount);
+        for (Row &r : rows)
+            if (r.account == account) {
+                r.date = date;
+                r.amount = QString::number(amount);
+                r.outstanding = outstanding;
+            }
+        ++applied;
+        shown[number] = outstanding;
+        return true;
+    }
+};
+
+struct BankFile {
+    QByteArray bytes;
+    qint64 lines = 0;
+    void add(const QString &line)
+    {
+        bytes += platform::codec950::encode(line) + "\r\n";
+        ++lines;
+    }
+};
+
+// A deterministic mix of the lines a bank file holds: known accounts (some more than once within
+// a few lines), an account two receivables share, unknown accounts, a Chinese account, amounts
+// that are not numbers, and blank lines.
+// `fixed` gives the account of some lines.
+BankFile mixedFile(Model &model, int count, const std::map<int, QString> &fixed = {})
+{
+    BankFile file;
+    quint32 seed = 12345;
+    auto next = [&](quint32 n) {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 8) % n;
+    };
+    bool running = true;
+    for (int i = 1; i <= count; ++i) {
+        const quint32 kind = next(20);
+        const QString date = QStringLiteral("11301%1").arg(10 + next(20));
+        const qint64 amount = next(5000);
+        const QString amountText = QStringLiteral("%1").arg(amount, 11, 10, QLatin1Char('0'));
+        const bool isFixed = fixed.count(i) > 0;
+        QString account;
+        if (isFixed)
+            account = fixed.at(i);
+        else if (kind < 12)
+            account = QStringLiteral("R%1").arg(next(40), 3, 10, QLatin1Char('0')); // 40 accounts: repeats within a batch
+        else if (kind < 14)
+            account = QStringLiteral("TWO");
+        else if (kind < 15)
+            account = QStringLiteral("帳號甲");
+        else if (kind < 17)
+            account = QStringLiteral("X%1").arg(next(1000));
+        if (kind == 17 && !isFixed) {
+            file.add(bankLine(date, QStringLiteral("12A"), QStringLiteral("R001")));
+            if (running)
+                model.abnormal.push_back(i);
+            continue;
+        }
+        if (kind >= 18 && !isFixed) {
+            file.add(QString());
+            continue;
+        }
+        file.add(bankLine(date, amountText, account));
+        if (running)
+            running = model.line(i, account, date, amount);
+    }
+    return file;
+}
+
+// With `shared`, two accounts are each held by two receivables.
+void addReceivables(test::TestApp &app, Model &model, bool shared = true)
+{
+    for (int i = 0; i < 40; ++i) {
+        const QString account = QStringLiteral("R%1").arg(i, 3, 10, QLatin1Char('0'));
+        test::addReceivable(app.folder(), account, QString::number(1000 + i * 7));
+        model.rows.push_back({account, 1000 + i * 7, false, {}, {}, {}});
+    }
+    // An account held by two receivables: both are paid from the first one's Total.
+    test::addReceivable(app.folder(), QStringLiteral("TWO"), QStringLiteral("900"));
+    model.rows.push_back({QStringLiteral("TWO"), 900, false, {}, {}, {}});
+    if (shared) {
+        test::addReceivable(app.folder(), QStringLiteral("R005"), QStringLiteral("5"));
+        model.rows.push_back({QStringLiteral("R005"), 5, false, {}, {}, {}});
+        test::addReceivable(app.folder(), QStringLiteral("TWO"), QStringLiteral("1"));
+        model.rows.push_back({QStringLiteral("TWO"), 1, false, {}, {}, {}});
+    }
+    test::addReceivable(app.folder(), QStringLiteral("帳號甲"), QStringLiteral("300"));
+    model.rows.push_back({QStringLiteral("帳號甲"), 300, false, {}, {}, {}});
+}
+
+void expectTableAsModel(const test::TestApp &app, const Model &model)
+{
+    const auto rows = test::tableRows(app.folder(), QStringLiteral("F_AccountData"));
+    ASSERT_EQ(rows.size(), model.rows.size());
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const Model::Row &r = model.rows[i];
+        EXPECT_EQ(rows[i].at(3), r.account);
+        EXPECT_EQ(rows[i].mid(5, 3), (QStringList{r.date, r.amount, r.outstanding})) << "row " << i + 1 << " " << r.account.toStdString();
+    }
+}
+
+std::vector<qint64> loggedLines(const test::TestApp &app)
+{
+    std::vector<qint64> numbers;
+    const QString log = platform::codec950::decode(test::readFile(app.folder().errorLogFile()));
+    static const QRegularExpression lineNumber(QStringLiteral("^第 (\\d+) 行"), QRegularExpression::MultilineOption);
+    for (auto it = lineNumber.globalMatch(log); it.hasNext();)
+        numbers.push_back(it.next().captured(1).toLongLong());
+    return numbers;
+}
+
+} // namespace
+
+TEST(PaymentBatch, AFileOfManyBatchesEndsLineForLineAsWrittenOneByOneAndIsUndoneExactly)
+{
+    test::TestApp app;
+    Model model;
+    addReceivables(app, model);
+    QStringList before;
+    {
+        platform::Database db = db::openDatabase(app.folder());
+        before = test::bothTables(db);
+    }
+    const BankFile file = mixedFile(model, 700);
+    const QString path = app.path(QStringLiteral("bank.txt"));
+    test::writeFile(path, file.bytes);
+
+    std::map<qint64, QString> shown;
+    std::vector<qint64> order;
+    textimport::TextImportObserver observer;
+    observer.lineShown = [&](const db::ShownRow &row) {
+        order.push_back(row.row);
+        if (row.outcome == db::kUpdatedRow)
+            shown[row.row] = row.values.at(3);
+    };
+    const auto counts = payments::BankImport(app.folder()).run(path, observer);
+
+    EXPECT_EQ(counts.applied, model.applied);
+    EXPECT_EQ(counts.abnormal, qint64(model.abnormal.size()));
+    expectTableAsModel(app, model);
+    EXPECT_EQ(loggedLines(app), model.abnormal) << "the log names the same lines, in file order";
+    EXPECT_EQ(shown, model.shown) << "each applied line shows the outstanding amount written for it";
+    EXPECT_TRUE(std::is_sorted(order.begin(), order.end()));
+
+    platform::Database db = db::openDatabase(app.folder());
+    db::undoLatest(db);
+    EXPECT_EQ(test::bothTables(db), before);
+}
+
+// A receivable whose Total holds no value stops the run before anything of its batch is
+// written; a row the database refuses stops it after rows of the batch were changed and undone
+// again. Either way the lines before stay applied and logged, none after, and an undo of the
+// failed import gives the tables back exactly.
+class PaymentBatchFailure : public testing::TestWithParam<bool> {};
+
+TEST_P(PaymentBatchFailure, LinesBeforeTheFailingOneStayAndNoneAfter)
+{
+    const bool refusedByTheDatabase = GetParam();
+    test::TestApp app;
+    Model model;
+    addReceivables(app, model);
+    if (refusedByTheDatabase) {
+        test::addReceivable(app.folder(), QStringLiteral("STOP"), QStringLiteral("10"));
+        test::execute(app.folder(), "CREATE TRIGGER refuse BEFORE UPDATE ON F_AccountData WHEN NEW.Bankcode = 'STOP' "
+                                    "BEGIN SELECT RAISE(ABORT, 'refused'); END");
+    } else {
+        test::execute(app.folder(), "INSERT INTO F_AccountData (Bankcode, Total) VALUES ('STOP', NULL)");
+    }
+    model.rows.push_back({QStringLiteral("STOP"), 10, !refusedByTheDatabase, {}, {}, {}});
+    QStringList before;
+    {
+        platform::Database db = db::openDatabase(app.folder());
+        before = test::bothTables(db);
+    }
+    // Line 100 is the 36th of the second batch: earlier lines of that batch are written, later not.
+    Model scratch = model;
+    const BankFile file = mixedFile(scratch, 300, {{100, QStringLiteral("STOP")}});
+    const QString path = app.path(QStringLiteral("bank.txt"));
+    test::writeFile(path, file.bytes);
+
+    textimport::TextImportCounts stopped{-1, -1};
+    textimport::TextImportObserver observer;
+    observer.stopped = [&](const textimport::TextImportCounts &c) { stopped = c; };
+    EXPECT_THROW(payments::BankImport(app.folder()).run(path, observer), platform::Error);
+
+    // The model stopped at line 100 (a refused row counts as stopping there too).
+    Model upTo = model;
+    mixedFile(upTo, 99);
+    expectTableAsModel(app, upTo);
+    EXPECT_EQ(stopped.applied, upTo.applied);
+    EXPECT_EQ(stopped.abnormal, qint64(upTo.abnormal.size()));
+    EXPECT_EQ(loggedLines(app), upTo.abnormal);
+
+    platform::Database db = db::openDatabase(app.folder());
+    db::undoLatest(db);
+    EXPECT_EQ(test::bothTables(db), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, PaymentBatchFailure, testing::Values(false, true),
+                         [](const testing::TestParamInfo<bool> &info) {
+                             return info.param ? std::string("RowRefusedByTheDatabase") : std::string("TotalWithoutValue");
+                         });
+
+// A statement that fails once and then goes through when its payments are written one by one (a
+// trigger of another program's making refuses a row only while a later line's row is already
+// paid, as it is inside the statement): the import ends as usual and can still be undone exactly,
+// although the journal followed changes that the failed statement then took back.
+TEST(PaymentBatch, AStatementThatFailsOnceIsWrittenOneByOneAndTheImportStaysUndoable)
+{
+    test::TestApp app;
+    Model model;
+    addReceivables(app, model, false); // no account of two rows: the statement is tried whole
+    for (const char *account : {"LATE", "STOP"}) {
+        test::addReceivable(app.folder(), QString::fromLatin1(account), QStringLiteral("10"));
+        model.rows.push_back({QString::fromLatin1(account), 10, false, {}, {}, {}});
+    }
+    test::execute(app.folder(), "CREATE TRIGGER refuseOnce BEFORE UPDATE ON F_AccountData WHEN NEW.Bankcode = 'STOP' "
+                                "AND coalesce((SELECT PayDate FROM F_AccountData WHERE Bankcode = 'LATE'), '') <> '' "
+                                "BEGIN SELECT RAISE(ABORT, 'not now'); END");
+    QStringList before;
+    {
+        platform::Database db = db::openDatabase(app.folder());
+        before = test::bothTables(db);
+    }
+    const BankFile file = mixedFile(model, 200, {{100, QStringLiteral("STOP")}, {101, QStringLiteral("LATE")}});
+    const QString path = app.path(QStringLiteral("bank.txt"));
+    test::writeFile(path, file.bytes);
+
+    const auto counts = payments::BankImport(app.folder()).run(path, {});
+    EXPECT_EQ(counts.applied, model.applied);
+    expectTableAsModel(app, model);
+
+    platform::Database db = db::openDatabase(app.folder());
+    EXPECT_NO_THROW(db::undoLatest(db));
+    EXPECT_EQ(test::bothTables(db), before);
+}
