@@ -10,6 +10,7 @@
 #include "support/TestApp.h"
 #include "support/TextFiles.h"
 
+#include <QFileInfo>
 #include <QRegularExpression>
 
 #include <gtest/gtest.h>
@@ -287,5 +288,70 @@ TEST(PaymentBatch, AStatementThatFailsOnceIsWrittenOneByOneAndTheImportStaysUndo
 
     platform::Database db = db::openDatabase(app.folder());
     EXPECT_NO_THROW(db::undoLatest(db));
+    EXPECT_EQ(test::bothTables(db), before);
+}
+
+// A full disk part way through a batch: the engine gives up the whole transaction, not only the
+// statement. No payment may then be written on its own, outside the import's transaction: what
+// stays in the tables is the lines the import says are stored, from the first on, and an undo
+// takes them back.
+TEST(PaymentBatch, AFullDiskPartWayKeepsExactlyTheLinesReportedStored)
+{
+    test::TestApp app;
+    constexpr int kAccounts = 3000;
+    auto account = [](int i) { return QStringLiteral("ACC%1").arg(i, 5, 10, QLatin1Char('0')); };
+    {
+        platform::Database db = db::openDatabase(app.folder());
+        db.execute("BEGIN");
+        auto insert = db.prepare("INSERT INTO F_AccountData VALUES (?1, 'N', 'M', ?2, '1000', '', '', '', '')");
+        for (int i = 0; i < kAccounts; ++i) {
+            insert.bind(1, QStringLiteral("客戶%1").arg(QString(300, u'x'))).bind(2, account(i));
+            insert.run();
+            insert.reset();
+        }
+        db.execute("COMMIT");
+    }
+    QStringList before;
+    {
+        platform::Database db = db::openDatabase(app.folder());
+        before = test::bothTables(db);
+    }
+    // The later half of the table first: by the time the disk is full, the rows paid are near
+    // its start.
+    std::vector<int> order;
+    for (int i = kAccounts / 2; i < kAccounts; ++i)
+        order.push_back(i);
+    for (int i = 0; i < kAccounts / 2; ++i)
+        order.push_back(i);
+    BankFile file;
+    for (int i : order)
+        file.add(bankLine(QStringLiteral("1130105"), QStringLiteral("00000000001"), account(i)));
+    const QString path = app.path(QStringLiteral("bank.txt"));
+    test::writeFile(path, file.bytes);
+
+    textimport::TextImportCounts stopped{-1, -1};
+    textimport::TextImportObserver observer;
+    observer.stopped = [&](const textimport::TextImportCounts &c) { stopped = c; };
+    // The rollback journal may not grow past 150 pages: the disk is full some way into the
+    // earlier half of the table, while the database file itself is written in place.
+    const qint64 limit = 150 * 4096;
+    ASSERT_GT(QFileInfo(app.folder().databaseFile()).size(), limit + 50 * 4096);
+    {
+        test::FileSizeLimit full(limit);
+        EXPECT_THROW(payments::BankImport(app.folder()).run(path, observer), platform::Error);
+    }
+    const auto rows = test::tableRows(app.folder(), QStringLiteral("F_AccountData"));
+    ASSERT_EQ(rows.size(), std::size_t(kAccounts));
+    qint64 paidRows = 0;
+    for (int i = 0; i < kAccounts; ++i)
+        if (!rows[std::size_t(i)].at(5).isEmpty())
+            ++paidRows;
+    EXPECT_EQ(paidRows, stopped.applied) << "paid rows in the table against lines reported stored";
+    for (std::size_t n = 0; n < order.size(); ++n)
+        EXPECT_EQ(rows[std::size_t(order[n])].at(5).isEmpty(), qint64(n) >= stopped.applied) << "line " << n + 1;
+    platform::Database db = db::openDatabase(app.folder());
+    if (stopped.applied > 0) {
+        EXPECT_NO_THROW(db::undoLatest(db));
+    }
     EXPECT_EQ(test::bothTables(db), before);
 }
