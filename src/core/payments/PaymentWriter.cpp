@@ -101,7 +101,9 @@ platform::Database &withOutstandingFunction(platform::Database &db, void *batch,
 
 PaymentBatch::PaymentBatch(platform::Database &db, PaymentWriter &single)
     : db_(withOutstandingFunction(db, this, &PaymentBatch::outstandingFunction)), single_(single),
-      statement_(db.prepare(batchSql())), declared_(db, "F_AccountData", {"PayDate", "PayTotal", "N_PayTotal"})
+      statement_(db.prepare(batchSql())),
+      triggers_(db.prepare("SELECT 1 FROM sqlite_schema WHERE type = 'trigger' AND tbl_name = 'F_AccountData' COLLATE NOCASE")),
+      declared_(db, "F_AccountData", {"PayDate", "PayTotal", "N_PayTotal"})
 {
     waiting_.reserve(kSize);
 }
@@ -193,6 +195,13 @@ void PaymentBatch::write()
     }
     if (waiting_.empty())
         return;
+    // Checked for each batch: another program may add a trigger between two commits.
+    const bool triggered = triggers_.next();
+    triggers_.reset();
+    if (triggered) {
+        oneByOne();
+        return;
+    }
     for (int i = size(); i < kSize; ++i)
         statement_->bindNull(3 * i + 1);
     try {

@@ -214,11 +214,19 @@ TEST_P(PaymentBatchFailure, LinesBeforeTheFailingOneStayAndNoneAfter)
     const bool refusedByTheDatabase = GetParam();
     test::TestApp app;
     Model model;
-    addReceivables(app, model);
+    // Refused by the database: no account of two rows, so that the statement is tried whole.
+    addReceivables(app, model, !refusedByTheDatabase);
     if (refusedByTheDatabase) {
+        // A constraint, not a trigger: with a trigger every payment is written on its own.
         test::addReceivable(app.folder(), QStringLiteral("STOP"), QStringLiteral("10"));
-        test::execute(app.folder(), "CREATE TRIGGER refuse BEFORE UPDATE ON F_AccountData WHEN NEW.Bankcode = 'STOP' "
-                                    "BEGIN SELECT RAISE(ABORT, 'refused'); END");
+        test::execute(app.folder(),
+                      "CREATE TABLE refusing (UserName TEXT, UserNum TEXT, Memo TEXT, Bankcode TEXT, Total TEXT, "
+                      "PayDate TEXT, PayTotal TEXT, N_PayTotal TEXT, Spare TEXT, "
+                      "CHECK (Bankcode <> 'STOP' OR PayDate = '')); "
+                      "INSERT INTO refusing (rowid, UserName, UserNum, Memo, Bankcode, Total, PayDate, PayTotal, N_PayTotal, Spare) "
+                      "SELECT rowid, * FROM F_AccountData; DROP TABLE F_AccountData; "
+                      "ALTER TABLE refusing RENAME TO F_AccountData; "
+                      "CREATE INDEX F_AccountData_Bankcode ON F_AccountData (Bankcode)");
     } else {
         test::execute(app.folder(), "INSERT INTO F_AccountData (Bankcode, Total) VALUES ('STOP', NULL)");
     }
@@ -257,10 +265,9 @@ INSTANTIATE_TEST_SUITE_P(Kinds, PaymentBatchFailure, testing::Values(false, true
                              return info.param ? std::string("RowRefusedByTheDatabase") : std::string("TotalWithoutValue");
                          });
 
-// A statement that fails once and then goes through when its payments are written one by one (a
-// trigger of another program's making refuses a row only while a later line's row is already
-// paid, as it is inside the statement): the import ends as usual and can still be undone exactly,
-// although the journal followed changes that the failed statement then took back.
+// A trigger of another program's making that refuses a row only while a later line's row is
+// already paid (as it would be inside a statement for many): with a trigger on the table the
+// payments are written one by one, so the import ends as usual and can be undone exactly.
 TEST(PaymentBatch, AStatementThatFailsOnceIsWrittenOneByOneAndTheImportStaysUndoable)
 {
     test::TestApp app;
@@ -354,4 +361,35 @@ TEST(PaymentBatch, AFullDiskPartWayKeepsExactlyTheLinesReportedStored)
         EXPECT_NO_THROW(db::undoLatest(db));
     }
     EXPECT_EQ(test::bothTables(db), before);
+}
+
+// A trigger of another program's making that changes other receivables when one is paid: each
+// later payment sees what it did, as it did when each payment was a statement of its own (a
+// statement for many reads every row before it changes any).
+TEST(PaymentBatch, ATriggerOnTheReceivablesIsSeenByEveryLaterPayment)
+{
+    test::TestApp app;
+    for (const char *account : {"A", "B", "D"})
+        test::addReceivable(app.folder(), QString::fromLatin1(account), QStringLiteral("100"));
+    test::execute(app.folder(), "CREATE TRIGGER other AFTER UPDATE ON F_AccountData WHEN NEW.Bankcode = 'A' BEGIN "
+                                "UPDATE F_AccountData SET Total = '5' WHERE Bankcode = 'B'; "
+                                "DELETE FROM F_AccountData WHERE Bankcode = 'D'; END");
+    BankFile file;
+    file.add(bankLine(QStringLiteral("1130105"), QStringLiteral("00000000010"), QStringLiteral("A")));
+    file.add(bankLine(QStringLiteral("1130105"), QStringLiteral("00000000011"), QStringLiteral("B")));
+    file.add(bankLine(QStringLiteral("1130105"), QStringLiteral("00000000012"), QStringLiteral("D")));
+    const QString path = app.path(QStringLiteral("bank.txt"));
+    test::writeFile(path, file.bytes);
+
+    const auto counts = payments::BankImport(app.folder()).run(path, {});
+    EXPECT_EQ(counts.applied, 2);
+    EXPECT_EQ(counts.abnormal, 1);
+    EXPECT_EQ(loggedLines(app), (std::vector<qint64>{3})) << "the receivable of line 3 was gone";
+    const auto rows = test::tableRows(app.folder(), QStringLiteral("F_AccountData"));
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].mid(3, 5), (QStringList{QStringLiteral("A"), QStringLiteral("100"), QStringLiteral("1130105"),
+                                              QStringLiteral("10"), QStringLiteral("90")}));
+    EXPECT_EQ(rows[1].mid(3, 5), (QStringList{QStringLiteral("B"), QStringLiteral("5"), QStringLiteral("1130105"),
+                                              QStringLiteral("11"), QStringLiteral("-6")}))
+        << "paid from the Total the trigger had set";
 }
