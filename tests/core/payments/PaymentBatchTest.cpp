@@ -393,3 +393,31 @@ TEST(PaymentBatch, ATriggerOnTheReceivablesIsSeenByEveryLaterPayment)
                                               QStringLiteral("11"), QStringLiteral("-6")}))
         << "paid from the Total the trigger had set";
 }
+
+// The preview ends at its 20th record, although the rest of the batch is written with it: a
+// receivable without a Total further on in the same batch neither stops the preview nor shows.
+TEST(PaymentBatch, APreviewEndsAtItsLastRecordEvenWhenTheBatchFailsFurtherOn)
+{
+    test::TestApp app;
+    BankFile file;
+    for (int i = 1; i <= 30; ++i) {
+        const QString account = QStringLiteral("P%1").arg(i);
+        if (i == 25)
+            test::execute(app.folder(), "INSERT INTO F_AccountData (Bankcode, Total) VALUES ('P25', NULL)");
+        else
+            test::addReceivable(app.folder(), account, QStringLiteral("100"));
+        file.add(bankLine(QStringLiteral("1130105"), QStringLiteral("00000000001"), account));
+    }
+    const QString path = app.path(QStringLiteral("bank.txt"));
+    test::writeFile(path, file.bytes);
+
+    textimport::TextPreview preview;
+    ASSERT_NO_THROW(preview = textimport::previewLines(payments::BankImport(app.folder()), path));
+    ASSERT_EQ(preview.lines.size(), 20u);
+    for (std::size_t i = 0; i < 20; ++i) {
+        EXPECT_EQ(preview.lines[i].row, qint64(i + 1));
+        EXPECT_EQ(preview.lines[i].values.at(3), QStringLiteral("99"));
+    }
+    for (const auto &row : test::tableRows(app.folder(), QStringLiteral("F_AccountData")))
+        EXPECT_EQ(row.at(5), QString()) << "a preview writes nothing";
+}
