@@ -15,9 +15,39 @@
 
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdio>
 #include <map>
+#include <string>
 #include <vector>
+
+// The disk failing part way through the bank file: while `failingFile` is set, reading that file
+// gives its first chunk, then a read error (the stream's error flag set, as a device failure
+// sets it). Every other read goes to the C library.
+namespace {
+std::string failingFile;
+int chunksOfFailingFile = 0;
+} // namespace
+
+extern "C" size_t fread(void *buffer, size_t size, size_t count, FILE *stream)
+{
+    using Read = size_t (*)(void *, size_t, size_t, FILE *);
+    static const Read real = reinterpret_cast<Read>(dlsym(RTLD_NEXT, "fread"));
+    if (!failingFile.empty()) {
+        char target[4096];
+        const std::string link = "/proc/self/fd/" + std::to_string(fileno(stream));
+        const ssize_t n = readlink(link.c_str(), target, sizeof target);
+        if (n > 0 && std::string(target, std::size_t(n)) == failingFile && chunksOfFailingFile++ > 0) {
+            stream->_flags |= _IO_ERR_SEEN;
+            errno = EIO;
+            return 0;
+        }
+    }
+    return real(buffer, size, count, stream);
+}
 
 using namespace talvesk;
 using test::bankLine;
@@ -420,4 +450,50 @@ TEST(PaymentBatch, APreviewEndsAtItsLastRecordEvenWhenTheBatchFailsFurtherOn)
     }
     for (const auto &row : test::tableRows(app.folder(), QStringLiteral("F_AccountData")))
         EXPECT_EQ(row.at(5), QString()) << "a preview writes nothing";
+}
+
+// The bank file cannot be read on part way (a failing disk): every line read before is written,
+// counted and logged, as when each line was written before the next was read.
+TEST(PaymentBatch, AFileThatCannotBeReadOnKeepsEveryLineReadBefore)
+{
+    test::TestApp app;
+    constexpr int kLines = 1000;
+    {
+        platform::Database db = db::openDatabase(app.folder());
+        db.execute("BEGIN");
+        auto insert = db.prepare("INSERT INTO F_AccountData VALUES ('n', 'N', 'M', ?1, '100', '', '', '', '')");
+        for (int i = 0; i < kLines; ++i) {
+            insert.bind(1, QStringLiteral("L%1").arg(i)).run();
+            insert.reset();
+        }
+        db.execute("COMMIT");
+    }
+    BankFile file;
+    for (int i = 0; i < kLines; ++i)
+        file.add(i % 10 == 9 ? bankLine(QStringLiteral("1130105"), QStringLiteral("12A"), QStringLiteral("L%1").arg(i))
+                             : bankLine(QStringLiteral("1130105"), QStringLiteral("00000000001"), QStringLiteral("L%1").arg(i)));
+    const QString path = app.path(QStringLiteral("bank.txt"));
+    test::writeFile(path, file.bytes);
+    // The lines whose end is in the first chunk of 64 KiB (the last one's end not its last byte).
+    int readable = 0;
+    for (qsizetype at = file.bytes.indexOf('\r'); at >= 0 && at + 1 < (1 << 16); at = file.bytes.indexOf('\r', at + 1))
+        ++readable;
+    ASSERT_GT(readable % 64, 10) << "the failure comes part way through a batch";
+
+    textimport::TextImportCounts stopped{-1, -1};
+    textimport::TextImportObserver observer;
+    observer.stopped = [&](const textimport::TextImportCounts &c) { stopped = c; };
+    failingFile = QFileInfo(path).canonicalFilePath().toStdString();
+    chunksOfFailingFile = 0;
+    EXPECT_THROW(payments::BankImport(app.folder()).run(path, observer), platform::Error);
+    failingFile.clear();
+    ASSERT_EQ(chunksOfFailingFile, 2) << "the fake disk was not met";
+
+    const int abnormal = readable / 10;
+    EXPECT_EQ(stopped.applied, readable - abnormal);
+    EXPECT_EQ(stopped.abnormal, abnormal);
+    const auto rows = test::tableRows(app.folder(), QStringLiteral("F_AccountData"));
+    for (int i = 0; i < kLines; ++i)
+        EXPECT_EQ(rows[std::size_t(i)].at(5).isEmpty(), i >= readable || i % 10 == 9) << "line " << i + 1;
+    EXPECT_EQ(qint64(loggedLines(app).size()), abnormal);
 }
