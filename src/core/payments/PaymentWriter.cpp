@@ -218,8 +218,8 @@ void PaymentBatch::write()
             declared_.statementUndone();
         // Some failures (a full disk, an I/O error) make the engine give up the whole transaction:
         // written one by one now, each payment would be stored on its own, outside the import's
-        // transaction and its journal. The batch fails at its first payment instead, as the one
-        // that failed at the payment concerned would have lost the rows before it all the same.
+        // transaction and its journal. The batch fails at its first payment instead: the rows
+        // since the last commit are lost either way, as they were when one payment failed so.
         if (sqlite3_get_autocommit(db_.handle()))
             throw;
         oneByOne();
