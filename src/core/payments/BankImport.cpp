@@ -87,7 +87,16 @@ TextImportCounts BankImport::run(const QString &path, const TextImportObserver &
 
         for (;;) {
             Waiting *slot = &waiting[std::size_t(read)];
-            if (!reader.next(slot->line))
+            bool more = false;
+            try {
+                more = reader.next(slot->line);
+            } catch (const platform::Error &) {
+                // The file could not be read on: the lines read before are written and reported
+                // first, as each was before the next line was read.
+                report();
+                throw;
+            }
+            if (!more)
                 break;
             Waiting &w = *slot;
             w.abnormal.clear();

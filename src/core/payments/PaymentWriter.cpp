@@ -101,7 +101,9 @@ platform::Database &withOutstandingFunction(platform::Database &db, void *batch,
 
 PaymentBatch::PaymentBatch(platform::Database &db, PaymentWriter &single)
     : db_(withOutstandingFunction(db, this, &PaymentBatch::outstandingFunction)), single_(single),
-      statement_(db.prepare(batchSql())), declared_(db, "F_AccountData", {"PayDate", "PayTotal", "N_PayTotal"})
+      statement_(db.prepare(batchSql())),
+      triggers_(db.prepare("SELECT 1 FROM sqlite_schema WHERE type = 'trigger' AND tbl_name = 'F_AccountData' COLLATE NOCASE")),
+      declared_(db, "F_AccountData", {"PayDate", "PayTotal", "N_PayTotal"})
 {
     waiting_.reserve(kSize);
 }
@@ -193,6 +195,13 @@ void PaymentBatch::write()
     }
     if (waiting_.empty())
         return;
+    // Checked for each batch: another program may add a trigger between two commits.
+    const bool triggered = triggers_.next();
+    triggers_.reset();
+    if (triggered) {
+        oneByOne();
+        return;
+    }
     for (int i = size(); i < kSize; ++i)
         statement_->bindNull(3 * i + 1);
     try {
@@ -207,6 +216,12 @@ void PaymentBatch::write()
         // undone changes no longer adds up.
         if (!oneByOneWanted_)
             declared_.statementUndone();
+        // Some failures (a full disk, an I/O error) make the engine give up the whole transaction:
+        // written one by one now, each payment would be stored on its own, outside the import's
+        // transaction and its journal. The batch fails at its first payment instead: the rows
+        // since the last commit are lost either way, as they were when one payment failed so.
+        if (sqlite3_get_autocommit(db_.handle()))
+            throw;
         oneByOne();
         return;
     }

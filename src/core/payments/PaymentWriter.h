@@ -89,6 +89,9 @@ private:
     platform::Database &db_;
     PaymentWriter &single_;
     std::optional<platform::Statement> statement_; // finalized before the function goes
+    // Whether a trigger (another program's) fires on updates of the table: it may change rows
+    // the statement has already read, so each payment must see the one before it done.
+    platform::Statement triggers_;
     db::DeclaredUpdate declared_;
     std::vector<Payment> waiting_;
     int applied_ = 0;
