@@ -298,7 +298,7 @@ INSTANTIATE_TEST_SUITE_P(Kinds, PaymentBatchFailure, testing::Values(false, true
 // A trigger of another program's making that refuses a row only while a later line's row is
 // already paid (as it would be inside a statement for many): with a trigger on the table the
 // payments are written one by one, so the import ends as usual and can be undone exactly.
-TEST(PaymentBatch, AStatementThatFailsOnceIsWrittenOneByOneAndTheImportStaysUndoable)
+TEST(PaymentBatch, ATriggerRefusingARowOnlyInsideABatchLeavesTheImportWhole)
 {
     test::TestApp app;
     Model model;
