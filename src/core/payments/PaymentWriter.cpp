@@ -195,13 +195,10 @@ void PaymentBatch::write()
     }
     if (waiting_.empty())
         return;
-    // Another program may add a trigger between two commits, not while this connection writes
-    // (its lock keeps them out): checked at the first batch of each transaction.
-    if (sqlite3_txn_state(db_.handle(), "main") != SQLITE_TXN_WRITE) {
-        triggered_ = triggers_.next();
-        triggers_.reset();
-    }
-    if (triggered_) {
+    // Checked for each batch: another program may add a trigger between two commits.
+    const bool triggered = triggers_.next();
+    triggers_.reset();
+    if (triggered) {
         oneByOne();
         return;
     }

@@ -92,7 +92,6 @@ private:
     // Whether a trigger (another program's) fires on updates of the table: it may change rows
     // the statement has already read, so each payment must see the one before it done.
     platform::Statement triggers_;
-    bool triggered_ = false;
     db::DeclaredUpdate declared_;
     std::vector<Payment> waiting_;
     int applied_ = 0;
