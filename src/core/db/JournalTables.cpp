@@ -12,12 +12,13 @@ Value valueOf(sqlite3_value *v)
         out.integer = sqlite3_value_int64(v);
     } else if (out.type == SQLITE_FLOAT) {
         out.real = sqlite3_value_double(v);
-    } else if (out.type == SQLITE_TEXT) {
-        out.bytes = sqlite3_value_text(v);
-        out.size = sqlite3_value_bytes(v);
-    } else if (out.type == SQLITE_BLOB) {
+    } else if (out.type == SQLITE_TEXT || out.type == SQLITE_BLOB) {
+        // The bytes as the engine holds them: asking for text would copy a value read from a row
+        // only to end it with a NUL, which nothing here needs (the type stays text).
         out.bytes = static_cast<const unsigned char *>(sqlite3_value_blob(v));
         out.size = sqlite3_value_bytes(v);
+        if (!out.bytes) // an empty value has no bytes at all
+            out.bytes = reinterpret_cast<const unsigned char *>("");
     }
     return out;
 }

@@ -159,9 +159,13 @@ void PaymentBatch::outstandingFunction(sqlite3_context *context, int, sqlite3_va
         return refuse();
     Payment &p = self->waiting_[std::size_t(i)];
     try {
+        // A text read as stored (asking for text would copy it to end it with a NUL); a number
+        // as its text.
         auto text = [&](int a) {
-            const auto *bytes = reinterpret_cast<const char *>(sqlite3_value_text(argv[a]));
-            return QByteArrayView(bytes, sqlite3_value_bytes(argv[a]));
+            const int type = sqlite3_value_type(argv[a]);
+            const void *bytes = type == SQLITE_TEXT || type == SQLITE_BLOB ? sqlite3_value_blob(argv[a])
+                                                                          : sqlite3_value_text(argv[a]);
+            return QByteArrayView(static_cast<const char *>(bytes), sqlite3_value_bytes(argv[a]));
         };
         const double total = leadingNumber(text(1), self->single_.exponentAmounts());
         p.outstanding = outstandingText(total - p.amountValue);
