@@ -2,7 +2,9 @@
 
 #include "platform/Error.h"
 
+#include <charconv>
 #include <cmath>
+#include <cstring>
 #include <cstdlib>
 #include <string>
 
@@ -134,6 +136,19 @@ QString outstandingText(double value)
     else if (text.startsWith(QStringLiteral("-0.")))
         text.remove(1, 1);
     return text;
+}
+
+void outstandingUtf8(double value, QByteArray &out)
+{
+    // Whole amounts, by far the most common, as numberText writes them, without a QString.
+    if (value != 0 && std::isfinite(value) && std::fabs(value) < 1e15 && value == std::trunc(value)) {
+        char digits[24];
+        const auto written = std::to_chars(digits, digits + sizeof digits, static_cast<qint64>(value));
+        out.resize(written.ptr - digits);
+        std::memcpy(out.data(), digits, std::size_t(written.ptr - digits));
+        return;
+    }
+    out = outstandingText(value).toUtf8();
 }
 
 namespace {

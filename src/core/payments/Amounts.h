@@ -24,6 +24,8 @@ double receivableTotal(double total, bool isNull, QStringView account);
 // An outstanding amount as stored: at most 15 significant digits, no grouping, a leading minus
 // when negative, and no zero before the point (".5", "-.5").
 QString outstandingText(double value);
+// The same as UTF-8, into `out` (its memory used again): the bank file writes one per payment.
+void outstandingUtf8(double value, QByteArray &out);
 
 // The date credited as stored from a workbook cell: a date becomes the seven-digit ROC date
 // YYYMMDD (2024-01-05 gives 1130105); a number, or a text that is a number, is rounded to a whole

@@ -62,7 +62,8 @@ TextImportCounts BankImport::run(const QString &path, const TextImportObserver &
                     ++counts.applied;
                     ++counts.updated;
                     outcome = db::kUpdatedRow;
-                    outstanding = payments.outstanding(w.payment);
+                    if (observer.lineShown)
+                        outstanding = payments.outstanding(w.payment);
                 } else if (!w.line.blank()) {
                     log.add(w.line, kNoReceivableReason);
                     ++counts.abnormal;

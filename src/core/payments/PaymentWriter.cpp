@@ -168,12 +168,12 @@ void PaymentBatch::outstandingFunction(sqlite3_context *context, int, sqlite3_va
             return QByteArrayView(static_cast<const char *>(bytes), sqlite3_value_bytes(argv[a]));
         };
         const double total = leadingNumber(text(1), self->single_.exponentAmounts());
-        p.outstanding = outstandingText(total - p.amountValue);
-        const QByteArray utf8 = p.outstanding.toUtf8();
-        const QByteArrayView after[] = {text(6), text(7), utf8};
+        QByteArray &outstanding = self->outstanding_[std::size_t(i)];
+        outstandingUtf8(total - p.amountValue, outstanding);
+        const QByteArrayView after[] = {text(6), text(7), outstanding};
         self->declared_.row(sqlite3_value_int64(argv[2]), argv + 3, after);
         p.paid = true;
-        sqlite3_result_text(context, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
+        sqlite3_result_text(context, outstanding.constData(), int(outstanding.size()), SQLITE_TRANSIENT);
     } catch (...) {
         refuse();
     }
@@ -182,8 +182,9 @@ void PaymentBatch::outstandingFunction(sqlite3_context *context, int, sqlite3_va
 void PaymentBatch::oneByOne()
 {
     for (Payment &p : waiting_) {
-        p.outstanding.clear();
-        p.known = single_.apply(p.account, p.date, p.amount, &p.outstanding);
+        QString outstanding;
+        p.known = single_.apply(p.account, p.date, p.amount, &outstanding);
+        outstanding_[std::size_t(applied_)] = outstanding.toUtf8();
         ++applied_;
     }
 }
@@ -192,10 +193,10 @@ void PaymentBatch::write()
 {
     applied_ = 0;
     oneByOneWanted_ = false;
-    for (Payment &p : waiting_) {
-        p.paid = false;
-        p.known = false;
-        p.outstanding.clear();
+    for (std::size_t i = 0; i < waiting_.size(); ++i) {
+        waiting_[i].paid = false;
+        waiting_[i].known = false;
+        outstanding_[i].resize(0);
     }
     if (waiting_.empty())
         return;

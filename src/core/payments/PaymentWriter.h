@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <QStringView>
 
+#include <array>
 #include <optional>
 #include <vector>
 
@@ -71,7 +72,7 @@ public:
     int applied() const { return applied_; }
     // After write(): whether payment `i` found a receivable, and the outstanding amount written.
     bool known(int i) const { return waiting_[std::size_t(i)].known; }
-    const QString &outstanding(int i) const { return waiting_[std::size_t(i)].outstanding; }
+    QString outstanding(int i) const { return QString::fromUtf8(outstanding_[std::size_t(i)]); }
     void clear();
 
 private:
@@ -81,7 +82,6 @@ private:
         double amountValue = 0;
         bool known = false;
         bool paid = false; // the statement has computed this payment's outstanding amount
-        QString outstanding;
     };
     static void outstandingFunction(sqlite3_context *context, int argc, sqlite3_value **argv);
     void oneByOne();
@@ -94,6 +94,9 @@ private:
     platform::Statement triggers_;
     db::DeclaredUpdate declared_;
     std::vector<Payment> waiting_;
+    // Each payment's outstanding amount as written, UTF-8; kept apart so that their memory
+    // serves batch after batch.
+    std::array<QByteArray, kSize> outstanding_;
     int applied_ = 0;
     bool oneByOneWanted_ = false;
 };

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include <cmath>
 
 using namespace talvesk;
@@ -193,6 +195,16 @@ TEST(Amounts, OutstandingAndDateForms)
     EXPECT_EQ(outstandingText(-0.5), QStringLiteral("-.5"));
     EXPECT_EQ(outstandingText(1500 - 1000.1), QStringLiteral("499.9"));
     EXPECT_EQ(outstandingText(1e15), QStringLiteral("1E+15"));
+    // The bank file's UTF-8 form is the same text, on both sides of every boundary of its own
+    // path for whole amounts, into a buffer that held a longer one.
+    QByteArray utf8 = "a longer text than any amount";
+    for (const double v : {0.0, -0.0, 1.0, -1.0, 7.0, 500.0, -200.0, 0.5, -0.5, 499.9, 123456789012345.0, -123456789012345.0,
+                           999999999999999.0, 1e15, -1e15, 1e16, 1e300, 2.5e-7, 4503599627370496.5,
+                           std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(),
+                           std::numeric_limits<double>::quiet_NaN()}) {
+        payments::outstandingUtf8(v, utf8);
+        EXPECT_EQ(QString::fromUtf8(utf8), outstandingText(v)) << v;
+    }
 
     auto cell = [](CellValue::Kind kind, double number, const QString &text = {}) {
         CellValue v;
