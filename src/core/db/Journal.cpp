@@ -622,14 +622,28 @@ void DeclaredUpdate::row(qint64 rid, sqlite3_value *const *before, const QByteAr
     JournalEntry::Recorder::DeclaredRow &r = rows.rows[rows.count++];
     r.rid = rid;
     r.done = false;
+    // Filled in place: a whole Value built aside and copied in costs more than the rest here.
     for (std::size_t i = 0; i < columns_.size(); ++i) {
         const std::size_t c = std::size_t(columns_[i]);
-        r.before[c] = kept(valueOf(before[i]), r.bytesBefore[c]);
-        Value text;
-        text.type = SQLITE_TEXT;
-        text.bytes = reinterpret_cast<const unsigned char *>(after[i].data());
-        text.size = int(after[i].size());
-        r.after[c] = kept(text, r.bytesAfter[c]);
+        Value &b = r.before[c];
+        b = Value{};
+        b.type = sqlite3_value_type(before[i]);
+        if (b.type == SQLITE_INTEGER) {
+            b.integer = sqlite3_value_int64(before[i]);
+        } else if (b.type == SQLITE_FLOAT) {
+            b.real = sqlite3_value_double(before[i]);
+        } else if (b.type == SQLITE_TEXT || b.type == SQLITE_BLOB) {
+            const void *bytes = sqlite3_value_blob(before[i]);
+            b.size = sqlite3_value_bytes(before[i]);
+            r.bytesBefore[c].assign(b.size > 0 ? static_cast<const char *>(bytes) : "", std::size_t(b.size));
+            b.bytes = reinterpret_cast<const unsigned char *>(r.bytesBefore[c].data());
+        }
+        Value &a = r.after[c];
+        a = Value{};
+        a.type = SQLITE_TEXT;
+        r.bytesAfter[c].assign(after[i].data(), std::size_t(after[i].size()));
+        a.bytes = reinterpret_cast<const unsigned char *>(r.bytesAfter[c].data());
+        a.size = int(after[i].size());
         rows.mask |= 1u << c;
     }
 }
