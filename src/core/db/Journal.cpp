@@ -626,16 +626,9 @@ void DeclaredUpdate::row(qint64 rid, sqlite3_value *const *before, const QByteAr
     for (std::size_t i = 0; i < columns_.size(); ++i) {
         const std::size_t c = std::size_t(columns_[i]);
         Value &b = r.before[c];
-        b = Value{};
-        b.type = sqlite3_value_type(before[i]);
-        if (b.type == SQLITE_INTEGER) {
-            b.integer = sqlite3_value_int64(before[i]);
-        } else if (b.type == SQLITE_FLOAT) {
-            b.real = sqlite3_value_double(before[i]);
-        } else if (b.type == SQLITE_TEXT || b.type == SQLITE_BLOB) {
-            const void *bytes = sqlite3_value_blob(before[i]);
-            b.size = sqlite3_value_bytes(before[i]);
-            r.bytesBefore[c].assign(b.size > 0 ? static_cast<const char *>(bytes) : "", std::size_t(b.size));
+        readValue(before[i], b);
+        if (b.type == SQLITE_TEXT || b.type == SQLITE_BLOB) {
+            r.bytesBefore[c].assign(reinterpret_cast<const char *>(b.bytes), std::size_t(b.size));
             b.bytes = reinterpret_cast<const unsigned char *>(r.bytesBefore[c].data());
         }
         Value &a = r.after[c];

@@ -7,6 +7,13 @@ namespace talvesk::db::journal {
 Value valueOf(sqlite3_value *v)
 {
     Value out;
+    readValue(v, out);
+    return out;
+}
+
+void readValue(sqlite3_value *v, Value &out)
+{
+    out = Value{};
     out.type = sqlite3_value_type(v);
     if (out.type == SQLITE_INTEGER) {
         out.integer = sqlite3_value_int64(v);
@@ -20,7 +27,6 @@ Value valueOf(sqlite3_value *v)
         if (!out.bytes) // an empty value has no bytes at all
             out.bytes = reinterpret_cast<const unsigned char *>("");
     }
-    return out;
 }
 
 Value columnOf(sqlite3_stmt *stmt, int column)

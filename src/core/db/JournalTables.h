@@ -49,6 +49,8 @@ struct Value {
 };
 
 Value valueOf(sqlite3_value *v);
+// The same, filled in place (a Value built aside and copied in costs more where every row has one).
+void readValue(sqlite3_value *v, Value &out);
 Value columnOf(sqlite3_stmt *stmt, int column);
 // Equal type and equal content (a real number bit for bit).
 bool sameValue(const Value &a, const Value &b);
