@@ -46,6 +46,21 @@ protected:
                       "INSERT INTO SMdata VALUES ('2', 'c', 'a', 's', '', '', 'b1', 'OLD', 'b3', '10');");
     }
 
+    // Runs `sql` as one journalled operation, then undoes it: both tables must be back whole.
+    void expectUndoneExactly(const char *sql)
+    {
+        platform::Database db = db::openDatabase(app.folder());
+        const QStringList start = test::bothTables(db);
+        {
+            db::JournalEntry entry(db, QStringLiteral("import-receivables"), QStringLiteral("/x/r.txt"));
+            db.execute(sql);
+            entry.close(QStringLiteral("many"));
+        }
+        ASSERT_NE(test::bothTables(db), start);
+        ASSERT_NO_THROW(db::undoLatest(db));
+        EXPECT_EQ(test::bothTables(db), start);
+    }
+
     test::TestApp app;
 };
 
@@ -274,32 +289,23 @@ TEST_F(JournalRecordsTest, ExtremeRowIdsReplacedRowsAndLookalikeValuesAreUndoneE
     test::execute(app.folder(), "INSERT INTO F_AccountData (rowid, UserName, Memo, Spare) VALUES "
                                 "(-7, 'negative', X'', ''), (9223372036854775807, 'largest', NULL, X'01');"
                                 "INSERT INTO SMdata (rowid, REC, P_TOTAL) VALUES (-2, '1', NULL);");
-    platform::Database db = db::openDatabase(app.folder());
-    const QStringList start = test::bothTables(db);
-    {
-        db::JournalEntry entry(db, QStringLiteral("import-receivables"), QStringLiteral("/x/r.txt"));
-        db.execute("INSERT OR REPLACE INTO F_AccountData (rowid, UserName, Bankcode) VALUES (2, 'replaced', 'A2');"
-                   "INSERT INTO F_AccountData (rowid, UserName) VALUES (4, 'gap');"
-                   "DELETE FROM F_AccountData WHERE rowid = 4;"
-                   "INSERT INTO F_AccountData (UserName, Bankcode) VALUES ('random id', 'R1'), ('random id', 'R2');"
-                   "UPDATE F_AccountData SET rowid = -8 WHERE rowid = -7;"
-                   "UPDATE F_AccountData SET Memo = '', Spare = NULL WHERE rowid = 9223372036854775807;"
-                   "UPDATE F_AccountData SET Memo = X'', Spare = X'' WHERE rowid = -8;"
-                   "UPDATE F_AccountData SET UserName = NULL WHERE rowid = 3;"
-                   "UPDATE F_AccountData SET Memo = '' WHERE rowid = 1;"
-                   "UPDATE F_AccountData SET UserName = 'a', UserNum = 'a', Memo = 'a', Bankcode = 'a', Total = 'a', "
-                   "PayDate = 'a', PayTotal = 'a', N_PayTotal = 'a', Spare = 'a' WHERE rowid = 5;"
-                   "DELETE FROM F_AccountData WHERE rowid = 5;"
-                   "INSERT INTO F_AccountData (rowid, UserName) VALUES (5, 'b');"
-                   "DELETE FROM F_AccountData WHERE rowid = 5;"
-                   "INSERT INTO F_AccountData (rowid, UserName) VALUES (5, 'c');"
-                   "INSERT OR REPLACE INTO SMdata (rowid, REC) VALUES (-2, '9');"
-                   "UPDATE SMdata SET P_TOTAL = '' WHERE rowid = 1;");
-        entry.close(QStringLiteral("many"));
-    }
-    ASSERT_NE(test::bothTables(db), start);
-    ASSERT_NO_THROW(db::undoLatest(db));
-    EXPECT_EQ(test::bothTables(db), start);
+    expectUndoneExactly("INSERT OR REPLACE INTO F_AccountData (rowid, UserName, Bankcode) VALUES (2, 'replaced', 'A2');"
+                        "INSERT INTO F_AccountData (rowid, UserName) VALUES (4, 'gap');"
+                        "DELETE FROM F_AccountData WHERE rowid = 4;"
+                        "INSERT INTO F_AccountData (UserName, Bankcode) VALUES ('random id', 'R1'), ('random id', 'R2');"
+                        "UPDATE F_AccountData SET rowid = -8 WHERE rowid = -7;"
+                        "UPDATE F_AccountData SET Memo = '', Spare = NULL WHERE rowid = 9223372036854775807;"
+                        "UPDATE F_AccountData SET Memo = X'', Spare = X'' WHERE rowid = -8;"
+                        "UPDATE F_AccountData SET UserName = NULL WHERE rowid = 3;"
+                        "UPDATE F_AccountData SET Memo = '' WHERE rowid = 1;"
+                        "UPDATE F_AccountData SET UserName = 'a', UserNum = 'a', Memo = 'a', Bankcode = 'a', Total = 'a', "
+                        "PayDate = 'a', PayTotal = 'a', N_PayTotal = 'a', Spare = 'a' WHERE rowid = 5;"
+                        "DELETE FROM F_AccountData WHERE rowid = 5;"
+                        "INSERT INTO F_AccountData (rowid, UserName) VALUES (5, 'b');"
+                        "DELETE FROM F_AccountData WHERE rowid = 5;"
+                        "INSERT INTO F_AccountData (rowid, UserName) VALUES (5, 'c');"
+                        "INSERT OR REPLACE INTO SMdata (rowid, REC) VALUES (-2, '9');"
+                        "UPDATE SMdata SET P_TOTAL = '' WHERE rowid = 1;");
 }
 
 // More records of one kind and columns than one statement puts back, with rows updated, deleted,
@@ -309,22 +315,14 @@ TEST_F(JournalRecordsTest, ManyRecordsOfOneKindArePutBackInBatchesInTheirOrder)
     test::execute(app.folder(), "WITH RECURSIVE n(i) AS (SELECT 10 UNION ALL SELECT i + 1 FROM n WHERE i < 409) "
                                 "INSERT INTO F_AccountData (rowid, UserName, Bankcode, Total) "
                                 "SELECT i, 'name ' || i, 'B' || i, i FROM n;");
-    platform::Database db = db::openDatabase(app.folder());
-    const QStringList start = test::bothTables(db);
-    {
-        db::JournalEntry entry(db, QStringLiteral("import-receivables"), QStringLiteral("/x/r.txt"));
-        db.execute("UPDATE F_AccountData SET Total = 'x' || rowid WHERE rowid >= 10;"
-                   "DELETE FROM F_AccountData WHERE rowid % 3 = 0;"
-                   "UPDATE F_AccountData SET Memo = 'm' WHERE rowid % 3 = 1;"
-                   "INSERT INTO F_AccountData (rowid, UserName) SELECT rowid - 1, 'again' FROM F_AccountData "
-                   "WHERE rowid % 3 = 1 AND rowid > 10;"
-                   "UPDATE F_AccountData SET rowid = rowid + 1000 WHERE rowid % 3 = 2 AND rowid < 200;"
-                   "UPDATE F_AccountData SET Total = 'y', Memo = 'n' WHERE rowid < 400;"
-                   "DELETE FROM F_AccountData WHERE rowid % 5 = 0;");
-        entry.close(QStringLiteral("many"));
-    }
-    ASSERT_NO_THROW(db::undoLatest(db));
-    EXPECT_EQ(test::bothTables(db), start);
+    expectUndoneExactly("UPDATE F_AccountData SET Total = 'x' || rowid WHERE rowid >= 10;"
+                        "DELETE FROM F_AccountData WHERE rowid % 3 = 0;"
+                        "UPDATE F_AccountData SET Memo = 'm' WHERE rowid % 3 = 1;"
+                        "INSERT INTO F_AccountData (rowid, UserName) SELECT rowid - 1, 'again' FROM F_AccountData "
+                        "WHERE rowid % 3 = 1 AND rowid > 10;"
+                        "UPDATE F_AccountData SET rowid = rowid + 1000 WHERE rowid % 3 = 2 AND rowid < 200;"
+                        "UPDATE F_AccountData SET Total = 'y', Memo = 'n' WHERE rowid < 400;"
+                        "DELETE FROM F_AccountData WHERE rowid % 5 = 0;");
 }
 
 // Undo data that does not read back as it was written (cut short, an unknown kind or type, a
