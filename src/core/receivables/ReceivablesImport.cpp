@@ -5,7 +5,10 @@
 #include "platform/Files.h"
 #include "db/Connection.h"
 #include "db/Mapping.h"
+#include "payments/Amounts.h"
 #include "platform/Workbook.h"
+
+#include <vector>
 
 namespace talvesk::receivables {
 
@@ -13,6 +16,7 @@ using namespace workbookimport;
 
 namespace {
 constexpr int kAccountItem = db::receivablesItem::Account;
+constexpr int kTotalItem = db::receivablesItem::Amount;
 const int kItems = db::kReceivablesMapping.count();
 } // namespace
 
@@ -32,10 +36,19 @@ ImportCounts ReceivablesImport::run(const QString &workbookPath, const QString &
     const auto opened = workbookimport::openSheetToImport(workbookPath, sheetName, observer);
     platform::Worksheet &sheet = *opened.sheet;
 
-    auto lookup = db.prepare("SELECT 1 FROM F_AccountData WHERE Bankcode = ?1 LIMIT 1");
+    // Every row of the account, with what a payment wrote into it.
+    auto lookup = db.prepare("SELECT rowid, PayTotal, N_PayTotal FROM F_AccountData WHERE Bankcode = ?1");
     auto insert = db.prepare("INSERT INTO F_AccountData VALUES (?1, ?2, ?3, ?4, ?5, '', '', '', '')");
-    auto update = db.prepare(
-        "UPDATE F_AccountData SET UserName = ?1, UserNum = ?2, Memo = ?3, Total = ?5 WHERE Bankcode = ?4");
+    // The payment's date and amount stay; a row already paid gets its outstanding amount anew
+    // from the new Total (NULL in ?6 keeps it), so the stored balance and the one computed from
+    // Total and PayTotal never differ.
+    auto update = db.prepare("UPDATE F_AccountData SET UserName = ?1, UserNum = ?2, Memo = ?3, Total = ?5, "
+                             "N_PayTotal = coalesce(?6, N_PayTotal) WHERE rowid = ?7");
+    struct Found {
+        qint64 rowid;
+        QString outstanding; // null: no payment, nothing to write
+    };
+    std::vector<Found> found;
     const db::JournalOperation journal{QStringLiteral("import-receivables"), platform::absolutePath(workbookPath)};
 
     return db::runInBatches<ImportCounts>(db, [&](db::BatchedChanges &batch, ImportCounts &counts) {
@@ -56,13 +69,33 @@ ImportCounts ReceivablesImport::run(const QString &workbookPath, const QString &
                 outcome = kNulReason;
             } else {
                 lookup.bind(1, values.at(kAccountItem));
-                const bool known = lookup.next();
+                found.clear();
+                while (lookup.next()) {
+                    QString outstanding;
+                    if (!lookup.utf8(2).isEmpty())
+                        outstanding = payments::outstandingText(payments::leadingNumber(values.at(kTotalItem), true)
+                                                                - payments::leadingNumber(lookup.utf8(1), true));
+                    found.push_back({lookup.integer(0), outstanding});
+                }
                 lookup.reset();
-                platform::Statement &write = known ? update : insert;
-                for (int i = 0; i < kItems; ++i)
-                    write.bind(i + 1, values.at(i));
-                write.run();
-                write.reset();
+                const bool known = !found.empty();
+                if (!known) {
+                    for (int i = 0; i < kItems; ++i)
+                        insert.bind(i + 1, values.at(i));
+                    insert.run();
+                    insert.reset();
+                }
+                for (const Found &row : found) {
+                    for (int i = 0; i < kItems; ++i)
+                        update.bind(i + 1, values.at(i));
+                    if (row.outstanding.isNull())
+                        update.bindNull(6);
+                    else
+                        update.bind(6, row.outstanding);
+                    update.bind(7, row.rowid);
+                    update.run();
+                    update.reset();
+                }
                 ++counts.written;
                 ++(known ? counts.updated : counts.inserted);
                 outcome = known ? db::kUpdatedRow : db::kNewRow;

@@ -67,10 +67,11 @@ TEST_F(ReceivablesImportTest, InsertsNewAccountsThenUpdatesThemAndKeepsThePaymen
     EXPECT_EQ(run(book(QStringLiteral("r2.xlsx"), second)).written, 3);
     EXPECT_EQ(rows(), (std::vector<QStringList>{
                           account(QStringLiteral("王大明"), QStringLiteral("C009"), QStringLiteral("改"), QStringLiteral("95120001"), QStringLiteral("1800"),
-                                  QStringLiteral("1130105"), QStringLiteral("1500"), QStringLiteral("0")),
+                                  QStringLiteral("1130105"), QStringLiteral("1500"), QStringLiteral("300")),
                           account(QStringLiteral("O'Brien"), QStringLiteral("C002"), QString(), QStringLiteral("95120002"), QStringLiteral("2000")),
                           account(QStringLiteral("新二"), QStringLiteral("C004"), QString(), QStringLiteral("95120003"), QStringLiteral("20"))}))
-        << "the same account twice in one sheet: inserted, then updated";
+        << "the same account twice in one sheet: inserted, then updated; the paid row's outstanding amount follows "
+           "its new amount due";
 }
 
 TEST_F(ReceivablesImportTest, WithoutAnAccountColumnMappedNothingIsRead)

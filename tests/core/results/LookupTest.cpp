@@ -4,8 +4,11 @@
 #include "results/Lookup.h"
 #include "results/Results.h"
 #include "shell/BatchTool.h"
+#include "shell/DataSummary.h"
 #include "support/Tables.h"
 #include "support/TestApp.h"
+#include "support/TextFiles.h"
+#include "support/Workbooks.h"
 
 #include <QTextStream>
 
@@ -134,4 +137,63 @@ TEST_F(LookupTest, PagesFollowOneAnotherTotalsAddUpAndTheExportHoldsTheSameRows)
     EXPECT_EQ(platform::cellText(*sheet, 3, QStringLiteral("A")), QStringLiteral("王大同"));
     // Written as the results export writes it: the stored outstanding amount, a number.
     EXPECT_EQ(sheet->cell(3, QStringLiteral("H")).kind, platform::CellValue::Kind::Number);
+}
+
+// A new amount due imported after a payment: the stored outstanding amount follows it, so the
+// lookup, `find`, the results workbook and the status line tell one balance.
+TEST(OneBalance, ANewAmountDueAfterAPaymentIsTheSameEverywhere)
+{
+    test::TestApp app;
+    auto run = [&](const QStringList &args) {
+        QString out, err;
+        QTextStream o(&out), e(&err);
+        const int code = shell::runBatch(QStringList{QStringLiteral("--app-dir"), app.folder().root()} + args, QString(), o, e);
+        EXPECT_EQ(code, shell::kBatchOk) << args.join(u' ').toStdString() << err.toStdString();
+        return out;
+    };
+    run({QStringLiteral("map-receivables"), QStringLiteral("A"), QString(), QString(), QStringLiteral("B"), QStringLiteral("C")});
+    const QString first = app.path(QStringLiteral("r1.xlsx")), second = app.path(QStringLiteral("r2.xlsx"));
+    test::writeXlsx(first, QStringLiteral("R"),
+                    {{QStringLiteral("h")},
+                     {QStringLiteral("甲"), QStringLiteral("A1"), 1000.0},
+                     {QStringLiteral("乙"), QStringLiteral("A2"), 500.0},
+                     {QStringLiteral("丙"), QStringLiteral("A3"), 300.0}});
+    run({QStringLiteral("import-receivables"), first});
+    const QString bank = app.path(QStringLiteral("bank.txt"));
+    test::writeFile(bank, (test::bankLine(QStringLiteral("1130105"), QStringLiteral("00000001000"), QStringLiteral("A1"))
+                           + QStringLiteral("\r\n")
+                           + test::bankLine(QStringLiteral("1130105"), QStringLiteral("00000000200"), QStringLiteral("A2")))
+                              .toUtf8());
+    run({QStringLiteral("import-bank"), bank});
+    test::writeXlsx(second, QStringLiteral("R"),
+                    {{QStringLiteral("h")},
+                     {QStringLiteral("甲"), QStringLiteral("A1"), QStringLiteral("45,001")},
+                     {QStringLiteral("乙"), QStringLiteral("A2"), 100.0},
+                     {QStringLiteral("丙"), QStringLiteral("A3"), 400.0}});
+    run({QStringLiteral("import-receivables"), second});
+
+    const auto stored = test::tableRows(app.folder(), QStringLiteral("F_AccountData"));
+    ASSERT_EQ(stored.size(), 3u);
+    EXPECT_EQ(stored[0].at(7), QStringLiteral("44001"));
+    EXPECT_EQ(stored[1].at(7), QStringLiteral("-100"));
+    EXPECT_EQ(stored[2].at(7), QString()) << "a row never paid has no outstanding amount written";
+    EXPECT_EQ(run({QStringLiteral("find")}).split(u'\n', Qt::SkipEmptyParts),
+              (QStringList{QStringLiteral("A1\t甲\t\t45,001\t1130105\t1000\t44001\tpartial"),
+                           QStringLiteral("A2\t乙\t\t100\t1130105\t200\t-100\toverpaid"),
+                           QStringLiteral("A3\t丙\t\t400\t\t\t400\tunpaid")}));
+
+    const QString book = app.path(QStringLiteral("out.xlsx"));
+    run({QStringLiteral("export-results"), book});
+    std::unique_ptr<platform::Workbook> opened = platform::Workbook::open(book);
+    const std::unique_ptr<platform::Worksheet> sheet = opened->worksheet(opened->worksheetNames().first());
+    results::Lookup lookup(app.folder(), {});
+    const std::vector<results::FoundReceivable> found = lookup.page(0, 10);
+    ASSERT_EQ(found.size(), 3u);
+    for (int i = 0; i < 2; ++i) {
+        const platform::CellValue outstanding = sheet->cell(i + 2, u"H");
+        EXPECT_EQ(outstanding.kind, platform::CellValue::Kind::Number) << i;
+        EXPECT_EQ(QString::number(outstanding.number), found[std::size_t(i)].outstanding) << i;
+    }
+    const shell::DataSummary summary = shell::summarize(app.folder());
+    EXPECT_EQ(summary.paid, 2);
 }
