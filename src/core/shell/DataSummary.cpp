@@ -25,15 +25,16 @@ DataSummary summarize(const platform::AppFolder &app)
         summary.store = store.text(0).toLongLong();
     if (db.hasTable(QStringLiteral("Journal"))) {
         platform::Statement imported = db.prepare(
-            "SELECT max(at) FROM Journal WHERE operation LIKE 'import-%' AND state <> 'undone'");
+            "SELECT max(at) FROM Journal WHERE operation LIKE 'import-%' AND state NOT IN ('undone', 'failed')");
         if (imported.next())
             summary.lastImport = QDateTime::fromString(imported.text(0), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
     }
     return summary;
 }
 
-QString summaryText(const DataSummary &summary, const QDateTime &lastImport)
+QString summaryText(const DataSummary &summary)
 {
+    const QDateTime &lastImport = summary.lastImport;
     const QLocale taiwan(QLocale::Chinese, QLocale::Taiwan);
     const QString imported = lastImport.isValid()
                                  ? QStringLiteral("最後匯入 ") + lastImport.toString(QStringLiteral("yyyy/MM/dd HH:mm"))

@@ -29,7 +29,6 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QLocale>
-#include <QSettings>
 #include <QProgressBar>
 #include <QStatusBar>
 #include <QMenu>
@@ -176,22 +175,12 @@ void RemainMenu::runExport(const db::TableLayout &exported, const QString &fileP
 
 void RemainMenu::refreshSummary()
 {
-    const QDateTime lastImport = QSettings(platform::windowSettingsFile(app_.root()), QSettings::IniFormat)
-                                     .value(QStringLiteral("status/lastImport"))
-                                     .toDateTime();
     try {
-        const DataSummary summary = summarize(app_);
-        summaryLabel_->setText(summaryText(summary, summary.lastImport.isValid() ? summary.lastImport : lastImport));
+        // The journal alone says when the last import was: an undone one no longer counts.
+        summaryLabel_->setText(summaryText(summarize(app_)));
     } catch (const platform::Error &error) {
         summaryLabel_->setText(QStringLiteral("無法讀取資料庫: ") + error.description());
     }
-}
-
-void RemainMenu::noteImport()
-{
-    QSettings settings(platform::windowSettingsFile(app_.root()), QSettings::IniFormat);
-    settings.setValue(QStringLiteral("status/lastImport"), QDateTime::currentDateTime());
-    settings.sync();
 }
 
 void RemainMenu::onExportResultsTriggered()
@@ -289,7 +278,6 @@ void RemainMenu::onImportReceivablesTriggered()
             mapping.exec();
         },
         desktop_, this);
-    connect(&window, &workbookimport::ExcelImportWindow::imported, this, &RemainMenu::noteImport);
     window.exec();
 }
 
@@ -304,7 +292,6 @@ void RemainMenu::onImportPaymentsTriggered()
             mapping.exec();
         },
         desktop_, this);
-    connect(&window, &workbookimport::ExcelImportWindow::imported, this, &RemainMenu::noteImport);
     window.exec();
 }
 
@@ -312,7 +299,6 @@ void RemainMenu::onReadBankFileTriggered()
 {
     payments::BankImport import(app_);
     textimport::TextImportWindow window(payments::bankWindowDesign(), import, desktop_, this);
-    connect(&window, &textimport::TextImportWindow::imported, this, &RemainMenu::noteImport);
     window.exec();
 }
 
@@ -320,7 +306,6 @@ void RemainMenu::onReadStoreFileTriggered()
 {
     store::StoreImport import(app_);
     textimport::TextImportWindow window(store::storeWindowDesign(), import, desktop_, this);
-    connect(&window, &textimport::TextImportWindow::imported, this, &RemainMenu::noteImport);
     window.exec();
 }
 

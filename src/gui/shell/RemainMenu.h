@@ -52,9 +52,6 @@ private:
     // Asks, naming the table (`described`) and its rows, with No as the default; then clears.
     void clearTable(const QString &table, const QString &described);
 
-    // Keeps the time of an import just ended, for the status line.
-    void noteImport();
-
     bool exporting_ = false;
     QLabel *summaryLabel_ = nullptr;
 

@@ -1,4 +1,5 @@
 #include "db/Connection.h"
+#include "db/Journal.h"
 #include "platform/Files.h"
 #include "shell/RemainMenu.h"
 #include "support/FakeDesktop.h"
@@ -397,6 +398,16 @@ TEST(RemainMenu, TheStatusLineCountsTheDataAndFollowsEachCommand)
     const QString shown = summary->text().section(QStringLiteral("最後匯入 "), 1);
     ASSERT_FALSE(shown.isEmpty()) << summary->text().toStdString();
     EXPECT_GE(QDateTime::fromString(shown, QStringLiteral("yyyy/MM/dd HH:mm")), before.addSecs(-before.time().second()));
+
+    // Undone (here by a scheduled job), the import is no longer the last one, whatever the
+    // windows saw.
+    {
+        platform::Database db = db::openDatabase(app.folder());
+        db::undoLatest(db);
+    }
+    QTimer::singleShot(0, [] { qobject_cast<QDialog *>(QApplication::activeModalWidget())->reject(); });
+    window.findChild<QAction *>(QStringLiteral("MENDO"))->trigger();
+    EXPECT_TRUE(summary->text().endsWith(QStringLiteral("| 尚無匯入"))) << summary->text().toStdString();
 }
 
 // A second copy of the program on the same database is told and must stop, while another
