@@ -1,20 +1,13 @@
 #include "db/Connection.h"
 
-#include "db/Journal.h"
-
 namespace talvesk::db {
 
 platform::Database openDatabase(const platform::AppFolder &app)
 {
-    platform::Database db = platform::Database::open(app.databaseFile());
-    try {
-        // A database from before the journal (a restored backup) gets its tables here.
-        ensureJournalTables(db);
-    } catch (const platform::Error &) {
-        // Read-only or held by another program: reading still works, and an operation that
-        // needs the journal fails on it with the reason when it starts.
-    }
-    return db;
+    // Opening writes nothing: a database from before the journal (a restored backup) gets its
+    // tables from the first operation that writes, so a backup, a dry run or a read leaves the
+    // file byte for byte as it was.
+    return platform::Database::open(app.databaseFile());
 }
 
 } // namespace talvesk::db

@@ -12,6 +12,7 @@
 #include <array>
 #include <cstring>
 #include <deque>
+#include <map>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -77,6 +78,8 @@ JournalRecord::State stateOf(const QString &text)
         return JournalRecord::State::Undone;
     if (text == QLatin1String("dropped"))
         return JournalRecord::State::Dropped;
+    if (text == QLatin1String("failed"))
+        return JournalRecord::State::Failed;
     return JournalRecord::State::Running;
 }
 
@@ -108,14 +111,28 @@ void dropUndoData(Database &db, const std::string &where, const QString &why)
     mark.run();
 }
 
-QString quoted(const JournalRecord &record)
-{
-    return QStringLiteral("「%1 %2」").arg(record.operation, record.at);
-}
-
 Error refusal(const QString &why)
 {
     return Error(platform::errnum::Database, why);
+}
+
+// The lock file an operation holds while it runs, beside the database.
+QString runningLockPath(Database &db, qint64 id)
+{
+    return db.filePath() + QStringLiteral(".entry-%1.lock").arg(id);
+}
+
+// Whether the operation of entry `id` still runs: its process holds the entry's lock file. A lock
+// left by a process that is gone is taken over, and so not held.
+bool stillRunning(Database &db, qint64 id)
+{
+    QLockFile probe(runningLockPath(db, id));
+    probe.setStaleLockTime(0);
+    if (probe.tryLock(0)) {
+        probe.unlock();
+        return false;
+    }
+    return probe.error() == QLockFile::LockFailedError;
 }
 
 constexpr std::size_t kFlushBytes = 4 << 20;
@@ -352,6 +369,11 @@ JournalEntry::Recorder *recorderOf(sqlite3 *db)
 
 } // namespace
 
+bool journalExists(Database &db)
+{
+    return db.hasTable(QStringLiteral("Journal"));
+}
+
 void ensureJournalTables(Database &db)
 {
     if (db.hasTable(QStringLiteral("Journal")) && db.hasTable(QStringLiteral("JournalProblems"))
@@ -420,6 +442,10 @@ JournalEntry::JournalEntry(Database &db, const QString &operation, const QString
                 + std::to_string(id_));
     // Read while no other program can write, so that any write of theirs from here on is seen.
     recorder_->dataVersion = dataVersion(db_);
+    // Taken before the entry can be seen, so an undo never mistakes it for one that crashed.
+    running_ = std::make_unique<QLockFile>(runningLockPath(db_, id_));
+    running_->setStaleLockTime(0);
+    running_->tryLock(0);
     transaction.commit();
 
     stopRecording();
@@ -439,6 +465,7 @@ JournalEntry::JournalEntry(Database &db, const QString &operation, const QString
 JournalEntry::~JournalEntry()
 {
     stopRecording();
+    running_.reset();
 }
 
 void JournalEntry::stopRecording() noexcept
@@ -487,6 +514,7 @@ void JournalEntry::flush()
 void JournalEntry::failed() noexcept
 {
     recorder_->exact = false;
+    failing_ = true;
 }
 
 void JournalEntry::close(const QString &counts)
@@ -524,14 +552,25 @@ void JournalEntry::close(const QString &counts)
     QString stored = sealText(after);
     if (counter && !exclusive)
         stored += u'@' + QString::number(quint32(*counter + 1));
-    Statement done = db_.prepare("UPDATE Journal SET counts = ?1, state = 'done', seal_after = ?2 WHERE id = ?3");
-    done.bind(1, counts).bind(2, stored).bind(3, QString::number(id_));
+    // A failed operation that left the tables as they were has nothing to undo: an undo passes
+    // over it to the one before.
+    const bool storedNothing = failing_ && after == recorder_->before;
+    Statement done = db_.prepare("UPDATE Journal SET counts = ?1, state = ?2, seal_after = ?3 WHERE id = ?4");
+    done.bind(1, counts)
+        .bind(2, storedNothing ? QStringLiteral("failed") : QStringLiteral("done"))
+        .bind(3, stored)
+        .bind(4, id_);
     done.run();
-    if (recorder_->lost)
+    if (storedNothing) {
+        Statement forget = db_.prepare("DELETE FROM JournalUndo WHERE entry = ?1");
+        forget.bind(1, id_);
+        forget.run();
+    }
+    if (recorder_->lost && !storedNothing)
         dropUndoData(db_, "id = " + std::to_string(id_), QStringLiteral("作業中有變動無法記錄"));
     // Another program wrote while the operation ran: its rows and the operation's can no longer
     // be told apart, and an undo could take theirs away with the operation's.
-    if (!alone)
+    if (!alone && !storedNothing)
         dropUndoData(db_, "id = " + std::to_string(id_), QStringLiteral("作業進行時其他程式也寫入了資料庫"));
     // The newest kUndoDepth operations not yet undone keep their undo data; older ones lose it.
     dropUndoData(db_,
@@ -540,6 +579,7 @@ void JournalEntry::close(const QString &counts)
                      + std::to_string(kUndoDepth - 1) + ")",
                  QStringLiteral("只保留最近 %1 次作業的復原資料").arg(kUndoDepth));
     transaction.commit();
+    running_.reset();
 }
 
 void JournalEntry::closeQuietly(const QString &counts) noexcept
@@ -645,8 +685,9 @@ void DeclaredUpdate::row(qint64 rid, sqlite3_value *const *before, const QByteAr
 
 std::vector<JournalRecord> journalEntries(Database &db)
 {
-    ensureJournalTables(db);
     std::vector<JournalRecord> records;
+    if (!journalExists(db))
+        return records;
     Statement query = db.prepare(std::string("SELECT ") + kRecordColumns + " FROM Journal ORDER BY id DESC");
     while (query.next())
         records.push_back(readRecord(query));
@@ -655,54 +696,103 @@ std::vector<JournalRecord> journalEntries(Database &db)
 
 std::optional<std::vector<ProblemLine>> problemLines(Database &db, qint64 id, qint64 limit)
 {
-    ensureJournalTables(db);
+    if (!journalExists(db))
+        return std::nullopt;
     Statement known = db.prepare("SELECT 1 FROM Journal WHERE id = ?1");
-    known.bind(1, QString::number(id));
+    known.bind(1, id);
     if (!known.next())
         return std::nullopt;
     std::vector<ProblemLine> lines;
+    if (!db.hasTable(QStringLiteral("JournalProblems")))
+        return lines;
     Statement query = db.prepare("SELECT number, reason, text FROM JournalProblems WHERE entry = ?1 ORDER BY seq LIMIT ?2");
-    query.bind(1, QString::number(id)).bind(2, QString::number(limit));
+    query.bind(1, id).bind(2, limit);
     while (query.next())
         lines.push_back({query.text(0).toLongLong(), query.text(1), query.text(2)});
     return lines;
 }
 
-std::optional<JournalRecord> nextToUndo(Database &db)
+namespace {
+
+const QString kNothingToUndo = QStringLiteral("沒有可以復原的作業");
+
+// Whether the tables are still as `stored` (an entry's seal_after) says: at once when the file's
+// change counter shows nothing was written since it was stored, otherwise by reading them.
+bool tablesStillAsLeft(Database &db, const QString &stored)
 {
-    ensureJournalTables(db);
+    if (const qsizetype at = stored.indexOf(u'@'); at >= 0) {
+        bool ok = false;
+        const quint32 then = stored.mid(at + 1).toUInt(&ok);
+        if (const std::optional<quint32> now = changeCounter(db); ok && now && *now == then)
+            return true;
+    }
+    return tablesMatch(db, stored);
+}
+
+} // namespace
+
+UndoPlan planUndo(Database &db)
+{
+    UndoPlan plan;
+    if (!journalExists(db)) {
+        plan.refusal = kNothingToUndo;
+        return plan;
+    }
     Statement query = db.prepare(std::string("SELECT ") + kRecordColumns
-                                 + " FROM Journal WHERE state <> 'undone' ORDER BY id DESC LIMIT 1");
-    if (!query.next())
-        return std::nullopt;
-    return readRecord(query);
+                                 + ", seal_before, coalesce(seal_after, '') FROM Journal "
+                                   "WHERE state NOT IN ('undone', 'failed') ORDER BY id DESC");
+    while (query.next()) {
+        const JournalRecord record = readRecord(query);
+        const QString before = query.text(7), after = query.text(8);
+        if (record.state == JournalRecord::State::Running) {
+            if (stillRunning(db, record.id)) {
+                plan.entry = record;
+                plan.refusal = entryCaption(record) + QStringLiteral("還在進行中，等它結束後才能復原");
+                return plan;
+            }
+            // Ended without closing its entry (a crash, or a disk too full to write the close):
+            // when the tables are as it found them, it stored nothing and is passed over.
+            if (tablesMatch(db, before)) {
+                plan.passedOver.push_back(record.id);
+                continue;
+            }
+            plan.entry = record;
+            plan.refusal = entryCaption(record) + QStringLiteral("沒有正常結束，已存入的部分無法復原");
+            return plan;
+        }
+        plan.entry = record;
+        if (record.state == JournalRecord::State::Dropped)
+            plan.refusal = entryCaption(record) + QStringLiteral("的復原資料已不保留（") + record.droppedWhy
+                           + QStringLiteral("），無法復原");
+        else if (!tablesStillAsLeft(db, after))
+            plan.refusal = QStringLiteral("資料在") + entryCaption(record)
+                           + QStringLiteral("之後已有變動（回復了資料庫，或被其他程式修改），無法復原");
+        return plan;
+    }
+    plan.refusal = kNothingToUndo;
+    return plan;
 }
 
 JournalRecord undoLatest(Database &db)
 {
+    if (!journalExists(db))
+        throw refusal(kNothingToUndo);
+    // An undo writes: a journal from before the compact undo data gets its missing tables.
     ensureJournalTables(db);
     platform::Transaction transaction(db);
-    const std::optional<JournalRecord> next = nextToUndo(db);
-    if (!next)
-        throw refusal(QStringLiteral("沒有可以復原的作業"));
-    const JournalRecord &record = *next;
-    if (record.state == JournalRecord::State::Running)
-        throw refusal(quoted(record) + QStringLiteral("沒有正常結束（或仍在進行中），無法復原"));
-    if (record.state == JournalRecord::State::Dropped)
-        throw refusal(quoted(record) + QStringLiteral("的復原資料已不保留（") + record.droppedWhy
-                      + QStringLiteral("），無法復原"));
+    const UndoPlan plan = planUndo(db);
+    if (!plan.refusal.isEmpty())
+        throw refusal(plan.refusal);
+    const JournalRecord &record = *plan.entry;
+
+    Statement saved = db.prepare("SELECT receivables_max, store_max, seal_before FROM Journal WHERE id = ?1");
+    saved.bind(1, record.id);
+    saved.next();
+    const std::array<qint64, 2> largest = {saved.integer(0), saved.integer(1)};
+    const QString before = saved.text(2);
+    saved.reset();
 
     const std::string id = std::to_string(record.id);
-    Statement saved = db.prepare("SELECT receivables_max, store_max, seal_before, coalesce(seal_after, '') FROM Journal "
-                                 "WHERE id = " + id);
-    saved.next();
-    const std::array<qint64, 2> largest = {saved.text(0).toLongLong(), saved.text(1).toLongLong()};
-    const QString before = saved.text(2), after = saved.text(3);
-    saved.reset();
-    if (!tablesMatch(db, after))
-        throw refusal(QStringLiteral("資料在") + quoted(record)
-                      + QStringLiteral("之後已有變動（回復了資料庫，或被其他程式修改），無法復原"));
-
     for (std::size_t i = 0; i < kJournalled.size(); ++i) {
         const Journalled &t = kJournalled[i];
         db.execute(std::string("DELETE FROM ") + t.table + " WHERE rowid > " + std::to_string(largest[i]));
@@ -720,14 +810,20 @@ JournalRecord undoLatest(Database &db)
     // Never half an undo: unless the tables are now exactly as they were before the operation
     // (another program changed them while it ran), nothing of the undo stays.
     if (!tablesMatch(db, before))
-        throw refusal(quoted(record)
-                      + QStringLiteral("進行時資料也被其他程式修改，無法完整復原；資料未變動"));
+        throw refusal(entryCaption(record) + QStringLiteral("進行時資料也被其他程式修改，無法完整復原；資料未變動"));
 
     db.execute("DELETE FROM JournalUndo WHERE entry = " + id);
     for (const Journalled &t : kJournalled)
         if (db.hasTable(QString::fromLatin1(t.shadow)))
             db.execute(std::string("DELETE FROM ") + t.shadow + " WHERE entry = " + id);
     db.execute("UPDATE Journal SET state = 'undone' WHERE id = " + id);
+    // The unfinished entries passed over stored nothing: they say so from now on.
+    Statement nothing = db.prepare("UPDATE Journal SET state = 'failed' WHERE id = ?1 AND state = 'running'");
+    for (const qint64 passed : plan.passedOver) {
+        nothing.bind(1, passed);
+        nothing.run();
+        nothing.reset();
+    }
     transaction.commit();
     JournalRecord undone = record;
     undone.state = JournalRecord::State::Undone;
@@ -736,6 +832,8 @@ JournalRecord undoLatest(Database &db)
 
 void forgetUndoBeforeRestore(Database &db)
 {
+    if (!journalExists(db))
+        return;
     ensureJournalTables(db);
     platform::Transaction transaction(db);
     dropUndoData(db, "state IN ('done', 'running')", QStringLiteral("資料庫已從備份回復"));
@@ -753,8 +851,31 @@ QString stateWord(JournalRecord::State state)
         return QStringLiteral("undone");
     case JournalRecord::State::Dropped:
         return QStringLiteral("undo data dropped");
+    case JournalRecord::State::Failed:
+        return QStringLiteral("nothing stored");
     }
     return QString();
+}
+
+QString operationCaption(const QString &operation)
+{
+    static const std::map<QString, QString> captions = {
+        {QStringLiteral("import-receivables"), QStringLiteral("讀入應收帳款資料(EXCEL)")},
+        {QStringLiteral("import-payments"), QStringLiteral("讀入入帳明細(EXCEL)")},
+        {QStringLiteral("import-bank"), QStringLiteral("讀入入帳明細(TXT)")},
+        {QStringLiteral("import-store"), QStringLiteral("讀入便利超商銷帳磁片")},
+        {QStringLiteral("clear-receivables"), QStringLiteral("應收帳款清檔作業")},
+        {QStringLiteral("clear-store"), QStringLiteral("超商資料清檔作業")},
+    };
+    const auto found = captions.find(operation);
+    return found == captions.end() ? operation : found->second;
+}
+
+QString entryCaption(const JournalRecord &record)
+{
+    const QDateTime at = QDateTime::fromString(record.at, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    const QString when = at.isValid() ? at.toString(QStringLiteral("yyyy/MM/dd HH:mm")) : record.at;
+    return QStringLiteral("「%1」（%2）").arg(operationCaption(record.operation), when);
 }
 
 } // namespace talvesk::db

@@ -4,6 +4,7 @@
 #include "platform/Error.h"
 
 #include <QByteArrayView>
+#include <QLockFile>
 #include <QString>
 
 #include <initializer_list>
@@ -18,14 +19,18 @@ namespace talvesk::db {
 // exactly. Its tables live in the database beside the program's own.
 
 // Creates the journal's tables where they are missing (a database from before them, a restored
-// backup). Throws platform::Error when they are missing and cannot be made.
+// backup): done by the first operation that writes, never by opening or reading. Throws
+// platform::Error when they are missing and cannot be made.
 void ensureJournalTables(platform::Database &db);
+// Whether the journal's tables are there; a database without them reads as an empty journal.
+bool journalExists(platform::Database &db);
 
 // How many of the newest operations keep what undoing them needs.
 inline constexpr int kUndoDepth = 20;
 
 struct JournalRecord {
-    enum class State { Done, Running, Undone, Dropped };
+    // Failed: the operation failed and left the tables as they were, so an undo passes over it.
+    enum class State { Done, Running, Undone, Dropped, Failed };
     qint64 id = 0;
     QString at; // yyyy-MM-dd HH:mm:ss, local time
     QString operation; // the batch command's name: import-receivables, clear-store, ...
@@ -52,7 +57,8 @@ public:
     JournalEntry(platform::Database &db, const QString &operation, const QString &file);
     JournalEntry(const JournalEntry &) = delete;
     JournalEntry &operator=(const JournalEntry &) = delete;
-    // An entry never closed stays "running": it cannot be undone, since its end state is unknown.
+    // An entry never closed stays "running" (only a crash, or a close that could not be written,
+    // leaves one): an undo passes over it once the tables are as they were before it.
     ~JournalEntry();
 
     // A line or row the operation could not use; written in the operation's open transaction.
@@ -63,7 +69,7 @@ public:
     void flush();
     bool wantsFlush() const;
     // The operation is failing: a change may have been taken back part way, so the state it
-    // leaves is read from the tables at close.
+    // leaves is read from the tables at close; one that leaves them as they were is "failed".
     void failed() noexcept;
 
     // Stops recording and stores the counts and the state the tables were left in. Undo data of
@@ -80,6 +86,10 @@ private:
     platform::Database &db_;
     qint64 id_ = 0;
     bool recording_ = false;
+    bool failing_ = false;
+    // Held while the operation runs, so that an undo can tell an operation still running from
+    // one that ended without closing its entry.
+    std::unique_ptr<QLockFile> running_;
     std::unique_ptr<Recorder> recorder_;
     std::optional<platform::Statement> problem_;
 };
@@ -121,8 +131,14 @@ std::vector<JournalRecord> journalEntries(platform::Database &db);
 // is not negative); nullopt for an unknown entry.
 std::optional<std::vector<ProblemLine>> problemLines(platform::Database &db, qint64 id, qint64 limit = -1);
 
-// The entry an undo would take back: the newest not yet undone; nullopt when there is none.
-std::optional<JournalRecord> nextToUndo(platform::Database &db);
+// What an undo would do now, read without changing anything: the entry it takes back (the newest
+// not yet undone, passing over those that stored nothing), or why it cannot, in the clerk's words.
+struct UndoPlan {
+    std::optional<JournalRecord> entry; // the entry concerned; nullopt when there is none
+    QString refusal;                    // empty when the entry can be undone
+    std::vector<qint64> passedOver;     // unfinished entries that left the tables as they were
+};
+UndoPlan planUndo(platform::Database &db);
 
 // Undoes the newest operation not yet undone: both tables come back exactly as they were before
 // it, row ids included, in one transaction. Refused (platform::Error, nothing changed) when there
@@ -134,7 +150,12 @@ JournalRecord undoLatest(platform::Database &db);
 void forgetUndoBeforeRestore(platform::Database &db);
 
 // The journal's words for a state, as the batch tool prints it: "", "undone", "undo data dropped",
-// "unfinished".
+// "unfinished", "nothing stored".
 QString stateWord(JournalRecord::State state);
+
+// An operation in the clerk's words: its menu caption (讀入應收帳款資料(EXCEL), 超商資料清檔作業, ...).
+QString operationCaption(const QString &operation);
+// 「caption」（yyyy/MM/dd HH:mm）: how an entry is named to the clerk.
+QString entryCaption(const JournalRecord &record);
 
 } // namespace talvesk::db

@@ -113,24 +113,32 @@ QString clearTable(const platform::AppFolder &app, const QString &table)
                          table.compare(kStoreTable, Qt::CaseInsensitive) == 0 ? QStringLiteral("clear-store")
                                                                               : QStringLiteral("clear-receivables"),
                          QString());
-    platform::Transaction transaction(db);
-    // Still one transaction, in slices, so that what undoing needs is written as it gathers
-    // instead of held in memory for the whole table.
     qint64 deleted = 0;
-    const std::string name = table.toStdString();
-    platform::Statement sliceEnd =
-        db.prepare("SELECT max(rowid) FROM (SELECT rowid FROM " + name + " ORDER BY rowid LIMIT 20000)");
-    platform::Statement slice = db.prepare("DELETE FROM " + name + " WHERE rowid <= ?1");
-    while (sliceEnd.next() && !sliceEnd.isNull(0)) {
-        const qint64 last = sliceEnd.integer(0);
-        sliceEnd.reset();
-        slice.bind(1, last);
-        slice.run();
-        slice.reset();
-        deleted += sqlite3_changes64(db.handle());
-        journal.flush();
+    try {
+        platform::Transaction transaction(db);
+        // Still one transaction, in slices, so that what undoing needs is written as it gathers
+        // instead of held in memory for the whole table.
+        const std::string name = table.toStdString();
+        platform::Statement sliceEnd =
+            db.prepare("SELECT max(rowid) FROM (SELECT rowid FROM " + name + " ORDER BY rowid LIMIT 20000)");
+        platform::Statement slice = db.prepare("DELETE FROM " + name + " WHERE rowid <= ?1");
+        while (sliceEnd.next() && !sliceEnd.isNull(0)) {
+            const qint64 last = sliceEnd.integer(0);
+            sliceEnd.reset();
+            slice.bind(1, last);
+            slice.run();
+            slice.reset();
+            deleted += sqlite3_changes64(db.handle());
+            journal.flush();
+        }
+        transaction.commit();
+    } catch (const platform::Error &) {
+        // All or nothing: the entry is closed as a clearing that deleted nothing, so that an undo
+        // passes over it instead of being blocked by it.
+        journal.failed();
+        journal.closeQuietly(QStringLiteral("failed after 0 deleted"));
+        throw;
     }
-    transaction.commit();
     journal.closeQuietly(QStringLiteral("%1 deleted").arg(deleted));
     return safetyCopy;
 }

@@ -364,6 +364,12 @@ bool Database::inTransaction() const
     return db_ && !sqlite3_get_autocommit(db_);
 }
 
+QString Database::filePath() const
+{
+    const char *name = db_ ? sqlite3_db_filename(db_, "main") : nullptr;
+    return name ? QFile::decodeName(name) : QString();
+}
+
 // ---- Transaction ----
 
 Transaction::Transaction(Database &db) : db_(db)

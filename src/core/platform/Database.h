@@ -100,6 +100,8 @@ public:
     QStringList integrityProblems(int limit = 10);
 
     bool inTransaction() const;
+    // The path of the database file as the engine opened it.
+    QString filePath() const;
     sqlite3 *handle() const { return db_; }
 
 private:

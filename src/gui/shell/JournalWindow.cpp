@@ -16,20 +16,6 @@
 
 namespace talvesk::shell {
 
-QString operationCaption(const QString &operation)
-{
-    static const std::map<QString, QString> captions = {
-        {QStringLiteral("import-receivables"), QStringLiteral("讀入應收帳款資料(EXCEL)")},
-        {QStringLiteral("import-payments"), QStringLiteral("讀入入帳明細(EXCEL)")},
-        {QStringLiteral("import-bank"), QStringLiteral("讀入入帳明細(TXT)")},
-        {QStringLiteral("import-store"), QStringLiteral("讀入便利超商銷帳磁片")},
-        {QStringLiteral("clear-receivables"), QStringLiteral("應收帳款清檔作業")},
-        {QStringLiteral("clear-store"), QStringLiteral("超商資料清檔作業")},
-    };
-    const auto found = captions.find(operation);
-    return found == captions.end() ? operation : found->second;
-}
-
 QString countsCaption(const QString &counts)
 {
     QString text = counts;
@@ -60,6 +46,8 @@ QString stateCaption(const db::JournalRecord &record)
         return QStringLiteral("已復原");
     case db::JournalRecord::State::Dropped:
         return QStringLiteral("無法復原（") + record.droppedWhy + u'）';
+    case db::JournalRecord::State::Failed:
+        return QStringLiteral("失敗，資料未變動");
     }
     return QString();
 }
@@ -106,6 +94,8 @@ JournalWindow::JournalWindow(const platform::AppFolder &app, platform::Desktop &
     saveXlsx_ = platform::namedButton(this, "cmdSaveXlsx", QStringLiteral("問題行存成 EXCEL 檔"));
     saveCsv_ = platform::namedButton(this, "cmdSaveCsv", QStringLiteral("問題行存成 CSV 檔"));
     undo_ = platform::namedButton(this, "cmdUndo", QStringLiteral("復原最近一次作業"));
+    undoNote_ = platform::namedLabel(this, "undoNote", QString());
+    undoNote_->setWordWrap(true);
     QPushButton *leave = platform::namedButton(this, "cmdExit", QStringLiteral("離開"));
 
     auto *buttons = new QHBoxLayout;
@@ -118,6 +108,7 @@ JournalWindow::JournalWindow(const platform::AppFolder &app, platform::Desktop &
     layout->addWidget(entryTable_, 3);
     layout->addWidget(problemCaption_);
     layout->addWidget(problemTable_, 2);
+    layout->addWidget(undoNote_);
     layout->addLayout(buttons);
     resize(760, 520);
 
@@ -143,11 +134,14 @@ qint64 JournalWindow::selectedId() const
 void JournalWindow::reload()
 {
     const qint64 selected = selectedId();
+    db::UndoPlan plan;
     try {
         platform::Database db = db::openDatabase(app_);
         entries_ = db::journalEntries(db);
+        plan = db::planUndo(db);
     } catch (const platform::Error &error) {
         entries_.clear();
+        plan = {std::nullopt, error.description(), {}};
         showFailure(error);
     }
     const QSignalBlocker quiet(entryTable_);
@@ -157,7 +151,7 @@ void JournalWindow::reload()
         const db::JournalRecord &e = entries_[static_cast<std::size_t>(row)];
         entryTable_->setItem(row, 0, cell(QString::number(e.id)));
         entryTable_->setItem(row, 1, cell(e.at));
-        entryTable_->setItem(row, 2, cell(operationCaption(e.operation)));
+        entryTable_->setItem(row, 2, cell(db::operationCaption(e.operation)));
         entryTable_->setItem(row, 3, cell(countsCaption(e.counts)));
         entryTable_->setItem(row, 4, cell(stateCaption(e)));
         entryTable_->setItem(row, 5, cell(e.file));
@@ -167,7 +161,11 @@ void JournalWindow::reload()
     if (selectRow >= 0)
         entryTable_->selectRow(selectRow);
     onEntrySelected();
-    undo_->setEnabled(!entries_.empty());
+    // The button offers only what can be done; otherwise the line above it says why.
+    const bool undoable = plan.entry && plan.refusal.isEmpty();
+    undo_->setEnabled(undoable);
+    undoNote_->setText(undoable ? QStringLiteral("可以復原：") + db::entryCaption(*plan.entry)
+                                : QStringLiteral("無法復原：") + plan.refusal);
 }
 
 void JournalWindow::onEntrySelected()
@@ -243,33 +241,35 @@ void JournalWindow::onSaveCsvClicked()
 void JournalWindow::onUndoClicked()
 {
     try {
-        std::optional<db::JournalRecord> next;
+        db::UndoPlan plan;
         {
             platform::Database db = db::openDatabase(app_);
-            next = db::nextToUndo(db);
+            plan = db::planUndo(db);
         }
-        if (!next) {
-            desktop_.showMessage(this, {QStringLiteral("沒有可以復原的作業"), windowTitle(), platform::Icon::Information});
+        if (!plan.refusal.isEmpty()) {
+            reload();
+            desktop_.showMessage(this, {plan.refusal, windowTitle(), platform::Icon::Information});
             return;
         }
-        const bool clearing = next->operation.startsWith(QStringLiteral("clear-"));
-        const QString question =
-            QStringLiteral("確定要復原「%1」（%2）?").arg(operationCaption(next->operation), next->at);
+        const db::JournalRecord &next = *plan.entry;
+        const bool clearing = next.operation.startsWith(QStringLiteral("clear-"));
+        const QString question = QStringLiteral("確定要復原") + db::entryCaption(next) + u'?';
         const QString what = clearing ? QStringLiteral("被清除的資料會全部放回。")
                                       : QStringLiteral("應收帳款與超商資料會回到這次作業之前的內容；這次作業新增的資料會刪除，修改過的資料會改回原值。");
         if (desktop_.showMessage(this, {question, windowTitle(), platform::Icon::Exclamation, platform::Buttons::YesNo,
-                                        what + (next->file.isEmpty() ? QString() : u'\n' + next->file),
+                                        what + (next.file.isEmpty() ? QString() : u'\n' + next.file),
                                         platform::Answer::No})
             != platform::Answer::Yes)
             return;
         platform::Database db = db::openDatabase(app_);
         const db::JournalRecord undone = db::undoLatest(db);
         reload();
-        desktop_.showMessage(this, {QStringLiteral("復原完成!「%1」（%2）已復原").arg(operationCaption(undone.operation), undone.at),
+        desktop_.showMessage(this, {QStringLiteral("復原完成!") + db::entryCaption(undone) + QStringLiteral("已復原"),
                                     windowTitle(), platform::Icon::Information});
     } catch (const platform::Error &error) {
         reload();
-        showFailure(error);
+        // A refusal or a failure in the clerk's words alone: no command name, no error number.
+        desktop_.showMessage(this, {error.description(), windowTitle(), platform::Icon::Critical});
     }
 }
 

@@ -46,10 +46,10 @@ private:
     QPushButton *saveXlsx_;
     QPushButton *saveCsv_;
     QPushButton *undo_;
+    QLabel *undoNote_; // what the undo button would take back, or why it cannot
 };
 
-// How the window names an operation and its counts, in the clerk's words.
-QString operationCaption(const QString &operation);
+// How the window names an entry's counts and state, in the clerk's words.
 QString countsCaption(const QString &counts);
 QString stateCaption(const db::JournalRecord &record);
 

@@ -355,7 +355,7 @@ TEST_F(JournalRecordsTest, DamagedUndoDataIsRefusedWithNothingChanged)
         db.execute(std::string("UPDATE JournalUndo SET data = ") + damage);
         EXPECT_THROW(db::undoLatest(db), platform::Error);
         EXPECT_EQ(test::bothTables(db), after);
-        EXPECT_EQ(db::nextToUndo(db)->state, db::JournalRecord::State::Done);
+        EXPECT_EQ(db::planUndo(db).entry->state, db::JournalRecord::State::Done);
         db.execute("DELETE FROM JournalUndo; INSERT INTO JournalUndo SELECT * FROM temp.Kept");
     }
     db::undoLatest(db);

@@ -12,6 +12,10 @@
 #include <QFile>
 #include <QRegularExpression>
 
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 using namespace talvesk;
@@ -256,9 +260,21 @@ TEST_F(JournalTest, ADatabaseFromBeforeTheJournalIsOpenedUsedAndRestored)
     const QString oldBackup = app.path(QStringLiteral("Vellaroke.m02"));
     ASSERT_TRUE(QFile::copy(app.folder().databaseFile(), oldBackup));
 
-    EXPECT_EQ(batch(app, {QStringLiteral("history")}).out, QString());
+    // Reading, a dry run and a backup leave such a database byte for byte as it was.
     const QString store = app.path(QStringLiteral("TFM.txt"));
     test::writeFile(store, "212345678\r\n");
+    const QByteArray untouched = test::readFile(app.folder().databaseFile());
+    const QList<QStringList> readers = {{QStringLiteral("history")},
+                                        {QStringLiteral("find")},
+                                        {QStringLiteral("problems"), QStringLiteral("1")},
+                                        {QStringLiteral("undo")},
+                                        {QStringLiteral("import-store"), store, QStringLiteral("--dry-run")},
+                                        {QStringLiteral("backup"), app.path(QString()), QStringLiteral("--slot"), QStringLiteral("3")}};
+    for (const QStringList &args : readers) {
+        batch(app, args);
+        EXPECT_EQ(test::readFile(app.folder().databaseFile()), untouched) << args.join(u' ').toStdString();
+    }
+    EXPECT_EQ(batch(app, {QStringLiteral("history")}).out, QString());
     ASSERT_EQ(batch(app, {QStringLiteral("import-store"), store}).code, shell::kBatchOk);
     EXPECT_EQ(batch(app, {QStringLiteral("history")}).out.count(u'\n'), 1);
 
@@ -268,4 +284,63 @@ TEST_F(JournalTest, ADatabaseFromBeforeTheJournalIsOpenedUsedAndRestored)
     EXPECT_EQ(batch(app, {QStringLiteral("undo")}).code, shell::kBatchFailed);
     ASSERT_EQ(batch(app, {QStringLiteral("import-store"), store}).code, shell::kBatchOk);
     EXPECT_EQ(batch(app, {QStringLiteral("undo")}).code, shell::kBatchOk);
+}
+
+TEST_F(JournalTest, AFailedCrashedOrRunningOperationNeverBlocksTheUndoOfTheOnesBefore)
+{
+    const QStringList initial = snapshot(app);
+    const QString store = app.path(QStringLiteral("TFM.txt"));
+    test::writeFile(store, "212345678\r\n");
+    ASSERT_EQ(batch(app, {QStringLiteral("import-store"), store}).code, shell::kBatchOk);
+    const QStringList imported = snapshot(app);
+    auto newest = [&] { return batch(app, {QStringLiteral("history")}).out.split(u'\n').front(); };
+
+    // Another program's trigger refuses the clearing: it fails whole and its entry says so.
+    test::execute(app.folder(), "CREATE TRIGGER keep BEFORE DELETE ON SMdata BEGIN SELECT RAISE(ABORT, 'kept'); END");
+    EXPECT_EQ(batch(app, {QStringLiteral("clear-store")}).code, shell::kBatchFailed);
+    test::execute(app.folder(), "DROP TRIGGER keep");
+    EXPECT_TRUE(snapshot(app) == imported);
+    EXPECT_TRUE(newest().endsWith(QStringLiteral("\tfailed after 0 deleted\tnothing stored"))) << newest().toStdString();
+
+    // A program killed part way through a clearing: its entry stays unfinished, and the engine
+    // takes back what it had not committed.
+    const pid_t child = fork();
+    if (child == 0) {
+        try {
+            platform::Database db = platform::Database::open(app.folder().databaseFile());
+            db::JournalEntry entry(db, QStringLiteral("clear-receivables"), QString());
+            db.execute("BEGIN; DELETE FROM F_AccountData;");
+            ::kill(::getpid(), SIGKILL);
+        } catch (...) {
+        }
+        _exit(3);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    EXPECT_TRUE(newest().endsWith(QStringLiteral("\tunfinished"))) << newest().toStdString();
+    EXPECT_TRUE(snapshot(app) == imported);
+
+    // An operation still running in another connection is waited for, not passed over.
+    {
+        platform::Database db = db::openDatabase(app.folder());
+        db::JournalEntry running(db, QStringLiteral("import-bank"), QStringLiteral("/x/bank.txt"));
+        const BatchRun r = batch(app, {QStringLiteral("undo")});
+        EXPECT_EQ(r.code, shell::kBatchFailed);
+        EXPECT_TRUE(r.err.contains(QStringLiteral("「讀入入帳明細(TXT)」"))) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(QStringLiteral("還在進行中"))) << r.err.toStdString();
+        running.failed();
+        running.close(QStringLiteral("failed after 0 applied, 0 abnormal"));
+    }
+
+    // The undo passes over all three and takes the import back.
+    const BatchRun r = batch(app, {QStringLiteral("undo")});
+    ASSERT_EQ(r.code, shell::kBatchOk) << r.err.toStdString();
+    EXPECT_TRUE(r.out.startsWith(QStringLiteral("undo: 1 import-store "))) << r.out.toStdString();
+    EXPECT_TRUE(snapshot(app) == initial);
+    const QStringList lines = batch(app, {QStringLiteral("history")}).out.split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 4);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_TRUE(lines[i].endsWith(QStringLiteral("\tnothing stored"))) << lines[i].toStdString();
+    EXPECT_TRUE(lines[3].endsWith(QStringLiteral("\tundone")));
 }

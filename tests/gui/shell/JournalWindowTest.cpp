@@ -7,6 +7,7 @@
 #include "support/TextFiles.h"
 #include "support/Widgets.h"
 
+#include <QDateTime>
 #include <QLabel>
 #include <QPushButton>
 #include <QTableWidget>
@@ -86,8 +87,10 @@ TEST_F(JournalWindowTest, UndoAsksWithNoAsTheDefaultThenTakesTheImportBack)
     desktop.answers = {platform::Answer::No};
     undo->click();
     ASSERT_EQ(desktop.messages.size(), 1u);
+    const QString at = cellText(test::child<QTableWidget>(window, "entries"), 0, 1);
     EXPECT_EQ(desktop.messages[0].text, QStringLiteral("確定要復原「讀入入帳明細(TXT)」（%1）?")
-                                            .arg(test::child<QTableWidget>(window, "entries")->item(0, 1)->text()));
+                                            .arg(QDateTime::fromString(at, QStringLiteral("yyyy-MM-dd HH:mm:ss"))
+                                                     .toString(QStringLiteral("yyyy/MM/dd HH:mm"))));
     EXPECT_EQ(desktop.messages[0].defaultAnswer, platform::Answer::No);
     EXPECT_TRUE(test::tableRows(app.folder(), QStringLiteral("F_AccountData")) == paid);
 
@@ -99,8 +102,30 @@ TEST_F(JournalWindowTest, UndoAsksWithNoAsTheDefaultThenTakesTheImportBack)
     EXPECT_TRUE(desktop.messages.back().text.startsWith(QStringLiteral("復原完成!「讀入入帳明細(TXT)」")));
     EXPECT_EQ(cellText(test::child<QTableWidget>(window, "entries"), 0, 4), QStringLiteral("已復原"));
 
-    undo->click();
-    EXPECT_EQ(desktop.messages.back().text, QStringLiteral("沒有可以復原的作業"));
+    // Nothing left: the button is off and the window says so, without asking.
+    EXPECT_FALSE(undo->isEnabled());
+    EXPECT_EQ(test::child<QLabel>(window, "undoNote")->text(), QStringLiteral("無法復原：沒有可以復原的作業"));
+}
+
+TEST_F(JournalWindowTest, WhatCannotBeUndoneIsNotOfferedAndSaysWhyInTheClerksWords)
+{
+    test::FakeDesktop desktop;
+    auto expectRefused = [&](const QString &why) {
+        shell::JournalWindow window(app.folder(), desktop);
+        EXPECT_FALSE(test::child<QPushButton>(window, "cmdUndo")->isEnabled()) << why.toStdString();
+        const QString note = test::child<QLabel>(window, "undoNote")->text();
+        EXPECT_TRUE(note.startsWith(QStringLiteral("無法復原：")) && note.contains(why)) << note.toStdString();
+        EXPECT_TRUE(note.contains(QStringLiteral("「讀入入帳明細(TXT)」"))) << note.toStdString();
+        EXPECT_FALSE(note.contains(QStringLiteral("import-")) || note.contains(QStringLiteral("3000"))) << note.toStdString();
+    };
+    // The tables changed by another program since the import.
+    test::execute(app.folder(), "UPDATE F_AccountData SET Memo = 'by hand'");
+    expectRefused(QStringLiteral("之後已有變動"));
+    // Its undo data given up.
+    test::execute(app.folder(), "UPDATE F_AccountData SET Memo = '';"
+                                "UPDATE Journal SET state = 'dropped', dropped_why = '只保留最近 20 次作業的復原資料'");
+    expectRefused(QStringLiteral("的復原資料已不保留"));
+    EXPECT_TRUE(desktop.messages.empty()) << "nothing is asked or shown for what cannot be done";
 }
 
 TEST_F(JournalWindowTest, EnterInTheRealQuestionKeepsTheImport)
