@@ -521,7 +521,17 @@ int runBatch(const QStringList &arguments, const QString &defaultAppDir, QTextSt
         return usage(err, found->first + QStringLiteral(" takes: ") + command.synopsis);
 
     Context ctx{AppFolder(appDir), args, out, err, changes};
-    return command.run(ctx);
+    const int code = command.run(ctx);
+    // What a job reads from standard output must all be there: a full disk or a file-size limit
+    // on its redirection fails the command instead of cutting its lines off unseen.
+    out.flush();
+    if (out.status() != QTextStream::Ok) {
+        const QIODevice *device = out.device();
+        const QString why = device && !device->errorString().isEmpty() ? device->errorString() : QStringLiteral("寫入失敗");
+        err << QStringLiteral("無法寫出結果到標準輸出：") << why << Qt::endl;
+        return kBatchFailed;
+    }
+    return code;
 }
 
 } // namespace talvesk::shell

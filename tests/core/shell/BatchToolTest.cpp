@@ -254,6 +254,31 @@ TEST(BatchTool, AFileSizeLimitIsAnOrdinaryWriteErrorWithAMessage)
     }
     EXPECT_FALSE(platform::fileExists(app.path(QStringLiteral("out.xlsx"))));
     EXPECT_TRUE(QDir(drive).isEmpty());
+
+    // Lines for standard output that cannot all be written (a full disk, a file-size limit) fail
+    // the command with the cause, instead of a job reading a part of them as the whole.
+    ASSERT_EQ(batch(app, {QStringLiteral("clear-store")}).code, shell::kBatchOk);
+    const QString listed = app.path(QStringLiteral("listed.txt"));
+    for (const QStringList &command : QList<QStringList>{{QStringLiteral("find")}, {QStringLiteral("history")}}) {
+        for (const bool limited : {false, true}) {
+            QProcess job;
+            if (limited)
+                job.setChildProcessModifier([] {
+                    rlimit limit{16 * 1024, 16 * 1024};
+                    setrlimit(RLIMIT_FSIZE, &limit);
+                });
+            job.setStandardOutputFile(limited ? listed : QStringLiteral("/dev/full"));
+            job.start(QStringLiteral(TALVESK_BATCH_PROGRAM), QStringList{QStringLiteral("--app-dir"), app.folder().root()} + command);
+            ASSERT_TRUE(job.waitForFinished(60000));
+            const QString err = QString::fromUtf8(job.readAllStandardError());
+            if (limited && command.front() == QStringLiteral("history")) {
+                EXPECT_EQ(job.exitCode(), shell::kBatchOk) << "one short line fits: " << err.toStdString();
+                continue;
+            }
+            EXPECT_EQ(job.exitCode(), shell::kBatchFailed) << command.front().toStdString() << limited;
+            EXPECT_TRUE(err.contains(QStringLiteral("無法寫出結果到標準輸出"))) << err.toStdString();
+        }
+    }
 }
 
 namespace {
