@@ -248,6 +248,8 @@ RestoreOutcome restoreDatabase(const platform::AppFolder &app, const QString &so
         outcome.damage = error.description();
     }
     if (current) {
+        // An import between two of its commits would go on writing into the restored tables.
+        db::requireNoOperationRunning(*current);
         db::writeSafetyCopy(*current, app, outcome.safetyCopy);
         current->replaceContentWith(backup);
         try {

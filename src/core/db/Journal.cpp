@@ -729,6 +729,24 @@ bool tablesStillAsLeft(Database &db, const QString &stored)
     return tablesMatch(db, stored);
 }
 
+// The columns of the journalled tables that are not the program's (another program added them):
+// their values are in no seal and no undo data, so an undo could not bring them back.
+QStringList foreignColumns(Database &db)
+{
+    QStringList foreign;
+    for (const Journalled &t : kJournalled) {
+        const std::vector<std::string> names = columnNames(t);
+        Statement info = db.prepare(std::string("PRAGMA main.table_info(") + t.table + ")");
+        while (info.next()) {
+            const std::string name = info.text(1).toStdString();
+            if (std::none_of(names.begin(), names.end(),
+                             [&](const std::string &known) { return sqlite3_stricmp(known.c_str(), name.c_str()) == 0; }))
+                foreign << QLatin1String(t.table) + u'.' + info.text(1);
+        }
+    }
+    return foreign;
+}
+
 } // namespace
 
 UndoPlan planUndo(Database &db)
@@ -761,7 +779,11 @@ UndoPlan planUndo(Database &db)
             return plan;
         }
         plan.entry = record;
-        if (record.state == JournalRecord::State::Dropped)
+        const QStringList foreign = foreignColumns(db);
+        if (!foreign.isEmpty())
+            plan.refusal = QStringLiteral("資料表有本程式以外的欄位（") + foreign.join(QStringLiteral("、"))
+                           + QStringLiteral("），其中的資料無法復原，未復原") + entryCaption(record);
+        else if (record.state == JournalRecord::State::Dropped)
             plan.refusal = entryCaption(record) + QStringLiteral("的復原資料已不保留（") + record.droppedWhy
                            + QStringLiteral("），無法復原");
         else if (!tablesStillAsLeft(db, after))
@@ -828,6 +850,19 @@ JournalRecord undoLatest(Database &db)
     JournalRecord undone = record;
     undone.state = JournalRecord::State::Undone;
     return undone;
+}
+
+void requireNoOperationRunning(Database &db)
+{
+    if (!journalExists(db))
+        return;
+    Statement running = db.prepare(std::string("SELECT ") + kRecordColumns + " FROM Journal WHERE state = 'running'");
+    while (running.next()) {
+        const JournalRecord record = readRecord(running);
+        if (stillRunning(db, record.id))
+            throw Error(platform::errnum::PermissionDenied, QStringLiteral("另一個作業") + entryCaption(record)
+                                                                + QStringLiteral("正在進行中，請等它結束後再試"));
+    }
 }
 
 void forgetUndoBeforeRestore(Database &db)

@@ -146,6 +146,11 @@ UndoPlan planUndo(platform::Database &db);
 // (changed or restored since); and rolled back when the result is not exactly the state before it.
 JournalRecord undoLatest(platform::Database &db);
 
+// Refuses (error 70, naming it) while an operation of another connection runs on the database: its
+// entry is unfinished and its process holds the entry's lock. A restore or a compaction calls it
+// once it holds the database alone, so that it never lands between two commits of an import.
+void requireNoOperationRunning(platform::Database &db);
+
 // After a restore: the operations before it can no longer be undone on the restored tables.
 void forgetUndoBeforeRestore(platform::Database &db);
 

@@ -1,6 +1,7 @@
 #include "shell/Compaction.h"
 
 #include "db/Connection.h"
+#include "db/Journal.h"
 #include "platform/Files.h"
 
 namespace talvesk::shell {
@@ -16,6 +17,7 @@ std::optional<platform::Error> compactDatabase(const platform::AppFolder &app)
             // Held from the compact copy until it is back in place: a row another program
             // commits in between would otherwise be overwritten by the older copy.
             db.lockExclusively();
+            db::requireNoOperationRunning(db);
             db.compactInto(scratch);
             platform::Database compacted = platform::Database::open(scratch, platform::Database::ReadOnly);
             // Back through the engine, not by renaming the file: every other connection keeps

@@ -205,6 +205,15 @@ TEST_F(JournalTest, AnUndoIsRefusedOnceTheTablesChangedOrWereRestored)
     EXPECT_TRUE(snapshot(app) != restored);
     EXPECT_EQ(batch(app, {QStringLiteral("undo")}).code, shell::kBatchOk);
     EXPECT_TRUE(snapshot(app) == restored);
+
+    // A column another program added and filled is in no undo data: refused, not undone without it.
+    ASSERT_EQ(batch(app, {QStringLiteral("import-bank"), another}).code, shell::kBatchOk);
+    test::execute(app.folder(), "ALTER TABLE F_AccountData ADD COLUMN Theirs TEXT; UPDATE F_AccountData SET Theirs = 'kept'");
+    const QByteArray widened = test::readFile(app.folder().databaseFile());
+    r = batch(app, {QStringLiteral("undo")});
+    EXPECT_EQ(r.code, shell::kBatchFailed);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("F_AccountData.Theirs"))) << r.err.toStdString();
+    EXPECT_EQ(test::readFile(app.folder().databaseFile()), widened);
 }
 
 TEST_F(JournalTest, AnotherProgramWritingDuringAnOperationMakesItsUndoRefusedWhole)
@@ -343,4 +352,31 @@ TEST_F(JournalTest, AFailedCrashedOrRunningOperationNeverBlocksTheUndoOfTheOnesB
     for (int i = 0; i < 3; ++i)
         EXPECT_TRUE(lines[i].endsWith(QStringLiteral("\tnothing stored"))) << lines[i].toStdString();
     EXPECT_TRUE(lines[3].endsWith(QStringLiteral("\tundone")));
+}
+
+// The race forced: an operation between two of its commits (its entry open, no transaction held)
+// while a restore and a compaction try to replace the database beneath it.
+TEST_F(JournalTest, ARestoreOrCompactionNeverLandsBetweenTwoCommitsOfAnOperation)
+{
+    const QString drive = app.path(QString());
+    ASSERT_EQ(batch(app, {QStringLiteral("backup"), drive, QStringLiteral("--slot"), QStringLiteral("1")}).code, shell::kBatchOk);
+    platform::Database db = db::openDatabase(app.folder());
+    {
+        db::JournalEntry running(db, QStringLiteral("import-receivables"), QStringLiteral("/x/r.xlsx"));
+        db.execute("INSERT INTO F_AccountData (Bankcode) VALUES ('B1')"); // its first batch, committed
+        const QStringList between = snapshot(app);
+        for (const QStringList &args : QList<QStringList>{{QStringLiteral("restore"), drive, QStringLiteral("--slot"), QStringLiteral("1")},
+                                                          {QStringLiteral("compact")}}) {
+            const BatchRun r = batch(app, args);
+            EXPECT_NE(r.code, shell::kBatchOk) << args.front().toStdString();
+            EXPECT_TRUE(r.err.contains(QStringLiteral("「讀入應收帳款資料(EXCEL)」")) && r.err.contains(QStringLiteral("正在進行中")))
+                << r.err.toStdString();
+            EXPECT_TRUE(snapshot(app) == between) << args.front().toStdString();
+        }
+        db.execute("INSERT INTO F_AccountData (Bankcode) VALUES ('B2')"); // its second batch
+        running.close(QStringLiteral("2 written, 0 not processed"));
+    }
+    // Ended, its entry and rows are as it reported them; the restore then goes through.
+    EXPECT_TRUE(batch(app, {QStringLiteral("history")}).out.split(u'\n').front().endsWith(QStringLiteral("\t2 written, 0 not processed")));
+    ASSERT_EQ(batch(app, {QStringLiteral("restore"), drive, QStringLiteral("--slot"), QStringLiteral("1")}).code, shell::kBatchOk);
 }
