@@ -1,7 +1,7 @@
 #include "platform/Workbook.h"
 
-#include "platform/Codec950.h"
 #include "platform/CompoundFile.h"
+#include "platform/CsvWorkbook.h"
 #include "platform/Error.h"
 #include "platform/Files.h"
 #include "platform/OdsWorkbook.h"
@@ -11,156 +11,11 @@
 #include <QDate>
 #include <QFile>
 #include <QFileInfo>
-#include <QStringDecoder>
 
-#include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <vector>
 
 namespace talvesk::platform {
-
-namespace {
-
-// A comma-separated file as a workbook of one worksheet named after the file; every field text.
-class CsvWorkbook : public Workbook {
-public:
-    explicit CsvWorkbook(const QString &path) : name_(QFileInfo(path).completeBaseName())
-    {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
-            throw Error(errnum::PathFileAccess, QStringLiteral("無法讀取 ") + path + QStringLiteral(": ") + file.errorString());
-        parse(decode(file.readAll()));
-    }
-
-    QStringList worksheetNames() const override { return {name_}; }
-    std::unique_ptr<Worksheet> worksheet(const QString &name) override;
-
-    const std::vector<QStringList> &rows() const { return rows_; }
-    const QString &name() const { return name_; }
-
-private:
-    static QString decode(const QByteArray &bytes)
-    {
-        QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
-        QString text = utf8.decode(bytes);
-        if (!utf8.hasError()) {
-            if (text.startsWith(QChar(0xFEFF)))
-                text.remove(0, 1);
-            return text;
-        }
-        return codec950::decode(bytes);
-    }
-
-    void parse(const QString &text)
-    {
-        QStringList record;
-        QString field;
-        bool quoted = false, fieldStarted = false;
-        const qsizetype n = text.size();
-        auto endField = [&] {
-            record << field;
-            field.clear();
-            fieldStarted = false;
-        };
-        auto endRecord = [&] {
-            endField();
-            rows_.push_back(record);
-            record.clear();
-        };
-        for (qsizetype i = 0; i < n; ++i) {
-            const QChar c = text.at(i);
-            if (quoted) {
-                if (c == u'"') {
-                    if (i + 1 < n && text.at(i + 1) == u'"') {
-                        field += u'"';
-                        ++i;
-                    } else {
-                        quoted = false;
-                    }
-                } else {
-                    field += c;
-                }
-                continue;
-            }
-            if (c == u'"' && !fieldStarted && field.isEmpty()) {
-                quoted = true;
-                fieldStarted = true;
-            } else if (c == u',') {
-                endField();
-            } else if (c == u'\r' || c == u'\n') {
-                if (c == u'\r' && i + 1 < n && text.at(i + 1) == u'\n')
-                    ++i;
-                endRecord();
-            } else {
-                field += c;
-                fieldStarted = true;
-            }
-        }
-        if (!field.isEmpty() || !record.isEmpty() || fieldStarted)
-            endRecord();
-    }
-
-    QString name_;
-    std::vector<QStringList> rows_;
-};
-
-class CsvSheet : public Worksheet {
-public:
-    explicit CsvSheet(const CsvWorkbook &book) : book_(book) {}
-    QString name() const override { return book_.name(); }
-    qint64 lastUsedRow() override
-    {
-        const auto &rows = book_.rows();
-        for (std::size_t i = rows.size(); i > 0; --i) {
-            if (holdsField(rows[i - 1]))
-                return static_cast<qint64>(i);
-        }
-        return 0;
-    }
-    qint64 nextUsedRow(qint64 from) override
-    {
-        const auto &rows = book_.rows();
-        for (qint64 row = std::max<qint64>(from, 1); row <= static_cast<qint64>(rows.size()); ++row) {
-            if (holdsField(rows[static_cast<std::size_t>(row - 1)]))
-                return row;
-        }
-        return 0;
-    }
-    CellValue cell(qint64 row, QStringView column) override
-    {
-        const int col = columnIndex(column);
-        if (col < 0)
-            throw Error(errnum::ObjectInvalid, QStringLiteral("無效的欄位名稱: ") + column.toString());
-        const auto &rows = book_.rows();
-        CellValue v;
-        if (row < 1 || row > static_cast<qint64>(rows.size()))
-            return v;
-        const QStringList &fields = rows[static_cast<std::size_t>(row - 1)];
-        if (col >= fields.size() || fields.at(col).isEmpty())
-            return v;
-        v.kind = CellValue::Kind::Text;
-        v.text = fields.at(col);
-        return v;
-    }
-
-private:
-    static bool holdsField(const QStringList &fields)
-    {
-        return std::any_of(fields.begin(), fields.end(), [](const QString &f) { return !f.isEmpty(); });
-    }
-
-    const CsvWorkbook &book_;
-};
-
-std::unique_ptr<Worksheet> CsvWorkbook::worksheet(const QString &name)
-{
-    if (name.compare(name_, Qt::CaseInsensitive) != 0)
-        throw Error(errnum::ObjectInvalid, QStringLiteral("活頁簿中沒有工作表 ") + name);
-    return std::make_unique<CsvSheet>(*this);
-}
-
-} // namespace
 
 std::unique_ptr<Workbook> Workbook::open(const QString &path, const WorkbookLimits &limits)
 {

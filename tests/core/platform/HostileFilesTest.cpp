@@ -1,5 +1,7 @@
 // Crafted workbooks and text files: each ends in a clear refusal or a bounded, correct reading.
+#include "platform/CsvWorkbook.h"
 #include "platform/Error.h"
+#include "platform/SheetCells.h"
 #include "platform/TextLines.h"
 #include "platform/Workbook.h"
 #include "support/TestApp.h"
@@ -101,6 +103,45 @@ TEST(HostileFiles, OnlyRegularFilesAreRead)
         EXPECT_EQ(refusal([&] { Workbook::open(path); }).number(), platform::errnum::PathFileAccess);
         EXPECT_EQ(refusal([&] { platform::TextLineReader reader(path); }).number(), platform::errnum::PathFileAccess);
     }
+}
+
+TEST(HostileFiles, ACsvPastTheWorksheetsBoundsIsRefusedWhenOpenedNamingTheFileAndTheRow)
+{
+    test::TestApp app(test::TestApp::Empty);
+    // The last row itself, then blank lines: no more rows than a worksheet has.
+    const QString full = app.path(QStringLiteral("full.csv"));
+    test::writeFile(full, QByteArray("x\n").repeated(platform::kMaxRows) + "\r\n\n,\n");
+    auto book = Workbook::open(full);
+    auto sheet = book->worksheet(QStringLiteral("full"));
+    EXPECT_EQ(sheet->lastUsedRow(), platform::kMaxRows);
+    EXPECT_EQ(sheet->nextUsedRow(platform::kMaxRows), platform::kMaxRows);
+    EXPECT_EQ(sheet->cell(platform::kMaxRows, u"A").text, QStringLiteral("x"));
+    EXPECT_EQ(sheet->nextUsedRow(platform::kMaxRows + 1), 0);
+
+    const QString more = app.path(QStringLiteral("more.csv"));
+    test::writeFile(more, QByteArray("x\n").repeated(platform::kMaxRows) + "\ny\n");
+    platform::Error e = refusal([&] { Workbook::open(more); });
+    EXPECT_EQ(e.number(), platform::errnum::PathFileAccess);
+    EXPECT_TRUE(e.description().contains(QStringLiteral("more.csv"))) << e.what();
+    EXPECT_TRUE(e.description().contains(QStringLiteral("1 到 1048576"))) << e.what();
+
+    // A quote never closed would take the rest of the file as one field.
+    const QString open = app.path(QStringLiteral("open.csv"));
+    test::writeFile(open, "a,b\nc,d\ne,\"" + QByteArray(platform::CsvWorkbook::kMaxFieldBytes + 1, 'x'));
+    e = refusal([&] { Workbook::open(open); });
+    EXPECT_TRUE(e.description().contains(QStringLiteral("open.csv"))) << e.what();
+    EXPECT_TRUE(e.description().contains(QStringLiteral("第 3 列 B 欄"))) << e.what();
+    test::writeFile(open, "a,b\nc,d\ne,\"" + QByteArray(platform::CsvWorkbook::kMaxFieldBytes, 'x'));
+    EXPECT_EQ(Workbook::open(open)->worksheet(QStringLiteral("open"))->cell(3, u"B").text.size(),
+              platform::CsvWorkbook::kMaxFieldBytes);
+
+    // As many fields as a row has cells, and one more.
+    const QString wide = app.path(QStringLiteral("wide.csv"));
+    test::writeFile(wide, "a\n" + QByteArray(platform::kMaxColumns - 1, ',') + "last\n");
+    EXPECT_EQ(Workbook::open(wide)->worksheet(QStringLiteral("wide"))->cell(2, u"XFD").text, QStringLiteral("last"));
+    test::writeFile(wide, "a\n" + QByteArray(platform::kMaxColumns, ',') + "last\n");
+    e = refusal([&] { Workbook::open(wide); });
+    EXPECT_TRUE(e.description().contains(QStringLiteral("第 2 列的儲存格超過工作表的上限 16384 欄"))) << e.what();
 }
 
 TEST(HostileFiles, NulCharactersAreKeptAsReadSoThatImportsCanRefuseThem)

@@ -1,4 +1,5 @@
 #include "platform/Codec950.h"
+#include "platform/CsvWorkbook.h"
 #include "platform/Error.h"
 #include "platform/Workbook.h"
 #include "support/TestApp.h"
@@ -223,7 +224,10 @@ TEST(Workbook, WhatIsNotAReadableWorkbookIsAClearErrorNotACrash)
 TEST(Workbook, CsvIsOneSheetOfTextInUtf8OrCodePage950)
 {
     test::TestApp app(test::TestApp::Empty);
-    const QString text = QStringLiteral("名稱,金額\r\n\"王, 小明\",\"1,500\"\r\n\"say \"\"hi\"\"\",007\n\"two\nlines\",\r\n");
+    // Quotes open a field only at its start, and what follows a closing quote is text as well;
+    // a line end inside quotes is the field's, CR alone ends a row, and so does the file's end.
+    const QString text = QStringLiteral("名稱,金額\r\n\"王, 小明\",\"1,500\"\r\n\"say \"\"hi\"\"\",007\n\"two\nlines\",\r\n"
+                                        "\"a\r\nb\"c,d\"e\"\r\r\n,,\n\"last\"");
     test::writeFile(app.path(QStringLiteral("bom.csv")), "\xEF\xBB\xBF" + text.toUtf8());
     test::writeFile(app.path(QStringLiteral("plain.csv")), text.toUtf8());
     test::writeFile(app.path(QStringLiteral("big5.csv")), platform::codec950::encode(text));
@@ -232,7 +236,7 @@ TEST(Workbook, CsvIsOneSheetOfTextInUtf8OrCodePage950)
         auto book = Workbook::open(app.path(QString::fromLatin1(name) + QStringLiteral(".csv")));
         EXPECT_EQ(book->worksheetNames(), QStringList{QString::fromLatin1(name)});
         auto s = book->worksheet(QString::fromLatin1(name));
-        EXPECT_EQ(s->lastUsedRow(), 4);
+        EXPECT_EQ(s->lastUsedRow(), 8);
         expectText(s->cell(1, u"A"), QStringLiteral("名稱"));
         expectText(s->cell(2, u"A"), QStringLiteral("王, 小明"));
         expectText(s->cell(2, u"B"), QStringLiteral("1,500"));
@@ -240,7 +244,50 @@ TEST(Workbook, CsvIsOneSheetOfTextInUtf8OrCodePage950)
         expectText(s->cell(3, u"B"), QStringLiteral("007"));
         expectText(s->cell(4, u"A"), QStringLiteral("two\nlines"));
         EXPECT_EQ(s->cell(4, u"B").kind, Kind::Empty);
+        expectText(s->cell(5, u"A"), QStringLiteral("a\r\nbc"));
+        expectText(s->cell(5, u"B"), QStringLiteral("d\"e\""));
+        EXPECT_EQ(s->nextUsedRow(6), 8) << "a blank line and a row of empty fields hold nothing";
+        expectText(s->cell(8, u"A"), QStringLiteral("last"));
+        expectText(s->cell(2, u"B"), QStringLiteral("1,500")); // going back reads from the start again
         EXPECT_EQ(s->cell(9, u"A").kind, Kind::Empty);
+    }
+}
+
+TEST(Workbook, CsvEncodingIsTheWholeFilesAndRowsSpanReadsWhole)
+{
+    test::TestApp app(test::TestApp::Empty);
+    // UTF-8 up to the last row, which is code page 950: the whole file is code page 950, read
+    // through many reads of the file.
+    const QByteArray utf8Name = QStringLiteral("王小明").toUtf8();
+    QByteArray late = "a,b\n" + utf8Name + ",1\n" + QByteArray("x,2\n").repeated(200'000);
+    late += platform::codec950::encode(QStringLiteral("王小明")) + ",3\n";
+    test::writeFile(app.path(QStringLiteral("late.csv")), late);
+    auto book = Workbook::open(app.path(QStringLiteral("late.csv")));
+    auto sheet = book->worksheet(QStringLiteral("late"));
+    EXPECT_EQ(sheet->lastUsedRow(), 200'003);
+    expectText(sheet->cell(2, u"A"), platform::codec950::decode(utf8Name));
+    expectText(sheet->cell(200'003, u"A"), QStringLiteral("王小明"));
+    // The same rows in UTF-8 throughout, and a byte-order mark in the middle of a field kept.
+    test::writeFile(app.path(QStringLiteral("utf8.csv")),
+                    "\xEF\xBB\xBF\"a\",b\n" + utf8Name + ",1\n" + QByteArray("x,2\n").repeated(200'000) + "\xEF\xBB\xBFz,3\n");
+    book = Workbook::open(app.path(QStringLiteral("utf8.csv")));
+    sheet = book->worksheet(QStringLiteral("utf8"));
+    expectText(sheet->cell(1, u"A"), QStringLiteral("a"));
+    expectText(sheet->cell(2, u"A"), QStringLiteral("王小明"));
+    expectText(sheet->cell(200'003, u"A"), QStringLiteral("\uFEFFz"));
+
+    // A doubled quote and a CR LF cut apart by the end of one read of the file.
+    const qsizetype read = platform::CsvWorkbook::kReadBytes;
+    for (qsizetype at = read - 8; at <= read + 1; ++at) {
+        SCOPED_TRACE(at);
+        const QByteArray x(at - 1, 'x');
+        test::writeFile(app.path(QStringLiteral("cut.csv")), '"' + x + "\"\"y\",z\r\nnext");
+        auto cut = Workbook::open(app.path(QStringLiteral("cut.csv")));
+        auto s = cut->worksheet(QStringLiteral("cut"));
+        EXPECT_EQ(s->lastUsedRow(), 2);
+        expectText(s->cell(1, u"A"), QString::fromLatin1(x + "\"y"));
+        expectText(s->cell(1, u"B"), QStringLiteral("z"));
+        expectText(s->cell(2, u"A"), QStringLiteral("next"));
     }
 }
 
