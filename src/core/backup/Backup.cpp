@@ -168,6 +168,28 @@ void backupDatabase(const platform::AppFolder &app, const QString &target)
 
 namespace {
 
+// What a database holds that is not the program's: triggers, views, and tables (or their indexes)
+// other than the program's tables and the journal's.
+QStringList foreignObjects(platform::Database &db)
+{
+    QStringList known = db::programTables();
+    known << QStringLiteral("Journal") << QStringLiteral("JournalProblems") << QStringLiteral("JournalUndo")
+          << QStringLiteral("JournalReceivables") << QStringLiteral("JournalStore");
+    auto isKnown = [&](const QString &table) {
+        return known.contains(table, Qt::CaseInsensitive) || table.startsWith(QStringLiteral("sqlite_"), Qt::CaseInsensitive);
+    };
+    QStringList foreign;
+    platform::Statement objects = db.prepare("SELECT type, name, tbl_name FROM sqlite_schema");
+    while (objects.next()) {
+        const QString type = objects.text(0);
+        if ((type == QLatin1String("table") && !isKnown(objects.text(1)))
+            || (type == QLatin1String("index") && !isKnown(objects.text(2)))
+            || (type != QLatin1String("table") && type != QLatin1String("index")))
+            foreign << type + u' ' + objects.text(1);
+    }
+    return foreign;
+}
+
 // Refuses a file that is not a sound database of this program, saying why.
 void checkIsProgramDatabase(platform::Database &backup, const QString &shownName)
 {
@@ -183,6 +205,12 @@ void checkIsProgramDatabase(platform::Database &backup, const QString &shownName
     if (!missing.isEmpty())
         throw Error(errnum::Database, shownName + QStringLiteral(" 不是本系統的資料庫備份(缺少資料表 ")
                                           + missing.join(QStringLiteral("、")) + QStringLiteral("),未回復"));
+    // A trigger, a view or a table of another program would come back with the backup and act
+    // on the program's own writes (a trigger that undoes each import, say).
+    const QStringList foreign = foreignObjects(backup);
+    if (!foreign.isEmpty())
+        throw Error(errnum::Database, shownName + QStringLiteral(" 含有不是本系統的物件(")
+                                          + foreign.join(QStringLiteral("、")) + QStringLiteral("),未回復"));
     if (!problems.isEmpty())
         throw Error(errnum::Database, shownName + QStringLiteral(" 已損壞,未回復: ") + problems.join(QStringLiteral("; ")));
 }
@@ -201,16 +229,48 @@ platform::Database openBackup(const QString &source, const QString &shownName)
 } // namespace
 
 namespace {
-// The operations recorded before a restore are not undone on the restored tables. Should this
-// fail, an undo still never runs on tables other than those its operation left.
-void forgetUndoQuietly(const platform::AppFolder &app)
-{
-    try {
-        platform::Database restored = db::openDatabase(app);
-        db::forgetUndoBeforeRestore(restored);
-    } catch (const Error &) {
+
+// The backup as it goes in, beside the database: a copy of its own (the backup itself is only
+// read), in the program's rollback-journal mode whatever mode the backup was in, whose recorded
+// operations can no longer be undone (the tables they left are not the ones restored over). So
+// the restore puts all of it in at once, in one transaction, or nothing.
+class PreparedBackup {
+public:
+    PreparedBackup(const platform::AppFolder &app, platform::Database &backup, const QString &source)
+        : path_(app.databaseFolder() + QStringLiteral("/Restore.mdb"))
+    {
+        platform::removeFileIfExists(path_);
+        // Readable by whom the database is (by whom the backup is, when there is no database).
+        const QString model = platform::fileExists(app.databaseFile()) ? app.databaseFile() : source;
+        try {
+            platform::createEmptyFileLike(path_, model);
+            backup.compactInto(path_);
+            // Opening for writing puts a copy in WAL mode back to the rollback journal.
+            platform::Database prepared = platform::Database::open(path_);
+            db::forgetUndoBeforeRestore(prepared);
+        } catch (...) {
+            remove();
+            throw;
+        }
     }
-}
+    PreparedBackup(const PreparedBackup &) = delete;
+    PreparedBackup &operator=(const PreparedBackup &) = delete;
+    ~PreparedBackup() { remove(); }
+    const QString &path() const { return path_; }
+
+private:
+    void remove() noexcept
+    {
+        try {
+            platform::removeFileIfExists(path_);
+            platform::removeFileIfExists(path_ + QStringLiteral("-journal"));
+        } catch (const Error &) {
+            // The next restore removes it before it starts.
+        }
+    }
+    QString path_;
+};
+
 } // namespace
 
 RestoreOutcome restoreDatabase(const platform::AppFolder &app, const QString &source)
@@ -222,14 +282,14 @@ RestoreOutcome restoreDatabase(const platform::AppFolder &app, const QString &so
     checkIsProgramDatabase(backup, shown);
 
     const QString database = app.databaseFile();
+    const PreparedBackup prepared(app, backup, source);
     RestoreOutcome outcome;
     outcome.safetyCopy = db::safetyCopyFile(app, db::kBeforeRestore);
     if (!platform::fileExists(database)) {
         // Nothing to keep and no one to wait for: the checked backup goes into the empty place.
         outcome.previous = RestoreOutcome::Previous::Missing;
         outcome.safetyCopy.clear();
-        platform::copyFileAtomically(source, database);
-        forgetUndoQuietly(app);
+        platform::copyFileAtomically(prepared.path(), database);
         return outcome;
     }
     platform::refuseReadOnlyFile(database);
@@ -251,20 +311,15 @@ RestoreOutcome restoreDatabase(const platform::AppFolder &app, const QString &so
         // An import between two of its commits would go on writing into the restored tables.
         db::requireNoOperationRunning(*current);
         db::writeSafetyCopy(*current, app, outcome.safetyCopy);
-        current->replaceContentWith(backup);
-        try {
-            db::forgetUndoBeforeRestore(*current);
-        } catch (const Error &) {
-            // See forgetUndoQuietly.
-        }
+        platform::Database in = platform::Database::open(prepared.path(), platform::Database::ReadOnly);
+        current->replaceContentWith(in);
         return outcome;
     }
     // No connection of this program holds the damaged file: it is copied aside as it is, and the
     // backup takes its place in one rename, keeping the file's permission bits.
     platform::copyFileAtomically(database, outcome.safetyCopy);
     platform::copyPermissions(database, outcome.safetyCopy);
-    platform::copyFileAtomically(source, database);
-    forgetUndoQuietly(app);
+    platform::copyFileAtomically(prepared.path(), database);
     return outcome;
 }
 

@@ -29,6 +29,8 @@ void writeSafetyCopy(platform::Database &db, const platform::AppFolder &app, con
     } catch (const platform::Error &) {
         try {
             platform::removeFileIfExists(scratch);
+            // The engine's journal of a copy cut short goes with it.
+            platform::removeFileIfExists(scratch + QStringLiteral("-journal"));
         } catch (const platform::Error &) {
         }
         throw;

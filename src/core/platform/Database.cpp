@@ -245,6 +245,22 @@ Database Database::open(const QString &path, Mode mode)
     database.execute("PRAGMA schema_version");
     // A larger page cache keeps the account index in memory through a 100,000-row import.
     database.execute("PRAGMA cache_size = -32768");
+    if (mode == ReadWrite) {
+        // The program keeps the rollback journal: in WAL mode committed rows can sit in a side
+        // file that a backup (a copy of the one file) would miss. A file another program put
+        // into WAL mode goes back before anything else; while that program holds it, error 70.
+        Statement journal = database.prepare("PRAGMA main.journal_mode");
+        const bool wal = journal.next() && journal.text(0).compare(QLatin1String("wal"), Qt::CaseInsensitive) == 0;
+        journal.reset();
+        if (wal) {
+            // The engine leaves the mode as it was, rather than failing, while another connection
+            // has the file open.
+            Statement back = database.prepare("PRAGMA main.journal_mode = DELETE");
+            if (!back.next() || back.text(0).compare(QLatin1String("delete"), Qt::CaseInsensitive) != 0)
+                throw Error(errnum::PermissionDenied,
+                            QStringLiteral("資料庫被其他程式以 WAL 模式開啟中，請先關閉該程式：") + path);
+        }
+    }
     return database;
 }
 

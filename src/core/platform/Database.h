@@ -81,7 +81,7 @@ public:
     // Runs one or more statements that take no values.
     void execute(std::string_view sql);
     bool hasTable(const QString &name);
-    // Writes a compacted copy of the whole database into the new file `target`.
+    // Writes a compacted copy of the whole database into `target`, a new or empty file.
     void compactInto(const QString &target);
 
     // Keeps the database for this connection alone until it closes: other connections wait (up to

@@ -95,6 +95,21 @@ void copyPermissions(const QString &from, const QString &to)
 #endif
 }
 
+void createEmptyFileLike(const QString &path, const QString &model)
+{
+    QFile file(path);
+    // Only the owner may read it until it has the model's bits.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly, QFileDevice::ReadOwner | QFileDevice::WriteOwner))
+        throw Error(errnum::PathFileAccess, QStringLiteral("無法建立 ") + path + QStringLiteral(": ") + file.errorString());
+    file.close();
+    try {
+        copyPermissions(model, path);
+    } catch (const Error &) {
+        QFile::remove(path);
+        throw;
+    }
+}
+
 ScratchFile::ScratchFile(const QString &target) : path_(scratchNameFor(target))
 {
     std::error_code ec;

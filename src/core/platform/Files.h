@@ -64,6 +64,11 @@ void refuseReadOnlyFile(const QString &path);
 // when the bits cannot be set.
 void copyPermissions(const QString &from, const QString &to);
 
+// Makes the new, empty file `path` with the permission bits and owner of `model` before anything is
+// written into it, so a copy of the database is never readable by more people than the database.
+// Throws Error (also when `path` exists).
+void createEmptyFileLike(const QString &path, const QString &model);
+
 // Removes the file when it exists. Throws Error when it exists and cannot be removed.
 void removeFileIfExists(const QString &path);
 

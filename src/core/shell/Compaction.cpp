@@ -18,6 +18,7 @@ std::optional<platform::Error> compactDatabase(const platform::AppFolder &app)
             // commits in between would otherwise be overwritten by the older copy.
             db.lockExclusively();
             db::requireNoOperationRunning(db);
+            platform::createEmptyFileLike(scratch, app.databaseFile());
             db.compactInto(scratch);
             platform::Database compacted = platform::Database::open(scratch, platform::Database::ReadOnly);
             // Back through the engine, not by renaming the file: every other connection keeps

@@ -24,6 +24,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sqlite3.h>
+
 using namespace talvesk;
 
 namespace {
@@ -250,6 +252,27 @@ TEST(Restore, RefusesWhatIsNotABackupOfThisProgramAndSaysWhy)
     } catch (const platform::Error &e) {
         EXPECT_EQ(e.number(), platform::errnum::FileNotFound);
     }
+
+    // The program's tables, and another program's trigger that would keep one row of each import.
+    test::TestApp triggered;
+    test::execute(triggered.folder(), "CREATE TRIGGER theirs AFTER INSERT ON F_AccountData BEGIN "
+                                      "DELETE FROM F_AccountData WHERE rowid = new.rowid AND new.rowid % 2 = 0; END");
+    const QString withTrigger = drive.path() + QStringLiteral("/Vellaroke.m04");
+    QFile::copy(triggered.folder().databaseFile(), withTrigger);
+    try {
+        backup::restoreDatabase(app.folder(), withTrigger);
+        FAIL();
+    } catch (const platform::Error &e) {
+        EXPECT_TRUE(e.description().contains(QStringLiteral("trigger theirs"))) << e.what();
+    }
+
+    // A journal whose undo data cannot be given up: the restore fails whole, it never leaves the
+    // backup's operations undoable on the restored tables.
+    test::TestApp oddJournal;
+    test::execute(oddJournal.folder(), "ALTER TABLE Journal DROP COLUMN dropped_why");
+    const QString withOddJournal = drive.path() + QStringLiteral("/Vellaroke.m05");
+    QFile::copy(oddJournal.folder().databaseFile(), withOddJournal);
+    EXPECT_THROW(backup::restoreDatabase(app.folder(), withOddJournal), platform::Error);
     EXPECT_EQ(test::readFile(app.folder().databaseFile()), before);
     EXPECT_EQ(filesIn(app.folder().databaseFolder()), QStringList{QStringLiteral("Vellaroke.mdb")});
 }
@@ -272,8 +295,8 @@ TEST(Restore, ACopyThatFailsPartWayLeavesBothFilesUsable)
     EXPECT_EQ(test::readFile(app.folder().databaseFile()), before);
     EXPECT_EQ(test::tableRows(app.folder(), QStringLiteral("F_AccountData")).size(), 1u);
     EXPECT_EQ(test::readFile(slot), backupBytes);
-    EXPECT_EQ(filesIn(app.folder().databaseFolder()),
-              (QStringList{QStringLiteral("BeforeRestore.mdb"), QStringLiteral("Vellaroke.mdb")}));
+    // The copy of the backup made to go in fails first, and is not left behind.
+    EXPECT_EQ(filesIn(app.folder().databaseFolder()), QStringList{QStringLiteral("Vellaroke.mdb")});
 }
 
 namespace {
@@ -417,4 +440,52 @@ TEST(Restore, AReadOnlyDatabaseIsRefusedAndKeepsItsMode)
     }
     EXPECT_EQ(test::readFile(app.folder().databaseFile()), before);
     EXPECT_EQ(modeOf(app.folder().databaseFile()), 0444u);
+}
+
+// A file another program put into WAL mode goes back to the rollback journal when opened, and a
+// backup in WAL mode is restored in it: every backup, a copy of the one file, holds every row.
+TEST(Restore, ABackupOrADatabaseInWalModeComesBackInTheRollbackJournalWhole)
+{
+    auto walMode = [](const QString &path) {
+        const QByteArray header = test::readFile(path).left(20);
+        return header.size() == 20 && header[18] == 2 && header[19] == 2;
+    };
+    auto rowsIn = [](const QString &path) {
+        platform::Database db = platform::Database::open(path, platform::Database::ReadOnly);
+        auto count = db.prepare("SELECT count(*) FROM F_AccountData");
+        count.next();
+        return count.integer(0);
+    };
+    test::TestApp app;
+    QTemporaryDir drive;
+    const QString slot = drive.path() + QStringLiteral("/Vellaroke.m01");
+    QFile::copy(app.folder().databaseFile(), slot);
+    {
+        // Another program's connection, left in WAL mode with its rows checkpointed at close.
+        sqlite3 *other = nullptr;
+        ASSERT_EQ(sqlite3_open(QFile::encodeName(slot).constData(), &other), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(other, "PRAGMA journal_mode = WAL; INSERT INTO F_AccountData (Bankcode) VALUES ('W1')",
+                               nullptr, nullptr, nullptr),
+                  SQLITE_OK);
+        sqlite3_close(other);
+    }
+    ASSERT_TRUE(walMode(slot));
+    backup::restoreDatabase(app.folder(), slot);
+    EXPECT_FALSE(walMode(app.folder().databaseFile()));
+    EXPECT_EQ(rowsIn(app.folder().databaseFile()), 1);
+
+    // The live file put into WAL mode, a row left in the side file by a connection still open.
+    sqlite3 *other = nullptr;
+    ASSERT_EQ(sqlite3_open(QFile::encodeName(app.folder().databaseFile()).constData(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "PRAGMA journal_mode = WAL; INSERT INTO F_AccountData (Bankcode) VALUES ('W2')",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    ASSERT_TRUE(walMode(app.folder().databaseFile()));
+    // While that program holds the file in WAL mode, a backup fails rather than miss the row...
+    EXPECT_THROW(backup::backupDatabase(app.folder(), drive.path() + QStringLiteral("/Vellaroke.m02")), platform::Error);
+    sqlite3_close(other);
+    // ...and once it has let go, the file is put back and the backup holds both rows.
+    backup::backupDatabase(app.folder(), drive.path() + QStringLiteral("/Vellaroke.m02"));
+    EXPECT_FALSE(walMode(app.folder().databaseFile()));
+    EXPECT_EQ(rowsIn(drive.path() + QStringLiteral("/Vellaroke.m02")), 2);
 }

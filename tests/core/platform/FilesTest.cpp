@@ -136,4 +136,12 @@ TEST(Files, AReplacedFileKeepsItsPermissionBitsAndOwner)
     ASSERT_EQ(::stat(QFile::encodeName(secret).constData(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
     EXPECT_EQ(test::readFile(secret), QByteArray("copied"));
+
+    // A scratch copy of the database (compaction's, restore's) is as private as it from the start.
+    const QString scratch = app.path(QStringLiteral("Temp.mdb"));
+    platform::createEmptyFileLike(scratch, secret);
+    ASSERT_EQ(::stat(QFile::encodeName(scratch).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(st.st_size, 0);
+    EXPECT_THROW(platform::createEmptyFileLike(scratch, secret), platform::Error) << "never over an existing file";
 }

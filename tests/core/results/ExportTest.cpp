@@ -8,6 +8,7 @@
 #include "store/StoreExport.h"
 #include "support/Tables.h"
 #include "support/TestApp.h"
+#include "support/Volumes.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -261,6 +262,16 @@ TEST(Clearing, KeepsTheDatabaseAsItWasBeforeAndHoldsItMeanwhile)
         open.commit();
     }
     EXPECT_EQ(test::tableRows(app.folder(), QStringLiteral("F_AccountData")).size(), 2u);
+
+    // A safety copy that cannot be written whole fails the clearing and leaves none of its
+    // scratch files behind.
+    fillStore(app, 3000);
+    {
+        test::FileSizeLimit limit(64 * 1024);
+        EXPECT_THROW(db::clearTable(app.folder(), QStringLiteral("SMdata")), platform::Error);
+    }
+    for (const QString &name : entries(app.folder().databaseFolder()))
+        EXPECT_FALSE(name.contains(QStringLiteral(".partial"))) << name.toStdString();
 }
 
 TEST(Clearing, AReadOnlyDatabaseIsRefused)
