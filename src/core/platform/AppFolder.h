@@ -4,6 +4,10 @@
 
 namespace talvesk::platform {
 
+// The caption of the program's main window, also the title of several of its messages and the
+// heading of its printed report.
+inline const QString kProgramCaption = QStringLiteral("Talvesk虛擬帳號資料處理(Version 1.0)");
+
 // The application folder and every fixed path of the program below it.
 class AppFolder {
 public:

@@ -21,6 +21,7 @@
 #include "store/StoreImport.h"
 #include "platform/Workbook.h"
 #include "receivables/ReceivablesImport.h"
+#include "report/DailyReport.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -426,6 +427,33 @@ int undo(Context &ctx)
     return kBatchOk;
 }
 
+// report OUT.pdf [--date yyyy-MM-dd]: the daily report of that day (today by default)
+int report(Context &ctx)
+{
+    const QString out = ctx.args.at(0);
+    if (!out.endsWith(QStringLiteral(".pdf"), Qt::CaseInsensitive))
+        return usage(ctx.err, QStringLiteral("the output file must end in .pdf"));
+    QDate date = QDate::currentDate();
+    if (ctx.args.size() == 3) {
+        date = QDate::fromString(ctx.args.at(2), QStringLiteral("yyyy-MM-dd"));
+        if (ctx.args.at(1) != QStringLiteral("--date") || !date.isValid())
+            return usage(ctx.err, QStringLiteral("expected --date yyyy-MM-dd"));
+    } else if (ctx.args.size() != 1) {
+        return usage(ctx.err, QStringLiteral("expected OUT.pdf [--date yyyy-MM-dd]"));
+    }
+    try {
+        const int pages = report::writeDailyReportPdf(report::readDailyReport(ctx.app, date), out);
+        ctx.err << QStringLiteral("日報表存檔完畢") << Qt::endl;
+        ctx.out << "report: " << date.toString(QStringLiteral("yyyy-MM-dd")) << ", " << pages << " pages to " << out
+                << Qt::endl;
+        return kBatchOk;
+    } catch (const platform::Error &error) {
+        ctx.err << errorText(error) << Qt::endl;
+        ctx.out << "report: failed, nothing written" << Qt::endl;
+        return kBatchFailed;
+    }
+}
+
 const std::map<QString, Command> &commands()
 {
     static const std::map<QString, Command> table{
@@ -474,6 +502,7 @@ const std::map<QString, Command> &commands()
         {QStringLiteral("history"), {QString(), 0, 0, history}},
         {QStringLiteral("problems"), {QStringLiteral("ID"), 1, 1, problems}},
         {QStringLiteral("undo"), {QString(), 0, 0, undo}},
+        {QStringLiteral("report"), {QStringLiteral("OUT.pdf [--date yyyy-MM-dd]"), 1, 3, report}},
         {QStringLiteral("import-payments"), {QStringLiteral("FILE [--sheet NAME] [--dry-run]"), 1, 3,
                                              [](Context &ctx) {
                                                  payments::PaymentsImport import(ctx.app, ctx.changes);
@@ -494,6 +523,12 @@ int usage(QTextStream &err, const QString &problem)
 }
 
 } // namespace
+
+bool batchNeedsPainting(const QStringList &arguments)
+{
+    const qsizetype command = !arguments.isEmpty() && arguments.front() == QStringLiteral("--app-dir") ? 2 : 0;
+    return arguments.value(command) == QStringLiteral("report");
+}
 
 int runBatch(const QStringList &arguments, const QString &defaultAppDir, QTextStream &out,
              QTextStream &err)

@@ -13,6 +13,10 @@ inline constexpr int kBatchUsage = 2;
 
 // Runs the operations without windows: `[--app-dir DIR] COMMAND ARGS...`. One summary line goes
 // to `out`; the program's message texts go to `err`. Returns the exit code.
+// Whether `arguments` ask for a command that paints (report): the program then needs a
+// QGuiApplication, on the offscreen platform.
+bool batchNeedsPainting(const QStringList &arguments);
+
 int runBatch(const QStringList &arguments, const QString &defaultAppDir, QTextStream &out,
              QTextStream &err);
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/AppFolder.h" // kProgramCaption
+
 #include <QElapsedTimer>
 #include <QMargins>
 #include <QPoint>
@@ -14,8 +16,6 @@ class QWidget;
 
 namespace talvesk::platform {
 
-// The caption of the program's main window, also the title of several of its messages.
-inline const QString kProgramCaption = QStringLiteral("Talvesk虛擬帳號資料處理(Version 1.0)");
 
 enum class Icon { None, Information, Exclamation, Critical };
 enum class Buttons { Ok, OkCancel, YesNo };

@@ -1,0 +1,267 @@
+#include "overview/Overview.h"
+
+#include "payments/Amounts.h"
+#include "platform/Error.h"
+
+#include <QLocale>
+#include <QRegularExpression>
+
+#include <cmath>
+#include <string>
+#include <unordered_map>
+
+namespace talvesk::overview {
+
+using platform::Database;
+using platform::Statement;
+
+QString stateCaption(State state)
+{
+    switch (state) {
+    case State::Paid:
+        return QStringLiteral("已入帳");
+    case State::Partial:
+        return QStringLiteral("部分入帳");
+    case State::Unpaid:
+        return QStringLiteral("未入帳");
+    case State::Overpaid:
+        return QStringLiteral("溢繳");
+    }
+    return QString();
+}
+
+qint64 Figures::receivables() const
+{
+    qint64 n = 0;
+    for (const StateFigures &s : states)
+        n += s.count;
+    return n;
+}
+
+double Figures::due() const
+{
+    double sum = 0;
+    for (const StateFigures &s : states)
+        sum += s.due;
+    return sum;
+}
+
+double Figures::credited() const
+{
+    double sum = 0;
+    for (const StateFigures &s : states)
+        sum += s.paid;
+    return sum;
+}
+
+namespace {
+
+bool blank(QByteArrayView text)
+{
+    for (const char c : text) {
+        if (c != ' ' && c != '\t' && c != '\n' && c != '\r')
+            return false;
+    }
+    return true;
+}
+
+QByteArrayView trimmed(QByteArrayView text)
+{
+    while (!text.isEmpty() && (text.front() == ' ' || text.front() == '\t'))
+        text = text.sliced(1);
+    while (!text.isEmpty() && (text.back() == ' ' || text.back() == '\t'))
+        text.chop(1);
+    return text;
+}
+
+// Amounts as the bank file's import reads them, the most lenient of the imports' readings.
+double amount(QByteArrayView text)
+{
+    return payments::leadingNumber(text, true);
+}
+
+Database openReadOnly(const platform::AppFolder &app)
+{
+    return Database::open(app.databaseFile(), Database::ReadOnly);
+}
+
+} // namespace
+
+State stateOf(QByteArrayView payDate, double due, double paid)
+{
+    if (blank(payDate))
+        return State::Unpaid;
+    const double outstanding = due - paid;
+    if (outstanding > 0)
+        return State::Partial;
+    return outstanding < 0 ? State::Overpaid : State::Paid;
+}
+
+Figures readFigures(const platform::AppFolder &app)
+{
+    Database db = openReadOnly(app);
+    Figures figures;
+    {
+        // One read transaction for every query, so that the figures agree with one another even
+        // while an import commits beside them.
+        db.execute("BEGIN");
+        std::unordered_map<std::string, DateCredit> byDate;
+        DateCredit *current = nullptr; // rows of one date tend to follow one another
+        std::string currentKey;
+        Statement rows = db.prepare("SELECT PayDate, Total, PayTotal FROM F_AccountData");
+        while (rows.next()) {
+            const QByteArrayView payDate = rows.utf8(0);
+            const double due = amount(rows.utf8(1));
+            const double paid = amount(rows.utf8(2));
+            StateFigures &s = figures.states[static_cast<std::size_t>(stateOf(payDate, due, paid))];
+            ++s.count;
+            s.due += due;
+            s.paid += paid;
+            if (blank(payDate))
+                continue;
+            const QByteArrayView key = trimmed(payDate);
+            if (!current || QByteArrayView(currentKey) != key) {
+                currentKey.assign(key.data(), std::size_t(key.size()));
+                current = &byDate[currentKey];
+            }
+            ++current->count;
+            current->paid += paid;
+        }
+        for (auto &[key, credit] : byDate) {
+            credit.payDate = QString::fromUtf8(key.data(), qsizetype(key.size()));
+            figures.byDate.push_back(std::move(credit));
+        }
+        // Newest first: a longer date is a later year, then the digits decide.
+        std::sort(figures.byDate.begin(), figures.byDate.end(), [](const DateCredit &a, const DateCredit &b) {
+            return a.payDate.size() != b.payDate.size() ? a.payDate.size() > b.payDate.size() : a.payDate > b.payDate;
+        });
+        if (figures.byDate.size() > std::size_t(kCreditDates))
+            figures.byDate.resize(kCreditDates);
+
+        Statement store = db.prepare("SELECT P_TOTAL FROM SMdata");
+        while (store.next()) {
+            ++figures.storeCount;
+            figures.storeAmount += amount(store.utf8(0));
+        }
+        std::vector<db::JournalRecord> entries = db::journalEntries(db);
+        if (entries.size() > std::size_t(kLatestEntries))
+            entries.resize(kLatestEntries);
+        figures.latest = std::move(entries);
+        db.execute("COMMIT");
+    }
+    return figures;
+}
+
+QString storedPayDate(const QDate &date)
+{
+    return QStringLiteral("%1%2%3")
+        .arg(date.year() - 1911, 3, 10, QChar(u'0'))
+        .arg(date.month(), 2, 10, QChar(u'0'))
+        .arg(date.day(), 2, 10, QChar(u'0'));
+}
+
+DayFigures readDay(const platform::AppFolder &app, const QDate &date)
+{
+    Database db = openReadOnly(app);
+    DayFigures day;
+    day.date = date;
+    db.execute("BEGIN");
+    const QString prefix = date.toString(QStringLiteral("yyyy-MM-dd")) + u' ';
+    for (const db::JournalRecord &entry : db::journalEntries(db)) {
+        if (entry.at.startsWith(prefix))
+            day.operations.push_back(entry);
+    }
+    std::reverse(day.operations.begin(), day.operations.end());
+
+    Statement credited = db.prepare("SELECT PayTotal FROM F_AccountData WHERE trim(PayDate) = ?1");
+    credited.bind(1, storedPayDate(date));
+    while (credited.next()) {
+        ++day.creditedCount;
+        day.creditedSum += amount(credited.utf8(0));
+    }
+
+    const bool problemsKept = db.hasTable(QStringLiteral("JournalProblems"));
+    for (const db::JournalRecord &entry : day.operations) {
+        if (!problemsKept)
+            break;
+        const qint64 room = kReportProblems - qint64(day.problems.size());
+        if (room > 0) {
+            for (db::ProblemLine &line : db::problemLines(db, entry.id, room).value_or(std::vector<db::ProblemLine>{}))
+                day.problems.push_back({entry.id, std::move(line)});
+        }
+        Statement count = db.prepare("SELECT count(*) FROM JournalProblems WHERE entry = ?1");
+        count.bind(1, entry.id);
+        if (count.next())
+            day.moreProblems += count.integer(0);
+    }
+    day.moreProblems -= qint64(day.problems.size());
+    db.execute("COMMIT");
+    return day;
+}
+
+QString groupedAmount(double value)
+{
+    const QLocale taiwan(QLocale::Chinese, QLocale::Taiwan);
+    const double whole = std::round(value);
+    if (std::fabs(value - whole) < 0.005 && std::fabs(value) < 1e15)
+        return taiwan.toString(static_cast<qint64>(whole));
+    QString text = taiwan.toString(value, 'f', 2);
+    if (text.endsWith(u'0'))
+        text.chop(1);
+    return text;
+}
+
+QString groupedCount(qint64 value)
+{
+    return QLocale(QLocale::Chinese, QLocale::Taiwan).toString(value);
+}
+
+QString payDateCaption(const QString &stored)
+{
+    static const QRegularExpression sevenDigits(QStringLiteral("^(\\d{3})(\\d{2})(\\d{2})$"));
+    const QRegularExpressionMatch m = sevenDigits.match(stored);
+    return m.hasMatch() ? m.captured(1) + u'/' + m.captured(2) + u'/' + m.captured(3) : stored;
+}
+
+QString dayCaption(const QDate &date)
+{
+    return payDateCaption(storedPayDate(date));
+}
+
+QString countsCaption(const QString &counts)
+{
+    QString text = counts;
+    const bool failed = text.startsWith(QStringLiteral("failed after "));
+    if (failed)
+        text = text.mid(13);
+    static const QRegularExpression workbook(QStringLiteral("^(\\d+) written, (\\d+) not processed$"));
+    static const QRegularExpression textFile(QStringLiteral("^(\\d+) applied, (\\d+) abnormal$"));
+    static const QRegularExpression cleared(QStringLiteral("^(\\d+) deleted$"));
+    QRegularExpressionMatch m;
+    if ((m = workbook.match(text)).hasMatch())
+        text = QStringLiteral("正確 %1 筆，不處理 %2 筆").arg(m.captured(1), m.captured(2));
+    else if ((m = textFile.match(text)).hasMatch())
+        text = QStringLiteral("正確 %1 筆，異常 %2 筆").arg(m.captured(1), m.captured(2));
+    else if ((m = cleared.match(text)).hasMatch())
+        text = QStringLiteral("清除 %1 筆").arg(m.captured(1));
+    return failed ? QStringLiteral("中途失敗（") + text + QStringLiteral("已存入）") : text;
+}
+
+QString stateCaption(const db::JournalRecord &record)
+{
+    switch (record.state) {
+    case db::JournalRecord::State::Done:
+        return QString();
+    case db::JournalRecord::State::Running:
+        return QStringLiteral("未正常結束");
+    case db::JournalRecord::State::Undone:
+        return QStringLiteral("已復原");
+    case db::JournalRecord::State::Dropped:
+        return QStringLiteral("無法復原（") + record.droppedWhy + u'）';
+    case db::JournalRecord::State::Failed:
+        return QStringLiteral("失敗，資料未變動");
+    }
+    return QString();
+}
+
+} // namespace talvesk::overview

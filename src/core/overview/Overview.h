@@ -1,0 +1,104 @@
+#pragma once
+
+#include "db/Journal.h"
+#include "platform/AppFolder.h"
+#include "platform/Database.h"
+
+#include <QDate>
+#include <QString>
+
+#include <array>
+#include <vector>
+
+namespace talvesk::overview {
+
+// Where the collection stands, as the main window shows it and the daily report prints it.
+
+// The states of a receivable, in the order they are shown: paid in full, paid in part, not paid,
+// paid more than was due. A receivable with no payment date is unpaid; otherwise its state follows
+// what is still outstanding, the amount due less the amount credited, both read as the imports
+// read them (the lookup's rule).
+enum class State { Paid, Partial, Unpaid, Overpaid };
+inline constexpr int kStates = 4;
+
+// 已入帳, 部分入帳, 未入帳, 溢繳.
+QString stateCaption(State state);
+
+struct StateFigures {
+    qint64 count = 0;
+    double due = 0;  // the amount receivable of these receivables
+    double paid = 0; // the amount credited to them
+    double outstanding() const { return due - paid; }
+};
+
+// The amount credited on one payment date (seven digits, YYYMMDD, as stored).
+struct DateCredit {
+    QString payDate;
+    qint64 count = 0;
+    double paid = 0;
+};
+
+struct Figures {
+    std::array<StateFigures, kStates> states{};
+    // Newest date first: the latest kCreditDates dates that have payments.
+    std::vector<DateCredit> byDate;
+    qint64 storeCount = 0;
+    double storeAmount = 0;
+    // The newest kLatestEntries journal entries, newest first.
+    std::vector<db::JournalRecord> latest;
+
+    const StateFigures &of(State state) const { return states[static_cast<std::size_t>(state)]; }
+    qint64 receivables() const;
+    double due() const;
+    double credited() const;
+    double outstanding() const { return due() - credited(); }
+};
+
+inline constexpr int kCreditDates = 30;
+inline constexpr int kLatestEntries = 5;
+
+// Reads the figures in one pass over the receivables, through a read-only connection of its own
+// (nothing it does can change the database; it may run on a thread of its own). Throws
+// platform::Error.
+Figures readFigures(const platform::AppFolder &app);
+
+// The state of one receivable from its stored texts, as readFigures counts it.
+State stateOf(QByteArrayView payDate, double due, double paid);
+
+// What the daily report adds for one day: the operations of that day from the journal, the
+// payments credited on that date, and the lines the day's operations could not use.
+struct DayProblem {
+    qint64 entry = 0; // the journal entry it belongs to
+    db::ProblemLine line;
+};
+
+struct DayFigures {
+    QDate date;
+    std::vector<db::JournalRecord> operations; // in the order they ran
+    qint64 creditedCount = 0;
+    double creditedSum = 0;
+    std::vector<DayProblem> problems; // the first kReportProblems
+    qint64 moreProblems = 0;          // how many more there are
+};
+
+inline constexpr int kReportProblems = 200;
+
+// Throws platform::Error.
+DayFigures readDay(const platform::AppFolder &app, const QDate &date);
+
+// The payment date a day is stored as: 2024-12-01 is 1131201 (the year counted from 1911).
+QString storedPayDate(const QDate &date);
+
+// How amounts and dates read on the screen and in the report: 1,234,567 (a fraction keeps up to
+// two places), and 113/12/01 for a stored 1131201 (any other text as it is).
+QString groupedAmount(double value);
+QString groupedCount(qint64 value);
+QString payDateCaption(const QString &stored);
+// 113/12/01 for a day.
+QString dayCaption(const QDate &date);
+
+// An operation's counts and state as the clerk reads them (正確 12 筆，不處理 1 筆; 已復原).
+QString countsCaption(const QString &counts);
+QString stateCaption(const db::JournalRecord &record);
+
+} // namespace talvesk::overview
