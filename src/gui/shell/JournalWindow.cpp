@@ -10,47 +10,10 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
 namespace talvesk::shell {
-
-QString countsCaption(const QString &counts)
-{
-    QString text = counts;
-    const bool failed = text.startsWith(QStringLiteral("failed after "));
-    if (failed)
-        text = text.mid(13);
-    static const QRegularExpression workbook(QStringLiteral("^(\\d+) written, (\\d+) not processed$"));
-    static const QRegularExpression textFile(QStringLiteral("^(\\d+) applied, (\\d+) abnormal$"));
-    static const QRegularExpression cleared(QStringLiteral("^(\\d+) deleted$"));
-    QRegularExpressionMatch m;
-    if ((m = workbook.match(text)).hasMatch())
-        text = QStringLiteral("正確 %1 筆，不處理 %2 筆").arg(m.captured(1), m.captured(2));
-    else if ((m = textFile.match(text)).hasMatch())
-        text = QStringLiteral("正確 %1 筆，異常 %2 筆").arg(m.captured(1), m.captured(2));
-    else if ((m = cleared.match(text)).hasMatch())
-        text = QStringLiteral("清除 %1 筆").arg(m.captured(1));
-    return failed ? QStringLiteral("中途失敗（") + text + QStringLiteral("已存入）") : text;
-}
-
-QString stateCaption(const db::JournalRecord &record)
-{
-    switch (record.state) {
-    case db::JournalRecord::State::Done:
-        return QString();
-    case db::JournalRecord::State::Running:
-        return QStringLiteral("未正常結束");
-    case db::JournalRecord::State::Undone:
-        return QStringLiteral("已復原");
-    case db::JournalRecord::State::Dropped:
-        return QStringLiteral("無法復原（") + record.droppedWhy + u'）';
-    case db::JournalRecord::State::Failed:
-        return QStringLiteral("失敗，資料未變動");
-    }
-    return QString();
-}
 
 namespace {
 QTableWidget *namedTable(QWidget *parent, const char *name, const QStringList &headers)
@@ -166,6 +129,17 @@ void JournalWindow::reload()
     undo_->setEnabled(undoable);
     undoNote_->setText(undoable ? QStringLiteral("可以復原：") + db::entryCaption(*plan.entry)
                                 : QStringLiteral("無法復原：") + plan.refusal);
+}
+
+void JournalWindow::selectEntry(qint64 id)
+{
+    for (int row = 0; row < static_cast<int>(entries_.size()); ++row) {
+        if (entries_[static_cast<std::size_t>(row)].id == id) {
+            entryTable_->selectRow(row);
+            entryTable_->scrollToItem(entryTable_->item(row, 0));
+            return;
+        }
+    }
 }
 
 void JournalWindow::onEntrySelected()

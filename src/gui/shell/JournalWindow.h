@@ -1,6 +1,7 @@
 #pragma once
 
 #include "db/Journal.h"
+#include "overview/Overview.h"
 #include "platform/AppFolder.h"
 #include "platform/Desktop.h"
 
@@ -23,6 +24,8 @@ public:
 
     // Reads the entries again, keeping the selected one where it still is.
     void reload();
+    // Selects entry `id` (when it is listed), showing its problem lines.
+    void selectEntry(qint64 id);
     void onEntrySelected();
     void onSaveXlsxClicked();
     void onSaveCsvClicked();
@@ -49,8 +52,9 @@ private:
     QLabel *undoNote_; // what the undo button would take back, or why it cannot
 };
 
-// How the window names an entry's counts and state, in the clerk's words.
-QString countsCaption(const QString &counts);
-QString stateCaption(const db::JournalRecord &record);
+// How the window names an entry's counts and state, in the clerk's words (shared with the
+// overview and the daily report).
+using overview::countsCaption;
+using overview::stateCaption;
 
 } // namespace talvesk::shell

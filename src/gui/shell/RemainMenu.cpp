@@ -18,6 +18,8 @@
 #include "results/Results.h"
 #include "shell/Compaction.h"
 #include "shell/JournalWindow.h"
+#include "shell/DailyReportWindow.h"
+#include "shell/OverviewPanel.h"
 #include "shell/DataSummary.h"
 #include "db/SafetyCopy.h"
 #include "db/Tables.h"
@@ -53,7 +55,10 @@ RemainMenu::RemainMenu(const platform::AppFolder &app, platform::Desktop &deskto
 {
     setObjectName(QStringLiteral("remainmenu"));
     setWindowTitle(platform::kProgramCaption);
-    setCentralWidget(new QWidget(this));
+    // Where the collection stands, under the menu bar.
+    overview_ = new OverviewPanel(app_, this);
+    setCentralWidget(overview_);
+    connect(overview_, &OverviewPanel::entryActivated, this, &RemainMenu::openImportLogAt);
     // What the database holds; an export's progress shows over it while it runs.
     summaryLabel_ = new QLabel(statusBar());
     summaryLabel_->setObjectName(QStringLiteral("dataSummary"));
@@ -69,6 +74,7 @@ RemainMenu::RemainMenu(const platform::AppFolder &app, platform::Desktop &deskto
     addCommand(work, "MENDO", QStringLiteral("讀入入帳明細(TXT)"), &RemainMenu::onReadBankFileTriggered);
     addCommand(work, "errorfile", QStringLiteral("銷帳結果轉存EXCEL檔"), &RemainMenu::onExportResultsTriggered);
     addCommand(work, "LOOKUP", QStringLiteral("帳款查詢"), &RemainMenu::onLookupTriggered);
+    addCommand(work, "DailyReport", QStringLiteral("日報表"), &RemainMenu::onDailyReportTriggered);
 
     QMenu *store = bar->addMenu(QStringLiteral("超商銷帳資料處理"));
     store->setObjectName(QStringLiteral("PrtRec"));
@@ -175,6 +181,7 @@ void RemainMenu::runExport(const db::TableLayout &exported, const QString &fileP
 
 void RemainMenu::refreshSummary()
 {
+    overview_->refresh(); // on its own thread; shown when read
     try {
         // The journal alone says when the last import was: an undone one no longer counts.
         summaryLabel_->setText(summaryText(summarize(app_)));
@@ -233,6 +240,20 @@ void RemainMenu::onBackupTriggered()
 void RemainMenu::onImportLogTriggered()
 {
     JournalWindow window(app_, desktop_, this);
+    window.exec();
+}
+
+void RemainMenu::openImportLogAt(qint64 entry)
+{
+    JournalWindow window(app_, desktop_, this);
+    window.selectEntry(entry);
+    window.exec();
+    refreshSummary(); // an undo may have run there
+}
+
+void RemainMenu::onDailyReportTriggered()
+{
+    DailyReportWindow window(app_, desktop_, this);
     window.exec();
 }
 

@@ -10,8 +10,13 @@
 class QLabel;
 
 namespace talvesk::shell {
+class OverviewPanel;
+}
 
-// The main window after login: nothing but the menu bar from which every command starts.
+namespace talvesk::shell {
+
+// The main window after login: the menu bar from which every command starts, and under it the
+// overview of where the collection stands.
 class RemainMenu : public QMainWindow {
     Q_OBJECT
 public:
@@ -34,6 +39,10 @@ public:
     void onRestoreTriggered();
     void onClearStoreTriggered();
     void onImportLogTriggered();
+    void onDailyReportTriggered();
+    // 匯入記錄 opened on one of its entries (from the overview's newest operations).
+    void openImportLogAt(qint64 entry);
+    OverviewPanel &overview() { return *overview_; }
     bool exporting() const { return exporting_; }
     // Counts the data again for the status line.
     void refreshSummary();
@@ -54,6 +63,7 @@ private:
 
     bool exporting_ = false;
     QLabel *summaryLabel_ = nullptr;
+    OverviewPanel *overview_ = nullptr;
 
     platform::AppFolder app_;
     platform::Desktop &desktop_;
