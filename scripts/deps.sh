@@ -9,6 +9,7 @@ packages=(
   libsqlite3-dev sqlite3
   libzip-dev libxlsxwriter-dev
   libgtest-dev libbenchmark-dev
+  poppler-utils
   clang libclang-rt-14-dev
 )
 

@@ -272,8 +272,10 @@ int paintDailyReport(QPagedPaintDevice &device, const DailyReport &report)
         pages.row(lines, {QStringLiteral("編號"), QStringLiteral("行/列"), QStringLiteral("原因"), QStringLiteral("內容")},
                   true);
         for (const overview::DayProblem &problem : day.problems) {
+            // Runs of blanks in a fixed-position line only push its account out of the column;
+            // the line as it was read stays in 匯入記錄.
             pages.row(lines, {QString::number(problem.entry), QString::number(problem.line.number), problem.line.reason,
-                              problem.line.text});
+                              problem.line.text.simplified()});
         }
         if (day.moreProblems > 0)
             pages.text(QStringLiteral("另有 %1 行未列出（見匯入記錄）").arg(groupedCount(day.moreProblems)), pages.body());

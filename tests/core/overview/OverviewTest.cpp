@@ -1,0 +1,265 @@
+#include "overview/Overview.h"
+#include "payments/BankImport.h"
+#include "results/Lookup.h"
+#include "support/Tables.h"
+#include "support/TestApp.h"
+#include "support/TextFiles.h"
+
+#include <QProcess>
+#include <QRegularExpression>
+
+#include <gtest/gtest.h>
+
+using namespace talvesk;
+using overview::State;
+
+namespace {
+
+// One receivable of each state, the paid one's amount due written with grouping, and two store
+// records.
+void seedEveryState(const platform::AppFolder &app)
+{
+    test::execute(app, "INSERT INTO F_AccountData VALUES "
+                       "('甲', 'C1', '', 'A1', '1,500', '1131201', '1500', '0', ''),"
+                       "('乙', 'C2', '', 'A2', '2000', '1131201', '500', '1500', ''),"
+                       "('丙', 'C3', '', 'A3', '3000', '', '', '', ''),"
+                       "('丁', 'C4', '', 'A4', '1000', '1131130', '1200', '-200', '');"
+                       "INSERT INTO SMdata VALUES ('2', 'C', 'R', 'M', '1131201', '1131130', 'B1', 'K1', 'B3', '350'),"
+                       "('2', 'C', 'R', 'M', '1131201', '1131130', 'B1', 'K2', 'B3', '1200');");
+}
+
+QString today()
+{
+    return QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"));
+}
+
+// A bank file read today: `good` payments to A2, `unknown` records for accounts nobody owes.
+void importBankToday(const test::TestApp &app, int good, int unknown)
+{
+    QString text;
+    for (int i = 0; i < good; ++i)
+        text += test::bankLine(overview::storedPayDate(QDate::currentDate()), QStringLiteral("00000000700"), QStringLiteral("A2"))
+                + QStringLiteral("\r\n");
+    for (int i = 0; i < unknown; ++i)
+        text += test::bankLine(overview::storedPayDate(QDate::currentDate()), QStringLiteral("00000000100"),
+                               QStringLiteral("NOSUCH%1").arg(i))
+                + QStringLiteral("\r\n");
+    const QString bank = app.path(QStringLiteral("bank.txt"));
+    test::writeFile(bank, text.toUtf8().prepend("\xEF\xBB\xBF"));
+    payments::BankImport(app.folder()).run(bank, {});
+}
+
+} // namespace
+
+// The figures follow the lookup's rule: each state's count and amounts are what 帳款查詢 finds
+// and adds up for it, "1,500" is 1500, and the totals are the states' sums.
+TEST(OverviewFigures, EveryStateCountedAndSummedAsTheLookupDoes)
+{
+    test::TestApp app;
+    seedEveryState(app.folder());
+    const overview::Figures f = overview::readFigures(app.folder());
+
+    const struct {
+        State state;
+        results::Status status;
+        qint64 count;
+        double due, paid;
+    } expected[] = {
+        {State::Paid, results::Status::Paid, 1, 1500, 1500},
+        {State::Partial, results::Status::Partial, 1, 2000, 500},
+        {State::Unpaid, results::Status::Unpaid, 1, 3000, 0},
+        {State::Overpaid, results::Status::Overpaid, 1, 1000, 1200},
+    };
+    for (const auto &e : expected) {
+        const overview::StateFigures &s = f.of(e.state);
+        EXPECT_EQ(s.count, e.count) << overview::stateCaption(e.state).toStdString();
+        EXPECT_EQ(s.due, e.due) << overview::stateCaption(e.state).toStdString();
+        EXPECT_EQ(s.paid, e.paid) << overview::stateCaption(e.state).toStdString();
+        const results::LookupTotals lookup = results::Lookup(app.folder(), {QString(), e.status}).totals();
+        EXPECT_EQ(lookup.count, s.count);
+        EXPECT_EQ(lookup.due, s.due);
+        EXPECT_EQ(lookup.paid, s.paid);
+    }
+    EXPECT_EQ(f.receivables(), 4);
+    EXPECT_EQ(f.due(), 7500);
+    EXPECT_EQ(f.credited(), 3200);
+    EXPECT_EQ(f.outstanding(), 4300);
+    EXPECT_EQ(f.of(State::Overpaid).outstanding(), -200);
+    EXPECT_EQ(f.storeCount, 2);
+    EXPECT_EQ(f.storeAmount, 1550);
+    ASSERT_EQ(f.byDate.size(), 2u);
+    EXPECT_EQ(f.byDate[0].payDate, QStringLiteral("1131201"));
+    EXPECT_EQ(f.byDate[0].count, 2);
+    EXPECT_EQ(f.byDate[0].paid, 2000);
+    EXPECT_EQ(f.byDate[1].payDate, QStringLiteral("1131130"));
+    EXPECT_TRUE(f.latest.empty());
+
+    // The latest 30 payment dates, newest first; and the newest five journal entries.
+    test::execute(app.folder(), "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 40) "
+                                "INSERT INTO F_AccountData (Bankcode, Total, PayDate, PayTotal) "
+                                "SELECT 'D' || i, '10', printf('1140%03d', 100 + i), '10' FROM n");
+    for (int i = 0; i < 6; ++i)
+        importBankToday(app, 1, 0);
+    const overview::Figures more = overview::readFigures(app.folder());
+    ASSERT_EQ(more.byDate.size(), std::size_t(overview::kCreditDates));
+    EXPECT_EQ(more.byDate.front().payDate, overview::storedPayDate(QDate::currentDate()));
+    EXPECT_EQ(more.byDate[1].payDate, QStringLiteral("1140140"));
+    EXPECT_EQ(more.byDate.back().payDate, QStringLiteral("1140112"));
+    ASSERT_EQ(more.latest.size(), std::size_t(overview::kLatestEntries));
+    EXPECT_GT(more.latest.front().id, more.latest.back().id);
+    EXPECT_EQ(more.latest.front().operation, QStringLiteral("import-bank"));
+}
+
+TEST(OverviewFigures, HowAmountsAndDatesRead)
+{
+    EXPECT_EQ(overview::groupedAmount(1234567), QStringLiteral("1,234,567"));
+    EXPECT_EQ(overview::groupedAmount(-200), QStringLiteral("-200"));
+    EXPECT_EQ(overview::groupedAmount(1500.5), QStringLiteral("1,500.5"));
+    EXPECT_EQ(overview::payDateCaption(QStringLiteral("1131201")), QStringLiteral("113/12/01"));
+    EXPECT_EQ(overview::payDateCaption(QStringLiteral("20241201")), QStringLiteral("20241201"));
+    EXPECT_EQ(overview::storedPayDate(QDate(2024, 12, 1)), QStringLiteral("1131201"));
+    EXPECT_EQ(overview::storedPayDate(QDate(2010, 1, 5)), QStringLiteral("0990105"));
+}
+
+// A day: its operations in the order they ran, what was credited on it, and the first 200 lines
+// its operations could not use with how many more there are; another day has none of them.
+TEST(OverviewDay, OperationsPaymentsAndProblemLinesOfOneDay)
+{
+    test::TestApp app;
+    seedEveryState(app.folder());
+    importBankToday(app, 2, 150);
+    importBankToday(app, 0, 100);
+    const overview::DayFigures day = overview::readDay(app.folder(), QDate::currentDate());
+    ASSERT_EQ(day.operations.size(), 2u);
+    EXPECT_LT(day.operations[0].id, day.operations[1].id);
+    EXPECT_EQ(day.operations[0].counts, QStringLiteral("2 applied, 150 abnormal"));
+    EXPECT_EQ(day.creditedCount, 1); // A2, paid twice: the later payment replaces the earlier
+    EXPECT_EQ(day.creditedSum, 700);
+    ASSERT_EQ(day.problems.size(), std::size_t(overview::kReportProblems));
+    EXPECT_EQ(day.moreProblems, 50);
+    EXPECT_EQ(day.problems.front().entry, day.operations[0].id);
+    EXPECT_EQ(day.problems.back().entry, day.operations[1].id);
+    EXPECT_EQ(day.problems[150].line.number, 1);
+
+    const overview::DayFigures other = overview::readDay(app.folder(), QDate(2001, 1, 1));
+    EXPECT_TRUE(other.operations.empty());
+    EXPECT_TRUE(other.problems.empty());
+    EXPECT_EQ(other.moreProblems, 0);
+    EXPECT_EQ(other.creditedCount, 0);
+}
+
+namespace {
+
+struct ProcessRun {
+    int code = -1;
+    QString out, err;
+};
+
+ProcessRun run(const QString &program, const QStringList &arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    ProcessRun result;
+    if (!process.waitForFinished(60000))
+        return result;
+    result.code = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    result.out = QString::fromUtf8(process.readAllStandardOutput());
+    result.err = QString::fromUtf8(process.readAllStandardError());
+    return result;
+}
+
+// The PDF's text as a reader copies it out, in compatibility form: the CJK faces map some
+// characters (日, 入, 金) to their radical forms, and full-width punctuation reads narrow.
+QString pdfText(const QString &pdf)
+{
+    const ProcessRun text = run(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
+    EXPECT_EQ(text.code, 0) << "pdftotext (poppler-utils, installed by scripts/deps.sh) failed: " << text.err.toStdString();
+    return text.out.normalized(QString::NormalizationForm_KC);
+}
+
+bool has(const QString &text, const QString &wanted)
+{
+    return text.contains(wanted.normalized(QString::NormalizationForm_KC));
+}
+
+} // namespace
+
+// talvesk-batch report writes the report as a PDF file whose text reads back: the caption, the
+// day, every state's figures on its line, the day's operations and problem lines, page numbers;
+// its fonts are embedded.
+TEST(DailyReport, TheBatchToolsPdfReadsBackWithItsFiguresAndChineseText)
+{
+    test::TestApp app;
+    seedEveryState(app.folder());
+    importBankToday(app, 1, 230);
+    const QString pdf = app.path(QStringLiteral("日報.pdf"));
+    const ProcessRun made = run(QStringLiteral(TALVESK_BATCH_PROGRAM),
+                         {QStringLiteral("--app-dir"), app.folder().root(), QStringLiteral("report"), pdf,
+                          QStringLiteral("--date"), today()});
+    ASSERT_EQ(made.code, 0) << made.err.toStdString();
+    static const QRegularExpression line(QStringLiteral("^report: (\\S+), (\\d+) pages to (.*)\\n$"));
+    const QRegularExpressionMatch m = line.match(made.out);
+    ASSERT_TRUE(m.hasMatch()) << made.out.toStdString();
+    EXPECT_EQ(m.captured(1), today());
+    EXPECT_EQ(m.captured(3), pdf);
+    const int pages = m.captured(2).toInt();
+    EXPECT_GE(pages, 2); // 200 problem lines do not fit one page
+    EXPECT_LE(pages, 8);
+
+    const QString text = pdfText(pdf);
+    EXPECT_TRUE(has(text, QStringLiteral("Talvesk虛擬帳號資料處理(Version 1.0)"))) << text.toStdString();
+    EXPECT_TRUE(has(text, QStringLiteral("日報表　") + overview::dayCaption(QDate::currentDate())));
+    // A2 was paid 700 of 2,000 by today's file, so it stays in part; A1's "1,500" reads 1500.
+    for (const QString &row : {QStringLiteral("已入帳 1 1,500 1,500 0"), QStringLiteral("部分入帳 1 2,000 700 1,300"),
+                               QStringLiteral("未入帳 1 3,000 0 3,000"), QStringLiteral("溢繳 1 1,000 1,200 -200"),
+                               QStringLiteral("合計 4 7,500 3,400 4,100")}) {
+        const QString pattern = QRegularExpression::escape(row.normalized(QString::NormalizationForm_KC))
+                                    .replace(QStringLiteral("\\ "), QStringLiteral("\\s+"));
+        EXPECT_TRUE(text.contains(QRegularExpression(pattern))) << row.toStdString() << '\n' << text.toStdString();
+    }
+    EXPECT_TRUE(has(text, QStringLiteral("超商代收：2 筆，金額 1,550 元")));
+    EXPECT_TRUE(has(text, QStringLiteral("入帳日期 ") + overview::dayCaption(QDate::currentDate()) + QStringLiteral("：1 筆，合計 700 元")));
+    EXPECT_TRUE(has(text, QStringLiteral("讀入入帳明細(TXT)")));
+    EXPECT_TRUE(has(text, QStringLiteral("bank.txt")));
+    EXPECT_TRUE(has(text, QStringLiteral("正確 1 筆，異常 230 筆")));
+    EXPECT_TRUE(has(text, QStringLiteral("未復原")));
+    EXPECT_TRUE(has(text, QStringLiteral("另有 30 行未列出")));
+    EXPECT_TRUE(has(text, QStringLiteral("NOSUCH199")));
+    EXPECT_FALSE(has(text, QStringLiteral("NOSUCH200 ")));
+    EXPECT_TRUE(has(text, QStringLiteral("第 1 頁，共 %1 頁").arg(pages)));
+    EXPECT_TRUE(has(text, QStringLiteral("第 %1 頁，共 %1 頁").arg(pages)));
+
+    const ProcessRun fonts = run(QStringLiteral("pdffonts"), {pdf});
+    ASSERT_EQ(fonts.code, 0);
+    const QStringList rows = fonts.out.split(u'\n', Qt::SkipEmptyParts).mid(2);
+    ASSERT_FALSE(rows.isEmpty());
+    for (const QString &font : rows)
+        EXPECT_TRUE(font.contains(QStringLiteral(" yes "))) << "not embedded: " << font.toStdString();
+}
+
+// A day with no operations says so; a bad date or file name is a usage error, and a file that
+// cannot be written fails with nothing left behind.
+TEST(DailyReport, ADayWithoutOperationsSaysSoAndBadRequestsAreRefused)
+{
+    test::TestApp app;
+    seedEveryState(app.folder());
+    const QString pdf = app.path(QStringLiteral("quiet.pdf"));
+    const QString program = QStringLiteral(TALVESK_BATCH_PROGRAM);
+    const QStringList lead{QStringLiteral("--app-dir"), app.folder().root(), QStringLiteral("report")};
+    const ProcessRun made = run(program, lead + QStringList{pdf, QStringLiteral("--date"), QStringLiteral("2001-01-01")});
+    ASSERT_EQ(made.code, 0) << made.err.toStdString();
+    EXPECT_EQ(made.out, QStringLiteral("report: 2001-01-01, 1 pages to %1\n").arg(pdf));
+    const QString text = pdfText(pdf);
+    EXPECT_TRUE(has(text, QStringLiteral("日報表　090/01/01")));
+    EXPECT_TRUE(has(text, QStringLiteral("當日沒有作業")));
+    EXPECT_TRUE(has(text, QStringLiteral("當日沒有問題行")));
+    EXPECT_TRUE(has(text, QStringLiteral("入帳日期 090/01/01：0 筆，合計 0 元")));
+
+    EXPECT_EQ(run(program, lead + QStringList{app.path(QStringLiteral("r.txt"))}).code, 2);
+    EXPECT_EQ(run(program, lead + QStringList{pdf, QStringLiteral("--date"), QStringLiteral("2024-02-30")}).code, 2);
+    EXPECT_EQ(run(program, lead + QStringList{pdf, QStringLiteral("--day"), QStringLiteral("2024-02-01")}).code, 2);
+    const ProcessRun failed = run(program, lead + QStringList{app.path(QStringLiteral("no/such/folder/r.pdf"))});
+    EXPECT_EQ(failed.code, 1);
+    EXPECT_EQ(failed.out, QStringLiteral("report: failed, nothing written\n"));
+    EXPECT_FALSE(failed.err.isEmpty());
+}
