@@ -60,6 +60,7 @@ TEST(RemainMenu, EveryItemInOrderWithItsNameAndCaption)
         QStringLiteral("  MENDO 讀入入帳明細(TXT)"),
         QStringLiteral("  errorfile 銷帳結果轉存EXCEL檔"),
         QStringLiteral("  LOOKUP 帳款查詢"),
+        QStringLiteral("  DailyReport 日報表"),
         QStringLiteral("PrtRec 超商銷帳資料處理"),
         QStringLiteral("  READ711 讀入便利超商銷帳磁片"),
         QStringLiteral("  PrtRecALL 超商銷帳資料轉EXCEL檔"),
