@@ -5,6 +5,10 @@
 
 #include "db/Connection.h"
 #include "overview/Overview.h"
+#include "shell/OverviewPanel.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
 
 #include <benchmark/benchmark.h>
 
@@ -64,6 +68,42 @@ void FloorCountAndSum1M(benchmark::State &state)
 }
 BENCHMARK(FloorCountAndSum1M)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 
+// From the end of a command (the main window asks for a refresh) to the new figures painted in the
+// main window's overview: reading on the thread, handing over, filling and painting.
+void OverviewOnScreen1M(benchmark::State &state)
+{
+    millionApp();
+    shell::OverviewPanel panel(millionApp());
+    panel.resize(800, 500);
+    panel.show();
+    bool shown = false;
+    QObject::connect(&panel, &shell::OverviewPanel::figuresShown, [&] { shown = true; });
+    while (panel.reading())
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    for (auto _ : state) {
+        QElapsedTimer timer;
+        timer.start();
+        shown = false;
+        panel.refresh();
+        while (!shown)
+            QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        panel.repaint();
+        state.SetIterationTime(static_cast<double>(timer.nsecsElapsed()) / 1e9);
+        if (!panel.figures() || panel.figures()->receivables() != kMillion)
+            state.SkipWithError("wrong figures");
+    }
+}
+BENCHMARK(OverviewOnScreen1M)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(5);
+
 } // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
