@@ -252,8 +252,8 @@ int paintDailyReport(QPagedPaintDevice &device, const DailyReport &report)
     if (day.operations.empty()) {
         pages.text(QStringLiteral("當日沒有作業"), pages.body());
     } else {
-        const std::vector<Column> ops{{0.07, Qt::AlignRight}, {0.1, Qt::AlignLeft}, {0.22, Qt::AlignLeft},
-                                      {0.25, Qt::AlignLeft}, {0.22, Qt::AlignLeft}, {0.14, Qt::AlignLeft}};
+        const std::vector<Column> ops{{0.06, Qt::AlignRight}, {0.09, Qt::AlignLeft}, {0.25, Qt::AlignLeft},
+                                      {0.21, Qt::AlignLeft}, {0.26, Qt::AlignLeft}, {0.13, Qt::AlignLeft}};
         pages.row(ops, {QStringLiteral("編號"), QStringLiteral("時間"), QStringLiteral("作業"), QStringLiteral("檔案"),
                         QStringLiteral("筆數"), QStringLiteral("復原")},
                   true);
