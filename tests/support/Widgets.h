@@ -50,6 +50,8 @@ inline QString focusName()
 struct SeenBox {
     QString title;
     QString text;
+    QString informativeText;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
     QString defaultButtonText;
     QStringList buttonTexts;
     bool seen = false;
@@ -68,6 +70,8 @@ inline void pressInNextBox(SeenBox &seen, QMessageBox::StandardButton button)
         seen.seen = true;
         seen.title = box->windowTitle();
         seen.text = box->text();
+        seen.informativeText = box->informativeText();
+        seen.icon = box->icon();
         if (QPushButton *d = box->defaultButton())
             seen.defaultButtonText = d->text();
         for (QAbstractButton *b : box->buttons())
