@@ -84,4 +84,19 @@ inline void pressInNextBox(SeenBox &seen, QMessageBox::StandardButton button)
     timer->start();
 }
 
+// Closes any real message box that comes up once `first` has been answered, for as long as
+// `owner` lives: a question answered the wrong way then fails its test instead of leaving it
+// waiting on the box that follows.
+inline void closeBoxesAfter(const SeenBox &first, QObject *owner)
+{
+    auto *timer = new QTimer(owner);
+    timer->setInterval(10);
+    QObject::connect(timer, &QTimer::timeout, timer, [&first] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (first.seen && box && box->isVisible())
+            box->done(QMessageBox::Ok);
+    });
+    timer->start();
+}
+
 } // namespace talvesk::test
