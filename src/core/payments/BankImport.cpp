@@ -19,7 +19,7 @@ TextImportCounts BankImport::run(const QString &path, const TextImportObserver &
 {
     if (changes_ == db::Changes::Keep)
         platform::removeFileIfExists(app_.errorLogFile());
-    platform::Database db = openDatabaseForTextImport(app_);
+    platform::Database db = openDatabaseForTextImport(app_, changes_, observer.stopRequested);
     platform::TextLineReader reader(path);
 
     PaymentWriter single(db, true);

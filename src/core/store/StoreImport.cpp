@@ -22,7 +22,7 @@ textimport::TextImportCounts StoreImport::run(const QString &path, const textimp
 {
     if (changes_ == db::Changes::Keep)
         platform::removeFileIfExists(app_.errorLogFile());
-    platform::Database db = textimport::openDatabaseForTextImport(app_);
+    platform::Database db = textimport::openDatabaseForTextImport(app_, changes_, observer.stopRequested);
     platform::TextLineReader reader(path);
 
     auto lookup = db.prepare("SELECT 1 FROM SMdata WHERE BARCODE2 = ?1 LIMIT 1");

@@ -63,10 +63,11 @@ void ErrorLog::writeQuietly() noexcept
     }
 }
 
-platform::Database openDatabaseForTextImport(const platform::AppFolder &app)
+platform::Database openDatabaseForTextImport(const platform::AppFolder &app, db::Changes changes,
+                                             const std::function<bool()> &stopRequested)
 {
     try {
-        return db::openDatabase(app);
+        return db::openDatabaseFor(app, changes, stopRequested);
     } catch (const platform::Error &error) {
         if (error.number() == platform::errnum::Database)
             throw;
@@ -90,7 +91,7 @@ TextPreview previewLines(const TextImport &import, const QString &path, int max)
             throw PreviewFull();
     };
     try {
-        import.dryRun()->run(path, observer);
+        import.withChanges(db::Changes::FirstRows)->run(path, observer);
     } catch (const PreviewFull &) {
     }
     return preview;

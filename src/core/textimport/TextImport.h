@@ -37,6 +37,9 @@ struct TextImportObserver {
     std::function<void(const TextImportCounts &stored)> stopped;
     // Each record with what is stored from it (for a preview; left empty, nothing is gathered).
     std::function<void(const db::ShownRow &line)> lineShown;
+    // Asked while a dry run copies the database and runs its statements: true stops it with
+    // platform::Error errnum::Cancelled (lineDone may stop it between lines by throwing).
+    std::function<bool()> stopRequested;
 };
 
 // An import of a fixed-position text file. Throws platform::Error on the first failure; the
@@ -47,12 +50,14 @@ public:
     virtual TextImportCounts run(const QString &path, const TextImportObserver &observer) = 0;
     // The names of the values a record shows, in the order of db::ShownRow::values.
     virtual QStringList shownFields() const = 0;
-    // The same import as a dry run: it stores nothing and leaves ErrLog.txt alone.
-    virtual std::unique_ptr<TextImport> dryRun() const = 0;
+    // The same import with its changes only tried (db::Changes): it stores nothing and leaves
+    // ErrLog.txt alone.
+    virtual std::unique_ptr<TextImport> withChanges(db::Changes changes) const = 0;
+    std::unique_ptr<TextImport> dryRun() const { return withChanges(db::Changes::DryRun); }
 };
 
-// The first `max` records of a file as `import` would store them, read by a dry run that stops
-// there. Throws platform::Error.
+// The first `max` records of a file as `import` would store them, tried in the database and
+// rolled back (db::Changes::FirstRows): the rest of the file is not read. Throws platform::Error.
 struct TextPreview {
     QStringList fields;
     std::vector<db::ShownRow> lines;
@@ -95,7 +100,9 @@ private:
 
 // Opens the database for a text import. Any failure to open it is a database failure (error
 // 3000), so that it is never taken for a missing or unreadable text file.
-platform::Database openDatabaseForTextImport(const platform::AppFolder &app);
+// For a dry run, a private copy of it (db::openDatabaseFor).
+platform::Database openDatabaseForTextImport(const platform::AppFolder &app, db::Changes changes = db::Changes::Keep,
+                                             const std::function<bool()> &stopRequested = {});
 
 // Runs `body(log, batch, counts)` over the records in batches, then writes what it logged to
 // ErrLog.txt; when the body fails, what it had logged is written all the same, so nothing found is
@@ -107,7 +114,7 @@ TextImportCounts withErrorLog(const platform::AppFolder &app, platform::Database
                               const TextImportObserver &observer, db::Changes changes,
                               const db::JournalOperation &journalled, Body &&body)
 {
-    if (changes == db::Changes::DryRun) {
+    if (db::onlyTried(changes)) {
         ErrorLog unwritten{QString()};
         TextImportCounts counts = db::runInBatches<TextImportCounts>(
             db, [&](db::BatchedChanges &batch, TextImportCounts &c) { body(unwritten, batch, c); }, observer.stopped,

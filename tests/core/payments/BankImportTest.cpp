@@ -2,6 +2,7 @@
 #include "store/StoreImport.h"
 #include "platform/Codec950.h"
 #include "db/BatchedChanges.h"
+#include "db/Connection.h"
 #include "platform/Error.h"
 #include "platform/Files.h"
 #include "support/Tables.h"
@@ -10,6 +11,11 @@
 
 #include <QDir>
 #include <QFile>
+
+#include <chrono>
+#include <future>
+#include <optional>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -310,4 +316,83 @@ TEST(BankImport, ALogThatCannotBeWrittenFailsTheRunAfterEveryRecordIsApplied)
     EXPECT_THROW(payments::BankImport(app.folder()).run(path, {}), platform::Error);
     EXPECT_EQ(paid(app, QStringLiteral("95120001")), (QStringList{QStringLiteral("1130105"), QStringLiteral("1000"), QStringLiteral("500")}));
     EXPECT_FALSE(platform::fileExists(app.folder().errorLogFile()));
+}
+
+TEST(BankImport, ADryRunLetsAnotherProgramWriteWhileItCountsAndForetellsTheRealRun)
+{
+    test::TestApp app;
+    constexpr int kAccounts = 3000;
+    {
+        platform::Database db = db::openDatabase(app.folder());
+        platform::Transaction transaction(db);
+        auto insert = db.prepare("INSERT INTO F_AccountData (Bankcode, Total) VALUES (?1, '1500')");
+        for (int i = 0; i < kAccounts; ++i) {
+            insert.bind(1, QStringLiteral("B%1").arg(i));
+            insert.run();
+            insert.reset();
+        }
+        transaction.commit();
+    }
+    // Every account paid, one of them a second time (its outstanding amount from its Total
+    // again), and one account that no receivable has.
+    QString lines;
+    for (int i = 0; i < kAccounts; ++i)
+        lines += bankLine(QStringLiteral("1130105"), QStringLiteral("00000000%1").arg(100 + i % 900), QStringLiteral("B%1").arg(i))
+            + QStringLiteral("\r\n");
+    lines += bankLine(QStringLiteral("1130106"), QStringLiteral("00000000700"), QStringLiteral("B7")) + QStringLiteral("\r\n");
+    lines += bankLine(QStringLiteral("1130106"), QStringLiteral("00000000001"), QStringLiteral("NOPE")) + QStringLiteral("\r\n");
+    const QString path = app.path(QStringLiteral("bank.txt"));
+    test::writeFile(path, big5(lines));
+    test::writeFile(app.folder().errorLogFile(), "an earlier run's log");
+
+    // The dry run stops halfway through the file while another program writes, and waits for it.
+    std::promise<void> halfway, written;
+    std::future<void> resume = written.get_future();
+    std::vector<db::ShownRow> dryShown;
+    textimport::TextImportObserver dryObserver;
+    dryObserver.lineShown = [&](const db::ShownRow &line) { dryShown.push_back(line); };
+    int linesDone = 0;
+    dryObserver.lineDone = [&](const textimport::TextImportCounts &) {
+        if (++linesDone == kAccounts / 2) {
+            halfway.set_value();
+            resume.wait();
+        }
+    };
+    std::optional<textimport::TextImportCounts> dryCounts;
+    std::thread dryRun([&] { dryCounts = payments::BankImport(app.folder(), db::Changes::DryRun).run(path, dryObserver); });
+    const bool reached = halfway.get_future().wait_for(std::chrono::seconds(60)) == std::future_status::ready;
+    QByteArray afterWrite;
+    if (reached) {
+        try {
+            platform::Database other = platform::Database::open(app.folder().databaseFile());
+            platform::Transaction transaction(other);
+            other.execute("INSERT INTO F_AccountData (Bankcode, Total) VALUES ('OTHER', '1')");
+            transaction.commit();
+        } catch (const platform::Error &e) {
+            ADD_FAILURE() << "the other program's write failed: " << e.description().toStdString();
+        }
+        afterWrite = test::readFile(app.folder().databaseFile());
+    }
+    written.set_value();
+    dryRun.join();
+    ASSERT_TRUE(reached);
+    ASSERT_TRUE(dryCounts);
+    EXPECT_EQ(test::readFile(app.folder().databaseFile()), afterWrite);
+    EXPECT_EQ(test::readFile(app.folder().errorLogFile()), "an earlier run's log");
+    EXPECT_EQ(paid(app, QStringLiteral("B7")), QStringList({QString(), QString(), QString()}));
+
+    std::vector<db::ShownRow> realShown;
+    textimport::TextImportObserver realObserver;
+    realObserver.lineShown = [&](const db::ShownRow &line) { realShown.push_back(line); };
+    const auto real = payments::BankImport(app.folder()).run(path, realObserver);
+    EXPECT_EQ(dryCounts->applied, kAccounts + 1);
+    EXPECT_EQ(dryCounts->summary(), real.summary());
+    EXPECT_EQ(dryCounts->updated, real.updated);
+    EXPECT_EQ(dryCounts->inserted, real.inserted);
+    ASSERT_EQ(dryShown.size(), realShown.size());
+    for (std::size_t i = 0; i < realShown.size(); ++i) {
+        EXPECT_EQ(dryShown[i].values, realShown[i].values) << i;
+        EXPECT_EQ(dryShown[i].outcome, realShown[i].outcome) << i;
+    }
+    EXPECT_EQ(paid(app, QStringLiteral("B7")), QStringList({QStringLiteral("1130106"), QStringLiteral("700"), QStringLiteral("800")}));
 }
