@@ -8,7 +8,7 @@
 set -euo pipefail
 
 build=(
-  cmake ninja-build g++ pkg-config
+  cmake ninja-build g++ pkg-config ccache
   qt6-base-dev qt6-qpa-plugins libgl-dev
   qt6-translations-l10n fonts-noto-cjk
   libsqlite3-dev

@@ -7,6 +7,10 @@ bash scripts/deps.sh build test bench
 
 jobs=$(nproc)
 export QT_QPA_PLATFORM=offscreen
+# A compiler cache shared by every checkout on the machine: paths are taken relative to the
+# checkout, so another clone of the same sources compiles from the cache.
+export CCACHE_BASEDIR=$PWD CCACHE_NOHASHDIR=1
+export CMAKE_CXX_COMPILER_LAUNCHER=ccache CMAKE_C_COMPILER_LAUNCHER=ccache
 
 echo "== build and test (build/)"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTALVESK_WERROR=ON -DBUILD_TESTING=ON -DTALVESK_BENCH=ON
