@@ -7,10 +7,6 @@
 
 #include <sqlite3.h>
 
-#ifdef __GLIBC__
-#include <malloc.h>
-#endif
-
 #include <cerrno>
 #include <filesystem>
 #include <utility>
@@ -241,19 +237,6 @@ Database Database::open(const QString &path, Mode mode, const std::function<bool
         throw Error(errnum::FileNotFound, QStringLiteral("找不到資料庫檔案：") + path);
     if (!std::filesystem::is_regular_file(status))
         throw Error(errnum::PathFileAccess, QStringLiteral("資料庫不是一般檔案：") + path);
-
-    // Memory statistics cost a global lock on every allocation; the program never reads them.
-    static const int configured = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
-    Q_UNUSED(configured);
-#ifdef __GLIBC__
-    // Statements that join through scratch tables free them at the end of every run; glibc would
-    // hand the top of the heap back to the system each time and fault it in again at the next
-    // (most of the time of a bank file that matches nothing). Up to 16 MB of freed memory is kept,
-    // and blocks under 4 MB come from the heap: fixing one threshold stops glibc from raising the
-    // other by itself, which left every block over 128 KB mapped and unmapped anew.
-    static const int kept = mallopt(M_MMAP_THRESHOLD, 4 << 20) + mallopt(M_TRIM_THRESHOLD, 16 << 20);
-    Q_UNUSED(kept);
-#endif
 
     sqlite3 *db = nullptr;
     // No SQLITE_OPEN_CREATE: a file that vanished since the check above is not made anew.
