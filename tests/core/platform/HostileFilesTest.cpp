@@ -314,3 +314,35 @@ TEST(HostileWorkbooks, WhatTheReadersPassOverMayBeAnyLength)
     }
 }
 
+// A line past any record is read past keeping its first bytes and its length, wherever its end
+// falls among the reads (a CR as the last byte of one, its LF the first of the next); the lines
+// around it read as written.
+TEST(HostileFiles, ALineBeyondAnyRecordKeepsOnlyItsFirstBytesAndItsLength)
+{
+    test::TestApp app(test::TestApp::Empty);
+    const QString path = app.path(QStringLiteral("long.txt"));
+    const qint64 crAt = 4 * (qint64(64) << 10) - 1;
+    const QByteArray first = "short\r\n";
+    const QByteArray longest = QByteArray(platform::kMaxLineBytes, 'k');
+    test::writeFile(path, first + QByteArray(crAt - first.size(), 'x') + "\r\nnext\n" + longest + "\n" + QByteArray(100000, '\0'));
+    platform::TextLineReader reader(path);
+    platform::TextLine line;
+    ASSERT_TRUE(reader.next(line));
+    EXPECT_EQ(line.text, QStringLiteral("short"));
+    EXPECT_FALSE(line.tooLong());
+    ASSERT_TRUE(reader.next(line));
+    EXPECT_TRUE(line.tooLong());
+    EXPECT_EQ(line.length, crAt - first.size());
+    EXPECT_EQ(line.bytes, QByteArray(platform::kKeptLineBytes, 'x'));
+    ASSERT_TRUE(reader.next(line));
+    EXPECT_EQ(line.number, 3);
+    EXPECT_EQ(line.text, QStringLiteral("next")) << "the CR LF split between two reads ends one line";
+    ASSERT_TRUE(reader.next(line));
+    EXPECT_FALSE(line.tooLong()) << "a line of exactly the bound is kept whole";
+    EXPECT_EQ(line.bytes, longest);
+    ASSERT_TRUE(reader.next(line));
+    EXPECT_TRUE(line.tooLong());
+    EXPECT_EQ(line.length, 100000);
+    EXPECT_EQ(line.bytes, QByteArray(platform::kKeptLineBytes, '\0'));
+    EXPECT_FALSE(reader.next(line));
+}
