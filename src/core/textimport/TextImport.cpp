@@ -67,28 +67,29 @@ void ErrorLog::keepFirst(qint64 entries)
         first_.removeLast();
     if (!file_ || failure_)
         return;
+    if (entries == 0) {
+        file_.reset(); // no lines stored, no log: as a run that logged nothing
+        return;
+    }
     try {
         // Every logged line ends in CR LF, which no line holds (a line ends at either): the first
         // `entries` lines end at the entries-th LF.
-        qint64 offset = 0;
-        if (entries > 0) {
-            file_->flush();
-            QFile in(file_->path());
-            if (!in.open(QIODevice::ReadOnly))
-                throw platform::Error(platform::errnum::PathFileAccess, in.errorString() + QStringLiteral("：") + file_->path());
-            qint64 seen = 0;
-            std::vector<char> buffer(std::size_t(1) << 16);
-            while (seen < entries) {
-                const qint64 n = in.read(buffer.data(), static_cast<qint64>(buffer.size()));
-                if (n <= 0)
-                    throw platform::Error(platform::errnum::PathFileAccess, QStringLiteral("無法讀回：") + file_->path());
-                for (qint64 i = 0; i < n && seen < entries; ++i) {
-                    if (buffer[std::size_t(i)] == '\n' && ++seen == entries)
-                        offset += i + 1;
-                }
-                if (seen < entries)
-                    offset += n;
+        file_->flush();
+        QFile in(file_->path());
+        if (!in.open(QIODevice::ReadOnly))
+            throw platform::Error(platform::errnum::PathFileAccess, in.errorString() + QStringLiteral("：") + file_->path());
+        qint64 offset = 0, seen = 0;
+        std::vector<char> buffer(std::size_t(1) << 16);
+        while (seen < entries) {
+            const qint64 n = in.read(buffer.data(), static_cast<qint64>(buffer.size()));
+            if (n <= 0)
+                throw platform::Error(platform::errnum::PathFileAccess, QStringLiteral("無法讀回：") + file_->path());
+            for (qint64 i = 0; i < n && seen < entries; ++i) {
+                if (buffer[std::size_t(i)] == '\n' && ++seen == entries)
+                    offset += i + 1;
             }
+            if (seen < entries)
+                offset += n;
         }
         file_->truncate(offset);
     } catch (const platform::Error &error) {

@@ -385,4 +385,15 @@ TEST(BankImport, AStoppedRunLogsTheLinesOfWhatIsStoredAndNoMore)
     ASSERT_EQ(log.size(), stopped.abnormal) << "the log holds the lines the counts report";
     EXPECT_TRUE(log.back().startsWith(QStringLiteral("第 %1 行: ").arg(stopped.abnormal))) << log.back().toStdString();
     EXPECT_EQ(qint64(test::tableRows(app.folder(), QStringLiteral("JournalProblems")).size()), stopped.abnormal);
+
+    // Nothing stored at all: no log, as for a run that found nothing to log.
+    test::writeFile(path, file.left(file.indexOf('\n') + 1).repeated(3));
+    {
+        test::ReaderHoldingTheDatabase holding(app.folder());
+        textimport::TextImportObserver second;
+        second.stopped = observer.stopped;
+        EXPECT_THROW(payments::BankImport(app.folder()).run(path, second), platform::Error);
+    }
+    EXPECT_EQ(stopped.abnormal, 0);
+    EXPECT_FALSE(QFile::exists(app.folder().errorLogFile()));
 }
