@@ -104,7 +104,9 @@ TextImportCounts BankImport::run(const QString &path, const TextImportObserver &
             w.payment = -1;
             w.date = w.amount = w.account = QStringView();
             const platform::TextLine &line = w.line;
-            if (line.bytes.contains('\0')) {
+            if (line.tooLong()) {
+                w.abnormal = kTooLongLineReason;
+            } else if (line.bytes.contains('\0')) {
                 w.abnormal = kNulLineReason;
             } else if (!line.decoded) {
                 w.abnormal = QStringLiteral("無法以 Big5 解碼");
