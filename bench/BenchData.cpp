@@ -3,6 +3,7 @@
 #include "db/Connection.h"
 #include "db/Installation.h"
 #include "db/Mapping.h"
+#include "platform/Process.h"
 #include "receivables/ReceivablesImport.h"
 
 #include <QDir>
@@ -18,6 +19,9 @@
 namespace talvesk::bench {
 
 namespace {
+
+// The benchmarks run the operations in their own process, set up as the programs set theirs.
+[[maybe_unused]] const bool kPrepared = (platform::prepareProcess(), true);
 
 QString readSchema()
 {

@@ -9,7 +9,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${BUILD:-build-bench}
-[ -f "$build/CMakeCache.txt" ] || cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTALVESK_BENCH=ON >/dev/null
+[ -f "$build/CMakeCache.txt" ] || cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTALVESK_BENCH=ON -DBUILD_TESTING=OFF >/dev/null
 cmake --build "$build" -j "$(nproc)" --target talvesk-batch make_bench_rows >/dev/null
 batch=$build/app/talvesk-batch
 work=$(mktemp -d)

@@ -2,8 +2,8 @@
 # Builds optimised and runs every benchmark in bench/. Each benchmark makes its own data.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/deps.sh
-cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DTALVESK_BENCH=ON
+bash scripts/deps.sh build bench
+cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DTALVESK_BENCH=ON -DBUILD_TESTING=OFF
 cmake --build build-bench -j "$(nproc)"
 shopt -s nullglob
 benches=(build-bench/bench/bench_*[!n])

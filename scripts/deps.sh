@@ -1,20 +1,38 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests and the benchmarks need, when any is missing.
+# Installs the Debian packages that are missing, by set:
+#   bash scripts/deps.sh build    what building and running the programs needs
+#   bash scripts/deps.sh test     the tests (and what the build needs)
+#   bash scripts/deps.sh bench    the benchmarks (likewise)
+#   bash scripts/deps.sh fuzz     the fuzzers: clang and its sanitizer runtime
+#   bash scripts/deps.sh          every set
 set -euo pipefail
 
-packages=(
-  cmake ninja-build g++ pkg-config
+build=(
+  cmake ninja-build g++ pkg-config ccache
   qt6-base-dev qt6-qpa-plugins libgl-dev
   qt6-translations-l10n fonts-noto-cjk
-  libsqlite3-dev sqlite3
+  libsqlite3-dev
   libzip-dev libxlsxwriter-dev
-  libgtest-dev libbenchmark-dev
-  poppler-utils
-  clang libclang-rt-14-dev
 )
+test=(libgtest-dev sqlite3 poppler-utils)
+bench=(libbenchmark-dev sqlite3)
+fuzz=(clang libclang-rt-14-dev)
+
+sets=("$@")
+[ ${#sets[@]} -gt 0 ] || sets=(build test bench fuzz)
+packages=()
+for set in "${sets[@]}"; do
+  case "$set" in
+    build) packages+=("${build[@]}") ;;
+    test) packages+=("${build[@]}" "${test[@]}") ;;
+    bench) packages+=("${build[@]}" "${bench[@]}") ;;
+    fuzz) packages+=("${fuzz[@]}") ;;
+    *) echo "deps.sh: unknown set: $set (build, test, bench, fuzz)" >&2; exit 2 ;;
+  esac
+done
 
 missing=()
-for p in "${packages[@]}"; do
+for p in $(printf '%s\n' "${packages[@]}" | sort -u); do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
 

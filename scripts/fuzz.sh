@@ -8,13 +8,15 @@
 # in build-fuzz/findings/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/deps.sh
+bash scripts/deps.sh build fuzz
 
 seconds=${1:-30}
 only=${2:-}
 export QT_QPA_PLATFORM=offscreen
+export CCACHE_BASEDIR=$PWD CCACHE_NOHASHDIR=1
+export CMAKE_CXX_COMPILER_LAUNCHER=ccache CMAKE_C_COMPILER_LAUNCHER=ccache
 
-CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTALVESK_FUZZ=ON >/dev/null
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTALVESK_FUZZ=ON -DBUILD_TESTING=OFF >/dev/null
 cmake --build build-fuzz -j "$(nproc)"
 
 mkdir -p build-fuzz/findings

@@ -3,18 +3,22 @@
 # under AddressSanitizer and UBSan.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/deps.sh
+bash scripts/deps.sh build test bench
 
 jobs=$(nproc)
 export QT_QPA_PLATFORM=offscreen
+# A compiler cache shared by every checkout on the machine: paths are taken relative to the
+# checkout, so another clone of the same sources compiles from the cache.
+export CCACHE_BASEDIR=$PWD CCACHE_NOHASHDIR=1
+export CMAKE_CXX_COMPILER_LAUNCHER=ccache CMAKE_C_COMPILER_LAUNCHER=ccache
 
 echo "== build and test (build/)"
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTALVESK_WERROR=ON
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTALVESK_WERROR=ON -DBUILD_TESTING=ON -DTALVESK_BENCH=ON
 cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs"
 
 echo "== build and test under AddressSanitizer + UBSan (build-asan/)"
-cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTALVESK_WERROR=ON -DTALVESK_SANITIZE=ON -DTALVESK_BENCH=OFF
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTALVESK_WERROR=ON -DTALVESK_SANITIZE=ON -DBUILD_TESTING=ON -DTALVESK_BENCH=OFF
 cmake --build build-asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \

@@ -161,6 +161,13 @@ run_day() {
   shot 19-export-store 7
   keys Escape
   sleep 0.6
+  # The same export where the documents folder cannot be written: its number and description.
+  mv "$HOME/Documents" "$HOME/Documents.kept"; touch "$HOME/Documents"
+  menu_item $x_store 2
+  shot 19-export-failed 1.5
+  keys Return
+  sleep 0.4
+  rm "$HOME/Documents"; mv "$HOME/Documents.kept" "$HOME/Documents"
   shot 20-main-menu-status 0.3
 
   # 系統作業 → 備份資料庫: Enter backs up to the first place offered (the Documents folder).
@@ -170,6 +177,11 @@ run_day() {
   shot 22-backup-done 1.5
   keys Return
   shot 23-backup-slots 0.8
+  # Enter again: slot 1 now holds that backup, so it asks, and Enter (No) keeps it.
+  keys Return
+  shot 23-backup-overwrite-question 1
+  keys Return
+  sleep 0.4
   keys Escape
   sleep 0.4
 
@@ -196,6 +208,13 @@ run_day() {
   menu_item $x_system 5
   shot 28-change-password 1.2
   keys alt+F4
+  sleep 0.4
+
+  # 系統作業 → 匯入記錄: every operation of the day; after the restore the newest cannot be undone,
+  # so the button is off and the line above it says why.
+  menu_item $x_system 6
+  shot 28-import-log 1.5
+  keys Escape
   sleep 0.4
 
   # 結束: asked, and OK ends the program.

@@ -1,17 +1,15 @@
+#include "platform/Process.h"
 #include "shell/BatchTool.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
 
-#include <csignal>
 #include <cstdio>
 #include <memory>
 
 int main(int argc, char *argv[])
 {
-    // Past a file-size limit a write fails like any other and is reported; the signal would end
-    // the program with no word of why.
-    std::signal(SIGXFSZ, SIG_IGN);
+    talvesk::platform::prepareProcess();
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);

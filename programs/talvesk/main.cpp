@@ -1,17 +1,15 @@
 #include "credentials/PassLogIn.h"
 #include "platform/AppFolder.h"
 #include "platform/Desktop.h"
+#include "platform/Process.h"
 #include "shell/RemainMenu.h"
 
 #include <QApplication>
 
-#include <csignal>
 
 int main(int argc, char *argv[])
 {
-    // Past a file-size limit a write fails like any other and is reported; the signal would end
-    // the program with no word of why.
-    std::signal(SIGXFSZ, SIG_IGN);
+    talvesk::platform::prepareProcess();
     QApplication application(argc, argv);
     // Without it Qt's own buttons and dialogs speak English in a Chinese program.
     if (!talvesk::platform::installQtTranslation())

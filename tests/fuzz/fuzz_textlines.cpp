@@ -11,7 +11,17 @@ using namespace talvesk;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-    const QString path = fuzz::writeInput(data, size, QStringLiteral(".txt"));
+    // An input starting with "~" is repeated past the longest line the reader keeps, so that lines
+    // longer than any input reach it too.
+    QByteArray input(reinterpret_cast<const char *>(data), static_cast<qsizetype>(size));
+    if (input.startsWith('~') && input.size() > 1) {
+        const QByteArray piece = input.mid(1);
+        input.clear();
+        while (input.size() <= platform::kMaxLineBytes + 1)
+            input += piece;
+    }
+    const QString path = fuzz::writeInput(reinterpret_cast<const std::uint8_t *>(input.constData()),
+                                          static_cast<std::size_t>(input.size()), QStringLiteral(".txt"));
     try {
         platform::TextLineReader reader(path);
         platform::TextLine line;

@@ -60,3 +60,54 @@ write('text', 'store.txt', ('1HEADER\r\n' + store + '3TRAILER').encode('cp950'))
 
 write('ini', 'credentials.ini', '[ENV]\r\n使用者名稱=0123456789ABCDEF\r\n使用者密碼 = "FEDCBA9876543210"\r\n'.encode('cp950'))
 write('ini', 'odd.ini', '; note\r\n[env\r\n[ENV]\r\n=novalue\r\nkey\r\n使用者名稱=' + 'x' * 300 + '\r\n')
+
+# The bounds of the readers: small zips that inflate past what one cell, one tag, one run of
+# blanks, one row or the nesting may take, and what the readers pass over at any length. Written
+# deflated with a fixed time, so that the seeds stay small and the same from run to run.
+def zipped(parts):
+    out = io.BytesIO()
+    with zipfile.ZipFile(out, 'w', zipfile.ZIP_DEFLATED) as z:
+        for name, data in parts:
+            info = zipfile.ZipInfo(name, date_time=(2024, 1, 5, 0, 0, 0))
+            info.compress_type = zipfile.ZIP_DEFLATED
+            z.writestr(info, data)
+    return out.getvalue()
+
+
+def bounded_xlsx(sheet, strings=''):
+    return zipped([('_rels/.rels', f'<Relationships><Relationship Id="rId1" Type="{REL}/officeDocument" Target="xl/workbook.xml"/></Relationships>'),
+                   ('xl/_rels/workbook.xml.rels',
+                    f'<Relationships><Relationship Id="rId1" Type="{REL}/worksheet" Target="worksheets/sheet1.xml"/>'
+                    f'<Relationship Id="rId2" Type="{REL}/sharedStrings" Target="sharedStrings.xml"/></Relationships>'),
+                   ('xl/workbook.xml', f'<workbook {NS}><sheets><sheet name="S" sheetId="1" r:id="rId1"/></sheets></workbook>'),
+                   ('xl/worksheets/sheet1.xml', f'<worksheet {NS}><sheetData><row r="1"><c r="A1"><v>1</v></c></row>{sheet}</sheetData></worksheet>'),
+                   ('xl/sharedStrings.xml', f'<sst {NS}>{strings}</sst>')])
+
+
+def bounded_ods(cells):
+    return zipped([('mimetype', 'application/vnd.oasis.opendocument.spreadsheet'),
+                   ('content.xml', '<office:document-content xmlns:office="o" xmlns:table="t" xmlns:text="x"><office:body>'
+                                   '<office:spreadsheet><table:table table:name="S"><table:table-row>' + cells +
+                                   '</table:table-row></table:table></office:spreadsheet></office:body></office:document-content>')])
+
+
+MB = 1 << 20
+write('xlsx', 'bounded-cell.xlsx', bounded_xlsx('<row r="2"><c r="B2" t="inlineStr"><is><t>' + 'x' * (MB + 1) + '</t></is></c></row>'))
+write('xlsx', 'bounded-runs.xlsx', bounded_xlsx('<row r="2"><c t="inlineStr"><is>' + ('<r><t>' + 'y' * (64 << 10) + '</t></r>') * 17 + '</is></c></row>'))
+write('xlsx', 'bounded-string.xlsx', bounded_xlsx('<row r="2"><c t="s"><v>0</v></c></row>', '<si><t>' + 'z' * (MB + 1) + '</t></si>'))
+write('xlsx', 'bounded-attribute.xlsx', bounded_xlsx('<row r="2"><c r="A2" x="' + 'a' * (MB + 1) + '"><v>1</v></c></row>'))
+write('xlsx', 'bounded-blanks.xlsx', bounded_xlsx('<row r="2">' + ' ' * (MB + 1) + '<c><v>1</v></c></row>'))
+write('xlsx', 'bounded-row.xlsx', bounded_xlsx('<row r="2">' + ('<c t="inlineStr"><is><t>' + 'r' * (MB - 16) + '</t></is></c>') * 17 + '</row>'))
+write('xlsx', 'bounded-skipped.xlsx', bounded_xlsx('<!--' + '-' * (3 * MB) + '--><?pi ' + '?' * (2 * MB) + '?>'
+                                                   '<row r="2"><c r="B2"><f>' + 'f' * (3 * MB) + '</f><v>7</v></c></row>'
+                                                   '<extLst><![CDATA[' + ']' * (2 * MB) + ']]></extLst>'))
+write('xlsx', 'bounded-nesting.txt', '<sheetData><row r="1"><c r="A1"><v>1</v>' + '<x>' * 300 + '</c></row></sheetData>')
+write('ods', 'bounded-text.ods', bounded_ods('<table:table-cell office:value-type="string"><text:p>' + 't' * (MB + 1) + '</text:p></table:table-cell>'))
+write('ods', 'bounded-paragraphs.ods', bounded_ods('<table:table-cell office:value-type="string">' + '<text:p/>' * (MB + 2) + '</table:table-cell>'))
+write('ods', 'bounded-spaces.txt', '<office:document-content xmlns:office="o" xmlns:table="t" xmlns:text="x"><office:body><office:spreadsheet>'
+                                   '<table:table table:name="S"><table:table-row><table:table-cell office:value-type="string"><text:p>a'
+                                   '<text:s text:c="9223372036854775807"/></text:p></table:table-cell></table:table-row></table:table>'
+                                   '</office:spreadsheet></office:body></office:document-content>')
+# fuzz_textlines repeats an input starting with "~" past the longest line the reader keeps.
+write('text', 'bounded-line.txt', b'~' + b'\0' * 100 + b'\r')
+write('text', 'bounded-record.txt', b'~2' + bank.encode('cp950')[:60])

@@ -50,6 +50,8 @@ inline QString focusName()
 struct SeenBox {
     QString title;
     QString text;
+    QString informativeText;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
     QString defaultButtonText;
     QStringList buttonTexts;
     bool seen = false;
@@ -68,6 +70,8 @@ inline void pressInNextBox(SeenBox &seen, QMessageBox::StandardButton button)
         seen.seen = true;
         seen.title = box->windowTitle();
         seen.text = box->text();
+        seen.informativeText = box->informativeText();
+        seen.icon = box->icon();
         if (QPushButton *d = box->defaultButton())
             seen.defaultButtonText = d->text();
         for (QAbstractButton *b : box->buttons())
@@ -76,6 +80,21 @@ inline void pressInNextBox(SeenBox &seen, QMessageBox::StandardButton button)
             QTest::keyClick(box, Qt::Key_Return);
         else
             box->button(button)->click();
+    });
+    timer->start();
+}
+
+// Closes any real message box that comes up once `first` has been answered, for as long as
+// `owner` lives: a question answered the wrong way then fails its test instead of leaving it
+// waiting on the box that follows.
+inline void closeBoxesAfter(const SeenBox &first, QObject *owner)
+{
+    auto *timer = new QTimer(owner);
+    timer->setInterval(10);
+    QObject::connect(timer, &QTimer::timeout, timer, [&first] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (first.seen && box && box->isVisible())
+            box->done(QMessageBox::Ok);
     });
     timer->start();
 }

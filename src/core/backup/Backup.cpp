@@ -102,6 +102,11 @@ QString slotDescription(int slot, const SlotContent &content)
          + QStringLiteral("   ") + sizeText(content.size);
 }
 
+QString replacedBackupText(int slot, const SlotContent &content)
+{
+    return QStringLiteral("第 %1 格的備份是 %2 做的").arg(slot).arg(content.written.toString(QStringLiteral("yyyy/MM/dd HH:mm")));
+}
+
 PlaceProblem placeProblem(const platform::Error &error)
 {
     switch (error.systemError()) {

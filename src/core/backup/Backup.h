@@ -45,6 +45,10 @@ std::array<QString, kSlots> slotCaptions(const QString &prefix);
 // ("Vellaroke.M02   2024/05/01 14:32   1.2 MB"), or plainly that the slot holds none.
 QString slotDescription(int slot, const SlotContent &content);
 
+// What the question before overwriting a slot adds: when the backup it replaces was written
+// ("第 1 格的備份是 2026/12/09 05:49 做的").
+QString replacedBackupText(int slot, const SlotContent &content);
+
 // A backup that failed because of the place it was going to rather than the database.
 enum class PlaceProblem { None, WriteProtected, NoSpace };
 PlaceProblem placeProblem(const platform::Error &error);

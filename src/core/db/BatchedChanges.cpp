@@ -1,5 +1,7 @@
 #include "db/BatchedChanges.h"
 
+#include "db/Connection.h"
+
 namespace talvesk::db {
 
 namespace {
@@ -7,8 +9,11 @@ namespace {
 // Set before the transaction begins, since the journal mode cannot change inside one.
 platform::Database &preparedFor(platform::Database &db, Changes changes)
 {
-    if (changes == Changes::DryRun)
+    if (changes == Changes::FirstRows)
         db.execute("PRAGMA cache_spill = OFF; PRAGMA journal_mode = MEMORY");
+    // A dry run commits as the real run does, which only its own copy may take.
+    if (changes == Changes::DryRun && !db.isPrivate())
+        throw platform::Error(platform::errnum::Database, QStringLiteral("試算只能在資料庫的副本上進行"));
     return db;
 }
 
@@ -16,7 +21,7 @@ platform::Database &preparedFor(platform::Database &db, Changes changes)
 
 BatchedChanges::BatchedChanges(platform::Database &db, std::function<void()> committed, int rowsPerCommit,
                                int msPerCommit, Changes changes, JournalEntry *journal)
-    : db_(preparedFor(db, changes)), dryRun_(changes == Changes::DryRun), committed_(std::move(committed)),
+    : db_(preparedFor(db, changes)), firstRows_(changes == Changes::FirstRows), committed_(std::move(committed)),
       rowsPerCommit_(rowsPerCommit), msPerCommit_(msPerCommit),
       transaction_(std::make_unique<platform::Transaction>(db)), journal_(journal)
 {
@@ -46,7 +51,7 @@ void BatchedChanges::commitOpen()
 
 void BatchedChanges::commit()
 {
-    if (dryRun_)
+    if (firstRows_)
         return;
     commitOpen();
     transaction_ = std::make_unique<platform::Transaction>(db_);
@@ -55,18 +60,18 @@ void BatchedChanges::commit()
 
 void BatchedChanges::finish()
 {
-    if (!dryRun_) {
+    if (!firstRows_) {
         commitOpen();
         return;
     }
-    transaction_.reset(); // rolls back: a dry run leaves the database as it found it
+    transaction_.reset(); // rolls back: the database stays as it was found
     if (committed_)
         committed_();
 }
 
 void BatchedChanges::commitBeforeStopping() noexcept
 {
-    if (!transaction_ || dryRun_)
+    if (!transaction_ || firstRows_)
         return;
     try {
         if (journal_)
@@ -78,6 +83,16 @@ void BatchedChanges::commitBeforeStopping() noexcept
     } catch (...) {
         transaction_.reset();
     }
+}
+
+platform::Database openDatabaseFor(const platform::AppFolder &app, Changes changes,
+                                   const std::function<bool()> &stopRequested)
+{
+    if (changes != Changes::DryRun)
+        return openDatabase(app);
+    // Opened as it is, without the journal's tables that an operation adds: the copy is taken
+    // from what the file holds, and the file stays byte for byte as it was.
+    return platform::Database::privateCopyOf(app.databaseFile(), stopRequested);
 }
 
 QString storedNote(qint64 rows)

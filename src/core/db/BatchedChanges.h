@@ -1,6 +1,7 @@
 #pragma once
 
 #include "db/Journal.h"
+#include "platform/AppFolder.h"
 #include "platform/Database.h"
 #include "platform/Error.h"
 
@@ -13,11 +14,26 @@
 
 namespace talvesk::db {
 
-// Whether an operation's changes are kept, or only tried. A dry run makes every change exactly as
-// the real run would, so that its lookups see the rows it wrote before, inside one transaction
-// that is never committed: the dirty pages stay in memory (no cache spill, journal in memory), so
-// the database file is not written at all, not even for a moment.
-enum class Changes { Keep, DryRun };
+// Whether an operation's changes are kept, or only tried. A dry run (`DryRun`) makes every change
+// exactly as the real run would, so that its lookups see the rows it wrote before and its counts
+// are the real run's, but on a private copy of the database (openDatabaseFor) that goes when it
+// ends: the database itself is never written, and is held no longer than a step of the copy, so
+// that another program's writes go on meanwhile. A look at the first rows of a file (`FirstRows`),
+// which stops after a few rows, tries them in the database itself inside one transaction that is
+// never committed (the dirty pages stay in memory, so the file is not written even for a moment):
+// a copy of the whole database would cost far more than those rows hold it.
+enum class Changes { Keep, DryRun, FirstRows };
+inline bool onlyTried(Changes changes)
+{
+    return changes != Changes::Keep;
+}
+
+// The application's database as an operation with `changes` uses it: for a dry run, a private
+// copy of it, taken step by step (`stopRequested` ends the copy, and later any statement on it,
+// with platform::Error errnum::Cancelled); otherwise the database itself (db::openDatabase).
+// Throws platform::Error.
+platform::Database openDatabaseFor(const platform::AppFolder &app, Changes changes,
+                                   const std::function<bool()> &stopRequested = {});
 
 // One row of a file as an import would store it, for a preview: its values, in the order of the
 // import's shown fields, and what the import does with it (kNewRow, kUpdatedRow, kLeftAlone, or
@@ -35,7 +51,9 @@ inline const QString kLeftAlone = QStringLiteral("不處理");
 // alone, every row before it stays. Rows are committed every couple of seconds (and every
 // `rowsPerCommit` rows) and by an explicit commit() at the end; every commit is checked, and
 // `committed` is told of each one that is stored, so an import can say how many rows really are.
-// Going away without a commit rolls back: nothing is ever reported stored that was not.
+// Going away without a commit rolls back: nothing is ever reported stored that was not. A dry run
+// commits its batches the same way, on its private copy (it refuses any other database); a look
+// at the first rows commits nothing and rolls everything back at the end.
 class BatchedChanges {
 public:
     BatchedChanges(platform::Database &db, std::function<void()> committed, int rowsPerCommit = 50000,
@@ -47,7 +65,7 @@ public:
     // After each row: commits when the batch is full or old enough.
     void rowDone()
     {
-        if (dryRun_)
+        if (firstRows_)
             return;
         if (++pending_ >= rowsPerCommit_ || (pending_ % 256 == 0 && sinceCommit_.elapsed() >= msPerCommit_))
             commit();
@@ -58,8 +76,9 @@ public:
     // Commits the rows done so far and goes on in a new transaction. A failed commit rolls the
     // batch back and throws Error; the batch can then take no more rows.
     void commit();
-    // The last commit of an import: the same, without starting another transaction. A dry run
-    // rolls everything back here instead, and tells `committed` of the rows it would have stored.
+    // The last commit of an import: the same, without starting another transaction. A look at the
+    // first rows rolls everything back here instead, and tells `committed` of the rows it would
+    // have stored.
     void finish();
 
     // For an import that is stopping on a failure: keeps the rows done before it, as they would
@@ -79,7 +98,7 @@ private:
     void commitOpen();
 
     platform::Database &db_;
-    bool dryRun_;
+    bool firstRows_;
     std::function<void()> committed_;
     int rowsPerCommit_;
     int msPerCommit_;
@@ -100,9 +119,9 @@ inline const QString kDryRunDone = QStringLiteral("試算完畢，資料庫未�
 // batch.rowDone() after each; its counts are returned once the last commit is stored. On any
 // failure the rows before it are kept where possible, `stopped` gets the counts of the rows that
 // are stored, and the failure is thrown on with how many rows are stored added to its description.
-// A dry run (`changes`) stores nothing and is not journalled: its counts are those the real run
-// would report, and when it fails, `stopped` gets the counts of the rows the real run would have
-// kept. A journalled import gets its journal entry before the first row, closed with the counts
+// A dry run or a look at the first rows (`changes`) stores nothing and is not journalled: its
+// counts are those the real run would report, and when it fails, `stopped` gets the counts of the
+// rows the real run would have kept. A journalled import gets its journal entry before the first row, closed with the counts
 // (counts.summary()) of what was stored.
 struct JournalOperation {
     QString operation; // the batch command's name
@@ -117,13 +136,13 @@ Counts runInBatches(platform::Database &db, Rows &&rows, const std::function<voi
     std::optional<JournalEntry> journal;
     std::optional<BatchedChanges> batch;
     try {
-        if (journalled && changes == Changes::Keep)
+        if (journalled && !onlyTried(changes))
             journal.emplace(db, journalled->operation, journalled->file);
         batch.emplace(db, [&] { stored = counts; }, rowsPerCommit, 2000, changes, journal ? &*journal : nullptr);
         rows(*batch, counts);
         batch->finish();
     } catch (const platform::Error &error) {
-        if (changes == Changes::DryRun) {
+        if (onlyTried(changes)) {
             if (stopped)
                 stopped(counts);
             throw platform::Error(error.number(), error.description() + dryRunNote());

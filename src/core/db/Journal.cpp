@@ -479,11 +479,22 @@ void JournalEntry::stopRecording() noexcept
     recording_ = false;
 }
 
+QString problemExcerpt(const QString &text)
+{
+    if (text.size() <= kProblemTextChars)
+        return text;
+    // The note takes at most 15 characters: the cut text and it stay within the bound.
+    qsizetype keep = kProblemTextChars - 32;
+    if (text.at(keep - 1).isHighSurrogate())
+        --keep; // never half a character
+    return text.left(keep) + QStringLiteral("…（共 %1 字）").arg(text.size());
+}
+
 void JournalEntry::problem(qint64 number, const QString &reason, const QString &text)
 {
     if (!problem_)
         return;
-    problem_->bind(1, QString::number(id_)).bind(2, QString::number(number)).bind(3, reason).bind(4, text);
+    problem_->bind(1, QString::number(id_)).bind(2, QString::number(number)).bind(3, reason).bind(4, problemExcerpt(text));
     problem_->run();
     problem_->reset();
 }

@@ -40,6 +40,13 @@ struct JournalRecord {
     QString droppedWhy; // for Dropped: 「…」 why the undo data is gone
 };
 
+// What a problem line keeps of the text it shows: all of it up to kProblemTextChars characters; a
+// longer text is cut, ending in "…（共 N 字）" with its whole length (what is cut so stays within
+// the bound, so cutting again changes nothing). The journal and ErrLog.txt keep no more, whatever
+// the line held.
+inline constexpr qsizetype kProblemTextChars = 512;
+QString problemExcerpt(const QString &text);
+
 struct ProblemLine {
     qint64 number = 0; // line of a text file, row of a worksheet
     QString reason;

@@ -12,18 +12,13 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QStandardPaths>
 
 #include <sqlite3.h>
 
-namespace talvesk::db {
+#include <stdexcept>
 
-bool isPlainDecimal(const QString &text)
-{
-    static const QRegularExpression plain(QStringLiteral("^-?(\\d+(\\.\\d*)?|\\.\\d+)$"));
-    return plain.match(text).hasMatch();
-}
+namespace talvesk::db {
 
 QString cutCellsNote(const ExportResult &result)
 {
@@ -38,6 +33,8 @@ QString cutCellsNote(const ExportResult &result)
 ExportResult exportTable(const platform::AppFolder &app, const TableLayout &layout, const QString &path,
                    const std::function<void(qint64, qint64)> &progress, const RowFilter &filter)
 {
+    if (!layout.amounts.empty() && !layout.amountValue)
+        throw std::logic_error("an export's layout names amounts but not how to read them");
     platform::Database db = openDatabase(app);
     if (filter.prepare)
         filter.prepare(db);
@@ -72,8 +69,11 @@ ExportResult exportTable(const platform::AppFolder &app, const TableLayout &layo
             const QString value = rows.text(c);
             if (value.isEmpty())
                 continue;
-            if (layout.amounts.count(c) && isPlainDecimal(value)) {
-                out.number(row, c, value.toDouble());
+            std::optional<double> amount;
+            if (layout.amounts.count(c))
+                amount = layout.amountValue(value);
+            if (amount) {
+                out.number(row, c, *amount);
             } else if (out.text(row, c, value) && result.cutCells++ == 0) {
                 result.firstCutRow = row + 1;
                 result.firstCutColumn = platform::columnLetters(c);

@@ -8,20 +8,23 @@
 #include <QStringList>
 
 #include <functional>
+#include <optional>
 #include <set>
 #include <string>
 
 namespace talvesk::db {
 
 // A whole table, in table order, into a new workbook: the captions in row 1, then one row per
-// table row. Columns in `amounts` are written as numbers when the stored text is a plain decimal
-// number; everything else as text, so account numbers and codes keep every digit. A missing value
-// is an empty cell.
+// table row. Columns in `amounts` are written as numbers when `amountValue` reads the stored text
+// as one (the rule the rest of the program reads amounts by, so that a sum in the spreadsheet
+// counts what the program counts); everything else as text, so account numbers and codes keep
+// every digit. A missing value is an empty cell.
 struct TableLayout {
     QString table;
     QStringList columns;
     QStringList captions;
     std::set<int> amounts;
+    std::optional<double> (*amountValue)(QStringView) = nullptr; // needed when there are amounts
 };
 
 // Which rows an export takes: a condition over the table's columns, with its values bound as ?1,
@@ -60,9 +63,6 @@ ExportResult exportTable(const platform::AppFolder &app, const TableLayout &layo
 // Where an export goes: the user's documents folder, "<prefix>_yyyyMMdd_HHmmss.xlsx"; a name
 // already taken gets " (2)", " (3)"... so no earlier export is overwritten.
 QString exportPath(const QString &prefix, const QDateTime &when);
-
-// Whether a stored text is a plain decimal number (such as 1500, -200, 12.5 or .5).
-bool isPlainDecimal(const QString &text);
 
 // Deletes every row of a table in one statement and one transaction: on failure the table stays
 // whole. First the whole database is copied to its safety copy (ldb/BeforeClearStore.mdb for

@@ -25,9 +25,10 @@ bool isDigit(char16_t c)
 // Reads the number at the start of `text`, a view of UTF-16 or of UTF-8: both spell the
 // characters a number is made of alike, and anything else ends it in both. The characters
 // looked at: blanks dropped, a comma between two digits dropped (digit grouping), reading stops
-// at the first other character that cannot go on.
+// at the first other character that cannot go on. `whole`, when given, tells whether the
+// number took the whole text: nothing was left over and there was a digit.
 template <typename View>
-double readLeadingNumber(View text, bool exponent)
+double readLeadingNumber(View text, bool exponent, bool *whole = nullptr)
 {
     const qsizetype n = text.size();
     const auto at = [&](qsizetype i) -> char16_t {
@@ -45,6 +46,7 @@ double readLeadingNumber(View text, bool exponent)
     int digitCount = 0;
     std::size_t beforeExponent = 0;
     char16_t last = 0;
+    bool stopped = false;
     for (qsizetype i = 0; i < n; ++i) {
         const char16_t c = at(i);
         if (isBlank(c))
@@ -55,10 +57,13 @@ double readLeadingNumber(View text, bool exponent)
                 ++next;
             if (isDigit(last) && next < n && isDigit(at(next)))
                 continue;
+            stopped = true;
             break;
         }
-        if (c >= 0x80)
+        if (c >= 0x80) {
+            stopped = true;
             break;
+        }
         if (state == Sign && (c == u'+' || c == u'-')) {
             number.push_back(static_cast<char>(c));
             state = Whole;
@@ -85,14 +90,19 @@ double readLeadingNumber(View text, bool exponent)
             number.push_back(static_cast<char>(c));
             state = ExpDigits;
         } else {
+            stopped = true;
             break;
         }
         last = c;
     }
+    if (whole)
+        *whole = digits && !stopped;
     if (!digits)
         return 0;
     // An exponent mark without digits after it is not part of the number.
     if (state == ExpSign || (state == ExpDigits && !std::isdigit(static_cast<unsigned char>(number.back())))) {
+        if (whole)
+            *whole = false;
         number.resize(beforeExponent);
         plainWhole = number.find('.') == std::string::npos;
     }
@@ -118,6 +128,16 @@ double leadingNumber(QStringView text, bool exponent)
 double leadingNumber(QByteArrayView utf8, bool exponent)
 {
     return readLeadingNumber(utf8, exponent);
+}
+
+std::optional<double> amountValue(QStringView text)
+{
+    bool whole = false;
+    const double value = readLeadingNumber(text, true, &whole);
+    if (!whole || !std::isfinite(value))
+        return std::nullopt;
+    // "-0" is an amount of nothing, not a negative one.
+    return value == 0 ? 0.0 : value;
 }
 
 double receivableTotal(double total, bool isNull, QStringView account)

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringView>
 
+#include <optional>
+
 namespace talvesk::payments {
 
 // The number at the start of a text, as the amounts are read: blanks, tabs and line feeds
@@ -16,6 +18,12 @@ namespace talvesk::payments {
 double leadingNumber(QStringView text, bool exponent);
 // The same, read from UTF-8 text as the database gives it.
 double leadingNumber(QByteArrayView utf8, bool exponent);
+
+// The number a stored amount is, read as the lookup reads amounts (the rule above, with an
+// exponent), when the whole text is that number: "45,000" is 45000, " -1,234.50 " is -1234.5.
+// Nothing when anything is left over ("1,x", "12元", "1E"), when there is no digit, or when the
+// number is too large for a double.
+std::optional<double> amountValue(QStringView text);
 
 // The amount due of a receivable found by a lookup, `total` as read from it. A Total that holds no
 // value at all (`isNull`) cannot be paid against: it stops the import (error 94) naming the account.

@@ -19,7 +19,7 @@ TextImportCounts BankImport::run(const QString &path, const TextImportObserver &
 {
     if (changes_ == db::Changes::Keep)
         platform::removeFileIfExists(app_.errorLogFile());
-    platform::Database db = openDatabaseForTextImport(app_);
+    platform::Database db = openDatabaseForTextImport(app_, changes_, observer.stopRequested);
     platform::TextLineReader reader(path);
 
     PaymentWriter single(db, true);
@@ -104,7 +104,9 @@ TextImportCounts BankImport::run(const QString &path, const TextImportObserver &
             w.payment = -1;
             w.date = w.amount = w.account = QStringView();
             const platform::TextLine &line = w.line;
-            if (line.bytes.contains('\0')) {
+            if (line.tooLong()) {
+                w.abnormal = kTooLongLineReason;
+            } else if (line.bytes.contains('\0')) {
                 w.abnormal = kNulLineReason;
             } else if (!line.decoded) {
                 w.abnormal = QStringLiteral("無法以 Big5 解碼");

@@ -19,9 +19,9 @@ public:
     }
     textimport::TextImportCounts run(const QString &path, const textimport::TextImportObserver &observer) override;
     QStringList shownFields() const override { return paymentFields(); }
-    std::unique_ptr<textimport::TextImport> dryRun() const override
+    std::unique_ptr<textimport::TextImport> withChanges(db::Changes changes) const override
     {
-        return std::make_unique<BankImport>(app_, db::Changes::DryRun);
+        return std::make_unique<BankImport>(app_, changes);
     }
 
 private:

@@ -18,7 +18,7 @@ using namespace db::paymentItem;
 workbookimport::ImportCounts PaymentsImport::run(const QString &workbookPath, const QString &sheetName,
                                               const workbookimport::ImportObserver &observer)
 {
-    platform::Database db = db::openDatabase(app_);
+    platform::Database db = db::openDatabaseFor(app_, changes_, observer.stopRequested);
     const QStringList mapping = db::readMapping(db, db::kPaymentsMapping);
     const QString dateColumn = mapping.at(Date), amountColumn = mapping.at(Amount), accountColumn = mapping.at(Account);
     workbookimport::requireMappedAccount(accountColumn, db::kPaymentsMapping.items[Account].caption);

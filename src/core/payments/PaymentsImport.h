@@ -21,9 +21,9 @@ public:
                                   const workbookimport::ImportObserver &observer) override;
     // The account, and the date, amount and outstanding amount written to it.
     QStringList shownFields() const override { return paymentFields(); }
-    std::unique_ptr<workbookimport::WorkbookImport> dryRun() const override
+    std::unique_ptr<workbookimport::WorkbookImport> withChanges(db::Changes changes) const override
     {
-        return std::make_unique<PaymentsImport>(app_, db::Changes::DryRun);
+        return std::make_unique<PaymentsImport>(app_, changes);
     }
 
 private:

@@ -142,12 +142,10 @@ private:
         bytes_.append(p, static_cast<std::size_t>(q - p));
         pos_ += q - p;
         if (static_cast<qint64>(bytes_.size() - starts_.back()) > CsvWorkbook::kMaxFieldBytes)
-            refuse(QStringLiteral("第 %1 列 %2 欄的內容超過 %3 MB 的上限（一個儲存格最多 32767 個字元），可能是引號沒有成對")
-                       .arg(row)
-                       .arg(columnLetters(static_cast<int>(starts_.size()) - 1))
-                       .arg(CsvWorkbook::kMaxFieldBytes >> 20));
+            cellTooLong(file_.path, cellPlace(file_.name, row, static_cast<int>(starts_.size()) - 1),
+                        QStringLiteral("，可能是引號沒有成對"));
         if (static_cast<qint64>(bytes_.size()) > CsvWorkbook::kMaxRowBytes)
-            refuse(QStringLiteral("第 %1 列超過 %2 MB 的上限").arg(row).arg(CsvWorkbook::kMaxRowBytes >> 20));
+            rowTooLong(file_.path, file_.name, row);
     }
 
     bool ended(qint64 row)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/SheetCells.h"
 #include "platform/Workbook.h"
 
 namespace talvesk::platform {
@@ -12,11 +13,9 @@ namespace talvesk::platform {
 // reads it again row by row. Memory grows with the longest row, never with the file.
 class CsvWorkbook : public Workbook {
 public:
-    // The most bytes one field may take. A cell holds at most 32,767 characters, which UTF-8
-    // writes in under 100 KB; past this the file is no table a spreadsheet could have written.
-    static constexpr qint64 kMaxFieldBytes = qint64(1) << 20;
-    // The most bytes one row may take, all its fields together.
-    static constexpr qint64 kMaxRowBytes = qint64(16) << 20;
+    // The most bytes one field, and one row with all its fields, may take: those of every reader.
+    static constexpr qint64 kMaxFieldBytes = kMaxCellBytes;
+    static constexpr qint64 kMaxRowBytes = platform::kMaxRowBytes;
     // How much of the file is read at a time.
     static constexpr qint64 kReadBytes = qint64(64) << 10;
 

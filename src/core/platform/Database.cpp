@@ -7,10 +7,6 @@
 
 #include <sqlite3.h>
 
-#ifdef __GLIBC__
-#include <malloc.h>
-#endif
-
 #include <cerrno>
 #include <filesystem>
 #include <utility>
@@ -51,8 +47,30 @@ QString databaseReason(int code)
     }
 }
 
+// How long a connection waits for another to let the database go.
+constexpr int kBusyTimeoutMs = 2000;
+
+// The work on a private copy was asked to stop.
+Error stoppedError()
+{
+    return Error(errnum::Cancelled, QStringLiteral("已停止"));
+}
+
+// The busy timeout, for a copy that may be asked to stop while it waits for a writer's commit.
+int waitUnlessStopped(void *stopRequested, int count)
+{
+    constexpr int kPollMs = 10;
+    const auto &stop = *static_cast<const std::function<bool()> *>(stopRequested);
+    if (count * kPollMs >= kBusyTimeoutMs || (stop && stop()))
+        return 0;
+    sqlite3_sleep(kPollMs);
+    return 1;
+}
+
 Error databaseError(sqlite3 *db, int code)
 {
+    if ((code & 0xff) == SQLITE_INTERRUPT)
+        return stoppedError();
     const char *message = db ? sqlite3_errmsg(db) : sqlite3_errstr(code);
     const QString description = databaseReason(code) + QStringLiteral("（") + QString::fromUtf8(message) + QStringLiteral("）");
     // A database another connection holds, or one the engine may only read, is the database in
@@ -207,6 +225,11 @@ sqlite3_value *Statement::value(int column) const
 
 Database Database::open(const QString &path, Mode mode)
 {
+    return open(path, mode, nullptr);
+}
+
+Database Database::open(const QString &path, Mode mode, const std::function<bool()> *stopRequested)
+{
     std::error_code ec;
     const auto fsPath = toFsPath(path);
     const auto status = std::filesystem::status(fsPath, ec);
@@ -214,19 +237,6 @@ Database Database::open(const QString &path, Mode mode)
         throw Error(errnum::FileNotFound, QStringLiteral("找不到資料庫檔案：") + path);
     if (!std::filesystem::is_regular_file(status))
         throw Error(errnum::PathFileAccess, QStringLiteral("資料庫不是一般檔案：") + path);
-
-    // Memory statistics cost a global lock on every allocation; the program never reads them.
-    static const int configured = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
-    Q_UNUSED(configured);
-#ifdef __GLIBC__
-    // Statements that join through scratch tables free them at the end of every run; glibc would
-    // hand the top of the heap back to the system each time and fault it in again at the next
-    // (most of the time of a bank file that matches nothing). Up to 16 MB of freed memory is kept,
-    // and blocks under 4 MB come from the heap: fixing one threshold stops glibc from raising the
-    // other by itself, which left every block over 128 KB mapped and unmapped anew.
-    static const int kept = mallopt(M_MMAP_THRESHOLD, 4 << 20) + mallopt(M_TRIM_THRESHOLD, 16 << 20);
-    Q_UNUSED(kept);
-#endif
 
     sqlite3 *db = nullptr;
     // No SQLITE_OPEN_CREATE: a file that vanished since the check above is not made anew.
@@ -240,9 +250,18 @@ Database Database::open(const QString &path, Mode mode)
         throw error;
     }
     Database database(db);
-    sqlite3_busy_timeout(db, 2000);
+    if (stopRequested)
+        sqlite3_busy_handler(db, &waitUnlessStopped, const_cast<std::function<bool()> *>(stopRequested));
+    else
+        sqlite3_busy_timeout(db, kBusyTimeoutMs);
     // Reading the schema proves the file is a database before any operation relies on it.
-    database.execute("PRAGMA schema_version");
+    try {
+        database.execute("PRAGMA schema_version");
+    } catch (const Error &) {
+        if (stopRequested && *stopRequested && (*stopRequested)())
+            throw stoppedError();
+        throw;
+    }
     // A larger page cache keeps the account index in memory through a 100,000-row import.
     database.execute("PRAGMA cache_size = -32768");
     if (mode == ReadWrite) {
@@ -264,7 +283,8 @@ Database Database::open(const QString &path, Mode mode)
     return database;
 }
 
-Database::Database(Database &&other) noexcept : db_(std::exchange(other.db_, nullptr))
+Database::Database(Database &&other) noexcept
+    : db_(std::exchange(other.db_, nullptr)), stopRequested_(std::move(other.stopRequested_))
 {
 }
 
@@ -273,6 +293,7 @@ Database &Database::operator=(Database &&other) noexcept
     if (this != &other) {
         close();
         db_ = std::exchange(other.db_, nullptr);
+        stopRequested_ = std::move(other.stopRequested_);
     }
     return *this;
 }
@@ -362,6 +383,61 @@ void Database::copyInto(const QString &target)
     }
     Database copy(out);
     copy.replaceContentWith(*this);
+}
+
+namespace {
+
+// About a megabyte of pages per step: the other connections' writes wait a millisecond or two.
+constexpr int kPagesPerCopyStep = 256;
+
+int askStopRequested(void *stopRequested)
+{
+    return (*static_cast<std::function<bool()> *>(stopRequested))() ? 1 : 0;
+}
+
+
+} // namespace
+
+Database Database::privateCopyOf(const QString &path, std::function<bool()> stopRequested)
+{
+    // The source waits for a writer's commit by the busy timeout, unless asked to stop.
+    Database source = open(path, ReadWrite, &stopRequested);
+    // The empty name is the engine's private scratch file, deleted when the connection closes.
+    sqlite3 *out = nullptr;
+    const int rc = sqlite3_open_v2("", &out, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+    if (rc != SQLITE_OK) {
+        Error error = databaseError(out, rc);
+        sqlite3_close_v2(out);
+        throw error;
+    }
+    Database copy(out);
+    copy.execute("PRAGMA cache_size = -32768");
+    sqlite3_backup *backup = sqlite3_backup_init(out, "main", source.db_, "main");
+    if (!backup)
+        throw databaseError(out, sqlite3_errcode(out));
+    // Each step reads the source under a shared lock of its own and lets it go before it
+    // returns. A write by another connection between two steps makes the next step start over.
+    int stepped = SQLITE_OK;
+    while (stepped == SQLITE_OK && !(stopRequested && stopRequested()))
+        stepped = sqlite3_backup_step(backup, kPagesPerCopyStep);
+    const int finished = sqlite3_backup_finish(backup);
+    if (stopRequested && stopRequested() && stepped != SQLITE_DONE)
+        throw stoppedError();
+    if (stepped != SQLITE_DONE)
+        throw databaseError(nullptr, stepped);
+    if (finished != SQLITE_OK)
+        throw databaseError(out, finished);
+    if (stopRequested) {
+        copy.stopRequested_ = std::make_unique<std::function<bool()>>(std::move(stopRequested));
+        sqlite3_progress_handler(out, 1000, &askStopRequested, copy.stopRequested_.get());
+    }
+    return copy;
+}
+
+bool Database::isPrivate() const
+{
+    const char *file = sqlite3_db_filename(db_, "main");
+    return !file || !*file;
 }
 
 QStringList Database::integrityProblems(int limit)

@@ -4,6 +4,8 @@
 #include <QStringList>
 #include <QStringView>
 
+#include <functional>
+#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -96,6 +98,18 @@ public:
     // Writes a page-for-page copy of the whole database into the new file `target` (through the
     // online backup, so it is consistent even while other connections write). Throws Error.
     void copyInto(const QString &target);
+    // A copy of the whole database at `path` (opened as open() does), private to the returned
+    // connection: a scratch file of the engine's own, removed when that connection closes, so that
+    // changes can be tried on it and thrown away without the database ever being written or held.
+    // It is copied a few pages at a time, each step a short read of its own: another connection
+    // may write between two steps (the copy then starts over, so it is always the database as one
+    // commit left it), and waits at most one step for it. While the copy waits for another's
+    // commit, between steps, and in any statement later run on the copy, `stopRequested` returning
+    // true ends the work with Error errnum::Cancelled. Throws Error.
+    static Database privateCopyOf(const QString &path, std::function<bool()> stopRequested = {});
+    // Whether this is such a private copy (or any database without a file of its own).
+    bool isPrivate() const;
+
     // What the engine's integrity check finds wrong (at most `limit` lines); empty when sound.
     QStringList integrityProblems(int limit = 10);
 
@@ -106,9 +120,14 @@ public:
 
 private:
     explicit Database(sqlite3 *db) : db_(db) {}
+    // Waits for other connections by the busy timeout, or until `stopRequested` says stop.
+    static Database open(const QString &path, Mode mode, const std::function<bool()> *stopRequested);
     void close() noexcept;
 
     sqlite3 *db_ = nullptr;
+    // Asked by the engine's progress handler while a statement runs; kept here, where its address
+    // stays put while the connection moves.
+    std::unique_ptr<std::function<bool()>> stopRequested_;
 };
 
 // Rolls the transaction back on destruction unless it was committed.

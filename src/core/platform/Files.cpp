@@ -137,6 +137,23 @@ void ScratchFile::write(const char *data, std::size_t size)
         throw fileError(errno, path_);
 }
 
+void ScratchFile::flush()
+{
+    if (!file_)
+        throw Error(errnum::PathFileAccess, QStringLiteral("檔案已關閉：") + path_);
+    if (std::fflush(file_) != 0)
+        throw fileError(errno, path_);
+}
+
+void ScratchFile::truncate(qint64 size)
+{
+    if (!file_)
+        throw Error(errnum::PathFileAccess, QStringLiteral("檔案已關閉：") + path_);
+    if (std::fflush(file_) != 0 || ::ftruncate(fileno(file_), static_cast<off_t>(size)) != 0
+        || std::fseek(file_, static_cast<long>(size), SEEK_SET) != 0)
+        throw fileError(errno, path_);
+}
+
 void ScratchFile::commitTo(const QString &target)
 {
     if (!file_)

@@ -29,6 +29,12 @@ public:
     ScratchFile &operator=(const ScratchFile &) = delete;
 
     void write(const char *data, std::size_t size);
+    // Hands what was written to the file, so that it can be read back.
+    void flush();
+    // Cuts what was written back to its first `size` bytes; writing goes on from there.
+    void truncate(qint64 size);
+    // The scratch file's own name, to read back what was written after flush().
+    const QString &path() const { return path_; }
     // Flushes, syncs and closes, then renames the scratch file over `target` (keeping the
     // replaced file's permission bits). The file takes no more writes after it.
     void commitTo(const QString &target);

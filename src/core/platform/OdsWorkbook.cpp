@@ -19,10 +19,6 @@ using Token = XmlScanner::Token;
 
 const QString kContent = QStringLiteral("content.xml");
 
-// The most text one cell may hold: well past what a spreadsheet application keeps in a cell
-// (32,767 characters), so only a hostile file meets it.
-constexpr std::size_t kMaxCellTextBytes = 1 << 20;
-
 qint64 toCount(std::string_view s)
 {
     qint64 v = 0;
@@ -114,6 +110,7 @@ public:
         : part_(path, kContent, limits), path_(path), name_(sheetName)
     {
         XmlScanner &xml = part_.xml();
+        xml.setPlace([this] { return cellPlace(name_, placeRow_, placeColumn_); });
         int index = 0;
         for (Token t; (t = xml.next()) != Token::Eof;) {
             if (t == Token::Start && xml.name() == "table") {
@@ -137,7 +134,7 @@ public:
         while (!ended_) {
             const Token t = xml.next();
             if (t == Token::Eof)
-                xml.fail("a table is not closed");
+                xml.fail(QStringLiteral("工作表沒有結束"));
             if (t == Token::End && xml.name() == "table") {
                 ended_ = true;
                 break;
@@ -157,7 +154,9 @@ public:
                 repeat = toCount(value);
             const qint64 row = nextRow_;
             nextRow_ = row + std::min(repeat, kMaxRows + 1);
+            placeRow_ = row;
             readRow(row);
+            placeRow_ = 0;
             if (!cells_.empty()) {
                 if (nextRow_ - 1 > kMaxRows)
                     unreadable(path_, QStringLiteral("工作表 ") + name_ + QStringLiteral(" 有超出工作表範圍的列號（1 到 1048576）"));
@@ -177,13 +176,15 @@ private:
         XmlScanner &xml = part_.xml();
         cells_.clear();
         int column = 0;
+        qint64 rowBytes = 0;
         std::string attr;
         for (;;) {
+            placeColumn_ = -1;
             const Token t = xml.next();
             if (t == Token::End && xml.name() == "table-row")
                 return;
             if (t == Token::Eof)
-                xml.fail("a row is not closed");
+                xml.fail(QStringLiteral("列沒有結束"));
             if (t != Token::Start)
                 continue;
             if (xml.name() != "table-cell" && xml.name() != "covered-table-cell") {
@@ -208,6 +209,7 @@ private:
                 }
             });
             std::string typeText(type);
+            placeColumn_ = std::min(column, kMaxColumns - 1);
             if (!typeText.empty()) {
                 hasValue = xml.attribute("value", value);
                 xml.attribute("date-value", dateValue);
@@ -216,6 +218,10 @@ private:
                 hasString = xml.attribute("string-value", stringValue);
             }
             const std::string text = readCellText();
+            // A repeated cell shares its text; each cell is counted once.
+            rowBytes += static_cast<qint64>(text.size() + stringValue.size());
+            if (rowBytes > kMaxRowBytes)
+                rowTooLong(path_, name_, row);
             CellValue v;
             auto bad = [&](const char *what) {
                 unreadable(path_, QStringLiteral("工作表 ") + name_ + QStringLiteral(" 儲存格 ") + columnLetters(column)
@@ -261,14 +267,14 @@ private:
         std::string text;
         int depth = 0, paragraphs = 0;
         bool inParagraph = false;
-        auto grow = [&](std::size_t more) {
-            if (text.size() + more > kMaxCellTextBytes)
-                xml.fail("a cell holds more text than a worksheet cell can");
+        auto grow = [&](qint64 more) {
+            if (more > XmlScanner::kMaxTokenBytes - static_cast<qint64>(text.size()))
+                xml.tooLong();
         };
         for (;;) {
             const Token t = xml.next();
             if (t == Token::Eof)
-                xml.fail("a cell is not closed");
+                xml.fail(QStringLiteral("儲存格沒有結束"));
             if (t == Token::End) {
                 if (depth == 0)
                     return text;
@@ -278,7 +284,7 @@ private:
             }
             if (t == Token::Text) {
                 if (inParagraph) {
-                    grow(xml.text().size());
+                    grow(static_cast<qint64>(xml.text().size()));
                     text += xml.text();
                 }
                 continue;
@@ -290,17 +296,20 @@ private:
             }
             ++depth;
             if (depth == 1 && (name == "p" || name == "h")) {
+                grow(1);
                 if (paragraphs++ > 0)
                     text += '\n';
                 inParagraph = true;
             } else if (inParagraph && name == "s") {
                 std::string c;
                 const qint64 count = xml.attribute("c", c) ? toCount(c) : 1;
-                grow(static_cast<std::size_t>(std::min<qint64>(count, kMaxCellTextBytes + 1)));
+                grow(count);
                 text.append(static_cast<std::size_t>(count), ' ');
             } else if (inParagraph && name == "tab") {
+                grow(1);
                 text += '\t';
             } else if (inParagraph && name == "line-break") {
+                grow(1);
                 text += '\n';
             }
         }
@@ -310,6 +319,9 @@ private:
     QString path_;
     QString name_;
     bool ended_ = false;
+    // Where the reading is, for a refusal: the row and the cell being read, when any.
+    qint64 placeRow_ = 0;
+    int placeColumn_ = -1;
     qint64 nextRow_ = 1;
     qint64 first_ = 0;
     qint64 last_ = 0;

@@ -1,6 +1,7 @@
 #include "platform/SheetCells.h"
 
 #include "platform/Error.h"
+#include "platform/Workbook.h"
 
 #include <QFileInfo>
 
@@ -12,6 +13,26 @@ void unreadable(const QString &path, const QString &why)
 {
     throw Error(errnum::PathFileAccess, QStringLiteral("無法讀取活頁簿 ") + QFileInfo(path).fileName()
                                             + QStringLiteral(": ") + why);
+}
+
+void cellTooLong(const QString &path, const QString &place, const QString &hint)
+{
+    unreadable(path, place + QStringLiteral("的內容超過 %1 MB 的上限（一個儲存格最多 32767 個字元）").arg(kMaxCellBytes >> 20) + hint);
+}
+
+void rowTooLong(const QString &path, const QString &sheet, qint64 row)
+{
+    unreadable(path, QStringLiteral("工作表 %1 第 %2 列超過 %3 MB 的上限").arg(sheet).arg(row).arg(kMaxRowBytes >> 20));
+}
+
+QString cellPlace(const QString &sheet, qint64 row, int column)
+{
+    QString place = QStringLiteral("工作表 ") + sheet;
+    if (row >= 1)
+        place += QStringLiteral(" 第 %1 列").arg(row);
+    if (row >= 1 && column >= 0)
+        place += QStringLiteral(" %1 欄").arg(columnLetters(column));
+    return place;
 }
 
 bool isDateFormatCode(const QString &code)

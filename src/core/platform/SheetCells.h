@@ -17,9 +17,23 @@ inline constexpr qint64 kMaxRows = 1'048'576;
 // The most columns a worksheet can have, and the letters that name them (XFD).
 inline constexpr int kMaxColumns = 16'384;
 inline constexpr int kMaxColumnLetters = 3;
+// The most bytes one cell's text may take in any workbook. A cell holds at most 32,767 characters,
+// which UTF-8 writes in under 100 KB (and XML, with every character escaped, in under 400 KB);
+// past this the file is no table a spreadsheet could have written, and it is refused.
+inline constexpr qint64 kMaxCellBytes = qint64(1) << 20;
+// The most bytes one row's cells may take together.
+inline constexpr qint64 kMaxRowBytes = qint64(16) << 20;
 
 // Throws Error: the workbook at `path` cannot be read, for the reason `why`.
 [[noreturn]] void unreadable(const QString &path, const QString &why);
+// Throws Error: the workbook at `path` holds more at `place` ("工作表 S 第 3 列 B 欄") than a cell
+// can (kMaxCellBytes); `hint` says what may have caused it. Every reader refuses a cell so.
+[[noreturn]] void cellTooLong(const QString &path, const QString &place, const QString &hint = QString());
+// Throws Error: row `row` of worksheet `sheet` holds more than kMaxRowBytes.
+[[noreturn]] void rowTooLong(const QString &path, const QString &sheet, qint64 row);
+// "工作表 S 第 R 列 C 欄": where a cell is, for a refusal; without the column when `column` < 0
+// and without the row when `row` < 1.
+QString cellPlace(const QString &sheet, qint64 row, int column);
 
 // Whether a custom number format shows a date or time: date letters outside quotes and brackets.
 bool isDateFormatCode(const QString &code);

@@ -63,8 +63,10 @@ bool TextLineReader::next(TextLine &line)
             return false;
     }
     // The line's end, reading on while it is not in the window (nor, after a CR, what follows it).
+    // A line grown past any record keeps its first bytes; the rest is dropped as it is read.
     qsizetype scanned = 0;
     qsizetype end;
+    qint64 dropped = 0;
     for (;;) {
         end = pos_ + scanned;
         const char *const at = content_.constData();
@@ -74,26 +76,37 @@ bool TextLineReader::next(TextLine &line)
         const bool needMore = end == content_.size() || (content_.at(end) == '\r' && end + 1 == content_.size());
         if (!needMore || !file_)
             break;
+        if (end - pos_ > kMaxLineBytes) {
+            if (dropped == 0)
+                line.bytes = content_.mid(pos_, kKeptLineBytes);
+            dropped += end - pos_;
+            pos_ = end;
+        }
         scanned = end - pos_;
         fill();
     }
-    const char *data = content_.constData();
-    const qsizetype length = end - pos_;
     line.number = ++number_;
+    line.length = dropped + (end - pos_);
     // The line's buffers are reused from line to line: a million lines, no allocation each.
-    line.bytes.resize(length);
-    std::memcpy(line.bytes.data(), data + pos_, static_cast<std::size_t>(length));
+    if (!line.tooLong()) {
+        line.bytes.resize(end - pos_);
+        std::memcpy(line.bytes.data(), content_.constData() + pos_, static_cast<std::size_t>(end - pos_));
+    } else if (dropped == 0) {
+        line.bytes = content_.mid(pos_, kKeptLineBytes);
+    }
+    const char *data = line.bytes.constData();
+    const qsizetype length = line.bytes.size();
     // Any byte with its top bit set (one pass with no early exit, which the compiler vectorises).
     unsigned char high = 0;
     for (qsizetype i = 0; i < length; ++i)
-        high |= static_cast<unsigned char>(data[pos_ + i]);
+        high |= static_cast<unsigned char>(data[i]);
     const bool ascii = high < 0x80;
     if (ascii) {
         // Plain ASCII reads the same in every code page the program meets.
         line.text.resize(length);
         char16_t *out = reinterpret_cast<char16_t *>(line.text.data());
         for (qsizetype i = 0; i < length; ++i)
-            out[i] = static_cast<unsigned char>(data[pos_ + i]);
+            out[i] = static_cast<unsigned char>(data[i]);
         line.decoded = true;
     } else if (!utf8_ && codec950::decodeValid(line.bytes, line.text)) {
         line.decoded = true;
@@ -107,10 +120,11 @@ bool TextLineReader::next(TextLine &line)
         else
             decoder_->resetState();
     }
+    const char *const at = content_.constData();
     pos_ = end;
-    if (pos_ < content_.size() && data[pos_] == '\r')
+    if (pos_ < content_.size() && at[pos_] == '\r')
         ++pos_;
-    if (pos_ < content_.size() && data[pos_] == '\n')
+    if (pos_ < content_.size() && at[pos_] == '\n')
         ++pos_;
     return true;
 }

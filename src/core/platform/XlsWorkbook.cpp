@@ -11,6 +11,7 @@
 #include <QStringDecoder>
 #include <QtEndian>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 
@@ -179,13 +180,17 @@ public:
         peeked_ = -1;
         return id;
     }
-    // The record and the CONTINUE records after it; false when the whole would pass `maxBytes`.
+    // The record and the CONTINUE records after it; -2 when the whole would pass `maxBytes`, which
+    // bounds its memory too: the buffer never grows past it.
     int nextContinued(RecordData &data, qint64 maxBytes)
     {
         const int id = next(data);
         while (peek() == rec::Continue) {
-            if (static_cast<qint64>(data.bytes.size()) + length_ > maxBytes)
+            const qint64 size = static_cast<qint64>(data.bytes.size()) + length_;
+            if (size > maxBytes)
                 return -2;
+            if (static_cast<qint64>(data.bytes.capacity()) < size)
+                data.bytes.reserve(static_cast<std::size_t>(std::min(std::max<qint64>(size, 2 * static_cast<qint64>(data.bytes.capacity())), maxBytes)));
             next(data, true);
         }
         return id;
@@ -364,9 +369,12 @@ private:
     void readNextRow()
     {
         cells_.clear();
+        rowBytes_ = 0;
         if (!pending_.empty()) {
             cells_.swap(pending_);
             bufferedRow_ = pendingRow_;
+            for (const Cell &c : cells_)
+                rowBytes_ += c.value.text.size() * qint64(sizeof(QChar));
         }
         std::vector<Cell> incoming;
         while (!sheetDone_) {
@@ -404,6 +412,10 @@ private:
     {
         if (row.size() >= static_cast<std::size_t>(kMaxColumns))
             broken(QStringLiteral("第 %1 列的儲存格超過工作表的上限 %2 欄").arg(bufferedRow_).arg(kMaxColumns));
+        // Every cell's text is its own copy, even of one shared string: the row is bounded whole.
+        rowBytes_ += cell.value.text.size() * qint64(sizeof(QChar));
+        if (rowBytes_ > kMaxRowBytes)
+            rowTooLong(shared_->path, name_, bufferedRow_);
         row.push_back(std::move(cell));
     }
 
@@ -520,7 +532,7 @@ private:
                 const std::uint8_t value = d.bytes[at + 2];
                 if (type == 0) {
                     cell.value.kind = CellValue::Kind::Text;
-                    cell.value.text = formulaString();
+                    cell.value.text = formulaString(row, firstColumn);
                 } else if (type == 1) {
                     cell.value.kind = CellValue::Kind::Boolean;
                     cell.value.number = value != 0 ? 1 : 0;
@@ -544,7 +556,7 @@ private:
 
     // The STRING record that follows a formula with a text result (after any shared-formula,
     // array or table record of the formula).
-    QString formulaString()
+    QString formulaString(qint64 row, int column)
     {
         RecordData d;
         for (;;) {
@@ -555,8 +567,8 @@ private:
             }
             if (id != rec::String)
                 return QString(); // no cached text: the formula was never calculated
-            if (reader_->nextContinued(d, 1 << 20) < 0)
-                broken(QStringLiteral("的公式結果過長"));
+            if (reader_->nextContinued(d, kMaxCellBytes) < 0)
+                cellTooLong(shared_->path, cellPlace(name_, row, column));
             return byteString(d, false);
         }
     }
@@ -569,6 +581,7 @@ private:
     qint64 lastRow_ = -1;
     qint64 bufferedRow_ = 0;
     std::vector<Cell> cells_;
+    qint64 rowBytes_ = 0; // the text of cells_
     std::vector<Cell> pending_;
     qint64 pendingRow_ = 0;
     bool ended_ = false;
@@ -612,7 +625,7 @@ XlsWorkbook::XlsWorkbook(const QString &path, const WorkbookLimits &limits)
     std::map<int, bool> customDates;
     std::vector<std::uint16_t> xfFormats;
     try {
-        for (int id; (id = (reader.peek() == rec::Sst ? reader.nextContinued(d, limits.maxSharedStringBytes * 2)
+        for (int id; (id = (reader.peek() == rec::Sst ? reader.nextContinued(d, limits.maxSharedStringBytes)
                                                       : reader.next(d)))
                      != -1
                      && id != rec::Eof;) {

@@ -95,9 +95,11 @@ void readStringItem(XmlScanner &xml, std::string &out)
             } else if (xml.name() == "t") {
                 xml.readElementText(piece);
                 out += piece;
+                if (static_cast<qint64>(out.size()) > XmlScanner::kMaxTokenBytes)
+                    xml.tooLong();
             }
         } else if (t == Token::Eof) {
-            xml.fail("a string is not closed");
+            xml.fail(QStringLiteral("字串沒有結束"));
         }
     }
     unescapeXString(out);
@@ -214,7 +216,14 @@ private:
         bufferedRow_ = 0;
         cellCount_ = 0;
         ended_ = false;
+        placeColumn_ = -1;
+        inRow_ = false;
         XmlScanner &xml = part_reader_->xml();
+        xml.setPlace([this]() -> QString {
+            if (inRow_)
+                return cellPlace(name_, bufferedRow_, placeColumn_);
+            return cellPlace(name_, 0, -1) + (bufferedRow_ > 0 ? QStringLiteral(" 第 %1 列之後").arg(bufferedRow_) : QString());
+        });
         std::string ref;
         for (;;) {
             const Token t = xml.next();
@@ -241,19 +250,29 @@ private:
         Part part(shared_->path, part_, shared_->limits);
         XmlScanner &xml = part.xml();
         qint64 first = 0, last = 0, previous = 0;
+        bool inRow = false;
+        xml.setPlace([&]() -> QString {
+            if (inRow)
+                return cellPlace(name_, previous, -1);
+            return cellPlace(name_, 0, -1) + (previous > 0 ? QStringLiteral(" 第 %1 列之後").arg(previous) : QString());
+        });
         std::string r;
         for (Token t; (t = xml.next()) != Token::Eof;) {
             if (t == Token::Start && xml.name() == "row") {
                 const qint64 row = xml.attribute("r", r) ? rowOfReference(r) : previous + 1;
                 previous = row;
+                inRow = true;
                 // A row counts when it holds at least one cell.
                 bool hasCell = false;
                 for (Token u; (u = xml.next()) != Token::End || xml.name() != "row";) {
-                    if (u == Token::Start && xml.name() == "c")
+                    if (u == Token::Start && xml.name() == "c") {
                         hasCell = true;
+                        xml.skipElement(); // its content is read, and judged, with the row
+                    }
                     if (u == Token::Eof)
-                        xml.fail("a row is not closed");
+                        xml.fail(QStringLiteral("列沒有結束"));
                 }
+                inRow = false;
                 if (hasCell) {
                     if (first == 0)
                         first = row;
@@ -269,6 +288,8 @@ private:
     {
         XmlScanner &xml = part_reader_->xml();
         std::string attr;
+        inRow_ = false;
+        placeColumn_ = -1;
         for (;;) {
             const Token t = xml.next();
             if (t == Token::Eof || (t == Token::End && xml.name() == "sheetData")) {
@@ -285,13 +306,16 @@ private:
         if (bufferedRow_ < 1 || bufferedRow_ > kMaxRows)
             unreadable(shared_->path, QStringLiteral("工作表 ") + name_ + QStringLiteral(" 有超出工作表範圍的列號（1 到 1048576）"));
         cellCount_ = 0;
+        inRow_ = true;
         int previousColumn = -1;
+        qint64 rowBytes = 0;
         for (;;) {
+            placeColumn_ = -1;
             const Token t = xml.next();
             if (t == Token::End && xml.name() == "row")
                 return;
             if (t == Token::Eof)
-                xml.fail("a row is not closed");
+                xml.fail(QStringLiteral("列沒有結束"));
             if (t != Token::Start)
                 continue;
             if (xml.name() != "c") {
@@ -321,9 +345,13 @@ private:
                 unreadable(shared_->path, QStringLiteral("工作表 ") + name_ + QStringLiteral(" 第 %1 列有超出工作表範圍的儲存格位置（最多 3 個欄位字母，XFD）")
                                                                       .arg(bufferedRow_));
             previousColumn = cell.column;
+            placeColumn_ = cell.column;
             cell.hasValue = false;
             cell.value.clear();
             readCellContent(xml, cell);
+            rowBytes += static_cast<qint64>(cell.value.size());
+            if (rowBytes > kMaxRowBytes)
+                rowTooLong(shared_->path, name_, bufferedRow_);
         }
     }
 
@@ -351,7 +379,7 @@ private:
             if (t == Token::End && xml.name() == "c")
                 return;
             if (t == Token::Eof)
-                xml.fail("a cell is not closed");
+                xml.fail(QStringLiteral("儲存格沒有結束"));
             if (t != Token::Start)
                 continue;
             if (xml.name() == "v") {
@@ -433,6 +461,9 @@ private:
     qint64 lastRow_ = -1;
     qint64 bufferedRow_ = 0;
     bool ended_ = false;
+    // Where the reading is, for a refusal: in row bufferedRow_ (or after it), in a cell or not.
+    bool inRow_ = false;
+    int placeColumn_ = -1;
     std::vector<RawCell> cells_;
     std::size_t cellCount_ = 0;
 };
@@ -514,6 +545,7 @@ XlsxWorkbook::XlsxWorkbook(const QString &path, const WorkbookLimits &limits)
     if (!sharedStringsPart.isEmpty() && partExists(path, sharedStringsPart)) {
         Part part(path, sharedStringsPart, limits);
         XmlScanner &xml = part.xml();
+        xml.setPlace([&shared] { return QStringLiteral("共用字串表第 %1 個字串").arg(shared->strings.size() + 1); });
         std::string text;
         for (Token t; (t = xml.next()) != Token::Eof;) {
             if (t == Token::Start && xml.name() == "sst" && xml.attribute("uniqueCount", text)) {

@@ -2,6 +2,7 @@
 
 #include "platform/Error.h"
 
+#include <QFileInfo>
 
 #include <algorithm>
 #include <array>
@@ -46,15 +47,27 @@ void appendUtf8(std::string &out, char32_t cp)
 
 } // namespace
 
-XmlScanner::XmlScanner(Source source, qint64 maxBytes, QString partName)
-    : source_(std::move(source)), maxBytes_(maxBytes), partName_(std::move(partName))
+XmlScanner::XmlScanner(Source source, qint64 maxBytes, QString path, QString partName)
+    : source_(std::move(source)), maxBytes_(maxBytes), path_(std::move(path)), partName_(std::move(partName))
 {
 }
 
-void XmlScanner::fail(const char *what) const
+void XmlScanner::fail(const QString &what) const
 {
-    throw Error(errnum::PathFileAccess,
-                QStringLiteral("活頁簿內容損毀 (") + partName_ + QStringLiteral("): ") + QString::fromLatin1(what));
+    throw Error(errnum::PathFileAccess, QStringLiteral("活頁簿內容損毀 (") + QFileInfo(path_).fileName()
+                                            + QStringLiteral(" 的 ") + partName_ + QStringLiteral("): ") + what);
+}
+
+void XmlScanner::tooLong() const
+{
+    cellTooLong(path_, place_ ? place_() : partName_ + QStringLiteral(" 中"));
+}
+
+// A token still open after more than kMaxTokenBytes from its start is refused before the next read.
+void XmlScanner::refuseLongToken() const
+{
+    if (static_cast<qint64>(buffer_.size() - pos_) > kMaxTokenBytes)
+        tooLong();
 }
 
 bool XmlScanner::fill()
@@ -74,17 +87,18 @@ bool XmlScanner::fill()
     buffer_.resize(old + chunk);
     const qint64 n = source_(buffer_.data() + old, static_cast<qint64>(chunk));
     if (n < 0)
-        fail("the part cannot be read");
+        fail(QStringLiteral("無法解壓縮"));
     buffer_.resize(old + static_cast<std::size_t>(n));
     total_ += n;
     if (total_ > maxBytes_)
-        fail("the part is larger than a workbook part can be");
+        fail(QStringLiteral("組件超過活頁簿組件的大小上限"));
     if (n == 0)
         eof_ = true;
     return n > 0;
 }
 
-std::size_t XmlScanner::find(char c, std::size_t from)
+// The next `c` from `from`, reading on; refused when the token from pos_ grows too long.
+std::size_t XmlScanner::findWithin(char c, std::size_t from)
 {
     for (;;) {
         if (from < buffer_.size()) {
@@ -92,23 +106,63 @@ std::size_t XmlScanner::find(char c, std::size_t from)
             if (hit)
                 return static_cast<std::size_t>(static_cast<const char *>(hit) - buffer_.data());
         }
-        const std::size_t offset = from - pos_;
+        refuseLongToken();
+        const std::size_t offset = buffer_.size() - pos_;
         if (!fill())
             return npos;
         from = pos_ + offset;
     }
 }
 
-std::size_t XmlScanner::findSeq(std::string_view seq, std::size_t from)
+std::size_t XmlScanner::findSeqWithin(std::string_view seq, std::size_t from)
 {
     for (;;) {
         const auto hit = std::string_view(buffer_).find(seq, from);
         if (hit != npos)
             return hit;
-        const std::size_t offset = from - pos_;
+        refuseLongToken();
+        // Only the last bytes could begin `seq` once more is read.
+        const std::size_t offset = std::max(from, buffer_.size() - std::min(buffer_.size(), seq.size() - 1)) - pos_;
         if (!fill())
             return npos;
         from = pos_ + offset;
+    }
+}
+
+// Passes over everything up to and including the next `seq` from `from`, keeping none of it: one
+// pass however long it is, and no more memory than a read. False when the part ends first.
+bool XmlScanner::passPast(std::string_view seq, std::size_t from)
+{
+    for (;;) {
+        const auto hit = std::string_view(buffer_).find(seq, from);
+        if (hit != npos) {
+            pos_ = hit + seq.size();
+            return true;
+        }
+        // What was searched is dropped at the next read, but for the bytes that could begin `seq`.
+        pos_ = std::max(from, buffer_.size() - std::min(buffer_.size(), seq.size() - 1));
+        if (!fill())
+            return false;
+        from = pos_;
+    }
+}
+
+// Passes over text up to the next '<' or the part's end without keeping it; outside the root
+// element only blanks may be passed.
+void XmlScanner::passText(bool blanksOnly)
+{
+    for (;;) {
+        const void *hit = std::memchr(buffer_.data() + pos_, '<', buffer_.size() - pos_);
+        const std::size_t end = hit ? static_cast<std::size_t>(static_cast<const char *>(hit) - buffer_.data()) : buffer_.size();
+        if (blanksOnly) {
+            for (std::size_t i = pos_; i < end; ++i) {
+                if (!isSpace(buffer_[i]))
+                    fail(QStringLiteral("文件結束後還有文字"));
+            }
+        }
+        pos_ = end;
+        if (hit || !fill())
+            return;
     }
 }
 
@@ -134,7 +188,7 @@ std::size_t XmlScanner::findTagEnd(std::size_t from)
             if (c == '>')
                 return i;
             if (c == '<')
-                fail("a tag is not closed");
+                fail(QStringLiteral("標籤沒有結束"));
             const void *close = std::memchr(data + i + 1, c, size - i - 1);
             if (!close) {
                 // The value goes on past the buffer: read more and look at this quote again.
@@ -142,6 +196,7 @@ std::size_t XmlScanner::findTagEnd(std::size_t from)
             }
             i = static_cast<std::size_t>(static_cast<const char *>(close) - data) + 1;
         }
+        refuseLongToken();
         const std::size_t offset = i - pos_;
         if (!fill())
             return npos;
@@ -162,7 +217,7 @@ void XmlScanner::decodeInto(std::string_view raw, std::string &out) const
         out.append(raw.substr(i, amp - i));
         const auto semi = raw.find(';', amp);
         if (semi == npos || semi - amp > 12)
-            fail("an entity is not closed");
+            fail(QStringLiteral("實體參照沒有結束"));
         const std::string_view entity = raw.substr(amp + 1, semi - amp - 1);
         if (entity == "lt")
             out.push_back('<');
@@ -179,7 +234,7 @@ void XmlScanner::decodeInto(std::string_view raw, std::string &out) const
             char32_t cp = 0;
             const std::string_view digits = entity.substr(hex ? 2 : 1);
             if (digits.empty())
-                fail("a character reference is empty");
+                fail(QStringLiteral("字元參照是空的"));
             for (char d : digits) {
                 int v;
                 if (d >= '0' && d <= '9')
@@ -189,14 +244,14 @@ void XmlScanner::decodeInto(std::string_view raw, std::string &out) const
                 else if (hex && d >= 'A' && d <= 'F')
                     v = d - 'A' + 10;
                 else
-                    fail("a character reference is malformed");
+                    fail(QStringLiteral("字元參照的格式不正確"));
                 cp = cp * (hex ? 16 : 10) + static_cast<char32_t>(v);
                 if (cp > 0x10FFFF)
-                    fail("a character reference is out of range");
+                    fail(QStringLiteral("字元參照超出範圍"));
             }
             appendUtf8(out, cp);
         } else {
-            fail("an unknown entity");
+            fail(QStringLiteral("有不明的實體參照"));
         }
         i = semi + 1;
     }
@@ -207,29 +262,29 @@ XmlScanner::Token XmlScanner::next()
     if (pendingEnd_) {
         pendingEnd_ = false;
         open_.pop_back();
+        rootClosed_ = open_.empty();
         return Token::End;
     }
     for (;;) {
         if (pos_ >= buffer_.size() && !fill()) {
             if (!open_.empty())
-                fail("the part ends inside an element");
+                fail(QStringLiteral("組件在元素中途結束"));
             return Token::Eof;
         }
         if (buffer_[pos_] != '<') {
-            std::size_t lt = find('<', pos_);
-            if (lt == npos) {
-                // Only white space may follow the last element.
-                for (std::size_t i = pos_; i < buffer_.size(); ++i) {
-                    if (!isSpace(buffer_[i]))
-                        fail("text after the document");
-                }
-                pos_ = buffer_.size();
+            // Before the root (a byte-order mark, blanks), after it (blanks only) and in what is
+            // being skipped, text is passed over as it is read.
+            if (open_.empty() || skipping_) {
+                passText(rootClosed_);
                 continue;
             }
+            const std::size_t lt = findWithin('<', pos_);
+            if (lt == npos)
+                fail(QStringLiteral("組件在元素中途結束"));
+            if (static_cast<qint64>(lt - pos_) > kMaxTokenBytes)
+                tooLong();
             const std::string_view raw(buffer_.data() + pos_, lt - pos_);
             pos_ = lt;
-            if (open_.empty())
-                continue; // white space between declarations and the root
             decodeInto(raw, text_);
             return Token::Text;
         }
@@ -238,35 +293,40 @@ XmlScanner::Token XmlScanner::next()
         }
         const std::string_view head(buffer_.data() + pos_, std::min<std::size_t>(9, buffer_.size() - pos_));
         if (head.substr(0, 2) == "<?") {
-            const auto end = findSeq("?>", pos_ + 2);
-            if (end == npos)
-                fail("a processing instruction is not closed");
-            pos_ = end + 2;
+            if (!passPast("?>", pos_ + 2))
+                fail(QStringLiteral("處理指令沒有結束"));
             continue;
         }
         if (head.substr(0, 4) == "<!--") {
-            const auto end = findSeq("-->", pos_ + 4);
-            if (end == npos)
-                fail("a comment is not closed");
-            pos_ = end + 3;
+            if (!passPast("-->", pos_ + 4))
+                fail(QStringLiteral("註解沒有結束"));
             continue;
         }
         if (head == "<![CDATA[") {
-            const auto end = findSeq("]]>", pos_ + 9);
+            if (open_.empty())
+                fail(QStringLiteral("根元素之外有文字"));
+            if (skipping_) {
+                if (!passPast("]]>", pos_ + 9))
+                    fail(QStringLiteral("CDATA 區段沒有結束"));
+                continue;
+            }
+            const auto end = findSeqWithin("]]>", pos_ + 9);
             if (end == npos)
-                fail("a CDATA section is not closed");
+                fail(QStringLiteral("CDATA 區段沒有結束"));
+            if (static_cast<qint64>(end - pos_ - 9) > kMaxTokenBytes)
+                tooLong();
             text_.assign(buffer_.data() + pos_ + 9, end - pos_ - 9);
             pos_ = end + 3;
-            if (open_.empty())
-                fail("text outside the root element");
             return Token::Text;
         }
         if (head.substr(0, 2) == "<!")
-            fail("document type declarations are not accepted");
+            fail(QStringLiteral("不接受文件類型宣告"));
 
         const std::size_t gt = findTagEnd(pos_ + 1);
         if (gt == npos)
-            fail("the part ends inside a tag");
+            fail(QStringLiteral("組件在標籤中途結束"));
+        if (static_cast<qint64>(gt - pos_) > kMaxTokenBytes)
+            tooLong();
         std::string_view tag(buffer_.data() + pos_ + 1, gt - pos_ - 1);
         pos_ = gt + 1;
         if (!tag.empty() && tag[0] == '/') {
@@ -275,10 +335,13 @@ XmlScanner::Token XmlScanner::next()
                 tag.remove_suffix(1);
             name_ = localPart(tag);
             if (open_.empty() || open_.back() != name_)
-                fail("an end tag does not match its start tag");
+                fail(QStringLiteral("結束標籤與開始標籤不符"));
             open_.pop_back();
+            rootClosed_ = open_.empty();
             return Token::End;
         }
+        if (rootClosed_)
+            fail(QStringLiteral("文件結束後還有元素"));
         const bool selfClosing = !tag.empty() && tag.back() == '/';
         if (selfClosing)
             tag.remove_suffix(1);
@@ -286,7 +349,9 @@ XmlScanner::Token XmlScanner::next()
         while (nameEnd < tag.size() && !isSpace(tag[nameEnd]))
             ++nameEnd;
         if (nameEnd == 0)
-            fail("a tag has no name");
+            fail(QStringLiteral("標籤沒有名稱"));
+        if (open_.size() >= kMaxDepth)
+            fail(QStringLiteral("元素的層次超過 %1 層").arg(kMaxDepth));
         name_ = localPart(tag.substr(0, nameEnd));
         attributes_ = tag.substr(nameEnd);
         open_.emplace_back(name_);
@@ -306,7 +371,7 @@ void XmlScanner::forEachAttribute(const std::function<void(std::string_view, std
             return;
         const auto eq = rest.find('=', i);
         if (eq == npos)
-            fail("an attribute has no value");
+            fail(QStringLiteral("屬性沒有值"));
         std::string_view name = rest.substr(i, eq - i);
         while (!name.empty() && isSpace(name.back()))
             name.remove_suffix(1);
@@ -314,10 +379,10 @@ void XmlScanner::forEachAttribute(const std::function<void(std::string_view, std
         while (q < rest.size() && isSpace(rest[q]))
             ++q;
         if (q >= rest.size() || (rest[q] != '"' && rest[q] != '\''))
-            fail("an attribute value is not quoted");
+            fail(QStringLiteral("屬性值沒有引號"));
         const auto close = rest.find(rest[q], q + 1);
         if (close == npos)
-            fail("an attribute value is not closed");
+            fail(QStringLiteral("屬性值沒有結束"));
         visit(localPart(name), rest.substr(q + 1, close - q - 1));
         rest = rest.substr(close + 1);
     }
@@ -339,13 +404,15 @@ bool XmlScanner::attribute(std::string_view localName, std::string &value) const
 void XmlScanner::skipElement()
 {
     const std::size_t depth = open_.size();
+    skipping_ = true;
     for (;;) {
         const Token t = next();
         if (t == Token::End && open_.size() < depth)
-            return;
+            break;
         if (t == Token::Eof)
-            fail("the part ends inside an element");
+            fail(QStringLiteral("組件在元素中途結束"));
     }
+    skipping_ = false;
 }
 
 void XmlScanner::readElementText(std::string &out)
@@ -354,12 +421,15 @@ void XmlScanner::readElementText(std::string &out)
     const std::size_t depth = open_.size();
     for (;;) {
         const Token t = next();
-        if (t == Token::Text)
+        if (t == Token::Text) {
             out += text_;
-        else if (t == Token::End && open_.size() < depth)
+            if (static_cast<qint64>(out.size()) > kMaxTokenBytes)
+                tooLong();
+        } else if (t == Token::End && open_.size() < depth) {
             return;
-        else if (t == Token::Eof)
-            fail("the part ends inside an element");
+        } else if (t == Token::Eof) {
+            fail(QStringLiteral("組件在元素中途結束"));
+        }
     }
 }
 

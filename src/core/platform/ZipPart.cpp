@@ -70,7 +70,7 @@ Part::Part(const QString &zipPath, const QString &name, const WorkbookLimits &li
         unreadable(zipPath, QStringLiteral("無法解壓縮 ") + name);
     scanner_ = std::make_unique<XmlScanner>(
         [this](char *data, qint64 size) -> qint64 { return zip_fread(file_, data, static_cast<zip_uint64_t>(size)); },
-        limits.maxPartBytes, QFileInfo(zipPath).fileName() + QStringLiteral(" 的 ") + name);
+        limits.maxPartBytes, zipPath, name);
 }
 
 Part::~Part()

@@ -30,7 +30,7 @@ QStringList ReceivablesImport::shownFields() const
 
 ImportCounts ReceivablesImport::run(const QString &workbookPath, const QString &sheetName, const ImportObserver &observer)
 {
-    platform::Database db = db::openDatabase(app_);
+    platform::Database db = db::openDatabaseFor(app_, changes_, observer.stopRequested);
     const QStringList mapping = db::readMapping(db, db::kReceivablesMapping);
     requireMappedAccount(mapping.at(kAccountItem), db::kReceivablesMapping.items[kAccountItem].caption);
     const auto opened = workbookimport::openSheetToImport(workbookPath, sheetName, observer);

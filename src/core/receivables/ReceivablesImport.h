@@ -19,9 +19,9 @@ public:
                                      const workbookimport::ImportObserver &observer) override;
     // The five mapped fields, in the mapping's order.
     QStringList shownFields() const override;
-    std::unique_ptr<workbookimport::WorkbookImport> dryRun() const override
+    std::unique_ptr<workbookimport::WorkbookImport> withChanges(db::Changes changes) const override
     {
-        return std::make_unique<ReceivablesImport>(app_, db::Changes::DryRun);
+        return std::make_unique<ReceivablesImport>(app_, changes);
     }
 
 private:

@@ -1,5 +1,7 @@
 #include "results/Results.h"
 
+#include "payments/Amounts.h"
+
 namespace talvesk::results {
 
 db::TableLayout resultsLayout()
@@ -9,7 +11,8 @@ db::TableLayout resultsLayout()
              QStringLiteral("Total"), QStringLiteral("PayDate"), QStringLiteral("PayTotal"), QStringLiteral("N_PayTotal")},
             {QStringLiteral("客戶名稱"), QStringLiteral("客戶編號"), QStringLiteral("應收款項備註"), QStringLiteral("虛擬帳號"),
              QStringLiteral("應收金額"), QStringLiteral("入帳日期"), QStringLiteral("入帳金額"), QStringLiteral("未入帳金額")},
-            {4, 6, 7}};
+            {4, 6, 7},
+            payments::amountValue};
 }
 
 } // namespace talvesk::results

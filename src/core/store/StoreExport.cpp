@@ -1,5 +1,7 @@
 #include "store/StoreExport.h"
 
+#include "payments/Amounts.h"
+
 namespace talvesk::store {
 
 db::TableLayout storeLayout()
@@ -11,7 +13,8 @@ db::TableLayout storeLayout()
             {QStringLiteral("錄別"), QStringLiteral("公司代號"), QStringLiteral("代收機構代號"), QStringLiteral("代收門市代號"),
              QStringLiteral("入帳日期"), QStringLiteral("繳費日期"), QStringLiteral("條碼一"), QStringLiteral("條碼二"),
              QStringLiteral("條碼三"), QStringLiteral("繳款金額")},
-            {9}};
+            {9},
+            payments::amountValue};
 }
 
 } // namespace talvesk::store

@@ -22,7 +22,7 @@ textimport::TextImportCounts StoreImport::run(const QString &path, const textimp
 {
     if (changes_ == db::Changes::Keep)
         platform::removeFileIfExists(app_.errorLogFile());
-    platform::Database db = textimport::openDatabaseForTextImport(app_);
+    platform::Database db = textimport::openDatabaseForTextImport(app_, changes_, observer.stopRequested);
     platform::TextLineReader reader(path);
 
     auto lookup = db.prepare("SELECT 1 FROM SMdata WHERE BARCODE2 = ?1 LIMIT 1");
@@ -38,7 +38,8 @@ textimport::TextImportCounts StoreImport::run(const QString &path, const textimp
         std::array<QStringView, 10> values;
         while (reader.next(line)) {
             // Only detail records count; a line that cannot be decoded is judged by its first byte.
-            if (!line.bytes.startsWith('2'))
+            // A line past any record is none, whatever it starts with.
+            if (!line.bytes.startsWith('2') && !line.tooLong())
                 continue;
             const QStringView amountField = field(line.text, 96, 9);
             QString outcome;
@@ -48,7 +49,9 @@ textimport::TextImportCounts StoreImport::run(const QString &path, const textimp
                 values = {};
                 return reason;
             };
-            if (line.bytes.contains('\0')) {
+            if (line.tooLong()) {
+                outcome = abnormal(textimport::kTooLongLineReason);
+            } else if (line.bytes.contains('\0')) {
                 outcome = abnormal(textimport::kNulLineReason);
             } else if (!line.decoded) {
                 outcome = abnormal(QStringLiteral("無法以 Big5 解碼"));

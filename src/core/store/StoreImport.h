@@ -18,9 +18,9 @@ public:
     textimport::TextImportCounts run(const QString &path, const textimport::TextImportObserver &observer) override;
     // The ten columns of SMdata under the captions of the store export.
     QStringList shownFields() const override;
-    std::unique_ptr<textimport::TextImport> dryRun() const override
+    std::unique_ptr<textimport::TextImport> withChanges(db::Changes changes) const override
     {
-        return std::make_unique<StoreImport>(app_, db::Changes::DryRun);
+        return std::make_unique<StoreImport>(app_, changes);
     }
 
 private:

@@ -3,6 +3,11 @@
 #include "db/Connection.h"
 #include "platform/Files.h"
 
+#include <QFile>
+
+#include <algorithm>
+#include <vector>
+
 namespace talvesk::textimport {
 
 ErrorLog::ErrorLog(QString path) : path_(std::move(path))
@@ -15,9 +20,17 @@ void ErrorLog::add(const platform::TextLine &line, const QString &reason)
 {
     ++entries_;
     // The line is kept as far as it could be decoded; the bytes that could not are shown in hex.
+    // A line past any record shows its first bytes, and what is not shown its whole length.
+    const qint64 length = std::max<qint64>(line.length, line.bytes.size());
     QString shown = line.text;
-    if (!line.decoded || line.bytes.contains('\0'))
-        shown = QStringLiteral("(") + QString::fromLatin1(line.bytes.toHex(' ')) + u')';
+    bool cut = line.tooLong();
+    if (!line.decoded || line.bytes.contains('\0')) {
+        shown = QStringLiteral("(") + QString::fromLatin1(line.bytes.left(platform::kKeptLineBytes).toHex(' ')) + u')';
+        cut = length > platform::kKeptLineBytes;
+    }
+    if (cut)
+        shown += QStringLiteral("…（共 %1 位元組）").arg(length);
+    shown = db::problemExcerpt(shown);
     const QString entry = QStringLiteral("第 %1 行: %2: %3").arg(line.number).arg(reason, shown);
     if (first_.size() < TextImportCounts::kMaxProblems)
         first_ << entry;
@@ -45,6 +58,46 @@ QString TextImportCounts::summary() const
     return QStringLiteral("%1 applied, %2 abnormal").arg(applied).arg(abnormal);
 }
 
+void ErrorLog::keepFirst(qint64 entries)
+{
+    if (entries >= entries_)
+        return;
+    entries_ = entries;
+    while (first_.size() > entries)
+        first_.removeLast();
+    if (!file_ || failure_)
+        return;
+    if (entries == 0) {
+        file_.reset(); // no lines stored, no log: as a run that logged nothing
+        return;
+    }
+    try {
+        // Every logged line ends in CR LF, which no line holds (a line ends at either): the first
+        // `entries` lines end at the entries-th LF.
+        file_->flush();
+        QFile in(file_->path());
+        if (!in.open(QIODevice::ReadOnly))
+            throw platform::Error(platform::errnum::PathFileAccess, in.errorString() + QStringLiteral("：") + file_->path());
+        qint64 offset = 0, seen = 0;
+        std::vector<char> buffer(std::size_t(1) << 16);
+        while (seen < entries) {
+            const qint64 n = in.read(buffer.data(), static_cast<qint64>(buffer.size()));
+            if (n <= 0)
+                throw platform::Error(platform::errnum::PathFileAccess, QStringLiteral("無法讀回：") + file_->path());
+            for (qint64 i = 0; i < n && seen < entries; ++i) {
+                if (buffer[std::size_t(i)] == '\n' && ++seen == entries)
+                    offset += i + 1;
+            }
+            if (seen < entries)
+                offset += n;
+        }
+        file_->truncate(offset);
+    } catch (const platform::Error &error) {
+        failure_ = error;
+        file_.reset();
+    }
+}
+
 void ErrorLog::write()
 {
     if (failure_)
@@ -63,10 +116,11 @@ void ErrorLog::writeQuietly() noexcept
     }
 }
 
-platform::Database openDatabaseForTextImport(const platform::AppFolder &app)
+platform::Database openDatabaseForTextImport(const platform::AppFolder &app, db::Changes changes,
+                                             const std::function<bool()> &stopRequested)
 {
     try {
-        return db::openDatabase(app);
+        return db::openDatabaseFor(app, changes, stopRequested);
     } catch (const platform::Error &error) {
         if (error.number() == platform::errnum::Database)
             throw;
@@ -90,7 +144,7 @@ TextPreview previewLines(const TextImport &import, const QString &path, int max)
             throw PreviewFull();
     };
     try {
-        import.dryRun()->run(path, observer);
+        import.withChanges(db::Changes::FirstRows)->run(path, observer);
     } catch (const PreviewFull &) {
     }
     return preview;

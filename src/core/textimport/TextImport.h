@@ -37,6 +37,9 @@ struct TextImportObserver {
     std::function<void(const TextImportCounts &stored)> stopped;
     // Each record with what is stored from it (for a preview; left empty, nothing is gathered).
     std::function<void(const db::ShownRow &line)> lineShown;
+    // Asked while a dry run copies the database and runs its statements: true stops it with
+    // platform::Error errnum::Cancelled (lineDone may stop it between lines by throwing).
+    std::function<bool()> stopRequested;
 };
 
 // An import of a fixed-position text file. Throws platform::Error on the first failure; the
@@ -47,12 +50,14 @@ public:
     virtual TextImportCounts run(const QString &path, const TextImportObserver &observer) = 0;
     // The names of the values a record shows, in the order of db::ShownRow::values.
     virtual QStringList shownFields() const = 0;
-    // The same import as a dry run: it stores nothing and leaves ErrLog.txt alone.
-    virtual std::unique_ptr<TextImport> dryRun() const = 0;
+    // The same import with its changes only tried (db::Changes): it stores nothing and leaves
+    // ErrLog.txt alone.
+    virtual std::unique_ptr<TextImport> withChanges(db::Changes changes) const = 0;
+    std::unique_ptr<TextImport> dryRun() const { return withChanges(db::Changes::DryRun); }
 };
 
-// The first `max` records of a file as `import` would store them, read by a dry run that stops
-// there. Throws platform::Error.
+// The first `max` records of a file as `import` would store them, tried in the database and
+// rolled back (db::Changes::FirstRows): the rest of the file is not read. Throws platform::Error.
 struct TextPreview {
     QStringList fields;
     std::vector<db::ShownRow> lines;
@@ -60,10 +65,11 @@ struct TextPreview {
 TextPreview previewLines(const TextImport &import, const QString &path, int max = 20);
 
 // The lines a run could not use, written to ErrLog.txt in the application folder (code page 950,
-// CR LF): line number, reason, and the line itself. The lines go to a scratch file beside it as
-// they come, so a file of a million unusable lines costs no memory; ErrLog.txt appears whole when
-// the log is written. A log without a path (a dry run's) writes nothing and keeps only its first
-// lines.
+// CR LF): line number, reason, and the line itself (as db::problemExcerpt keeps it; the bytes of a
+// line that cannot be shown as text, in hex, the first platform::kKeptLineBytes of them). The
+// lines go to a scratch file beside it as they come, so a file of a million unusable lines costs
+// no memory; ErrLog.txt appears whole when the log is written. A log without a path (a dry run's)
+// writes nothing and keeps only its first lines.
 class ErrorLog {
 public:
     explicit ErrorLog(QString path);
@@ -75,6 +81,10 @@ public:
     // Each line added from now on is also kept with the import's journal entry through `batch`.
     void alsoKeepWith(db::BatchedChanges *batch) { batch_ = batch; }
     bool empty() const { return entries_ == 0; }
+    // Keeps only the first `entries` lines: those of the rows that are stored, when a run stops
+    // after lines it had logged were rolled back. A failure to cut the log is reported by write(),
+    // which then puts no log in place.
+    void keepFirst(qint64 entries);
     // The first lines (up to TextImportCounts::kMaxProblems), as the log holds them.
     const QStringList &first() const { return first_; }
     // Puts the log in place when it holds anything. Throws platform::Error, also for a line that
@@ -95,7 +105,9 @@ private:
 
 // Opens the database for a text import. Any failure to open it is a database failure (error
 // 3000), so that it is never taken for a missing or unreadable text file.
-platform::Database openDatabaseForTextImport(const platform::AppFolder &app);
+// For a dry run, a private copy of it (db::openDatabaseFor).
+platform::Database openDatabaseForTextImport(const platform::AppFolder &app, db::Changes changes = db::Changes::Keep,
+                                             const std::function<bool()> &stopRequested = {});
 
 // Runs `body(log, batch, counts)` over the records in batches, then writes what it logged to
 // ErrLog.txt; when the body fails, what it had logged is written all the same, so nothing found is
@@ -107,7 +119,7 @@ TextImportCounts withErrorLog(const platform::AppFolder &app, platform::Database
                               const TextImportObserver &observer, db::Changes changes,
                               const db::JournalOperation &journalled, Body &&body)
 {
-    if (changes == db::Changes::DryRun) {
+    if (db::onlyTried(changes)) {
         ErrorLog unwritten{QString()};
         TextImportCounts counts = db::runInBatches<TextImportCounts>(
             db, [&](db::BatchedChanges &batch, TextImportCounts &c) { body(unwritten, batch, c); }, observer.stopped,
@@ -116,6 +128,13 @@ TextImportCounts withErrorLog(const platform::AppFolder &app, platform::Database
         return counts;
     }
     ErrorLog log(app.errorLogFile());
+    // A run that stops keeps the lines of the rows that are stored, as its counts say, and no more.
+    qint64 storedAbnormal = 0;
+    const std::function<void(const TextImportCounts &)> stopped = [&](const TextImportCounts &stored) {
+        storedAbnormal = stored.abnormal;
+        if (observer.stopped)
+            observer.stopped(stored);
+    };
     try {
         TextImportCounts counts = db::runInBatches<TextImportCounts>(
             db,
@@ -124,11 +143,12 @@ TextImportCounts withErrorLog(const platform::AppFolder &app, platform::Database
                 body(log, batch, c);
                 log.alsoKeepWith(nullptr);
             },
-            observer.stopped, 50000, changes, journalled);
+            stopped, 50000, changes, journalled);
         log.write();
         counts.logWritten = !log.empty();
         return counts;
     } catch (const platform::Error &) {
+        log.keepFirst(storedAbnormal);
         log.writeQuietly();
         throw;
     }
@@ -136,6 +156,9 @@ TextImportCounts withErrorLog(const platform::AppFolder &app, platform::Database
 
 // A line holding a NUL character is not applied: no stored value may hold one.
 inline const QString kNulLineReason = QStringLiteral("含有 NUL 字元");
+// Why a line past platform::kMaxLineBytes is not applied (the log shows its length).
+inline const QString kTooLongLineReason =
+    QStringLiteral("一行超過 %1 位元組的上限").arg(platform::kMaxLineBytes);
 
 // Whether a fixed-position amount field holds only digits and blanks (an empty one does).
 bool isDigitsAndBlanks(QStringView field);

@@ -61,7 +61,7 @@ Preview previewRows(const WorkbookImport &import, const QString &workbookPath, c
             throw PreviewFull();
     };
     try {
-        import.dryRun()->run(workbookPath, sheetName, observer);
+        import.withChanges(db::Changes::FirstRows)->run(workbookPath, sheetName, observer);
     } catch (const PreviewFull &) {
     }
     return preview;

@@ -45,6 +45,9 @@ struct ImportObserver {
     std::function<void(const ImportCounts &stored)> stopped;
     // Each row with what is stored from it (for a preview; left empty, the values are not gathered).
     std::function<void(const db::ShownRow &row)> rowShown;
+    // Asked while a dry run copies the database and runs its statements: true stops it with
+    // platform::Error errnum::Cancelled (rowDone may stop it between rows by throwing).
+    std::function<bool()> stopRequested;
 };
 
 // The worksheet an import reads, open, its last used row reported to the observer.
@@ -69,12 +72,14 @@ public:
     virtual ImportCounts run(const QString &workbookPath, const QString &sheetName, const ImportObserver &observer) = 0;
     // The names of the values a row shows, in the order of db::ShownRow::values.
     virtual QStringList shownFields() const = 0;
-    // The same import as a dry run: it stores nothing.
-    virtual std::unique_ptr<WorkbookImport> dryRun() const = 0;
+    // The same import with its changes only tried (db::Changes): it stores nothing.
+    virtual std::unique_ptr<WorkbookImport> withChanges(db::Changes changes) const = 0;
+    std::unique_ptr<WorkbookImport> dryRun() const { return withChanges(db::Changes::DryRun); }
 };
 
-// The first `max` rows of a worksheet as `import` would store them, read by a dry run that stops
-// there: the rest of the worksheet is not read. Throws platform::Error.
+// The first `max` rows of a worksheet as `import` would store them, tried in the database and
+// rolled back (db::Changes::FirstRows): the rest of the worksheet is not read. Throws
+// platform::Error.
 struct Preview {
     QStringList fields;
     std::vector<db::ShownRow> rows;

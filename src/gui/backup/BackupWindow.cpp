@@ -188,22 +188,21 @@ void BackupWindow::refreshCaptions()
         previousDrive_ = driveBox->currentIndex();
     // Each slot says what it holds on this drive (when, how big) or plainly that it holds nothing,
     // so nothing is offered, or asked about, that is not there.
-    const auto contents = slotContents(drivePrefix(driveText()));
+    contents_ = slotContents(drivePrefix(driveText()));
     for (int i = 0; i < kSlots; ++i) {
         const auto at = static_cast<std::size_t>(i);
-        found_[at] = contents[at].found;
-        options_[at]->setText(slotDescription(i + 1, contents[at]));
+        options_[at]->setText(slotDescription(i + 1, contents_[at]));
     }
 }
 
-std::pair<QString, bool> BackupWindow::chosenSlot() const
+BackupWindow::ChosenSlot BackupWindow::chosenSlot() const
 {
     for (int i = 0; i < kSlots; ++i) {
         const auto at = static_cast<std::size_t>(i);
         if (options_[at]->isChecked())
-            return {slotFileName(i + 1), found_[at]};
+            return {i + 1, slotFileName(i + 1), contents_[at].found};
     }
-    return {slotFileName(0), false};
+    return {0, slotFileName(0), false};
 }
 
 void BackupWindow::onConfirmClicked()
@@ -216,12 +215,22 @@ void BackupWindow::onConfirmClicked()
 
 void BackupWindow::backup()
 {
-    const auto [fileName, ask] = chosenSlot();
-    if (ask && desktop_.showMessage(this, {QStringLiteral("是否覆蓋") + fileName + u'!', kBackupCaption,
-                                           platform::Icon::None, platform::Buttons::YesNo})
-                   != platform::Answer::Yes)
-        return;
+    const auto [slot, fileName, shown] = chosenSlot();
     const QString prefix = drivePrefix(driveText());
+    if (slot > 0) {
+        // The backup as it is now, not as the slots were last drawn: one written since is asked
+        // about too, and the date said is that of the backup about to be replaced.
+        const auto at = static_cast<std::size_t>(slot - 1);
+        const SlotContent now = slotContents(prefix)[at];
+        const SlotContent &replaced = now.found ? now : contents_[at];
+        // The only good backup may be in this slot: a slipped Enter answers No.
+        if ((shown || now.found)
+            && desktop_.showMessage(this, {QStringLiteral("是否覆蓋") + fileName + u'!', kBackupCaption,
+                                           platform::Icon::None, platform::Buttons::YesNo, replacedBackupText(slot, replaced),
+                                           platform::Answer::No})
+                   != platform::Answer::Yes)
+            return;
+    }
     desktop_.setPointer(platform::Pointer::Hourglass);
     try {
         backupDatabase(app_, slotPath(prefix, fileName));
@@ -237,7 +246,7 @@ void BackupWindow::backup()
 
 void BackupWindow::restore()
 {
-    const auto [fileName, offered] = chosenSlot();
+    const auto [slot, fileName, offered] = chosenSlot();
     const bool anyChosen = std::any_of(options_.begin(), options_.end(), [](const QRadioButton *o) { return o->isChecked(); });
     if (!anyChosen) {
         desktop_.showMessage(this, {QStringLiteral("請選擇檔案!"), QStringLiteral("回復"), platform::Icon::Information});

@@ -34,8 +34,14 @@ protected:
 private:
     void backup();
     void restore();
-    // The chosen slot's file name and whether its file is on the chosen drive.
-    std::pair<QString, bool> chosenSlot() const;
+    // The chosen slot (1 to 6; 0 when none is), its file name and whether its file is on the
+    // chosen drive.
+    struct ChosenSlot {
+        int slot = 0;
+        QString fileName;
+        bool found = false;
+    };
+    ChosenSlot chosenSlot() const;
     // The chosen place's path.
     QString driveText() const;
     void fillDrives();
@@ -53,7 +59,7 @@ private:
     platform::Desktop &desktop_;
     QComboBox *driveBox;
     std::array<QRadioButton *, kSlots> options_{};
-    std::array<bool, kSlots> found_{}; // whether each slot's file is on the chosen drive
+    std::array<SlotContent, kSlots> contents_{}; // what each slot holds on the chosen drive
     QPushButton *confirmButton;
     QPushButton *cancelButton;
     int previousDrive_ = 0;

@@ -299,8 +299,8 @@ void LookupWindow::onExportClicked()
     } catch (const platform::Error &error) {
         totalsLabel->setText(shown);
         scope.pointerBack();
-        desktop_.showMessage(this, {QStringLiteral("匯出失敗;錯誤代碼=") + QString::number(error.number()), kCaption,
-                                    platform::Icon::Critical, platform::Buttons::Ok, error.description()});
+        // As 銷帳結果轉存EXCEL檔 says it: the number, at once its description; no title, no icon.
+        desktop_.showMessage(this, {QString::number(error.number()) + error.description(), QString()});
     }
 }
 

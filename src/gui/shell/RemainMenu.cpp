@@ -171,8 +171,8 @@ void RemainMenu::runExport(const db::TableLayout &exported, const QString &fileP
         }
     } catch (const platform::Error &error) {
         clearStatus();
-        desktop_.showMessage(this, {QStringLiteral("匯出失敗;錯誤代碼=") + QString::number(error.number()), QString(),
-                                    platform::Icon::Critical, platform::Buttons::Ok, error.description()});
+        // The exports' fixed form: the number, at once its description; no title, no icon.
+        desktop_.showMessage(this, {QString::number(error.number()) + error.description(), QString()});
     }
     for (QAction *action : actions)
         action->setEnabled(true);

@@ -192,6 +192,7 @@ void TextImportWindow::startCounting()
                 if (stop)
                     throw Stopped();
             };
+            observer.stopRequested = [&stop] { return stop.load(); };
             try {
                 outcome->counts = dryRun->run(path, observer);
             } catch (const platform::Error &error) {

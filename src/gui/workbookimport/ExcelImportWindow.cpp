@@ -249,6 +249,7 @@ void ExcelImportWindow::startCounting()
                 if (stop)
                     throw Stopped();
             };
+            observer.stopRequested = [&stop] { return stop.load(); };
             try {
                 outcome->counts = dryRun->run(path, sheet, observer);
             } catch (const platform::Error &error) {

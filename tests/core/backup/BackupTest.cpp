@@ -224,55 +224,37 @@ TEST(Restore, RefusesWhatIsNotABackupOfThisProgramAndSaysWhy)
     test::addReceivable(app.folder(), QStringLiteral("A1"), QStringLiteral("1"));
     const QByteArray before = test::readFile(app.folder().databaseFile());
     QTemporaryDir drive;
+    // The restore of `slot` is refused, saying `why`.
+    auto expectRefused = [&](const QString &slot, const QString &why) {
+        try {
+            backup::restoreDatabase(app.folder(), drive.path() + slot);
+            ADD_FAILURE() << "restored " << slot.toStdString();
+        } catch (const platform::Error &e) {
+            EXPECT_TRUE(e.description().contains(why)) << e.what();
+        }
+    };
+    // Another program's database, altered by `sql`, as the backup in `slot`.
+    auto backupAltered = [&](const QString &slot, const char *sql) {
+        test::TestApp other;
+        test::execute(other.folder(), sql);
+        QFile::copy(other.folder().databaseFile(), drive.path() + slot);
+    };
 
-    const QString junk = drive.path() + QStringLiteral("/Vellaroke.m01");
-    test::writeFile(junk, QByteArray(8192, 'j'));
-    try {
-        backup::restoreDatabase(app.folder(), junk);
-        FAIL();
-    } catch (const platform::Error &e) {
-        EXPECT_TRUE(e.description().contains(QStringLiteral("不是有效的資料庫"))) << e.what();
-    }
-
+    test::writeFile(drive.path() + QStringLiteral("/Vellaroke.m01"), QByteArray(8192, 'j'));
+    expectRefused(QStringLiteral("/Vellaroke.m01"), QStringLiteral("不是有效的資料庫"));
     // A database, but not one of this program: three of the four tables.
-    test::TestApp other;
-    test::execute(other.folder(), "DROP TABLE SMdata");
-    const QString partial = drive.path() + QStringLiteral("/Vellaroke.m02");
-    QFile::copy(other.folder().databaseFile(), partial);
-    try {
-        backup::restoreDatabase(app.folder(), partial);
-        FAIL();
-    } catch (const platform::Error &e) {
-        EXPECT_TRUE(e.description().contains(QStringLiteral("SMdata"))) << e.what();
-    }
-
-    try {
-        backup::restoreDatabase(app.folder(), drive.path() + QStringLiteral("/Vellaroke.m03"));
-        FAIL();
-    } catch (const platform::Error &e) {
-        EXPECT_EQ(e.number(), platform::errnum::FileNotFound);
-    }
-
+    backupAltered(QStringLiteral("/Vellaroke.m02"), "DROP TABLE SMdata");
+    expectRefused(QStringLiteral("/Vellaroke.m02"), QStringLiteral("SMdata"));
+    expectRefused(QStringLiteral("/Vellaroke.m03"), QStringLiteral("找不到備份檔"));
     // The program's tables, and another program's trigger that would keep one row of each import.
-    test::TestApp triggered;
-    test::execute(triggered.folder(), "CREATE TRIGGER theirs AFTER INSERT ON F_AccountData BEGIN "
-                                      "DELETE FROM F_AccountData WHERE rowid = new.rowid AND new.rowid % 2 = 0; END");
-    const QString withTrigger = drive.path() + QStringLiteral("/Vellaroke.m04");
-    QFile::copy(triggered.folder().databaseFile(), withTrigger);
-    try {
-        backup::restoreDatabase(app.folder(), withTrigger);
-        FAIL();
-    } catch (const platform::Error &e) {
-        EXPECT_TRUE(e.description().contains(QStringLiteral("trigger theirs"))) << e.what();
-    }
-
+    backupAltered(QStringLiteral("/Vellaroke.m04"), "CREATE TRIGGER theirs AFTER INSERT ON F_AccountData BEGIN "
+                                                    "DELETE FROM F_AccountData WHERE rowid = new.rowid AND new.rowid % 2 = 0; END");
+    expectRefused(QStringLiteral("/Vellaroke.m04"), QStringLiteral("trigger theirs"));
     // A journal whose undo data cannot be given up: the restore fails whole, it never leaves the
     // backup's operations undoable on the restored tables.
-    test::TestApp oddJournal;
-    test::execute(oddJournal.folder(), "ALTER TABLE Journal DROP COLUMN dropped_why");
-    const QString withOddJournal = drive.path() + QStringLiteral("/Vellaroke.m05");
-    QFile::copy(oddJournal.folder().databaseFile(), withOddJournal);
-    EXPECT_THROW(backup::restoreDatabase(app.folder(), withOddJournal), platform::Error);
+    backupAltered(QStringLiteral("/Vellaroke.m05"), "ALTER TABLE Journal DROP COLUMN dropped_why");
+    expectRefused(QStringLiteral("/Vellaroke.m05"), QStringLiteral("dropped_why"));
+
     EXPECT_EQ(test::readFile(app.folder().databaseFile()), before);
     EXPECT_EQ(filesIn(app.folder().databaseFolder()), QStringList{QStringLiteral("Vellaroke.mdb")});
 }

@@ -6,8 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
 #include <QFileInfo>
 
+#include <chrono>
+#include <thread>
+
+#include <atomic>
 #include <functional>
 #include <optional>
 
@@ -99,7 +104,7 @@ TEST_F(BatchedChangesTest, GoingAwayWithoutACommitStoresNothing)
     EXPECT_EQ(stored(), 5u);
 }
 
-TEST_F(BatchedChangesTest, ADryRunNeverWritesTheFileEvenWhenItsChangesOutgrowThePageCache)
+TEST_F(BatchedChangesTest, AFirstRowsLookNeverWritesTheFileEvenWhenItsChangesOutgrowThePageCache)
 {
     const QString file = app.folder().databaseFile();
     const QByteArray before = test::readFile(file);
@@ -129,7 +134,7 @@ TEST_F(BatchedChangesTest, ADryRunNeverWritesTheFileEvenWhenItsChangesOutgrowThe
             EXPECT_EQ(seen.text(0), QStringLiteral("20000"));
             seen.reset();
         },
-        [&](const Counts &c) { stopped = c; }, 2, db::Changes::DryRun);
+        [&](const Counts &c) { stopped = c; }, 2, db::Changes::FirstRows);
     EXPECT_EQ(counts.rows, 20000);
     EXPECT_FALSE(stopped);
     EXPECT_TRUE(unchangedMidway);
@@ -142,7 +147,13 @@ TEST_F(BatchedChangesTest, ADryRunNeverWritesTheFileEvenWhenItsChangesOutgrowThe
 TEST_F(BatchedChangesTest, AFailingDryRunReportsTheRowsTheRealRunWouldKeepAndStoresNone)
 {
     const QByteArray before = test::readFile(app.folder().databaseFile());
-    platform::Database db = db::openDatabase(app.folder());
+    {
+        // A dry run commits its batches, which only its private copy may take.
+        platform::Database live = db::openDatabase(app.folder());
+        EXPECT_THROW(db::runInBatches<Counts>(live, [](db::BatchedChanges &, Counts &) {}, {}, 2, db::Changes::DryRun),
+                     platform::Error);
+    }
+    platform::Database db = db::openDatabaseFor(app.folder(), db::Changes::DryRun);
     auto insert = db.prepare("INSERT INTO F_AccountData (Bankcode) VALUES (?1)");
     std::optional<Counts> stopped;
     try {
@@ -169,5 +180,100 @@ TEST_F(BatchedChangesTest, AFailingDryRunReportsTheRowsTheRealRunWouldKeepAndSto
     EXPECT_EQ(stopped->rows, 3);
     EXPECT_FALSE(db.inTransaction());
     EXPECT_EQ(stored(), 0u);
+    EXPECT_EQ(test::readFile(app.folder().databaseFile()), before);
+}
+
+namespace {
+
+// Enough receivables for a database of some megabytes: its copy takes several steps.
+void fillDatabase(const platform::AppFolder &app, int rows)
+{
+    platform::Database db = db::openDatabase(app);
+    platform::Transaction transaction(db);
+    auto insert = db.prepare("INSERT INTO F_AccountData (UserName, Bankcode, Total) VALUES (?1, ?2, '100')");
+    for (int i = 0; i < rows; ++i) {
+        insert.bind(1, QString(60, u'名')).bind(2, QStringLiteral("F%1").arg(i));
+        insert.run();
+        insert.reset();
+    }
+    transaction.commit();
+}
+
+qint64 countOf(platform::Database &db, std::string_view sql)
+{
+    auto query = db.prepare(sql);
+    query.next();
+    return query.integer(0);
+}
+
+} // namespace
+
+TEST_F(BatchedChangesTest, ADryRunsCopyLetsAnotherProgramCommitBetweenItsStepsAndHoldsWhatItCommitted)
+{
+    fillDatabase(app.folder(), 30000);
+    bool written = false;
+    int steps = 0;
+    platform::Database copy = db::openDatabaseFor(app.folder(), db::Changes::DryRun, [&] {
+        // Between the first two steps of the copy, another program writes and commits.
+        if (++steps == 2 && !written) {
+            platform::Database other = platform::Database::open(app.folder().databaseFile());
+            platform::Transaction transaction(other);
+            other.execute("INSERT INTO F_AccountData (Bankcode, Total) VALUES ('WRITTEN', '1')");
+            transaction.commit();
+            written = true;
+        }
+        return false;
+    });
+    ASSERT_TRUE(written);
+    EXPECT_GT(steps, 3) << "the copy took a single step: the database is too small to show anything";
+    EXPECT_TRUE(copy.isPrivate());
+    // The copy started over: it is the database as the other program's commit left it.
+    EXPECT_EQ(countOf(copy, "SELECT count(*) FROM F_AccountData WHERE Bankcode = 'WRITTEN'"), 1);
+    EXPECT_EQ(countOf(copy, "SELECT count(*) FROM F_AccountData"), 30001);
+    EXPECT_TRUE(copy.integrityProblems().isEmpty());
+}
+
+TEST_F(BatchedChangesTest, AStopEndsADryRunsCopyAndAnyStatementOnIt)
+{
+    fillDatabase(app.folder(), 30000);
+    const QByteArray before = test::readFile(app.folder().databaseFile());
+    try {
+        db::openDatabaseFor(app.folder(), db::Changes::DryRun, [] { return true; });
+        FAIL() << "the copy went on after the stop";
+    } catch (const platform::Error &e) {
+        EXPECT_EQ(e.number(), platform::errnum::Cancelled);
+    }
+    std::atomic<bool> stop = false;
+    platform::Database copy = db::openDatabaseFor(app.folder(), db::Changes::DryRun, [&] { return stop.load(); });
+    stop = true;
+    // A statement that would run for minutes ends at once.
+    try {
+        countOf(copy, "SELECT count(*) FROM F_AccountData a, F_AccountData b WHERE a.UserName || b.Bankcode = 'x'");
+        FAIL() << "the statement went on after the stop";
+    } catch (const platform::Error &e) {
+        EXPECT_EQ(e.number(), platform::errnum::Cancelled);
+    }
+
+    // Nor does a stop wait out the two seconds a copy may wait for another program's commit.
+    platform::Database other = db::openDatabase(app.folder());
+    other.execute("BEGIN EXCLUSIVE");
+    stop = false;
+    std::optional<platform::Error> waiting;
+    std::thread copying([&] {
+        try {
+            db::openDatabaseFor(app.folder(), db::Changes::DryRun, [&] { return stop.load(); });
+        } catch (const platform::Error &e) {
+            waiting = e;
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    QElapsedTimer stopping;
+    stopping.start();
+    stop = true;
+    copying.join();
+    EXPECT_LT(stopping.elapsed(), 1000);
+    other.execute("ROLLBACK");
+    ASSERT_TRUE(waiting);
+    EXPECT_EQ(waiting->number(), platform::errnum::Cancelled);
     EXPECT_EQ(test::readFile(app.folder().databaseFile()), before);
 }

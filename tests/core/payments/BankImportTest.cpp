@@ -2,6 +2,8 @@
 #include "store/StoreImport.h"
 #include "platform/Codec950.h"
 #include "db/BatchedChanges.h"
+#include "db/Connection.h"
+#include "db/Journal.h"
 #include "platform/Error.h"
 #include "platform/Files.h"
 #include "support/Tables.h"
@@ -10,6 +12,11 @@
 
 #include <QDir>
 #include <QFile>
+
+#include <chrono>
+#include <future>
+#include <optional>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -310,4 +317,166 @@ TEST(BankImport, ALogThatCannotBeWrittenFailsTheRunAfterEveryRecordIsApplied)
     EXPECT_THROW(payments::BankImport(app.folder()).run(path, {}), platform::Error);
     EXPECT_EQ(paid(app, QStringLiteral("95120001")), (QStringList{QStringLiteral("1130105"), QStringLiteral("1000"), QStringLiteral("500")}));
     EXPECT_FALSE(platform::fileExists(app.folder().errorLogFile()));
+}
+
+TEST(BankImport, ADryRunLetsAnotherProgramWriteWhileItCountsAndForetellsTheRealRun)
+{
+    test::TestApp app;
+    constexpr int kAccounts = 3000;
+    {
+        platform::Database db = db::openDatabase(app.folder());
+        platform::Transaction transaction(db);
+        auto insert = db.prepare("INSERT INTO F_AccountData (Bankcode, Total) VALUES (?1, '1500')");
+        for (int i = 0; i < kAccounts; ++i) {
+            insert.bind(1, QStringLiteral("B%1").arg(i));
+            insert.run();
+            insert.reset();
+        }
+        transaction.commit();
+    }
+    // Every account paid, one of them a second time (its outstanding amount from its Total
+    // again), and one account that no receivable has.
+    QString lines;
+    for (int i = 0; i < kAccounts; ++i)
+        lines += bankLine(QStringLiteral("1130105"), QStringLiteral("00000000%1").arg(100 + i % 900), QStringLiteral("B%1").arg(i))
+            + QStringLiteral("\r\n");
+    lines += bankLine(QStringLiteral("1130106"), QStringLiteral("00000000700"), QStringLiteral("B7")) + QStringLiteral("\r\n");
+    lines += bankLine(QStringLiteral("1130106"), QStringLiteral("00000000001"), QStringLiteral("NOPE")) + QStringLiteral("\r\n");
+    const QString path = app.path(QStringLiteral("bank.txt"));
+    test::writeFile(path, big5(lines));
+    test::writeFile(app.folder().errorLogFile(), "an earlier run's log");
+
+    // The dry run stops halfway through the file while another program writes, and waits for it.
+    std::promise<void> halfway, written;
+    std::future<void> resume = written.get_future();
+    std::vector<db::ShownRow> dryShown;
+    textimport::TextImportObserver dryObserver;
+    dryObserver.lineShown = [&](const db::ShownRow &line) { dryShown.push_back(line); };
+    int linesDone = 0;
+    dryObserver.lineDone = [&](const textimport::TextImportCounts &) {
+        if (++linesDone == kAccounts / 2) {
+            halfway.set_value();
+            resume.wait();
+        }
+    };
+    std::optional<textimport::TextImportCounts> dryCounts;
+    std::thread dryRun([&] { dryCounts = payments::BankImport(app.folder(), db::Changes::DryRun).run(path, dryObserver); });
+    const bool reached = halfway.get_future().wait_for(std::chrono::seconds(60)) == std::future_status::ready;
+    QByteArray afterWrite;
+    if (reached) {
+        try {
+            platform::Database other = platform::Database::open(app.folder().databaseFile());
+            platform::Transaction transaction(other);
+            other.execute("INSERT INTO F_AccountData (Bankcode, Total) VALUES ('OTHER', '1')");
+            transaction.commit();
+        } catch (const platform::Error &e) {
+            ADD_FAILURE() << "the other program's write failed: " << e.description().toStdString();
+        }
+        afterWrite = test::readFile(app.folder().databaseFile());
+    }
+    written.set_value();
+    dryRun.join();
+    ASSERT_TRUE(reached);
+    ASSERT_TRUE(dryCounts);
+    EXPECT_EQ(test::readFile(app.folder().databaseFile()), afterWrite);
+    EXPECT_EQ(test::readFile(app.folder().errorLogFile()), "an earlier run's log");
+    EXPECT_EQ(paid(app, QStringLiteral("B7")), QStringList({QString(), QString(), QString()}));
+
+    std::vector<db::ShownRow> realShown;
+    textimport::TextImportObserver realObserver;
+    realObserver.lineShown = [&](const db::ShownRow &line) { realShown.push_back(line); };
+    const auto real = payments::BankImport(app.folder()).run(path, realObserver);
+    EXPECT_EQ(dryCounts->applied, kAccounts + 1);
+    EXPECT_EQ(dryCounts->summary(), real.summary());
+    EXPECT_EQ(dryCounts->updated, real.updated);
+    EXPECT_EQ(dryCounts->inserted, real.inserted);
+    ASSERT_EQ(dryShown.size(), realShown.size());
+    for (std::size_t i = 0; i < realShown.size(); ++i) {
+        EXPECT_EQ(dryShown[i].values, realShown[i].values) << i;
+        EXPECT_EQ(dryShown[i].outcome, realShown[i].outcome) << i;
+    }
+    EXPECT_EQ(paid(app, QStringLiteral("B7")), QStringList({QStringLiteral("1130106"), QStringLiteral("700"), QStringLiteral("800")}));
+}
+
+// A line past any record is abnormal in both text imports and read past; what ErrLog.txt and the
+// journal keep of any unusable line is bounded: its first bytes and its length.
+TEST(TextImports, ALineBeyondAnyRecordIsAbnormalAndEveryLoggedLineIsBounded)
+{
+    test::TestApp app;
+    test::addReceivable(app.folder(), QStringLiteral("95120001"), QStringLiteral("100"));
+    const QByteArray bank = big5(bankLine(QStringLiteral("1130105"), QStringLiteral("00000000040"), QStringLiteral("95120001")));
+    const QByteArray store = big5(test::storeLine(QStringLiteral("C"), QStringLiteral("R"), QStringLiteral("S"), QStringLiteral("20240105"),
+                                                  QStringLiteral("20240104"), QStringLiteral("B1"), QStringLiteral("B2"),
+                                                  QStringLiteral("000000000001500")));
+    // Past the bound, any first byte; within it, NUL bytes that hex would show three times as long,
+    // and text longer than a problem line keeps.
+    const QByteArray lines = QByteArray(300000, '\0') + "\r\n" + "2" + QByteArray(60000, '\0') + "\r\n" + "2" + QByteArray(3000, 'w') + "\r\n";
+    payments::BankImport bankImport(app.folder());
+    store::StoreImport storeImport(app.folder());
+    for (textimport::TextImport *import : std::initializer_list<textimport::TextImport *>{&bankImport, &storeImport}) {
+        SCOPED_TRACE(import == &bankImport ? "bank" : "store");
+        const QString path = app.path(QStringLiteral("long.txt"));
+        test::writeFile(path, lines + (import == &bankImport ? bank : store) + "\r\n");
+        const auto counts = import->run(path, {});
+        EXPECT_EQ(counts.applied, 1);
+        EXPECT_EQ(counts.abnormal, 3);
+        const QStringList log = platform::codec950::decode(test::readFile(app.folder().errorLogFile())).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+        ASSERT_EQ(log.size(), 3);
+        EXPECT_TRUE(log.at(0).startsWith(QStringLiteral("第 1 行: 一行超過 65536 位元組的上限: (00 00 "))) << log.at(0).toStdString();
+        EXPECT_TRUE(log.at(0).endsWith(QStringLiteral(" 00)…（共 300000 位元組）"))) << log.at(0).toStdString();
+        EXPECT_TRUE(log.at(1).startsWith(QStringLiteral("第 2 行: 含有 NUL 字元: (32 00 "))) << log.at(1).toStdString();
+        EXPECT_TRUE(log.at(1).endsWith(QStringLiteral("…（共 60001 位元組）"))) << log.at(1).toStdString();
+        EXPECT_TRUE(log.at(2).endsWith(QStringLiteral("www…（共 3001 字）"))) << log.at(2).toStdString();
+        for (const QString &line : log)
+            EXPECT_LE(line.size(), 600);
+    }
+    const auto problems = test::tableRows(app.folder(), QStringLiteral("JournalProblems"));
+    ASSERT_EQ(problems.size(), 6u);
+    for (const QStringList &problem : problems)
+        EXPECT_LE(problem.at(4).size(), db::kProblemTextChars) << problem.at(4).toStdString();
+    EXPECT_TRUE(problems.front().at(4).endsWith(QStringLiteral("…（共 300000 位元組）"))) << "the row id, then entry, number, reason, text";
+}
+
+// A run that stops after lines it had logged were rolled back logs only the lines of what is
+// stored: ErrLog.txt, the journal and the counts tell the same.
+TEST(BankImport, AStoppedRunLogsTheLinesOfWhatIsStoredAndNoMore)
+{
+    test::TestApp app;
+    QByteArray file;
+    const int committed = 50000; // one batch of the import
+    for (int i = 1; i <= committed + 200; ++i)
+        file += big5(bankLine(QStringLiteral("1130105"), QStringLiteral("00000000100"), QStringLiteral("9%1").arg(i))) + "\r\n";
+    const QString path = app.path(QStringLiteral("bank.txt"));
+    test::writeFile(path, file);
+    // Once the first batch is stored, another program keeps the next commit from being made.
+    std::optional<test::ReaderHoldingTheDatabase> reader;
+    textimport::TextImportCounts stopped{-1, -1};
+    textimport::TextImportObserver observer;
+    int done = 0;
+    observer.lineDone = [&](const textimport::TextImportCounts &) {
+        if (++done > committed && !reader)
+            reader.emplace(app.folder());
+    };
+    observer.stopped = [&](const textimport::TextImportCounts &c) { stopped = c; };
+    EXPECT_THROW(payments::BankImport(app.folder()).run(path, observer), platform::Error);
+    reader.reset();
+    // The lines are reported (and counted) 64 at a time, so the first commit stores a little more
+    // than its rows: 50,048 lines.
+    ASSERT_GT(stopped.abnormal, 0);
+    ASSERT_LT(stopped.abnormal, committed + 200);
+    const QStringList log = platform::codec950::decode(test::readFile(app.folder().errorLogFile())).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    ASSERT_EQ(log.size(), stopped.abnormal) << "the log holds the lines the counts report";
+    EXPECT_TRUE(log.back().startsWith(QStringLiteral("第 %1 行: ").arg(stopped.abnormal))) << log.back().toStdString();
+    EXPECT_EQ(qint64(test::tableRows(app.folder(), QStringLiteral("JournalProblems")).size()), stopped.abnormal);
+
+    // Nothing stored at all: no log, as for a run that found nothing to log.
+    test::writeFile(path, file.left(file.indexOf('\n') + 1).repeated(3));
+    {
+        test::ReaderHoldingTheDatabase holding(app.folder());
+        textimport::TextImportObserver second;
+        second.stopped = observer.stopped;
+        EXPECT_THROW(payments::BankImport(app.folder()).run(path, second), platform::Error);
+    }
+    EXPECT_EQ(stopped.abnormal, 0);
+    EXPECT_FALSE(QFile::exists(app.folder().errorLogFile()));
 }

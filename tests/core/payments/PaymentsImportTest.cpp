@@ -185,6 +185,29 @@ TEST(Amounts, LeadingNumbers)
     EXPECT_TRUE(std::signbit(payments::leadingNumber(QStringView(u"-0"), false))) << "as strtod reads it";
 }
 
+// A stored amount is a number for the exports only when the whole text is one, and then exactly
+// the number the lookup and the imports read from it.
+TEST(Amounts, AWholeTextIsAnAmountOnlyWhenNothingIsLeftOver)
+{
+    const struct {
+        const char16_t *text;
+        double value;
+    } numbers[] = {{u"45,000", 45000},  {u" -1,234.56 ", -1234.56}, {u"1, 500", 1500}, {u"+7", 7},
+                   {u".5", 0.5},        {u"00001500", 1500},        {u"1E3", 1000},    {u"1.", 1},
+                   {u"0.1", 0.1},       {u"123456789012.34", 123456789012.34}};
+    for (const auto &n : numbers) {
+        const QString text = QString::fromUtf16(n.text);
+        const auto value = payments::amountValue(text);
+        ASSERT_TRUE(value.has_value()) << text.toStdString();
+        EXPECT_EQ(*value, n.value) << text.toStdString();
+        EXPECT_EQ(*value, payments::leadingNumber(QStringView(text), true)) << "the lookup's reading";
+    }
+    EXPECT_FALSE(std::signbit(*payments::amountValue(u"-0"))) << "nothing owed is not a negative amount";
+    for (const char16_t *text : {u"", u"  ", u"-", u".", u"1,x", u"1,", u"1,,500", u"12元", u"1.2.3", u"1E", u"1E+",
+                                 u"--5", u"abc", u"1E999", u"\uFF14\uFF15", u"NaN"})
+        EXPECT_FALSE(payments::amountValue(text).has_value()) << QString::fromUtf16(text).toStdString();
+}
+
 TEST(Amounts, OutstandingAndDateForms)
 {
     using payments::outstandingText;

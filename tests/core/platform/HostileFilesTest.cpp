@@ -7,6 +7,8 @@
 #include "support/TestApp.h"
 #include "support/Workbooks.h"
 
+#include <QFileInfo>
+
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -169,4 +171,178 @@ TEST(HostileWorkbooks, ANumberInADateFormatThatNoDateHasIsTakenAsTheNumber)
     EXPECT_EQ(platform::cellText(*sheet, 1, u"B"), QStringLiteral("-9.3E+18"));
     EXPECT_EQ(platform::cellText(*sheet, 1, u"C"), QStringLiteral("2024/1/5"));
     EXPECT_EQ(platform::cellText(*sheet, 1, u"D"), QStringLiteral("2958466")) << "the day after 9999-12-31";
+}
+
+namespace {
+
+// A one-sheet .ods ("S") whose table holds `rows`.
+void writeOds(const QString &path, const QByteArray &rows)
+{
+    test::writeZip(path, {{QStringLiteral("mimetype"), "application/vnd.oasis.opendocument.spreadsheet"},
+                          {QStringLiteral("content.xml"),
+                           "<office:document-content xmlns:office=\"o\" xmlns:table=\"t\" xmlns:text=\"x\"><office:body>"
+                           "<office:spreadsheet><table:table table:name=\"S\">"
+                               + rows + "</table:table></office:spreadsheet></office:body></office:document-content>"}});
+}
+
+QByteArray xlsxRows(const QByteArray &secondRow)
+{
+    return "<sheetData><row r=\"1\"><c r=\"A1\"><v>1</v></c></row><row r=\"3\">" + secondRow + "</row></sheetData>";
+}
+
+} // namespace
+
+// A small zip inflates to any size: past a cell's bound the text, a tag, a run of blanks and the
+// nesting are each refused where they are met, before memory follows them.
+TEST(HostileWorkbooks, WhatNoCellCouldHoldIsRefusedNamingWhereItIs)
+{
+    test::TestApp app(test::TestApp::Empty);
+    const QByteArray big(platform::kMaxCellBytes + 1, 'x');
+    QByteArray runs;
+    for (int i = 0; i < 17; ++i)
+        runs += "<r><t>" + QByteArray(64 << 10, 'y') + "</t></r>";
+    QByteArray deep;
+    for (int i = 0; i < 300; ++i)
+        deep += "<x>";
+    const QString xlsx = app.path(QStringLiteral("big.xlsx"));
+    const QString ods = app.path(QStringLiteral("big.ods"));
+    const struct {
+        const char *what;
+        QString path;
+        std::map<QString, QByteArray> parts;
+        QString where;
+    } cases[] = {
+        {"inline text", xlsx, test::minimalXlsxParts(xlsxRows("<c r=\"B3\" t=\"inlineStr\"><is><t>" + big + "</t></is></c>")),
+         QStringLiteral("工作表 Sheet1 第 3 列 B 欄的內容超過 1 MB 的上限")},
+        {"text in many runs", xlsx, test::minimalXlsxParts(xlsxRows("<c r=\"C3\" t=\"inlineStr\"><is>" + runs + "</is></c>")),
+         QStringLiteral("工作表 Sheet1 第 3 列 C 欄的內容超過")},
+        {"a cached value", xlsx, test::minimalXlsxParts(xlsxRows("<c r=\"D3\" t=\"str\"><v>" + big + "</v></c>")),
+         QStringLiteral("工作表 Sheet1 第 3 列 D 欄的內容超過")},
+        {"a shared string", xlsx, test::minimalXlsxParts(xlsxRows({}), "<si><t>a</t></si><si><t>" + big + "</t></si>"),
+         QStringLiteral("共用字串表第 2 個字串的內容超過")},
+        {"an attribute", xlsx, test::minimalXlsxParts(xlsxRows("<c r=\"A3\" x=\"" + big + "\"><v>1</v></c>")),
+         QStringLiteral("工作表 Sheet1 第 3 列的內容超過")},
+        {"a run of blanks", xlsx, test::minimalXlsxParts(xlsxRows(QByteArray(platform::kMaxCellBytes + 1, ' ') + "<c r=\"A3\"><v>1</v></c>")),
+         QStringLiteral("工作表 Sheet1 第 3 列的內容超過")},
+        {"blanks between rows", xlsx,
+         test::minimalXlsxParts("<sheetData><row r=\"1\"><c r=\"A1\"><v>1</v></c></row>" + QByteArray(platform::kMaxCellBytes + 1, '\n')
+                                + "</sheetData>"),
+         QStringLiteral("工作表 Sheet1 第 1 列之後的內容超過")},
+        {"nesting", xlsx, test::minimalXlsxParts(xlsxRows("<c r=\"A3\"><v>1</v>" + deep)), QStringLiteral("元素的層次超過 256 層")},
+        {"ods text", ods, {}, QStringLiteral("工作表 S 第 2 列 B 欄的內容超過 1 MB 的上限")},
+        {"ods spaces", ods, {}, QStringLiteral("工作表 S 第 2 列 B 欄的內容超過")},
+        {"ods paragraphs", ods, {}, QStringLiteral("工作表 S 第 2 列 B 欄的內容超過")},
+    };
+    const QByteArray odsRow = "<table:table-row><table:table-cell office:value-type=\"string\"><text:p>a</text:p></table:table-cell></table:table-row>"
+                              "<table:table-row><table:table-cell/><table:table-cell office:value-type=\"string\">";
+    const std::map<std::string, QByteArray> odsCells = {
+        {"ods text", "<text:p>" + big + "</text:p>"},
+        {"ods spaces", "<text:p>a<text:s text:c=\"9223372036854775807\"/></text:p>"},
+        {"ods paragraphs", QByteArray("<text:p/>").repeated(platform::kMaxCellBytes + 2)},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.path == ods)
+            writeOds(ods, odsRow + odsCells.at(c.what) + "</table:table-cell></table:table-row>");
+        else
+            test::writeZip(c.path, c.parts);
+        const auto e = refusal([&] { readWhole(c.path); });
+        EXPECT_EQ(e.number(), platform::errnum::PathFileAccess);
+        EXPECT_TRUE(e.description().contains(QFileInfo(c.path).fileName())) << e.what();
+        EXPECT_TRUE(e.description().contains(c.where)) << e.what();
+    }
+
+    // The longest text a cell holds reads whole, in every reader.
+    const QString longest = QString(32767, QChar(0x5B57));
+    test::writeZip(xlsx, test::minimalXlsxParts(xlsxRows("<c r=\"B3\" t=\"inlineStr\"><is><t>" + longest.toUtf8() + "</t></is></c>")));
+    EXPECT_EQ(Workbook::open(xlsx)->worksheet(QStringLiteral("Sheet1"))->cell(3, u"B").text, longest);
+    writeOds(ods, odsRow + "<text:p>" + longest.toUtf8() + "</text:p></table:table-cell></table:table-row>");
+    EXPECT_EQ(Workbook::open(ods)->worksheet(QStringLiteral("S"))->cell(2, u"B").text, longest);
+}
+
+// A row is bounded as a whole too: sixteen cells just within the bound are more than a row holds.
+TEST(HostileWorkbooks, ARowPastItsBoundIsRefusedNamingTheRow)
+{
+    test::TestApp app(test::TestApp::Empty);
+    const QByteArray text(platform::kMaxCellBytes - 16, 'x');
+    QByteArray xlsxCells, odsCells;
+    for (int i = 0; i < 17; ++i) {
+        xlsxCells += "<c t=\"inlineStr\"><is><t>" + text + "</t></is></c>";
+        odsCells += "<table:table-cell office:value-type=\"string\"><text:p>" + text + "</text:p></table:table-cell>";
+    }
+    const QString xlsx = app.path(QStringLiteral("row.xlsx"));
+    test::writeZip(xlsx, test::minimalXlsxParts(xlsxRows(xlsxCells)));
+    auto e = refusal([&] { readWhole(xlsx); });
+    EXPECT_TRUE(e.description().contains(QStringLiteral("工作表 Sheet1 第 3 列超過 16 MB 的上限"))) << e.what();
+    const QString ods = app.path(QStringLiteral("row.ods"));
+    writeOds(ods, "<table:table-row>" + odsCells + "</table:table-row>");
+    e = refusal([&] { readWhole(ods); });
+    EXPECT_TRUE(e.description().contains(QStringLiteral("工作表 S 第 1 列超過 16 MB 的上限"))) << e.what();
+}
+
+// What the readers pass over (comments, processing instructions, elements they do not read) is
+// read through once and not kept, however long: the cells around it read as written, whichever
+// read of the part its end falls in.
+TEST(HostileWorkbooks, WhatTheReadersPassOverMayBeAnyLength)
+{
+    test::TestApp app(test::TestApp::Empty);
+    const QString path = app.path(QStringLiteral("skipped.xlsx"));
+    const QByteArray before = "<sheetData><row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>first</t></is></c></row>";
+    // The part is read 16 KB, then 64 KB, then 256 KB at a time: each end lands on the 80 KB mark.
+    const QByteArray head = test::minimalXlsxParts(before).at(QStringLiteral("xl/worksheets/sheet1.xml"));
+    const qsizetype at = head.indexOf("<sheetData>") + before.size();
+    for (const char *end : {"-->", "?>"}) {
+        for (int shift = -3; shift <= 1; ++shift) {
+            SCOPED_TRACE(std::string(end) + " " + std::to_string(shift));
+            const bool comment = std::string_view(end) == "-->";
+            const QByteArray open = comment ? "<!--" : "<?pi ";
+            const qsizetype fill = (80 << 10) + shift - at - open.size();
+            QByteArray body = QByteArray(fill, comment ? '-' : '?');
+            if (comment)
+                body.replace(0, 3, "a -"); // "--" runs and "- -" inside, never "-->"
+            test::writeZip(path, test::minimalXlsxParts(before + open + body + end + "<row r=\"2\"><c r=\"B2\"><f>"
+                                                        + QByteArray(3 << 20, 'f') + "</f><v>7</v></c></row>"
+                                                        "<extLst><![CDATA[" + QByteArray(2 << 20, ']') + "]]></extLst></sheetData>"
+                                                        "<!--" + QByteArray(2 << 20, '-') + "-->"));
+            auto book = Workbook::open(path);
+            auto sheet = book->worksheet(QStringLiteral("Sheet1"));
+            EXPECT_EQ(sheet->cell(1, u"A").text, QStringLiteral("first"));
+            EXPECT_EQ(sheet->nextUsedRow(2), 2);
+            EXPECT_EQ(sheet->cell(2, u"B").number, 7) << "the formula of 3 MB is passed over, its cached value read";
+            EXPECT_EQ(sheet->nextUsedRow(3), 0);
+        }
+    }
+}
+
+// A line past any record is read past keeping its first bytes and its length, wherever its end
+// falls among the reads (a CR as the last byte of one, its LF the first of the next); the lines
+// around it read as written.
+TEST(HostileFiles, ALineBeyondAnyRecordKeepsOnlyItsFirstBytesAndItsLength)
+{
+    test::TestApp app(test::TestApp::Empty);
+    const QString path = app.path(QStringLiteral("long.txt"));
+    const qint64 crAt = 4 * (qint64(64) << 10) - 1;
+    const QByteArray first = "short\r\n";
+    const QByteArray longest = QByteArray(platform::kMaxLineBytes, 'k');
+    test::writeFile(path, first + QByteArray(crAt - first.size(), 'x') + "\r\nnext\n" + longest + "\n" + QByteArray(100000, '\0'));
+    platform::TextLineReader reader(path);
+    platform::TextLine line;
+    ASSERT_TRUE(reader.next(line));
+    EXPECT_EQ(line.text, QStringLiteral("short"));
+    EXPECT_FALSE(line.tooLong());
+    ASSERT_TRUE(reader.next(line));
+    EXPECT_TRUE(line.tooLong());
+    EXPECT_EQ(line.length, crAt - first.size());
+    EXPECT_EQ(line.bytes, QByteArray(platform::kKeptLineBytes, 'x'));
+    ASSERT_TRUE(reader.next(line));
+    EXPECT_EQ(line.number, 3);
+    EXPECT_EQ(line.text, QStringLiteral("next")) << "the CR LF split between two reads ends one line";
+    ASSERT_TRUE(reader.next(line));
+    EXPECT_FALSE(line.tooLong()) << "a line of exactly the bound is kept whole";
+    EXPECT_EQ(line.bytes, longest);
+    ASSERT_TRUE(reader.next(line));
+    EXPECT_TRUE(line.tooLong());
+    EXPECT_EQ(line.length, 100000);
+    EXPECT_EQ(line.bytes, QByteArray(platform::kKeptLineBytes, '\0'));
+    EXPECT_FALSE(reader.next(line));
 }

@@ -30,13 +30,15 @@ TEST(TextLines, LinesAndTheirEndsSurviveEveryEdgeOfTheReadingWindow)
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("bank.txt"));
     // Around each multiple of 64 KiB, put a CR LF split across the edge, a lone CR and a lone LF
-    // on it, a line longer than the window, and no line end after the last line.
+    // on it, a line longer than the window (and than any record), and no line end after the last
+    // line.
     for (qsizetype shift : {-2, -1, 0, 1}) {
         SCOPED_TRACE(shift);
         std::vector<QByteArray> expected;
         QByteArray content = "\xEF\xBB\xBF";
         auto add = [&](const QByteArray &line, const char *end) {
-            expected.push_back(line);
+            // A line past any record keeps only its first bytes.
+            expected.push_back(line.size() > platform::kMaxLineBytes ? line.left(platform::kKeptLineBytes) : line);
             content += line + end;
         };
         add(QByteArray(65536 - 3 + shift - 2, 'a'), "\r\n"); // its CR LF falls on the first edge

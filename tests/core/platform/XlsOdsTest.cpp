@@ -343,3 +343,23 @@ TEST(XlsRecords, EncryptedOldOrDamagedFilesAreRefusedWithTheirReason)
     EXPECT_TRUE(refusal(writeXls(dir, workbookStream(true, {}, {{wide(QStringLiteral("S"), true), 0, cut}})))
                     .contains(QStringLiteral("不完整")));
 }
+
+// Each copy of a shared string is a text of its own once read, so a row is bounded whole; and a
+// formula's text carried on in CONTINUE records is bounded as a cell's.
+TEST(XlsRecords, ARowOrAFormulaTextPastItsBoundIsRefusedNamingWhere)
+{
+    QTemporaryDir dir;
+    const QByteArray sst = test::biffRecord(0x00FC, le32(1) + le32(1) + le16(8000) + '\0' + QByteArray(8000, 's'));
+    QByteArray copies = bof(true, 0x0010);
+    for (int column = 0; column < 1100; ++column) // 1,100 copies of 16,000 bytes: past 16 MiB
+        copies += test::biffRecord(0x00FD, cell(0, column, 0) + le32(0));
+    QString e = refusal(writeXls(dir, workbookStream(true, {}, {{wide(QStringLiteral("資料"), true), 0, copies + kEof}}, sst)));
+    EXPECT_TRUE(e.contains(QStringLiteral("工作表 資料 第 1 列超過 16 MB 的上限"))) << e.toStdString();
+
+    QByteArray formula = bof(true, 0x0010) + test::biffRecord(0x0006, cell(1, 0, 0) + QByteArray("\0\0\0\0\0\0\xFF\xFF", 8) + le16(0) + le32(0) + le16(0))
+        + test::biffRecord(0x0207, wide(QStringLiteral("x")));
+    for (int i = 0; i < 130; ++i) // 130 records of 8,224 bytes: past 1 MiB
+        formula += test::biffRecord(0x003C, QByteArray(8224, '\x01'));
+    e = refusal(writeXls(dir, workbookStream(true, {}, {{wide(QStringLiteral("資料"), true), 0, formula + kEof}})));
+    EXPECT_TRUE(e.contains(QStringLiteral("工作表 資料 第 2 列 A 欄的內容超過 1 MB 的上限"))) << e.toStdString();
+}

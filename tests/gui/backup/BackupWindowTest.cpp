@@ -88,7 +88,19 @@ TEST_F(BackupWindowTest, BackingUpOverAShownSlotAsksAndNoCopiesNothing)
     EXPECT_EQ(desktop.messages[0].title, QStringLiteral("備份資料庫"));
     EXPECT_EQ(desktop.messages[0].buttons, platform::Buttons::YesNo);
     EXPECT_EQ(desktop.messages[0].icon, platform::Icon::None);
+    EXPECT_EQ(desktop.messages[0].defaultAnswer, platform::Answer::No);
+    const QDateTime written = QFileInfo(driveA.path() + QStringLiteral("/Vellaroke.m02")).lastModified();
+    EXPECT_EQ(desktop.messages[0].informativeText,
+              QStringLiteral("第 2 格的備份是 ") + written.toString(QStringLiteral("yyyy/MM/dd HH:mm")) + QStringLiteral(" 做的"));
     EXPECT_EQ(test::readFile(driveA.path() + QStringLiteral("/Vellaroke.m02")), QByteArray("old backup"));
+
+    // A backup written into a slot since the slots were drawn is asked about too.
+    test::writeFile(driveA.path() + QStringLiteral("/Vellaroke.m04"), "written meanwhile");
+    option(*w, 4)->setChecked(true);
+    desktop.answers = {platform::Answer::No};
+    w->onConfirmClicked();
+    EXPECT_EQ(desktop.texts().last(), QStringLiteral("是否覆蓋Vellaroke.m04!"));
+    EXPECT_EQ(test::readFile(driveA.path() + QStringLiteral("/Vellaroke.m04")), QByteArray("written meanwhile"));
 
     // Enter in the drive list backs up to slot 3, which shows no caption: no question asked.
     option(*w, 3)->setChecked(true);
@@ -260,6 +272,39 @@ TEST_F(BackupWindowTest, EnterOnTheRealRestoreQuestionRestoresNothing)
     EXPECT_TRUE(seen.seen);
     EXPECT_EQ(seen.text, QStringLiteral("是否確定以 Vellaroke.m02 覆蓋目前資料庫!"));
     EXPECT_EQ(test::tableRows(app.folder(), QStringLiteral("F_AccountData")).size(), 1u);
+}
+
+// Enter in the drive list asks; Enter again answers the real question's default, No: the only
+// backup in the slot is kept, and the question says when it was made.
+TEST_F(BackupWindowTest, EnterTwiceOnTheRealOverwriteQuestionKeepsTheBackup)
+{
+    const QString old = driveA.path() + QStringLiteral("/Vellaroke.m02");
+    const QDateTime made(QDate(2026, 12, 9), QTime(5, 49));
+    {
+        QFile file(old);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(file.setFileTime(made, QFileDevice::FileModificationTime));
+    }
+    platform::QtDesktop real;
+    BackupWindow w(BackupWindow::Mode::Backup, app.folder(), real);
+    test::child<QComboBox>(w, "Drive")->clear();
+    test::child<QComboBox>(w, "Drive")->addItem(driveA.path(), driveA.path());
+    test::showActive(w);
+    option(w, 2)->setChecked(true);
+    test::SeenBox seen;
+    test::pressInNextBox(seen, QMessageBox::NoButton);
+    test::closeBoxesAfter(seen, &w);
+    auto *drive = test::child<QComboBox>(w, "Drive");
+    drive->setFocus();
+    QTest::keyClick(drive, Qt::Key_Return);
+    ASSERT_TRUE(seen.seen);
+    EXPECT_EQ(seen.text, QStringLiteral("是否覆蓋Vellaroke.m02!"));
+    EXPECT_EQ(seen.informativeText, QStringLiteral("第 2 格的備份是 2026/12/09 05:49 做的"));
+    EXPECT_EQ(seen.title, QStringLiteral("備份資料庫"));
+    EXPECT_EQ(seen.icon, QMessageBox::NoIcon);
+    EXPECT_EQ(seen.buttonTexts.size(), 2);
+    EXPECT_EQ(test::readFile(old), QByteArray("old backup"));
+    EXPECT_EQ(QDir(driveA.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("Vellaroke.m02")});
 }
 
 // Enter right after opening writes to the first place offered, and the place used is offered

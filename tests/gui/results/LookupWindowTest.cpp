@@ -101,6 +101,19 @@ TEST_F(LookupWindowTest, ExportsWhatItShowsToANewWorkbookAndOpensIt)
     EXPECT_EQ(sheet->lastUsedRow(), 12); // captions, then 1 and 10 to 19
     EXPECT_EQ(platform::cellText(*sheet, 2, QStringLiteral("D")), QStringLiteral("ACC000001"));
     EXPECT_EQ(platform::cellText(*sheet, 12, QStringLiteral("A")), QStringLiteral("客戶19"));
+    EXPECT_EQ(sheet->cell(2, u"E").number, 1000) << "\"1,000\" is the number the totals line counts";
+
+    // An export that fails says so as 銷帳結果轉存EXCEL檔 does: the number at once followed by its
+    // description, no title, no icon.
+    QFile::remove(app.folder().databaseFile());
+    qputenv("HOME", app.folder().root().toUtf8());
+    window.onExportClicked();
+    qputenv("HOME", home);
+    ASSERT_EQ(desktop.messages.size(), 2u);
+    EXPECT_EQ(desktop.messages[1].text, QStringLiteral("53找不到資料庫檔案：") + app.folder().databaseFile());
+    EXPECT_EQ(desktop.messages[1].title, QString());
+    EXPECT_EQ(desktop.messages[1].icon, platform::Icon::None);
+    EXPECT_EQ(desktop.messages[1].buttons, platform::Buttons::Ok);
 }
 
 TEST_F(LookupWindowTest, AMissingDatabaseIsSaidInTheWindowAndNothingIsMade)

@@ -238,14 +238,40 @@ TEST(RemainMenu, ExportsReportTheSavedFileAndHandItToTheSpreadsheetProgram)
     EXPECT_TRUE(desktop.opened[0].contains(QStringLiteral("/銷帳結果_")));
     EXPECT_TRUE(platform::fileExists(desktop.opened[0]));
 
-    // The store export of a database that is gone: the number and the description apart.
+    // The store export of a database that is gone: the number at once followed by its
+    // description, no title, no icon, OK only.
     QFile::remove(app.folder().databaseFile());
     window.findChild<QAction *>(QStringLiteral("PrtRecALL"))->trigger();
     ASSERT_EQ(desktop.messages.size(), 2u);
-    EXPECT_EQ(desktop.messages[1].text, QStringLiteral("匯出失敗;錯誤代碼=53"));
-    EXPECT_FALSE(desktop.messages[1].informativeText.isEmpty());
-    EXPECT_EQ(desktop.messages[1].icon, platform::Icon::Critical);
+    EXPECT_EQ(desktop.messages[1].text,
+              QStringLiteral("53找不到資料庫檔案：") + app.folder().databaseFile());
+    EXPECT_EQ(desktop.messages[1].title, QString());
+    EXPECT_EQ(desktop.messages[1].icon, platform::Icon::None);
+    EXPECT_EQ(desktop.messages[1].buttons, platform::Buttons::Ok);
     EXPECT_EQ(desktop.opened.size(), 1);
+}
+
+// The same failure in the real message box: what the clerk sees is the number and description
+// under the program's caption, with no icon and OK alone.
+TEST(RemainMenu, AFailedExportInTheRealMessageBoxKeepsItsFixedForm)
+{
+    test::TestApp app;
+    const QByteArray home = qgetenv("HOME");
+    qputenv("HOME", app.folder().root().toUtf8());
+    QFile::remove(app.folder().databaseFile());
+    platform::QtDesktop desktop;
+    shell::RemainMenu window(app.folder(), desktop);
+    window.show();
+    test::SeenBox seen;
+    test::pressInNextBox(seen, QMessageBox::Ok);
+    window.findChild<QAction *>(QStringLiteral("errorfile"))->trigger();
+    qputenv("HOME", home);
+    ASSERT_TRUE(seen.seen);
+    EXPECT_EQ(seen.text, QStringLiteral("53找不到資料庫檔案：") + app.folder().databaseFile());
+    EXPECT_EQ(seen.title, platform::kProgramCaption) << "a box without a title of its own";
+    EXPECT_EQ(seen.icon, QMessageBox::NoIcon);
+    EXPECT_EQ(seen.buttonTexts.size(), 1) << "OK only";
+    EXPECT_TRUE(window.findChild<QAction *>(QStringLiteral("errorfile"))->isEnabled());
 }
 
 // A desktop with no program for workbooks: said so, and the folder offered; an empty table is

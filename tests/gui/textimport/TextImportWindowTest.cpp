@@ -1,3 +1,4 @@
+#include "db/Connection.h"
 #include "payments/BankImport.h"
 #include "payments/PaymentWindows.h"
 #include "textimport/TextImportWindow.h"
@@ -8,14 +9,19 @@
 #include "support/TestApp.h"
 #include "support/TextFiles.h"
 #include "support/Widgets.h"
+#include "platform/PreviewPanel.h"
 
+#include <QElapsedTimer>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTableWidget>
+#include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <iostream>
 
 using namespace talvesk;
 using textimport::TextImportWindow;
@@ -188,4 +194,56 @@ TEST_F(BankWindowTest, PreviewShowsTheRecordsAndCountsWithoutTouchingTheLogOrThe
     EXPECT_EQ(test::readFile(app.folder().errorLogFile()), "old log");
     EXPECT_EQ(test::readFile(app.folder().databaseFile()), before);
     EXPECT_EQ(label("lblsuccess"), QStringLiteral("0")) << "a preview is not a run";
+}
+
+namespace {
+
+// Leaves the window while its count runs; returns how long leaving took.
+qint64 leaveWhileCounting(TextImportWindow &window)
+{
+    QElapsedTimer leaving;
+    leaving.start();
+    window.onCloseClicked();
+    const qint64 ms = leaving.elapsed();
+    std::cout << "leaving the window took " << ms << " ms\n";
+    return ms;
+}
+
+} // namespace
+
+TEST_F(BankWindowTest, LeavingWhileTheWholeFileIsCountedStopsTheCountPromptly)
+{
+    // Enough records against enough receivables that the count still runs when the window is left.
+    {
+        platform::Database db = db::openDatabase(app.folder());
+        platform::Transaction transaction(db);
+        auto insert = db.prepare("INSERT INTO F_AccountData (Bankcode, Total) VALUES (?1, '1500')");
+        for (int i = 0; i < 100000; ++i) {
+            insert.bind(1, QStringLiteral("B%1").arg(i));
+            insert.run();
+            insert.reset();
+        }
+        transaction.commit();
+    }
+    QByteArray file;
+    for (int i = 0; i < 400000; ++i)
+        file += test::bankLine(QStringLiteral("1130105"), QStringLiteral("00000000100"), QStringLiteral("B%1").arg(i % 150000))
+                    .toLatin1()
+            + "\r\n";
+    const QString path = app.path(QStringLiteral("bank.txt"));
+    test::writeFile(path, file);
+    desktop.files = {path};
+    window->onChooseClicked();
+    const QByteArray before = test::readFile(app.folder().databaseFile());
+    QSignalSpy counted(window.get(), &TextImportWindow::previewCounted);
+
+    // The bound only keeps a busy machine from failing the test: leaving is measured at well
+    // under 0.2 s.
+    window->onPreviewClicked();
+    QTest::qWait(150);
+    ASSERT_EQ(label("lblPreviewCounts"), platform::kCountingText) << "the count ended first: nothing was stopped";
+    EXPECT_LT(leaveWhileCounting(*window), 1000);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(counted.count(), 0) << "a stopped count is never told";
+    EXPECT_EQ(test::readFile(app.folder().databaseFile()), before);
 }
