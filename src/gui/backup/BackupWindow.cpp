@@ -104,7 +104,7 @@ BackupWindow::BackupWindow(Mode mode, const platform::AppFolder &app, platform::
     connect(cancelButton, &QPushButton::clicked, this, &BackupWindow::onCancelClicked);
 
     platform::fixWindowSize(*this, {680, restoring ? 340 : 300});
-    move(platform::placementFor(desktop_.screenSize(), size()));
+    platform::placeWithin(*this, desktop_);
     desktop_.setPointer(platform::Pointer::Default);
 }
 

@@ -101,7 +101,7 @@ CredentialDialog::CredentialDialog(platform::Desktop &desktop, const Texts &text
 
 void CredentialDialog::placeOnScreen()
 {
-    move(platform::placementFor(desktop_.screenSize(), size()));
+    platform::placeWithin(*this, desktop_);
 }
 
 void CredentialDialog::emptyBoxes()

@@ -1,6 +1,8 @@
 #include "platform/Widgets.h"
 
 #include <QCloseEvent>
+#include <QHeaderView>
+#include <QTableView>
 #include <QKeyEvent>
 #include <QResizeEvent>
 
@@ -31,6 +33,90 @@ void fixWindowSize(QWidget &window, QSize size)
     const bool dialog = (window.windowFlags() & Qt::WindowType_Mask) == Qt::Dialog;
     window.setWindowFlags((dialog ? Qt::Dialog : Qt::Window) | Qt::CustomizeWindowHint | Qt::WindowTitleHint
                           | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+}
+
+void placeWithin(QWidget &window, Desktop &desktop, const QMargins &frame)
+{
+    const QRect available = desktop.availableGeometry();
+    const QSize room(available.width() - frame.left() - frame.right(),
+                     available.height() - frame.top() - frame.bottom());
+    if (window.width() > room.width() || window.height() > room.height()) {
+        const QSize smaller = window.size().boundedTo(room);
+        if (window.minimumSize() == window.maximumSize())
+            window.setFixedSize(smaller);
+        else
+            window.resize(smaller);
+    }
+    const QSize framed = window.size().grownBy(frame);
+    // A top-level window's position is that of its frame.
+    QPoint corner = placementFor(desktop.screenSize(), window.size());
+    corner.setX(std::clamp(corner.x(), available.left(), available.left() + available.width() - framed.width()));
+    corner.setY(std::clamp(corner.y(), available.top(), available.top() + available.height() - framed.height()));
+    window.move(corner);
+}
+
+void fitColumns(QTableView &table)
+{
+    QHeaderView *header = table.horizontalHeader();
+    const int count = header->count();
+    if (count == 0)
+        return;
+    std::vector<int> wanted(static_cast<std::size_t>(count));
+    long long total = 0;
+    for (int c = 0; c < count; ++c) {
+        const int w = std::max(static_cast<QAbstractItemView &>(table).sizeHintForColumn(c), header->sectionSizeHint(c));
+        wanted[static_cast<std::size_t>(c)] = w;
+        total += w;
+    }
+    std::vector<int> widths = wanted;
+    const int room = table.viewport()->width();
+    if (total > room) {
+        // The narrowest columns first keep what they need; each wider one gets an equal share of
+        // what is left.
+        std::vector<int> order(static_cast<std::size_t>(count));
+        for (int c = 0; c < count; ++c)
+            order[static_cast<std::size_t>(c)] = c;
+        std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+            return wanted[static_cast<std::size_t>(a)] < wanted[static_cast<std::size_t>(b)];
+        });
+        int left = room;
+        int remaining = count;
+        for (int c : order) {
+            const int share = std::max(left / remaining, header->minimumSectionSize());
+            widths[static_cast<std::size_t>(c)] = std::min(wanted[static_cast<std::size_t>(c)], share);
+            left -= widths[static_cast<std::size_t>(c)];
+            --remaining;
+        }
+    }
+    for (int c = 0; c < count; ++c)
+        header->resizeSection(c, widths[static_cast<std::size_t>(c)]);
+}
+
+namespace {
+
+class ColumnFitter : public QObject {
+public:
+    explicit ColumnFitter(QTableView &table) : QObject(&table), table_(table) {}
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (watched == &table_ && (event->type() == QEvent::Resize || event->type() == QEvent::Show))
+            fitColumns(table_);
+        return false;
+    }
+
+private:
+    QTableView &table_;
+};
+
+} // namespace
+
+void keepColumnsFitted(QTableView &table)
+{
+    table.setTextElideMode(Qt::ElideRight);
+    table.horizontalHeader()->setStretchLastSection(true);
+    table.installEventFilter(new ColumnFitter(table));
 }
 
 PathLabel::PathLabel(QWidget *parent) : QLabel(parent)

@@ -13,6 +13,7 @@
 #include <vector>
 
 class QCloseEvent;
+class QTableView;
 class QKeyEvent;
 class QResizeEvent;
 
@@ -25,6 +26,18 @@ QPushButton *namedButton(QWidget *parent, const char *name, const QString &text)
 
 // Gives a window its one size; a window of one size offers no maximise button.
 void fixWindowSize(QWidget &window, QSize size);
+
+// Places a window by the program's rule (placementFor), then moves it, frame included, into the
+// part of the screen the desktop leaves free; a window too big for that part is made smaller
+// (its layout then shrinks its tables, which scroll or elide).
+void placeWithin(QWidget &window, Desktop &desktop, const QMargins &frame = kAssumedFrame);
+
+// Keeps a table's columns within its width: each column as wide as its contents where all fit,
+// otherwise the narrow ones keep their width and the wide ones share what is left, their texts
+// elided (the table's items give the whole text as their tooltip). Refits as the table resizes;
+// whoever fills the table calls fitColumns.
+void keepColumnsFitted(QTableView &table);
+void fitColumns(QTableView &table);
 
 // A label that shows a file's full path, elided in the middle where it does not fit (the file's
 // name stays in view), with the whole path as its tooltip.

@@ -62,7 +62,7 @@ QVariant LookupModel::data(const QModelIndex &index, int role) const
         const bool amount = index.column() == 3 || index.column() == 5 || index.column() == 6;
         return QVariant::fromValue(Qt::Alignment(amount ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter);
     }
-    if (role != Qt::DisplayRole)
+    if (role != Qt::DisplayRole && role != Qt::ToolTipRole)
         return {};
     switch (index.column()) {
     case 0:
@@ -150,10 +150,7 @@ LookupWindow::LookupWindow(const platform::AppFolder &app, platform::Desktop &de
     // Rows of one height: the view never measures the rows it has not shown.
     table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 6);
-    table->horizontalHeader()->setStretchLastSection(true);
-    const int widths[] = {150, 110, 90, 90, 80, 90, 90};
-    for (int c = 0; c < 7; ++c)
-        table->setColumnWidth(c, widths[c]);
+    platform::keepColumnsFitted(*table);
 
     totalsLabel = platform::namedLabel(this, "lblTotals", QString());
     exportButton = platform::namedButton(this, "cmdExport", QStringLiteral("匯出EXCEL檔"));
@@ -183,8 +180,8 @@ LookupWindow::LookupWindow(const platform::AppFolder &app, platform::Desktop &de
             reject();
     });
 
-    resize(860, 520);
-    move(platform::placementFor(desktop_.screenSize(), size()));
+    resize(760, 520);
+    platform::placeWithin(*this, desktop_);
     refresh();
 }
 
@@ -216,6 +213,7 @@ void LookupWindow::refresh()
         exportButton->setEnabled(false);
         return;
     }
+    platform::fitColumns(*table);
     exportButton->setEnabled(model_->rowCount() > 0);
     totalsLabel->setText(QStringLiteral("計算中…"));
     startTotals(asked);

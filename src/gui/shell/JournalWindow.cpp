@@ -111,6 +111,7 @@ JournalWindow::JournalWindow(const platform::AppFolder &app, platform::Desktop &
     layout->addWidget(undoNote_);
     layout->addLayout(buttons);
     resize(760, 520);
+    platform::placeWithin(*this, desktop_);
 
     connect(entryTable_, &QTableWidget::itemSelectionChanged, this, &JournalWindow::onEntrySelected);
     connect(saveXlsx_, &QPushButton::clicked, this, &JournalWindow::onSaveXlsxClicked);

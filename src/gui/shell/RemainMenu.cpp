@@ -57,6 +57,8 @@ RemainMenu::RemainMenu(const platform::AppFolder &app, platform::Desktop &deskto
     // What the database holds; an export's progress shows over it while it runs.
     summaryLabel_ = new QLabel(statusBar());
     summaryLabel_->setObjectName(QStringLiteral("dataSummary"));
+    // The line takes the width the window has; it never widens the window past a small screen.
+    summaryLabel_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     statusBar()->addWidget(summaryLabel_, 1);
     refreshSummary();
 

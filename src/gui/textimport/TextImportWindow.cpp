@@ -60,7 +60,7 @@ TextImportWindow::TextImportWindow(const Design &design, TextImport &import, pla
     readButton->setEnabled(false);
     previewButton->setEnabled(false);
     platform::fixWindowSize(*this, {480, 200});
-    move(platform::placementFor(desktop_.screenSize(), size()));
+    platform::placeWithin(*this, desktop_);
 }
 
 void TextImportWindow::message(const QString &text, platform::Icon icon)

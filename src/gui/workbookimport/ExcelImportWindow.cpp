@@ -86,7 +86,7 @@ ExcelImportWindow::ExcelImportWindow(const Design &design, WorkbookImport &impor
     connect(previewButton, &QPushButton::clicked, this, &ExcelImportWindow::onPreviewClicked);
 
     platform::fixWindowSize(*this, {520, 240});
-    move(platform::placementFor(desktop_.screenSize(), size()));
+    platform::placeWithin(*this, desktop_);
     progressBar->setVisible(true);
     importButton->setEnabled(false);
     previewButton->setEnabled(false);

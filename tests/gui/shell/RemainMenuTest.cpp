@@ -1,7 +1,21 @@
 #include "db/Connection.h"
 #include "db/Journal.h"
 #include "platform/Files.h"
+#include "backup/BackupWindow.h"
+#include "credentials/ChgPasWd.h"
+#include "credentials/PassLogIn.h"
+#include "payments/PaymentWindows.h"
+#include "receivables/ReceivablesImport.h"
+#include "receivables/ReceivablesWindows.h"
+#include "results/LookupWindow.h"
+#include "shell/JournalWindow.h"
 #include "shell/RemainMenu.h"
+#include "store/StoreImport.h"
+#include "store/StoreWindows.h"
+#include "support/TextFiles.h"
+#include "textimport/TextImportWindow.h"
+#include "workbookimport/ExcelImportWindow.h"
+#include "workbookimport/MappingWindow.h"
 #include "support/FakeDesktop.h"
 #include "support/Tables.h"
 #include "support/TestApp.h"
@@ -11,6 +25,8 @@
 #include <QAction>
 #include <QDateTime>
 #include <QDialog>
+#include <QHeaderView>
+#include <QTableView>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -120,6 +136,112 @@ TEST(Placement, AWindowAndItsFrameStayWithinTheAvailableArea)
     // Fits: placed as every window is, the frame counted.
     EXPECT_EQ(platform::fitWithin({0, 0, 1024, 768}, {640, 480}, frame),
               QRect(QPoint((1024 - 650) / 2 + 5, (768 - 513 - 28) / 2 + 28), QSize(640, 480)));
+}
+
+namespace {
+
+// Where the window or one of its controls leaves the window's room: the window with its frame
+// outside the available area, a shown control outside the window, a table whose columns need a
+// scroll bar. Empty when everything is whole.
+QStringList whatDoesNotFit(QWidget &window, const QRect &available)
+{
+    QStringList faults;
+    // The frame the platform reports once shown, or the one a window manager typically adds.
+    const QRect framed = window.frameGeometry() != window.geometry()
+        ? window.frameGeometry()
+        : QRect(window.pos(), window.size().grownBy(platform::kAssumedFrame));
+    if (!available.contains(framed))
+        faults << QStringLiteral("%1 at %2,%3 %4x%5")
+                      .arg(window.objectName())
+                      .arg(framed.x())
+                      .arg(framed.y())
+                      .arg(framed.width())
+                      .arg(framed.height());
+    for (QWidget *control : window.findChildren<QWidget *>()) {
+        if (!control->isVisibleTo(&window) || control->isWindow())
+            continue;
+        const QRect inWindow(control->mapTo(&window, QPoint()), control->size());
+        if (!window.rect().contains(inWindow))
+            faults << window.objectName() + u'/' + control->objectName() + u'/'
+                      + QString::fromLatin1(control->metaObject()->className());
+        if (auto *table = qobject_cast<QTableView *>(control)) {
+            if (table->horizontalHeader()->length() > table->viewport()->width() + 1)
+                faults << window.objectName() + u'/' + table->objectName() + QStringLiteral(" columns");
+        }
+    }
+    return faults;
+}
+
+} // namespace
+
+TEST(Placement, EveryWindowOpensWholeOnAnSmallScreenWithAPanel)
+{
+    test::TestApp app;
+    test::addReceivable(app.folder(), QStringLiteral("00012345678901234"),
+                        QStringLiteral("45000"), QStringLiteral("一個名字很長很長很長很長很長很長很長很長的客戶股份有限公司"));
+    const QString storeFile = app.path(QStringLiteral("TFM1.txt"));
+    test::writeFile(storeFile, test::storeLine(QStringLiteral("711"), QStringLiteral("A1"), QStringLiteral("S1"),
+                                               QStringLiteral("1130905"), QStringLiteral("1130904"),
+                                               QStringLiteral("B1"), QStringLiteral("00012345678901234"),
+                                               QStringLiteral("000000000045000"))
+                                   .toLatin1());
+    for (const QRect available : {QRect(0, 0, 800, 572), QRect(0, 24, 800, 576)}) {
+        test::FakeDesktop desktop;
+        desktop.screen = {800, 600};
+        desktop.available = available;
+        desktop.driveList = {app.path(QStringLiteral("drive"))};
+        QStringList faults;
+        const auto check = [&](QWidget &window) {
+            window.show();
+            QApplication::processEvents();
+            faults << whatDoesNotFit(window, available);
+            window.close();
+        };
+        {
+            credentials::PassLogIn w(app.folder(), desktop);
+            check(w);
+        }
+        {
+            credentials::ChgPasWd w(app.folder(), desktop);
+            check(w);
+        }
+        {
+            shell::RemainMenu w(app.folder(), desktop);
+            check(w);
+        }
+        {
+            shell::JournalWindow w(app.folder(), desktop);
+            check(w);
+        }
+        {
+            results::LookupWindow w(app.folder(), desktop);
+            check(w);
+        }
+        for (auto mode : {backup::BackupWindow::Mode::Backup, backup::BackupWindow::Mode::Restore}) {
+            backup::BackupWindow w(mode, app.folder(), desktop);
+            check(w);
+        }
+        for (const auto &design : {receivables::receivablesMappingDesign(), payments::paymentsMappingDesign()}) {
+            workbookimport::MappingWindow w(design, app.folder(), desktop);
+            check(w);
+        }
+        {
+            receivables::ReceivablesImport import(app.folder());
+            workbookimport::ExcelImportWindow w({QStringLiteral("frmExcelToAccess"), QStringLiteral("讀入應收帳款資料(EXCEL)"),
+                                                 platform::filekind::ReceivablesWorkbook},
+                                                import, [](QWidget *) {}, desktop);
+            check(w);
+        }
+        {
+            store::StoreImport import(app.folder());
+            textimport::TextImportWindow w(store::storeWindowDesign(), import, desktop);
+            desktop.files = {storeFile};
+            w.onChooseClicked();
+            w.onPreviewClicked();
+            check(w);
+        }
+        EXPECT_TRUE(faults.isEmpty()) << faults.join(u'\n').toStdString();
+    }
 }
 
 TEST(RemainMenu, ExitWithCancelChangesNothing)
