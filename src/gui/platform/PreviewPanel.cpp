@@ -42,8 +42,12 @@ void PreviewPanel::showRows(const QString &numberCaption, const QStringList &fie
     for (int r = 0; r < static_cast<int>(rows.size()); ++r) {
         const QStringList &values = rows[static_cast<std::size_t>(r)];
         for (int c = 0; c < values.size() && c < table->columnCount(); ++c) {
-            auto *item = new QTableWidgetItem(values.at(c));
+            // An amount reads grouped by thousands and lines up on the right, as in every list.
+            const bool amount = c >= 1 && c <= fields.size() && fields.at(c - 1).contains(QStringLiteral("金額"));
+            auto *item = new QTableWidgetItem(amount ? groupedAmount(values.at(c)) : values.at(c));
             item->setToolTip(values.at(c));
+            if (amount)
+                item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
             table->setItem(r, c, item);
         }
     }

@@ -35,6 +35,35 @@ void fixWindowSize(QWidget &window, QSize size)
                           | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
 }
 
+QString groupedAmount(const QString &stored)
+{
+    QString text = stored.trimmed();
+    text.remove(u',');
+    qsizetype start = text.startsWith(u'-') ? 1 : 0;
+    qsizetype point = text.indexOf(u'.');
+    if (point < 0)
+        point = text.size();
+    const auto digits = [](QStringView part) {
+        return std::all_of(part.begin(), part.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
+    };
+    if (text.size() == start || !digits(QStringView(text).mid(start, point - start))
+        || !digits(QStringView(text).mid(std::min(point + 1, text.size()))))
+        return stored;
+    for (qsizetype at = point - 3; at > start; at -= 3)
+        text.insert(at, u',');
+    return text;
+}
+
+QString dateForList(const QString &stored)
+{
+    const QString text = stored.trimmed();
+    if ((text.size() != 7 && text.size() != 6)
+        || !std::all_of(text.begin(), text.end(), [](QChar c) { return c >= u'0' && c <= u'9'; }))
+        return stored;
+    const qsizetype year = text.size() - 4;
+    return text.left(year) + u'/' + text.mid(year, 2) + u'/' + text.mid(year + 2);
+}
+
 void placeWithin(QWidget &window, Desktop &desktop, const QMargins &frame)
 {
     const QRect available = desktop.availableGeometry();

@@ -39,6 +39,13 @@ void placeWithin(QWidget &window, Desktop &desktop, const QMargins &frame = kAss
 void keepColumnsFitted(QTableView &table);
 void fitColumns(QTableView &table);
 
+// How a stored amount reads in a list: its whole part grouped by thousands ("45000" as "45,000",
+// "1,500" as it is); a text that is not a plain number stays as stored.
+QString groupedAmount(const QString &stored);
+// How a stored date (the seven-digit ROC date 1130905, or 990101 for a two-digit year) reads in a
+// list: 113/09/05. Any other text stays as stored.
+QString dateForList(const QString &stored);
+
 // A label that shows a file's full path, elided in the middle where it does not fit (the file's
 // name stays in view), with the whole path as its tooltip.
 class PathLabel : public QLabel {

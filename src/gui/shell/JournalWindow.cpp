@@ -6,6 +6,8 @@
 #include "platform/Widgets.h"
 
 #include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -26,12 +28,13 @@ QString countsCaption(const QString &counts)
     static const QRegularExpression textFile(QStringLiteral("^(\\d+) applied, (\\d+) abnormal$"));
     static const QRegularExpression cleared(QStringLiteral("^(\\d+) deleted$"));
     QRegularExpressionMatch m;
+    const auto n = [&m](int i) { return platform::groupedAmount(m.captured(i)); };
     if ((m = workbook.match(text)).hasMatch())
-        text = QStringLiteral("正確 %1 筆，不處理 %2 筆").arg(m.captured(1), m.captured(2));
+        text = QStringLiteral("正確 %1 筆，不處理 %2 筆").arg(n(1), n(2));
     else if ((m = textFile.match(text)).hasMatch())
-        text = QStringLiteral("正確 %1 筆，異常 %2 筆").arg(m.captured(1), m.captured(2));
+        text = QStringLiteral("正確 %1 筆，異常 %2 筆").arg(n(1), n(2));
     else if ((m = cleared.match(text)).hasMatch())
-        text = QStringLiteral("清除 %1 筆").arg(m.captured(1));
+        text = QStringLiteral("清除 %1 筆").arg(n(1));
     return failed ? QStringLiteral("中途失敗（") + text + QStringLiteral("已存入）") : text;
 }
 
@@ -62,19 +65,22 @@ QTableWidget *namedTable(QWidget *parent, const char *name, const QStringList &h
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
     table->setSelectionMode(QAbstractItemView::SingleSelection);
     table->verticalHeader()->hide();
-    // The last column (a path, a line) takes the room left and is cut in the middle; the whole
-    // text is in its tooltip.
+    // Columns share the window's width; a cut text (a folder, a line) is cut in the middle and
+    // whole in its tooltip.
     table->setTextElideMode(Qt::ElideMiddle);
-    table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    table->horizontalHeader()->setMinimumSectionSize(40);
     table->horizontalHeader()->setResizeContentsPrecision(100);
-    table->horizontalHeader()->setSectionResizeMode(static_cast<int>(headers.size()) - 1, QHeaderView::Stretch);
+    platform::keepColumnsFitted(*table);
+    table->setTextElideMode(Qt::ElideMiddle);
     return table;
 }
 
-QTableWidgetItem *cell(const QString &text)
+QTableWidgetItem *cell(const QString &text, const QString &tip = QString(), bool right = false)
 {
     auto *item = new QTableWidgetItem(text);
-    item->setToolTip(text);
+    item->setToolTip(tip.isNull() ? text : tip);
+    if (right)
+        item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
     return item;
 }
 } // namespace
@@ -88,7 +94,7 @@ JournalWindow::JournalWindow(const platform::AppFolder &app, platform::Desktop &
 
     entryTable_ = namedTable(this, "entries",
                              {QStringLiteral("編號"), QStringLiteral("時間"), QStringLiteral("作業"), QStringLiteral("筆數"),
-                              QStringLiteral("狀態"), QStringLiteral("檔案")});
+                              QStringLiteral("狀態"), QStringLiteral("檔案"), QStringLiteral("資料夾")});
     problemCaption_ = platform::namedLabel(this, "problemCaption", QString());
     problemTable_ = namedTable(this, "problems", {QStringLiteral("行/列"), QStringLiteral("原因"), QStringLiteral("內容")});
     saveXlsx_ = platform::namedButton(this, "cmdSaveXlsx", QStringLiteral("問題行存成 EXCEL 檔"));
@@ -153,12 +159,17 @@ void JournalWindow::reload()
         entryTable_->setItem(row, 0, cell(QString::number(e.id)));
         entryTable_->setItem(row, 1, cell(e.at));
         entryTable_->setItem(row, 2, cell(db::operationCaption(e.operation)));
-        entryTable_->setItem(row, 3, cell(countsCaption(e.counts)));
+        entryTable_->setItem(row, 3, cell(countsCaption(e.counts), QString(), true));
         entryTable_->setItem(row, 4, cell(stateCaption(e)));
-        entryTable_->setItem(row, 5, cell(e.file));
+        // The file's name in a column of its own, so that two files of one folder are told apart
+        // on a small screen; its folder after it and in the tooltip.
+        const QFileInfo file(e.file);
+        entryTable_->setItem(row, 5, cell(e.file.isEmpty() ? QString() : file.fileName(), e.file));
+        entryTable_->setItem(row, 6, cell(e.file.isEmpty() ? QString() : QDir::toNativeSeparators(file.path()), e.file));
         if (e.id == selected)
             selectRow = row;
     }
+    platform::fitColumns(*entryTable_);
     if (selectRow >= 0)
         entryTable_->selectRow(selectRow);
     onEntrySelected();
@@ -196,6 +207,7 @@ void JournalWindow::onEntrySelected()
         problemTable_->setItem(row, 1, cell(line.reason));
         problemTable_->setItem(row, 2, cell(line.text));
     }
+    platform::fitColumns(*problemTable_);
     saveXlsx_->setEnabled(!problems_.empty());
     saveCsv_->setEnabled(!problems_.empty());
 }

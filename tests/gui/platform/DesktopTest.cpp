@@ -224,3 +224,20 @@ TEST(QtDesktop, OpeningADocumentReportsWhatTheDesktopsOpenerSaid)
     QTest::qWait(2000); // the opener ends and is forgotten
     qputenv("PATH", path);
 }
+
+TEST(ListTexts, AmountsGroupedAndDatesWithSlashesWhatIsNotOneStaysAsStored)
+{
+    const std::pair<QString, QString> amounts[] = {
+        {QStringLiteral("45000"), QStringLiteral("45,000")},   {QStringLiteral("1,500"), QStringLiteral("1,500")},
+        {QStringLiteral("-1234567.25"), QStringLiteral("-1,234,567.25")}, {QStringLiteral("999"), QStringLiteral("999")},
+        {QStringLiteral(".5"), QStringLiteral(".5")},          {QStringLiteral("-100"), QStringLiteral("-100")},
+        {QStringLiteral("12a00"), QStringLiteral("12a00")},    {QStringLiteral("-"), QStringLiteral("-")},
+        {QString(), QString()},
+    };
+    for (const auto &[stored, shown] : amounts)
+        EXPECT_EQ(platform::groupedAmount(stored), shown) << stored.toStdString();
+    EXPECT_EQ(platform::dateForList(QStringLiteral("1130905")), QStringLiteral("113/09/05"));
+    EXPECT_EQ(platform::dateForList(QStringLiteral("990101")), QStringLiteral("99/01/01"));
+    EXPECT_EQ(platform::dateForList(QStringLiteral("2024/09/05")), QStringLiteral("2024/09/05"));
+    EXPECT_EQ(platform::dateForList(QString()), QString());
+}

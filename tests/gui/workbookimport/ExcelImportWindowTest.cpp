@@ -213,6 +213,8 @@ TEST_F(ImportWindowTest, PreviewShowsTheFirstRowsAndADryRunsCountsWithoutChangin
     EXPECT_EQ(grid->item(0, 1)->text(), QStringLiteral("客戶0"));
     EXPECT_EQ(grid->item(0, 4)->text(), QStringLiteral("A0"));
     EXPECT_EQ(grid->item(0, 5)->text(), QStringLiteral("100"));
+    EXPECT_TRUE(grid->item(0, 5)->textAlignment() & Qt::AlignRight) << "an amount lines up on the right";
+    EXPECT_FALSE(grid->item(0, 4)->textAlignment() & Qt::AlignRight);
     EXPECT_EQ(grid->item(0, 6)->text(), QStringLiteral("新增"));
 
     ASSERT_TRUE(counted.wait(10000));
