@@ -11,6 +11,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPalette>
 #include <QProgressBar>
 #include <QPushButton>
 
@@ -34,6 +35,10 @@ ExcelImportWindow::ExcelImportWindow(const Design &design, WorkbookImport &impor
     // Filled by the file dialog only: it shows the chosen path, elided in the middle, and the
     // import reads the path kept behind it.
     pathEdit->setReadOnly(true);
+    // ... and looks it: the window's own background, not a box that invites typing.
+    QPalette shown = pathEdit->palette();
+    shown.setColor(QPalette::Base, shown.color(QPalette::Window));
+    pathEdit->setPalette(shown);
     chooseButton = platform::namedButton(this, "cmdChoose", QStringLiteral("..."));
     chooseButton->setFixedWidth(36);
     grid->addWidget(pathEdit, 0, 1, 1, 3);

@@ -431,14 +431,16 @@ TEST(RemainMenu, AnExportNoProgramOpensOffersItsFolderAndSaysHowManyRows)
 TEST(RemainMenu, ClearingsReportUnderTheMainCaptionAndFailuresLeaveTheProgramUsable)
 {
     test::TestApp app;
+    test::addReceivable(app.folder(), QStringLiteral("A1"), QStringLiteral("10"));
+    test::execute(app.folder(), "INSERT INTO SMdata (BARCODE2) VALUES ('B1')");
     test::FakeDesktop desktop;
     shell::RemainMenu window(app.folder(), desktop);
     desktop.answers = {platform::Answer::Yes, platform::Answer::Ok, platform::Answer::Yes, platform::Answer::Ok};
     window.findChild<QAction *>(QStringLiteral("SClearFile"))->trigger();
     window.findChild<QAction *>(QStringLiteral("RClearFile"))->trigger();
     ASSERT_EQ(desktop.messages.size(), 4u);
-    EXPECT_EQ(desktop.messages[0].text, QStringLiteral("確定要清除超商資料 0 筆?"));
-    EXPECT_EQ(desktop.messages[2].text, QStringLiteral("確定要清除應收帳款資料 0 筆?"));
+    EXPECT_EQ(desktop.messages[0].text, QStringLiteral("確定要清除超商資料 1 筆?"));
+    EXPECT_EQ(desktop.messages[2].text, QStringLiteral("確定要清除應收帳款資料 1 筆?"));
     for (const auto &m : {desktop.messages[1], desktop.messages[3]}) {
         EXPECT_EQ(m.text, QStringLiteral("清除資料完成!"));
         EXPECT_EQ(m.title, QStringLiteral("Talvesk虛擬帳號資料處理(Version 1.0)"));
@@ -470,6 +472,14 @@ TEST(RemainMenu, ClearingAsksWithTheRowCountAndNoKeepsEveryRow)
     EXPECT_EQ(m.defaultAnswer, platform::Answer::No);
     EXPECT_EQ(test::tableRows(app.folder(), QStringLiteral("F_AccountData")).size(), 1234u);
     EXPECT_FALSE(platform::fileExists(app.folder().databaseFolder() + QStringLiteral("/BeforeClearReceivables.mdb")));
+
+    // An empty table: nothing to ask about, nothing copied or cleared.
+    desktop.messages.clear();
+    window.findChild<QAction *>(QStringLiteral("SClearFile"))->trigger();
+    ASSERT_EQ(desktop.messages.size(), 1u);
+    EXPECT_EQ(desktop.messages[0].text, QStringLiteral("目前沒有超商資料，不需要清除。"));
+    EXPECT_EQ(desktop.messages[0].buttons, platform::Buttons::Ok);
+    EXPECT_FALSE(platform::fileExists(app.folder().databaseFolder() + QStringLiteral("/BeforeClearStore.mdb")));
 }
 
 // The slip that cost a day's work: Enter on the real question keeps the table.

@@ -73,6 +73,10 @@ TEST_F(ImportWindowTest, OpensWithOnlyTheChoiceMappingAndExitUsable)
     EXPECT_TRUE(enabled("cmdCancel"));
     EXPECT_FALSE(get<QLabel>("LblRMsg")->isVisible());
     EXPECT_TRUE(get<QProgressBar>("ProgressBar1")->isVisible());
+    // The path box takes no typing and looks it.
+    auto *path = get<QLineEdit>("txtField");
+    EXPECT_TRUE(path->isReadOnly());
+    EXPECT_EQ(path->palette().color(QPalette::Base), path->palette().color(QPalette::Window));
     QTest::mouseClick(get<QPushButton>("Command2"), Qt::LeftButton);
     EXPECT_EQ(mappingOpened, 1);
 }
