@@ -10,6 +10,7 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QPalette>
 #include <QProgressBar>
@@ -82,6 +83,11 @@ ExcelImportWindow::ExcelImportWindow(const Design &design, WorkbookImport &impor
     previewPanel->setVisible(false);
     grid->addWidget(previewPanel, 5, 0, 1, 5);
     grid->setRowStretch(5, 1);
+    choiceLabel = platform::namedLabel(this, "lblChoice", QString());
+    choiceLabel->setWordWrap(true);
+    choiceLabel->setStyleSheet(QStringLiteral("color: #a00000;"));
+    choiceLabel->setVisible(false);
+    grid->addWidget(choiceLabel, 6, 0, 1, 5);
     counting = new platform::BackgroundJob(this);
 
     connect(chooseButton, &QPushButton::clicked, this, &ExcelImportWindow::onChooseClicked);
@@ -121,6 +127,8 @@ void ExcelImportWindow::onChooseClicked()
     if (!chosen)
         return; // Cancel: silent; the list and the path are already empty
     chosenPath_ = *chosen;
+    choiceLabel->clear();
+    choiceLabel->setVisible(false);
     const int room = pathEdit->contentsRect().width() - 2 * pathEdit->textMargins().left() - 8;
     pathEdit->setText(pathEdit->fontMetrics().elidedText(*chosen, Qt::ElideMiddle, std::max(room, 40)));
     pathEdit->setToolTip(*chosen);
@@ -133,7 +141,18 @@ void ExcelImportWindow::onChooseClicked()
         importButton->setEnabled(true);
         previewButton->setEnabled(true);
     } catch (const platform::Error &error) {
-        desktop_.showMessage(this, {QString::number(error.number()) + error.description(), QString()});
+        // The window goes back to how it was before the choice: nothing to read or preview, and
+        // the line under the table says which file could not be read and why.
+        endWorkbook();
+        importButton->setEnabled(false);
+        const QString reason = error.description();
+        const QString name = QFileInfo(*chosen).fileName();
+        choiceLabel->setText(reason.contains(name) ? reason : QStringLiteral("無法讀取「%1」：%2").arg(name, reason));
+        choiceLabel->setToolTip(*chosen);
+        choiceLabel->setVisible(true);
+        // The error's number alone on the first line, the reason under it.
+        desktop_.showMessage(this, {QString::number(error.number()), QString(), platform::Icon::None,
+                                    platform::Buttons::Ok, reason});
     }
 }
 

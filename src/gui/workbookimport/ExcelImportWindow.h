@@ -55,6 +55,7 @@ private:
     QString fileKind_;
     QString chosenPath_; // the workbook shown, elided, in txtField
 
+    QLabel *choiceLabel; // under the table: why the last file chosen could not be read
     QLineEdit *pathEdit;
     QPushButton *chooseButton;
     QComboBox *sheetBox;

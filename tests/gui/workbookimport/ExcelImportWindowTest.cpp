@@ -167,14 +167,33 @@ TEST_F(ImportWindowTest, CancelAfterAChoiceEmptiesItAndTheNextImportFailsOnTheEm
     EXPECT_FALSE(get<QLabel>("LblRMsg")->isVisible());
 }
 
-TEST_F(ImportWindowTest, AFileThatIsNotAWorkbookIsReportedWithItsNumber)
+TEST_F(ImportWindowTest, AFileThatIsNotAWorkbookLeavesTheWindowAsBeforeTheChoiceAndSaysWhy)
 {
+    // A good workbook first: then a bad one must not leave its worksheets or buttons behind.
+    desktop.files = {workbook(3), app.path(QStringLiteral("x.xlsx"))};
+    window->onChooseClicked();
+    ASSERT_TRUE(enabled("Command1"));
     test::writeFile(app.path(QStringLiteral("x.xlsx")), "nope");
-    desktop.files = {app.path(QStringLiteral("x.xlsx"))};
     window->onChooseClicked();
     ASSERT_EQ(desktop.messages.size(), 1u);
-    EXPECT_TRUE(desktop.messages[0].text.startsWith(QStringLiteral("75"))) << desktop.messages[0].text.toStdString();
+    EXPECT_EQ(desktop.messages[0].text, QStringLiteral("75")) << "the number alone, the reason under it";
     EXPECT_EQ(desktop.messages[0].title, QString());
+    const QString reason = desktop.messages[0].informativeText;
+    EXPECT_FALSE(reason.isEmpty());
+    EXPECT_FALSE(enabled("Command1"));
+    EXPECT_FALSE(enabled("cmdPreview"));
+    EXPECT_EQ(get<QComboBox>("cmbWorksheets")->count(), 0);
+    EXPECT_EQ(get<QLineEdit>("txtField")->text(), QString());
+    auto *line = get<QLabel>("lblChoice");
+    EXPECT_TRUE(line->isVisible());
+    EXPECT_EQ(line->text(), QStringLiteral("無法讀取活頁簿 x.xlsx: 不是 Excel 活頁簿檔案，或檔案已損壞"));
+    EXPECT_EQ(reason, line->text());
+
+    // The next good choice clears the line.
+    desktop.files = {workbook(3)};
+    window->onChooseClicked();
+    EXPECT_FALSE(line->isVisible());
+    EXPECT_TRUE(enabled("Command1"));
 }
 
 TEST(PaymentsImportWindow, CountsRowsOfUnknownAccountsAsNotProcessed)
