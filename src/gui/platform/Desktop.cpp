@@ -149,7 +149,21 @@ void FolderMemory::remember(const QString &kind, const QString &chosen, bool isF
         return;
     QSettings settings(settingsFile_, QSettings::IniFormat);
     settings.setValue(QStringLiteral("folders/") + kind, isFolder ? chosen : QFileInfo(chosen).absolutePath());
+    if (!isFolder) {
+        QStringList recent = settings.value(QStringLiteral("recent/") + kind).toStringList();
+        const QString file = QFileInfo(chosen).absoluteFilePath();
+        recent.removeAll(file);
+        recent.prepend(file);
+        settings.setValue(QStringLiteral("recent/") + kind, recent.mid(0, kRecentFiles));
+    }
     settings.sync(); // a folder not kept costs the clerk a few clicks, nothing more
+}
+
+QStringList FolderMemory::recentFiles(const QString &kind) const
+{
+    if (settingsFile_.isEmpty() || kind.isEmpty())
+        return {};
+    return QSettings(settingsFile_, QSettings::IniFormat).value(QStringLiteral("recent/") + kind).toStringList().mid(0, kRecentFiles);
 }
 
 std::optional<QString> QtDesktop::chooseFile(QWidget *parent, const FileChoice &choice)

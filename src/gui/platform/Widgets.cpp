@@ -1,6 +1,11 @@
 #include "platform/Widgets.h"
 
 #include <QCloseEvent>
+#include <QFileInfo>
+#include <QMenu>
+#include <QMimeData>
+#include <QToolButton>
+#include <QUrl>
 #include <QHeaderView>
 #include <QTableView>
 #include <QKeyEvent>
@@ -146,6 +151,42 @@ void keepColumnsFitted(QTableView &table)
     table.setTextElideMode(Qt::ElideRight);
     table.horizontalHeader()->setStretchLastSection(true);
     table.installEventFilter(new ColumnFitter(table));
+}
+
+std::optional<QString> draggedFile(const QMimeData *data)
+{
+    if (!data || !data->hasUrls() || data->urls().size() != 1 || !data->urls().front().isLocalFile())
+        return std::nullopt;
+    const QString path = data->urls().front().toLocalFile();
+    if (QFileInfo(path).isDir())
+        return std::nullopt;
+    return path;
+}
+
+QToolButton *recentFilesButton(QWidget *parent, Desktop &desktop, const QString &kind,
+                               std::function<void(const QString &)> take)
+{
+    auto *button = new QToolButton(parent);
+    button->setObjectName(QStringLiteral("cmdRecent"));
+    button->setText(QStringLiteral("最近的檔案"));
+    button->setPopupMode(QToolButton::InstantPopup);
+    auto *menu = new QMenu(button);
+    menu->setObjectName(QStringLiteral("mnuRecent"));
+    menu->setToolTipsVisible(true);
+    button->setMenu(menu);
+    // Filled as it opens, so a file chosen in another window of the same kind is there too.
+    QObject::connect(menu, &QMenu::aboutToShow, button, [menu, &desktop, kind, take] {
+        menu->clear();
+        const QStringList files = desktop.recentFiles(kind);
+        if (files.isEmpty())
+            menu->addAction(QStringLiteral("（沒有最近的檔案）"))->setEnabled(false);
+        for (const QString &file : files) {
+            QAction *action = menu->addAction(QFileInfo(file).fileName());
+            action->setToolTip(file);
+            QObject::connect(action, &QAction::triggered, menu, [take, file] { take(file); });
+        }
+    });
+    return button;
 }
 
 PathLabel::PathLabel(QWidget *parent) : QLabel(parent)

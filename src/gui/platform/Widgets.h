@@ -8,11 +8,15 @@
 #include <QPointer>
 #include <QPushButton>
 
+#include <functional>
 #include <initializer_list>
+#include <optional>
 #include <utility>
 #include <vector>
 
 class QCloseEvent;
+class QMimeData;
+class QToolButton;
 class QTableView;
 class QKeyEvent;
 class QResizeEvent;
@@ -45,6 +49,13 @@ QString groupedAmount(const QString &stored);
 // How a stored date (the seven-digit ROC date 1130905, or 990101 for a two-digit year) reads in a
 // list: 113/09/05. Any other text stays as stored.
 QString dateForList(const QString &stored);
+
+// The one local file a drag carries, or nothing (several files, a folder, a web address).
+std::optional<QString> draggedFile(const QMimeData *data);
+// A 最近的檔案 button: its menu lists the recent files of `kind` (the name, the whole path as
+// tooltip), newest first, and hands the one picked to `take`.
+QToolButton *recentFilesButton(QWidget *parent, Desktop &desktop, const QString &kind,
+                               std::function<void(const QString &)> take);
 
 // A label that shows a file's full path, elided in the middle where it does not fit (the file's
 // name stays in view), with the whole path as its tooltip.

@@ -10,7 +10,11 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFileInfo>
+#include <QMimeData>
+#include <QToolButton>
 #include <QLineEdit>
 #include <QPalette>
 #include <QProgressBar>
@@ -42,13 +46,15 @@ ExcelImportWindow::ExcelImportWindow(const Design &design, WorkbookImport &impor
     pathEdit->setPalette(shown);
     chooseButton = platform::namedButton(this, "cmdChoose", QStringLiteral("..."));
     chooseButton->setFixedWidth(36);
+    recentButton = platform::recentFilesButton(this, desktop_, fileKind_, [this](const QString &file) { takeFile(file); });
     grid->addWidget(pathEdit, 0, 1, 1, 3);
     grid->addWidget(chooseButton, 0, 4);
     grid->addWidget(platform::namedLabel(this, "lblFieldLabel_0", QStringLiteral("指定工作表")), 1, 0);
     sheetBox = new QComboBox(this);
     sheetBox->setObjectName(QStringLiteral("cmbWorksheets"));
     sheetBox->setEditable(true);
-    grid->addWidget(sheetBox, 1, 1, 1, 3);
+    grid->addWidget(sheetBox, 1, 1, 1, 2);
+    grid->addWidget(recentButton, 1, 3, 1, 2, Qt::AlignRight);
 
     progressBar = new QProgressBar(this);
     progressBar->setObjectName(QStringLiteral("ProgressBar1"));
@@ -96,6 +102,8 @@ ExcelImportWindow::ExcelImportWindow(const Design &design, WorkbookImport &impor
     connect(exitButton, &QPushButton::clicked, this, &ExcelImportWindow::onExitClicked);
     connect(previewButton, &QPushButton::clicked, this, &ExcelImportWindow::onPreviewClicked);
 
+    // A workbook dragged from the file manager is chosen as if picked in the dialog.
+    setAcceptDrops(true);
     platform::fixWindowSize(*this, {520, 240});
     platform::placeWithin(*this, desktop_);
     progressBar->setVisible(true);
@@ -126,6 +134,37 @@ void ExcelImportWindow::onChooseClicked()
     const auto chosen = desktop_.chooseFile(this, {platform::kWorkbookFilter, QStringLiteral("c:\\"), QString(), fileKind_});
     if (!chosen)
         return; // Cancel: silent; the list and the path are already empty
+    openWorkbook(*chosen);
+}
+
+void ExcelImportWindow::takeFile(const QString &path)
+{
+    if (busy())
+        return;
+    desktop_.fileTaken(fileKind_, path);
+    if (!chosenPath_.isEmpty())
+        endWorkbook();
+    openWorkbook(path);
+}
+
+void ExcelImportWindow::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (!busy() && platform::draggedFile(event->mimeData()))
+        event->acceptProposedAction();
+}
+
+void ExcelImportWindow::dropEvent(QDropEvent *event)
+{
+    const auto file = platform::draggedFile(event->mimeData());
+    if (busy() || !file)
+        return;
+    event->acceptProposedAction();
+    takeFile(*file);
+}
+
+void ExcelImportWindow::openWorkbook(const QString &path)
+{
+    const std::optional<QString> chosen = path;
     chosenPath_ = *chosen;
     choiceLabel->clear();
     choiceLabel->setVisible(false);
@@ -173,7 +212,7 @@ void ExcelImportWindow::onImportClicked()
         previewPanel->setCounts(platform::kStalePreviewText);
     bool completed = false;
     {
-        platform::BusyScope scope(*this, desktop_, {importButton, previewButton, mappingButton, chooseButton, exitButton});
+        platform::BusyScope scope(*this, desktop_, {importButton, previewButton, mappingButton, chooseButton, recentButton, exitButton});
         platform::ProgressPacer pacer(desktop_);
         qint64 lastRow = 0;
         ImportCounts last;

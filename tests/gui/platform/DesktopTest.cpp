@@ -241,3 +241,25 @@ TEST(ListTexts, AmountsGroupedAndDatesWithSlashesWhatIsNotOneStaysAsStored)
     EXPECT_EQ(platform::dateForList(QStringLiteral("2024/09/05")), QStringLiteral("2024/09/05"));
     EXPECT_EQ(platform::dateForList(QString()), QString());
 }
+
+TEST(FolderMemory, KeepsTheLastFiveFilesOfEachKindNewestFirstInTheSettingsFile)
+{
+    QTemporaryDir dir;
+    const QString settings = dir.filePath(QStringLiteral("Windows.ini"));
+    {
+        platform::FolderMemory memory(settings);
+        for (int i = 1; i <= 7; ++i)
+            memory.remember(platform::filekind::BankFile, dir.filePath(QStringLiteral("bank%1.txt").arg(i)));
+        memory.remember(platform::filekind::BankFile, dir.filePath(QStringLiteral("bank4.txt"))); // again: moves up
+        memory.remember(platform::filekind::StoreFile, dir.filePath(QStringLiteral("TFM1.txt")));
+        memory.remember(platform::filekind::BackupFolder, dir.path(), true); // a folder is no recent file
+    }
+    const platform::FolderMemory again(settings); // read back from the file
+    EXPECT_EQ(again.recentFiles(platform::filekind::BankFile),
+              (QStringList{dir.filePath(QStringLiteral("bank4.txt")), dir.filePath(QStringLiteral("bank7.txt")),
+                           dir.filePath(QStringLiteral("bank6.txt")), dir.filePath(QStringLiteral("bank5.txt")),
+                           dir.filePath(QStringLiteral("bank3.txt"))}));
+    EXPECT_EQ(again.recentFiles(platform::filekind::StoreFile), QStringList{dir.filePath(QStringLiteral("TFM1.txt"))});
+    EXPECT_TRUE(again.recentFiles(platform::filekind::BackupFolder).isEmpty());
+    EXPECT_EQ(again.folderFor(platform::filekind::BankFile, QString()), dir.path());
+}

@@ -10,6 +10,11 @@
 #include "support/Workbooks.h"
 
 #include <QComboBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMenu>
+#include <QMimeData>
+#include <QUrl>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -194,6 +199,54 @@ TEST_F(ImportWindowTest, AFileThatIsNotAWorkbookLeavesTheWindowAsBeforeTheChoice
     window->onChooseClicked();
     EXPECT_FALSE(line->isVisible());
     EXPECT_TRUE(enabled("Command1"));
+}
+
+TEST_F(ImportWindowTest, AWorkbookDroppedOnTheWindowIsChosenAndListedAmongTheRecentFiles)
+{
+    const QString path = workbook(3);
+    const auto drop = [&](const QList<QUrl> &urls) {
+        QMimeData data;
+        data.setUrls(urls);
+        const QPoint at = window->rect().center();
+        QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(window.get(), &enter);
+        if (!enter.isAccepted())
+            return false;
+        QDropEvent dropped(QPointF(at), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(window.get(), &dropped);
+        return dropped.isAccepted();
+    };
+    // A folder, two files or a web address are not taken.
+    EXPECT_FALSE(drop({QUrl::fromLocalFile(app.folder().root())}));
+    EXPECT_FALSE(drop({QUrl::fromLocalFile(path), QUrl::fromLocalFile(path)}));
+    EXPECT_FALSE(drop({QUrl(QStringLiteral("https://example.com/a.xlsx"))}));
+    EXPECT_FALSE(enabled("Command1"));
+
+    ASSERT_TRUE(drop({QUrl::fromLocalFile(path)}));
+    EXPECT_EQ(get<QLineEdit>("txtField")->toolTip(), path);
+    EXPECT_GT(get<QComboBox>("cmbWorksheets")->count(), 0);
+    EXPECT_TRUE(enabled("Command1"));
+    EXPECT_TRUE(enabled("cmdPreview"));
+    EXPECT_EQ(desktop.taken, QStringList{path}) << "remembered as a choice in the dialog is";
+    EXPECT_TRUE(desktop.fileChoices.empty()) << "no dialog";
+
+    // A dropped file that is not a workbook gets the same checks as a chosen one.
+    test::writeFile(app.path(QStringLiteral("x.xlsx")), "nope");
+    ASSERT_TRUE(drop({QUrl::fromLocalFile(app.path(QStringLiteral("x.xlsx")))}));
+    EXPECT_EQ(desktop.messages.size(), 1u);
+    EXPECT_FALSE(enabled("Command1"));
+
+    // 最近的檔案 lists both, newest first; picking one chooses it again.
+    auto *menu = window->findChild<QMenu *>(QStringLiteral("mnuRecent"));
+    ASSERT_NE(menu, nullptr);
+    QMetaObject::invokeMethod(menu, "aboutToShow");
+    const QList<QAction *> items = menu->actions();
+    ASSERT_EQ(items.size(), 2);
+    EXPECT_EQ(items[0]->text(), QStringLiteral("x.xlsx"));
+    EXPECT_EQ(items[1]->toolTip(), path);
+    items[1]->trigger();
+    EXPECT_TRUE(enabled("Command1"));
+    EXPECT_EQ(get<QLineEdit>("txtField")->toolTip(), path);
 }
 
 TEST(PaymentsImportWindow, CountsRowsOfUnknownAccountsAsNotProcessed)
