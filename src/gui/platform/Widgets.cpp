@@ -189,6 +189,16 @@ QToolButton *recentFilesButton(QWidget *parent, Desktop &desktop, const QString 
     return button;
 }
 
+bool confirmImportAgain(QWidget *parent, Desktop &desktop, const std::optional<QDateTime> &when, const QString &title)
+{
+    if (!when)
+        return true;
+    const QString question = QStringLiteral("此檔案已於 %1 匯入過，確定要再匯入嗎?")
+                                 .arg(when->toString(QStringLiteral("yyyy/MM/dd HH:mm")));
+    return desktop.showMessage(parent, {question, title, Icon::Exclamation, Buttons::YesNo, QString(), Answer::No})
+        == Answer::Yes;
+}
+
 PathLabel::PathLabel(QWidget *parent) : QLabel(parent)
 {
     // The label takes the width the layout gives it, not the width of the whole path.

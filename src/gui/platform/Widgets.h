@@ -2,6 +2,7 @@
 
 #include "platform/Desktop.h"
 
+#include <QDateTime>
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QLabel>
@@ -56,6 +57,10 @@ std::optional<QString> draggedFile(const QMimeData *data);
 // tooltip), newest first, and hands the one picked to `take`.
 QToolButton *recentFilesButton(QWidget *parent, Desktop &desktop, const QString &kind,
                                std::function<void(const QString &)> take);
+
+// Before a file whose contents were already imported (at `when`) is imported again: asks, with
+// 否 as the default. True when there is nothing to ask or the clerk answers 是.
+bool confirmImportAgain(QWidget *parent, Desktop &desktop, const std::optional<QDateTime> &when, const QString &title);
 
 // A label that shows a file's full path, elided in the middle where it does not fit (the file's
 // name stays in view), with the whole path as its tooltip.

@@ -1,5 +1,7 @@
 #include "textimport/TextImportWindow.h"
 
+#include "db/Journal.h"
+
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QMimeData>
@@ -130,6 +132,10 @@ void TextImportWindow::dropEvent(QDropEvent *event)
 void TextImportWindow::onReadClicked()
 {
     if (busy())
+        return;
+    // The same contents read twice is most often a slip: asked, 否 keeps the database as it is.
+    if (!platform::confirmImportAgain(this, desktop_, db::importedBefore(import_.appFolder(), currentFileLabel->path()),
+                                      design_.caption))
         return;
     // The preview's dry run holds the database for writing until it ends.
     counting->stop();

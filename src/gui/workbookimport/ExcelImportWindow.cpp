@@ -1,5 +1,7 @@
 #include "workbookimport/ExcelImportWindow.h"
 
+#include "db/Journal.h"
+
 #include "platform/Error.h"
 #include "platform/Workbook.h"
 
@@ -205,6 +207,9 @@ void ExcelImportWindow::showCounts(qint64 row, const ImportCounts &counts)
 void ExcelImportWindow::onImportClicked()
 {
     if (busy())
+        return;
+    // The same contents imported twice is most often a slip: asked, 否 keeps the database as it is.
+    if (!platform::confirmImportAgain(this, desktop_, db::importedBefore(import_.appFolder(), chosenPath_), windowTitle()))
         return;
     // The preview's dry run holds the database for writing until it ends.
     counting->stop();

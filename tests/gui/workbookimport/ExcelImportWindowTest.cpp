@@ -12,7 +12,9 @@
 #include <QComboBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFile>
 #include <QMenu>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QUrl>
 #include <QLabel>
@@ -247,6 +249,36 @@ TEST_F(ImportWindowTest, AWorkbookDroppedOnTheWindowIsChosenAndListedAmongTheRec
     items[1]->trigger();
     EXPECT_TRUE(enabled("Command1"));
     EXPECT_EQ(get<QLineEdit>("txtField")->toolTip(), path);
+}
+
+TEST_F(ImportWindowTest, TheSameContentsAgainAreAskedAboutAndEnterOnTheRealQuestionImportsNothing)
+{
+    const QString path = workbook(3);
+    desktop.files = {path};
+    window->onChooseClicked();
+    window->onImportClicked();
+    ASSERT_EQ(test::tableRows(app.folder(), QStringLiteral("F_AccountData")).size(), 3u);
+    EXPECT_TRUE(desktop.messages.size() == 1u) << "the first import is not asked about";
+    // The same bytes under another name, in a window over the real desktop.
+    const QString copy = app.path(QStringLiteral("copy.xlsx"));
+    ASSERT_TRUE(QFile::copy(path, copy));
+    test::execute(app.folder(), "DELETE FROM F_AccountData");
+    const QByteArray before = test::readFile(app.folder().databaseFile());
+    platform::QtDesktop real;
+    ExcelImportWindow again({QStringLiteral("frmExcelToAccess"), QStringLiteral("讀入應收帳款資料(EXCEL)"),
+                             platform::filekind::ReceivablesWorkbook},
+                            import, [](QWidget *) {}, real);
+    again.show();
+    again.takeFile(copy);
+    test::SeenBox seen;
+    test::pressInNextBox(seen, QMessageBox::NoButton);
+    again.onImportClicked();
+    ASSERT_TRUE(seen.seen);
+    EXPECT_TRUE(seen.text.startsWith(QStringLiteral("此檔案已於 ")));
+    EXPECT_TRUE(seen.text.endsWith(QStringLiteral(" 匯入過，確定要再匯入嗎?"))) << seen.text.toStdString();
+    EXPECT_EQ(seen.title, QStringLiteral("讀入應收帳款資料(EXCEL)"));
+    EXPECT_EQ(test::readFile(app.folder().databaseFile()), before) << "Enter answers 否: nothing imported";
+    EXPECT_TRUE(test::tableRows(app.folder(), QStringLiteral("F_AccountData")).empty());
 }
 
 TEST(PaymentsImportWindow, CountsRowsOfUnknownAccountsAsNotProcessed)
