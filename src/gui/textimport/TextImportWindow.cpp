@@ -70,6 +70,8 @@ TextImportWindow::TextImportWindow(const Design &design, TextImport &import, pla
 
     readButton->setEnabled(false);
     previewButton->setEnabled(false);
+    // 最近的檔案 comes last in the tab order: Tab from 開啟檔案 still leads to 讀入檔案.
+    setTabOrder(closeButton, recentButton);
     // A file dragged from the file manager is chosen as if picked in the dialog.
     setAcceptDrops(true);
     platform::fixWindowSize(*this, {480, 200});

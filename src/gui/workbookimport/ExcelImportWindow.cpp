@@ -104,6 +104,9 @@ ExcelImportWindow::ExcelImportWindow(const Design &design, WorkbookImport &impor
     connect(exitButton, &QPushButton::clicked, this, &ExcelImportWindow::onExitClicked);
     connect(previewButton, &QPushButton::clicked, this, &ExcelImportWindow::onPreviewClicked);
 
+    // 最近的檔案 comes last in the tab order: Tab from the choice still leads to the worksheet
+    // and 讀入檔案 as before.
+    setTabOrder(exitButton, recentButton);
     // A workbook dragged from the file manager is chosen as if picked in the dialog.
     setAcceptDrops(true);
     platform::fixWindowSize(*this, {520, 240});

@@ -7,6 +7,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QAbstractProxyModel>
+#include <QFileSystemModel>
 #include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -117,6 +120,8 @@ TEST(QtDesktop, TheFileDialogReopensWhereTheSameKindWasChosen)
     QTemporaryDir appRoot, books, other;
     const QString book = books.path() + QStringLiteral("/應收.xlsx");
     QFile(book).open(QIODevice::WriteOnly);
+    QDir(books.path()).mkdir(QStringLiteral("sub"));
+    QString folderType, bookDate;
     platform::QtDesktop desktop(platform::windowSettingsFile(appRoot.path()));
 
     auto choose = [&](const QString &kind, const QString &pick, QString &openedIn) {
@@ -128,6 +133,15 @@ TEST(QtDesktop, TheFileDialogReopensWhereTheSameKindWasChosen)
                 return;
             timer.stop();
             openedIn = dialog->directory().absolutePath();
+            // The list reads in the program's words: a folder's type, a date without a "B".
+            const auto *files = dialog->findChild<QFileSystemModel *>();
+            if (files && dialog->proxyModel()) {
+                const auto shown = [&](const QString &path, int column) {
+                    return dialog->proxyModel()->mapFromSource(files->index(path, column)).data().toString();
+                };
+                folderType = shown(openedIn + QStringLiteral("/sub"), 2);
+                bookDate = shown(book, 3);
+            }
             if (pick.isEmpty()) {
                 dialog->reject();
                 return;
@@ -143,6 +157,8 @@ TEST(QtDesktop, TheFileDialogReopensWhereTheSameKindWasChosen)
     EXPECT_EQ(openedIn, QDir::homePath());
     EXPECT_EQ(choose(platform::filekind::ReceivablesWorkbook, QString(), openedIn), std::nullopt);
     EXPECT_EQ(openedIn, books.path());
+    EXPECT_EQ(folderType, QStringLiteral("資料夾"));
+    EXPECT_EQ(bookDate, QFileInfo(book).lastModified().toString(QStringLiteral("yyyy/MM/dd HH:mm")));
     EXPECT_EQ(choose(platform::filekind::BankFile, QString(), openedIn), std::nullopt);
     EXPECT_EQ(openedIn, QDir::homePath()) << "each kind keeps its own folder";
 
