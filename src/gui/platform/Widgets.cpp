@@ -89,6 +89,10 @@ void placeWithin(QWidget &window, Desktop &desktop, const QMargins &frame)
     window.move(corner);
 }
 
+namespace {
+const char *const kGivingColumn = "talveskGivingColumn";
+} // namespace
+
 void fitColumns(QTableView &table)
 {
     QHeaderView *header = table.horizontalHeader();
@@ -104,6 +108,17 @@ void fitColumns(QTableView &table)
     }
     std::vector<int> widths = wanted;
     const int room = table.viewport()->width();
+    // A column named to give way (a folder, say) is cut first, down to a third of its want.
+    const int giving = table.property(kGivingColumn).toInt() - 1;
+    if (total > room && giving >= 0 && giving < count) {
+        const int want = wanted[static_cast<std::size_t>(giving)];
+        const int cut = std::min<long long>(total - room, want - std::max(want / 3, header->minimumSectionSize()));
+        if (cut > 0) {
+            widths[static_cast<std::size_t>(giving)] = want - cut;
+            wanted[static_cast<std::size_t>(giving)] = want - cut;
+            total -= cut;
+        }
+    }
     if (total > room) {
         // The narrowest columns first keep what they need; each wider one gets an equal share of
         // what is left.
@@ -146,8 +161,9 @@ private:
 
 } // namespace
 
-void keepColumnsFitted(QTableView &table)
+void keepColumnsFitted(QTableView &table, int givingColumn)
 {
+    table.setProperty(kGivingColumn, givingColumn + 1);
     table.setTextElideMode(Qt::ElideRight);
     table.horizontalHeader()->setStretchLastSection(true);
     table.installEventFilter(new ColumnFitter(table));

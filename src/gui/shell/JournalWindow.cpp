@@ -70,7 +70,9 @@ QTableWidget *namedTable(QWidget *parent, const char *name, const QStringList &h
     table->setTextElideMode(Qt::ElideMiddle);
     table->horizontalHeader()->setMinimumSectionSize(40);
     table->horizontalHeader()->setResizeContentsPrecision(100);
-    platform::keepColumnsFitted(*table);
+    // The last column (the folder, the line's text) gives way first.
+    platform::keepColumnsFitted(*table, static_cast<int>(headers.size()) - 1);
+    table->setWordWrap(false);
     table->setTextElideMode(Qt::ElideMiddle);
     return table;
 }
