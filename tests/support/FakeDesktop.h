@@ -2,6 +2,8 @@
 
 #include "platform/Desktop.h"
 
+#include <QHash>
+
 #include <deque>
 #include <functional>
 #include <vector>
@@ -15,6 +17,13 @@ public:
     platform::Answer showMessage(QWidget *parent, const platform::Message &message) override;
     void setPointer(platform::Pointer pointer) override { pointers.push_back(pointer); }
     std::optional<QString> chooseFile(QWidget *, const platform::FileChoice &choice) override;
+    void fileTaken(const QString &kind, const QString &path) override
+    {
+        recent[kind].removeAll(path);
+        recent[kind].prepend(path);
+        taken.push_back(path);
+    }
+    QStringList recentFiles(const QString &kind) const override { return recent.value(kind); }
     bool openDocument(const QString &path) override
     {
         opened.push_back(path);
@@ -47,6 +56,8 @@ public:
     std::deque<QString> files; // answers of the file dialog; an empty one, or none left: cancelled
     std::vector<platform::FileChoice> fileChoices;
     QStringList opened; // documents handed to the desktop
+    QStringList taken;  // files taken without the dialog (dropped, picked from the recent ones)
+    QHash<QString, QStringList> recent; // the recent files by kind
     bool openSucceeds = true; // false: the desktop has no program for them
     QStringList driveList;
     std::deque<QString> folders; // answers of the folder dialog; an empty one, or none left: cancelled

@@ -98,7 +98,7 @@ QString slotDescription(int slot, const SlotContent &content)
 {
     if (!content.found)
         return QStringLiteral("第 %1 格：沒有備份").arg(slot);
-    return slotCaption(slot) + QStringLiteral("   ") + content.written.toString(QStringLiteral("yyyy/MM/dd HH:mm"))
+    return QStringLiteral("第 %1 格：").arg(slot) + slotCaption(slot) + QStringLiteral("   ") + content.written.toString(QStringLiteral("yyyy/MM/dd HH:mm"))
          + QStringLiteral("   ") + sizeText(content.size);
 }
 

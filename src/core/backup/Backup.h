@@ -42,7 +42,7 @@ std::array<SlotContent, kSlots> slotContents(const QString &prefix);
 // drive's root, empty when it is not. Drive "a:" is never probed: all empty.
 std::array<QString, kSlots> slotCaptions(const QString &prefix);
 // What a slot's option says: the capital-M name with the backup's date, time and size
-// ("Vellaroke.M02   2024/05/01 14:32   1.2 MB"), or plainly that the slot holds none.
+// ("第 2 格：Vellaroke.M02   2024/05/01 14:32   1.2 MB"), or plainly that the slot holds none.
 QString slotDescription(int slot, const SlotContent &content);
 
 // What the question before overwriting a slot adds: when the backup it replaces was written

@@ -1,10 +1,13 @@
 #include "db/Journal.h"
 
+#include "db/Connection.h"
 #include "db/JournalSeal.h"
 #include "db/JournalTables.h"
 #include "db/UndoRecords.h"
 
+#include <QCryptographicHash>
 #include <QDateTime>
+#include <QFile>
 
 #include <sqlite3.h>
 
@@ -40,7 +43,8 @@ CREATE TABLE IF NOT EXISTS Journal (
     receivables_max INTEGER NOT NULL,
     store_max       INTEGER NOT NULL,
     seal_before     TEXT NOT NULL,
-    seal_after      TEXT
+    seal_after      TEXT,
+    file_hash       TEXT
 );
 CREATE TABLE IF NOT EXISTS JournalProblems (
     seq    INTEGER PRIMARY KEY,
@@ -374,14 +378,64 @@ bool journalExists(Database &db)
     return db.hasTable(QStringLiteral("Journal"));
 }
 
+namespace {
+// Whether the journal has the column of its files' hashes (a journal made before it had none).
+bool hasFileHash(Database &db)
+{
+    Statement info = db.prepare("PRAGMA main.table_info(Journal)");
+    while (info.next())
+        if (info.text(1) == QLatin1String("file_hash"))
+            return true;
+    return false;
+}
+} // namespace
+
 void ensureJournalTables(Database &db)
 {
     if (db.hasTable(QStringLiteral("Journal")) && db.hasTable(QStringLiteral("JournalProblems"))
-        && db.hasTable(QStringLiteral("JournalUndo")))
+        && db.hasTable(QStringLiteral("JournalUndo")) && hasFileHash(db))
         return;
     platform::Transaction transaction(db);
     db.execute(kJournalTable);
+    if (!hasFileHash(db))
+        db.execute("ALTER TABLE Journal ADD COLUMN file_hash TEXT");
     transaction.commit();
+}
+
+QString fileHash(const QString &path)
+{
+    QFile file(path);
+    if (path.isEmpty() || !file.open(QIODevice::ReadOnly))
+        return QString();
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    if (!hash.addData(&file))
+        return QString();
+    return QString::fromLatin1(hash.result().toHex());
+}
+
+std::optional<QDateTime> importedBefore(Database &db, const QString &hash)
+{
+    if (hash.isEmpty() || !journalExists(db) || !hasFileHash(db))
+        return std::nullopt;
+    Statement last = db.prepare("SELECT at FROM Journal WHERE file_hash = ?1 AND state = 'done' "
+                                "AND operation LIKE 'import-%' ORDER BY id DESC LIMIT 1");
+    last.bind(1, hash);
+    if (!last.next())
+        return std::nullopt;
+    return QDateTime::fromString(last.text(0), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
+
+std::optional<QDateTime> importedBefore(const platform::AppFolder &app, const QString &file)
+{
+    const QString hash = fileHash(file);
+    if (hash.isEmpty())
+        return std::nullopt;
+    try {
+        Database db = openDatabase(app);
+        return importedBefore(db, hash);
+    } catch (const Error &) {
+        return std::nullopt;
+    }
 }
 
 // ---- JournalEntry ----
@@ -427,14 +481,20 @@ JournalEntry::JournalEntry(Database &db, const QString &operation, const QString
         }
     }
     recorder_->before = known ? *known : readSeal(db_);
-    Statement insert = db_.prepare("INSERT INTO Journal (at, operation, file, receivables_max, store_max, seal_before) "
-                                   "VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
+    Statement insert = db_.prepare("INSERT INTO Journal (at, operation, file, receivables_max, store_max, seal_before, "
+                                   "file_hash) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)");
     insert.bind(1, QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")))
         .bind(2, operation)
         .bind(3, file)
         .bind(4, recorder_->tables[0].limit)
         .bind(5, recorder_->tables[1].limit)
         .bind(6, sealText(recorder_->before));
+    // What the file held, so that the same contents imported again can be noticed.
+    const QString hash = fileHash(file);
+    if (hash.isEmpty())
+        insert.bindNull(7);
+    else
+        insert.bind(7, hash);
     insert.run();
     id_ = sqlite3_last_insert_rowid(db_.handle());
     // Whatever an operation cut short by a restore left under this id is not this entry's.

@@ -1,10 +1,12 @@
 #pragma once
 
+#include "platform/AppFolder.h"
 #include "platform/Database.h"
 #include "platform/Error.h"
 
 #include <QByteArrayView>
 #include <QLockFile>
+#include <QDateTime>
 #include <QString>
 
 #include <initializer_list>
@@ -22,6 +24,15 @@ namespace talvesk::db {
 // backup): done by the first operation that writes, never by opening or reading. Throws
 // platform::Error when they are missing and cannot be made.
 void ensureJournalTables(platform::Database &db);
+
+// The SHA-256 of a file's contents in hexadecimal; empty when it cannot be read.
+QString fileHash(const QString &path);
+// When contents of this hash were last imported (an import entry that is done, not undone);
+// nothing when never, or when the journal keeps no hashes. Writes nothing.
+std::optional<QDateTime> importedBefore(platform::Database &db, const QString &hash);
+// The same for the contents of `file`, asked of the application's database; nothing also when
+// the database or the file cannot be read (the import itself then says why).
+std::optional<QDateTime> importedBefore(const platform::AppFolder &app, const QString &file);
 // Whether the journal's tables are there; a database without them reads as an empty journal.
 bool journalExists(platform::Database &db);
 

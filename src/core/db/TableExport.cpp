@@ -54,7 +54,7 @@ ExportResult exportTable(const platform::AppFolder &app, const TableLayout &layo
                                   .arg(total)
                                   .arg(platform::XlsxWriter::kMaxRows - 1));
 
-    platform::XlsxWriter out(path);
+    platform::XlsxWriter out(path, QString(), layout.sheetName);
     for (int c = 0; c < layout.captions.size(); ++c)
         out.text(0, c, layout.captions.at(c));
 

@@ -25,6 +25,7 @@ struct TableLayout {
     QStringList captions;
     std::set<int> amounts;
     std::optional<double> (*amountValue)(QStringView) = nullptr; // needed when there are amounts
+    QString sheetName{}; // the worksheet's name, after what it holds
 };
 
 // Which rows an export takes: a condition over the table's columns, with its values bound as ?1,

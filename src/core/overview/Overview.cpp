@@ -238,12 +238,13 @@ QString countsCaption(const QString &counts)
     static const QRegularExpression textFile(QStringLiteral("^(\\d+) applied, (\\d+) abnormal$"));
     static const QRegularExpression cleared(QStringLiteral("^(\\d+) deleted$"));
     QRegularExpressionMatch m;
+    const auto n = [&m](int i) { return groupedCount(m.captured(i).toLongLong()); };
     if ((m = workbook.match(text)).hasMatch())
-        text = QStringLiteral("正確 %1 筆，不處理 %2 筆").arg(m.captured(1), m.captured(2));
+        text = QStringLiteral("正確 %1 筆，不處理 %2 筆").arg(n(1), n(2));
     else if ((m = textFile.match(text)).hasMatch())
-        text = QStringLiteral("正確 %1 筆，異常 %2 筆").arg(m.captured(1), m.captured(2));
+        text = QStringLiteral("正確 %1 筆，異常 %2 筆").arg(n(1), n(2));
     else if ((m = cleared.match(text)).hasMatch())
-        text = QStringLiteral("清除 %1 筆").arg(m.captured(1));
+        text = QStringLiteral("清除 %1 筆").arg(n(1));
     return failed ? QStringLiteral("中途失敗（") + text + QStringLiteral("已存入）") : text;
 }
 

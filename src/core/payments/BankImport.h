@@ -19,6 +19,7 @@ public:
     }
     textimport::TextImportCounts run(const QString &path, const textimport::TextImportObserver &observer) override;
     QStringList shownFields() const override { return paymentFields(); }
+    const platform::AppFolder &appFolder() const override { return app_; }
     std::unique_ptr<textimport::TextImport> withChanges(db::Changes changes) const override
     {
         return std::make_unique<BankImport>(app_, changes);

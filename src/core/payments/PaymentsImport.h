@@ -21,6 +21,7 @@ public:
                                   const workbookimport::ImportObserver &observer) override;
     // The account, and the date, amount and outstanding amount written to it.
     QStringList shownFields() const override { return paymentFields(); }
+    const platform::AppFolder &appFolder() const override { return app_; }
     std::unique_ptr<workbookimport::WorkbookImport> withChanges(db::Changes changes) const override
     {
         return std::make_unique<PaymentsImport>(app_, changes);

@@ -18,7 +18,7 @@ namespace {
 const QString kTooManyRows = QStringLiteral("溢位：超過工作表 1048576 列的上限");
 } // namespace
 
-XlsxWriter::XlsxWriter(QString path, const QString &scratchFolder)
+XlsxWriter::XlsxWriter(QString path, const QString &scratchFolder, const QString &sheetName)
     : path_(std::move(path)), scratch_(path_ + QStringLiteral(".partial")),
       scratchFolder_(scratchFolder.isEmpty() ? QFileInfo(path_).absolutePath() : scratchFolder),
       scratchFolderName_(QFile::encodeName(scratchFolder_))
@@ -36,7 +36,8 @@ XlsxWriter::XlsxWriter(QString path, const QString &scratchFolder)
     workbook_ = workbook_new_opt(QFile::encodeName(scratch_).constData(), &options);
     if (!workbook_)
         throw Error(errnum::PathFileAccess, QStringLiteral("無法建立活頁簿 ") + path_);
-    sheet_ = workbook_add_worksheet(workbook_, nullptr);
+    const QByteArray name = sheetName.toUtf8();
+    sheet_ = workbook_add_worksheet(workbook_, name.isEmpty() ? nullptr : name.constData());
     if (!sheet_) {
         // Most often the scratch folder refused the rows' file; the empty workbook goes too.
         workbook_close(std::exchange(workbook_, nullptr));

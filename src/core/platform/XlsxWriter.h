@@ -17,7 +17,8 @@ class XlsxWriter {
 public:
     static constexpr qint64 kMaxRows = 1048576;
 
-    explicit XlsxWriter(QString path, const QString &scratchFolder = QString()); // throws Error
+    // The worksheet is named `sheetName` (none: the library's "Sheet1"). Throws Error.
+    explicit XlsxWriter(QString path, const QString &scratchFolder = QString(), const QString &sheetName = QString());
     XlsxWriter(const XlsxWriter &) = delete;
     XlsxWriter &operator=(const XlsxWriter &) = delete;
     ~XlsxWriter(); // an unfinished workbook is thrown away

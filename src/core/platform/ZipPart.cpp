@@ -14,7 +14,7 @@ Zip::Zip(const QString &path) : path_(path)
     int error = 0;
     zip_ = zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY | ZIP_CHECKCONS, &error);
     if (!zip_)
-        unreadable(path, QStringLiteral("不是 Excel 活頁簿 (zip) 檔案"));
+        unreadable(path, QStringLiteral("不是 Excel 活頁簿檔案，或檔案已損壞"));
 }
 
 Zip::~Zip()

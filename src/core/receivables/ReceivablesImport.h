@@ -19,6 +19,7 @@ public:
                                      const workbookimport::ImportObserver &observer) override;
     // The five mapped fields, in the mapping's order.
     QStringList shownFields() const override;
+    const platform::AppFolder &appFolder() const override { return app_; }
     std::unique_ptr<workbookimport::WorkbookImport> withChanges(db::Changes changes) const override
     {
         return std::make_unique<ReceivablesImport>(app_, changes);

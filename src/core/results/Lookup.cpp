@@ -46,6 +46,47 @@ void statusFunction(sqlite3_context *context, int, sqlite3_value **values)
     sqlite3_result_int(context, static_cast<int>(statusOf(argumentText(values[0]), outstanding)));
 }
 
+// talvesk_date(PayDate): the stored date (1130905) as a number, so that a year of two digits
+// (990101) comes before one of three; -1 when there is none.
+void dateFunction(sqlite3_context *context, int, sqlite3_value **values)
+{
+    qint64 date = 0;
+    bool any = false;
+    for (const QChar c : argumentText(values[0])) {
+        if (c.isDigit() && date < 100000000000LL) {
+            date = date * 10 + c.digitValue();
+            any = true;
+        }
+    }
+    sqlite3_result_int64(context, any ? date : -1);
+}
+
+// The expression a page is ordered by.
+std::string sortKey(SortBy by)
+{
+    switch (by) {
+    case SortBy::Table:
+        break;
+    case SortBy::Account:
+        return "coalesce(Bankcode, '')";
+    case SortBy::Name:
+        return "coalesce(UserName, '')";
+    case SortBy::Number:
+        return "coalesce(UserNum, '')";
+    case SortBy::Total:
+        return "talvesk_amount(Total)";
+    case SortBy::PayDate:
+        return "talvesk_date(PayDate)";
+    case SortBy::Paid:
+        return "talvesk_amount(PayTotal)";
+    case SortBy::Outstanding:
+        return "(talvesk_amount(Total) - talvesk_amount(PayTotal))";
+    case SortBy::Status:
+        return "talvesk_status(PayDate, Total, PayTotal)";
+    }
+    return "rowid";
+}
+
 // LIKE's own wildcards in the clerk's text stand for themselves.
 QString likePattern(const QString &text)
 {
@@ -118,6 +159,8 @@ void Lookup::addFunctions(platform::Database &db)
     if (sqlite3_create_function(db.handle(), "talvesk_amount", 1, flags, nullptr, amountFunction, nullptr, nullptr)
             != SQLITE_OK
         || sqlite3_create_function(db.handle(), "talvesk_status", 3, flags, nullptr, statusFunction, nullptr, nullptr)
+            != SQLITE_OK
+        || sqlite3_create_function(db.handle(), "talvesk_date", 1, flags, nullptr, dateFunction, nullptr, nullptr)
             != SQLITE_OK)
         throw platform::Error(platform::errnum::Database, QString::fromUtf8(sqlite3_errmsg(db.handle())));
 }
@@ -175,13 +218,32 @@ FoundReceivable Lookup::read(platform::Statement &row) const
 std::vector<FoundReceivable> Lookup::page(qint64 after, int max)
 {
     const db::RowFilter f = filter();
-    std::string sql = "SELECT " + kColumns + " FROM F_AccountData WHERE rowid > " + std::to_string(after);
+    std::string sql = "SELECT " + kColumns + " FROM F_AccountData WHERE ";
+    const int afterParameter = static_cast<int>(f.values.size()) + 1;
+    const std::string afterRow = "?" + std::to_string(afterParameter);
+    const char *direction = query_.descending ? " DESC" : "";
+    if (query_.sortBy == SortBy::Table) {
+        sql += after == 0 ? "1" : "rowid " + std::string(query_.descending ? "<" : ">") + " " + afterRow;
+    } else {
+        // The page goes on from the last row shown, by its key computed afresh from its row, with
+        // the row id to tell equal keys apart.
+        const std::string key = sortKey(query_.sortBy);
+        sql += after == 0 ? "1"
+                          : "(" + key + ", rowid) " + (query_.descending ? "<" : ">") + " ((SELECT " + key
+                                + " FROM F_AccountData WHERE rowid = " + afterRow + "), " + afterRow + ")";
+    }
     if (!f.where.empty())
         sql += " AND " + f.where;
-    sql += " ORDER BY rowid LIMIT " + std::to_string(max);
+    if (query_.sortBy != SortBy::Table)
+        sql += " ORDER BY " + sortKey(query_.sortBy) + direction + ", rowid" + direction;
+    else
+        sql += std::string(" ORDER BY rowid") + direction;
+    sql += " LIMIT " + std::to_string(max);
     platform::Statement rows = db_.prepare(sql);
     for (int i = 0; i < f.values.size(); ++i)
         rows.bind(i + 1, f.values.at(i));
+    if (after != 0)
+        rows.bind(afterParameter, after);
     std::vector<FoundReceivable> found;
     while (rows.next())
         found.push_back(read(rows));

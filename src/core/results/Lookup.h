@@ -24,11 +24,17 @@ std::optional<Status> statusFromName(const QString &name);
 // The words the window shows for a status.
 QString statusCaption(Status status);
 
+// The order of the matches: table order, or by one of the columns the window shows (amounts as
+// numbers, the payment date as a date, texts as stored), the table order among equals.
+enum class SortBy { Table, Account, Name, Number, Total, PayDate, Paid, Outstanding, Status };
+
 // What the clerk asks for: receivables whose account, name or number contains `text` (every one
-// when it is empty), of one status or of any.
+// when it is empty), of one status or of any, in an order.
 struct LookupQuery {
     QString text;
     Status status = Status::Any;
+    SortBy sortBy = SortBy::Table;
+    bool descending = false;
 };
 
 // One receivable as the lookup shows it. The stored texts are shown as stored; the outstanding
@@ -55,9 +61,11 @@ class Lookup {
 public:
     Lookup(const platform::AppFolder &app, LookupQuery query);
 
-    // Up to `max` matches after the row with id `after` (0: from the start).
+    // Up to `max` matches, in the query's order, after the match with row id `after` (0: from the
+    // start). Each page is found by its key, never by an offset, so a late page costs what the
+    // first one does.
     std::vector<FoundReceivable> page(qint64 after, int max);
-    // Every match, in table order, handed one at a time to `found`.
+    // Every match, in table order (whatever the query's order), handed one at a time to `found`.
     void forEach(const std::function<void(const FoundReceivable &)> &found);
     // Counts and sums every match.
     LookupTotals totals();

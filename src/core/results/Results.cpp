@@ -12,7 +12,8 @@ db::TableLayout resultsLayout()
             {QStringLiteral("客戶名稱"), QStringLiteral("客戶編號"), QStringLiteral("應收款項備註"), QStringLiteral("虛擬帳號"),
              QStringLiteral("應收金額"), QStringLiteral("入帳日期"), QStringLiteral("入帳金額"), QStringLiteral("未入帳金額")},
             {4, 6, 7},
-            payments::amountValue};
+            payments::amountValue,
+            QStringLiteral("銷帳結果")};
 }
 
 } // namespace talvesk::results

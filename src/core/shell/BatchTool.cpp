@@ -174,6 +174,17 @@ int mapColumns(Context &ctx, const db::MappingTable &table)
     return kBatchOk;
 }
 
+// Contents already imported are imported again (a scheduled job runs unattended), with a note on
+// standard error; the output lines stay as they are.
+void noteImportedBefore(Context &ctx, const QString &file)
+{
+    if (ctx.dryRun())
+        return;
+    if (const std::optional<QDateTime> when = db::importedBefore(ctx.app, file))
+        ctx.err << "note: the same contents were imported on " << when->toString(QStringLiteral("yyyy-MM-dd HH:mm"))
+                << "; importing again" << Qt::endl;
+}
+
 // import-receivables / import-payments FILE [--sheet NAME]
 int importWorkbook(Context &ctx, workbookimport::WorkbookImport &import, const QString &what)
 {
@@ -195,6 +206,7 @@ int importWorkbook(Context &ctx, workbookimport::WorkbookImport &import, const Q
         progress.at(row);
     };
     observer.stopped = [&](const workbookimport::ImportCounts &stored) { counts = stored; };
+    noteImportedBefore(ctx, file);
     try {
         if (sheet.isEmpty()) {
             const auto book = platform::Workbook::open(file);
@@ -225,6 +237,7 @@ int importText(Context &ctx, textimport::TextImport &import, const QString &what
     textimport::TextImportObserver observer;
     observer.lineDone = [&](const textimport::TextImportCounts &c) { counts = c; };
     observer.stopped = [&](const textimport::TextImportCounts &stored) { counts = stored; };
+    noteImportedBefore(ctx, ctx.args.at(0));
     try {
         counts = import.run(ctx.args.at(0), observer);
     } catch (const platform::Error &error) {

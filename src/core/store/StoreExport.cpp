@@ -14,7 +14,8 @@ db::TableLayout storeLayout()
              QStringLiteral("入帳日期"), QStringLiteral("繳費日期"), QStringLiteral("條碼一"), QStringLiteral("條碼二"),
              QStringLiteral("條碼三"), QStringLiteral("繳款金額")},
             {9},
-            payments::amountValue};
+            payments::amountValue,
+            QStringLiteral("超商銷帳資料")};
 }
 
 } // namespace talvesk::store

@@ -18,6 +18,7 @@ public:
     textimport::TextImportCounts run(const QString &path, const textimport::TextImportObserver &observer) override;
     // The ten columns of SMdata under the captions of the store export.
     QStringList shownFields() const override;
+    const platform::AppFolder &appFolder() const override { return app_; }
     std::unique_ptr<textimport::TextImport> withChanges(db::Changes changes) const override
     {
         return std::make_unique<StoreImport>(app_, changes);

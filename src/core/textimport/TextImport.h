@@ -53,6 +53,8 @@ public:
     // The same import with its changes only tried (db::Changes): it stores nothing and leaves
     // ErrLog.txt alone.
     virtual std::unique_ptr<TextImport> withChanges(db::Changes changes) const = 0;
+    // The application folder whose database the import writes.
+    virtual const platform::AppFolder &appFolder() const = 0;
     std::unique_ptr<TextImport> dryRun() const { return withChanges(db::Changes::DryRun); }
 };
 

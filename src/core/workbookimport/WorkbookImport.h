@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/AppFolder.h"
 #include "db/BatchedChanges.h"
 #include "platform/Workbook.h"
 
@@ -74,6 +75,8 @@ public:
     virtual QStringList shownFields() const = 0;
     // The same import with its changes only tried (db::Changes): it stores nothing.
     virtual std::unique_ptr<WorkbookImport> withChanges(db::Changes changes) const = 0;
+    // The application folder whose database the import writes.
+    virtual const platform::AppFolder &appFolder() const = 0;
     std::unique_ptr<WorkbookImport> dryRun() const { return withChanges(db::Changes::DryRun); }
 };
 

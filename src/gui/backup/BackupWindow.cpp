@@ -104,7 +104,7 @@ BackupWindow::BackupWindow(Mode mode, const platform::AppFolder &app, platform::
     connect(cancelButton, &QPushButton::clicked, this, &BackupWindow::onCancelClicked);
 
     platform::fixWindowSize(*this, {680, restoring ? 340 : 300});
-    move(platform::placementFor(desktop_.screenSize(), size()));
+    platform::placeWithin(*this, desktop_);
     desktop_.setPointer(platform::Pointer::Default);
 }
 
@@ -112,7 +112,15 @@ void BackupWindow::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
     refreshCaptions();
-    options_[0]->setChecked(true);
+    // A restore offers the newest backup on the drive; a backup starts at the first slot.
+    std::size_t chosen = 0;
+    if (mode_ == Mode::Restore) {
+        for (std::size_t at = 0; at < contents_.size(); ++at) {
+            if (contents_[at].found && (!contents_[chosen].found || contents_[at].written > contents_[chosen].written))
+                chosen = at;
+        }
+    }
+    options_[chosen]->setChecked(true);
 }
 
 QString BackupWindow::driveText() const

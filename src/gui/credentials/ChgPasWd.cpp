@@ -9,12 +9,13 @@ namespace talvesk::credentials {
 
 namespace {
 const QString kTitle = QStringLiteral("更改密碼");
+const QString kPasswordsDifferMessage = QStringLiteral("兩次輸入的密碼不相同，請重新輸入!");
 }
 
 ChgPasWd::ChgPasWd(const platform::AppFolder &app, platform::Desktop &desktop, QWidget *parent)
     : CredentialDialog(desktop,
                        {QStringLiteral("ChgPasWd"), kTitle, QStringLiteral("新使用者名稱 :"),
-                        QStringLiteral("新使用者密碼 :"), kTitle, false},
+                        QStringLiteral("新使用者密碼 :"), kTitle, false, QStringLiteral("再輸入一次密碼 :")},
                        parent),
       app_(app)
 {
@@ -36,6 +37,14 @@ void ChgPasWd::confirm()
         desktop_.setPointer(platform::Pointer::Default);
         showMessage(credentialProblemText(CredentialTextProblem::Empty, false), kTitle);
         passwordEdit->setFocus(Qt::OtherFocusReason);
+        return;
+    }
+    // A typo in the one password box would lock the clerk out: the password is typed twice.
+    if (repeatEdit->text().trimmed().toUpper() != passwordEdit->text().trimmed().toUpper()) {
+        desktop_.setPointer(platform::Pointer::Default);
+        showMessage(kPasswordsDifferMessage, kTitle);
+        repeatEdit->clear();
+        repeatEdit->setFocus(Qt::OtherFocusReason);
         return;
     }
     try {

@@ -56,12 +56,22 @@ CredentialDialog::CredentialDialog(platform::Desktop &desktop, const Texts &text
     passwordEdit->setObjectName(QStringLiteral("TxtPassWd"));
     passwordEdit->setEchoMode(QLineEdit::Password);
     passwordEdit->setStyleSheet(QStringLiteral("lineedit-password-character: 42;")); // "*"
+    if (!texts.repeatLabel.isEmpty()) {
+        repeatLabel = new QLabel(texts.repeatLabel, this);
+        repeatLabel->setObjectName(QStringLiteral("LblPassWd2"));
+        repeatEdit = new QLineEdit(this);
+        repeatEdit->setObjectName(QStringLiteral("TxtPassWd2"));
+        repeatEdit->setEchoMode(QLineEdit::Password);
+        repeatEdit->setStyleSheet(passwordEdit->styleSheet());
+    }
     okButton = new QPushButton(QStringLiteral("確 認"), this);
     okButton->setObjectName(QStringLiteral("CmdOK"));
     quitButton = new QPushButton(QStringLiteral("離 開"), this);
     quitButton->setObjectName(QStringLiteral("CmdQuit"));
 
-    for (QLineEdit *box : {userEdit, passwordEdit}) {
+    for (QLineEdit *box : {userEdit, passwordEdit, repeatEdit}) {
+        if (!box)
+            continue;
         box->setMaxLength(kMaxLength);
         box->setDragEnabled(false);
         box->setAcceptDrops(false);
@@ -82,6 +92,10 @@ CredentialDialog::CredentialDialog(platform::Desktop &desktop, const Texts &text
     grid->addWidget(userEdit, 0, 1);
     grid->addWidget(passwordLabel, 1, 0);
     grid->addWidget(passwordEdit, 1, 1);
+    if (repeatEdit) {
+        grid->addWidget(repeatLabel, 2, 0);
+        grid->addWidget(repeatEdit, 2, 1);
+    }
     auto *buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(okButton);
@@ -94,20 +108,28 @@ CredentialDialog::CredentialDialog(platform::Desktop &desktop, const Texts &text
     outer->addLayout(buttons);
 
     setTabOrder(userEdit, passwordEdit);
-    setTabOrder(passwordEdit, okButton);
+    setTabOrder(passwordEdit, lastPasswordBox());
+    setTabOrder(lastPasswordBox(), okButton);
     setTabOrder(okButton, quitButton);
-    platform::fixWindowSize(*this, {360, 170});
+    platform::fixWindowSize(*this, {360, repeatEdit ? 210 : 170});
 }
 
 void CredentialDialog::placeOnScreen()
 {
-    move(platform::placementFor(desktop_.screenSize(), size()));
+    platform::placeWithin(*this, desktop_);
 }
 
 void CredentialDialog::emptyBoxes()
 {
     userEdit->clear();
     passwordEdit->clear();
+    if (repeatEdit)
+        repeatEdit->clear();
+}
+
+bool CredentialDialog::isBox(QObject *watched) const
+{
+    return watched && (watched == userEdit || watched == passwordEdit || watched == repeatEdit);
 }
 
 void CredentialDialog::showMessage(const QString &text, const QString &title)
@@ -119,11 +141,11 @@ bool CredentialDialog::eventFilter(QObject *watched, QEvent *event)
 {
     if (event->type() == QEvent::KeyPress) {
         auto *key = static_cast<QKeyEvent *>(event);
-        if (watched == userEdit || watched == passwordEdit)
+        if (isBox(watched))
             return boxKey(static_cast<QLineEdit *>(watched), key);
         if (buttonKeys_ && (watched == okButton || watched == quitButton))
             return buttonKey(static_cast<QPushButton *>(watched), key);
-    } else if (event->type() == QEvent::FocusOut && (watched == userEdit || watched == passwordEdit)) {
+    } else if (event->type() == QEvent::FocusOut && isBox(watched)) {
         // Leaving a box trims it and turns it to upper case; a message box popping up over the
         // dialog is not leaving the box.
         const auto reason = static_cast<QFocusEvent *>(event)->reason();
@@ -146,14 +168,17 @@ bool CredentialDialog::boxKey(QLineEdit *box, QKeyEvent *key)
         else if (code == Qt::Key_Up)
             quitButton->setFocus(Qt::OtherFocusReason);
     } else {
+        // The first password box leads to the second where there is one; the last to 確 認.
+        QWidget *next = box == lastPasswordBox() ? static_cast<QWidget *>(okButton) : repeatEdit;
+        QWidget *previous = box == repeatEdit ? passwordEdit : userEdit;
         if (isEnter(code)) {
             if (!box->text().isEmpty())
                 box->setText(box->text().trimmed().toUpper());
-            okButton->setFocus(Qt::OtherFocusReason);
+            next->setFocus(Qt::OtherFocusReason);
         } else if (code == Qt::Key_Up) {
-            userEdit->setFocus(Qt::OtherFocusReason);
+            previous->setFocus(Qt::OtherFocusReason);
         } else if (code == Qt::Key_Down) {
-            okButton->setFocus(Qt::OtherFocusReason);
+            next->setFocus(Qt::OtherFocusReason);
         }
     }
     if (code == Qt::Key_Up || code == Qt::Key_Down)
@@ -176,7 +201,7 @@ bool CredentialDialog::boxKey(QLineEdit *box, QKeyEvent *key)
         return true;
     }
     if (isEnter(code)) {
-        if (!isUser)
+        if (box == lastPasswordBox())
             confirm();
         return true;
     }
@@ -199,7 +224,7 @@ bool CredentialDialog::buttonKey(QPushButton *button, QKeyEvent *key)
     if (code != Qt::Key_Up && code != Qt::Key_Down)
         return false;
     if (button == okButton)
-        (code == Qt::Key_Up ? static_cast<QWidget *>(passwordEdit) : quitButton)->setFocus(Qt::OtherFocusReason);
+        (code == Qt::Key_Up ? static_cast<QWidget *>(lastPasswordBox()) : quitButton)->setFocus(Qt::OtherFocusReason);
     else
         (code == Qt::Key_Up ? static_cast<QWidget *>(okButton) : userEdit)->setFocus(Qt::OtherFocusReason);
     return true;

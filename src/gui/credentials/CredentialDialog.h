@@ -26,10 +26,11 @@ protected:
         QString passwordLabel;
         QString messageTitle; // title of the boxes' own messages
         bool buttonKeys;      // whether Up / Down move the focus from the buttons too
+        QString repeatLabel{}; // when given, a second password box under it asks for the password again
     };
     CredentialDialog(platform::Desktop &desktop, const Texts &texts, QWidget *parent);
 
-    // 確 認: clicked, or Enter in a password box of fewer than 8 characters.
+    // 確 認: clicked, or Enter in the last password box while it holds fewer than 8 characters.
     virtual void confirm() = 0;
 
     void placeOnScreen();
@@ -44,12 +45,16 @@ protected:
     QLineEdit *userEdit;
     QLabel *passwordLabel;
     QLineEdit *passwordEdit;
+    QLabel *repeatLabel = nullptr;
+    QLineEdit *repeatEdit = nullptr; // only with Texts::repeatLabel
     QPushButton *okButton;
     QPushButton *quitButton;
 
 private:
     bool boxKey(QLineEdit *box, QKeyEvent *key);
     bool buttonKey(QPushButton *button, QKeyEvent *key);
+    bool isBox(QObject *watched) const;
+    QLineEdit *lastPasswordBox() const { return repeatEdit ? repeatEdit : passwordEdit; }
     void paste(QLineEdit *box);
     void keepToTheRules(QLineEdit *box);
     void tooLong(QLineEdit *box);

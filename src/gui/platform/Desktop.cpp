@@ -7,6 +7,8 @@
 #include <QDir>
 #include <QUrl>
 #include <QFileDialog>
+#include <QFileSystemModel>
+#include <QIdentityProxyModel>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -149,8 +151,47 @@ void FolderMemory::remember(const QString &kind, const QString &chosen, bool isF
         return;
     QSettings settings(settingsFile_, QSettings::IniFormat);
     settings.setValue(QStringLiteral("folders/") + kind, isFolder ? chosen : QFileInfo(chosen).absolutePath());
+    if (!isFolder) {
+        QStringList recent = settings.value(QStringLiteral("recent/") + kind).toStringList();
+        const QString file = QFileInfo(chosen).absoluteFilePath();
+        recent.removeAll(file);
+        recent.prepend(file);
+        settings.setValue(QStringLiteral("recent/") + kind, recent.mid(0, kRecentFiles));
+    }
     settings.sync(); // a folder not kept costs the clerk a few clicks, nothing more
 }
+
+QStringList FolderMemory::recentFiles(const QString &kind) const
+{
+    if (settingsFile_.isEmpty() || kind.isEmpty())
+        return {};
+    return QSettings(settingsFile_, QSettings::IniFormat).value(QStringLiteral("recent/") + kind).toStringList().mid(0, kRecentFiles);
+}
+
+namespace {
+
+// The file dialog's list: a folder's type reads 資料夾 (the translations lack it) and a date
+// reads 2026/12/09 05:36 (the zh_TW short time form has a day-period letter Qt shows as "B").
+class FileListTexts : public QIdentityProxyModel {
+public:
+    using QIdentityProxyModel::QIdentityProxyModel;
+
+    QVariant data(const QModelIndex &index, int role) const override
+    {
+        if (role == Qt::DisplayRole) {
+            if (const auto *files = qobject_cast<const QFileSystemModel *>(sourceModel())) {
+                const QModelIndex source = mapToSource(index);
+                if (index.column() == 2 && files->isDir(source))
+                    return QStringLiteral("資料夾");
+                if (index.column() == 3)
+                    return files->lastModified(source).toString(QStringLiteral("yyyy/MM/dd HH:mm"));
+            }
+        }
+        return QIdentityProxyModel::data(index, role);
+    }
+};
+
+} // namespace
 
 std::optional<QString> QtDesktop::chooseFile(QWidget *parent, const FileChoice &choice)
 {
@@ -161,7 +202,16 @@ std::optional<QString> QtDesktop::chooseFile(QWidget *parent, const FileChoice &
     const bool wasBusy = busy_;
     if (wasBusy)
         setPointer(Pointer::Default);
-    const QString path = QFileDialog::getOpenFileName(parent, choice.title, folder, qtFileFilter(choice.filter));
+    // Qt's own dialog, so that its lists read in Chinese whatever the desktop: the file list's
+    // type and date columns are given in the program's words (see FileListTexts).
+    QFileDialog dialog(parent, choice.title, folder, qtFileFilter(choice.filter));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setProxyModel(new FileListTexts(&dialog));
+    const QString path = dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()
+        ? dialog.selectedFiles().constFirst()
+        : QString();
     if (wasBusy)
         setPointer(Pointer::Hourglass);
     if (path.isEmpty())

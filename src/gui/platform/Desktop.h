@@ -71,8 +71,12 @@ public:
     explicit FolderMemory(QString settingsFile) : settingsFile_(std::move(settingsFile)) {}
     // The folder last used for `kind` while it still exists; otherwise `fallback`.
     QString folderFor(const QString &kind, const QString &fallback) const;
-    // Keeps the folder of `chosen` (a file, or a folder itself when `isFolder`) for `kind`.
+    // Keeps the folder of `chosen` (a file, or a folder itself when `isFolder`) for `kind`; a file
+    // also goes first among the recent files of its kind.
     void remember(const QString &kind, const QString &chosen, bool isFolder = false);
+    // The last files chosen of `kind`, newest first, at most kRecentFiles.
+    QStringList recentFiles(const QString &kind) const;
+    static constexpr int kRecentFiles = 5;
 
 private:
     QString settingsFile_;
@@ -89,6 +93,11 @@ public:
     virtual void setPointer(Pointer pointer) = 0;
     // Shows a file-open dialog; the chosen file's full path, or nothing when cancelled.
     virtual std::optional<QString> chooseFile(QWidget *parent, const FileChoice &choice) = 0;
+    // A file of `kind` taken without the dialog (dropped on a window, picked from the recent
+    // files): kept as a choice in the dialog is, its folder and its place among the recent files.
+    virtual void fileTaken(const QString &kind, const QString &path) = 0;
+    // The last files of `kind` chosen or taken, newest first.
+    virtual QStringList recentFiles(const QString &kind) const = 0;
     // Opens a file in the desktop's application for it (a workbook in the spreadsheet program), or
     // a folder in the file manager. Returns false when the desktop has nothing to open it with.
     virtual bool openDocument(const QString &path) = 0;
@@ -115,6 +124,8 @@ public:
     Answer showMessage(QWidget *parent, const Message &message) override;
     void setPointer(Pointer pointer) override;
     std::optional<QString> chooseFile(QWidget *parent, const FileChoice &choice) override;
+    void fileTaken(const QString &kind, const QString &path) override { folders_.remember(kind, path); }
+    QStringList recentFiles(const QString &kind) const override { return folders_.recentFiles(kind); }
     bool openDocument(const QString &path) override;
     QStringList drives() const override;
     std::optional<QString> chooseFolder(QWidget *parent, const QString &title) override;

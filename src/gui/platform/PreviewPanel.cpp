@@ -22,7 +22,7 @@ PreviewPanel::PreviewPanel(QWidget *parent) : QWidget(parent)
     table->verticalHeader()->hide();
     table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 6);
     table->setAlternatingRowColors(true);
-    table->horizontalHeader()->setStretchLastSection(true);
+    keepColumnsFitted(*table);
     countsLabel = new QLabel(this);
     countsLabel->setObjectName(QStringLiteral("lblPreviewCounts"));
     countsLabel->setWordWrap(true);
@@ -41,10 +41,17 @@ void PreviewPanel::showRows(const QString &numberCaption, const QStringList &fie
     table->setRowCount(static_cast<int>(rows.size()));
     for (int r = 0; r < static_cast<int>(rows.size()); ++r) {
         const QStringList &values = rows[static_cast<std::size_t>(r)];
-        for (int c = 0; c < values.size() && c < table->columnCount(); ++c)
-            table->setItem(r, c, new QTableWidgetItem(values.at(c)));
+        for (int c = 0; c < values.size() && c < table->columnCount(); ++c) {
+            // An amount reads grouped by thousands and lines up on the right, as in every list.
+            const bool amount = c >= 1 && c <= fields.size() && fields.at(c - 1).contains(QStringLiteral("金額"));
+            auto *item = new QTableWidgetItem(amount ? groupedAmount(values.at(c)) : values.at(c));
+            item->setToolTip(values.at(c));
+            if (amount)
+                item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+            table->setItem(r, c, item);
+        }
     }
-    table->resizeColumnsToContents();
+    fitColumns(*table);
 }
 
 void showPreview(QWidget &window, PreviewPanel &panel, Desktop &desktop, const QString &numberCaption,
@@ -55,7 +62,7 @@ void showPreview(QWidget &window, PreviewPanel &panel, Desktop &desktop, const Q
         return;
     window.setFixedSize(std::max(window.width(), std::min(820, desktop.availableGeometry().width() - 16)), height);
     panel.setVisible(true);
-    window.move(placementFor(desktop.screenSize(), window.size()));
+    placeWithin(window, desktop);
 }
 
 void PreviewPanel::setCounts(const QString &text)

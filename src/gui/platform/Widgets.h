@@ -2,17 +2,23 @@
 
 #include "platform/Desktop.h"
 
+#include <QDateTime>
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
 
+#include <functional>
 #include <initializer_list>
+#include <optional>
 #include <utility>
 #include <vector>
 
 class QCloseEvent;
+class QMimeData;
+class QToolButton;
+class QTableView;
 class QKeyEvent;
 class QResizeEvent;
 
@@ -25,6 +31,37 @@ QPushButton *namedButton(QWidget *parent, const char *name, const QString &text)
 
 // Gives a window its one size; a window of one size offers no maximise button.
 void fixWindowSize(QWidget &window, QSize size);
+
+// Places a window by the program's rule (placementFor), then moves it, frame included, into the
+// part of the screen the desktop leaves free; a window too big for that part is made smaller
+// (its layout then shrinks its tables, which scroll or elide).
+void placeWithin(QWidget &window, Desktop &desktop, const QMargins &frame = kAssumedFrame);
+
+// Keeps a table's columns within its width: each column as wide as its contents where all fit,
+// otherwise the narrow ones keep their width and the wide ones share what is left, their texts
+// elided (the table's items give the whole text as their tooltip). Refits as the table resizes;
+// whoever fills the table calls fitColumns.
+// `givingColumn`, when given, is cut first (down to a third of its width) before the others.
+void keepColumnsFitted(QTableView &table, int givingColumn = -1);
+void fitColumns(QTableView &table);
+
+// How a stored amount reads in a list: its whole part grouped by thousands ("45000" as "45,000",
+// "1,500" as it is); a text that is not a plain number stays as stored.
+QString groupedAmount(const QString &stored);
+// How a stored date (the seven-digit ROC date 1130905, or 990101 for a two-digit year) reads in a
+// list: 113/09/05. Any other text stays as stored.
+QString dateForList(const QString &stored);
+
+// The one local file a drag carries, or nothing (several files, a folder, a web address).
+std::optional<QString> draggedFile(const QMimeData *data);
+// A 最近的檔案 button: its menu lists the recent files of `kind` (the name, the whole path as
+// tooltip), newest first, and hands the one picked to `take`.
+QToolButton *recentFilesButton(QWidget *parent, Desktop &desktop, const QString &kind,
+                               std::function<void(const QString &)> take);
+
+// Before a file whose contents were already imported (at `when`) is imported again: asks, with
+// 否 as the default. True when there is nothing to ask or the clerk answers 是.
+bool confirmImportAgain(QWidget *parent, Desktop &desktop, const std::optional<QDateTime> &when, const QString &title);
 
 // A label that shows a file's full path, elided in the middle where it does not fit (the file's
 // name stays in view), with the whole path as its tooltip.

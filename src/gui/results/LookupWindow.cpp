@@ -24,8 +24,19 @@ namespace {
 const QStringList kCaptions{QStringLiteral("虛擬帳號"), QStringLiteral("客戶名稱"), QStringLiteral("客戶編號"),
                             QStringLiteral("應收金額"), QStringLiteral("入帳日期"), QStringLiteral("入帳金額"),
                             QStringLiteral("未入帳金額"), QStringLiteral("狀態")};
+// The order a column heading asks for, by the column's place.
+constexpr SortBy kSortBy[] = {SortBy::Account, SortBy::Name,        SortBy::Number, SortBy::Total,
+                              SortBy::PayDate, SortBy::Paid, SortBy::Outstanding, SortBy::Status};
 constexpr Status kStatuses[] = {Status::Any, Status::Unpaid, Status::Partial, Status::Paid, Status::Overpaid};
 const QString kCaption = QStringLiteral("帳款查詢");
+
+QString shownTotals(const LookupTotals &totals)
+{
+    return QStringLiteral("共 %1 筆　應收金額 %2　入帳金額 %3　未入帳金額 %4")
+        .arg(platform::groupedAmount(QString::number(totals.count)),
+             platform::groupedAmount(amountText(totals.due)), platform::groupedAmount(amountText(totals.paid)),
+             platform::groupedAmount(amountText(totals.outstanding())));
+}
 
 } // namespace
 
@@ -62,7 +73,7 @@ QVariant LookupModel::data(const QModelIndex &index, int role) const
         const bool amount = index.column() == 3 || index.column() == 5 || index.column() == 6;
         return QVariant::fromValue(Qt::Alignment(amount ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter);
     }
-    if (role != Qt::DisplayRole)
+    if (role != Qt::DisplayRole && role != Qt::ToolTipRole)
         return {};
     switch (index.column()) {
     case 0:
@@ -72,13 +83,13 @@ QVariant LookupModel::data(const QModelIndex &index, int role) const
     case 2:
         return r.number;
     case 3:
-        return r.total;
+        return platform::groupedAmount(r.total);
     case 4:
-        return r.payDate;
+        return platform::dateForList(r.payDate);
     case 5:
-        return r.paid;
+        return platform::groupedAmount(r.paid);
     case 6:
-        return r.outstanding;
+        return platform::groupedAmount(r.outstanding);
     default:
         return statusCaption(r.status);
     }
@@ -150,12 +161,17 @@ LookupWindow::LookupWindow(const platform::AppFolder &app, platform::Desktop &de
     // Rows of one height: the view never measures the rows it has not shown.
     table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 6);
-    table->horizontalHeader()->setStretchLastSection(true);
-    const int widths[] = {150, 110, 90, 90, 80, 90, 90};
-    for (int c = 0; c < 7; ++c)
-        table->setColumnWidth(c, widths[c]);
+    platform::keepColumnsFitted(*table);
+    // A heading sorts the whole result, not the rows fetched so far: the lookup runs again in
+    // the heading's order; a second click reverses it.
+    QHeaderView *headings = table->horizontalHeader();
+    headings->setSectionsClickable(true);
+    headings->setSortIndicatorShown(true);
+    headings->setSortIndicator(-1, Qt::AscendingOrder);
+    connect(headings, &QHeaderView::sortIndicatorChanged, this, &LookupWindow::refresh);
 
     totalsLabel = platform::namedLabel(this, "lblTotals", QString());
+    totalsLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     exportButton = platform::namedButton(this, "cmdExport", QStringLiteral("匯出EXCEL檔"));
     closeButton = platform::namedButton(this, "cmdClose", QStringLiteral("離開"));
     auto *bottom = new QHBoxLayout;
@@ -183,8 +199,8 @@ LookupWindow::LookupWindow(const platform::AppFolder &app, platform::Desktop &de
             reject();
     });
 
-    resize(860, 520);
-    move(platform::placementFor(desktop_.screenSize(), size()));
+    resize(760, 520);
+    platform::placeWithin(*this, desktop_);
     refresh();
 }
 
@@ -195,7 +211,11 @@ LookupWindow::~LookupWindow()
 
 LookupQuery LookupWindow::query() const
 {
-    return {searchEdit->text().trimmed(), kStatuses[std::max(0, statusBox->currentIndex())]};
+    const QHeaderView *headings = table->horizontalHeader();
+    const int sorted = headings->sortIndicatorSection();
+    const bool byColumn = sorted >= 0 && sorted < static_cast<int>(std::size(kSortBy));
+    return {searchEdit->text().trimmed(), kStatuses[std::max(0, statusBox->currentIndex())],
+            byColumn ? kSortBy[sorted] : SortBy::Table, byColumn && headings->sortIndicatorOrder() == Qt::DescendingOrder};
 }
 
 void LookupWindow::refresh()
@@ -216,6 +236,7 @@ void LookupWindow::refresh()
         exportButton->setEnabled(false);
         return;
     }
+    platform::fitColumns(*table);
     exportButton->setEnabled(model_->rowCount() > 0);
     totalsLabel->setText(QStringLiteral("計算中…"));
     startTotals(asked);
@@ -267,7 +288,7 @@ void LookupWindow::showTotals(int generation, const std::optional<LookupTotals> 
         totalsThread_ = nullptr;
         totalsLookup_.reset();
     }
-    totalsLabel->setText(totals ? totalsText(*totals) : QStringLiteral("無法計算合計：") + failure);
+    totalsLabel->setText(totals ? shownTotals(*totals) : QStringLiteral("無法計算合計：") + failure);
     emit totalsShown();
 }
 

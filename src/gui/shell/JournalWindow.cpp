@@ -6,6 +6,8 @@
 #include "platform/Widgets.h"
 
 #include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -25,19 +27,24 @@ QTableWidget *namedTable(QWidget *parent, const char *name, const QStringList &h
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
     table->setSelectionMode(QAbstractItemView::SingleSelection);
     table->verticalHeader()->hide();
-    // The last column (a path, a line) takes the room left and is cut in the middle; the whole
-    // text is in its tooltip.
+    // Columns share the window's width; a cut text (a folder, a line) is cut in the middle and
+    // whole in its tooltip.
     table->setTextElideMode(Qt::ElideMiddle);
-    table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    table->horizontalHeader()->setMinimumSectionSize(40);
     table->horizontalHeader()->setResizeContentsPrecision(100);
-    table->horizontalHeader()->setSectionResizeMode(static_cast<int>(headers.size()) - 1, QHeaderView::Stretch);
+    // The last column (the folder, the line's text) gives way first.
+    platform::keepColumnsFitted(*table, static_cast<int>(headers.size()) - 1);
+    table->setWordWrap(false);
+    table->setTextElideMode(Qt::ElideMiddle);
     return table;
 }
 
-QTableWidgetItem *cell(const QString &text)
+QTableWidgetItem *cell(const QString &text, const QString &tip = QString(), bool right = false)
 {
     auto *item = new QTableWidgetItem(text);
-    item->setToolTip(text);
+    item->setToolTip(tip.isNull() ? text : tip);
+    if (right)
+        item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
     return item;
 }
 } // namespace
@@ -51,7 +58,7 @@ JournalWindow::JournalWindow(const platform::AppFolder &app, platform::Desktop &
 
     entryTable_ = namedTable(this, "entries",
                              {QStringLiteral("編號"), QStringLiteral("時間"), QStringLiteral("作業"), QStringLiteral("筆數"),
-                              QStringLiteral("狀態"), QStringLiteral("檔案")});
+                              QStringLiteral("狀態"), QStringLiteral("檔案"), QStringLiteral("資料夾")});
     problemCaption_ = platform::namedLabel(this, "problemCaption", QString());
     problemTable_ = namedTable(this, "problems", {QStringLiteral("行/列"), QStringLiteral("原因"), QStringLiteral("內容")});
     saveXlsx_ = platform::namedButton(this, "cmdSaveXlsx", QStringLiteral("問題行存成 EXCEL 檔"));
@@ -74,6 +81,7 @@ JournalWindow::JournalWindow(const platform::AppFolder &app, platform::Desktop &
     layout->addWidget(undoNote_);
     layout->addLayout(buttons);
     resize(760, 520);
+    platform::placeWithin(*this, desktop_);
 
     connect(entryTable_, &QTableWidget::itemSelectionChanged, this, &JournalWindow::onEntrySelected);
     connect(saveXlsx_, &QPushButton::clicked, this, &JournalWindow::onSaveXlsxClicked);
@@ -115,12 +123,17 @@ void JournalWindow::reload()
         entryTable_->setItem(row, 0, cell(QString::number(e.id)));
         entryTable_->setItem(row, 1, cell(e.at));
         entryTable_->setItem(row, 2, cell(db::operationCaption(e.operation)));
-        entryTable_->setItem(row, 3, cell(countsCaption(e.counts)));
+        entryTable_->setItem(row, 3, cell(countsCaption(e.counts), QString(), true));
         entryTable_->setItem(row, 4, cell(stateCaption(e)));
-        entryTable_->setItem(row, 5, cell(e.file));
+        // The file's name in a column of its own, so that two files of one folder are told apart
+        // on a small screen; its folder after it and in the tooltip.
+        const QFileInfo file(e.file);
+        entryTable_->setItem(row, 5, cell(e.file.isEmpty() ? QString() : file.fileName(), e.file));
+        entryTable_->setItem(row, 6, cell(e.file.isEmpty() ? QString() : QDir::toNativeSeparators(file.path()), e.file));
         if (e.id == selected)
             selectRow = row;
     }
+    platform::fitColumns(*entryTable_);
     if (selectRow >= 0)
         entryTable_->selectRow(selectRow);
     onEntrySelected();
@@ -169,6 +182,7 @@ void JournalWindow::onEntrySelected()
         problemTable_->setItem(row, 1, cell(line.reason));
         problemTable_->setItem(row, 2, cell(line.text));
     }
+    platform::fitColumns(*problemTable_);
     saveXlsx_->setEnabled(!problems_.empty());
     saveCsv_->setEnabled(!problems_.empty());
 }

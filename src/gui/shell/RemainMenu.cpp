@@ -62,6 +62,8 @@ RemainMenu::RemainMenu(const platform::AppFolder &app, platform::Desktop &deskto
     // What the database holds; an export's progress shows over it while it runs.
     summaryLabel_ = new QLabel(statusBar());
     summaryLabel_->setObjectName(QStringLiteral("dataSummary"));
+    // The line takes the width the window has; it never widens the window past a small screen.
+    summaryLabel_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     statusBar()->addWidget(summaryLabel_, 1);
     refreshSummary();
 
@@ -205,6 +207,12 @@ void RemainMenu::clearTable(const QString &table, const QString &described)
     QString safetyCopy;
     try {
         const qint64 rows = db::countRows(app_, table);
+        if (rows == 0) {
+            // Nothing to clear: said so, rather than asked whether to clear 0 rows.
+            desktop_.showMessage(this, {QStringLiteral("目前沒有%1，不需要清除。").arg(described), windowTitle(),
+                                        platform::Icon::Information});
+            return;
+        }
         const QString question = QStringLiteral("確定要清除%1 %2 筆?")
                                      .arg(described, QLocale(QLocale::Chinese, QLocale::Taiwan).toString(rows));
         if (desktop_.showMessage(this, {question, windowTitle(), platform::Icon::Exclamation, platform::Buttons::YesNo,

@@ -1,5 +1,12 @@
 #include "textimport/TextImportWindow.h"
 
+#include "db/Journal.h"
+
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QToolButton>
+
 #include "platform/Error.h"
 
 #include <QFileInfo>
@@ -38,9 +45,13 @@ TextImportWindow::TextImportWindow(const Design &design, TextImport &import, pla
     readButton = platform::namedButton(this, "Command2", QStringLiteral("讀入檔案"));
     previewButton = platform::namedButton(this, "cmdPreview", QStringLiteral("預覽"));
     closeButton = platform::namedButton(this, "Command3", QStringLiteral("離開"));
+    recentButton = platform::recentFilesButton(this, desktop_, design.fileKind,
+                                               [this](const QString &file) { takeFile(file); });
     auto *buttons = new QHBoxLayout;
     buttons->addStretch();
-    for (QPushButton *b : {chooseButton, readButton, previewButton, closeButton})
+    buttons->addWidget(chooseButton);
+    buttons->addWidget(recentButton);
+    for (QPushButton *b : {readButton, previewButton, closeButton})
         buttons->addWidget(b);
     buttons->addStretch();
     auto *outer = new QVBoxLayout(this);
@@ -59,8 +70,12 @@ TextImportWindow::TextImportWindow(const Design &design, TextImport &import, pla
 
     readButton->setEnabled(false);
     previewButton->setEnabled(false);
+    // 最近的檔案 comes last in the tab order: Tab from 開啟檔案 still leads to 讀入檔案.
+    setTabOrder(closeButton, recentButton);
+    // A file dragged from the file manager is chosen as if picked in the dialog.
+    setAcceptDrops(true);
     platform::fixWindowSize(*this, {480, 200});
-    move(platform::placementFor(desktop_.screenSize(), size()));
+    platform::placeWithin(*this, desktop_);
 }
 
 void TextImportWindow::message(const QString &text, platform::Icon icon)
@@ -77,20 +92,52 @@ void TextImportWindow::onChooseClicked()
         message(QStringLiteral("沒有選取任何檔案!"), platform::Icon::Information);
         return;
     }
-    if (design_.refuseBlankName && QFileInfo(*chosen).fileName().trimmed().isEmpty()) {
+    useFile(*chosen);
+}
+
+void TextImportWindow::takeFile(const QString &path)
+{
+    if (busy())
+        return;
+    desktop_.fileTaken(design_.fileKind, path);
+    useFile(path);
+}
+
+void TextImportWindow::useFile(const QString &path)
+{
+    if (design_.refuseBlankName && QFileInfo(path).fileName().trimmed().isEmpty()) {
         message(QStringLiteral("請選取Talvesk銷帳檔案  !"), platform::Icon::Information);
         return;
     }
     counting->stop();
     previewPanel->clear();
-    currentFileLabel->setPath(chosen->trimmed());
+    currentFileLabel->setPath(path.trimmed());
     readButton->setEnabled(true);
     previewButton->setEnabled(true);
+}
+
+void TextImportWindow::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (!busy() && platform::draggedFile(event->mimeData()))
+        event->acceptProposedAction();
+}
+
+void TextImportWindow::dropEvent(QDropEvent *event)
+{
+    const auto file = platform::draggedFile(event->mimeData());
+    if (busy() || !file)
+        return;
+    event->acceptProposedAction();
+    takeFile(*file);
 }
 
 void TextImportWindow::onReadClicked()
 {
     if (busy())
+        return;
+    // The same contents read twice is most often a slip: asked, 否 keeps the database as it is.
+    if (!platform::confirmImportAgain(this, desktop_, db::importedBefore(import_.appFolder(), currentFileLabel->path()),
+                                      design_.caption))
         return;
     // The preview's dry run holds the database for writing until it ends.
     counting->stop();
@@ -98,7 +145,7 @@ void TextImportWindow::onReadClicked()
         previewPanel->setCounts(platform::kStalePreviewText);
     bool failed = false;
     {
-        platform::BusyScope scope(*this, desktop_, {chooseButton, readButton, previewButton, closeButton});
+        platform::BusyScope scope(*this, desktop_, {chooseButton, recentButton, readButton, previewButton, closeButton});
         platform::ProgressPacer pacer(desktop_);
         bool handled = false;
         TextImportCounts last;

@@ -10,6 +10,10 @@
 class QLabel;
 class QPushButton;
 
+class QDragEnterEvent;
+class QDropEvent;
+class QToolButton;
+
 namespace talvesk::textimport {
 
 // The window of a text-file import: choose the file, read it, see how many records were applied
@@ -31,6 +35,9 @@ public:
     TextImportWindow(const Design &design, TextImport &import, platform::Desktop &desktop, QWidget *parent = nullptr);
 
     void onChooseClicked();
+    // A file dropped on the window or picked from the recent ones: taken as a choice in the
+    // dialog is, with the same checks.
+    void takeFile(const QString &path);
     void onReadClicked();
     void onCloseClicked();
     // 預覽: the first records as the import would store them at once, then a dry run's counts.
@@ -44,7 +51,12 @@ signals:
     // A run ended having stored what it read.
     void imported();
 
+protected:
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+
 private:
+    void useFile(const QString &path);
     void message(const QString &text, platform::Icon icon);
     void startCounting();
 
@@ -55,6 +67,7 @@ private:
     QLabel *appliedLabel;
     QLabel *abnormalLabel;
     QPushButton *chooseButton;
+    QToolButton *recentButton;
     QPushButton *readButton;
     QPushButton *closeButton;
     QPushButton *previewButton;

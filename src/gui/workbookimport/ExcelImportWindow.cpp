@@ -1,5 +1,7 @@
 #include "workbookimport/ExcelImportWindow.h"
 
+#include "db/Journal.h"
+
 #include "platform/Error.h"
 #include "platform/Workbook.h"
 
@@ -10,7 +12,13 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QMimeData>
+#include <QToolButton>
 #include <QLineEdit>
+#include <QPalette>
 #include <QProgressBar>
 #include <QPushButton>
 
@@ -34,15 +42,21 @@ ExcelImportWindow::ExcelImportWindow(const Design &design, WorkbookImport &impor
     // Filled by the file dialog only: it shows the chosen path, elided in the middle, and the
     // import reads the path kept behind it.
     pathEdit->setReadOnly(true);
+    // ... and looks it: the window's own background, not a box that invites typing.
+    QPalette shown = pathEdit->palette();
+    shown.setColor(QPalette::Base, shown.color(QPalette::Window));
+    pathEdit->setPalette(shown);
     chooseButton = platform::namedButton(this, "cmdChoose", QStringLiteral("..."));
     chooseButton->setFixedWidth(36);
+    recentButton = platform::recentFilesButton(this, desktop_, fileKind_, [this](const QString &file) { takeFile(file); });
     grid->addWidget(pathEdit, 0, 1, 1, 3);
     grid->addWidget(chooseButton, 0, 4);
     grid->addWidget(platform::namedLabel(this, "lblFieldLabel_0", QStringLiteral("指定工作表")), 1, 0);
     sheetBox = new QComboBox(this);
     sheetBox->setObjectName(QStringLiteral("cmbWorksheets"));
     sheetBox->setEditable(true);
-    grid->addWidget(sheetBox, 1, 1, 1, 3);
+    grid->addWidget(sheetBox, 1, 1, 1, 2);
+    grid->addWidget(recentButton, 1, 3, 1, 2, Qt::AlignRight);
 
     progressBar = new QProgressBar(this);
     progressBar->setObjectName(QStringLiteral("ProgressBar1"));
@@ -77,6 +91,11 @@ ExcelImportWindow::ExcelImportWindow(const Design &design, WorkbookImport &impor
     previewPanel->setVisible(false);
     grid->addWidget(previewPanel, 5, 0, 1, 5);
     grid->setRowStretch(5, 1);
+    choiceLabel = platform::namedLabel(this, "lblChoice", QString());
+    choiceLabel->setWordWrap(true);
+    choiceLabel->setStyleSheet(QStringLiteral("color: #a00000;"));
+    choiceLabel->setVisible(false);
+    grid->addWidget(choiceLabel, 6, 0, 1, 5);
     counting = new platform::BackgroundJob(this);
 
     connect(chooseButton, &QPushButton::clicked, this, &ExcelImportWindow::onChooseClicked);
@@ -85,8 +104,13 @@ ExcelImportWindow::ExcelImportWindow(const Design &design, WorkbookImport &impor
     connect(exitButton, &QPushButton::clicked, this, &ExcelImportWindow::onExitClicked);
     connect(previewButton, &QPushButton::clicked, this, &ExcelImportWindow::onPreviewClicked);
 
+    // 最近的檔案 comes last in the tab order: Tab from the choice still leads to the worksheet
+    // and 讀入檔案 as before.
+    setTabOrder(exitButton, recentButton);
+    // A workbook dragged from the file manager is chosen as if picked in the dialog.
+    setAcceptDrops(true);
     platform::fixWindowSize(*this, {520, 240});
-    move(platform::placementFor(desktop_.screenSize(), size()));
+    platform::placeWithin(*this, desktop_);
     progressBar->setVisible(true);
     importButton->setEnabled(false);
     previewButton->setEnabled(false);
@@ -115,7 +139,40 @@ void ExcelImportWindow::onChooseClicked()
     const auto chosen = desktop_.chooseFile(this, {platform::kWorkbookFilter, QStringLiteral("c:\\"), QString(), fileKind_});
     if (!chosen)
         return; // Cancel: silent; the list and the path are already empty
+    openWorkbook(*chosen);
+}
+
+void ExcelImportWindow::takeFile(const QString &path)
+{
+    if (busy())
+        return;
+    desktop_.fileTaken(fileKind_, path);
+    if (!chosenPath_.isEmpty())
+        endWorkbook();
+    openWorkbook(path);
+}
+
+void ExcelImportWindow::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (!busy() && platform::draggedFile(event->mimeData()))
+        event->acceptProposedAction();
+}
+
+void ExcelImportWindow::dropEvent(QDropEvent *event)
+{
+    const auto file = platform::draggedFile(event->mimeData());
+    if (busy() || !file)
+        return;
+    event->acceptProposedAction();
+    takeFile(*file);
+}
+
+void ExcelImportWindow::openWorkbook(const QString &path)
+{
+    const std::optional<QString> chosen = path;
     chosenPath_ = *chosen;
+    choiceLabel->clear();
+    choiceLabel->setVisible(false);
     const int room = pathEdit->contentsRect().width() - 2 * pathEdit->textMargins().left() - 8;
     pathEdit->setText(pathEdit->fontMetrics().elidedText(*chosen, Qt::ElideMiddle, std::max(room, 40)));
     pathEdit->setToolTip(*chosen);
@@ -128,7 +185,18 @@ void ExcelImportWindow::onChooseClicked()
         importButton->setEnabled(true);
         previewButton->setEnabled(true);
     } catch (const platform::Error &error) {
-        desktop_.showMessage(this, {QString::number(error.number()) + error.description(), QString()});
+        // The window goes back to how it was before the choice: nothing to read or preview, and
+        // the line under the table says which file could not be read and why.
+        endWorkbook();
+        importButton->setEnabled(false);
+        const QString reason = error.description();
+        const QString name = QFileInfo(*chosen).fileName();
+        choiceLabel->setText(reason.contains(name) ? reason : QStringLiteral("無法讀取「%1」：%2").arg(name, reason));
+        choiceLabel->setToolTip(*chosen);
+        choiceLabel->setVisible(true);
+        // The error's number alone on the first line, the reason under it.
+        desktop_.showMessage(this, {QString::number(error.number()), QString(), platform::Icon::None,
+                                    platform::Buttons::Ok, reason});
     }
 }
 
@@ -143,13 +211,16 @@ void ExcelImportWindow::onImportClicked()
 {
     if (busy())
         return;
+    // The same contents imported twice is most often a slip: asked, 否 keeps the database as it is.
+    if (!platform::confirmImportAgain(this, desktop_, db::importedBefore(import_.appFolder(), chosenPath_), windowTitle()))
+        return;
     // The preview's dry run holds the database for writing until it ends.
     counting->stop();
     if (previewPanel->isVisible())
         previewPanel->setCounts(platform::kStalePreviewText);
     bool completed = false;
     {
-        platform::BusyScope scope(*this, desktop_, {importButton, previewButton, mappingButton, chooseButton, exitButton});
+        platform::BusyScope scope(*this, desktop_, {importButton, previewButton, mappingButton, chooseButton, recentButton, exitButton});
         platform::ProgressPacer pacer(desktop_);
         qint64 lastRow = 0;
         ImportCounts last;

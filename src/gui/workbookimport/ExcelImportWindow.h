@@ -10,10 +10,13 @@
 #include <functional>
 
 class QComboBox;
+class QDragEnterEvent;
+class QDropEvent;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
+class QToolButton;
 
 namespace talvesk::workbookimport {
 
@@ -31,6 +34,9 @@ public:
                       platform::Desktop &desktop, QWidget *parent = nullptr);
 
     void onChooseClicked();
+    // A file dropped on the window or picked from the recent ones: taken as a choice in the
+    // dialog is, with the same checks.
+    void takeFile(const QString &path);
     void onImportClicked();
     void onMappingClicked();
     void onExitClicked();
@@ -44,8 +50,13 @@ signals:
     void imported();
 
 
+protected:
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+
 private:
     void endWorkbook();
+    void openWorkbook(const QString &path);
     void showCounts(qint64 row, const ImportCounts &counts);
     void startCounting();
 
@@ -55,8 +66,10 @@ private:
     QString fileKind_;
     QString chosenPath_; // the workbook shown, elided, in txtField
 
+    QLabel *choiceLabel; // under the table: why the last file chosen could not be read
     QLineEdit *pathEdit;
     QPushButton *chooseButton;
+    QToolButton *recentButton;
     QComboBox *sheetBox;
     QPushButton *importButton;
     QPushButton *mappingButton;

@@ -107,7 +107,7 @@ MappingWindow::MappingWindow(const Design &design, const platform::AppFolder &ap
 
     const QSize screen = desktop_.screenSize();
     platform::fixWindowSize(*this, platform::sizeForScreen(screen, kDesignedSize));
-    move(platform::placementFor(screen, size()));
+    platform::placeWithin(*this, desktop_);
     load();
 }
 

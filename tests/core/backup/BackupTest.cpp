@@ -113,7 +113,7 @@ TEST(Backup, EachSlotSaysWhenItsBackupWasWrittenAndHowBigItIs)
     const auto contents = backup::slotContents(drive.path());
     EXPECT_TRUE(contents[1].found);
     EXPECT_EQ(contents[1].size, 1536);
-    EXPECT_EQ(backup::slotDescription(2, contents[1]), QStringLiteral("Vellaroke.M02   2024/05/01 14:32   1.5 KB"));
+    EXPECT_EQ(backup::slotDescription(2, contents[1]), QStringLiteral("第 2 格：Vellaroke.M02   2024/05/01 14:32   1.5 KB"));
     EXPECT_FALSE(contents[0].found);
     EXPECT_EQ(backup::slotDescription(1, contents[0]), QStringLiteral("第 1 格：沒有備份"));
     EXPECT_FALSE(backup::slotContents(QStringLiteral("a:"))[1].found);

@@ -177,6 +177,11 @@ TEST(StoreExport, AnEmptyTableGivesTheCaptionRowOnlyAndBarcodesStayText)
     EXPECT_EQ(sheet->lastUsedRow(), 1);
     EXPECT_EQ(sheet->cell(1, u"A").text, QStringLiteral("錄別"));
     EXPECT_EQ(sheet->cell(1, u"J").text, QStringLiteral("繳款金額"));
+    // The sheets are named after what they hold.
+    EXPECT_EQ(platform::Workbook::open(empty)->worksheetNames(), QStringList{QStringLiteral("超商銷帳資料")});
+    const QString results = app.path(QStringLiteral("results.xlsx"));
+    db::exportTable(app.folder(), results::resultsLayout(), results);
+    EXPECT_EQ(platform::Workbook::open(results)->worksheetNames(), QStringList{QStringLiteral("銷帳結果")});
 
     test::execute(app.folder(), "INSERT INTO SMdata VALUES ('2','00012345','AG01','S001','20240105','20240104','131231A12',"
                                 "'00000000000000000001','010105000001500','1500')");

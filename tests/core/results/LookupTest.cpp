@@ -109,6 +109,37 @@ TEST_F(LookupTest, FindFailsOnAMissingDatabaseWithoutMakingOne)
     EXPECT_FALSE(QFile::exists(app.folder().databaseFile()));
 }
 
+TEST_F(LookupTest, SortsTheWholeResultByAmountDateOrTextPageByPage)
+{
+    // Two more rows: an equal amount (kept in table order) and a date of a two-digit year.
+    platform::Database db = db::openDatabase(app.folder());
+    db.execute("INSERT INTO F_AccountData VALUES ('趙一', 'C005', 'memo', '95120005', '100', '990101', '100', '0', '')");
+    db.execute("INSERT INTO F_AccountData VALUES ('錢二', 'C006', 'memo', '95120006', '900', '', '', '', '')");
+    const auto numbers = [&](results::SortBy by, bool descending, int pageRows) {
+        results::Lookup lookup(app.folder(), {QString(), Status::Any, by, descending});
+        QStringList shown;
+        qint64 after = 0;
+        for (;;) {
+            const auto page = lookup.page(after, pageRows);
+            for (const auto &r : page)
+                shown << r.account.right(1);
+            if (page.size() < static_cast<std::size_t>(pageRows))
+                return shown.join(QString());
+            after = page.back().rowid;
+        }
+    };
+    using results::SortBy;
+    // Amounts as numbers: .5 < 100 = 100 < 900 < 1,500 < 2000 (not "1,500" < "100" < "2000").
+    EXPECT_EQ(numbers(SortBy::Total, false, 2), QStringLiteral("245613"));
+    EXPECT_EQ(numbers(SortBy::Total, true, 2), QStringLiteral("316542"));
+    EXPECT_EQ(numbers(SortBy::Total, false, 100), numbers(SortBy::Total, false, 1));
+    // Dates as dates: none first, then 990101 before the 113 dates.
+    EXPECT_EQ(numbers(SortBy::PayDate, false, 4), QStringLiteral("265134"));
+    EXPECT_EQ(numbers(SortBy::Outstanding, false, 3), QStringLiteral("415263"));
+    EXPECT_EQ(numbers(SortBy::Number, true, 5), QStringLiteral("465321"));
+    EXPECT_EQ(numbers(SortBy::Table, true, 4), QStringLiteral("654321"));
+}
+
 TEST_F(LookupTest, PagesFollowOneAnotherTotalsAddUpAndTheExportHoldsTheSameRows)
 {
     results::Lookup lookup(app.folder(), {QStringLiteral("9512"), Status::Any});

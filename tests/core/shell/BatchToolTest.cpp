@@ -5,6 +5,7 @@
 #include "platform/Files.h"
 #include "platform/Workbook.h"
 #include "core/shell/BatchRun.h"
+#include "db/Journal.h"
 #include "shell/BatchTool.h"
 #include "support/Tables.h"
 #include "support/TestApp.h"
@@ -144,6 +145,40 @@ TEST(BatchTool, BadMappingsAndFailedImportsExitWithOne)
               shell::kBatchUsage);
 }
 
+TEST(BatchTool, TheSameContentsImportedAgainGoOnWithANoteAndAnOldJournalIsUpgradedOnlyByAWrite)
+{
+    test::TestApp app;
+    const QString store = app.path(QStringLiteral("TFM.txt"));
+    test::writeFile(store, "1HEAD\r\n212345678\r\n");
+    const QString copy = app.path(QStringLiteral("TFM-copy.txt")); // the same bytes under another name
+    test::writeFile(copy, "1HEAD\r\n212345678\r\n");
+    const auto noted = [](const BatchRun &r) { return r.err.contains(QStringLiteral("note: the same contents were imported on ")); };
+
+    BatchRun first = batch(app, {QStringLiteral("import-store"), store});
+    ASSERT_EQ(first.code, shell::kBatchOk);
+    EXPECT_FALSE(noted(first));
+    BatchRun again = batch(app, {QStringLiteral("import-store"), copy});
+    EXPECT_EQ(again.code, shell::kBatchOk);
+    EXPECT_TRUE(noted(again)) << again.err.toStdString();
+    EXPECT_EQ(again.out, first.out) << "the output lines stay as they are";
+    EXPECT_FALSE(noted(batch(app, {QStringLiteral("--dry-run"), QStringLiteral("import-store"), store})));
+
+    // A journal from before the hashes: reading it finds nothing and writes nothing.
+    test::execute(app.folder(), "ALTER TABLE Journal DROP COLUMN file_hash");
+    const QByteArray before = test::readFile(app.folder().databaseFile());
+    EXPECT_FALSE(db::importedBefore(app.folder(), store));
+    EXPECT_EQ(test::readFile(app.folder().databaseFile()), before);
+    // The next import adds the column; the one after it is noticed again.
+    EXPECT_FALSE(noted(batch(app, {QStringLiteral("import-store"), store})));
+    EXPECT_TRUE(noted(batch(app, {QStringLiteral("import-store"), store})));
+    // Contents whose import was undone are not "already imported".
+    {
+        platform::Database db = db::openDatabase(app.folder());
+        db.execute("UPDATE Journal SET state = 'undone' WHERE file_hash IS NOT NULL");
+    }
+    EXPECT_FALSE(noted(batch(app, {QStringLiteral("import-store"), store})));
+}
+
 TEST(BatchTool, ImportBankAndStoreFilesPointAtTheLog)
 {
     test::TestApp app;
@@ -178,7 +213,7 @@ TEST(BatchTool, ExportAndClear)
     BatchRun r = batch(app, {QStringLiteral("export-results"), out});
     EXPECT_EQ(r.code, shell::kBatchOk) << r.err.toStdString();
     EXPECT_EQ(r.out, QStringLiteral("export-results: 1 rows to ") + out + u'\n');
-    EXPECT_EQ(platform::Workbook::open(out)->worksheet(QStringLiteral("Sheet1"))->cell(2, u"D").text, QStringLiteral("0012345678901234"));
+    EXPECT_EQ(platform::Workbook::open(out)->worksheet(QStringLiteral("銷帳結果"))->cell(2, u"D").text, QStringLiteral("0012345678901234"));
     EXPECT_EQ(batch(app, {QStringLiteral("export-store"), app.path(QStringLiteral("store.txt"))}).code, shell::kBatchUsage);
     EXPECT_EQ(batch(app, {QStringLiteral("export-store"), app.path(QStringLiteral("none/s.xlsx"))}).code, shell::kBatchFailed);
 

@@ -65,7 +65,7 @@ TEST_F(BackupWindowTest, OpensOnSlotOneWithTheCaptionsOfTheFilesFound)
     // A slot with a backup says when it was written and how big it is; an empty one says so.
     const QFileInfo written(driveA.path() + QStringLiteral("/Vellaroke.m02"));
     EXPECT_TRUE(option(*w, 2)->text().startsWith(
-        QStringLiteral("Vellaroke.M02   ") + written.lastModified().toString(QStringLiteral("yyyy/MM/dd HH:mm "))))
+        QStringLiteral("第 2 格：Vellaroke.M02   ") + written.lastModified().toString(QStringLiteral("yyyy/MM/dd HH:mm "))))
         << option(*w, 2)->text().toStdString();
     EXPECT_TRUE(option(*w, 2)->text().endsWith(QStringLiteral("   10 位元組")));
     EXPECT_EQ(option(*w, 1)->text(), QStringLiteral("第 1 格：沒有備份"));
@@ -108,7 +108,7 @@ TEST_F(BackupWindowTest, BackingUpOverAShownSlotAsksAndNoCopiesNothing)
     EXPECT_EQ(desktop.texts().last(), QStringLiteral("備份作業完成！"));
     EXPECT_EQ(desktop.messages.back().title, QStringLiteral("備份"));
     EXPECT_EQ(test::readFile(driveA.path() + QStringLiteral("/Vellaroke.m03")), test::readFile(app.folder().databaseFile()));
-    EXPECT_TRUE(option(*w, 3)->text().startsWith(QStringLiteral("Vellaroke.M03   "))) << "the slot just written shows its caption";
+    EXPECT_TRUE(option(*w, 3)->text().startsWith(QStringLiteral("第 3 格：Vellaroke.M03   "))) << "the slot just written shows its caption";
     EXPECT_EQ(desktop.pointer(), platform::Pointer::Default);
 }
 
@@ -171,12 +171,23 @@ TEST_F(BackupWindowTest, AFullDiskIsSaidAsSuch)
 TEST_F(BackupWindowTest, RestoreAsksForAShownSlotAndEndsWithOnlyCancelUsable)
 {
     backup::backupDatabase(app.folder(), driveA.path() + QStringLiteral("/Vellaroke.m02"));
+    // An older backup in a later slot: the newest one is offered, not the last or the first.
+    const QString older = driveA.path() + QStringLiteral("/Vellaroke.m04");
+    backup::backupDatabase(app.folder(), older);
+    {
+        QFile file(older);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(file.setFileTime(QDateTime(QDate(2020, 1, 2), QTime(3, 4)), QFileDevice::FileModificationTime));
+    }
     test::addReceivable(app.folder(), QStringLiteral("AFTER"), QStringLiteral("1"));
     auto w = open(BackupWindow::Mode::Restore);
     EXPECT_EQ(w->objectName(), QStringLiteral("FRMRECOVERY"));
     EXPECT_EQ(test::child<QLabel>(*w, "Label3")->text(),
               QStringLiteral("** 注意 : 執行完此回復作業後, 原資料庫之內容") + QString(20, u' ') + QStringLiteral("將會被備份磁片的資料覆蓋 !"));
 
+    EXPECT_TRUE(option(*w, 2)->isChecked()) << "the newest backup on the drive is offered";
+    EXPECT_TRUE(option(*w, 2)->text().startsWith(QStringLiteral("第 2 格：Vellaroke.M02   ")));
+    option(*w, 1)->setChecked(true);
     w->onConfirmClicked(); // slot 1 holds no backup on this drive: said so, not 「請選擇檔案!」
     EXPECT_EQ(desktop.texts(),
               QStringList{QStringLiteral("此磁碟機的這一格沒有備份檔案 (Vellaroke.m01),請選擇有備份的一格或另一個磁碟機。")});

@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -26,15 +27,19 @@ protected:
         test::showActive(*dialog);
         user = test::child<QLineEdit>(*dialog, "TxtInUserId");
         password = test::child<QLineEdit>(*dialog, "TxtPassWd");
+        repeat = test::child<QLineEdit>(*dialog, "TxtPassWd2");
         ok = test::child<QPushButton>(*dialog, "CmdOK");
     }
 
-    void type(const QString &name, const QString &pass)
+    // The name, Enter, the password, Enter, and the password again (`again` when given).
+    void type(const QString &name, const QString &pass, const QString &again = QString())
     {
         user->setFocus();
         QTest::keyClicks(user, name);
         QTest::keyClick(user, Qt::Key_Return);
         QTest::keyClicks(password, pass);
+        QTest::keyClick(password, Qt::Key_Return);
+        QTest::keyClicks(repeat, again.isNull() ? pass : again);
     }
 
     test::TestApp app;
@@ -43,6 +48,7 @@ protected:
     std::unique_ptr<credentials::ChgPasWd> dialog;
     QLineEdit *user = nullptr;
     QLineEdit *password = nullptr;
+    QLineEdit *repeat = nullptr;
     QPushButton *ok = nullptr;
 };
 
@@ -60,7 +66,7 @@ TEST_F(ChangeTest, EnterInAShortPasswordSavesExactlyTheThreeLinesAndTheNewPairLo
 {
     test::writeFile(app.folder().credentialFile(), "[Other]\r\nx=1\r\n[ENV]\r\nold=1\r\n");
     type(QStringLiteral("clerk2"), QStringLiteral("pw77"));
-    QTest::keyClick(password, Qt::Key_Return);
+    QTest::keyClick(repeat, Qt::Key_Return);
 
     EXPECT_EQ(desktop.texts(), QStringList{QStringLiteral("修改成功 ! 下次請用新名稱密碼 !")});
     EXPECT_EQ(desktop.messages[0].title, QStringLiteral("更改密碼"));
@@ -82,6 +88,40 @@ TEST_F(ChangeTest, EnterInAShortPasswordSavesExactlyTheThreeLinesAndTheNewPairLo
     QTest::keyClicks(test::child<QLineEdit>(login, "TxtPassWd"), QStringLiteral("pw77"));
     QTest::keyClick(test::child<QLineEdit>(login, "TxtPassWd"), Qt::Key_Return);
     EXPECT_EQ(login.result(), QDialog::Accepted) << loginDesktop.texts().join(u'|').toStdString();
+}
+
+TEST_F(ChangeTest, ThePasswordIsTypedTwiceAndTwoThatDifferChangeNothing)
+{
+    EXPECT_EQ(test::child<QLabel>(*dialog, "LblPassWd2")->text(), QStringLiteral("再輸入一次密碼 :"));
+    EXPECT_EQ(repeat->echoMode(), QLineEdit::Password);
+    // Enter in the first password box moves on to the second and saves nothing.
+    user->setFocus();
+    QTest::keyClicks(user, QStringLiteral("clerk2"));
+    QTest::keyClick(user, Qt::Key_Return);
+    QTest::keyClicks(password, QStringLiteral("pw77"));
+    QTest::keyClick(password, Qt::Key_Return);
+    EXPECT_EQ(test::focusName(), QStringLiteral("TxtPassWd2"));
+    EXPECT_TRUE(desktop.messages.empty());
+    // A typo in the second: said, nothing written, the second box emptied for another try.
+    QTest::keyClicks(repeat, QStringLiteral("pw78"));
+    QTest::keyClick(repeat, Qt::Key_Return);
+    EXPECT_EQ(desktop.texts(), QStringList{QStringLiteral("兩次輸入的密碼不相同，請重新輸入!")});
+    EXPECT_EQ(desktop.messages[0].title, QStringLiteral("更改密碼"));
+    EXPECT_EQ(test::readFile(app.folder().credentialFile()), before);
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_EQ(repeat->text(), QString());
+    EXPECT_EQ(test::focusName(), QStringLiteral("TxtPassWd2"));
+    // The same letters in either case are the same password (the boxes keep upper case).
+    QTest::keyClicks(repeat, QStringLiteral("PW77"));
+    QTest::keyClick(repeat, Qt::Key_Return);
+    EXPECT_EQ(desktop.texts().last(), QStringLiteral("修改成功 ! 下次請用新名稱密碼 !"));
+    EXPECT_EQ(test::readFile(app.folder().credentialFile()),
+              credentials::credentialFileContent(QStringLiteral("CLERK2"), QStringLiteral("PW77")));
+
+    // The login keeps its one password box.
+    test::FakeDesktop loginDesktop;
+    credentials::PassLogIn login(app.folder(), loginDesktop);
+    EXPECT_EQ(login.findChild<QLineEdit *>(QStringLiteral("TxtPassWd2")), nullptr);
 }
 
 TEST_F(ChangeTest, QuitLeavesTheFileByteForByte)

@@ -7,6 +7,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QAbstractProxyModel>
+#include <QFileSystemModel>
 #include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -117,6 +120,8 @@ TEST(QtDesktop, TheFileDialogReopensWhereTheSameKindWasChosen)
     QTemporaryDir appRoot, books, other;
     const QString book = books.path() + QStringLiteral("/應收.xlsx");
     QFile(book).open(QIODevice::WriteOnly);
+    QDir(books.path()).mkdir(QStringLiteral("sub"));
+    QString folderType, bookDate;
     platform::QtDesktop desktop(platform::windowSettingsFile(appRoot.path()));
 
     auto choose = [&](const QString &kind, const QString &pick, QString &openedIn) {
@@ -128,6 +133,15 @@ TEST(QtDesktop, TheFileDialogReopensWhereTheSameKindWasChosen)
                 return;
             timer.stop();
             openedIn = dialog->directory().absolutePath();
+            // The list reads in the program's words: a folder's type, a date without a "B".
+            const auto *files = dialog->findChild<QFileSystemModel *>();
+            if (files && dialog->proxyModel()) {
+                const auto shown = [&](const QString &path, int column) {
+                    return dialog->proxyModel()->mapFromSource(files->index(path, column)).data().toString();
+                };
+                folderType = shown(openedIn + QStringLiteral("/sub"), 2);
+                bookDate = shown(book, 3);
+            }
             if (pick.isEmpty()) {
                 dialog->reject();
                 return;
@@ -143,6 +157,8 @@ TEST(QtDesktop, TheFileDialogReopensWhereTheSameKindWasChosen)
     EXPECT_EQ(openedIn, QDir::homePath());
     EXPECT_EQ(choose(platform::filekind::ReceivablesWorkbook, QString(), openedIn), std::nullopt);
     EXPECT_EQ(openedIn, books.path());
+    EXPECT_EQ(folderType, QStringLiteral("資料夾"));
+    EXPECT_EQ(bookDate, QFileInfo(book).lastModified().toString(QStringLiteral("yyyy/MM/dd HH:mm")));
     EXPECT_EQ(choose(platform::filekind::BankFile, QString(), openedIn), std::nullopt);
     EXPECT_EQ(openedIn, QDir::homePath()) << "each kind keeps its own folder";
 
@@ -223,4 +239,43 @@ TEST(QtDesktop, OpeningADocumentReportsWhatTheDesktopsOpenerSaid)
     EXPECT_LT(waited.elapsed(), 6900) << "the window is not held until the program ends";
     QTest::qWait(2000); // the opener ends and is forgotten
     qputenv("PATH", path);
+}
+
+TEST(ListTexts, AmountsGroupedAndDatesWithSlashesWhatIsNotOneStaysAsStored)
+{
+    const std::pair<QString, QString> amounts[] = {
+        {QStringLiteral("45000"), QStringLiteral("45,000")},   {QStringLiteral("1,500"), QStringLiteral("1,500")},
+        {QStringLiteral("-1234567.25"), QStringLiteral("-1,234,567.25")}, {QStringLiteral("999"), QStringLiteral("999")},
+        {QStringLiteral(".5"), QStringLiteral(".5")},          {QStringLiteral("-100"), QStringLiteral("-100")},
+        {QStringLiteral("12a00"), QStringLiteral("12a00")},    {QStringLiteral("-"), QStringLiteral("-")},
+        {QString(), QString()},
+    };
+    for (const auto &[stored, shown] : amounts)
+        EXPECT_EQ(platform::groupedAmount(stored), shown) << stored.toStdString();
+    EXPECT_EQ(platform::dateForList(QStringLiteral("1130905")), QStringLiteral("113/09/05"));
+    EXPECT_EQ(platform::dateForList(QStringLiteral("990101")), QStringLiteral("99/01/01"));
+    EXPECT_EQ(platform::dateForList(QStringLiteral("2024/09/05")), QStringLiteral("2024/09/05"));
+    EXPECT_EQ(platform::dateForList(QString()), QString());
+}
+
+TEST(FolderMemory, KeepsTheLastFiveFilesOfEachKindNewestFirstInTheSettingsFile)
+{
+    QTemporaryDir dir;
+    const QString settings = dir.filePath(QStringLiteral("Windows.ini"));
+    {
+        platform::FolderMemory memory(settings);
+        for (int i = 1; i <= 7; ++i)
+            memory.remember(platform::filekind::BankFile, dir.filePath(QStringLiteral("bank%1.txt").arg(i)));
+        memory.remember(platform::filekind::BankFile, dir.filePath(QStringLiteral("bank4.txt"))); // again: moves up
+        memory.remember(platform::filekind::StoreFile, dir.filePath(QStringLiteral("TFM1.txt")));
+        memory.remember(platform::filekind::BackupFolder, dir.path(), true); // a folder is no recent file
+    }
+    const platform::FolderMemory again(settings); // read back from the file
+    EXPECT_EQ(again.recentFiles(platform::filekind::BankFile),
+              (QStringList{dir.filePath(QStringLiteral("bank4.txt")), dir.filePath(QStringLiteral("bank7.txt")),
+                           dir.filePath(QStringLiteral("bank6.txt")), dir.filePath(QStringLiteral("bank5.txt")),
+                           dir.filePath(QStringLiteral("bank3.txt"))}));
+    EXPECT_EQ(again.recentFiles(platform::filekind::StoreFile), QStringList{dir.filePath(QStringLiteral("TFM1.txt"))});
+    EXPECT_TRUE(again.recentFiles(platform::filekind::BackupFolder).isEmpty());
+    EXPECT_EQ(again.folderFor(platform::filekind::BankFile, QString()), dir.path());
 }

@@ -2,10 +2,12 @@
 #include "platform/Workbook.h"
 #include "results/LookupWindow.h"
 #include "support/FakeDesktop.h"
+#include "support/Tables.h"
 #include "support/TestApp.h"
 #include "support/Widgets.h"
 
 #include <QComboBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QSignalSpy>
@@ -57,7 +59,7 @@ TEST_F(LookupWindowTest, FetchesAsItScrollsFiltersAndTotalsTheMatches)
     window.show();
     waitForTotals(window);
     EXPECT_EQ(window.model().rowCount(), results::LookupModel::kPageRows) << "only the first page is read";
-    EXPECT_EQ(totals(window), QStringLiteral("共 1000 筆　應收金額 1000000　入帳金額 333000　未入帳金額 667000"));
+    EXPECT_EQ(totals(window), QStringLiteral("共 1,000 筆　應收金額 1,000,000　入帳金額 333,000　未入帳金額 667,000"));
 
     auto *view = test::child<QTableView>(window, "grdFound");
     view->scrollToBottom();
@@ -66,7 +68,7 @@ TEST_F(LookupWindowTest, FetchesAsItScrollsFiltersAndTotalsTheMatches)
 
     test::child<QComboBox>(window, "cmbStatus")->setCurrentText(QStringLiteral("已繳清"));
     waitForTotals(window);
-    EXPECT_EQ(totals(window), QStringLiteral("共 333 筆　應收金額 333000　入帳金額 333000　未入帳金額 0"));
+    EXPECT_EQ(totals(window), QStringLiteral("共 333 筆　應收金額 333,000　入帳金額 333,000　未入帳金額 0"));
 
     // Typing narrows after a pause; Enter at once.
     auto *search = test::child<QLineEdit>(window, "txtSearch");
@@ -77,8 +79,47 @@ TEST_F(LookupWindowTest, FetchesAsItScrollsFiltersAndTotalsTheMatches)
     EXPECT_EQ(window.model().index(0, 0).data().toString(), QStringLiteral("ACC000099"));
     EXPECT_EQ(window.model().index(0, 6).data().toString(), QStringLiteral("0"));
     EXPECT_EQ(window.model().index(0, 7).data().toString(), QStringLiteral("已繳清"));
-    EXPECT_EQ(totals(window), QStringLiteral("共 5 筆　應收金額 5000　入帳金額 5000　未入帳金額 0"));
+    EXPECT_EQ(totals(window), QStringLiteral("共 5 筆　應收金額 5,000　入帳金額 5,000　未入帳金額 0"));
     EXPECT_TRUE(desktop.messages.empty());
+}
+
+TEST_F(LookupWindowTest, AHeadingSortsTheWholeResultAndListsReadAsAClerkReadsThem)
+{
+    fill(300);
+    // The largest amount and the earliest date sit past the first page.
+    test::execute(app.folder(), "UPDATE F_AccountData SET Total = '45000' WHERE Bankcode = 'ACC000290';"
+                                "UPDATE F_AccountData SET Total = '900', PayDate = '990101' WHERE Bankcode = 'ACC000280'");
+    LookupWindow window(app.folder(), desktop);
+    window.show();
+    waitForTotals(window);
+    auto *view = test::child<QTableView>(window, "grdFound");
+    const auto clickHeading = [&](int section) {
+        QHeaderView *headings = view->horizontalHeader();
+        QTest::mouseClick(headings->viewport(), Qt::LeftButton, {},
+                          QPoint(headings->sectionViewportPosition(section) + 5, headings->height() / 2));
+        waitForTotals(window);
+    };
+    const auto cell = [&](int row, int column) { return window.model().index(row, column).data().toString(); };
+
+    clickHeading(3); // 應收金額, ascending: 900 before the 1,000s
+    EXPECT_EQ(cell(0, 0), QStringLiteral("ACC000280"));
+    EXPECT_EQ(cell(0, 3), QStringLiteral("900"));
+    clickHeading(3); // descending: 45,000 first, though it was not among the rows fetched
+    EXPECT_EQ(cell(0, 0), QStringLiteral("ACC000290"));
+    EXPECT_EQ(cell(0, 3), QStringLiteral("45,000"));
+    EXPECT_EQ(cell(1, 3), QStringLiteral("1,000"));
+    EXPECT_EQ(window.model().index(0, 3).data(Qt::TextAlignmentRole).value<Qt::Alignment>() & Qt::AlignRight,
+              Qt::AlignRight);
+    EXPECT_EQ(totals(window), QStringLiteral("共 300 筆　應收金額 343,900　入帳金額 100,000　未入帳金額 243,900"));
+
+    clickHeading(4); // 入帳日期: dates as dates, the two-digit year first among the paid
+    const int paidFrom = 199; // the 199 rows without a date come first
+    EXPECT_EQ(cell(paidFrom - 1, 4), QString());
+    view->scrollToBottom();
+    QApplication::processEvents();
+    EXPECT_EQ(cell(paidFrom, 0), QStringLiteral("ACC000280"));
+    EXPECT_EQ(cell(paidFrom, 4), QStringLiteral("99/01/01"));
+    EXPECT_EQ(cell(paidFrom + 1, 4), QStringLiteral("113/01/05"));
 }
 
 TEST_F(LookupWindowTest, ExportsWhatItShowsToANewWorkbookAndOpensIt)

@@ -10,6 +10,8 @@
 #include <QDateTime>
 #include <QLabel>
 #include <QPushButton>
+#include <QDir>
+#include <QFileInfo>
 #include <QTableWidget>
 
 #include <gtest/gtest.h>
@@ -55,7 +57,13 @@ TEST_F(JournalWindowTest, ListsTheEntriesAndTheSelectedOnesProblemLinesAndSavesT
     ASSERT_EQ(entries->rowCount(), 1);
     EXPECT_EQ(cellText(entries, 0, 2), QStringLiteral("讀入入帳明細(TXT)"));
     EXPECT_EQ(cellText(entries, 0, 3), QStringLiteral("正確 1 筆，異常 1 筆"));
-    EXPECT_EQ(cellText(entries, 0, 5), app.path(QStringLiteral("bank.txt")));
+    // The file's name alone, its folder beside it, the whole path in the tooltips.
+    EXPECT_EQ(cellText(entries, 0, 5), QStringLiteral("bank.txt"));
+    EXPECT_EQ(cellText(entries, 0, 6), QDir::toNativeSeparators(QFileInfo(app.path(QStringLiteral("bank.txt"))).path()));
+    EXPECT_EQ(entries->item(0, 5)->toolTip(), app.path(QStringLiteral("bank.txt")));
+    EXPECT_TRUE(entries->item(0, 3)->textAlignment() & Qt::AlignRight);
+    EXPECT_EQ(shell::countsCaption(QStringLiteral("12345 written, 1000 not processed")),
+              QStringLiteral("正確 12,345 筆，不處理 1,000 筆"));
     auto *problems = test::child<QTableWidget>(window, "problems");
     ASSERT_EQ(problems->rowCount(), 1) << "the newest entry is selected on opening";
     EXPECT_EQ(cellText(problems, 0, 0), QStringLiteral("2"));

@@ -1,7 +1,21 @@
 #include "db/Connection.h"
 #include "db/Journal.h"
 #include "platform/Files.h"
+#include "backup/BackupWindow.h"
+#include "credentials/ChgPasWd.h"
+#include "credentials/PassLogIn.h"
+#include "payments/PaymentWindows.h"
+#include "receivables/ReceivablesImport.h"
+#include "receivables/ReceivablesWindows.h"
+#include "results/LookupWindow.h"
+#include "shell/JournalWindow.h"
 #include "shell/RemainMenu.h"
+#include "store/StoreImport.h"
+#include "store/StoreWindows.h"
+#include "support/TextFiles.h"
+#include "textimport/TextImportWindow.h"
+#include "workbookimport/ExcelImportWindow.h"
+#include "workbookimport/MappingWindow.h"
 #include "support/FakeDesktop.h"
 #include "support/Tables.h"
 #include "support/TestApp.h"
@@ -11,6 +25,8 @@
 #include <QAction>
 #include <QDateTime>
 #include <QDialog>
+#include <QHeaderView>
+#include <QTableView>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -121,6 +137,112 @@ TEST(Placement, AWindowAndItsFrameStayWithinTheAvailableArea)
     // Fits: placed as every window is, the frame counted.
     EXPECT_EQ(platform::fitWithin({0, 0, 1024, 768}, {640, 480}, frame),
               QRect(QPoint((1024 - 650) / 2 + 5, (768 - 513 - 28) / 2 + 28), QSize(640, 480)));
+}
+
+namespace {
+
+// Where the window or one of its controls leaves the window's room: the window with its frame
+// outside the available area, a shown control outside the window, a table whose columns need a
+// scroll bar. Empty when everything is whole.
+QStringList whatDoesNotFit(QWidget &window, const QRect &available)
+{
+    QStringList faults;
+    // The frame the platform reports once shown, or the one a window manager typically adds.
+    const QRect framed = window.frameGeometry() != window.geometry()
+        ? window.frameGeometry()
+        : QRect(window.pos(), window.size().grownBy(platform::kAssumedFrame));
+    if (!available.contains(framed))
+        faults << QStringLiteral("%1 at %2,%3 %4x%5")
+                      .arg(window.objectName())
+                      .arg(framed.x())
+                      .arg(framed.y())
+                      .arg(framed.width())
+                      .arg(framed.height());
+    for (QWidget *control : window.findChildren<QWidget *>()) {
+        if (!control->isVisibleTo(&window) || control->isWindow())
+            continue;
+        const QRect inWindow(control->mapTo(&window, QPoint()), control->size());
+        if (!window.rect().contains(inWindow))
+            faults << window.objectName() + u'/' + control->objectName() + u'/'
+                      + QString::fromLatin1(control->metaObject()->className());
+        if (auto *table = qobject_cast<QTableView *>(control)) {
+            if (table->horizontalHeader()->length() > table->viewport()->width() + 1)
+                faults << window.objectName() + u'/' + table->objectName() + QStringLiteral(" columns");
+        }
+    }
+    return faults;
+}
+
+} // namespace
+
+TEST(Placement, EveryWindowOpensWholeOnAnSmallScreenWithAPanel)
+{
+    test::TestApp app;
+    test::addReceivable(app.folder(), QStringLiteral("00012345678901234"),
+                        QStringLiteral("45000"), QStringLiteral("一個名字很長很長很長很長很長很長很長很長的客戶股份有限公司"));
+    const QString storeFile = app.path(QStringLiteral("TFM1.txt"));
+    test::writeFile(storeFile, test::storeLine(QStringLiteral("711"), QStringLiteral("A1"), QStringLiteral("S1"),
+                                               QStringLiteral("1130905"), QStringLiteral("1130904"),
+                                               QStringLiteral("B1"), QStringLiteral("00012345678901234"),
+                                               QStringLiteral("000000000045000"))
+                                   .toLatin1());
+    for (const QRect available : {QRect(0, 0, 800, 572), QRect(0, 24, 800, 576)}) {
+        test::FakeDesktop desktop;
+        desktop.screen = {800, 600};
+        desktop.available = available;
+        desktop.driveList = {app.path(QStringLiteral("drive"))};
+        QStringList faults;
+        const auto check = [&](QWidget &window) {
+            window.show();
+            QApplication::processEvents();
+            faults << whatDoesNotFit(window, available);
+            window.close();
+        };
+        {
+            credentials::PassLogIn w(app.folder(), desktop);
+            check(w);
+        }
+        {
+            credentials::ChgPasWd w(app.folder(), desktop);
+            check(w);
+        }
+        {
+            shell::RemainMenu w(app.folder(), desktop);
+            check(w);
+        }
+        {
+            shell::JournalWindow w(app.folder(), desktop);
+            check(w);
+        }
+        {
+            results::LookupWindow w(app.folder(), desktop);
+            check(w);
+        }
+        for (auto mode : {backup::BackupWindow::Mode::Backup, backup::BackupWindow::Mode::Restore}) {
+            backup::BackupWindow w(mode, app.folder(), desktop);
+            check(w);
+        }
+        for (const auto &design : {receivables::receivablesMappingDesign(), payments::paymentsMappingDesign()}) {
+            workbookimport::MappingWindow w(design, app.folder(), desktop);
+            check(w);
+        }
+        {
+            receivables::ReceivablesImport import(app.folder());
+            workbookimport::ExcelImportWindow w({QStringLiteral("frmExcelToAccess"), QStringLiteral("讀入應收帳款資料(EXCEL)"),
+                                                 platform::filekind::ReceivablesWorkbook},
+                                                import, [](QWidget *) {}, desktop);
+            check(w);
+        }
+        {
+            store::StoreImport import(app.folder());
+            textimport::TextImportWindow w(store::storeWindowDesign(), import, desktop);
+            desktop.files = {storeFile};
+            w.onChooseClicked();
+            w.onPreviewClicked();
+            check(w);
+        }
+        EXPECT_TRUE(faults.isEmpty()) << faults.join(u'\n').toStdString();
+    }
 }
 
 TEST(RemainMenu, ExitWithCancelChangesNothing)
@@ -310,14 +432,16 @@ TEST(RemainMenu, AnExportNoProgramOpensOffersItsFolderAndSaysHowManyRows)
 TEST(RemainMenu, ClearingsReportUnderTheMainCaptionAndFailuresLeaveTheProgramUsable)
 {
     test::TestApp app;
+    test::addReceivable(app.folder(), QStringLiteral("A1"), QStringLiteral("10"));
+    test::execute(app.folder(), "INSERT INTO SMdata (BARCODE2) VALUES ('B1')");
     test::FakeDesktop desktop;
     shell::RemainMenu window(app.folder(), desktop);
     desktop.answers = {platform::Answer::Yes, platform::Answer::Ok, platform::Answer::Yes, platform::Answer::Ok};
     window.findChild<QAction *>(QStringLiteral("SClearFile"))->trigger();
     window.findChild<QAction *>(QStringLiteral("RClearFile"))->trigger();
     ASSERT_EQ(desktop.messages.size(), 4u);
-    EXPECT_EQ(desktop.messages[0].text, QStringLiteral("確定要清除超商資料 0 筆?"));
-    EXPECT_EQ(desktop.messages[2].text, QStringLiteral("確定要清除應收帳款資料 0 筆?"));
+    EXPECT_EQ(desktop.messages[0].text, QStringLiteral("確定要清除超商資料 1 筆?"));
+    EXPECT_EQ(desktop.messages[2].text, QStringLiteral("確定要清除應收帳款資料 1 筆?"));
     for (const auto &m : {desktop.messages[1], desktop.messages[3]}) {
         EXPECT_EQ(m.text, QStringLiteral("清除資料完成!"));
         EXPECT_EQ(m.title, QStringLiteral("Talvesk虛擬帳號資料處理(Version 1.0)"));
@@ -349,6 +473,14 @@ TEST(RemainMenu, ClearingAsksWithTheRowCountAndNoKeepsEveryRow)
     EXPECT_EQ(m.defaultAnswer, platform::Answer::No);
     EXPECT_EQ(test::tableRows(app.folder(), QStringLiteral("F_AccountData")).size(), 1234u);
     EXPECT_FALSE(platform::fileExists(app.folder().databaseFolder() + QStringLiteral("/BeforeClearReceivables.mdb")));
+
+    // An empty table: nothing to ask about, nothing copied or cleared.
+    desktop.messages.clear();
+    window.findChild<QAction *>(QStringLiteral("SClearFile"))->trigger();
+    ASSERT_EQ(desktop.messages.size(), 1u);
+    EXPECT_EQ(desktop.messages[0].text, QStringLiteral("目前沒有超商資料，不需要清除。"));
+    EXPECT_EQ(desktop.messages[0].buttons, platform::Buttons::Ok);
+    EXPECT_FALSE(platform::fileExists(app.folder().databaseFolder() + QStringLiteral("/BeforeClearStore.mdb")));
 }
 
 // The slip that cost a day's work: Enter on the real question keeps the table.

@@ -10,8 +10,13 @@
 #include "support/TextFiles.h"
 #include "support/Widgets.h"
 #include "platform/PreviewPanel.h"
+#include "platform/Widgets.h"
 
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QElapsedTimer>
+#include <QMimeData>
+#include <QUrl>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
@@ -137,6 +142,22 @@ TEST_F(BankWindowTest, AMissingFileIsReportedByItsCauseAndEveryButtonComesBack)
     for (const char *b : {"Command1", "Command2", "Command3"})
         EXPECT_TRUE(enabled(b)) << b;
     EXPECT_TRUE(test::tableRows(app.folder(), QStringLiteral("F_AccountData")).empty());
+}
+
+TEST_F(BankWindowTest, AFileDroppedOnTheWindowIsChosenAsIfPicked)
+{
+    const QString path = bankFile({test::bankLine(QStringLiteral("1130105"), QStringLiteral("00000001000"), QStringLiteral("A1"))});
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(path)});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window.get(), &enter);
+    ASSERT_TRUE(enter.isAccepted());
+    QDropEvent dropped(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window.get(), &dropped);
+    EXPECT_TRUE(enabled("Command2"));
+    EXPECT_TRUE(enabled("cmdPreview"));
+    EXPECT_EQ(test::child<platform::PathLabel>(*window, "cur_file")->path(), path);
+    EXPECT_EQ(desktop.recentFiles(platform::filekind::BankFile), QStringList{path});
 }
 
 TEST(TextImportFailures, MessagesByNumber)

@@ -10,6 +10,13 @@
 #include "support/Workbooks.h"
 
 #include <QComboBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QMenu>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QUrl>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -73,6 +80,10 @@ TEST_F(ImportWindowTest, OpensWithOnlyTheChoiceMappingAndExitUsable)
     EXPECT_TRUE(enabled("cmdCancel"));
     EXPECT_FALSE(get<QLabel>("LblRMsg")->isVisible());
     EXPECT_TRUE(get<QProgressBar>("ProgressBar1")->isVisible());
+    // The path box takes no typing and looks it.
+    auto *path = get<QLineEdit>("txtField");
+    EXPECT_TRUE(path->isReadOnly());
+    EXPECT_EQ(path->palette().color(QPalette::Base), path->palette().color(QPalette::Window));
     QTest::mouseClick(get<QPushButton>("Command2"), Qt::LeftButton);
     EXPECT_EQ(mappingOpened, 1);
 }
@@ -163,14 +174,111 @@ TEST_F(ImportWindowTest, CancelAfterAChoiceEmptiesItAndTheNextImportFailsOnTheEm
     EXPECT_FALSE(get<QLabel>("LblRMsg")->isVisible());
 }
 
-TEST_F(ImportWindowTest, AFileThatIsNotAWorkbookIsReportedWithItsNumber)
+TEST_F(ImportWindowTest, AFileThatIsNotAWorkbookLeavesTheWindowAsBeforeTheChoiceAndSaysWhy)
 {
+    // A good workbook first: then a bad one must not leave its worksheets or buttons behind.
+    desktop.files = {workbook(3), app.path(QStringLiteral("x.xlsx"))};
+    window->onChooseClicked();
+    ASSERT_TRUE(enabled("Command1"));
     test::writeFile(app.path(QStringLiteral("x.xlsx")), "nope");
-    desktop.files = {app.path(QStringLiteral("x.xlsx"))};
     window->onChooseClicked();
     ASSERT_EQ(desktop.messages.size(), 1u);
-    EXPECT_TRUE(desktop.messages[0].text.startsWith(QStringLiteral("75"))) << desktop.messages[0].text.toStdString();
+    EXPECT_EQ(desktop.messages[0].text, QStringLiteral("75")) << "the number alone, the reason under it";
     EXPECT_EQ(desktop.messages[0].title, QString());
+    const QString reason = desktop.messages[0].informativeText;
+    EXPECT_FALSE(reason.isEmpty());
+    EXPECT_FALSE(enabled("Command1"));
+    EXPECT_FALSE(enabled("cmdPreview"));
+    EXPECT_EQ(get<QComboBox>("cmbWorksheets")->count(), 0);
+    EXPECT_EQ(get<QLineEdit>("txtField")->text(), QString());
+    auto *line = get<QLabel>("lblChoice");
+    EXPECT_TRUE(line->isVisible());
+    EXPECT_EQ(line->text(), QStringLiteral("無法讀取活頁簿 x.xlsx: 不是 Excel 活頁簿檔案，或檔案已損壞"));
+    EXPECT_EQ(reason, line->text());
+
+    // The next good choice clears the line.
+    desktop.files = {workbook(3)};
+    window->onChooseClicked();
+    EXPECT_FALSE(line->isVisible());
+    EXPECT_TRUE(enabled("Command1"));
+}
+
+TEST_F(ImportWindowTest, AWorkbookDroppedOnTheWindowIsChosenAndListedAmongTheRecentFiles)
+{
+    const QString path = workbook(3);
+    const auto drop = [&](const QList<QUrl> &urls) {
+        QMimeData data;
+        data.setUrls(urls);
+        const QPoint at = window->rect().center();
+        QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(window.get(), &enter);
+        if (!enter.isAccepted())
+            return false;
+        QDropEvent dropped(QPointF(at), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(window.get(), &dropped);
+        return dropped.isAccepted();
+    };
+    // A folder, two files or a web address are not taken.
+    EXPECT_FALSE(drop({QUrl::fromLocalFile(app.folder().root())}));
+    EXPECT_FALSE(drop({QUrl::fromLocalFile(path), QUrl::fromLocalFile(path)}));
+    EXPECT_FALSE(drop({QUrl(QStringLiteral("https://example.com/a.xlsx"))}));
+    EXPECT_FALSE(enabled("Command1"));
+
+    ASSERT_TRUE(drop({QUrl::fromLocalFile(path)}));
+    EXPECT_EQ(get<QLineEdit>("txtField")->toolTip(), path);
+    EXPECT_GT(get<QComboBox>("cmbWorksheets")->count(), 0);
+    EXPECT_TRUE(enabled("Command1"));
+    EXPECT_TRUE(enabled("cmdPreview"));
+    EXPECT_EQ(desktop.taken, QStringList{path}) << "remembered as a choice in the dialog is";
+    EXPECT_TRUE(desktop.fileChoices.empty()) << "no dialog";
+
+    // A dropped file that is not a workbook gets the same checks as a chosen one.
+    test::writeFile(app.path(QStringLiteral("x.xlsx")), "nope");
+    ASSERT_TRUE(drop({QUrl::fromLocalFile(app.path(QStringLiteral("x.xlsx")))}));
+    EXPECT_EQ(desktop.messages.size(), 1u);
+    EXPECT_FALSE(enabled("Command1"));
+
+    // 最近的檔案 lists both, newest first; picking one chooses it again.
+    auto *menu = window->findChild<QMenu *>(QStringLiteral("mnuRecent"));
+    ASSERT_NE(menu, nullptr);
+    QMetaObject::invokeMethod(menu, "aboutToShow");
+    const QList<QAction *> items = menu->actions();
+    ASSERT_EQ(items.size(), 2);
+    EXPECT_EQ(items[0]->text(), QStringLiteral("x.xlsx"));
+    EXPECT_EQ(items[1]->toolTip(), path);
+    items[1]->trigger();
+    EXPECT_TRUE(enabled("Command1"));
+    EXPECT_EQ(get<QLineEdit>("txtField")->toolTip(), path);
+}
+
+TEST_F(ImportWindowTest, TheSameContentsAgainAreAskedAboutAndEnterOnTheRealQuestionImportsNothing)
+{
+    const QString path = workbook(3);
+    desktop.files = {path};
+    window->onChooseClicked();
+    window->onImportClicked();
+    ASSERT_EQ(test::tableRows(app.folder(), QStringLiteral("F_AccountData")).size(), 3u);
+    EXPECT_TRUE(desktop.messages.size() == 1u) << "the first import is not asked about";
+    // The same bytes under another name, in a window over the real desktop.
+    const QString copy = app.path(QStringLiteral("copy.xlsx"));
+    ASSERT_TRUE(QFile::copy(path, copy));
+    test::execute(app.folder(), "DELETE FROM F_AccountData");
+    const QByteArray before = test::readFile(app.folder().databaseFile());
+    platform::QtDesktop real;
+    ExcelImportWindow again({QStringLiteral("frmExcelToAccess"), QStringLiteral("讀入應收帳款資料(EXCEL)"),
+                             platform::filekind::ReceivablesWorkbook},
+                            import, [](QWidget *) {}, real);
+    again.show();
+    again.takeFile(copy);
+    test::SeenBox seen;
+    test::pressInNextBox(seen, QMessageBox::NoButton);
+    again.onImportClicked();
+    ASSERT_TRUE(seen.seen);
+    EXPECT_TRUE(seen.text.startsWith(QStringLiteral("此檔案已於 ")));
+    EXPECT_TRUE(seen.text.endsWith(QStringLiteral(" 匯入過，確定要再匯入嗎?"))) << seen.text.toStdString();
+    EXPECT_EQ(seen.title, QStringLiteral("讀入應收帳款資料(EXCEL)"));
+    EXPECT_EQ(test::readFile(app.folder().databaseFile()), before) << "Enter answers 否: nothing imported";
+    EXPECT_TRUE(test::tableRows(app.folder(), QStringLiteral("F_AccountData")).empty());
 }
 
 TEST(PaymentsImportWindow, CountsRowsOfUnknownAccountsAsNotProcessed)
@@ -213,6 +321,8 @@ TEST_F(ImportWindowTest, PreviewShowsTheFirstRowsAndADryRunsCountsWithoutChangin
     EXPECT_EQ(grid->item(0, 1)->text(), QStringLiteral("客戶0"));
     EXPECT_EQ(grid->item(0, 4)->text(), QStringLiteral("A0"));
     EXPECT_EQ(grid->item(0, 5)->text(), QStringLiteral("100"));
+    EXPECT_TRUE(grid->item(0, 5)->textAlignment() & Qt::AlignRight) << "an amount lines up on the right";
+    EXPECT_FALSE(grid->item(0, 4)->textAlignment() & Qt::AlignRight);
     EXPECT_EQ(grid->item(0, 6)->text(), QStringLiteral("新增"));
 
     ASSERT_TRUE(counted.wait(10000));
