@@ -170,13 +170,9 @@ run_day() {
   rm "$HOME/Documents"; mv "$HOME/Documents.kept" "$HOME/Documents"
   shot 20-main-menu-status 0.3
 
-  # 處理作業 → 帳款查詢: the whole list, then sorted by 應收金額 (a heading click, twice: largest first).
+  # 處理作業 → 帳款查詢: the whole list, its dates and amounts as a clerk reads them.
   menu_item $x_work 4
   shot 20-lookup 1.5
-  local lid; lid=$(xdotool search --sync --onlyvisible --name '^帳款查詢$' | head -1)
-  eval "$(xdotool getwindowgeometry --shell "$lid")"
-  xdotool mousemove $((X + 330)) $((Y + 50)) click 1 sleep 1 click 1
-  shot 20-lookup-sorted 1.5
   keys Escape
   sleep 0.4
 
@@ -247,7 +243,7 @@ if [ "$readme" = 1 ]; then
               20-main-menu-status 23-backup-slots 26-restore-question; do
     cp "$shots/$name.png" "docs/screenshots/${name#[0-9][0-9]-}.png"
   done
-  cp "$shots/20-lookup-sorted.png" docs/screenshots/lookup.png
+  cp "$shots/20-lookup.png" docs/screenshots/lookup.png
   cp "$shots/28-import-log.png" docs/screenshots/import-log.png
   cp "$build/screenshots/800x600/03-main-menu.png" docs/screenshots/main-menu-800x600.png
 fi
