@@ -292,13 +292,15 @@ private:
 
 } // namespace
 
-CsvWorkbook::CsvWorkbook(const QString &path)
+CsvWorkbook::CsvWorkbook(const QString &path, const std::function<bool()> &stopRequested)
 {
     file_.path = path;
     file_.name = QFileInfo(path).completeBaseName();
     // The first reading: the encoding holds for the whole file, so it is known only at its end.
     CsvRecords records(file_);
     while (records.next()) {
+        if (stopRequested && (records.number() & 0xFFF) == 0 && stopRequested())
+            throw Error(errnum::Cancelled, QStringLiteral("已停止"));
         if (!records.holdsField())
             continue;
         file_.lastUsedRow = records.number();

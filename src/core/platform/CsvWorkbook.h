@@ -19,7 +19,8 @@ public:
     // How much of the file is read at a time.
     static constexpr qint64 kReadBytes = qint64(64) << 10;
 
-    explicit CsvWorkbook(const QString &path);
+    // `stopRequested` is asked at each read while the file is read through: true ends it (32755).
+    explicit CsvWorkbook(const QString &path, const std::function<bool()> &stopRequested = {});
 
     QStringList worksheetNames() const override { return {file_.name}; }
     std::unique_ptr<Worksheet> worksheet(const QString &name) override;

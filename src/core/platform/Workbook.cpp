@@ -24,7 +24,7 @@ std::unique_ptr<Workbook> Workbook::open(const QString &path, const WorkbookLimi
         throw Error(errnum::FileNotFound, QStringLiteral("找不到檔案 ") + path);
     requireRegularFile(path);
     if (info.suffix().compare(QStringLiteral("csv"), Qt::CaseInsensitive) == 0)
-        return std::make_unique<CsvWorkbook>(path);
+        return std::make_unique<CsvWorkbook>(path, limits.stopRequested);
     // The content decides where it can: a workbook saved under another suffix still opens.
     QFile file(path);
     const QByteArray head = file.open(QIODevice::ReadOnly) ? file.read(8) : QByteArray();

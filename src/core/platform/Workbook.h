@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 
 namespace talvesk::platform {
@@ -36,6 +37,9 @@ struct WorkbookLimits {
     // The shared-string table's memory: a million rows of unique text fit, and a reading stays
     // well within 300 MB with the table full.
     qint64 maxSharedStringBytes = qint64(128) << 20;
+    // Asked now and then while a workbook is opened (a large shared-string table, a .csv read
+    // through once): true ends the opening with error 32755, so a count can be left at once.
+    std::function<bool()> stopRequested;
 };
 
 class Workbook {

@@ -554,6 +554,8 @@ XlsxWorkbook::XlsxWorkbook(const QString &path, const WorkbookLimits &limits)
                 if (count > 0 && count < 4'000'000)
                     shared->strings.reserve(static_cast<std::size_t>(count));
             } else if (t == Token::Start && xml.name() == "si") {
+                if (limits.stopRequested && (shared->strings.size() & 0xFFF) == 0 && limits.stopRequested())
+                    throw Error(errnum::Cancelled, QStringLiteral("已停止"));
                 readStringItem(xml, text);
                 if (!shared->strings.add(text, limits.maxSharedStringBytes))
                     unreadable(path, QStringLiteral("共用字串表超過 %1 MB 的上限").arg(limits.maxSharedStringBytes >> 20));

@@ -319,3 +319,33 @@ TEST(CellForms, NumbersDatesAndColumns)
     EXPECT_EQ(platform::columnIndex(u"A1"), -1);
     EXPECT_EQ(platform::columnIndex(u"ABCD"), -1);
 }
+
+// Opening a large workbook is where a count spends its first second: asked to stop, it ends
+// there, in both readers that read much while opening.
+TEST(Workbook, AnOpeningAskedToStopEndsWithoutReadingOn)
+{
+    test::TestApp app(test::TestApp::Empty);
+    const QString xlsx = app.path(QStringLiteral("many.xlsx")), csv = app.path(QStringLiteral("many.csv"));
+    test::Rows rows;
+    QByteArray lines;
+    for (int i = 0; i < 20000; ++i) {
+        rows.push_back({QStringLiteral("客戶%1").arg(i)});
+        lines += "c" + QByteArray::number(i) + "\r\n";
+    }
+    test::writeXlsx(xlsx, QStringLiteral("S"), rows);
+    test::writeFile(csv, lines);
+    for (const QString &path : {xlsx, csv}) {
+        int asked = 0;
+        platform::WorkbookLimits limits;
+        limits.stopRequested = [&asked] { return ++asked >= 2; };
+        try {
+            platform::Workbook::open(path, limits);
+            ADD_FAILURE() << "opened whole: " << path.toStdString();
+        } catch (const platform::Error &e) {
+            EXPECT_EQ(e.number(), platform::errnum::Cancelled) << e.what();
+        }
+        EXPECT_EQ(asked, 2) << path.toStdString();
+        limits.stopRequested = [] { return false; };
+        EXPECT_EQ(platform::Workbook::open(path, limits)->worksheetNames().size(), 1);
+    }
+}
