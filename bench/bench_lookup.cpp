@@ -133,14 +133,3 @@ void Preview100kWorkbook(benchmark::State &state)
 BENCHMARK(Preview100kWorkbook)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 
 } // namespace
-
-int main(int argc, char **argv)
-{
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

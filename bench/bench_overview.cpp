@@ -96,14 +96,3 @@ void OverviewOnScreen1M(benchmark::State &state)
 BENCHMARK(OverviewOnScreen1M)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(5);
 
 } // namespace
-
-int main(int argc, char **argv)
-{
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

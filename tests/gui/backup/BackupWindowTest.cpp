@@ -50,6 +50,14 @@ protected:
 
     test::TestApp app;
     test::FakeDesktop desktop;
+    // A window on the real desktop offers drive A alone, and is shown and active.
+    void onDriveA(BackupWindow &w)
+    {
+        test::child<QComboBox>(w, "Drive")->clear();
+        test::child<QComboBox>(w, "Drive")->addItem(driveA.path(), driveA.path());
+        test::showActive(w);
+    }
+
     QTemporaryDir driveA, driveB, otherFolder;
 };
 
@@ -273,9 +281,7 @@ TEST_F(BackupWindowTest, EnterOnTheRealRestoreQuestionRestoresNothing)
     test::addReceivable(app.folder(), QStringLiteral("AFTER"), QStringLiteral("1"));
     platform::QtDesktop real;
     BackupWindow w(BackupWindow::Mode::Restore, app.folder(), real);
-    test::child<QComboBox>(w, "Drive")->clear();
-    test::child<QComboBox>(w, "Drive")->addItem(driveA.path(), driveA.path());
-    test::showActive(w);
+    onDriveA(w);
     option(w, 2)->setChecked(true);
     test::SeenBox seen;
     test::pressInNextBox(seen, QMessageBox::NoButton);
@@ -298,9 +304,7 @@ TEST_F(BackupWindowTest, EnterTwiceOnTheRealOverwriteQuestionKeepsTheBackup)
     }
     platform::QtDesktop real;
     BackupWindow w(BackupWindow::Mode::Backup, app.folder(), real);
-    test::child<QComboBox>(w, "Drive")->clear();
-    test::child<QComboBox>(w, "Drive")->addItem(driveA.path(), driveA.path());
-    test::showActive(w);
+    onDriveA(w);
     option(w, 2)->setChecked(true);
     test::SeenBox seen;
     test::pressInNextBox(seen, QMessageBox::NoButton);
