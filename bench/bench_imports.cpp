@@ -4,7 +4,7 @@
 #include "Floor.h"
 
 #include "payments/PaymentsImport.h"
-#include "platform/Workbook.h"
+#include "workbook/Workbook.h"
 #include "receivables/ReceivablesImport.h"
 
 #include <QCoreApplication>
@@ -20,13 +20,13 @@ static void ReadWorkbook100k(benchmark::State &state)
     const QString path = BenchData::instance().receivablesBook();
     const QString columns[] = {QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C"), QStringLiteral("D"), QStringLiteral("E")};
     for (auto _ : state) {
-        auto book = platform::Workbook::open(path);
+        auto book = workbook::Workbook::open(path);
         auto sheet = book->worksheet(QStringLiteral("Sheet1"));
         const qint64 rows = sheet->lastUsedRow();
         qint64 chars = 0;
         for (qint64 r = sheet->nextUsedRow(2); r > 0 && r <= rows; r = sheet->nextUsedRow(r + 1)) {
             for (const QString &c : columns)
-                chars += platform::cellText(*sheet, r, c).size();
+                chars += workbook::cellText(*sheet, r, c).size();
         }
         benchmark::DoNotOptimize(chars);
     }

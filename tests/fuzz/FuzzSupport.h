@@ -6,7 +6,7 @@
 #include <QString>
 
 #include "platform/Error.h"
-#include "platform/Workbook.h"
+#include "workbook/Workbook.h"
 
 #include <zip.h>
 
@@ -68,18 +68,18 @@ inline QString writeStoredZip(const QString &suffix, const std::vector<std::pair
 // for a fuzzer; a refusal of the workbook or of one cell is an answer, not a finding.
 inline void readWorkbook(const QString &path)
 {
-    platform::WorkbookLimits limits;
+    workbook::WorkbookLimits limits;
     limits.maxPartBytes = 64 << 20;
     limits.maxSharedStringBytes = 16 << 20;
     try {
-        auto book = platform::Workbook::open(path, limits);
+        auto book = workbook::Workbook::open(path, limits);
         for (const QString &name : book->worksheetNames()) {
             auto sheet = book->worksheet(name);
             sheet->lastUsedRow();
             for (qint64 row = sheet->nextUsedRow(1); row > 0; row = sheet->nextUsedRow(row + 1)) {
                 for (const char16_t *column : {u"A", u"B", u"C", u"AA", u"XFD"}) {
                     try {
-                        platform::cellText(*sheet, row, QStringView(column));
+                        workbook::cellText(*sheet, row, QStringView(column));
                     } catch (const platform::Error &) {
                         // an error value in a cell: a refusal of that cell, the reading goes on
                     }

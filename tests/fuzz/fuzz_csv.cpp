@@ -3,9 +3,9 @@
 // where every record, field and character must read the same, one row further down.
 #include "FuzzSupport.h"
 
-#include "platform/CsvWorkbook.h"
+#include "workbook/CsvWorkbook.h"
 #include "platform/Error.h"
-#include "platform/Workbook.h"
+#include "workbook/Workbook.h"
 
 #include <optional>
 
@@ -15,19 +15,19 @@ namespace {
 
 struct Reading {
     qint64 lastUsedRow = 0;
-    std::vector<std::pair<qint64, std::vector<platform::CellValue>>> rows; // the used rows from `first`
+    std::vector<std::pair<qint64, std::vector<workbook::CellValue>>> rows; // the used rows from `first`
 };
 
 // The used rows from `first` on, their cells in a few columns; nothing when the file is refused.
 std::optional<Reading> read(const QString &path, qint64 first)
 {
     try {
-        auto book = platform::Workbook::open(path);
+        auto book = workbook::Workbook::open(path);
         auto sheet = book->worksheet(book->worksheetNames().value(0));
         Reading reading;
         reading.lastUsedRow = sheet->lastUsedRow();
         for (qint64 row = sheet->nextUsedRow(first); row > 0; row = sheet->nextUsedRow(row + 1)) {
-            std::vector<platform::CellValue> cells;
+            std::vector<workbook::CellValue> cells;
             for (const char16_t *column : {u"A", u"B", u"C", u"Z"})
                 cells.push_back(sheet->cell(row, QStringView(column)));
             reading.rows.emplace_back(row, std::move(cells));
@@ -47,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     // A byte-order mark counts only at the file's start.
     if (input.startsWith("\xEF\xBB\xBF"))
         return 0;
-    QByteArray padded(platform::CsvWorkbook::kReadBytes - 17, 'p');
+    QByteArray padded(workbook::CsvWorkbook::kReadBytes - 17, 'p');
     padded += '\n' + input;
     const std::optional<Reading> shifted =
         read(fuzz::writeInput(reinterpret_cast<const std::uint8_t *>(padded.constData()),
@@ -64,8 +64,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         if (shifted->rows[i].first != plain->rows[i].first + 1)
             __builtin_trap();
         for (std::size_t c = 0; c < plain->rows[i].second.size(); ++c) {
-            const platform::CellValue &a = plain->rows[i].second[c];
-            const platform::CellValue &b = shifted->rows[i].second[c];
+            const workbook::CellValue &a = plain->rows[i].second[c];
+            const workbook::CellValue &b = shifted->rows[i].second[c];
             if (a.kind != b.kind || a.text != b.text)
                 __builtin_trap();
         }

@@ -4,7 +4,7 @@
 #include "FuzzSupport.h"
 
 #include "platform/Error.h"
-#include "platform/Workbook.h"
+#include "workbook/Workbook.h"
 #include "support/CompoundFiles.h"
 
 using namespace talvesk;

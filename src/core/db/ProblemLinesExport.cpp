@@ -1,7 +1,7 @@
 #include "db/ProblemLinesExport.h"
 
 #include "platform/Files.h"
-#include "platform/XlsxWriter.h"
+#include "workbook/XlsxWriter.h"
 
 #include <QStringList>
 
@@ -22,12 +22,12 @@ QString csvField(const QString &text)
 
 void saveProblemLinesAsXlsx(const std::vector<ProblemLine> &lines, const QString &path)
 {
-    platform::XlsxWriter out(path);
+    workbook::XlsxWriter out(path);
     for (int c = 0; c < kHeader.size(); ++c)
         out.text(0, c, kHeader.at(c));
     qint64 row = 1;
     for (const ProblemLine &line : lines) {
-        if (row >= platform::XlsxWriter::kMaxRows)
+        if (row >= workbook::XlsxWriter::kMaxRows)
             throw platform::Error(platform::errnum::Overflow,
                                   QStringLiteral("問題行超過一張工作表的列數，請改存成 CSV"));
         out.number(row, 0, static_cast<double>(line.number));

@@ -1,6 +1,6 @@
 #include "db/TableExport.h"
 
-#include "platform/Workbook.h"
+#include "workbook/Workbook.h"
 
 #include "db/Connection.h"
 #include "db/Journal.h"
@@ -8,7 +8,7 @@
 #include "db/Tables.h"
 #include "platform/Files.h"
 #include "platform/Error.h"
-#include "platform/XlsxWriter.h"
+#include "workbook/XlsxWriter.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -48,13 +48,13 @@ ExportResult exportTable(const platform::AppFolder &app, const TableLayout &layo
     bindFilter(count);
     count.next();
     const qint64 total = count.text(0).toLongLong();
-    if (total + 1 > platform::XlsxWriter::kMaxRows)
+    if (total + 1 > workbook::XlsxWriter::kMaxRows)
         throw platform::Error(platform::errnum::Overflow,
                               QStringLiteral("Overflow: 資料表有 %1 筆,超過 Excel 工作表 %2 列的上限,未匯出")
                                   .arg(total)
-                                  .arg(platform::XlsxWriter::kMaxRows - 1));
+                                  .arg(workbook::XlsxWriter::kMaxRows - 1));
 
-    platform::XlsxWriter out(path, QString(), layout.sheetName);
+    workbook::XlsxWriter out(path, QString(), layout.sheetName);
     for (int c = 0; c < layout.captions.size(); ++c)
         out.text(0, c, layout.captions.at(c));
 
@@ -76,7 +76,7 @@ ExportResult exportTable(const platform::AppFolder &app, const TableLayout &layo
                 out.number(row, c, *amount);
             } else if (out.text(row, c, value) && result.cutCells++ == 0) {
                 result.firstCutRow = row + 1;
-                result.firstCutColumn = platform::columnLetters(c);
+                result.firstCutColumn = workbook::columnLetters(c);
             }
         }
         if (progress)

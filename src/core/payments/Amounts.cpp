@@ -150,7 +150,7 @@ double receivableTotal(double total, bool isNull, QStringView account)
 
 QString outstandingText(double value)
 {
-    QString text = platform::numberText(value);
+    QString text = workbook::numberText(value);
     if (text.startsWith(QStringLiteral("0.")))
         text.remove(0, 1);
     else if (text.startsWith(QStringLiteral("-0.")))
@@ -177,7 +177,7 @@ QString sevenDigits(double value)
 {
     // Past what a whole number can hold exactly, the number is kept in its short form.
     if (!std::isfinite(value) || std::fabs(value) >= 1e15)
-        return platform::numberText(value);
+        return workbook::numberText(value);
     // Halves round away from zero, as the "0000000" format does.
     const double whole = std::round(value);
     const bool negative = whole < 0;
@@ -189,15 +189,15 @@ QString sevenDigits(double value)
 
 } // namespace
 
-QString payDateText(const platform::CellValue &cell)
+QString payDateText(const workbook::CellValue &cell)
 {
-    using Kind = platform::CellValue::Kind;
+    using Kind = workbook::CellValue::Kind;
     switch (cell.kind) {
     case Kind::DateTime: {
-        if (!platform::isDateSerial(cell.number))
+        if (!workbook::isDateSerial(cell.number))
             return sevenDigits(cell.number);
         int year, month, day;
-        platform::serialToDate(cell.number, year, month, day);
+        workbook::serialToDate(cell.number, year, month, day);
         return QStringLiteral("%1%2%3")
             .arg(year - 1911, 3, 10, QLatin1Char('0'))
             .arg(month, 2, 10, QLatin1Char('0'))

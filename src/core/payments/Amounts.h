@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/Workbook.h"
+#include "workbook/Workbook.h"
 
 #include <QByteArrayView>
 #include <QString>
@@ -38,6 +38,6 @@ void outstandingUtf8(double value, QByteArray &out);
 // The date credited as stored from a workbook cell: a date becomes the seven-digit ROC date
 // YYYMMDD (2024-01-05 gives 1130105); a number, or a text that is a number, is rounded to a whole
 // number of at least seven digits ("0000000": 990105 gives 0990105); any other text stays as it is.
-QString payDateText(const platform::CellValue &cell);
+QString payDateText(const workbook::CellValue &cell);
 
 } // namespace talvesk::payments

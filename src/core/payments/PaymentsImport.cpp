@@ -7,7 +7,7 @@
 #include "db/Mapping.h"
 #include "payments/Amounts.h"
 #include "payments/PaymentWriter.h"
-#include "platform/Workbook.h"
+#include "workbook/Workbook.h"
 
 namespace talvesk::payments {
 
@@ -23,7 +23,7 @@ workbookimport::ImportCounts PaymentsImport::run(const QString &workbookPath, co
     const QString dateColumn = mapping.at(Date), amountColumn = mapping.at(Amount), accountColumn = mapping.at(Account);
     workbookimport::requireMappedAccount(accountColumn, db::kPaymentsMapping.items[Account].caption);
     const auto opened = workbookimport::openSheetToImport(workbookPath, sheetName, observer);
-    platform::Worksheet &sheet = *opened.sheet;
+    workbook::Worksheet &sheet = *opened.sheet;
 
     // A row without an account matches nothing: rows a receivables import once stored under an
     // empty account are not paid by total lines or stray cells.
@@ -39,12 +39,12 @@ workbookimport::ImportCounts PaymentsImport::run(const QString &workbookPath, co
         for (qint64 row = sheet.nextUsedRow(2); row > 0; row = sheet.nextUsedRow(row + 1)) {
             QString date;
             if (!dateColumn.isEmpty()) {
-                const platform::CellValue cell = sheet.cell(row, dateColumn);
-                date = cell.kind == platform::CellValue::Kind::Error ? platform::cellText(sheet, row, dateColumn)
+                const workbook::CellValue cell = sheet.cell(row, dateColumn);
+                date = cell.kind == workbook::CellValue::Kind::Error ? workbook::cellText(sheet, row, dateColumn)
                                                                      : payDateText(cell);
             }
-            const QString amountCell = amountColumn.isEmpty() ? QString() : platform::cellText(sheet, row, amountColumn);
-            const QString account = platform::cellText(sheet, row, accountColumn);
+            const QString amountCell = amountColumn.isEmpty() ? QString() : workbook::cellText(sheet, row, amountColumn);
+            const QString account = workbook::cellText(sheet, row, accountColumn);
             if (date.isEmpty() && amountCell.isEmpty() && account.isEmpty())
                 continue;
             const QString amount = amountColumn.isEmpty() ? QStringLiteral("0") : amountCell;

@@ -6,7 +6,7 @@
 #include "db/Connection.h"
 #include "db/Mapping.h"
 #include "payments/Amounts.h"
-#include "platform/Workbook.h"
+#include "workbook/Workbook.h"
 
 #include <vector>
 
@@ -34,7 +34,7 @@ ImportCounts ReceivablesImport::run(const QString &workbookPath, const QString &
     const QStringList mapping = db::readMapping(db, db::kReceivablesMapping);
     requireMappedAccount(mapping.at(kAccountItem), db::kReceivablesMapping.items[kAccountItem].caption);
     const auto opened = workbookimport::openSheetToImport(workbookPath, sheetName, observer);
-    platform::Worksheet &sheet = *opened.sheet;
+    workbook::Worksheet &sheet = *opened.sheet;
 
     // Every row of the account, with what a payment wrote into it.
     auto lookup = db.prepare("SELECT rowid, PayTotal, N_PayTotal FROM F_AccountData WHERE Bankcode = ?1");
@@ -55,7 +55,7 @@ ImportCounts ReceivablesImport::run(const QString &workbookPath, const QString &
         QStringList values(kItems);
         for (qint64 row = sheet.nextUsedRow(2); row > 0; row = sheet.nextUsedRow(row + 1)) {
             for (int i = 0; i < kItems; ++i)
-                values[i] = mapping.at(i).isEmpty() ? QString() : platform::cellText(sheet, row, mapping.at(i));
+                values[i] = mapping.at(i).isEmpty() ? QString() : workbook::cellText(sheet, row, mapping.at(i));
             if (allEmpty(values))
                 continue;
             QString outcome = db::kLeftAlone;

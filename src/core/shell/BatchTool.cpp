@@ -19,7 +19,7 @@
 #include "payments/BankImport.h"
 #include "payments/PaymentsImport.h"
 #include "store/StoreImport.h"
-#include "platform/Workbook.h"
+#include "workbook/Workbook.h"
 #include "receivables/ReceivablesImport.h"
 #include "report/DailyReport.h"
 
@@ -209,7 +209,7 @@ int importWorkbook(Context &ctx, workbookimport::WorkbookImport &import, const Q
     noteImportedBefore(ctx, file);
     try {
         if (sheet.isEmpty()) {
-            const auto book = platform::Workbook::open(file);
+            const auto book = workbook::Workbook::open(file);
             sheet = book->worksheetNames().value(0);
         }
         counts = import.run(file, sheet, observer);

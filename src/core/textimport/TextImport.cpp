@@ -19,18 +19,7 @@ ErrorLog::~ErrorLog() = default;
 void ErrorLog::add(const platform::TextLine &line, const QString &reason)
 {
     ++entries_;
-    // The line is kept as far as it could be decoded; the bytes that could not are shown in hex.
-    // A line past any record shows its first bytes, and what is not shown its whole length.
-    const qint64 length = std::max<qint64>(line.length, line.bytes.size());
-    QString shown = line.text;
-    bool cut = line.tooLong();
-    if (!line.decoded || line.bytes.contains('\0')) {
-        shown = QStringLiteral("(") + QString::fromLatin1(line.bytes.left(platform::kKeptLineBytes).toHex(' ')) + u')';
-        cut = length > platform::kKeptLineBytes;
-    }
-    if (cut)
-        shown += QStringLiteral("…（共 %1 位元組）").arg(length);
-    shown = db::problemExcerpt(shown);
+    const QString shown = db::problemExcerpt(shownLine(line));
     const QString entry = QStringLiteral("第 %1 行: %2: %3").arg(line.number).arg(reason, shown);
     if (first_.size() < TextImportCounts::kMaxProblems)
         first_ << entry;
@@ -148,30 +137,6 @@ TextPreview previewLines(const TextImport &import, const QString &path, int max)
     } catch (const PreviewFull &) {
     }
     return preview;
-}
-
-bool isDigitsAndBlanks(QStringView field)
-{
-    for (const QChar c : field) {
-        if (!(c.unicode() >= u'0' && c.unicode() <= u'9') && c != u' ')
-            return false;
-    }
-    return true;
-}
-
-QStringView fixedAmountText(QStringView field)
-{
-    const QStringView trimmed = field.trimmed();
-    if (trimmed.isEmpty())
-        return trimmed;
-    for (const QChar c : trimmed) {
-        if (c.unicode() < u'0' || c.unicode() > u'9')
-            return trimmed;
-    }
-    qsizetype first = 0;
-    while (first < trimmed.size() - 1 && trimmed.at(first) == u'0')
-        ++first;
-    return trimmed.mid(first);
 }
 
 QString textImportFailureText(int errorNumber)

@@ -5,6 +5,7 @@
 #include "platform/Error.h"
 #include "platform/Files.h"
 #include "platform/TextLines.h"
+#include "textimport/FixedFields.h"
 
 #include <QString>
 #include <QStringEncoder>
@@ -161,17 +162,6 @@ inline const QString kNulLineReason = QStringLiteral("含有 NUL 字元");
 // Why a line past platform::kMaxLineBytes is not applied (the log shows its length).
 inline const QString kTooLongLineReason =
     QStringLiteral("一行超過 %1 位元組的上限").arg(platform::kMaxLineBytes);
-
-// Whether a fixed-position amount field holds only digits and blanks (an empty one does).
-bool isDigitsAndBlanks(QStringView field);
-// A fixed-position amount through the number pattern "####0": the whole number without leading
-// zeros when the trimmed field is all digits, otherwise the trimmed field as it is (a view of it).
-QStringView fixedAmountText(QStringView field);
-// Characters of a line at 1-based positions, only those that exist.
-inline QStringView field(QStringView line, int position, int length)
-{
-    return line.mid(position - 1, length);
-}
 
 // The completion messages of a text import.
 inline const QString kReadDone = QStringLiteral("讀入檔案完成!");

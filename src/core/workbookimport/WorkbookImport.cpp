@@ -9,9 +9,9 @@ namespace talvesk::workbookimport {
 SheetToImport openSheetToImport(const QString &workbookPath, const QString &sheetName, const ImportObserver &observer)
 {
     SheetToImport opened;
-    platform::WorkbookLimits limits;
+    workbook::WorkbookLimits limits;
     limits.stopRequested = observer.stopRequested;
-    opened.book = platform::Workbook::open(workbookPath, limits);
+    opened.book = workbook::Workbook::open(workbookPath, limits);
     opened.sheet = opened.book->worksheet(sheetName);
     if (observer.started)
         observer.started(opened.sheet->lastUsedRow());

@@ -2,7 +2,7 @@
 
 #include "platform/AppFolder.h"
 #include "db/BatchedChanges.h"
-#include "platform/Workbook.h"
+#include "workbook/Workbook.h"
 
 #include <QString>
 #include <QStringList>
@@ -53,8 +53,8 @@ struct ImportObserver {
 
 // The worksheet an import reads, open, its last used row reported to the observer.
 struct SheetToImport {
-    std::unique_ptr<platform::Workbook> book;
-    std::unique_ptr<platform::Worksheet> sheet;
+    std::unique_ptr<workbook::Workbook> book;
+    std::unique_ptr<workbook::Worksheet> sheet;
 };
 SheetToImport openSheetToImport(const QString &workbookPath, const QString &sheetName, const ImportObserver &observer);
 

@@ -3,7 +3,7 @@
 #include "db/Journal.h"
 
 #include "platform/Error.h"
-#include "platform/Workbook.h"
+#include "workbook/Workbook.h"
 
 #include <algorithm>
 
@@ -177,7 +177,7 @@ void ExcelImportWindow::openWorkbook(const QString &path)
     pathEdit->setText(pathEdit->fontMetrics().elidedText(*chosen, Qt::ElideMiddle, std::max(room, 40)));
     pathEdit->setToolTip(*chosen);
     try {
-        const auto book = platform::Workbook::open(*chosen);
+        const auto book = workbook::Workbook::open(*chosen);
         for (const QString &name : book->worksheetNames())
             sheetBox->addItem(name);
         sheetBox->setCurrentIndex(0);

@@ -14,7 +14,7 @@
 #include <cmath>
 
 using namespace talvesk;
-using platform::CellValue;
+using workbook::CellValue;
 
 namespace {
 
@@ -132,7 +132,7 @@ TEST_F(PaymentsImportTest, FractionsHaveNoZeroBeforeThePoint)
 
 TEST(Amounts, PayDatesOfNumbersNoDateOrWholeNumberHolds)
 {
-    using Kind = platform::CellValue::Kind;
+    using Kind = workbook::CellValue::Kind;
     EXPECT_EQ(payments::payDateText({Kind::DateTime, {}, 1e300}), QStringLiteral("1E+300"));
     EXPECT_EQ(payments::payDateText({Kind::Number, {}, -1e19}), QStringLiteral("-1E+19"));
     EXPECT_EQ(payments::payDateText({Kind::Text, QStringLiteral("1e300"), 0}), QStringLiteral("1E+300"));

@@ -2,8 +2,8 @@
 #include "db/TableExport.h"
 #include "platform/Error.h"
 #include "platform/Files.h"
-#include "platform/Workbook.h"
-#include "platform/XlsxWriter.h"
+#include "workbook/Workbook.h"
+#include "workbook/XlsxWriter.h"
 #include "results/Results.h"
 #include "store/StoreExport.h"
 #include "support/Tables.h"
@@ -25,7 +25,7 @@
 #include <gtest/gtest.h>
 
 using namespace talvesk;
-using platform::CellValue;
+using workbook::CellValue;
 using Kind = CellValue::Kind;
 
 namespace {
@@ -71,10 +71,10 @@ QStringList entries(const QString &folder)
     return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
 }
 
-std::unique_ptr<platform::Worksheet> readBack(const QString &path)
+std::unique_ptr<workbook::Worksheet> readBack(const QString &path)
 {
-    static std::unique_ptr<platform::Workbook> book; // the sheet refers to its workbook
-    book = platform::Workbook::open(path);
+    static std::unique_ptr<workbook::Workbook> book; // the sheet refers to its workbook
+    book = workbook::Workbook::open(path);
     return book->worksheet(book->worksheetNames().first());
 }
 
@@ -178,10 +178,10 @@ TEST(StoreExport, AnEmptyTableGivesTheCaptionRowOnlyAndBarcodesStayText)
     EXPECT_EQ(sheet->cell(1, u"A").text, QStringLiteral("錄別"));
     EXPECT_EQ(sheet->cell(1, u"J").text, QStringLiteral("繳款金額"));
     // The sheets are named after what they hold.
-    EXPECT_EQ(platform::Workbook::open(empty)->worksheetNames(), QStringList{QStringLiteral("超商銷帳資料")});
+    EXPECT_EQ(workbook::Workbook::open(empty)->worksheetNames(), QStringList{QStringLiteral("超商銷帳資料")});
     const QString results = app.path(QStringLiteral("results.xlsx"));
     db::exportTable(app.folder(), results::resultsLayout(), results);
-    EXPECT_EQ(platform::Workbook::open(results)->worksheetNames(), QStringList{QStringLiteral("銷帳結果")});
+    EXPECT_EQ(workbook::Workbook::open(results)->worksheetNames(), QStringList{QStringLiteral("銷帳結果")});
 
     test::execute(app.folder(), "INSERT INTO SMdata VALUES ('2','00012345','AG01','S001','20240105','20240104','131231A12',"
                                 "'00000000000000000001','010105000001500','1500')");
@@ -381,7 +381,7 @@ TEST(TableExport, AFullScratchFolderOrTargetFolderFailsTheExport)
     // The scratch folder full, the target's folder not: the case of a full /tmp.
     {
         const QString path = app.path(QStringLiteral("store.xlsx"));
-        platform::XlsxWriter out(path, full.path());
+        workbook::XlsxWriter out(path, full.path());
         try {
             for (int row = 0; row < 30000; ++row) {
                 for (int c = 0; c < 10; ++c)

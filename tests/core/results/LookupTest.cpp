@@ -1,6 +1,6 @@
 #include "db/Connection.h"
 #include "platform/Error.h"
-#include "platform/Workbook.h"
+#include "workbook/Workbook.h"
 #include "results/Lookup.h"
 #include "results/Results.h"
 #include "shell/BatchTool.h"
@@ -160,14 +160,14 @@ TEST_F(LookupTest, PagesFollowOneAnotherTotalsAddUpAndTheExportHoldsTheSameRows)
     const QString out = app.path(QStringLiteral("found.xlsx"));
     const auto result = db::exportTable(app.folder(), results::resultsLayout(), out, {}, named.filter());
     EXPECT_EQ(result.rows, 2);
-    const auto book = platform::Workbook::open(out);
+    const auto book = workbook::Workbook::open(out);
     const auto sheet = book->worksheet(book->worksheetNames().value(0));
     EXPECT_EQ(sheet->lastUsedRow(), 3);
-    EXPECT_EQ(platform::cellText(*sheet, 1, QStringLiteral("A")), QStringLiteral("客戶名稱"));
-    EXPECT_EQ(platform::cellText(*sheet, 2, QStringLiteral("D")), QStringLiteral("95120001"));
-    EXPECT_EQ(platform::cellText(*sheet, 3, QStringLiteral("A")), QStringLiteral("王大同"));
+    EXPECT_EQ(workbook::cellText(*sheet, 1, QStringLiteral("A")), QStringLiteral("客戶名稱"));
+    EXPECT_EQ(workbook::cellText(*sheet, 2, QStringLiteral("D")), QStringLiteral("95120001"));
+    EXPECT_EQ(workbook::cellText(*sheet, 3, QStringLiteral("A")), QStringLiteral("王大同"));
     // Written as the results export writes it: the stored outstanding amount, a number.
-    EXPECT_EQ(sheet->cell(3, QStringLiteral("H")).kind, platform::CellValue::Kind::Number);
+    EXPECT_EQ(sheet->cell(3, QStringLiteral("H")).kind, workbook::CellValue::Kind::Number);
 }
 
 // A new amount due imported after a payment: the stored outstanding amount follows it, so the
@@ -215,14 +215,14 @@ TEST(OneBalance, ANewAmountDueAfterAPaymentIsTheSameEverywhere)
 
     const QString book = app.path(QStringLiteral("out.xlsx"));
     run({QStringLiteral("export-results"), book});
-    std::unique_ptr<platform::Workbook> opened = platform::Workbook::open(book);
-    const std::unique_ptr<platform::Worksheet> sheet = opened->worksheet(opened->worksheetNames().first());
+    std::unique_ptr<workbook::Workbook> opened = workbook::Workbook::open(book);
+    const std::unique_ptr<workbook::Worksheet> sheet = opened->worksheet(opened->worksheetNames().first());
     results::Lookup lookup(app.folder(), {});
     const std::vector<results::FoundReceivable> found = lookup.page(0, 10);
     ASSERT_EQ(found.size(), 3u);
     for (int i = 0; i < 2; ++i) {
-        const platform::CellValue outstanding = sheet->cell(i + 2, u"H");
-        EXPECT_EQ(outstanding.kind, platform::CellValue::Kind::Number) << i;
+        const workbook::CellValue outstanding = sheet->cell(i + 2, u"H");
+        EXPECT_EQ(outstanding.kind, workbook::CellValue::Kind::Number) << i;
         EXPECT_EQ(QString::number(outstanding.number), found[std::size_t(i)].outstanding) << i;
     }
     const shell::DataSummary summary = shell::summarize(app.folder());

@@ -3,7 +3,7 @@
 #include "db/TableExport.h"
 #include "platform/Codec950.h"
 #include "platform/Files.h"
-#include "platform/Workbook.h"
+#include "workbook/Workbook.h"
 #include "core/shell/BatchRun.h"
 #include "db/Journal.h"
 #include "shell/BatchTool.h"
@@ -213,7 +213,7 @@ TEST(BatchTool, ExportAndClear)
     BatchRun r = batch(app, {QStringLiteral("export-results"), out});
     EXPECT_EQ(r.code, shell::kBatchOk) << r.err.toStdString();
     EXPECT_EQ(r.out, QStringLiteral("export-results: 1 rows to ") + out + u'\n');
-    EXPECT_EQ(platform::Workbook::open(out)->worksheet(QStringLiteral("銷帳結果"))->cell(2, u"D").text, QStringLiteral("0012345678901234"));
+    EXPECT_EQ(workbook::Workbook::open(out)->worksheet(QStringLiteral("銷帳結果"))->cell(2, u"D").text, QStringLiteral("0012345678901234"));
     EXPECT_EQ(batch(app, {QStringLiteral("export-store"), app.path(QStringLiteral("store.txt"))}).code, shell::kBatchUsage);
     EXPECT_EQ(batch(app, {QStringLiteral("export-store"), app.path(QStringLiteral("none/s.xlsx"))}).code, shell::kBatchFailed);
 

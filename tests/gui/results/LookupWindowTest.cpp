@@ -1,5 +1,5 @@
 #include "db/Connection.h"
-#include "platform/Workbook.h"
+#include "workbook/Workbook.h"
 #include "results/LookupWindow.h"
 #include "support/FakeDesktop.h"
 #include "support/Tables.h"
@@ -137,11 +137,11 @@ TEST_F(LookupWindowTest, ExportsWhatItShowsToANewWorkbookAndOpensIt)
     EXPECT_EQ(desktop.messages[0].text, QStringLiteral("已成功匯出成Excel檔,共 11 筆。"));
     ASSERT_EQ(desktop.opened.size(), 1);
     EXPECT_EQ(desktop.messages[0].informativeText, desktop.opened[0]);
-    const auto book = platform::Workbook::open(desktop.opened[0]);
+    const auto book = workbook::Workbook::open(desktop.opened[0]);
     const auto sheet = book->worksheet(book->worksheetNames().value(0));
     EXPECT_EQ(sheet->lastUsedRow(), 12); // captions, then 1 and 10 to 19
-    EXPECT_EQ(platform::cellText(*sheet, 2, QStringLiteral("D")), QStringLiteral("ACC000001"));
-    EXPECT_EQ(platform::cellText(*sheet, 12, QStringLiteral("A")), QStringLiteral("客戶19"));
+    EXPECT_EQ(workbook::cellText(*sheet, 2, QStringLiteral("D")), QStringLiteral("ACC000001"));
+    EXPECT_EQ(workbook::cellText(*sheet, 12, QStringLiteral("A")), QStringLiteral("客戶19"));
     EXPECT_EQ(sheet->cell(2, u"E").number, 1000) << "\"1,000\" is the number the totals line counts";
 
     // An export that fails says so as 銷帳結果轉存EXCEL檔 does: the number at once followed by its

@@ -1,12 +1,12 @@
-#include "platform/Workbook.h"
+#include "workbook/Workbook.h"
 
-#include "platform/CompoundFile.h"
-#include "platform/CsvWorkbook.h"
+#include "workbook/CompoundFile.h"
+#include "workbook/CsvWorkbook.h"
 #include "platform/Error.h"
 #include "platform/Files.h"
-#include "platform/OdsWorkbook.h"
-#include "platform/XlsWorkbook.h"
-#include "platform/XlsxWorkbook.h"
+#include "workbook/OdsWorkbook.h"
+#include "workbook/XlsWorkbook.h"
+#include "workbook/XlsxWorkbook.h"
 
 #include <QDate>
 #include <QFile>
@@ -15,14 +15,14 @@
 #include <cmath>
 #include <cstdio>
 
-namespace talvesk::platform {
+namespace talvesk::workbook {
 
 std::unique_ptr<Workbook> Workbook::open(const QString &path, const WorkbookLimits &limits)
 {
     const QFileInfo info(path);
     if (path.trimmed().isEmpty() || !info.exists())
-        throw Error(errnum::FileNotFound, QStringLiteral("找不到檔案 ") + path);
-    requireRegularFile(path);
+        throw platform::Error(platform::errnum::FileNotFound, QStringLiteral("找不到檔案 ") + path);
+    platform::requireRegularFile(path);
     if (info.suffix().compare(QStringLiteral("csv"), Qt::CaseInsensitive) == 0)
         return std::make_unique<CsvWorkbook>(path, limits.stopRequested);
     // The content decides where it can: a workbook saved under another suffix still opens.
@@ -66,7 +66,7 @@ QString cellText(Worksheet &sheet, qint64 row, QStringView column)
     case CellValue::Kind::Error:
         break;
     }
-    throw Error(errnum::TypeMismatch, QStringLiteral("工作表 ") + sheet.name() + QStringLiteral(" 儲存格 ")
+    throw platform::Error(platform::errnum::TypeMismatch, QStringLiteral("工作表 ") + sheet.name() + QStringLiteral(" 儲存格 ")
                                           + column.toString().toUpper() + QString::number(row)
                                           + QStringLiteral(" 含錯誤值 ") + v.text);
 }
@@ -144,4 +144,4 @@ QString dateTimeText(double serial)
     return text;
 }
 
-} // namespace talvesk::platform
+} // namespace talvesk::workbook

@@ -10,13 +10,13 @@
 #include <memory>
 #include <vector>
 
-namespace talvesk::platform {
+namespace talvesk::workbook {
 
 class CompoundStream;
 
 class CompoundFile {
 public:
-    // Reads the header, the sector allocation table and the directory. Throws Error naming the
+    // Reads the header, the sector allocation table and the directory. Throws platform::Error naming the
     // file when it is not a compound file or its structure is broken.
     explicit CompoundFile(const QString &path);
     ~CompoundFile();
@@ -64,7 +64,7 @@ public:
     qint64 pos() const { return pos_; }
     // False when `pos` is past the end.
     bool seek(qint64 pos);
-    // Reads up to `size` bytes; fewer only at the end of the stream. Throws Error when the file
+    // Reads up to `size` bytes; fewer only at the end of the stream. Throws platform::Error when the file
     // ends before the stream does.
     qint64 read(char *data, qint64 size);
 
@@ -79,4 +79,4 @@ private:
     bool isSmall_ = false;
 };
 
-} // namespace talvesk::platform
+} // namespace talvesk::workbook

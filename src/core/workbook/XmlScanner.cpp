@@ -1,4 +1,4 @@
-#include "platform/XmlScanner.h"
+#include "workbook/XmlScanner.h"
 
 #include "platform/Error.h"
 
@@ -8,7 +8,7 @@
 #include <array>
 #include <cstring>
 
-namespace talvesk::platform {
+namespace talvesk::workbook {
 
 namespace {
 
@@ -54,7 +54,7 @@ XmlScanner::XmlScanner(Source source, qint64 maxBytes, QString path, QString par
 
 void XmlScanner::fail(const QString &what) const
 {
-    throw Error(errnum::PathFileAccess, QStringLiteral("活頁簿內容損毀 (") + QFileInfo(path_).fileName()
+    throw platform::Error(platform::errnum::PathFileAccess, QStringLiteral("活頁簿內容損毀 (") + QFileInfo(path_).fileName()
                                             + QStringLiteral(" 的 ") + partName_ + QStringLiteral("): ") + what);
 }
 
@@ -433,4 +433,4 @@ void XmlScanner::readElementText(std::string &out)
     }
 }
 
-} // namespace talvesk::platform
+} // namespace talvesk::workbook

@@ -1,9 +1,9 @@
 // Crafted workbooks and text files: each ends in a clear refusal or a bounded, correct reading.
-#include "platform/CsvWorkbook.h"
+#include "workbook/CsvWorkbook.h"
 #include "platform/Error.h"
-#include "platform/SheetCells.h"
+#include "workbook/SheetCells.h"
 #include "platform/TextLines.h"
-#include "platform/Workbook.h"
+#include "workbook/Workbook.h"
 #include "support/TestApp.h"
 #include "support/Workbooks.h"
 
@@ -14,7 +14,7 @@
 #include <sys/stat.h>
 
 using namespace talvesk;
-using platform::Workbook;
+using workbook::Workbook;
 
 namespace {
 
@@ -30,7 +30,7 @@ platform::Error refusal(const std::function<void()> &read)
     return platform::Error(0, QString());
 }
 
-void readWhole(const QString &path, const platform::WorkbookLimits &limits = {})
+void readWhole(const QString &path, const workbook::WorkbookLimits &limits = {})
 {
     auto book = Workbook::open(path, limits);
     auto sheet = book->worksheet(book->worksheetNames().value(0));
@@ -49,7 +49,7 @@ TEST(HostileWorkbooks, ASharedStringTablePastItsBoundIsRefusedNamingTheFileAndTh
         strings += "<si><t></t></si>";
     const QString path = app.path(QStringLiteral("strings.xlsx"));
     test::writeZip(path, test::minimalXlsxParts("<sheetData/>", strings));
-    platform::WorkbookLimits limits;
+    workbook::WorkbookLimits limits;
     limits.maxSharedStringBytes = 512 << 10; // 200,000 empty strings need 800 kB of offsets alone
     const auto e = refusal([&] { readWhole(path, limits); });
     EXPECT_TRUE(e.description().contains(QStringLiteral("strings.xlsx"))) << e.what();
@@ -112,16 +112,16 @@ TEST(HostileFiles, ACsvPastTheWorksheetsBoundsIsRefusedWhenOpenedNamingTheFileAn
     test::TestApp app(test::TestApp::Empty);
     // The last row itself, then blank lines: no more rows than a worksheet has.
     const QString full = app.path(QStringLiteral("full.csv"));
-    test::writeFile(full, QByteArray("x\n").repeated(platform::kMaxRows) + "\r\n\n,\n");
+    test::writeFile(full, QByteArray("x\n").repeated(workbook::kMaxRows) + "\r\n\n,\n");
     auto book = Workbook::open(full);
     auto sheet = book->worksheet(QStringLiteral("full"));
-    EXPECT_EQ(sheet->lastUsedRow(), platform::kMaxRows);
-    EXPECT_EQ(sheet->nextUsedRow(platform::kMaxRows), platform::kMaxRows);
-    EXPECT_EQ(sheet->cell(platform::kMaxRows, u"A").text, QStringLiteral("x"));
-    EXPECT_EQ(sheet->nextUsedRow(platform::kMaxRows + 1), 0);
+    EXPECT_EQ(sheet->lastUsedRow(), workbook::kMaxRows);
+    EXPECT_EQ(sheet->nextUsedRow(workbook::kMaxRows), workbook::kMaxRows);
+    EXPECT_EQ(sheet->cell(workbook::kMaxRows, u"A").text, QStringLiteral("x"));
+    EXPECT_EQ(sheet->nextUsedRow(workbook::kMaxRows + 1), 0);
 
     const QString more = app.path(QStringLiteral("more.csv"));
-    test::writeFile(more, QByteArray("x\n").repeated(platform::kMaxRows) + "\ny\n");
+    test::writeFile(more, QByteArray("x\n").repeated(workbook::kMaxRows) + "\ny\n");
     platform::Error e = refusal([&] { Workbook::open(more); });
     EXPECT_EQ(e.number(), platform::errnum::PathFileAccess);
     EXPECT_TRUE(e.description().contains(QStringLiteral("more.csv"))) << e.what();
@@ -129,19 +129,19 @@ TEST(HostileFiles, ACsvPastTheWorksheetsBoundsIsRefusedWhenOpenedNamingTheFileAn
 
     // A quote never closed would take the rest of the file as one field.
     const QString open = app.path(QStringLiteral("open.csv"));
-    test::writeFile(open, "a,b\nc,d\ne,\"" + QByteArray(platform::CsvWorkbook::kMaxFieldBytes + 1, 'x'));
+    test::writeFile(open, "a,b\nc,d\ne,\"" + QByteArray(workbook::CsvWorkbook::kMaxFieldBytes + 1, 'x'));
     e = refusal([&] { Workbook::open(open); });
     EXPECT_TRUE(e.description().contains(QStringLiteral("open.csv"))) << e.what();
     EXPECT_TRUE(e.description().contains(QStringLiteral("第 3 列 B 欄"))) << e.what();
-    test::writeFile(open, "a,b\nc,d\ne,\"" + QByteArray(platform::CsvWorkbook::kMaxFieldBytes, 'x'));
+    test::writeFile(open, "a,b\nc,d\ne,\"" + QByteArray(workbook::CsvWorkbook::kMaxFieldBytes, 'x'));
     EXPECT_EQ(Workbook::open(open)->worksheet(QStringLiteral("open"))->cell(3, u"B").text.size(),
-              platform::CsvWorkbook::kMaxFieldBytes);
+              workbook::CsvWorkbook::kMaxFieldBytes);
 
     // As many fields as a row has cells, and one more.
     const QString wide = app.path(QStringLiteral("wide.csv"));
-    test::writeFile(wide, "a\n" + QByteArray(platform::kMaxColumns - 1, ',') + "last\n");
+    test::writeFile(wide, "a\n" + QByteArray(workbook::kMaxColumns - 1, ',') + "last\n");
     EXPECT_EQ(Workbook::open(wide)->worksheet(QStringLiteral("wide"))->cell(2, u"XFD").text, QStringLiteral("last"));
-    test::writeFile(wide, "a\n" + QByteArray(platform::kMaxColumns, ',') + "last\n");
+    test::writeFile(wide, "a\n" + QByteArray(workbook::kMaxColumns, ',') + "last\n");
     e = refusal([&] { Workbook::open(wide); });
     EXPECT_TRUE(e.description().contains(QStringLiteral("第 2 列的儲存格超過工作表的上限 16384 欄"))) << e.what();
 }
@@ -167,10 +167,10 @@ TEST(HostileWorkbooks, ANumberInADateFormatThatNoDateHasIsTakenAsTheNumber)
                                                 {}, styles));
     auto book = Workbook::open(path);
     auto sheet = book->worksheet(QStringLiteral("Sheet1"));
-    EXPECT_EQ(platform::cellText(*sheet, 1, u"A"), QStringLiteral("1E+300"));
-    EXPECT_EQ(platform::cellText(*sheet, 1, u"B"), QStringLiteral("-9.3E+18"));
-    EXPECT_EQ(platform::cellText(*sheet, 1, u"C"), QStringLiteral("2024/1/5"));
-    EXPECT_EQ(platform::cellText(*sheet, 1, u"D"), QStringLiteral("2958466")) << "the day after 9999-12-31";
+    EXPECT_EQ(workbook::cellText(*sheet, 1, u"A"), QStringLiteral("1E+300"));
+    EXPECT_EQ(workbook::cellText(*sheet, 1, u"B"), QStringLiteral("-9.3E+18"));
+    EXPECT_EQ(workbook::cellText(*sheet, 1, u"C"), QStringLiteral("2024/1/5"));
+    EXPECT_EQ(workbook::cellText(*sheet, 1, u"D"), QStringLiteral("2958466")) << "the day after 9999-12-31";
 }
 
 namespace {
@@ -197,7 +197,7 @@ QByteArray xlsxRows(const QByteArray &secondRow)
 TEST(HostileWorkbooks, WhatNoCellCouldHoldIsRefusedNamingWhereItIs)
 {
     test::TestApp app(test::TestApp::Empty);
-    const QByteArray big(platform::kMaxCellBytes + 1, 'x');
+    const QByteArray big(workbook::kMaxCellBytes + 1, 'x');
     QByteArray runs;
     for (int i = 0; i < 17; ++i)
         runs += "<r><t>" + QByteArray(64 << 10, 'y') + "</t></r>";
@@ -222,10 +222,10 @@ TEST(HostileWorkbooks, WhatNoCellCouldHoldIsRefusedNamingWhereItIs)
          QStringLiteral("共用字串表第 2 個字串的內容超過")},
         {"an attribute", xlsx, test::minimalXlsxParts(xlsxRows("<c r=\"A3\" x=\"" + big + "\"><v>1</v></c>")),
          QStringLiteral("工作表 Sheet1 第 3 列的內容超過")},
-        {"a run of blanks", xlsx, test::minimalXlsxParts(xlsxRows(QByteArray(platform::kMaxCellBytes + 1, ' ') + "<c r=\"A3\"><v>1</v></c>")),
+        {"a run of blanks", xlsx, test::minimalXlsxParts(xlsxRows(QByteArray(workbook::kMaxCellBytes + 1, ' ') + "<c r=\"A3\"><v>1</v></c>")),
          QStringLiteral("工作表 Sheet1 第 3 列的內容超過")},
         {"blanks between rows", xlsx,
-         test::minimalXlsxParts("<sheetData><row r=\"1\"><c r=\"A1\"><v>1</v></c></row>" + QByteArray(platform::kMaxCellBytes + 1, '\n')
+         test::minimalXlsxParts("<sheetData><row r=\"1\"><c r=\"A1\"><v>1</v></c></row>" + QByteArray(workbook::kMaxCellBytes + 1, '\n')
                                 + "</sheetData>"),
          QStringLiteral("工作表 Sheet1 第 1 列之後的內容超過")},
         {"nesting", xlsx, test::minimalXlsxParts(xlsxRows("<c r=\"A3\"><v>1</v>" + deep)), QStringLiteral("元素的層次超過 256 層")},
@@ -238,7 +238,7 @@ TEST(HostileWorkbooks, WhatNoCellCouldHoldIsRefusedNamingWhereItIs)
     const std::map<std::string, QByteArray> odsCells = {
         {"ods text", "<text:p>" + big + "</text:p>"},
         {"ods spaces", "<text:p>a<text:s text:c=\"9223372036854775807\"/></text:p>"},
-        {"ods paragraphs", QByteArray("<text:p/>").repeated(platform::kMaxCellBytes + 2)},
+        {"ods paragraphs", QByteArray("<text:p/>").repeated(workbook::kMaxCellBytes + 2)},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
@@ -264,7 +264,7 @@ TEST(HostileWorkbooks, WhatNoCellCouldHoldIsRefusedNamingWhereItIs)
 TEST(HostileWorkbooks, ARowPastItsBoundIsRefusedNamingTheRow)
 {
     test::TestApp app(test::TestApp::Empty);
-    const QByteArray text(platform::kMaxCellBytes - 16, 'x');
+    const QByteArray text(workbook::kMaxCellBytes - 16, 'x');
     QByteArray xlsxCells, odsCells;
     for (int i = 0; i < 17; ++i) {
         xlsxCells += "<c t=\"inlineStr\"><is><t>" + text + "</t></is></c>";

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-namespace talvesk::platform {
+namespace talvesk::workbook {
 
 // The most rows a worksheet can have.
 inline constexpr qint64 kMaxRows = 1'048'576;
@@ -52,7 +52,7 @@ QStringList sheetNames(const Sheets &sheets)
     return names;
 }
 
-// The worksheet named `name` (case aside); Error 3420 when the workbook has none of that name.
+// The worksheet named `name` (case aside); platform::Error 3420 when the workbook has none of that name.
 template <typename Sheets>
 const auto &sheetNamed(const Sheets &sheets, const QString &name)
 {
@@ -91,4 +91,4 @@ private:
     std::vector<std::uint32_t> starts_;
 };
 
-} // namespace talvesk::platform
+} // namespace talvesk::workbook

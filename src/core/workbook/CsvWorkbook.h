@@ -1,9 +1,9 @@
 #pragma once
 
-#include "platform/SheetCells.h"
-#include "platform/Workbook.h"
+#include "workbook/SheetCells.h"
+#include "workbook/Workbook.h"
 
-namespace talvesk::platform {
+namespace talvesk::workbook {
 
 // A comma-separated file as a workbook of one worksheet named after the file; every field is text.
 // The file is UTF-8 when all of it is (with or without a byte-order mark), code page 950
@@ -15,7 +15,7 @@ class CsvWorkbook : public Workbook {
 public:
     // The most bytes one field, and one row with all its fields, may take: those of every reader.
     static constexpr qint64 kMaxFieldBytes = kMaxCellBytes;
-    static constexpr qint64 kMaxRowBytes = platform::kMaxRowBytes;
+    static constexpr qint64 kMaxRowBytes = workbook::kMaxRowBytes;
     // How much of the file is read at a time.
     static constexpr qint64 kReadBytes = qint64(64) << 10;
 
@@ -36,4 +36,4 @@ private:
     File file_;
 };
 
-} // namespace talvesk::platform
+} // namespace talvesk::workbook

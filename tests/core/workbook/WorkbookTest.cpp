@@ -1,7 +1,7 @@
 #include "platform/Codec950.h"
-#include "platform/CsvWorkbook.h"
+#include "workbook/CsvWorkbook.h"
 #include "platform/Error.h"
-#include "platform/Workbook.h"
+#include "workbook/Workbook.h"
 #include "support/TestApp.h"
 #include "support/Workbooks.h"
 
@@ -10,8 +10,8 @@
 #include <gtest/gtest.h>
 
 using namespace talvesk;
-using platform::CellValue;
-using platform::Workbook;
+using workbook::CellValue;
+using workbook::Workbook;
 using Kind = CellValue::Kind;
 
 namespace {
@@ -89,13 +89,13 @@ TEST(Workbook, ReadsWhatTheWriterWritesInBothModes)
         expectText(sheet->cell(2, u"A"), QStringLiteral("  王小明 "));
         EXPECT_EQ(sheet->cell(2, u"B").kind, Kind::Number);
         EXPECT_EQ(sheet->cell(2, u"b").number, 1500);
-        EXPECT_EQ(platform::numberText(sheet->cell(2, u"C").number), QStringLiteral("1.23456789012346E+15"));
+        EXPECT_EQ(workbook::numberText(sheet->cell(2, u"C").number), QStringLiteral("1.23456789012346E+15"));
         expectText(sheet->cell(2, u"D"), QStringLiteral("0012345678901234"));
         EXPECT_EQ(sheet->cell(2, u"E").kind, Kind::Boolean);
         EXPECT_EQ(sheet->cell(2, u"E").number, 1);
         EXPECT_EQ(sheet->cell(2, u"F").kind, Kind::DateTime);
-        EXPECT_EQ(platform::dateTimeText(sheet->cell(2, u"F").number), QStringLiteral("2024/1/5"));
-        EXPECT_EQ(platform::dateTimeText(sheet->cell(2, u"G").number), QStringLiteral("2024/1/5 13:05:09"));
+        EXPECT_EQ(workbook::dateTimeText(sheet->cell(2, u"F").number), QStringLiteral("2024/1/5"));
+        EXPECT_EQ(workbook::dateTimeText(sheet->cell(2, u"G").number), QStringLiteral("2024/1/5 13:05:09"));
         EXPECT_EQ(sheet->cell(2, u"H").number, 3000) << "a formula gives its cached result";
         EXPECT_EQ(sheet->cell(2, u"AA").number, 0.5);
         EXPECT_EQ(sheet->cell(2, u"Z").kind, Kind::Empty);
@@ -140,7 +140,7 @@ TEST(Workbook, HandMadePartsTheWriterCannotMake)
     EXPECT_EQ(s->cell(3, u"D").text, QStringLiteral("#N/A"));
     EXPECT_EQ(s->cell(4, u"A").kind, Kind::DateTime);
     EXPECT_EQ(s->cell(4, u"B").kind, Kind::Number) << "a quoted d is not a date letter";
-    EXPECT_EQ(platform::dateTimeText(s->cell(4, u"C").number), QStringLiteral("2024/1/5 06:00:00"));
+    EXPECT_EQ(workbook::dateTimeText(s->cell(4, u"C").number), QStringLiteral("2024/1/5 06:00:00"));
     expectText(s->cell(4, u"D"), QStringLiteral("fx"));
     expectText(s->cell(4, u"E"), QStringLiteral("inline"));
     EXPECT_EQ(s->cell(10, u"B").number, -12.5);
@@ -150,7 +150,7 @@ TEST(Workbook, HandMadePartsTheWriterCannotMake)
                                               "<dimension ref=\"A1\"/><sheetData><row r=\"1\"><c r=\"A1\" s=\"1\"><v>0</v></c></row></sheetData>",
                                               {}, "<cellXfs><xf numFmtId=\"0\"/><xf numFmtId=\"14\"/></cellXfs>",
                                               "<workbookPr date1904=\"1\"/>"));
-    EXPECT_EQ(platform::dateTimeText(b1904->worksheet(QStringLiteral("Sheet1"))->cell(1, u"A").number),
+    EXPECT_EQ(workbook::dateTimeText(b1904->worksheet(QStringLiteral("Sheet1"))->cell(1, u"A").number),
               QStringLiteral("1904/1/1"));
 }
 
@@ -209,7 +209,7 @@ TEST(Workbook, WhatIsNotAReadableWorkbookIsAClearErrorNotACrash)
         huge += "<row r=\"" + QByteArray::number(row) + "\"><c t=\"inlineStr\"><is><t>" + QByteArray(800 << 10, 'x') + "</t></is></c></row>";
     huge += "</sheetData>";
     const QString bomb = writeHandMade(app, QStringLiteral("bomb.xlsx"), huge);
-    platform::WorkbookLimits limits;
+    workbook::WorkbookLimits limits;
     limits.maxPartBytes = 1 << 20;
     EXPECT_NE(errorNumberOf([&] {
                   auto b = Workbook::open(bomb, limits);
@@ -278,7 +278,7 @@ TEST(Workbook, CsvEncodingIsTheWholeFilesAndRowsSpanReadsWhole)
     expectText(sheet->cell(200'003, u"A"), QStringLiteral("\uFEFFz"));
 
     // A doubled quote and a CR LF cut apart by the end of one read of the file.
-    const qsizetype read = platform::CsvWorkbook::kReadBytes;
+    const qsizetype read = workbook::CsvWorkbook::kReadBytes;
     for (qsizetype at = read - 8; at <= read + 1; ++at) {
         SCOPED_TRACE(at);
         const QByteArray x(at - 1, 'x');
@@ -294,7 +294,7 @@ TEST(Workbook, CsvEncodingIsTheWholeFilesAndRowsSpanReadsWhole)
 
 TEST(CellForms, NumbersDatesAndColumns)
 {
-    using platform::numberText;
+    using workbook::numberText;
     EXPECT_EQ(numberText(1500), QStringLiteral("1500"));
     EXPECT_EQ(numberText(-1500), QStringLiteral("-1500"));
     EXPECT_EQ(numberText(0.5), QStringLiteral("0.5"));
@@ -306,18 +306,18 @@ TEST(CellForms, NumbersDatesAndColumns)
     EXPECT_EQ(numberText(0.00001), QStringLiteral("1E-05"));
     EXPECT_EQ(numberText(0), QStringLiteral("0"));
 
-    EXPECT_EQ(platform::dateTimeText(45296), QStringLiteral("2024/1/5"));
-    EXPECT_EQ(platform::dateTimeText(45296.5), QStringLiteral("2024/1/5 12:00:00"));
-    EXPECT_EQ(platform::dateTimeText(45296.99999999), QStringLiteral("2024/1/6")) << "rounds to the second";
+    EXPECT_EQ(workbook::dateTimeText(45296), QStringLiteral("2024/1/5"));
+    EXPECT_EQ(workbook::dateTimeText(45296.5), QStringLiteral("2024/1/5 12:00:00"));
+    EXPECT_EQ(workbook::dateTimeText(45296.99999999), QStringLiteral("2024/1/6")) << "rounds to the second";
 
-    EXPECT_EQ(platform::columnIndex(u"A"), 0);
-    EXPECT_EQ(platform::columnIndex(u"z"), 25);
-    EXPECT_EQ(platform::columnIndex(u"AA"), 26);
-    EXPECT_EQ(platform::columnIndex(u"XFD"), 16383);
-    EXPECT_EQ(platform::columnIndex(u"XFE"), -1);
-    EXPECT_EQ(platform::columnIndex(u""), -1);
-    EXPECT_EQ(platform::columnIndex(u"A1"), -1);
-    EXPECT_EQ(platform::columnIndex(u"ABCD"), -1);
+    EXPECT_EQ(workbook::columnIndex(u"A"), 0);
+    EXPECT_EQ(workbook::columnIndex(u"z"), 25);
+    EXPECT_EQ(workbook::columnIndex(u"AA"), 26);
+    EXPECT_EQ(workbook::columnIndex(u"XFD"), 16383);
+    EXPECT_EQ(workbook::columnIndex(u"XFE"), -1);
+    EXPECT_EQ(workbook::columnIndex(u""), -1);
+    EXPECT_EQ(workbook::columnIndex(u"A1"), -1);
+    EXPECT_EQ(workbook::columnIndex(u"ABCD"), -1);
 }
 
 // Opening a large workbook is where a count spends its first second: asked to stop, it ends
@@ -336,16 +336,16 @@ TEST(Workbook, AnOpeningAskedToStopEndsWithoutReadingOn)
     test::writeFile(csv, lines);
     for (const QString &path : {xlsx, csv}) {
         int asked = 0;
-        platform::WorkbookLimits limits;
+        workbook::WorkbookLimits limits;
         limits.stopRequested = [&asked] { return ++asked >= 2; };
         try {
-            platform::Workbook::open(path, limits);
+            workbook::Workbook::open(path, limits);
             ADD_FAILURE() << "opened whole: " << path.toStdString();
         } catch (const platform::Error &e) {
             EXPECT_EQ(e.number(), platform::errnum::Cancelled) << e.what();
         }
         EXPECT_EQ(asked, 2) << path.toStdString();
         limits.stopRequested = [] { return false; };
-        EXPECT_EQ(platform::Workbook::open(path, limits)->worksheetNames().size(), 1);
+        EXPECT_EQ(workbook::Workbook::open(path, limits)->worksheetNames().size(), 1);
     }
 }

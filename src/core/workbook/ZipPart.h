@@ -2,17 +2,17 @@
 
 // The zip container of .xlsx and .ods workbooks and the XML parts inside it, shared by their
 // readers.
-#include "platform/Workbook.h"
-#include "platform/XmlScanner.h"
+#include "workbook/Workbook.h"
+#include "workbook/XmlScanner.h"
 
 #include <memory>
 
 struct zip;
 struct zip_file;
 
-namespace talvesk::platform {
+namespace talvesk::workbook {
 
-// The zip container, open for reading. Throws Error naming the file when it is not a zip.
+// The zip container, open for reading. Throws platform::Error naming the file when it is not a zip.
 class Zip {
 public:
     explicit Zip(const QString &path);
@@ -51,4 +51,4 @@ private:
 
 bool partExists(const QString &zipPath, const QString &name);
 
-} // namespace talvesk::platform
+} // namespace talvesk::workbook

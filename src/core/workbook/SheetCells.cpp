@@ -1,17 +1,17 @@
-#include "platform/SheetCells.h"
+#include "workbook/SheetCells.h"
 
 #include "platform/Error.h"
-#include "platform/Workbook.h"
+#include "workbook/Workbook.h"
 
 #include <QFileInfo>
 
 #include <algorithm>
 
-namespace talvesk::platform {
+namespace talvesk::workbook {
 
 void unreadable(const QString &path, const QString &why)
 {
-    throw Error(errnum::PathFileAccess, QStringLiteral("無法讀取活頁簿 ") + QFileInfo(path).fileName()
+    throw platform::Error(platform::errnum::PathFileAccess, QStringLiteral("無法讀取活頁簿 ") + QFileInfo(path).fileName()
                                             + QStringLiteral(": ") + why);
 }
 
@@ -77,7 +77,7 @@ bool isBuiltInDateFormat(int id)
 
 void throwNoSuchSheet(const QString &name)
 {
-    throw Error(errnum::ObjectInvalid, QStringLiteral("活頁簿中沒有工作表 ") + name);
+    throw platform::Error(platform::errnum::ObjectInvalid, QStringLiteral("活頁簿中沒有工作表 ") + name);
 }
 
-} // namespace talvesk::platform
+} // namespace talvesk::workbook

@@ -2,7 +2,7 @@
 // (tests/data/make_workbooks.sh), read through Workbook::open like any import does.
 #include "platform/Codec950.h"
 #include "platform/Error.h"
-#include "platform/Workbook.h"
+#include "workbook/Workbook.h"
 #include "support/CompoundFiles.h"
 
 #include <QDir>
@@ -23,8 +23,8 @@ inline void PrintTo(const QString &text, std::ostream *out)
 QT_END_NAMESPACE
 
 using namespace talvesk;
-using platform::CellValue;
-using platform::Workbook;
+using workbook::CellValue;
+using workbook::Workbook;
 
 namespace {
 
@@ -34,13 +34,13 @@ QString dataFile(const QString &name)
 }
 
 // Every used row of a sheet as row number and the text of columns A to J, as an import reads it.
-std::vector<QStringList> table(platform::Worksheet &sheet)
+std::vector<QStringList> table(workbook::Worksheet &sheet)
 {
     std::vector<QStringList> rows;
     for (qint64 row = sheet.nextUsedRow(1); row > 0; row = sheet.nextUsedRow(row + 1)) {
         QStringList cells{QString::number(row)};
         for (char16_t c = u'A'; c <= u'J'; ++c)
-            cells << platform::cellText(sheet, row, QStringView(&c, 1));
+            cells << workbook::cellText(sheet, row, QStringView(&c, 1));
         rows.push_back(cells);
     }
     return rows;
@@ -101,22 +101,22 @@ TEST_P(SavedWorkbook, ReadsTheSameCellsInEveryFormat)
     EXPECT_EQ(sheet->cell(6, u"A").kind, CellValue::Kind::Empty);
     // Going back starts the sheet again, also to the last row once read past the end.
     EXPECT_EQ(sheet->nextUsedRow(8), 0);
-    EXPECT_EQ(platform::cellText(*sheet, 7, u"B"), QStringLiteral("林 志 強"));
-    EXPECT_EQ(platform::cellText(*sheet, 4, u"B"), QStringLiteral("王小明"));
+    EXPECT_EQ(workbook::cellText(*sheet, 7, u"B"), QStringLiteral("林 志 強"));
+    EXPECT_EQ(workbook::cellText(*sheet, 4, u"B"), QStringLiteral("王小明"));
     EXPECT_EQ(sheet->nextUsedRow(1), 3);
 
     auto notes = book->worksheet(QStringLiteral("說明"));
-    EXPECT_EQ(platform::cellText(*notes, 1, u"A"), QStringLiteral("本活頁簿為匯入測試用"));
+    EXPECT_EQ(workbook::cellText(*notes, 1, u"A"), QStringLiteral("本活頁簿為匯入測試用"));
 }
 
 TEST_P(SavedWorkbook, AnErrorCellFailsNamingTheSheetTheCellAndTheError)
 {
     auto book = Workbook::open(dataFile(QStringLiteral("receivables.") + QString::fromLatin1(GetParam())));
     auto sheet = book->worksheet(QStringLiteral("錯誤"));
-    EXPECT_EQ(platform::cellText(*sheet, 1, u"A"), QStringLiteral("除以零"));
+    EXPECT_EQ(workbook::cellText(*sheet, 1, u"A"), QStringLiteral("除以零"));
     EXPECT_EQ(sheet->cell(1, u"B").kind, CellValue::Kind::Error);
     try {
-        platform::cellText(*sheet, 1, u"B");
+        workbook::cellText(*sheet, 1, u"B");
         FAIL() << "an error cell was read as a value";
     } catch (const platform::Error &e) {
         EXPECT_TRUE(e.description().contains(QStringLiteral("錯誤"))) << e.what();
@@ -273,7 +273,7 @@ TEST(XlsRecords, ReadsStringsAcrossRecordsFormulaResultsRkNumbersAnd1904Dates)
     auto rowText = [&](qint64 row) {
         QStringList cells;
         for (const char16_t *c : {u"A", u"B", u"C", u"D"})
-            cells << platform::cellText(*sheet, row, QStringView(c));
+            cells << workbook::cellText(*sheet, row, QStringView(c));
         return cells;
     };
     EXPECT_EQ(sheet->nextUsedRow(1), 2);
@@ -281,12 +281,12 @@ TEST(XlsRecords, ReadsStringsAcrossRecordsFormulaResultsRkNumbersAnd1904Dates)
     EXPECT_EQ(rowText(3), (QStringList{QStringLiteral("12.34"), QStringLiteral("1904/1/3"), QStringLiteral("1.5"), QStringLiteral("王先生")}));
     EXPECT_EQ(sheet->nextUsedRow(4), 4);
     EXPECT_EQ(sheet->nextUsedRow(5), 0);
-    EXPECT_EQ(platform::cellText(*sheet, 4, u"A"), QStringLiteral("True"));
+    EXPECT_EQ(workbook::cellText(*sheet, 4, u"A"), QStringLiteral("True"));
     EXPECT_EQ(sheet->cell(4, u"B").kind, CellValue::Kind::Error);
     EXPECT_EQ(sheet->cell(4, u"B").text, QStringLiteral("#N/A"));
-    EXPECT_EQ(platform::cellText(*sheet, 4, u"C"), QStringLiteral("第4列"));
-    EXPECT_EQ(platform::cellText(*sheet, 4, u"D"), QStringLiteral("3.5"));
-    EXPECT_EQ(platform::cellText(*book->worksheet(QStringLiteral("第二")), 1, u"A"), QStringLiteral("末"));
+    EXPECT_EQ(workbook::cellText(*sheet, 4, u"C"), QStringLiteral("第4列"));
+    EXPECT_EQ(workbook::cellText(*sheet, 4, u"D"), QStringLiteral("3.5"));
+    EXPECT_EQ(workbook::cellText(*book->worksheet(QStringLiteral("第二")), 1, u"A"), QStringLiteral("末"));
 }
 
 TEST(XlsRecords, ReadsBiff5TextInCodePage950)
@@ -303,8 +303,8 @@ TEST(XlsRecords, ReadsBiff5TextInCodePage950)
     auto book = Workbook::open(path);
     ASSERT_EQ(book->worksheetNames(), QStringList{QStringLiteral("帳款")});
     auto s = book->worksheet(QStringLiteral("帳款"));
-    EXPECT_EQ(platform::cellText(*s, 1, u"A"), QStringLiteral("王小明"));
-    EXPECT_EQ(platform::cellText(*s, 1, u"B"), QStringLiteral("1500"));
+    EXPECT_EQ(workbook::cellText(*s, 1, u"A"), QStringLiteral("王小明"));
+    EXPECT_EQ(workbook::cellText(*s, 1, u"B"), QStringLiteral("1500"));
 }
 
 TEST(XlsRecords, EncryptedOldOrDamagedFilesAreRefusedWithTheirReason)

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "platform/Workbook.h"
+#include "workbook/Workbook.h"
 
 #include <vector>
 
-namespace talvesk::platform {
+namespace talvesk::workbook {
 
 class XlsxWorkbook : public Workbook {
 public:
@@ -23,4 +23,4 @@ private:
     std::shared_ptr<const void> shared_;
 };
 
-} // namespace talvesk::platform
+} // namespace talvesk::workbook

@@ -1,13 +1,13 @@
-#include "platform/ZipPart.h"
+#include "workbook/ZipPart.h"
 
-#include "platform/SheetCells.h"
+#include "workbook/SheetCells.h"
 
 #include <QFile>
 #include <QFileInfo>
 
 #include <zip.h>
 
-namespace talvesk::platform {
+namespace talvesk::workbook {
 
 Zip::Zip(const QString &path) : path_(path)
 {
@@ -84,4 +84,4 @@ bool partExists(const QString &zipPath, const QString &name)
     return Zip(zipPath).find(name) >= 0;
 }
 
-} // namespace talvesk::platform
+} // namespace talvesk::workbook

@@ -1,13 +1,13 @@
-#include "platform/CompoundFile.h"
+#include "workbook/CompoundFile.h"
 
-#include "platform/SheetCells.h"
+#include "workbook/SheetCells.h"
 
 #include <QtEndian>
 
 #include <cstring>
 #include <set>
 
-namespace talvesk::platform {
+namespace talvesk::workbook {
 
 namespace {
 
@@ -240,4 +240,4 @@ qint64 CompoundStream::read(char *data, qint64 size)
     return done;
 }
 
-} // namespace talvesk::platform
+} // namespace talvesk::workbook

@@ -1,17 +1,17 @@
 // Reading .ods: the tables of content.xml, streamed row by row. Repeated rows and cells are kept
 // as a count, not copied out, so a styled empty row repeated to the sheet's end costs nothing.
-#include "platform/OdsWorkbook.h"
+#include "workbook/OdsWorkbook.h"
 
 #include "platform/Error.h"
-#include "platform/SheetCells.h"
-#include "platform/ZipPart.h"
+#include "workbook/SheetCells.h"
+#include "workbook/ZipPart.h"
 
 #include <QDateTime>
 
 #include <charconv>
 #include <cmath>
 
-namespace talvesk::platform {
+namespace talvesk::workbook {
 
 namespace {
 
@@ -368,7 +368,7 @@ public:
     {
         const int col = columnIndex(column);
         if (col < 0)
-            throw Error(errnum::ObjectInvalid, QStringLiteral("無效的欄位名稱: ") + column.toString());
+            throw platform::Error(platform::errnum::ObjectInvalid, QStringLiteral("無效的欄位名稱: ") + column.toString());
         if (nextUsedRow(row) != row)
             return {};
         for (const Cell &c : cursor_->cells()) {
@@ -400,7 +400,7 @@ bool OdsWorkbook::isOds(const QString &path)
     try {
         const QByteArray mime = Zip(path).readSmall(QStringLiteral("mimetype"), 256).trimmed();
         return mime.startsWith("application/vnd.oasis.opendocument.spreadsheet");
-    } catch (const Error &) {
+    } catch (const platform::Error &) {
         return false;
     }
 }
@@ -435,7 +435,7 @@ std::unique_ptr<Worksheet> OdsWorkbook::worksheet(const QString &name)
         if (sheets_.at(i).compare(name, Qt::CaseInsensitive) == 0)
             return std::make_unique<OdsSheet>(path_, limits_, i, sheets_.at(i));
     }
-    throw Error(errnum::ObjectInvalid, QStringLiteral("活頁簿中沒有工作表 ") + name);
+    throw platform::Error(platform::errnum::ObjectInvalid, QStringLiteral("活頁簿中沒有工作表 ") + name);
 }
 
-} // namespace talvesk::platform
+} // namespace talvesk::workbook

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/SheetCells.h"
+#include "workbook/SheetCells.h"
 
 #include <QString>
 
@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-namespace talvesk::platform {
+namespace talvesk::workbook {
 
 // A small forward-only XML tokenizer for the parts of a workbook. It reads the device in chunks
 // and is several times faster than a general parser on sheet data. Names are compared by their
@@ -88,4 +88,4 @@ private:
     std::vector<std::string> open_;
 };
 
-} // namespace talvesk::platform
+} // namespace talvesk::workbook

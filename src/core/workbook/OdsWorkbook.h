@@ -1,8 +1,8 @@
 #pragma once
 
-#include "platform/Workbook.h"
+#include "workbook/Workbook.h"
 
-namespace talvesk::platform {
+namespace talvesk::workbook {
 
 // OpenDocument spreadsheets (.ods): content.xml streamed through the zip and XML scanner the
 // .xlsx reader uses.
@@ -24,4 +24,4 @@ private:
     QStringList sheets_;
 };
 
-} // namespace talvesk::platform
+} // namespace talvesk::workbook

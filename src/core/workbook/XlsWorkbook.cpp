@@ -1,12 +1,12 @@
 // Reading .xls: the workbook stream of a compound file, record by record. The workbook globals
 // (sheet list, shared strings, cell formats, code page, 1904 flag) are read at open; a worksheet
 // streams from its own BOF record, one row at a time, like the .xlsx reader.
-#include "platform/XlsWorkbook.h"
+#include "workbook/XlsWorkbook.h"
 
 #include "platform/Codec950.h"
-#include "platform/CompoundFile.h"
+#include "workbook/CompoundFile.h"
 #include "platform/Error.h"
-#include "platform/SheetCells.h"
+#include "workbook/SheetCells.h"
 
 #include <QStringDecoder>
 #include <QtEndian>
@@ -15,7 +15,7 @@
 #include <cstring>
 #include <map>
 
-namespace talvesk::platform {
+namespace talvesk::workbook {
 
 namespace {
 
@@ -244,7 +244,7 @@ struct Shared {
     QString decode(const QByteArray &bytes) const
     {
         if (codePage == 950)
-            return codec950::decode(bytes);
+            return platform::codec950::decode(bytes);
         QStringDecoder decoder(codePageName(codePage).constData(), QStringConverter::Flag::Stateless);
         if (!decoder.isValid())
             return QString::fromLatin1(bytes);
@@ -309,7 +309,7 @@ public:
     {
         const int col = columnIndex(column);
         if (col < 0)
-            throw Error(errnum::ObjectInvalid, QStringLiteral("無效的欄位名稱: ") + column.toString());
+            throw platform::Error(platform::errnum::ObjectInvalid, QStringLiteral("無效的欄位名稱: ") + column.toString());
         if (row < bufferedRow_)
             restart();
         while (!ended_ && bufferedRow_ < row)
@@ -701,4 +701,4 @@ std::unique_ptr<Worksheet> XlsWorkbook::worksheet(const QString &name)
     return std::make_unique<XlsSheet>(std::static_pointer_cast<const Shared>(shared_), sheet.name, sheet.offset);
 }
 
-} // namespace talvesk::platform
+} // namespace talvesk::workbook

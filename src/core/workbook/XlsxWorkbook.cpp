@@ -1,10 +1,10 @@
 // Reading .xlsx / .xlsm: the zip container through libzip, the XML parts through XmlScanner.
-#include "platform/XlsxWorkbook.h"
+#include "workbook/XlsxWorkbook.h"
 
 #include "platform/Error.h"
-#include "platform/SheetCells.h"
-#include "platform/XmlScanner.h"
-#include "platform/ZipPart.h"
+#include "workbook/SheetCells.h"
+#include "workbook/XmlScanner.h"
+#include "workbook/ZipPart.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -16,7 +16,7 @@
 #include <map>
 #include <unordered_map>
 
-namespace talvesk::platform {
+namespace talvesk::workbook {
 
 namespace {
 
@@ -194,7 +194,7 @@ public:
     {
         const int col = columnIndex(column);
         if (col < 0)
-            throw Error(errnum::ObjectInvalid, QStringLiteral("無效的欄位名稱: ") + column.toString());
+            throw platform::Error(platform::errnum::ObjectInvalid, QStringLiteral("無效的欄位名稱: ") + column.toString());
         if (row < bufferedRow_ || (ended_ && row == bufferedRow_)) // the last row, once read past, is gone
             restart();
         while (!ended_ && bufferedRow_ < row)
@@ -400,7 +400,7 @@ private:
         if (!raw.hasValue)
             return v;
         auto bad = [&](const char *what) -> CellValue {
-            throw Error(errnum::PathFileAccess, QStringLiteral("無法讀取活頁簿: 工作表 ") + name_ + QStringLiteral(" 儲存格 ")
+            throw platform::Error(platform::errnum::PathFileAccess, QStringLiteral("無法讀取活頁簿: 工作表 ") + name_ + QStringLiteral(" 儲存格 ")
                                                     + columnLetters(raw.column) + QString::number(row) + QStringLiteral(" ")
                                                     + QString::fromLatin1(what));
         };
@@ -555,7 +555,7 @@ XlsxWorkbook::XlsxWorkbook(const QString &path, const WorkbookLimits &limits)
                     shared->strings.reserve(static_cast<std::size_t>(count));
             } else if (t == Token::Start && xml.name() == "si") {
                 if (limits.stopRequested && (shared->strings.size() & 0xFFF) == 0 && limits.stopRequested())
-                    throw Error(errnum::Cancelled, QStringLiteral("已停止"));
+                    throw platform::Error(platform::errnum::Cancelled, QStringLiteral("已停止"));
                 readStringItem(xml, text);
                 if (!shared->strings.add(text, limits.maxSharedStringBytes))
                     unreadable(path, QStringLiteral("共用字串表超過 %1 MB 的上限").arg(limits.maxSharedStringBytes >> 20));
@@ -578,4 +578,4 @@ std::unique_ptr<Worksheet> XlsxWorkbook::worksheet(const QString &name)
     return std::make_unique<XlsxSheet>(std::static_pointer_cast<const Shared>(shared_), sheet.name, sheet.part);
 }
 
-} // namespace talvesk::platform
+} // namespace talvesk::workbook

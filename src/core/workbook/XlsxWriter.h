@@ -6,7 +6,7 @@
 struct lxw_workbook;
 struct lxw_worksheet;
 
-namespace talvesk::platform {
+namespace talvesk::workbook {
 
 // A new one-sheet .xlsx. The file is written under a scratch name beside `path` and takes its
 // final name only when it is complete, so no half-written workbook is ever left under that name
@@ -46,4 +46,4 @@ private:
     lxw_worksheet *sheet_ = nullptr;
 };
 
-} // namespace talvesk::platform
+} // namespace talvesk::workbook

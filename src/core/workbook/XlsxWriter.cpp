@@ -1,4 +1,4 @@
-#include "platform/XlsxWriter.h"
+#include "workbook/XlsxWriter.h"
 
 #include "platform/Error.h"
 #include "platform/Files.h"
@@ -12,7 +12,7 @@
 #include <cstdio>
 #include <utility>
 
-namespace talvesk::platform {
+namespace talvesk::workbook {
 
 namespace {
 const QString kTooManyRows = QStringLiteral("溢位：超過工作表 1048576 列的上限");
@@ -23,10 +23,10 @@ XlsxWriter::XlsxWriter(QString path, const QString &scratchFolder, const QString
       scratchFolder_(scratchFolder.isEmpty() ? QFileInfo(path_).absolutePath() : scratchFolder),
       scratchFolderName_(QFile::encodeName(scratchFolder_))
 {
-    removeFileIfExists(scratch_);
+    platform::removeFileIfExists(scratch_);
     // The workbook is written out only at the end; make sure now that it can be.
-    writeFileAtomically(scratch_, QByteArray());
-    removeFileIfExists(scratch_);
+    platform::writeFileAtomically(scratch_, QByteArray());
+    platform::removeFileIfExists(scratch_);
     lxw_workbook_options options{};
     // Rows go straight to a temporary file: memory stays flat however long the table is.
     options.constant_memory = LXW_TRUE;
@@ -35,14 +35,14 @@ XlsxWriter::XlsxWriter(QString path, const QString &scratchFolder, const QString
     options.tmpdir = scratchFolderName_.data();
     workbook_ = workbook_new_opt(QFile::encodeName(scratch_).constData(), &options);
     if (!workbook_)
-        throw Error(errnum::PathFileAccess, QStringLiteral("無法建立活頁簿 ") + path_);
+        throw platform::Error(platform::errnum::PathFileAccess, QStringLiteral("無法建立活頁簿 ") + path_);
     const QByteArray name = sheetName.toUtf8();
     sheet_ = workbook_add_worksheet(workbook_, name.isEmpty() ? nullptr : name.constData());
     if (!sheet_) {
         // Most often the scratch folder refused the rows' file; the empty workbook goes too.
         workbook_close(std::exchange(workbook_, nullptr));
         QFile::remove(scratch_);
-        throw Error(errnum::PathFileAccess, QStringLiteral("無法建立工作表 ") + path_
+        throw platform::Error(platform::errnum::PathFileAccess, QStringLiteral("無法建立工作表 ") + path_
                                                 + QStringLiteral(" (暫存資料夾 ") + scratchFolder_ + u')');
     }
 }
@@ -59,16 +59,16 @@ XlsxWriter::~XlsxWriter()
 void XlsxWriter::check(int error, const char *what) const
 {
     if (error != LXW_NO_ERROR)
-        throw Error(errnum::PathFileAccess, QString::fromLatin1(what) + QStringLiteral(": ")
+        throw platform::Error(platform::errnum::PathFileAccess, QString::fromLatin1(what) + QStringLiteral(": ")
                                                 + QString::fromLatin1(lxw_strerror(static_cast<lxw_error>(error))));
 }
 
 namespace {
 
-Error scratchFailure(int cause, const QString &folder, const QString &path)
+platform::Error scratchFailure(int cause, const QString &folder, const QString &path)
 {
-    const Error reason = fileError(cause ? cause : EIO, folder);
-    return Error(reason.number(), QStringLiteral("暫存檔寫入失敗,活頁簿未完成 ") + path + QStringLiteral(": ")
+    const platform::Error reason = platform::fileError(cause ? cause : EIO, folder);
+    return platform::Error(reason.number(), QStringLiteral("暫存檔寫入失敗,活頁簿未完成 ") + path + QStringLiteral(": ")
                                       + reason.description());
 }
 
@@ -86,7 +86,7 @@ void XlsxWriter::checkScratch() const
 bool XlsxWriter::text(qint64 row, int column, const QString &value)
 {
     if (row >= kMaxRows)
-        throw Error(errnum::Overflow, kTooManyRows);
+        throw platform::Error(platform::errnum::Overflow, kTooManyRows);
     QByteArray utf8 = value.toUtf8();
     // A cell holds 32,767 characters (code points): a longer value is cut rather than failing the
     // whole export.
@@ -110,7 +110,7 @@ bool XlsxWriter::text(qint64 row, int column, const QString &value)
 void XlsxWriter::number(qint64 row, int column, double value)
 {
     if (row >= kMaxRows)
-        throw Error(errnum::Overflow, kTooManyRows);
+        throw platform::Error(platform::errnum::Overflow, kTooManyRows);
     check(worksheet_write_number(sheet_, static_cast<lxw_row_t>(row), static_cast<lxw_col_t>(column), value, nullptr),
           "write");
     checkScratch();
@@ -129,18 +129,18 @@ void XlsxWriter::finish()
     const lxw_error error = workbook_close(workbook);
     if (error != LXW_NO_ERROR) {
         QFile::remove(scratch_);
-        throw Error(errnum::PathFileAccess, QStringLiteral("無法寫入活頁簿 ") + path_ + QStringLiteral(": ")
+        throw platform::Error(platform::errnum::PathFileAccess, QStringLiteral("無法寫入活頁簿 ") + path_ + QStringLiteral(": ")
                                                 + QString::fromLatin1(lxw_strerror(error)));
     }
     try {
-        syncFile(scratch_);
-        if (fileExists(path_))
-            copyPermissions(path_, scratch_);
-        replaceFile(scratch_, path_);
-    } catch (const Error &) {
+        platform::syncFile(scratch_);
+        if (platform::fileExists(path_))
+            platform::copyPermissions(path_, scratch_);
+        platform::replaceFile(scratch_, path_);
+    } catch (const platform::Error &) {
         QFile::remove(scratch_);
         throw;
     }
 }
 
-} // namespace talvesk::platform
+} // namespace talvesk::workbook

@@ -6,7 +6,7 @@
 #include <functional>
 #include <memory>
 
-namespace talvesk::platform {
+namespace talvesk::workbook {
 
 // One cell's stored value, typed.
 struct CellValue {
@@ -47,20 +47,20 @@ public:
     virtual ~Workbook() = default;
 
     // Opens .xlsx / .xlsm (and other zip-based workbooks), .xls, .ods or .csv: by content where it
-    // tells (a compound file, a zip), otherwise by suffix. Throws Error with a clear
+    // tells (a compound file, a zip), otherwise by suffix. Throws platform::Error with a clear
     // description when the file is missing or is not a readable workbook.
     static std::unique_ptr<Workbook> open(const QString &path, const WorkbookLimits &limits = {});
 
     // Worksheet names in workbook order.
     virtual QStringList worksheetNames() const = 0;
-    // Throws Error when the workbook has no worksheet of that name.
+    // Throws platform::Error when the workbook has no worksheet of that name.
     virtual std::unique_ptr<Worksheet> worksheet(const QString &name) = 0;
 };
 
 // The text an import takes from a cell: text trimmed, a whole number below 10^16 with all its
 // digits, any other number in numberText's form, a date in
 // dateTimeText's form, TRUE / FALSE as "True" / "False", nothing for an empty cell. A cell holding
-// an error value throws Error naming the worksheet, the cell and the error.
+// an error value throws platform::Error naming the worksheet, the cell and the error.
 QString cellText(Worksheet &sheet, qint64 row, QStringView column);
 
 // 0-based index of a column named by letters (A = 0, Z = 25, AA = 26); -1 when not a column name
@@ -82,4 +82,4 @@ QString dateTimeText(double serial);
 // The calendar date of a date/time serial (isDateSerial).
 void serialToDate(double serial, int &year, int &month, int &day);
 
-} // namespace talvesk::platform
+} // namespace talvesk::workbook

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "platform/Workbook.h"
+#include "workbook/Workbook.h"
 
 #include <vector>
 
-namespace talvesk::platform {
+namespace talvesk::workbook {
 
 // .xls workbooks: BIFF8 (Excel 97 to 2003) and BIFF5 (Excel 5.0 / 95) inside a compound file,
 // streamed record by record.
@@ -25,4 +25,4 @@ private:
     std::shared_ptr<const void> shared_;
 };
 
-} // namespace talvesk::platform
+} // namespace talvesk::workbook

@@ -1,9 +1,9 @@
 // Reading .csv: records found in the file's bytes, fields decoded only when a cell is asked for.
-#include "platform/CsvWorkbook.h"
+#include "workbook/CsvWorkbook.h"
 
 #include "platform/Codec950.h"
 #include "platform/Error.h"
-#include "platform/SheetCells.h"
+#include "workbook/SheetCells.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -16,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-namespace talvesk::platform {
+namespace talvesk::workbook {
 
 namespace {
 
@@ -251,7 +251,7 @@ public:
     {
         const int col = columnIndex(column);
         if (col < 0)
-            throw Error(errnum::ObjectInvalid, QStringLiteral("無效的欄位名稱: ") + column.toString());
+            throw platform::Error(platform::errnum::ObjectInvalid, QStringLiteral("無效的欄位名稱: ") + column.toString());
         if (row < 1 || row > file_.lastUsedRow)
             return {};
         if (row < records_->number())
@@ -273,8 +273,8 @@ public:
             v.text = QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
             if (mark)
                 v.text.prepend(QChar(0xFEFF));
-        } else if (!codec950::decodeValid(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())), v.text)) {
-            v.text = codec950::decode(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
+        } else if (!platform::codec950::decodeValid(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())), v.text)) {
+            v.text = platform::codec950::decode(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
         }
         return v;
     }
@@ -300,7 +300,7 @@ CsvWorkbook::CsvWorkbook(const QString &path, const std::function<bool()> &stopR
     CsvRecords records(file_);
     while (records.next()) {
         if (stopRequested && (records.number() & 0xFFF) == 0 && stopRequested())
-            throw Error(errnum::Cancelled, QStringLiteral("已停止"));
+            throw platform::Error(platform::errnum::Cancelled, QStringLiteral("已停止"));
         if (!records.holdsField())
             continue;
         file_.lastUsedRow = records.number();
@@ -319,4 +319,4 @@ std::unique_ptr<Worksheet> CsvWorkbook::worksheet(const QString &name)
     return std::make_unique<CsvSheet>(file_);
 }
 
-} // namespace talvesk::platform
+} // namespace talvesk::workbook
