@@ -79,6 +79,7 @@ TextImportCounts BankImport::run(const QString &path, const TextImportObserver &
                 batch.rowDone();
                 if (observer.lineDone)
                     observer.lineDone(counts);
+                platform::stopIfRequested(observer.stopRequested);
             }
             if (failure)
                 std::rethrow_exception(failure);

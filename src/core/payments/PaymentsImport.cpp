@@ -69,6 +69,7 @@ workbookimport::ImportCounts PaymentsImport::run(const QString &workbookPath, co
             batch.rowDone();
             if (observer.rowDone)
                 observer.rowDone(row, counts);
+            platform::stopIfRequested(observer.stopRequested);
         }
     }, observer.stopped, 50000, changes_, journal);
 }

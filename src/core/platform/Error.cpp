@@ -92,4 +92,10 @@ QString errorText(const Error &error)
     return QStringLiteral("錯誤代碼 %1：").arg(error.number()) + error.description();
 }
 
+void stopIfRequested(const std::function<bool()> &stopRequested)
+{
+    if (stopRequested && stopRequested())
+        throw Error(errnum::Cancelled, QStringLiteral("已停止"));
+}
+
 } // namespace talvesk::platform

@@ -3,6 +3,7 @@
 #include <QString>
 
 #include <exception>
+#include <functional>
 #include <string>
 
 namespace talvesk::platform {
@@ -50,5 +51,9 @@ QString fileReason(int errnoValue);
 // An error as shown where no fixed form is prescribed: number and text apart
 // (「錯誤代碼 57：磁碟空間不足：…」).
 QString errorText(const Error &error);
+
+// How an operation answers its observer's `stopRequested`: once it says stop, the operation ends
+// here with errnum::Cancelled (「已停止」), between two rows, where nothing is half done.
+void stopIfRequested(const std::function<bool()> &stopRequested);
 
 } // namespace talvesk::platform

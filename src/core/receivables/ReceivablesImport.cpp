@@ -105,6 +105,7 @@ ImportCounts ReceivablesImport::run(const QString &workbookPath, const QString &
             batch.rowDone();
             if (observer.rowDone)
                 observer.rowDone(row, counts);
+            platform::stopIfRequested(observer.stopRequested);
         }
     }, observer.stopped, 50000, changes_, journal);
 }

@@ -85,6 +85,7 @@ textimport::TextImportCounts StoreImport::run(const QString &path, const textimp
             batch.rowDone();
             if (observer.lineDone)
                 observer.lineDone(counts);
+            platform::stopIfRequested(observer.stopRequested);
         }
     });
 }

@@ -38,8 +38,8 @@ struct TextImportObserver {
     std::function<void(const TextImportCounts &stored)> stopped;
     // Each record with what is stored from it (for a preview; left empty, nothing is gathered).
     std::function<void(const db::ShownRow &line)> lineShown;
-    // Asked while a dry run copies the database and runs its statements: true stops it with
-    // platform::Error errnum::Cancelled (lineDone may stop it between lines by throwing).
+    // Asked between lines, and while a dry run copies the database and runs its statements: true
+    // stops the run with platform::Error errnum::Cancelled.
     std::function<bool()> stopRequested;
 };
 

@@ -46,8 +46,8 @@ struct ImportObserver {
     std::function<void(const ImportCounts &stored)> stopped;
     // Each row with what is stored from it (for a preview; left empty, the values are not gathered).
     std::function<void(const db::ShownRow &row)> rowShown;
-    // Asked while a dry run copies the database and runs its statements: true stops it with
-    // platform::Error errnum::Cancelled (rowDone may stop it between rows by throwing).
+    // Asked between rows, and while a dry run copies the database and runs its statements: true
+    // stops the run with platform::Error errnum::Cancelled.
     std::function<bool()> stopRequested;
 };
 

@@ -9,13 +9,14 @@ BackgroundJob::~BackgroundJob()
     stop();
 }
 
-void BackgroundJob::start(Work work, std::function<void()> done)
+void BackgroundJob::start(std::function<void(const StopRequested &)> work, std::function<void()> done,
+                          std::function<void()> interrupt)
 {
     stop();
     stop_ = std::make_shared<std::atomic<bool>>(false);
+    interrupt_ = std::move(interrupt);
     const int generation = ++generation_;
-    auto flag = stop_;
-    thread_ = QThread::create([work = std::move(work), flag] { work(*flag); });
+    thread_ = QThread::create([work = std::move(work), flag = stop_] { work([&flag] { return flag->load(); }); });
     connect(thread_, &QThread::finished, this, [this, generation, done = std::move(done)] {
         if (generation != generation_)
             return; // stopped, or another job has begun
@@ -33,6 +34,8 @@ void BackgroundJob::stop()
         return;
     ++generation_;
     *stop_ = true;
+    if (interrupt_)
+        interrupt_();
     reap();
 }
 
@@ -41,6 +44,7 @@ void BackgroundJob::reap()
     thread_->wait();
     delete thread_;
     thread_ = nullptr;
+    interrupt_ = nullptr;
 }
 
 } // namespace talvesk::platform

@@ -13,7 +13,6 @@
 #include <QLocale>
 #include <QPushButton>
 #include <QTableView>
-#include <QThread>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -131,7 +130,8 @@ void LookupModel::fetchMore(const QModelIndex &parent)
 // ---- LookupWindow ----
 
 LookupWindow::LookupWindow(const platform::AppFolder &app, platform::Desktop &desktop, QWidget *parent)
-    : platform::BusyDialog(parent), app_(app), desktop_(desktop), model_(new LookupModel(this))
+    : platform::BusyDialog(parent), app_(app), desktop_(desktop), model_(new LookupModel(this)),
+      totalsJob_(new platform::BackgroundJob(this))
 {
     setObjectName(QStringLiteral("frmLookup"));
     setWindowTitle(kCaption);
@@ -244,50 +244,29 @@ void LookupWindow::refresh()
 
 void LookupWindow::startTotals(const LookupQuery &asked)
 {
-    const int generation = ++generation_;
+    std::shared_ptr<Lookup> lookup;
     try {
-        totalsLookup_ = std::make_unique<Lookup>(app_, asked);
+        lookup = std::make_shared<Lookup>(app_, asked);
     } catch (const platform::Error &error) {
-        showTotals(generation, std::nullopt, error.description());
+        showTotals(std::nullopt, error.description());
         return;
     }
-    Lookup *lookup = totalsLookup_.get();
-    totalsThread_ = QThread::create([this, lookup, generation] {
-        std::optional<LookupTotals> totals;
-        QString failure;
-        try {
-            totals = lookup->totals();
-        } catch (const platform::Error &error) {
-            failure = error.description();
-        }
-        // Dropped by Qt when the window is gone; dropped below when another lookup began.
-        QMetaObject::invokeMethod(
-            this, [this, generation, totals, failure] { showTotals(generation, totals, failure); }, Qt::QueuedConnection);
-    });
-    totalsThread_->start();
+    // The totals wait inside one statement: stopping interrupts it.
+    totalsJob_->run<LookupTotals>(
+        [lookup](const platform::BackgroundJob::StopRequested &) { return lookup->totals(); },
+        [this](const platform::JobOutcome<LookupTotals> &outcome) {
+            showTotals(outcome.result, outcome.failure ? outcome.failure->description() : QString());
+        },
+        [lookup] { lookup->interrupt(); });
 }
 
 void LookupWindow::stopTotals()
 {
-    if (!totalsThread_)
-        return;
-    totalsLookup_->interrupt();
-    totalsThread_->wait();
-    delete totalsThread_;
-    totalsThread_ = nullptr;
-    totalsLookup_.reset();
+    totalsJob_->stop();
 }
 
-void LookupWindow::showTotals(int generation, const std::optional<LookupTotals> &totals, const QString &failure)
+void LookupWindow::showTotals(const std::optional<LookupTotals> &totals, const QString &failure)
 {
-    if (generation != generation_)
-        return;
-    if (totalsThread_) {
-        totalsThread_->wait();
-        delete totalsThread_;
-        totalsThread_ = nullptr;
-        totalsLookup_.reset();
-    }
     totalsLabel->setText(totals ? shownTotals(*totals) : QStringLiteral("無法計算合計：") + failure);
     emit totalsShown();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/AppFolder.h"
+#include "platform/BackgroundJob.h"
 #include "platform/Desktop.h"
 #include "platform/Widgets.h"
 #include "results/Lookup.h"
@@ -16,7 +17,6 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QTableView;
-class QThread;
 class QTimer;
 
 namespace talvesk::results {
@@ -64,7 +64,7 @@ public:
     void refresh();
     void onExportClicked();
     // Whether the totals of the current lookup are still being counted.
-    bool counting() const { return totalsThread_ != nullptr; }
+    bool counting() const { return totalsJob_->running(); }
     const LookupModel &model() const { return *model_; }
 
 signals:
@@ -74,7 +74,7 @@ private:
     LookupQuery query() const;
     void startTotals(const LookupQuery &query);
     void stopTotals();
-    void showTotals(int generation, const std::optional<LookupTotals> &totals, const QString &failure);
+    void showTotals(const std::optional<LookupTotals> &totals, const QString &failure);
 
     platform::AppFolder app_;
     platform::Desktop &desktop_;
@@ -87,9 +87,7 @@ private:
     QPushButton *closeButton;
     QTimer *typingPause;
 
-    std::unique_ptr<Lookup> totalsLookup_;
-    QThread *totalsThread_ = nullptr;
-    int generation_ = 0;
+    platform::BackgroundJob *totalsJob_;
 };
 
 } // namespace talvesk::results

@@ -13,7 +13,6 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
-#include <QThread>
 #include <QTimer>
 #include <QToolTip>
 #include <QVBoxLayout>
@@ -95,6 +94,7 @@ QLabel *heading(const QString &text, QWidget *parent)
 OverviewPanel::OverviewPanel(const platform::AppFolder &app, QWidget *parent) : QWidget(parent), app_(app)
 {
     setObjectName(QStringLiteral("overview"));
+    reading_ = new platform::BackgroundJob(this);
 
     auto *table = new QGridLayout;
     table->setHorizontalSpacing(12);
@@ -218,10 +218,7 @@ OverviewPanel::OverviewPanel(const platform::AppFolder &app, QWidget *parent) : 
 
 OverviewPanel::~OverviewPanel()
 {
-    if (thread_) {
-        thread_->wait();
-        delete thread_;
-    }
+    reading_->stop();
 }
 
 QDateTime OverviewPanel::databaseStamp() const
@@ -232,7 +229,7 @@ QDateTime OverviewPanel::databaseStamp() const
 void OverviewPanel::onPoll()
 {
     // While a window is open over the main window its command refreshes when it ends.
-    if (thread_ || QApplication::activeModalWidget())
+    if (reading() || QApplication::activeModalWidget())
         return;
     const QFileInfo file(app_.databaseFile());
     if (file.lastModified() != readStamp_ || file.size() != readSize_)
@@ -241,7 +238,7 @@ void OverviewPanel::onPoll()
 
 void OverviewPanel::refresh()
 {
-    if (thread_) {
+    if (reading()) {
         again_ = true;
         return;
     }
@@ -256,30 +253,18 @@ void OverviewPanel::start()
     readSize_ = file.size();
     if (!figures_)
         status_->setText(QStringLiteral("計算中…"));
-    thread_ = QThread::create([this, app = app_] {
-        std::optional<overview::Figures> figures;
-        QString failure;
-        try {
-            figures = overview::readFigures(app);
-        } catch (const platform::Error &error) {
-            failure = error.description();
-        }
-        QMetaObject::invokeMethod(
-            this, [this, figures, failure] { finished(figures, failure); }, Qt::QueuedConnection);
-    });
-    thread_->start();
+    reading_->run<overview::Figures>(
+        [app = app_](const platform::BackgroundJob::StopRequested &) { return overview::readFigures(app); },
+        [this](const platform::JobOutcome<overview::Figures> &outcome) { finished(outcome); });
 }
 
-void OverviewPanel::finished(const std::optional<overview::Figures> &figures, const QString &failure)
+void OverviewPanel::finished(const platform::JobOutcome<overview::Figures> &outcome)
 {
-    thread_->wait();
-    delete thread_;
-    thread_ = nullptr;
-    if (figures) {
-        showFigures(*figures);
+    if (outcome.result) {
+        showFigures(*outcome.result);
         status_->setText(QStringLiteral("更新於 ") + QDateTime::currentDateTime().toString(QStringLiteral("HH:mm:ss")));
     } else {
-        status_->setText(QStringLiteral("無法讀取資料庫：") + failure);
+        status_->setText(QStringLiteral("無法讀取資料庫：") + outcome.failure->description());
     }
     status_->setToolTip(status_->text());
     emit figuresShown();

@@ -2,6 +2,7 @@
 
 #include "overview/Overview.h"
 #include "platform/AppFolder.h"
+#include "platform/BackgroundJob.h"
 
 #include <QDateTime>
 #include <QWidget>
@@ -12,7 +13,6 @@
 
 class QLabel;
 class QPushButton;
-class QThread;
 class QTimer;
 
 namespace talvesk::shell {
@@ -48,7 +48,7 @@ public:
 
     // Reads the figures again; asked while a reading runs, one more follows it.
     void refresh();
-    bool reading() const { return thread_ != nullptr; }
+    bool reading() const { return reading_->running(); }
     const std::optional<overview::Figures> &figures() const { return figures_; }
 
 signals:
@@ -59,7 +59,7 @@ signals:
 
 private:
     void start();
-    void finished(const std::optional<overview::Figures> &figures, const QString &failure);
+    void finished(const platform::JobOutcome<overview::Figures> &outcome);
     void showFigures(const overview::Figures &figures);
     // A scheduled job may have written the database: read again when its file has changed.
     void onPoll();
@@ -67,7 +67,7 @@ private:
 
     platform::AppFolder app_;
     std::optional<overview::Figures> figures_;
-    QThread *thread_ = nullptr;
+    platform::BackgroundJob *reading_;
     bool again_ = false;
     QDateTime readStamp_; // the database file's time when the figures shown were read
     qint64 readSize_ = -1;

@@ -223,33 +223,18 @@ void TextImportWindow::onPreviewClicked()
 
 void TextImportWindow::startCounting()
 {
-    struct Stopped {};
-    struct Outcome {
-        std::optional<TextImportCounts> counts;
-        QString failure;
-    };
-    auto outcome = std::make_shared<Outcome>();
     std::shared_ptr<TextImport> dryRun = import_.dryRun();
     const QString path = currentFileLabel->path();
     previewPanel->setCounts(platform::kCountingText);
-    counting->start(
-        [dryRun, path, outcome](const std::atomic<bool> &stop) {
+    counting->run<TextImportCounts>(
+        [dryRun, path](const platform::BackgroundJob::StopRequested &stopRequested) {
             TextImportObserver observer;
-            observer.lineDone = [&stop](const TextImportCounts &) {
-                if (stop)
-                    throw Stopped();
-            };
-            observer.stopRequested = [&stop] { return stop.load(); };
-            try {
-                outcome->counts = dryRun->run(path, observer);
-            } catch (const platform::Error &error) {
-                outcome->failure = textImportFailureText(error.number()) + u' ' + error.description();
-            } catch (const Stopped &) {
-            }
+            observer.stopRequested = stopRequested;
+            return dryRun->run(path, observer);
         },
-        [this, outcome] {
-            if (outcome->counts) {
-                const TextImportCounts &c = *outcome->counts;
+        [this](const platform::JobOutcome<TextImportCounts> &outcome) {
+            if (outcome.result) {
+                const TextImportCounts &c = *outcome.result;
                 previewPanel->setCounts(QStringLiteral("試算整個檔案：正確筆數 %1，異常筆數 %2；其中新增 %3 筆，更新 %4 筆。")
                                             .arg(c.applied)
                                             .arg(c.abnormal)
@@ -257,11 +242,11 @@ void TextImportWindow::startCounting()
                                             .arg(c.updated)
                                         + db::kDryRunDone);
             } else {
-                previewPanel->setCounts(QStringLiteral("試算失敗：") + outcome->failure);
+                previewPanel->setCounts(QStringLiteral("試算失敗：") + textImportFailureText(outcome.failure->number())
+                                        + u' ' + outcome.failure->description());
             }
             emit previewCounted();
         });
 }
-
 
 } // namespace talvesk::textimport

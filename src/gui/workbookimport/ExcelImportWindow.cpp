@@ -304,33 +304,18 @@ void ExcelImportWindow::onPreviewClicked()
 
 void ExcelImportWindow::startCounting()
 {
-    struct Stopped {};
-    struct Outcome {
-        std::optional<ImportCounts> counts;
-        QString failure;
-    };
-    auto outcome = std::make_shared<Outcome>();
     std::shared_ptr<WorkbookImport> dryRun = import_.dryRun();
     const QString path = chosenPath_, sheet = sheetBox->currentText();
     previewPanel->setCounts(platform::kCountingText);
-    counting->start(
-        [dryRun, path, sheet, outcome](const std::atomic<bool> &stop) {
+    counting->run<ImportCounts>(
+        [dryRun, path, sheet](const platform::BackgroundJob::StopRequested &stopRequested) {
             ImportObserver observer;
-            observer.rowDone = [&stop](qint64, const ImportCounts &) {
-                if (stop)
-                    throw Stopped();
-            };
-            observer.stopRequested = [&stop] { return stop.load(); };
-            try {
-                outcome->counts = dryRun->run(path, sheet, observer);
-            } catch (const platform::Error &error) {
-                outcome->failure = error.description();
-            } catch (const Stopped &) {
-            }
+            observer.stopRequested = stopRequested;
+            return dryRun->run(path, sheet, observer);
         },
-        [this, outcome] {
-            if (outcome->counts) {
-                const ImportCounts &c = *outcome->counts;
+        [this](const platform::JobOutcome<ImportCounts> &outcome) {
+            if (outcome.result) {
+                const ImportCounts &c = *outcome.result;
                 previewPanel->setCounts(QStringLiteral("試算整個工作表：正確筆數 %1，不處理筆數 %2；其中新增 %3 筆，更新 %4 筆。")
                                             .arg(c.written)
                                             .arg(c.notProcessed)
@@ -338,7 +323,7 @@ void ExcelImportWindow::startCounting()
                                             .arg(c.updated)
                                         + db::kDryRunDone);
             } else {
-                previewPanel->setCounts(QStringLiteral("試算失敗：") + outcome->failure);
+                previewPanel->setCounts(QStringLiteral("試算失敗：") + outcome.failure->description());
             }
             emit previewCounted();
         });

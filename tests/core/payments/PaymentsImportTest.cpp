@@ -1,15 +1,19 @@
 #include "db/Connection.h"
 #include "db/Mapping.h"
 #include "payments/Amounts.h"
+#include "payments/BankImport.h"
 #include "payments/PaymentsImport.h"
+#include "platform/Codec950.h"
 #include "platform/Error.h"
 #include "support/Tables.h"
 #include "support/TestApp.h"
+#include "support/TextFiles.h"
 #include "support/Workbooks.h"
 
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <optional>
 
 #include <cmath>
 
@@ -262,4 +266,61 @@ TEST_F(PaymentsImportTest, AnAccountHeldByTwoRowsIsPaidOnBothFromTheFirstRowsAmo
         all << rows.text(0) + u'|' + rows.text(1) + u'|' + rows.text(2);
     EXPECT_EQ(all, (QStringList{QStringLiteral("0990105|400|600"), QStringLiteral("0990105|20|30"),
                                 QStringLiteral("0990105|400|600")}));
+}
+
+TEST_F(PaymentsImportTest, AStopAskedForIsAnsweredBetweenRowsAndLines)
+{
+    for (const char *account : {"X", "Y", "Z"})
+        test::addReceivable(app.folder(), QString::fromLatin1(account), QStringLiteral("1500"));
+    // The question is asked after each row (and while a dry run copies the database); the run ends
+    // on the first "stop".
+    auto expectCancelled = [](const auto &run) {
+        try {
+            run();
+            ADD_FAILURE() << "a run asked to stop went on to its end";
+        } catch (const platform::Error &error) {
+            EXPECT_EQ(error.number(), platform::errnum::Cancelled) << error.description().toStdString();
+        }
+    };
+
+    test::writeXlsx(app.path(QStringLiteral("pay.xlsx")), QStringLiteral("入帳"),
+                    {{QStringLiteral("日期"), QStringLiteral("金額"), QStringLiteral("帳號")},
+                     {990105.0, 100.0, QStringLiteral("X")},
+                     {990105.0, 200.0, QStringLiteral("Y")},
+                     {990105.0, 300.0, QStringLiteral("Z")},
+                     {990105.0, 400.0, QStringLiteral("X")}});
+    for (const db::Changes changes : {db::Changes::DryRun, db::Changes::Keep}) {
+        workbookimport::ImportObserver observer;
+        int rows = 0;
+        std::optional<qint64> stored;
+        observer.rowDone = [&rows](qint64, const workbookimport::ImportCounts &) { ++rows; };
+        observer.stopped = [&stored](const workbookimport::ImportCounts &c) { stored = c.written; };
+        observer.stopRequested = [&rows] { return rows >= 2; };
+        expectCancelled([&] {
+            payments::PaymentsImport(app.folder()).withChanges(changes)->run(app.path(QStringLiteral("pay.xlsx")),
+                                                                             QStringLiteral("入帳"), observer);
+        });
+        EXPECT_EQ(rows, 2) << "rows after the stop were read";
+        if (changes == db::Changes::Keep) {
+            // As after any failure, the rows before it stay applied and are the ones claimed.
+            EXPECT_EQ(stored, 2);
+            EXPECT_EQ(paid(QStringLiteral("Y")).value(1), QStringLiteral("200"));
+            EXPECT_EQ(paid(QStringLiteral("Z")).value(1), QString()) << "a row after the stop was stored";
+        } else {
+            EXPECT_EQ(paid(QStringLiteral("X")).value(1), QString()) << "a dry run stored a row";
+        }
+    }
+
+    QByteArray lines;
+    for (const char *account : {"X", "Y", "Z", "X"})
+        lines += platform::codec950::encode(test::bankLine(QStringLiteral("1130105"), QStringLiteral("00000000100"),
+                                                           QString::fromLatin1(account)))
+                 + "\r\n";
+    test::writeFile(app.path(QStringLiteral("bank.txt")), lines);
+    textimport::TextImportObserver observer;
+    int reported = 0;
+    observer.lineDone = [&reported](const textimport::TextImportCounts &) { ++reported; };
+    observer.stopRequested = [&reported] { return reported >= 3; };
+    expectCancelled([&] { payments::BankImport(app.folder()).run(app.path(QStringLiteral("bank.txt")), observer); });
+    EXPECT_EQ(reported, 3);
 }
