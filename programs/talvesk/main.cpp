@@ -1,8 +1,8 @@
-#include "credentials/PassLogIn.h"
+#include "credentials/LoginDialog.h"
 #include "platform/AppFolder.h"
 #include "platform/Desktop.h"
 #include "platform/Process.h"
-#include "shell/RemainMenu.h"
+#include "shell/MainWindow.h"
 
 #include <QApplication>
 
@@ -22,11 +22,11 @@ int main(int argc, char *argv[])
         return 1;
 
     {
-        talvesk::credentials::PassLogIn login(app, desktop);
+        talvesk::credentials::LoginDialog login(app, desktop);
         if (login.exec() != QDialog::Accepted)
             return 0; // 離 開, or the login window closed
     }
-    talvesk::shell::RemainMenu menu(app, desktop);
+    talvesk::shell::MainWindow menu(app, desktop);
     menu.show();
     return application.exec();
 }

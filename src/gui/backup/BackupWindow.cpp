@@ -43,16 +43,16 @@ BackupWindow::BackupWindow(Mode mode, const platform::AppFolder &app, platform::
     setObjectName(restoring ? QStringLiteral("FRMRECOVERY") : QStringLiteral("frmbackup"));
     setWindowTitle(restoring ? kRestoreCaption : kBackupCaption);
 
-    auto *label2 = new QLabel(QStringLiteral("磁碟機 : "), this);
-    label2->setObjectName(QStringLiteral("Label2"));
+    auto *driveLabel = new QLabel(QStringLiteral("磁碟機 : "), this);
+    driveLabel->setObjectName(QStringLiteral("Label2"));
     driveBox = new QComboBox(this);
     driveBox->setObjectName(QStringLiteral("Drive"));
     fillDrives();
-    auto *label1 = new QLabel(restoring ? QStringLiteral("請先選擇具有備份檔案的磁碟機(來源)以供回復， 再按下確認鍵。")
+    auto *instructionLabel = new QLabel(restoring ? QStringLiteral("請先選擇具有備份檔案的磁碟機(來源)以供回復， 再按下確認鍵。")
                                         : QStringLiteral("請先選擇欲備份的磁碟機或將已格式化磁片放妥至磁碟機中，再按下確認鍵."),
                               this);
-    label1->setObjectName(QStringLiteral("Label1"));
-    label1->setWordWrap(true);
+    instructionLabel->setObjectName(QStringLiteral("Label1"));
+    instructionLabel->setWordWrap(true);
 
     auto *frame = new QGroupBox(QStringLiteral("選擇"), this);
     frame->setObjectName(QStringLiteral("Frame1"));
@@ -75,18 +75,18 @@ BackupWindow::BackupWindow(Mode mode, const platform::AppFolder &app, platform::
     auto *outer = new QVBoxLayout(this);
     outer->setContentsMargins(20, 16, 20, 16);
     auto *driveRow = new QHBoxLayout;
-    driveRow->addWidget(label2);
+    driveRow->addWidget(driveLabel);
     driveRow->addWidget(driveBox, 1);
     outer->addLayout(driveRow);
-    outer->addWidget(label1);
+    outer->addWidget(instructionLabel);
     if (restoring) {
-        auto *label3 = new QLabel(QStringLiteral("** 注意 : 執行完此回復作業後, 原資料庫之內容") + QString(20, u' ')
+        auto *warningLabel = new QLabel(QStringLiteral("** 注意 : 執行完此回復作業後, 原資料庫之內容") + QString(20, u' ')
                                       + QStringLiteral("將會被備份磁片的資料覆蓋 !"),
                                   this);
-        label3->setObjectName(QStringLiteral("Label3"));
-        label3->setWordWrap(true);
-        label3->setStyleSheet(QStringLiteral("color: red;"));
-        outer->addWidget(label3);
+        warningLabel->setObjectName(QStringLiteral("Label3"));
+        warningLabel->setWordWrap(true);
+        warningLabel->setStyleSheet(QStringLiteral("color: red;"));
+        outer->addWidget(warningLabel);
     }
     outer->addWidget(frame);
     auto *buttons = new QHBoxLayout;

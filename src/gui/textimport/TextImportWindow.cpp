@@ -41,17 +41,17 @@ TextImportWindow::TextImportWindow(const Design &design, TextImport &import, pla
     grid->setColumnStretch(3, 1);
     grid->setColumnMinimumWidth(1, 90);
 
-    chooseButton = platform::namedButton(this, "Command1", QStringLiteral("開啟檔案"));
-    readButton = platform::namedButton(this, "Command2", QStringLiteral("讀入檔案"));
+    chooseButton_ = platform::namedButton(this, "Command1", QStringLiteral("開啟檔案"));
+    readButton_ = platform::namedButton(this, "Command2", QStringLiteral("讀入檔案"));
     previewButton = platform::namedButton(this, "cmdPreview", QStringLiteral("預覽"));
-    closeButton = platform::namedButton(this, "Command3", QStringLiteral("離開"));
+    closeButton_ = platform::namedButton(this, "Command3", QStringLiteral("離開"));
     recentButton = platform::recentFilesButton(this, desktop_, design.fileKind,
                                                [this](const QString &file) { takeFile(file); });
     auto *buttons = new QHBoxLayout;
     buttons->addStretch();
-    buttons->addWidget(chooseButton);
+    buttons->addWidget(chooseButton_);
     buttons->addWidget(recentButton);
-    for (QPushButton *b : {readButton, previewButton, closeButton})
+    for (QPushButton *b : {readButton_, previewButton, closeButton_})
         buttons->addWidget(b);
     buttons->addStretch();
     auto *outer = new QVBoxLayout(this);
@@ -63,15 +63,15 @@ TextImportWindow::TextImportWindow(const Design &design, TextImport &import, pla
     outer->addWidget(previewPanel, 1);
     counting = new platform::BackgroundJob(this);
 
-    connect(chooseButton, &QPushButton::clicked, this, &TextImportWindow::onChooseClicked);
-    connect(readButton, &QPushButton::clicked, this, &TextImportWindow::onReadClicked);
-    connect(closeButton, &QPushButton::clicked, this, &TextImportWindow::onCloseClicked);
+    connect(chooseButton_, &QPushButton::clicked, this, &TextImportWindow::onChooseClicked);
+    connect(readButton_, &QPushButton::clicked, this, &TextImportWindow::onReadClicked);
+    connect(closeButton_, &QPushButton::clicked, this, &TextImportWindow::onCloseClicked);
     connect(previewButton, &QPushButton::clicked, this, &TextImportWindow::onPreviewClicked);
 
-    readButton->setEnabled(false);
+    readButton_->setEnabled(false);
     previewButton->setEnabled(false);
     // 最近的檔案 comes last in the tab order: Tab from 開啟檔案 still leads to 讀入檔案.
-    setTabOrder(closeButton, recentButton);
+    setTabOrder(closeButton_, recentButton);
     // A file dragged from the file manager is chosen as if picked in the dialog.
     setAcceptDrops(true);
     platform::fixWindowSize(*this, {480, 200});
@@ -112,7 +112,7 @@ void TextImportWindow::useFile(const QString &path)
     counting->stop();
     previewPanel->clear();
     currentFileLabel->setPath(path.trimmed());
-    readButton->setEnabled(true);
+    readButton_->setEnabled(true);
     previewButton->setEnabled(true);
 }
 
@@ -145,7 +145,7 @@ void TextImportWindow::onReadClicked()
         previewPanel->setCounts(platform::kStalePreviewText);
     bool failed = false;
     {
-        platform::BusyScope scope(*this, desktop_, {chooseButton, recentButton, readButton, previewButton, closeButton});
+        platform::BusyScope scope(*this, desktop_, {chooseButton_, recentButton, readButton_, previewButton, closeButton_});
         platform::ProgressPacer pacer(desktop_);
         bool handled = false;
         TextImportCounts last;
@@ -182,9 +182,9 @@ void TextImportWindow::onReadClicked()
     }
     // After a run the same file can be read again, and another chosen only in a new window; after
     // a failure everything can be tried again.
-    chooseButton->setEnabled(failed);
-    readButton->setEnabled(true);
-    closeButton->setEnabled(true);
+    chooseButton_->setEnabled(failed);
+    readButton_->setEnabled(true);
+    closeButton_->setEnabled(true);
     if (!failed)
         emit imported();
 }

@@ -43,6 +43,11 @@ public:
     // 預覽: the first records as the import would store them at once, then a dry run's counts.
     void onPreviewClicked();
 
+    // The controls a clerk (or a test) works with, by what they do.
+    QPushButton *chooseButton() const { return chooseButton_; }
+    QPushButton *readButton() const { return readButton_; }
+    QPushButton *closeButton() const { return closeButton_; }
+
 signals:
     // A preview's dry run has counted the whole file (or failed).
     void previewCounted();
@@ -66,10 +71,10 @@ private:
     platform::PathLabel *currentFileLabel;
     QLabel *appliedLabel;
     QLabel *abnormalLabel;
-    QPushButton *chooseButton;
+    QPushButton *chooseButton_;
     QToolButton *recentButton;
-    QPushButton *readButton;
-    QPushButton *closeButton;
+    QPushButton *readButton_;
+    QPushButton *closeButton_;
     QPushButton *previewButton;
     platform::PreviewPanel *previewPanel;
     platform::BackgroundJob *counting;

@@ -65,12 +65,12 @@ ExcelImportWindow::ExcelImportWindow(const Design &design, WorkbookImport &impor
 
     auto *counts = new QHBoxLayout;
     counts->addWidget(platform::namedLabel(this, "Label2", QStringLiteral("正確筆數：")));
-    writtenLabel = platform::namedLabel(this, "Label1", QStringLiteral("0"));
-    counts->addWidget(writtenLabel);
+    writtenLabel_ = platform::namedLabel(this, "Label1", QStringLiteral("0"));
+    counts->addWidget(writtenLabel_);
     counts->addSpacing(30);
     counts->addWidget(platform::namedLabel(this, "Label3", QStringLiteral("不處理筆數：")));
-    notProcessedLabel = platform::namedLabel(this, "Label4", QStringLiteral("0"));
-    counts->addWidget(notProcessedLabel);
+    notProcessedLabel_ = platform::namedLabel(this, "Label4", QStringLiteral("0"));
+    counts->addWidget(notProcessedLabel_);
     counts->addStretch();
     readingLabel = platform::namedLabel(this, "LblRMsg", QStringLiteral("讀檔中,請稍候 !"));
     readingLabel->setStyleSheet(QStringLiteral("color: red;"));
@@ -78,12 +78,12 @@ ExcelImportWindow::ExcelImportWindow(const Design &design, WorkbookImport &impor
     grid->addLayout(counts, 3, 0, 1, 5);
 
     auto *buttons = new QHBoxLayout;
-    importButton = platform::namedButton(this, "Command1", QStringLiteral("讀入檔案"));
+    importButton_ = platform::namedButton(this, "Command1", QStringLiteral("讀入檔案"));
     previewButton = platform::namedButton(this, "cmdPreview", QStringLiteral("預覽"));
-    mappingButton = platform::namedButton(this, "Command2", QStringLiteral("設定EXCEL欄位對應"));
+    mappingButton_ = platform::namedButton(this, "Command2", QStringLiteral("設定EXCEL欄位對應"));
     exitButton = platform::namedButton(this, "cmdCancel", QStringLiteral("離開"));
     buttons->addStretch();
-    for (QPushButton *b : {importButton, previewButton, mappingButton, exitButton})
+    for (QPushButton *b : {importButton_, previewButton, mappingButton_, exitButton})
         buttons->addWidget(b);
     buttons->addStretch();
     grid->addLayout(buttons, 4, 0, 1, 5);
@@ -99,8 +99,8 @@ ExcelImportWindow::ExcelImportWindow(const Design &design, WorkbookImport &impor
     counting = new platform::BackgroundJob(this);
 
     connect(chooseButton, &QPushButton::clicked, this, &ExcelImportWindow::onChooseClicked);
-    connect(importButton, &QPushButton::clicked, this, &ExcelImportWindow::onImportClicked);
-    connect(mappingButton, &QPushButton::clicked, this, &ExcelImportWindow::onMappingClicked);
+    connect(importButton_, &QPushButton::clicked, this, &ExcelImportWindow::onImportClicked);
+    connect(mappingButton_, &QPushButton::clicked, this, &ExcelImportWindow::onMappingClicked);
     connect(exitButton, &QPushButton::clicked, this, &ExcelImportWindow::onExitClicked);
     connect(previewButton, &QPushButton::clicked, this, &ExcelImportWindow::onPreviewClicked);
 
@@ -112,9 +112,9 @@ ExcelImportWindow::ExcelImportWindow(const Design &design, WorkbookImport &impor
     platform::fixWindowSize(*this, {520, 240});
     platform::placeWithin(*this, desktop_);
     progressBar->setVisible(true);
-    importButton->setEnabled(false);
+    importButton_->setEnabled(false);
     previewButton->setEnabled(false);
-    mappingButton->setEnabled(true);
+    mappingButton_->setEnabled(true);
     exitButton->setEnabled(true);
     readingLabel->setVisible(false);
 }
@@ -182,13 +182,13 @@ void ExcelImportWindow::openWorkbook(const QString &path)
             sheetBox->addItem(name);
         sheetBox->setCurrentIndex(0);
         chooseButton->setEnabled(true);
-        importButton->setEnabled(true);
+        importButton_->setEnabled(true);
         previewButton->setEnabled(true);
     } catch (const platform::Error &error) {
         // The window goes back to how it was before the choice: nothing to read or preview, and
         // the line under the table says which file could not be read and why.
         endWorkbook();
-        importButton->setEnabled(false);
+        importButton_->setEnabled(false);
         const QString reason = error.description();
         const QString name = QFileInfo(*chosen).fileName();
         choiceLabel->setText(reason.contains(name) ? reason : QStringLiteral("無法讀取「%1」：%2").arg(name, reason));
@@ -203,8 +203,8 @@ void ExcelImportWindow::openWorkbook(const QString &path)
 void ExcelImportWindow::showCounts(qint64 row, const ImportCounts &counts)
 {
     progressBar->setValue(static_cast<int>(row));
-    writtenLabel->setText(QString::number(counts.written));
-    notProcessedLabel->setText(QString::number(counts.notProcessed));
+    writtenLabel_->setText(QString::number(counts.written));
+    notProcessedLabel_->setText(QString::number(counts.notProcessed));
 }
 
 void ExcelImportWindow::onImportClicked()
@@ -220,7 +220,7 @@ void ExcelImportWindow::onImportClicked()
         previewPanel->setCounts(platform::kStalePreviewText);
     bool completed = false;
     {
-        platform::BusyScope scope(*this, desktop_, {importButton, previewButton, mappingButton, chooseButton, recentButton, exitButton});
+        platform::BusyScope scope(*this, desktop_, {importButton_, previewButton, mappingButton_, chooseButton, recentButton, exitButton});
         platform::ProgressPacer pacer(desktop_);
         qint64 lastRow = 0;
         ImportCounts last;
@@ -261,8 +261,8 @@ void ExcelImportWindow::onImportClicked()
     if (completed) {
         // The same or another worksheet can be imported at once, with the same or a corrected
         // mapping: an import that matched nothing is most often a wrong mapping.
-        importButton->setEnabled(true);
-        mappingButton->setEnabled(true);
+        importButton_->setEnabled(true);
+        mappingButton_->setEnabled(true);
         emit imported();
     }
 }

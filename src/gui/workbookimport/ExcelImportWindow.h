@@ -43,6 +43,12 @@ public:
     // 預覽: the first rows as the import would store them at once, then a dry run's counts.
     void onPreviewClicked();
 
+    // The controls a clerk (or a test) works with, by what they do.
+    QPushButton *importButton() const { return importButton_; }
+    QPushButton *mappingButton() const { return mappingButton_; }
+    QLabel *writtenLabel() const { return writtenLabel_; }
+    QLabel *notProcessedLabel() const { return notProcessedLabel_; }
+
 signals:
     // A preview's dry run has counted the whole worksheet (or failed).
     void previewCounted();
@@ -71,12 +77,12 @@ private:
     QPushButton *chooseButton;
     QToolButton *recentButton;
     QComboBox *sheetBox;
-    QPushButton *importButton;
-    QPushButton *mappingButton;
+    QPushButton *importButton_;
+    QPushButton *mappingButton_;
     QPushButton *exitButton;
     QProgressBar *progressBar;
-    QLabel *writtenLabel;
-    QLabel *notProcessedLabel;
+    QLabel *writtenLabel_;
+    QLabel *notProcessedLabel_;
     QLabel *readingLabel;
     QPushButton *previewButton;
     platform::PreviewPanel *previewPanel;

@@ -86,22 +86,22 @@ MappingWindow::MappingWindow(const Design &design, const platform::AppFolder &ap
         boxes_.push_back(box);
         ++line;
     }
-    exitButton = new QPushButton(QStringLiteral("離開"), this);
-    exitButton->setObjectName(QStringLiteral("Command3"));
-    exitButton->setAutoDefault(false);
+    exitButton_ = new QPushButton(QStringLiteral("離開"), this);
+    exitButton_->setObjectName(QStringLiteral("Command3"));
+    exitButton_->setAutoDefault(false);
     savedLabel = new QLabel(this);
     savedLabel->setObjectName(QStringLiteral("savedMappingLabel"));
     savedLabel->setAlignment(Qt::AlignCenter);
     grid->addWidget(savedLabel, firstRow + line - 1, 0, 1, 2);
-    grid->addWidget(exitButton, firstRow + line, 0, 1, 2, Qt::AlignCenter);
+    grid->addWidget(exitButton_, firstRow + line, 0, 1, 2, Qt::AlignCenter);
     grid->setRowStretch(firstRow + line + 1, 1);
-    connect(exitButton, &QPushButton::clicked, this, &MappingWindow::onExitClicked);
-    exitButton->installEventFilter(this);
+    connect(exitButton_, &QPushButton::clicked, this, &MappingWindow::onExitClicked);
+    exitButton_->installEventFilter(this);
 
     // Tab follows the boxes top to bottom, then 離開: typing the letters in order with Tab
     // between them fills the boxes in order.
     std::vector<QWidget *> order(boxes_.begin(), boxes_.end());
-    order.push_back(exitButton);
+    order.push_back(exitButton_);
     for (std::size_t i = 0; i + 1 < order.size(); ++i)
         setTabOrder(order[i], order[i + 1]);
 
@@ -189,8 +189,8 @@ bool MappingWindow::eventFilter(QObject *watched, QEvent *event)
         return QDialog::eventFilter(watched, event);
     const bool enter = static_cast<QKeyEvent *>(event)->key() == Qt::Key_Return
                        || static_cast<QKeyEvent *>(event)->key() == Qt::Key_Enter;
-    if (watched == exitButton && enter) {
-        exitButton->click();
+    if (watched == exitButton_ && enter) {
+        exitButton_->click();
         return true;
     }
     auto *box = qobject_cast<QLineEdit *>(watched);
@@ -213,7 +213,7 @@ bool MappingWindow::eventFilter(QObject *watched, QEvent *event)
     }
     // Enter moves on to the next box, from the last one to 離開.
     if (enter) {
-        QWidget *next = index + 1 < boxes_.size() ? static_cast<QWidget *>(boxes_[index + 1]) : exitButton;
+        QWidget *next = index + 1 < boxes_.size() ? static_cast<QWidget *>(boxes_[index + 1]) : exitButton_;
         next->setFocus(Qt::TabFocusReason);
         if (auto *nextBox = qobject_cast<QLineEdit *>(next))
             nextBox->selectAll();

@@ -37,6 +37,8 @@ public:
     // 離開: saves the boxes and closes; a failure is reported and the window stays open.
     void onExitClicked();
 
+    QPushButton *exitButton() const { return exitButton_; }
+
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
@@ -51,7 +53,7 @@ private:
     platform::AppFolder app_;
     platform::Desktop &desktop_;
     std::vector<QLineEdit *> boxes_;
-    QPushButton *exitButton = nullptr;
+    QPushButton *exitButton_ = nullptr;
     QLabel *savedLabel = nullptr;
     std::optional<platform::Database> connection_;
     bool loaded_ = false; // whether the saved mapping was read and shown

@@ -1,7 +1,8 @@
 #include "overview/Overview.h"
 #include "shell/DailyReportWindow.h"
 #include "shell/OverviewPanel.h"
-#include "shell/RemainMenu.h"
+#include "shell/MainWindow.h"
+#include "textimport/TextImportWindow.h"
 #include "support/FakeDesktop.h"
 #include "support/Tables.h"
 #include "support/TestApp.h"
@@ -59,17 +60,17 @@ QString entryText(shell::OverviewPanel &panel, int n)
 }
 
 // A bank file with one payment of `amount` to A2, read through 讀入入帳明細(TXT) as the clerk does.
-void readBankFileThroughItsWindow(shell::RemainMenu &window, test::FakeDesktop &desktop, const test::TestApp &app,
+void readBankFileThroughItsWindow(shell::MainWindow &window, test::FakeDesktop &desktop, const test::TestApp &app,
                                   const QString &amount)
 {
     const QString bank = app.path(QStringLiteral("bank.txt"));
     test::writeFile(bank, test::bankLine(QStringLiteral("1131205"), amount, QStringLiteral("A2")).toUtf8());
     desktop.files = {bank};
     QTimer::singleShot(0, [] {
-        auto *w = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+        auto *w = qobject_cast<textimport::TextImportWindow *>(QApplication::activeModalWidget());
         ASSERT_NE(w, nullptr);
-        w->findChild<QPushButton *>(QStringLiteral("Command1"))->click();
-        w->findChild<QPushButton *>(QStringLiteral("Command2"))->click();
+        w->chooseButton()->click();
+        w->readButton()->click();
         w->reject();
     });
     window.findChild<QAction *>(QStringLiteral("MENDO"))->trigger();
@@ -98,7 +99,7 @@ TEST(Overview, ShowsEveryStateAndFollowsAnImportAndItsUndo)
     test::TestApp app;
     seedEveryState(app.folder());
     test::FakeDesktop desktop;
-    shell::RemainMenu window(app.folder(), desktop);
+    shell::MainWindow window(app.folder(), desktop);
     shell::OverviewPanel &panel = window.overview();
     waitForFigures(panel);
     const auto before = [&] {
@@ -158,7 +159,7 @@ TEST(Overview, FitsAt800x600AndAtTheDesignedSize)
     for (const QSize screen : {QSize(800, 600), QSize(1024, 768)}) {
         test::FakeDesktop desktop;
         desktop.screen = screen;
-        shell::RemainMenu window(app.folder(), desktop);
+        shell::MainWindow window(app.folder(), desktop);
         for (int i = 0; i < 5; ++i)
             readBankFileThroughItsWindow(window, desktop, app, QStringLiteral("00000000100"));
         window.show();
@@ -192,7 +193,7 @@ TEST(DailyReportWindow, PrintsAndSavesTheChosenDaysReport)
     seedEveryState(app.folder());
     test::FakeDesktop desktop;
     {
-        shell::RemainMenu window(app.folder(), desktop);
+        shell::MainWindow window(app.folder(), desktop);
         QAction *item = window.findChild<QAction *>(QStringLiteral("DailyReport"));
         ASSERT_NE(item, nullptr);
         EXPECT_EQ(item->text(), QStringLiteral("日報表"));

@@ -43,6 +43,7 @@ protected:
     }
     QString label(const char *name) { return test::child<QLabel>(*window, name)->text(); }
     bool enabled(const char *name) { return test::child<QPushButton>(*window, name)->isEnabled(); }
+    static bool enabled(const QWidget *control) { return control->isEnabled(); }
     QString bankFile(const QStringList &lines)
     {
         const QString path = app.path(QStringLiteral("bank.txt"));
@@ -66,9 +67,9 @@ TEST_F(BankWindowTest, OpensWithItsCaptionsAndNothingToRead)
     EXPECT_EQ(label("Label2"), QStringLiteral("正確筆數 : "));
     EXPECT_EQ(label("Label3"), QStringLiteral("異常筆數:"));
     EXPECT_EQ(label("lblsuccess"), QStringLiteral("0"));
-    EXPECT_TRUE(enabled("Command1"));
-    EXPECT_FALSE(enabled("Command2"));
-    EXPECT_TRUE(enabled("Command3"));
+    EXPECT_TRUE(enabled(window->chooseButton()));
+    EXPECT_FALSE(enabled(window->readButton()));
+    EXPECT_TRUE(enabled(window->closeButton()));
 }
 
 TEST_F(BankWindowTest, ChoosingCancellingAndABlankName)
@@ -79,7 +80,7 @@ TEST_F(BankWindowTest, ChoosingCancellingAndABlankName)
     EXPECT_EQ(desktop.fileChoices[0].initialFolder, QStringLiteral("C:\\"));
     EXPECT_EQ(desktop.fileChoices[0].kind, platform::filekind::BankFile);
     EXPECT_EQ(label("cur_file"), app.path(QStringLiteral("a.txt")));
-    EXPECT_TRUE(enabled("Command2"));
+    EXPECT_TRUE(enabled(window->readButton()));
 
     window->onChooseClicked();
     ASSERT_EQ(desktop.messages.size(), 1u);
@@ -87,7 +88,7 @@ TEST_F(BankWindowTest, ChoosingCancellingAndABlankName)
     EXPECT_EQ(desktop.messages[0].title, QStringLiteral("讀入入帳明細(TXT)"));
     EXPECT_EQ(desktop.messages[0].icon, Icon::Information);
     EXPECT_EQ(label("cur_file"), app.path(QStringLiteral("a.txt")));
-    EXPECT_TRUE(enabled("Command2"));
+    EXPECT_TRUE(enabled(window->readButton()));
 
     window->onChooseClicked();
     EXPECT_EQ(desktop.messages.back().text, QStringLiteral("請選取Talvesk銷帳檔案  !"));
@@ -103,21 +104,21 @@ TEST_F(BankWindowTest, ARunCountsAndLeavesOnlyReadAndExitUsable)
     std::vector<bool> during;
     desktop.onEvents = [&] {
         if (during.empty()) {
-            for (const char *b : {"Command1", "Command2", "Command3"})
+            for (const QWidget *b : {window->chooseButton(), window->readButton(), window->closeButton()})
                 during.push_back(enabled(b));
             window->close();
         }
     };
-    QTest::mouseClick(test::child<QPushButton>(*window, "Command2"), Qt::LeftButton);
+    QTest::mouseClick(window->readButton(), Qt::LeftButton);
     EXPECT_EQ(during, (std::vector<bool>{false, false, false}));
     EXPECT_TRUE(window->isVisible());
     EXPECT_EQ(desktop.texts(), QStringList{QStringLiteral("讀入檔案完成!")});
     EXPECT_EQ(desktop.messages[0].icon, Icon::Information);
     EXPECT_EQ(label("lblsuccess"), QStringLiteral("1"));
     EXPECT_EQ(label("lblfail"), QStringLiteral("0"));
-    EXPECT_FALSE(enabled("Command1"));
-    EXPECT_TRUE(enabled("Command2"));
-    EXPECT_TRUE(enabled("Command3"));
+    EXPECT_FALSE(enabled(window->chooseButton()));
+    EXPECT_TRUE(enabled(window->readButton()));
+    EXPECT_TRUE(enabled(window->closeButton()));
     EXPECT_EQ(desktop.pointer(), platform::Pointer::Default);
 }
 
@@ -139,8 +140,8 @@ TEST_F(BankWindowTest, AMissingFileIsReportedByItsCauseAndEveryButtonComesBack)
     EXPECT_EQ(desktop.messages[0].text, QStringLiteral("找不到檔案!"));
     EXPECT_EQ(desktop.messages[0].icon, Icon::Critical);
     EXPECT_EQ(desktop.messages[0].title, QStringLiteral("讀入入帳明細(TXT)"));
-    for (const char *b : {"Command1", "Command2", "Command3"})
-        EXPECT_TRUE(enabled(b)) << b;
+    for (const QWidget *b : {window->chooseButton(), window->readButton(), window->closeButton()})
+        EXPECT_TRUE(enabled(b)) << b->objectName().toStdString();
     EXPECT_TRUE(test::tableRows(app.folder(), QStringLiteral("F_AccountData")).empty());
 }
 
@@ -154,7 +155,7 @@ TEST_F(BankWindowTest, AFileDroppedOnTheWindowIsChosenAsIfPicked)
     ASSERT_TRUE(enter.isAccepted());
     QDropEvent dropped(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(window.get(), &dropped);
-    EXPECT_TRUE(enabled("Command2"));
+    EXPECT_TRUE(enabled(window->readButton()));
     EXPECT_TRUE(enabled("cmdPreview"));
     EXPECT_EQ(test::child<platform::PathLabel>(*window, "cur_file")->path(), path);
     EXPECT_EQ(desktop.recentFiles(platform::filekind::BankFile), QStringList{path});

@@ -57,6 +57,7 @@ protected:
     template <typename T>
     T *get(const char *name) { return test::child<T>(*window, name); }
     bool enabled(const char *name) { return get<QWidget>(name)->isEnabled(); }
+    static bool enabled(const QWidget *control) { return control->isEnabled(); }
 
     test::TestApp app;
     test::FakeDesktop desktop;
@@ -75,8 +76,8 @@ TEST_F(ImportWindowTest, OpensWithOnlyTheChoiceMappingAndExitUsable)
     EXPECT_EQ(get<QLabel>("Label2")->text(), QStringLiteral("正確筆數："));
     EXPECT_EQ(get<QLabel>("Label3")->text(), QStringLiteral("不處理筆數："));
     EXPECT_EQ(get<QLabel>("LblRMsg")->text(), QStringLiteral("讀檔中,請稍候 !"));
-    EXPECT_FALSE(enabled("Command1"));
-    EXPECT_TRUE(enabled("Command2"));
+    EXPECT_FALSE(enabled(window->importButton()));
+    EXPECT_TRUE(enabled(window->mappingButton()));
     EXPECT_TRUE(enabled("cmdCancel"));
     EXPECT_FALSE(get<QLabel>("LblRMsg")->isVisible());
     EXPECT_TRUE(get<QProgressBar>("ProgressBar1")->isVisible());
@@ -84,7 +85,7 @@ TEST_F(ImportWindowTest, OpensWithOnlyTheChoiceMappingAndExitUsable)
     auto *path = get<QLineEdit>("txtField");
     EXPECT_TRUE(path->isReadOnly());
     EXPECT_EQ(path->palette().color(QPalette::Base), path->palette().color(QPalette::Window));
-    QTest::mouseClick(get<QPushButton>("Command2"), Qt::LeftButton);
+    QTest::mouseClick(window->mappingButton(), Qt::LeftButton);
     EXPECT_EQ(mappingOpened, 1);
 }
 
@@ -99,13 +100,13 @@ TEST_F(ImportWindowTest, ChoosingListsTheWorksheetsAndTheImportCountsEveryRow)
     EXPECT_EQ(desktop.fileChoices[0].kind, platform::filekind::ReceivablesWorkbook);
     EXPECT_EQ(get<QLineEdit>("txtField")->text(), app.path(QStringLiteral("book.xlsx")));
     EXPECT_EQ(get<QComboBox>("cmbWorksheets")->currentText(), QStringLiteral("第一頁"));
-    EXPECT_TRUE(enabled("Command1"));
+    EXPECT_TRUE(enabled(window->importButton()));
 
     // While it runs, nothing that could start it again or drop the workbook can be clicked.
     std::vector<bool> during;
     desktop.onEvents = [&] {
         if (during.empty()) {
-            for (const char *b : {"Command1", "Command2", "cmdChoose", "cmdCancel"})
+            for (const QWidget *b : std::initializer_list<const QWidget *>{window->importButton(), window->mappingButton(), get<QWidget>("cmdChoose"), get<QWidget>("cmdCancel")})
                 during.push_back(enabled(b));
             during.push_back(get<QLabel>("LblRMsg")->isVisible());
             window->close();
@@ -118,7 +119,7 @@ TEST_F(ImportWindowTest, ChoosingListsTheWorksheetsAndTheImportCountsEveryRow)
         readingShownAtMessage.push_back(get<QLabel>("LblRMsg")->isVisible());
     };
     QSignalSpy imported(window.get(), &ExcelImportWindow::imported);
-    QTest::mouseClick(get<QPushButton>("Command1"), Qt::LeftButton);
+    QTest::mouseClick(window->importButton(), Qt::LeftButton);
     EXPECT_EQ(during, (std::vector<bool>{false, false, false, false, true}));
     EXPECT_TRUE(window->isVisible()) << "closing was refused while the import ran";
     EXPECT_EQ(readingShownAtMessage, std::vector<bool>{false});
@@ -126,12 +127,12 @@ TEST_F(ImportWindowTest, ChoosingListsTheWorksheetsAndTheImportCountsEveryRow)
 
     EXPECT_EQ(desktop.texts(), QStringList{QStringLiteral("Excel 轉入 Access 資料庫完畢！")});
     EXPECT_EQ(desktop.messages.back().title, QString());
-    EXPECT_EQ(get<QLabel>("Label1")->text(), QStringLiteral("3"));
-    EXPECT_EQ(get<QLabel>("Label4")->text(), QStringLiteral("0"));
+    EXPECT_EQ(window->writtenLabel()->text(), QStringLiteral("3"));
+    EXPECT_EQ(window->notProcessedLabel()->text(), QStringLiteral("0"));
     EXPECT_EQ(get<QProgressBar>("ProgressBar1")->maximum(), 5);
     EXPECT_EQ(get<QProgressBar>("ProgressBar1")->value(), 4);
-    EXPECT_TRUE(enabled("Command1"));
-    EXPECT_TRUE(enabled("Command2")) << "the mapping can be corrected after an import";
+    EXPECT_TRUE(enabled(window->importButton()));
+    EXPECT_TRUE(enabled(window->mappingButton())) << "the mapping can be corrected after an import";
     EXPECT_TRUE(enabled("cmdCancel"));
     EXPECT_FALSE(get<QLabel>("LblRMsg")->isVisible());
     EXPECT_EQ(desktop.pointer(), platform::Pointer::Default);
@@ -144,14 +145,14 @@ TEST_F(ImportWindowTest, ACommitThatFailsIsShownAsAFailureWithTheRowsReallyStore
     QTest::mouseClick(get<QPushButton>("cmdChoose"), Qt::LeftButton);
     {
         test::ReaderHoldingTheDatabase reader(app.folder());
-        QTest::mouseClick(get<QPushButton>("Command1"), Qt::LeftButton);
+        QTest::mouseClick(window->importButton(), Qt::LeftButton);
     }
     ASSERT_EQ(desktop.messages.size(), 1u);
     EXPECT_NE(desktop.messages[0].text, QStringLiteral("Excel 轉入 Access 資料庫完畢！"));
     EXPECT_TRUE(desktop.messages[0].text.contains(QStringLiteral("其他程式"))) << desktop.messages[0].text.toStdString();
     EXPECT_TRUE(desktop.messages[0].text.contains(QStringLiteral("已存入 0 筆"))) << desktop.messages[0].text.toStdString();
-    EXPECT_EQ(get<QLabel>("Label1")->text(), QStringLiteral("0")) << "the counter says what is stored";
-    EXPECT_TRUE(enabled("Command2")) << "after a failure the mapping can still be changed";
+    EXPECT_EQ(window->writtenLabel()->text(), QStringLiteral("0")) << "the counter says what is stored";
+    EXPECT_TRUE(enabled(window->mappingButton())) << "after a failure the mapping can still be changed";
     EXPECT_TRUE(test::tableRows(app.folder(), QStringLiteral("F_AccountData")).empty());
 }
 
@@ -162,15 +163,15 @@ TEST_F(ImportWindowTest, CancelAfterAChoiceEmptiesItAndTheNextImportFailsOnTheEm
     window->onChooseClicked(); // cancelled this time
     EXPECT_TRUE(get<QLineEdit>("txtField")->text().isEmpty());
     EXPECT_EQ(get<QComboBox>("cmbWorksheets")->count(), 0);
-    EXPECT_TRUE(enabled("Command1"));
+    EXPECT_TRUE(enabled(window->importButton()));
     EXPECT_TRUE(desktop.messages.empty());
 
     window->onImportClicked();
     ASSERT_EQ(desktop.messages.size(), 1u);
     EXPECT_FALSE(desktop.messages[0].text.isEmpty());
     EXPECT_EQ(desktop.messages[0].title, QString());
-    EXPECT_TRUE(enabled("Command2")) << "a failed import keeps the buttons as they were";
-    EXPECT_TRUE(enabled("Command1"));
+    EXPECT_TRUE(enabled(window->mappingButton())) << "a failed import keeps the buttons as they were";
+    EXPECT_TRUE(enabled(window->importButton()));
     EXPECT_FALSE(get<QLabel>("LblRMsg")->isVisible());
 }
 
@@ -179,7 +180,7 @@ TEST_F(ImportWindowTest, AFileThatIsNotAWorkbookLeavesTheWindowAsBeforeTheChoice
     // A good workbook first: then a bad one must not leave its worksheets or buttons behind.
     desktop.files = {workbook(3), app.path(QStringLiteral("x.xlsx"))};
     window->onChooseClicked();
-    ASSERT_TRUE(enabled("Command1"));
+    ASSERT_TRUE(enabled(window->importButton()));
     test::writeFile(app.path(QStringLiteral("x.xlsx")), "nope");
     window->onChooseClicked();
     ASSERT_EQ(desktop.messages.size(), 1u);
@@ -187,7 +188,7 @@ TEST_F(ImportWindowTest, AFileThatIsNotAWorkbookLeavesTheWindowAsBeforeTheChoice
     EXPECT_EQ(desktop.messages[0].title, QString());
     const QString reason = desktop.messages[0].informativeText;
     EXPECT_FALSE(reason.isEmpty());
-    EXPECT_FALSE(enabled("Command1"));
+    EXPECT_FALSE(enabled(window->importButton()));
     EXPECT_FALSE(enabled("cmdPreview"));
     EXPECT_EQ(get<QComboBox>("cmbWorksheets")->count(), 0);
     EXPECT_EQ(get<QLineEdit>("txtField")->text(), QString());
@@ -200,7 +201,7 @@ TEST_F(ImportWindowTest, AFileThatIsNotAWorkbookLeavesTheWindowAsBeforeTheChoice
     desktop.files = {workbook(3)};
     window->onChooseClicked();
     EXPECT_FALSE(line->isVisible());
-    EXPECT_TRUE(enabled("Command1"));
+    EXPECT_TRUE(enabled(window->importButton()));
 }
 
 TEST_F(ImportWindowTest, AWorkbookDroppedOnTheWindowIsChosenAndListedAmongTheRecentFiles)
@@ -222,12 +223,12 @@ TEST_F(ImportWindowTest, AWorkbookDroppedOnTheWindowIsChosenAndListedAmongTheRec
     EXPECT_FALSE(drop({QUrl::fromLocalFile(app.folder().root())}));
     EXPECT_FALSE(drop({QUrl::fromLocalFile(path), QUrl::fromLocalFile(path)}));
     EXPECT_FALSE(drop({QUrl(QStringLiteral("https://example.com/a.xlsx"))}));
-    EXPECT_FALSE(enabled("Command1"));
+    EXPECT_FALSE(enabled(window->importButton()));
 
     ASSERT_TRUE(drop({QUrl::fromLocalFile(path)}));
     EXPECT_EQ(get<QLineEdit>("txtField")->toolTip(), path);
     EXPECT_GT(get<QComboBox>("cmbWorksheets")->count(), 0);
-    EXPECT_TRUE(enabled("Command1"));
+    EXPECT_TRUE(enabled(window->importButton()));
     EXPECT_TRUE(enabled("cmdPreview"));
     EXPECT_EQ(desktop.taken, QStringList{path}) << "remembered as a choice in the dialog is";
     EXPECT_TRUE(desktop.fileChoices.empty()) << "no dialog";
@@ -236,7 +237,7 @@ TEST_F(ImportWindowTest, AWorkbookDroppedOnTheWindowIsChosenAndListedAmongTheRec
     test::writeFile(app.path(QStringLiteral("x.xlsx")), "nope");
     ASSERT_TRUE(drop({QUrl::fromLocalFile(app.path(QStringLiteral("x.xlsx")))}));
     EXPECT_EQ(desktop.messages.size(), 1u);
-    EXPECT_FALSE(enabled("Command1"));
+    EXPECT_FALSE(enabled(window->importButton()));
 
     // 最近的檔案 lists both, newest first; picking one chooses it again.
     auto *menu = window->findChild<QMenu *>(QStringLiteral("mnuRecent"));
@@ -247,7 +248,7 @@ TEST_F(ImportWindowTest, AWorkbookDroppedOnTheWindowIsChosenAndListedAmongTheRec
     EXPECT_EQ(items[0]->text(), QStringLiteral("x.xlsx"));
     EXPECT_EQ(items[1]->toolTip(), path);
     items[1]->trigger();
-    EXPECT_TRUE(enabled("Command1"));
+    EXPECT_TRUE(enabled(window->importButton()));
     EXPECT_EQ(get<QLineEdit>("txtField")->toolTip(), path);
 }
 
@@ -300,8 +301,8 @@ TEST(PaymentsImportWindow, CountsRowsOfUnknownAccountsAsNotProcessed)
                              import, {}, desktop);
     window.onChooseClicked();
     window.onImportClicked();
-    EXPECT_EQ(test::child<QLabel>(window, "Label1")->text(), QStringLiteral("1"));
-    EXPECT_EQ(test::child<QLabel>(window, "Label4")->text(), QStringLiteral("1"));
+    EXPECT_EQ(window.writtenLabel()->text(), QStringLiteral("1"));
+    EXPECT_EQ(window.notProcessedLabel()->text(), QStringLiteral("1"));
 }
 
 TEST_F(ImportWindowTest, PreviewShowsTheFirstRowsAndADryRunsCountsWithoutChangingTheDatabase)
@@ -334,7 +335,7 @@ TEST_F(ImportWindowTest, PreviewShowsTheFirstRowsAndADryRunsCountsWithoutChangin
 
     // The real import afterwards does what the preview said.
     window->onImportClicked();
-    EXPECT_EQ(get<QLabel>("Label1")->text(), QStringLiteral("25"));
+    EXPECT_EQ(window->writtenLabel()->text(), QStringLiteral("25"));
     EXPECT_EQ(get<QLabel>("lblPreviewCounts")->text(), platform::kStalePreviewText);
 }
 

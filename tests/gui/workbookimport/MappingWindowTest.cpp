@@ -43,7 +43,7 @@ TEST(MappingWindow, AnEmptyTableShowsEmptyBoxesAndLeavingInsertsOneRow)
         EXPECT_TRUE(test::child<QLineEdit>(window, QStringLiteral("Text%1").arg(i).toLatin1().constData())->text().isEmpty());
     EXPECT_EQ(window.findChild<QLineEdit *>(QStringLiteral("Text6")), nullptr);
 
-    QTest::mouseClick(test::child<QPushButton>(window, "Command3"), Qt::LeftButton);
+    QTest::mouseClick(window.exitButton(), Qt::LeftButton);
     EXPECT_EQ(window.result(), QDialog::Accepted);
     const auto rows = test::tableRows(app.folder(), QStringLiteral("ImportSetting"));
     ASSERT_EQ(rows.size(), 1u);
@@ -255,6 +255,6 @@ TEST(MappingWindow, TheMappingInForceFitsAtEverySize)
                                       QStringLiteral("入帳時間=(未設定), 虛擬帳號=EE, 備註=FF")}));
         for (const QString &line : lines)
             EXPECT_LE(label->fontMetrics().horizontalAdvance(line), label->contentsRect().width()) << line.toStdString();
-        EXPECT_LE(label->geometry().bottom(), test::child<QWidget>(window, "Command3")->geometry().top());
+        EXPECT_LE(label->geometry().bottom(), window.exitButton()->geometry().top());
     }
 }

@@ -1,4 +1,4 @@
-#include "credentials/PassLogIn.h"
+#include "credentials/LoginDialog.h"
 #include "platform/Error.h"
 #include "support/FakeDesktop.h"
 #include "support/TestApp.h"
@@ -20,7 +20,7 @@ class LoginTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        dialog = std::make_unique<credentials::PassLogIn>(app.folder(), desktop);
+        dialog = std::make_unique<credentials::LoginDialog>(app.folder(), desktop);
         test::showActive(*dialog);
         user = test::child<QLineEdit>(*dialog, "TxtInUserId");
         password = test::child<QLineEdit>(*dialog, "TxtPassWd");
@@ -30,7 +30,7 @@ protected:
 
     test::TestApp app;
     test::FakeDesktop desktop;
-    std::unique_ptr<credentials::PassLogIn> dialog;
+    std::unique_ptr<credentials::LoginDialog> dialog;
     QLineEdit *user = nullptr;
     QLineEdit *password = nullptr;
     QPushButton *ok = nullptr;
@@ -216,7 +216,7 @@ TEST(Login, AMissingCredentialFileIsAPlainFailedLogin)
     test::TestApp app;
     QDir(app.folder().credentialFolder()).removeRecursively();
     test::FakeDesktop desktop;
-    credentials::PassLogIn dialog(app.folder(), desktop);
+    credentials::LoginDialog dialog(app.folder(), desktop);
     test::showActive(dialog);
     EXPECT_EQ(dialog.stored().userName, QStringLiteral("*"));
     auto *user = test::child<QLineEdit>(dialog, "TxtInUserId");
@@ -231,7 +231,7 @@ TEST(Login, AFailureWhileLoadingIsReportedToTheOperator)
     test::TestApp app;
     test::FakeDesktop desktop;
     desktop.onEvents = [] { throw platform::Error(platform::errnum::DeviceIo, QStringLiteral("I/O")); };
-    credentials::PassLogIn dialog(app.folder(), desktop);
+    credentials::LoginDialog dialog(app.folder(), desktop);
     ASSERT_EQ(desktop.messages.size(), 1u);
     EXPECT_EQ(desktop.messages[0].text, QStringLiteral("系統發生錯誤訊息 =57，請通知系統設計員!"));
     EXPECT_EQ(desktop.messages[0].title, QStringLiteral("Dunmarrow"));

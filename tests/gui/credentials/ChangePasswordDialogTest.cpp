@@ -1,6 +1,6 @@
-#include "credentials/ChgPasWd.h"
+#include "credentials/ChangePasswordDialog.h"
 #include "credentials/Credentials.h"
-#include "credentials/PassLogIn.h"
+#include "credentials/LoginDialog.h"
 #include "platform/Codec950.h"
 #include "support/FakeDesktop.h"
 #include "support/TestApp.h"
@@ -23,7 +23,7 @@ protected:
     void SetUp() override
     {
         before = test::readFile(app.folder().credentialFile());
-        dialog = std::make_unique<credentials::ChgPasWd>(app.folder(), desktop);
+        dialog = std::make_unique<credentials::ChangePasswordDialog>(app.folder(), desktop);
         test::showActive(*dialog);
         user = test::child<QLineEdit>(*dialog, "TxtInUserId");
         password = test::child<QLineEdit>(*dialog, "TxtPassWd");
@@ -45,7 +45,7 @@ protected:
     test::TestApp app;
     test::FakeDesktop desktop;
     QByteArray before;
-    std::unique_ptr<credentials::ChgPasWd> dialog;
+    std::unique_ptr<credentials::ChangePasswordDialog> dialog;
     QLineEdit *user = nullptr;
     QLineEdit *password = nullptr;
     QLineEdit *repeat = nullptr;
@@ -81,7 +81,7 @@ TEST_F(ChangeTest, EnterInAShortPasswordSavesExactlyTheThreeLinesAndTheNewPairLo
 
     // The next start reads the new pair; it is typed here in lower case.
     test::FakeDesktop loginDesktop;
-    credentials::PassLogIn login(app.folder(), loginDesktop);
+    credentials::LoginDialog login(app.folder(), loginDesktop);
     test::showActive(login);
     QTest::keyClicks(test::child<QLineEdit>(login, "TxtInUserId"), QStringLiteral("clerk2"));
     QTest::keyClick(test::child<QLineEdit>(login, "TxtInUserId"), Qt::Key_Return);
@@ -120,7 +120,7 @@ TEST_F(ChangeTest, ThePasswordIsTypedTwiceAndTwoThatDifferChangeNothing)
 
     // The login keeps its one password box.
     test::FakeDesktop loginDesktop;
-    credentials::PassLogIn login(app.folder(), loginDesktop);
+    credentials::LoginDialog login(app.folder(), loginDesktop);
     EXPECT_EQ(login.findChild<QLineEdit *>(QStringLiteral("TxtPassWd2")), nullptr);
 }
 

@@ -17,12 +17,12 @@ namespace talvesk::shell {
 
 // The main window after login: the menu bar from which every command starts, and under it the
 // overview of where the collection stands.
-class RemainMenu : public QMainWindow {
+class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
     static constexpr QSize kDesignedSize{640, 480};
 
-    RemainMenu(const platform::AppFolder &app, platform::Desktop &desktop, QWidget *parent = nullptr);
+    MainWindow(const platform::AppFolder &app, platform::Desktop &desktop, QWidget *parent = nullptr);
 
     // 結束: asks, compacts the database and closes the window. Returns whether it closed.
     bool onExitTriggered();

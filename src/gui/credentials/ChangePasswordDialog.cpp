@@ -1,4 +1,4 @@
-#include "credentials/ChgPasWd.h"
+#include "credentials/ChangePasswordDialog.h"
 
 #include "credentials/Credentials.h"
 #include "platform/Error.h"
@@ -12,7 +12,7 @@ const QString kTitle = QStringLiteral("更改密碼");
 const QString kPasswordsDifferMessage = QStringLiteral("兩次輸入的密碼不相同，請重新輸入!");
 }
 
-ChgPasWd::ChgPasWd(const platform::AppFolder &app, platform::Desktop &desktop, QWidget *parent)
+ChangePasswordDialog::ChangePasswordDialog(const platform::AppFolder &app, platform::Desktop &desktop, QWidget *parent)
     : CredentialDialog(desktop,
                        {QStringLiteral("ChgPasWd"), kTitle, QStringLiteral("新使用者名稱 :"),
                         QStringLiteral("新使用者密碼 :"), kTitle, false, QStringLiteral("再輸入一次密碼 :")},
@@ -24,7 +24,7 @@ ChgPasWd::ChgPasWd(const platform::AppFolder &app, platform::Desktop &desktop, Q
     desktop_.processPendingEvents();
 }
 
-void ChgPasWd::confirm()
+void ChangePasswordDialog::confirm()
 {
     desktop_.setPointer(platform::Pointer::Hourglass);
     if (userEdit->text().isEmpty()) {

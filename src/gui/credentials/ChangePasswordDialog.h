@@ -6,10 +6,10 @@
 namespace talvesk::credentials {
 
 // 更改密碼: writes a new user name and password to the credential file, used from the next start.
-class ChgPasWd : public CredentialDialog {
+class ChangePasswordDialog : public CredentialDialog {
     Q_OBJECT
 public:
-    ChgPasWd(const platform::AppFolder &app, platform::Desktop &desktop, QWidget *parent = nullptr);
+    ChangePasswordDialog(const platform::AppFolder &app, platform::Desktop &desktop, QWidget *parent = nullptr);
 
 protected:
     void confirm() override; // the save action

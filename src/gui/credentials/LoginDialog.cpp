@@ -1,4 +1,4 @@
-#include "credentials/PassLogIn.h"
+#include "credentials/LoginDialog.h"
 
 #include "platform/Error.h"
 
@@ -11,7 +11,7 @@ namespace {
 const QString kTitle = QStringLiteral("使用者登入系統");
 }
 
-PassLogIn::PassLogIn(const platform::AppFolder &app, platform::Desktop &desktop, QWidget *parent)
+LoginDialog::LoginDialog(const platform::AppFolder &app, platform::Desktop &desktop, QWidget *parent)
     : CredentialDialog(desktop,
                        {QStringLiteral("PassLogIn"), platform::kProgramCaption, QStringLiteral("使用者名稱 :"),
                         QStringLiteral("使用者密碼 :"), kTitle, true},
@@ -20,7 +20,7 @@ PassLogIn::PassLogIn(const platform::AppFolder &app, platform::Desktop &desktop,
     load(app);
 }
 
-void PassLogIn::load(const platform::AppFolder &app)
+void LoginDialog::load(const platform::AppFolder &app)
 {
     try {
         stored_ = LoadStoredCredentials(app.credentialFile());
@@ -34,13 +34,13 @@ void PassLogIn::load(const platform::AppFolder &app)
     }
 }
 
-void PassLogIn::showEvent(QShowEvent *event)
+void LoginDialog::showEvent(QShowEvent *event)
 {
     CredentialDialog::showEvent(event);
     userEdit->setFocus(Qt::ActiveWindowFocusReason);
 }
 
-void PassLogIn::refuse(const QString &message)
+void LoginDialog::refuse(const QString &message)
 {
     desktop_.setPointer(platform::Pointer::Default);
     showMessage(message, kTitle);
@@ -48,7 +48,7 @@ void PassLogIn::refuse(const QString &message)
     userEdit->setFocus(Qt::OtherFocusReason);
 }
 
-void PassLogIn::confirm()
+void LoginDialog::confirm()
 {
     desktop_.setPointer(platform::Pointer::Hourglass);
     if (userEdit->text().isEmpty()) {

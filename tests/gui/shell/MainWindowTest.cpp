@@ -2,14 +2,14 @@
 #include "db/Journal.h"
 #include "platform/Files.h"
 #include "backup/BackupWindow.h"
-#include "credentials/ChgPasWd.h"
-#include "credentials/PassLogIn.h"
+#include "credentials/ChangePasswordDialog.h"
+#include "credentials/LoginDialog.h"
 #include "payments/PaymentWindows.h"
 #include "receivables/ReceivablesImport.h"
 #include "receivables/ReceivablesWindows.h"
 #include "results/LookupWindow.h"
 #include "shell/JournalWindow.h"
-#include "shell/RemainMenu.h"
+#include "shell/MainWindow.h"
 #include "store/StoreImport.h"
 #include "store/StoreWindows.h"
 #include "support/TextFiles.h"
@@ -62,11 +62,11 @@ QStringList menuItems(QMainWindow &window)
 
 } // namespace
 
-TEST(RemainMenu, EveryItemInOrderWithItsNameAndCaption)
+TEST(MainWindow, EveryItemInOrderWithItsNameAndCaption)
 {
     test::TestApp app;
     test::FakeDesktop desktop;
-    shell::RemainMenu window(app.folder(), desktop);
+    shell::MainWindow window(app.folder(), desktop);
     EXPECT_EQ(window.objectName(), QStringLiteral("remainmenu"));
     EXPECT_EQ(window.windowTitle(), QStringLiteral("Talvesk虛擬帳號資料處理(Version 1.0)"));
     const QStringList expected{
@@ -104,7 +104,7 @@ TEST(RemainMenu, EveryItemInOrderWithItsNameAndCaption)
 
 // The window with the frame a window manager adds lies within the screen's free part: on 800 x 600
 // it grows as far as that allows, title bar and status bar on the screen.
-TEST(RemainMenu, FitsTheAvailableScreenFrameIncluded)
+TEST(MainWindow, FitsTheAvailableScreenFrameIncluded)
 {
     test::TestApp app;
     const QMargins frame = platform::kAssumedFrame;
@@ -122,7 +122,7 @@ TEST(RemainMenu, FitsTheAvailableScreenFrameIncluded)
         test::FakeDesktop desktop;
         desktop.screen = c.screen;
         desktop.available = c.available;
-        shell::RemainMenu window(app.folder(), desktop);
+        shell::MainWindow window(app.folder(), desktop);
         EXPECT_EQ(window.size(), c.window) << c.available.height();
         const QRect framed(window.pos(), window.size().grownBy(frame));
         EXPECT_TRUE(c.available.contains(framed)) << c.available.height();
@@ -199,15 +199,15 @@ TEST(Placement, EveryWindowOpensWholeOnAnSmallScreenWithAPanel)
             window.close();
         };
         {
-            credentials::PassLogIn w(app.folder(), desktop);
+            credentials::LoginDialog w(app.folder(), desktop);
             check(w);
         }
         {
-            credentials::ChgPasWd w(app.folder(), desktop);
+            credentials::ChangePasswordDialog w(app.folder(), desktop);
             check(w);
         }
         {
-            shell::RemainMenu w(app.folder(), desktop);
+            shell::MainWindow w(app.folder(), desktop);
             check(w);
         }
         {
@@ -245,12 +245,12 @@ TEST(Placement, EveryWindowOpensWholeOnAnSmallScreenWithAPanel)
     }
 }
 
-TEST(RemainMenu, ExitWithCancelChangesNothing)
+TEST(MainWindow, ExitWithCancelChangesNothing)
 {
     test::TestApp app;
     test::FakeDesktop desktop;
     desktop.answers = {platform::Answer::Cancel};
-    shell::RemainMenu window(app.folder(), desktop);
+    shell::MainWindow window(app.folder(), desktop);
     window.show();
     const QByteArray before = test::readFile(app.folder().databaseFile());
     test::writeFile(app.folder().scratchDatabaseFile(), "leftover");
@@ -268,7 +268,7 @@ TEST(RemainMenu, ExitWithCancelChangesNothing)
     EXPECT_TRUE(platform::fileExists(app.folder().scratchDatabaseFile()));
 }
 
-TEST(RemainMenu, ExitConfirmedCompactsAndCloses)
+TEST(MainWindow, ExitConfirmedCompactsAndCloses)
 {
     test::TestApp app;
     {
@@ -277,7 +277,7 @@ TEST(RemainMenu, ExitConfirmedCompactsAndCloses)
     }
     test::writeFile(app.folder().scratchDatabaseFile(), "leftover");
     test::FakeDesktop desktop;
-    shell::RemainMenu window(app.folder(), desktop);
+    shell::MainWindow window(app.folder(), desktop);
     window.show();
 
     EXPECT_TRUE(window.onExitTriggered());
@@ -289,11 +289,11 @@ TEST(RemainMenu, ExitConfirmedCompactsAndCloses)
     EXPECT_EQ(q.text(0), QStringLiteral("B1"));
 }
 
-TEST(RemainMenu, ExitWhileAnotherProgramWritesSaysNothingMoreAndLosesNoRow)
+TEST(MainWindow, ExitWhileAnotherProgramWritesSaysNothingMoreAndLosesNoRow)
 {
     test::TestApp app;
     test::FakeDesktop desktop;
-    shell::RemainMenu window(app.folder(), desktop);
+    shell::MainWindow window(app.folder(), desktop);
     window.show();
     auto writer = db::openDatabase(app.folder());
     {
@@ -310,11 +310,11 @@ TEST(RemainMenu, ExitWhileAnotherProgramWritesSaysNothingMoreAndLosesNoRow)
     EXPECT_FALSE(platform::fileExists(app.folder().scratchDatabaseFile()));
 }
 
-TEST(RemainMenu, ChangeOfPasswordOpensItsDialogModally)
+TEST(MainWindow, ChangeOfPasswordOpensItsDialogModally)
 {
     test::TestApp app;
     test::FakeDesktop desktop;
-    shell::RemainMenu window(app.folder(), desktop);
+    shell::MainWindow window(app.folder(), desktop);
     window.show();
     QString seen;
     QTimer::singleShot(0, [&] {
@@ -327,13 +327,13 @@ TEST(RemainMenu, ChangeOfPasswordOpensItsDialogModally)
     EXPECT_EQ(seen, QStringLiteral("ChgPasWd"));
 }
 
-TEST(RemainMenu, ExportsReportTheSavedFileAndHandItToTheSpreadsheetProgram)
+TEST(MainWindow, ExportsReportTheSavedFileAndHandItToTheSpreadsheetProgram)
 {
     test::TestApp app;
     const QByteArray home = qgetenv("HOME");
     qputenv("HOME", app.folder().root().toUtf8());
     test::FakeDesktop desktop;
-    shell::RemainMenu window(app.folder(), desktop);
+    shell::MainWindow window(app.folder(), desktop);
     window.show();
     bool disabledDuring = false;
     desktop.onEvents = [&] {
@@ -375,14 +375,14 @@ TEST(RemainMenu, ExportsReportTheSavedFileAndHandItToTheSpreadsheetProgram)
 
 // The same failure in the real message box: what the clerk sees is the number and description
 // under the program's caption, with no icon and OK alone.
-TEST(RemainMenu, AFailedExportInTheRealMessageBoxKeepsItsFixedForm)
+TEST(MainWindow, AFailedExportInTheRealMessageBoxKeepsItsFixedForm)
 {
     test::TestApp app;
     const QByteArray home = qgetenv("HOME");
     qputenv("HOME", app.folder().root().toUtf8());
     QFile::remove(app.folder().databaseFile());
     platform::QtDesktop desktop;
-    shell::RemainMenu window(app.folder(), desktop);
+    shell::MainWindow window(app.folder(), desktop);
     window.show();
     test::SeenBox seen;
     test::pressInNextBox(seen, QMessageBox::Ok);
@@ -398,7 +398,7 @@ TEST(RemainMenu, AFailedExportInTheRealMessageBoxKeepsItsFixedForm)
 
 // A desktop with no program for workbooks: said so, and the folder offered; an empty table is
 // exported and said to be empty; the status bar is clear before any result is shown.
-TEST(RemainMenu, AnExportNoProgramOpensOffersItsFolderAndSaysHowManyRows)
+TEST(MainWindow, AnExportNoProgramOpensOffersItsFolderAndSaysHowManyRows)
 {
     test::TestApp app;
     const QByteArray home = qgetenv("HOME");
@@ -406,7 +406,7 @@ TEST(RemainMenu, AnExportNoProgramOpensOffersItsFolderAndSaysHowManyRows)
     test::FakeDesktop desktop;
     desktop.openSucceeds = false;
     desktop.answers = {platform::Answer::Yes, platform::Answer::Ok};
-    shell::RemainMenu window(app.folder(), desktop);
+    shell::MainWindow window(app.folder(), desktop);
     window.show();
     bool statusClearAtEveryMessage = true;
     desktop.onMessage = [&](const platform::Message &) {
@@ -429,13 +429,13 @@ TEST(RemainMenu, AnExportNoProgramOpensOffersItsFolderAndSaysHowManyRows)
     EXPECT_TRUE(statusClearAtEveryMessage);
 }
 
-TEST(RemainMenu, ClearingsReportUnderTheMainCaptionAndFailuresLeaveTheProgramUsable)
+TEST(MainWindow, ClearingsReportUnderTheMainCaptionAndFailuresLeaveTheProgramUsable)
 {
     test::TestApp app;
     test::addReceivable(app.folder(), QStringLiteral("A1"), QStringLiteral("10"));
     test::execute(app.folder(), "INSERT INTO SMdata (BARCODE2) VALUES ('B1')");
     test::FakeDesktop desktop;
-    shell::RemainMenu window(app.folder(), desktop);
+    shell::MainWindow window(app.folder(), desktop);
     desktop.answers = {platform::Answer::Yes, platform::Answer::Ok, platform::Answer::Yes, platform::Answer::Ok};
     window.findChild<QAction *>(QStringLiteral("SClearFile"))->trigger();
     window.findChild<QAction *>(QStringLiteral("RClearFile"))->trigger();
@@ -457,14 +457,14 @@ TEST(RemainMenu, ClearingsReportUnderTheMainCaptionAndFailuresLeaveTheProgramUsa
     EXPECT_EQ(test::readFile(app.folder().databaseFile()), QByteArray("not a database"));
 }
 
-TEST(RemainMenu, ClearingAsksWithTheRowCountAndNoKeepsEveryRow)
+TEST(MainWindow, ClearingAsksWithTheRowCountAndNoKeepsEveryRow)
 {
     test::TestApp app;
     test::execute(app.folder(), "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 1234) "
                                 "INSERT INTO F_AccountData (Bankcode, Total) SELECT 'A' || i, '10' FROM n");
     test::FakeDesktop desktop;
     desktop.answers = {platform::Answer::No};
-    shell::RemainMenu window(app.folder(), desktop);
+    shell::MainWindow window(app.folder(), desktop);
     window.findChild<QAction *>(QStringLiteral("RClearFile"))->trigger();
     ASSERT_EQ(desktop.messages.size(), 1u);
     const auto &m = desktop.messages[0];
@@ -484,12 +484,12 @@ TEST(RemainMenu, ClearingAsksWithTheRowCountAndNoKeepsEveryRow)
 }
 
 // The slip that cost a day's work: Enter on the real question keeps the table.
-TEST(RemainMenu, EnterOnTheRealClearingQuestionKeepsTheTable)
+TEST(MainWindow, EnterOnTheRealClearingQuestionKeepsTheTable)
 {
     test::TestApp app;
     test::addReceivable(app.folder(), QStringLiteral("A1"), QStringLiteral("10"));
     platform::QtDesktop desktop;
-    shell::RemainMenu window(app.folder(), desktop);
+    shell::MainWindow window(app.folder(), desktop);
     test::SeenBox seen;
     test::pressInNextBox(seen, QMessageBox::NoButton);
     window.findChild<QAction *>(QStringLiteral("RClearFile"))->trigger();
@@ -499,12 +499,12 @@ TEST(RemainMenu, EnterOnTheRealClearingQuestionKeepsTheTable)
 }
 
 // 結束 through the real message box: OK must run the exit sequence.
-TEST(RemainMenu, ExitConfirmedInTheRealMessageBoxCompactsAndCloses)
+TEST(MainWindow, ExitConfirmedInTheRealMessageBoxCompactsAndCloses)
 {
     test::TestApp app;
     test::writeFile(app.folder().scratchDatabaseFile(), "leftover");
     platform::QtDesktop desktop;
-    shell::RemainMenu window(app.folder(), desktop);
+    shell::MainWindow window(app.folder(), desktop);
     window.show();
     test::SeenBox seen;
     test::pressInNextBox(seen, QMessageBox::Ok);
@@ -515,7 +515,7 @@ TEST(RemainMenu, ExitConfirmedInTheRealMessageBoxCompactsAndCloses)
     EXPECT_FALSE(platform::fileExists(app.folder().scratchDatabaseFile()));
 
     // Cancel in the real box keeps the program.
-    shell::RemainMenu again(app.folder(), desktop);
+    shell::MainWindow again(app.folder(), desktop);
     again.show();
     test::SeenBox cancelled;
     test::pressInNextBox(cancelled, QMessageBox::Cancel);
@@ -525,14 +525,14 @@ TEST(RemainMenu, ExitConfirmedInTheRealMessageBoxCompactsAndCloses)
 }
 
 // The status line says what the database holds, and says it again after each command.
-TEST(RemainMenu, TheStatusLineCountsTheDataAndFollowsEachCommand)
+TEST(MainWindow, TheStatusLineCountsTheDataAndFollowsEachCommand)
 {
     test::TestApp app;
     test::execute(app.folder(), "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 1234) "
                                 "INSERT INTO F_AccountData (Bankcode, Total, PayDate) "
                                 "SELECT 'A' || i, '10', CASE WHEN i <= 34 THEN '1130105' ELSE '' END FROM n");
     test::FakeDesktop desktop;
-    shell::RemainMenu window(app.folder(), desktop);
+    shell::MainWindow window(app.folder(), desktop);
     auto *summary = window.findChild<QLabel *>(QStringLiteral("dataSummary"));
     ASSERT_NE(summary, nullptr);
     EXPECT_EQ(summary->text(), QStringLiteral("應收帳款 1,234 筆 (已入帳 34 / 未入帳 1,200) | 超商資料 0 筆 | 尚無匯入"));
@@ -546,10 +546,10 @@ TEST(RemainMenu, TheStatusLineCountsTheDataAndFollowsEachCommand)
     test::writeFile(bank, QByteArray());
     desktop.files = {bank};
     QTimer::singleShot(0, [&] {
-        auto *w = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+        auto *w = qobject_cast<textimport::TextImportWindow *>(QApplication::activeModalWidget());
         ASSERT_NE(w, nullptr);
-        w->findChild<QPushButton *>(QStringLiteral("Command1"))->click();
-        w->findChild<QPushButton *>(QStringLiteral("Command2"))->click();
+        w->chooseButton()->click();
+        w->readButton()->click();
         w->reject();
     });
     const QDateTime before = QDateTime::currentDateTime().addSecs(-60);

@@ -1,8 +1,8 @@
-#include "shell/RemainMenu.h"
+#include "shell/MainWindow.h"
 
 #include "platform/Widgets.h"
 
-#include "credentials/ChgPasWd.h"
+#include "credentials/ChangePasswordDialog.h"
 #include "backup/BackupWindow.h"
 #include "payments/BankImport.h"
 #include "payments/PaymentWindows.h"
@@ -39,7 +39,7 @@
 namespace talvesk::shell {
 
 template <typename Handler>
-void RemainMenu::addCommand(QWidget *menu, const char *name, const QString &caption, Handler handler)
+void MainWindow::addCommand(QWidget *menu, const char *name, const QString &caption, Handler handler)
 {
     auto *action = new QAction(caption, menu);
     action->setObjectName(QString::fromLatin1(name));
@@ -50,7 +50,7 @@ void RemainMenu::addCommand(QWidget *menu, const char *name, const QString &capt
     });
 }
 
-RemainMenu::RemainMenu(const platform::AppFolder &app, platform::Desktop &desktop, QWidget *parent)
+MainWindow::MainWindow(const platform::AppFolder &app, platform::Desktop &desktop, QWidget *parent)
     : QMainWindow(parent), app_(app), desktop_(desktop)
 {
     setObjectName(QStringLiteral("remainmenu"));
@@ -58,7 +58,7 @@ RemainMenu::RemainMenu(const platform::AppFolder &app, platform::Desktop &deskto
     // Where the collection stands, under the menu bar.
     overview_ = new OverviewPanel(app_, this);
     setCentralWidget(overview_);
-    connect(overview_, &OverviewPanel::entryActivated, this, &RemainMenu::openImportLogAt);
+    connect(overview_, &OverviewPanel::entryActivated, this, &MainWindow::openImportLogAt);
     // What the database holds; an export's progress shows over it while it runs.
     summaryLabel_ = new QLabel(statusBar());
     summaryLabel_->setObjectName(QStringLiteral("dataSummary"));
@@ -68,40 +68,40 @@ RemainMenu::RemainMenu(const platform::AppFolder &app, platform::Desktop &deskto
     refreshSummary();
 
     QMenuBar *bar = menuBar();
-    addCommand(bar, "readdisk", QStringLiteral("讀入應收帳款資料(EXCEL)"), &RemainMenu::onImportReceivablesTriggered);
+    addCommand(bar, "readdisk", QStringLiteral("讀入應收帳款資料(EXCEL)"), &MainWindow::onImportReceivablesTriggered);
 
     QMenu *work = bar->addMenu(QStringLiteral("處理作業"));
     work->setObjectName(QStringLiteral("MENU5"));
-    addCommand(work, "READBANK", QStringLiteral("讀入入帳明細(EXCEL)"), &RemainMenu::onImportPaymentsTriggered);
-    addCommand(work, "MENDO", QStringLiteral("讀入入帳明細(TXT)"), &RemainMenu::onReadBankFileTriggered);
-    addCommand(work, "errorfile", QStringLiteral("銷帳結果轉存EXCEL檔"), &RemainMenu::onExportResultsTriggered);
-    addCommand(work, "LOOKUP", QStringLiteral("帳款查詢"), &RemainMenu::onLookupTriggered);
-    addCommand(work, "DailyReport", QStringLiteral("日報表"), &RemainMenu::onDailyReportTriggered);
+    addCommand(work, "READBANK", QStringLiteral("讀入入帳明細(EXCEL)"), &MainWindow::onImportPaymentsTriggered);
+    addCommand(work, "MENDO", QStringLiteral("讀入入帳明細(TXT)"), &MainWindow::onReadBankFileTriggered);
+    addCommand(work, "errorfile", QStringLiteral("銷帳結果轉存EXCEL檔"), &MainWindow::onExportResultsTriggered);
+    addCommand(work, "LOOKUP", QStringLiteral("帳款查詢"), &MainWindow::onLookupTriggered);
+    addCommand(work, "DailyReport", QStringLiteral("日報表"), &MainWindow::onDailyReportTriggered);
 
     QMenu *store = bar->addMenu(QStringLiteral("超商銷帳資料處理"));
     store->setObjectName(QStringLiteral("PrtRec"));
-    addCommand(store, "READ711", QStringLiteral("讀入便利超商銷帳磁片"), &RemainMenu::onReadStoreFileTriggered);
-    addCommand(store, "PrtRecALL", QStringLiteral("超商銷帳資料轉EXCEL檔"), &RemainMenu::onExportStoreTriggered);
+    addCommand(store, "READ711", QStringLiteral("讀入便利超商銷帳磁片"), &MainWindow::onReadStoreFileTriggered);
+    addCommand(store, "PrtRecALL", QStringLiteral("超商銷帳資料轉EXCEL檔"), &MainWindow::onExportStoreTriggered);
 
     QMenu *system = bar->addMenu(QStringLiteral("系統作業"));
     system->setObjectName(QStringLiteral("syswork"));
-    addCommand(system, "BACKUP", QStringLiteral("備份資料庫"), &RemainMenu::onBackupTriggered);
-    addCommand(system, "RESTORE", QStringLiteral("回復資料庫"), &RemainMenu::onRestoreTriggered);
+    addCommand(system, "BACKUP", QStringLiteral("備份資料庫"), &MainWindow::onBackupTriggered);
+    addCommand(system, "RESTORE", QStringLiteral("回復資料庫"), &MainWindow::onRestoreTriggered);
     // The clearings empty a whole table: set apart, so that a slip aimed at 回復資料庫 or
     // 變更密碼 does not land on them.
     system->addSeparator();
-    addCommand(system, "RClearFile", QStringLiteral("應收帳款清檔作業"), &RemainMenu::onClearReceivablesTriggered);
-    addCommand(system, "SClearFile", QStringLiteral("超商資料清檔作業"), &RemainMenu::onClearStoreTriggered);
+    addCommand(system, "RClearFile", QStringLiteral("應收帳款清檔作業"), &MainWindow::onClearReceivablesTriggered);
+    addCommand(system, "SClearFile", QStringLiteral("超商資料清檔作業"), &MainWindow::onClearStoreTriggered);
     system->addSeparator();
-    addCommand(system, "ChgPas", QStringLiteral("變更密碼"), &RemainMenu::onChangePasswordTriggered);
-    addCommand(system, "ImportLog", QStringLiteral("匯入記錄"), &RemainMenu::onImportLogTriggered);
+    addCommand(system, "ChgPas", QStringLiteral("變更密碼"), &MainWindow::onChangePasswordTriggered);
+    addCommand(system, "ImportLog", QStringLiteral("匯入記錄"), &MainWindow::onImportLogTriggered);
 
-    addCommand(bar, "EXITMENU", QStringLiteral("結束"), &RemainMenu::onExitTriggered);
+    addCommand(bar, "EXITMENU", QStringLiteral("結束"), &MainWindow::onExitTriggered);
 
     fitToScreen(platform::kAssumedFrame);
 }
 
-void RemainMenu::fitToScreen(const QMargins &frame)
+void MainWindow::fitToScreen(const QMargins &frame)
 {
     // The window grows on a small screen, but never past the part of it the desktop leaves free,
     // title bar and borders included: its caption and status bar stay on the screen.
@@ -111,7 +111,7 @@ void RemainMenu::fitToScreen(const QMargins &frame)
     move(fitted.topLeft() - QPoint(frame.left(), frame.top()));
 }
 
-void RemainMenu::showEvent(QShowEvent *event)
+void MainWindow::showEvent(QShowEvent *event)
 {
     QMainWindow::showEvent(event);
     // The real frame is known once the window manager has framed the window.
@@ -124,7 +124,7 @@ void RemainMenu::showEvent(QShowEvent *event)
 }
 
 
-void RemainMenu::runExport(const db::TableLayout &exported, const QString &filePrefix)
+void MainWindow::runExport(const db::TableLayout &exported, const QString &filePrefix)
 {
     if (exporting_)
         return;
@@ -181,7 +181,7 @@ void RemainMenu::runExport(const db::TableLayout &exported, const QString &fileP
     exporting_ = false;
 }
 
-void RemainMenu::refreshSummary()
+void MainWindow::refreshSummary()
 {
     overview_->refresh(); // on its own thread; shown when read
     try {
@@ -192,17 +192,17 @@ void RemainMenu::refreshSummary()
     }
 }
 
-void RemainMenu::onExportResultsTriggered()
+void MainWindow::onExportResultsTriggered()
 {
     runExport(results::resultsLayout(), results::kResultsFilePrefix);
 }
 
-void RemainMenu::onExportStoreTriggered()
+void MainWindow::onExportStoreTriggered()
 {
     runExport(store::storeLayout(), store::kStoreFilePrefix);
 }
 
-void RemainMenu::clearTable(const QString &table, const QString &described)
+void MainWindow::clearTable(const QString &table, const QString &described)
 {
     QString safetyCopy;
     try {
@@ -229,29 +229,29 @@ void RemainMenu::clearTable(const QString &table, const QString &described)
                                 platform::Buttons::Ok, db::safetyCopyReport(safetyCopy, db::kBeforeClearing)});
 }
 
-void RemainMenu::onClearReceivablesTriggered()
+void MainWindow::onClearReceivablesTriggered()
 {
     clearTable(db::kReceivablesTable, QStringLiteral("應收帳款資料"));
 }
 
-void RemainMenu::onClearStoreTriggered()
+void MainWindow::onClearStoreTriggered()
 {
     clearTable(db::kStoreTable, QStringLiteral("超商資料"));
 }
 
-void RemainMenu::onBackupTriggered()
+void MainWindow::onBackupTriggered()
 {
     backup::BackupWindow window(backup::BackupWindow::Mode::Backup, app_, desktop_, this);
     window.exec();
 }
 
-void RemainMenu::onImportLogTriggered()
+void MainWindow::onImportLogTriggered()
 {
     JournalWindow window(app_, desktop_, this);
     window.exec();
 }
 
-void RemainMenu::openImportLogAt(qint64 entry)
+void MainWindow::openImportLogAt(qint64 entry)
 {
     JournalWindow window(app_, desktop_, this);
     window.selectEntry(entry);
@@ -259,19 +259,19 @@ void RemainMenu::openImportLogAt(qint64 entry)
     refreshSummary(); // an undo may have run there
 }
 
-void RemainMenu::onDailyReportTriggered()
+void MainWindow::onDailyReportTriggered()
 {
     DailyReportWindow window(app_, desktop_, this);
     window.exec();
 }
 
-void RemainMenu::onRestoreTriggered()
+void MainWindow::onRestoreTriggered()
 {
     backup::BackupWindow window(backup::BackupWindow::Mode::Restore, app_, desktop_, this);
     window.exec();
 }
 
-void RemainMenu::closeEvent(QCloseEvent *event)
+void MainWindow::closeEvent(QCloseEvent *event)
 {
     if (exporting_) {
         event->ignore();
@@ -280,7 +280,7 @@ void RemainMenu::closeEvent(QCloseEvent *event)
     QMainWindow::closeEvent(event);
 }
 
-bool RemainMenu::onExitTriggered()
+bool MainWindow::onExitTriggered()
 {
     if (exporting_)
         return false;
@@ -296,7 +296,7 @@ bool RemainMenu::onExitTriggered()
     return true;
 }
 
-void RemainMenu::onImportReceivablesTriggered()
+void MainWindow::onImportReceivablesTriggered()
 {
     receivables::ReceivablesImport import(app_);
     workbookimport::ExcelImportWindow window(
@@ -310,7 +310,7 @@ void RemainMenu::onImportReceivablesTriggered()
     window.exec();
 }
 
-void RemainMenu::onImportPaymentsTriggered()
+void MainWindow::onImportPaymentsTriggered()
 {
     payments::PaymentsImport import(app_);
     workbookimport::ExcelImportWindow window(
@@ -324,29 +324,29 @@ void RemainMenu::onImportPaymentsTriggered()
     window.exec();
 }
 
-void RemainMenu::onReadBankFileTriggered()
+void MainWindow::onReadBankFileTriggered()
 {
     payments::BankImport import(app_);
     textimport::TextImportWindow window(payments::bankWindowDesign(), import, desktop_, this);
     window.exec();
 }
 
-void RemainMenu::onReadStoreFileTriggered()
+void MainWindow::onReadStoreFileTriggered()
 {
     store::StoreImport import(app_);
     textimport::TextImportWindow window(store::storeWindowDesign(), import, desktop_, this);
     window.exec();
 }
 
-void RemainMenu::onLookupTriggered()
+void MainWindow::onLookupTriggered()
 {
     results::LookupWindow window(app_, desktop_, this);
     window.exec();
 }
 
-void RemainMenu::onChangePasswordTriggered()
+void MainWindow::onChangePasswordTriggered()
 {
-    credentials::ChgPasWd dialog(app_, desktop_, this);
+    credentials::ChangePasswordDialog dialog(app_, desktop_, this);
     dialog.exec();
 }
 

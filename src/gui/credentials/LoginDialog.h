@@ -7,10 +7,10 @@
 namespace talvesk::credentials {
 
 // The login: the program's first window. Accepted on a matching pair; rejected by 離 開.
-class PassLogIn : public CredentialDialog {
+class LoginDialog : public CredentialDialog {
     Q_OBJECT
 public:
-    PassLogIn(const platform::AppFolder &app, platform::Desktop &desktop, QWidget *parent = nullptr);
+    LoginDialog(const platform::AppFolder &app, platform::Desktop &desktop, QWidget *parent = nullptr);
 
     const StoredCredentials &stored() const { return stored_; }
 
