@@ -43,6 +43,45 @@ void ImportCounts::refuse(qint64 row, const QString &reason)
         problems << QStringLiteral("第 %1 列：").arg(row) + reason;
 }
 
+QString Headings::of(QStringView letters) const
+{
+    const int column = workbook::columnIndex(letters);
+    return column < 0 ? QString() : byColumn_.value(column);
+}
+
+Headings Headings::read(const QString &workbookPath, const QString &sheetName)
+{
+    std::unique_ptr<workbook::Workbook> book = workbook::Workbook::open(workbookPath);
+    std::unique_ptr<workbook::Worksheet> sheet = book->worksheet(sheetName);
+    QStringList texts;
+    int last = -1;
+    for (int column = 0; column < kMaxHeadingColumns; ++column) {
+        const workbook::CellValue cell = sheet->cell(1, workbook::columnLetters(column));
+        QString text;
+        switch (cell.kind) {
+        case workbook::CellValue::Kind::Empty:
+            break;
+        case workbook::CellValue::Kind::Text:
+        case workbook::CellValue::Kind::Error:
+            text = cell.text.trimmed();
+            break;
+        case workbook::CellValue::Kind::Number:
+        case workbook::CellValue::Kind::Boolean:
+            text = workbook::numberText(cell.number);
+            break;
+        case workbook::CellValue::Kind::DateTime:
+            text = workbook::dateTimeText(cell.number);
+            break;
+        }
+        if (!text.isEmpty())
+            last = column;
+        texts << text;
+    }
+    Headings headings(texts.mid(0, last + 1));
+    headings.known_ = true;
+    return headings;
+}
+
 bool holdsNul(const QStringList &texts)
 {
     return std::any_of(texts.begin(), texts.end(), [](const QString &t) { return t.contains(QChar(u'\0')); });

@@ -38,6 +38,24 @@ inline const QString kNoAccountReason = QStringLiteral("沒有虛擬帳號");
 // A row's mapped cells as its problem line shows them.
 QString rowText(const QStringList &cells);
 
+// The first row of a worksheet, which names its columns, as the mapping window shows it beside
+// each letter box. Columns past kMaxHeadingColumns (ZZ) read as empty.
+class Headings {
+public:
+    static constexpr int kMaxHeadingColumns = 26 * 27;
+    Headings() = default;
+    explicit Headings(QStringList byColumn) : byColumn_(std::move(byColumn)) {}
+    // Whether a worksheet was read at all (a mapping opened before a workbook is chosen has none).
+    bool known() const { return known_ || !byColumn_.isEmpty(); }
+    // The text of the first row's cell in the column `letters` names; empty for an empty cell.
+    QString of(QStringView letters) const;
+    static Headings read(const QString &workbookPath, const QString &sheetName);
+
+private:
+    QStringList byColumn_; // A first, up to the last column that holds a text
+    bool known_ = false;
+};
+
 // What an import reports while it runs: the last used row once, then every row; and, when it
 // stops on a failure, the counts of the rows that are stored.
 struct ImportObserver {

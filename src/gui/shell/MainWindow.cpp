@@ -302,9 +302,10 @@ void MainWindow::onImportReceivablesTriggered()
     workbookimport::ExcelImportWindow window(
         {QStringLiteral("frmExcelToAccess"), QStringLiteral("讀入應收帳款資料(EXCEL)"),
          platform::filekind::ReceivablesWorkbook}, import,
-        [this](QWidget *parent) {
+        [this](QWidget *parent, const workbookimport::Headings &headings) {
             workbookimport::MappingWindow mapping(receivables::receivablesMappingDesign(), app_, desktop_, parent);
-            mapping.exec();
+            mapping.showHeadings(headings);
+            return mapping.exec() == QDialog::Accepted;
         },
         desktop_, this);
     window.exec();
@@ -316,9 +317,10 @@ void MainWindow::onImportPaymentsTriggered()
     workbookimport::ExcelImportWindow window(
         {QStringLiteral("frmExcelToAccess1"), QStringLiteral("讀入入帳明細(EXCEL)"),
          platform::filekind::PaymentsWorkbook}, import,
-        [this](QWidget *parent) {
+        [this](QWidget *parent, const workbookimport::Headings &headings) {
             workbookimport::MappingWindow mapping(payments::paymentsMappingDesign(), app_, desktop_, parent);
-            mapping.exec();
+            mapping.showHeadings(headings);
+            return mapping.exec() == QDialog::Accepted;
         },
         desktop_, this);
     window.exec();

@@ -24,8 +24,12 @@
 
 namespace talvesk::workbookimport {
 
+namespace {
+const QString kFailureStyle = QStringLiteral("color: #a00000;");
+} // namespace
+
 ExcelImportWindow::ExcelImportWindow(const Design &design, WorkbookImport &import,
-                                     std::function<void(QWidget *)> openMapping, platform::Desktop &desktop,
+                                     OpenMapping openMapping, platform::Desktop &desktop,
                                      QWidget *parent)
     : platform::BusyDialog(parent), import_(import), openMapping_(std::move(openMapping)), desktop_(desktop),
       fileKind_(design.fileKind)
@@ -93,7 +97,7 @@ ExcelImportWindow::ExcelImportWindow(const Design &design, WorkbookImport &impor
     grid->setRowStretch(5, 1);
     choiceLabel = platform::namedLabel(this, "lblChoice", QString());
     choiceLabel->setWordWrap(true);
-    choiceLabel->setStyleSheet(QStringLiteral("color: #a00000;"));
+    choiceLabel->setStyleSheet(kFailureStyle);
     choiceLabel->setVisible(false);
     grid->addWidget(choiceLabel, 6, 0, 1, 5);
     counting = new platform::BackgroundJob(this);
@@ -192,6 +196,7 @@ void ExcelImportWindow::openWorkbook(const QString &path)
         const QString reason = error.description();
         const QString name = QFileInfo(*chosen).fileName();
         choiceLabel->setText(reason.contains(name) ? reason : QStringLiteral("無法讀取「%1」：%2").arg(name, reason));
+        choiceLabel->setStyleSheet(kFailureStyle);
         choiceLabel->setToolTip(*chosen);
         choiceLabel->setVisible(true);
         // The error's number alone on the first line, the reason under it.
@@ -273,7 +278,20 @@ void ExcelImportWindow::onMappingClicked()
         return;
     // Saving a mapping writes the database, which the preview's dry run holds.
     counting->stop();
-    openMapping_(this);
+    Headings headings;
+    if (!chosenPath_.isEmpty()) {
+        try {
+            headings = Headings::read(chosenPath_, sheetBox->currentText());
+        } catch (const platform::Error &) {
+            // The boxes are shown without headings: the import itself says what is wrong with the file.
+        }
+    }
+    if (openMapping_(this, headings)) {
+        choiceLabel->setText(QStringLiteral("欄位對應已儲存"));
+        choiceLabel->setToolTip(QString());
+        choiceLabel->setStyleSheet(QStringLiteral("color: #006000;"));
+        choiceLabel->setVisible(true);
+    }
     // A preview on screen shows the mapping in force.
     if (previewPanel->isVisible() && previewButton->isEnabled())
         onPreviewClicked();

@@ -30,7 +30,10 @@ public:
         QString caption;
         QString fileKind; // the file dialog reopens in the folder last used for this kind
     };
-    ExcelImportWindow(const Design &design, WorkbookImport &import, std::function<void(QWidget *)> openMapping,
+    // Opens the mapping window over `parent`, showing the chosen worksheet's headings when there
+    // is one; true when the mapping was saved.
+    using OpenMapping = std::function<bool(QWidget *parent, const Headings &headings)>;
+    ExcelImportWindow(const Design &design, WorkbookImport &import, OpenMapping openMapping,
                       platform::Desktop &desktop, QWidget *parent = nullptr);
 
     void onChooseClicked();
@@ -67,7 +70,7 @@ private:
     void startCounting();
 
     WorkbookImport &import_;
-    std::function<void(QWidget *)> openMapping_;
+    OpenMapping openMapping_;
     platform::Desktop &desktop_;
     QString fileKind_;
     QString chosenPath_; // the workbook shown, elided, in txtField

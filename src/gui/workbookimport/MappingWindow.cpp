@@ -56,7 +56,7 @@ MappingWindow::MappingWindow(const Design &design, const platform::AppFolder &ap
     auto *purpose = new QLabel(QStringLiteral("用於: ") + design.importCaption, this);
     purpose->setObjectName(QStringLiteral("purposeLabel"));
     purpose->setAlignment(Qt::AlignCenter);
-    grid->addWidget(purpose, 0, 0, 1, 2);
+    grid->addWidget(purpose, 0, 0, 1, 3);
     grid->addWidget(title1, 1, 0);
     grid->addWidget(title2, 1, 1);
 
@@ -81,9 +81,15 @@ MappingWindow::MappingWindow(const Design &design, const platform::AppFolder &ap
             if (kept != box->text())
                 box->setText(kept);
         });
+        auto *heading = new QLabel(this);
+        heading->setObjectName(QStringLiteral("heading") + QString::number(line));
+        heading->setVisible(false);
+        connect(box, &QLineEdit::textChanged, this, [this, i] { showHeading(i); });
         grid->addWidget(label, firstRow + line - 1, 0);
         grid->addWidget(box, firstRow + line - 1, 1);
+        grid->addWidget(heading, firstRow + line - 1, 2);
         boxes_.push_back(box);
+        headingLabels_.push_back(heading);
         ++line;
     }
     exitButton_ = new QPushButton(QStringLiteral("離開"), this);
@@ -92,8 +98,8 @@ MappingWindow::MappingWindow(const Design &design, const platform::AppFolder &ap
     savedLabel = new QLabel(this);
     savedLabel->setObjectName(QStringLiteral("savedMappingLabel"));
     savedLabel->setAlignment(Qt::AlignCenter);
-    grid->addWidget(savedLabel, firstRow + line - 1, 0, 1, 2);
-    grid->addWidget(exitButton_, firstRow + line, 0, 1, 2, Qt::AlignCenter);
+    grid->addWidget(savedLabel, firstRow + line - 1, 0, 1, 3);
+    grid->addWidget(exitButton_, firstRow + line, 0, 1, 3, Qt::AlignCenter);
     grid->setRowStretch(firstRow + line + 1, 1);
     connect(exitButton_, &QPushButton::clicked, this, &MappingWindow::onExitClicked);
     exitButton_->installEventFilter(this);
@@ -121,6 +127,7 @@ void MappingWindow::load()
         for (std::size_t i = 0; i < boxes_.size(); ++i)
             boxes_[i]->setText(items.value(static_cast<qsizetype>(i)));
         showSavedMapping(items);
+        savedTexts_ = boxTexts();
         if (design_.holdsConnection)
             connection_.emplace(std::move(db));
         loaded_ = true;
@@ -152,12 +159,59 @@ void MappingWindow::onExitClicked()
             connection_.emplace(db::openDatabase(app_));
         db::saveMapping(*connection_, design_.table, boxTexts());
         showSavedMapping(boxTexts());
+        savedTexts_ = boxTexts();
     } catch (const platform::Error &error) {
         reportFailure(error);
         return;
     }
     connection_.reset();
     accept();
+}
+
+void MappingWindow::reject()
+{
+    if (loaded_ && boxTexts() != savedTexts_) {
+        const platform::Answer answer =
+            desktop_.showMessage(this, {QStringLiteral("欄位對應已變更但尚未儲存，確定要放棄變更嗎?"), kCaption,
+                                        platform::Icon::Exclamation, platform::Buttons::YesNo,
+                                        QStringLiteral("按「離開」才會儲存。"), platform::Answer::No});
+        if (answer != platform::Answer::Yes)
+            return;
+    }
+    connection_.reset();
+    QDialog::reject();
+}
+
+void MappingWindow::showHeadings(const Headings &headings)
+{
+    headings_ = headings;
+    if (!headings_.known())
+        return;
+    // The headings take a column of their own: the window grows by it, within the screen.
+    const QSize designed = platform::sizeForScreen(desktop_.screenSize(), kDesignedSize);
+    platform::fixWindowSize(*this, {designed.width() + kHeadingWidth, designed.height()});
+    platform::placeWithin(*this, desktop_);
+    for (std::size_t i = 0; i < boxes_.size(); ++i)
+        showHeading(i);
+}
+
+void MappingWindow::showHeading(std::size_t item)
+{
+    QLabel *label = headingLabels_[item];
+    const QString letters = boxes_[item]->text().trimmed();
+    label->setVisible(headings_.known());
+    if (!headings_.known() || letters.isEmpty()) {
+        label->clear();
+        label->setToolTip(QString());
+        return;
+    }
+    const QString text = headings_.of(letters);
+    const bool empty = text.isEmpty();
+    const QString shown = letters + u'：' + (empty ? QStringLiteral("(空白欄)") : text);
+    label->setText(label->fontMetrics().elidedText(shown, Qt::ElideRight, kHeadingWidth - 8));
+    label->setToolTip(shown);
+    label->setProperty("emptyColumn", empty);
+    label->setStyleSheet(empty ? QStringLiteral("color: #c00000; font-weight: bold;") : QString());
 }
 
 void MappingWindow::showSavedMapping(const QStringList &saved)

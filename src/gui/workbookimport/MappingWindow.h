@@ -5,6 +5,7 @@
 #include "platform/Database.h"
 #include "platform/Desktop.h"
 #include "platform/Error.h"
+#include "workbookimport/WorkbookImport.h"
 
 #include <QDialog>
 
@@ -30,12 +31,19 @@ public:
     };
     // Room for six items, the import's name above them and the saved mapping below.
     static constexpr QSize kDesignedSize{380, 420};
+    // What the column of headings adds once a workbook is chosen.
+    static constexpr int kHeadingWidth = 180;
 
     MappingWindow(const Design &design, const platform::AppFolder &app, platform::Desktop &desktop,
                   QWidget *parent = nullptr);
 
     // 離開: saves the boxes and closes; a failure is reported and the window stays open.
     void onExitClicked();
+    // Escape and the title-bar button: leave without saving, asking first when a box was changed.
+    void reject() override;
+    // Beside each box, the first-row text of the column its letters name (「B：客戶名稱」), of the
+    // workbook chosen in the import window; a letter naming an empty column is marked.
+    void showHeadings(const Headings &headings);
 
     QPushButton *exitButton() const { return exitButton_; }
 
@@ -46,6 +54,7 @@ private:
     void load();
     void reportFailure(const platform::Error &error);
     QStringList boxTexts() const;
+    void showHeading(std::size_t item);
     // Shows the mapping now saved, item by item, under the import's name.
     void showSavedMapping(const QStringList &saved);
 
@@ -53,6 +62,9 @@ private:
     platform::AppFolder app_;
     platform::Desktop &desktop_;
     std::vector<QLineEdit *> boxes_;
+    std::vector<QLabel *> headingLabels_;
+    Headings headings_;
+    QStringList savedTexts_; // what the boxes held when loaded or last saved
     QPushButton *exitButton_ = nullptr;
     QLabel *savedLabel = nullptr;
     std::optional<platform::Database> connection_;

@@ -230,7 +230,7 @@ TEST(Placement, EveryWindowOpensWholeOnAnSmallScreenWithAPanel)
             receivables::ReceivablesImport import(app.folder());
             workbookimport::ExcelImportWindow w({QStringLiteral("frmExcelToAccess"), QStringLiteral("讀入應收帳款資料(EXCEL)"),
                                                  platform::filekind::ReceivablesWorkbook},
-                                                import, [](QWidget *) {}, desktop);
+                                                import, [](QWidget *, const workbookimport::Headings &) { return false; }, desktop);
             check(w);
         }
         {

@@ -28,6 +28,7 @@
 
 using namespace talvesk;
 using workbookimport::ExcelImportWindow;
+using workbookimport::Headings;
 
 namespace {
 
@@ -42,7 +43,12 @@ protected:
             ExcelImportWindow::Design{QStringLiteral("frmExcelToAccess"), QStringLiteral("讀入應收帳款資料(EXCEL)"),
                                       platform::filekind::ReceivablesWorkbook},
             import,
-            [this](QWidget *) { ++mappingOpened; }, desktop);
+            [this](QWidget *, const Headings &headings) {
+                ++mappingOpened;
+                headingsShown = headings;
+                return mappingSaved;
+            },
+            desktop);
         window->show();
     }
     QString workbook(int rows)
@@ -64,6 +70,8 @@ protected:
     receivables::ReceivablesImport import{app.folder()};
     std::unique_ptr<ExcelImportWindow> window;
     int mappingOpened = 0;
+    Headings headingsShown;
+    bool mappingSaved = false;
 };
 
 } // namespace
@@ -87,6 +95,24 @@ TEST_F(ImportWindowTest, OpensWithOnlyTheChoiceMappingAndExitUsable)
     EXPECT_EQ(path->palette().color(QPalette::Base), path->palette().color(QPalette::Window));
     QTest::mouseClick(window->mappingButton(), Qt::LeftButton);
     EXPECT_EQ(mappingOpened, 1);
+}
+
+TEST_F(ImportWindowTest, TheMappingWindowIsShownTheChosenWorksheetsHeadingsAndASaveIsSaid)
+{
+    QTest::mouseClick(window->mappingButton(), Qt::LeftButton);
+    EXPECT_FALSE(headingsShown.known()) << "no workbook chosen, no headings";
+    EXPECT_FALSE(get<QLabel>("lblChoice")->isVisible()) << "nothing saved, nothing said";
+
+    desktop.files = {workbook(1)};
+    QTest::mouseClick(get<QPushButton>("cmdChoose"), Qt::LeftButton);
+    mappingSaved = true;
+    QTest::mouseClick(window->mappingButton(), Qt::LeftButton);
+    ASSERT_TRUE(headingsShown.known());
+    EXPECT_EQ(headingsShown.of(u"A"), QStringLiteral("名稱"));
+    EXPECT_EQ(headingsShown.of(u"C"), QStringLiteral("金額"));
+    EXPECT_EQ(headingsShown.of(u"D"), QString());
+    EXPECT_TRUE(get<QLabel>("lblChoice")->isVisible());
+    EXPECT_EQ(get<QLabel>("lblChoice")->text(), QStringLiteral("欄位對應已儲存"));
 }
 
 TEST_F(ImportWindowTest, ChoosingListsTheWorksheetsAndTheImportCountsEveryRow)
@@ -268,7 +294,7 @@ TEST_F(ImportWindowTest, TheSameContentsAgainAreAskedAboutAndEnterOnTheRealQuest
     platform::QtDesktop real;
     ExcelImportWindow again({QStringLiteral("frmExcelToAccess"), QStringLiteral("讀入應收帳款資料(EXCEL)"),
                              platform::filekind::ReceivablesWorkbook},
-                            import, [](QWidget *) {}, real);
+                            import, [](QWidget *, const Headings &) { return false; }, real);
     again.show();
     again.takeFile(copy);
     test::SeenBox seen;

@@ -7,6 +7,7 @@
 #include "support/Tables.h"
 #include "support/TestApp.h"
 #include "support/Widgets.h"
+#include "support/Workbooks.h"
 
 #include <QClipboard>
 #include <QLabel>
@@ -145,7 +146,10 @@ TEST(MappingWindow, EscapeLeavesWithoutSavingAndTheSavedLettersAreShown)
     box->setFocus();
     box->selectAll();
     QTest::keyClicks(box, QStringLiteral("z"));
+    desktop.answers = {platform::Answer::Yes};
     QTest::keyClick(box, Qt::Key_Escape);
+    ASSERT_EQ(desktop.messages.size(), 1u) << "a typed change is dropped unasked";
+    EXPECT_EQ(desktop.messages[0].defaultAnswer, platform::Answer::No);
     EXPECT_FALSE(window.isVisible());
     EXPECT_EQ(window.result(), QDialog::Rejected);
     EXPECT_EQ(mapping(app, db::kReceivablesMapping), QStringLiteral("A,B,C,D,E").split(u','));
@@ -174,7 +178,12 @@ TEST(MappingWindow, ClosingByTheTitleBarSavesNothing)
     MappingWindow window(payments::paymentsMappingDesign(), app.folder(), desktop);
     test::showActive(window);
     QTest::keyClicks(test::child<QLineEdit>(window, "Text6"), QStringLiteral("abcd"));
+    desktop.answers = {platform::Answer::No};
     window.close();
+    EXPECT_TRUE(window.isVisible()) << "the title-bar button dropped typed letters unasked";
+    desktop.answers = {platform::Answer::Yes};
+    window.close();
+    EXPECT_FALSE(window.isVisible());
     EXPECT_TRUE(test::tableRows(app.folder(), QStringLiteral("ImportSetting1")).empty());
 }
 
@@ -257,4 +266,46 @@ TEST(MappingWindow, TheMappingInForceFitsAtEverySize)
             EXPECT_LE(label->fontMetrics().horizontalAdvance(line), label->contentsRect().width()) << line.toStdString();
         EXPECT_LE(label->geometry().bottom(), window.exitButton()->geometry().top());
     }
+}
+
+TEST(MappingWindow, HeadingsStandBesideTheLettersAndChangedLettersAreNotDroppedUnasked)
+{
+    test::TestApp app;
+    test::FakeDesktop desktop;
+    {
+        platform::Database db = db::openDatabase(app.folder());
+        db::saveMapping(db, db::kReceivablesMapping, QStringLiteral("A,B,,C,D").split(u','));
+    }
+    const QString path = app.path(QStringLiteral("book.xlsx"));
+    test::writeXlsx(path, QStringLiteral("應收"),
+                    {{QStringLiteral("客戶名稱"), test::Cell{}, QStringLiteral("虛擬帳號"), 20240101.0},
+                     {QStringLiteral("甲"), QStringLiteral("x"), QStringLiteral("95120001"), 100.0}});
+    MappingWindow window(receivables::receivablesMappingDesign(), app.folder(), desktop);
+    window.showHeadings(workbookimport::Headings::read(path, QStringLiteral("應收")));
+    test::showActive(window);
+    auto heading = [&](const char *name) { return test::child<QLabel>(window, name); };
+    EXPECT_EQ(heading("heading1")->text(), QStringLiteral("A：客戶名稱"));
+    EXPECT_EQ(heading("heading2")->text(), QStringLiteral("B：(空白欄)"));
+    EXPECT_TRUE(heading("heading2")->property("emptyColumn").toBool()) << "a letter naming an empty column is marked";
+    EXPECT_TRUE(heading("heading3")->text().isEmpty()) << "an unmapped item names no column";
+    EXPECT_EQ(heading("heading5")->text(), QStringLiteral("D：20240101"));
+    EXPECT_LE(window.frameGeometry().width(), 800);
+
+    // Unchanged, Escape leaves at once; changed, it asks, and 否 keeps the window and the letters.
+    auto *box = test::child<QLineEdit>(window, "Text1");
+    box->setFocus();
+    box->selectAll();
+    QTest::keyClicks(box, QStringLiteral("c"));
+    EXPECT_EQ(heading("heading1")->text(), QStringLiteral("C：虛擬帳號"));
+    desktop.answers = {platform::Answer::No};
+    QTest::keyClick(box, Qt::Key_Escape);
+    ASSERT_EQ(desktop.messages.size(), 1u);
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_EQ(box->text(), QStringLiteral("C"));
+    box->selectAll();
+    QTest::keyClicks(box, QStringLiteral("a"));
+    QTest::keyClick(box, Qt::Key_Escape);
+    EXPECT_EQ(desktop.messages.size(), 1u) << "the letters saved again were asked about";
+    EXPECT_FALSE(window.isVisible());
+    EXPECT_EQ(mapping(app, db::kReceivablesMapping), QStringLiteral("A,B,,C,D").split(u','));
 }
