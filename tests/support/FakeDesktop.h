@@ -39,6 +39,15 @@ public:
         folders.pop_front();
         return folder;
     }
+    std::optional<QString> chooseSaveFile(QWidget *, const QString &, const QString &suggested) override
+    {
+        suggestedSaves.push_back(suggested);
+        if (saveFiles.empty())
+            return std::nullopt;
+        const QString file = saveFiles.front();
+        saveFiles.pop_front();
+        return file.isEmpty() ? std::nullopt : std::optional<QString>(file);
+    }
     QSize screenSize() const override { return screen; }
     QRect availableGeometry() const override { return available.isEmpty() ? QRect(QPoint(), screen) : available; }
     void processPendingEvents() override;
@@ -62,6 +71,8 @@ public:
     QStringList driveList;
     std::deque<QString> folders; // answers of the folder dialog; an empty one, or none left: cancelled
     int folderDialogs = 0;
+    std::deque<QString> saveFiles; // answers of the save dialog, one each; an empty one, or none left: cancelled
+    QStringList suggestedSaves;    // what each save dialog offered
     QSize screen{1024, 768};
     QRect available; // empty: the whole screen
     int eventRuns = 0;

@@ -220,6 +220,33 @@ std::optional<QString> QtDesktop::chooseFile(QWidget *parent, const FileChoice &
     return path;
 }
 
+std::optional<QString> QtDesktop::chooseSaveFile(QWidget *parent, const QString &title, const QString &suggested)
+{
+    const QFileInfo offered(suggested);
+    const QString folder = folders_.folderFor(filekind::ExportedWorkbook, offered.absolutePath());
+    const bool wasBusy = busy_;
+    if (wasBusy)
+        setPointer(Pointer::Default);
+    QFileDialog dialog(parent, title, folder, qtFileFilter(QStringLiteral("Excel 活頁簿|*.xlsx")));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(QStringLiteral("xlsx"));
+    dialog.setProxyModel(new FileListTexts(&dialog));
+    dialog.selectFile(offered.fileName());
+    QString path = dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()
+        ? dialog.selectedFiles().constFirst()
+        : QString();
+    if (wasBusy)
+        setPointer(Pointer::Hourglass);
+    if (path.isEmpty())
+        return std::nullopt;
+    if (!path.endsWith(QStringLiteral(".xlsx"), Qt::CaseInsensitive))
+        path += QStringLiteral(".xlsx");
+    folders_.remember(filekind::ExportedWorkbook, path);
+    return path;
+}
+
 namespace {
 
 // QDesktopServices only starts xdg-open and reports that it started, so a desktop where nothing

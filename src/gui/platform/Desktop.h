@@ -56,6 +56,7 @@ inline const QString PaymentsWorkbook = QStringLiteral("paymentsWorkbook");
 inline const QString BankFile = QStringLiteral("bankFile");
 inline const QString StoreFile = QStringLiteral("storeFile");
 inline const QString BackupFolder = QStringLiteral("backupFolder");
+inline const QString ExportedWorkbook = QStringLiteral("exportedWorkbook");
 } // namespace filekind
 
 // The filter of the workbook imports: every format the readers take, then all files.
@@ -107,6 +108,10 @@ public:
     // Shows a folder dialog (where the last one was chosen); the chosen folder, or nothing when
     // cancelled.
     virtual std::optional<QString> chooseFolder(QWidget *parent, const QString &title) = 0;
+    // Shows a save dialog for an .xlsx workbook, offering `suggested` (its folder, or where the
+    // last one was saved, and its name); the chosen path, ending in .xlsx, or nothing when
+    // cancelled. The dialog asks itself before an existing file is replaced.
+    virtual std::optional<QString> chooseSaveFile(QWidget *parent, const QString &title, const QString &suggested) = 0;
     // The whole screen, in pixels.
     virtual QSize screenSize() const = 0;
     // The part of the screen windows may take: the screen less the desktop's panels.
@@ -129,6 +134,7 @@ public:
     bool openDocument(const QString &path) override;
     QStringList drives() const override;
     std::optional<QString> chooseFolder(QWidget *parent, const QString &title) override;
+    std::optional<QString> chooseSaveFile(QWidget *parent, const QString &title, const QString &suggested) override;
     QSize screenSize() const override;
     QRect availableGeometry() const override;
     void processPendingEvents() override;

@@ -75,6 +75,7 @@ MainWindow::MainWindow(const platform::AppFolder &app, platform::Desktop &deskto
     addCommand(work, "READBANK", QStringLiteral("讀入入帳明細(EXCEL)"), &MainWindow::onImportPaymentsTriggered);
     addCommand(work, "MENDO", QStringLiteral("讀入入帳明細(TXT)"), &MainWindow::onReadBankFileTriggered);
     addCommand(work, "errorfile", QStringLiteral("銷帳結果轉存EXCEL檔"), &MainWindow::onExportResultsTriggered);
+    addCommand(work, "errorfileAs", QStringLiteral("銷帳結果另存新檔…"), &MainWindow::onExportResultsAsTriggered);
     addCommand(work, "LOOKUP", QStringLiteral("帳款查詢"), &MainWindow::onLookupTriggered);
     addCommand(work, "DailyReport", QStringLiteral("日報表"), &MainWindow::onDailyReportTriggered);
 
@@ -82,6 +83,7 @@ MainWindow::MainWindow(const platform::AppFolder &app, platform::Desktop &deskto
     store->setObjectName(QStringLiteral("PrtRec"));
     addCommand(store, "READ711", QStringLiteral("讀入便利超商銷帳磁片"), &MainWindow::onReadStoreFileTriggered);
     addCommand(store, "PrtRecALL", QStringLiteral("超商銷帳資料轉EXCEL檔"), &MainWindow::onExportStoreTriggered);
+    addCommand(store, "PrtRecALLAs", QStringLiteral("超商銷帳資料另存新檔…"), &MainWindow::onExportStoreAsTriggered);
 
     QMenu *system = bar->addMenu(QStringLiteral("系統作業"));
     system->setObjectName(QStringLiteral("syswork"));
@@ -124,10 +126,18 @@ void MainWindow::showEvent(QShowEvent *event)
 }
 
 
-void MainWindow::runExport(const db::TableLayout &exported, const QString &filePrefix)
+void MainWindow::runExport(const db::TableLayout &exported, const QString &filePrefix, bool chooseFile)
 {
     if (exporting_)
         return;
+    // By default into the documents folder under a dated name; 另存新檔… lets the clerk say where.
+    QString path = db::exportPath(filePrefix, QDateTime::currentDateTime());
+    if (chooseFile) {
+        const std::optional<QString> chosen = desktop_.chooseSaveFile(this, QStringLiteral("另存新檔"), path);
+        if (!chosen)
+            return;
+        path = *chosen;
+    }
     exporting_ = true;
     // The window keeps repainting and taking input, but no command may start while the export
     // reads the database: a write would wait for it, and leaving would pull the table away.
@@ -147,7 +157,6 @@ void MainWindow::runExport(const db::TableLayout &exported, const QString &fileP
     };
     platform::ProgressPacer pacer(desktop_);
     try {
-        const QString path = db::exportPath(filePrefix, QDateTime::currentDateTime());
         const db::ExportResult result = db::exportTable(app_, exported, path, [&](qint64 done, qint64 total) {
             pacer.step([&] {
                 bar->setRange(0, static_cast<int>(std::min<qint64>(total, INT_MAX)));
@@ -200,6 +209,16 @@ void MainWindow::onExportResultsTriggered()
 void MainWindow::onExportStoreTriggered()
 {
     runExport(store::storeLayout(), store::kStoreFilePrefix);
+}
+
+void MainWindow::onExportResultsAsTriggered()
+{
+    runExport(results::resultsLayout(), results::kResultsFilePrefix, true);
+}
+
+void MainWindow::onExportStoreAsTriggered()
+{
+    runExport(store::storeLayout(), store::kStoreFilePrefix, true);
 }
 
 void MainWindow::clearTable(const QString &table, const QString &described)

@@ -34,6 +34,9 @@ public:
     void onExportResultsTriggered();
     void onLookupTriggered();
     void onExportStoreTriggered();
+    // 另存新檔…: the same exports into a file the clerk chooses.
+    void onExportResultsAsTriggered();
+    void onExportStoreAsTriggered();
     void onClearReceivablesTriggered();
     void onBackupTriggered();
     void onRestoreTriggered();
@@ -57,7 +60,7 @@ private:
     void fitToScreen(const QMargins &frame);
     template <typename Handler>
     void addCommand(QWidget *menu, const char *name, const QString &caption, Handler handler);
-    void runExport(const db::TableLayout &exported, const QString &filePrefix);
+    void runExport(const db::TableLayout &exported, const QString &filePrefix, bool chooseFile = false);
     // Asks, naming the table (`described`) and its rows, with No as the default; then clears.
     void clearTable(const QString &table, const QString &described);
 

@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QAbstractProxyModel>
 #include <QFileSystemModel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -170,6 +171,42 @@ TEST(QtDesktop, TheFileDialogReopensWhereTheSameKindWasChosen)
     EXPECT_EQ(platform::FolderMemory(platform::windowSettingsFile(appRoot.path()))
                   .folderFor(platform::filekind::ReceivablesWorkbook, QStringLiteral("/fallback")),
               QStringLiteral("/fallback"));
+}
+
+TEST(QtDesktop, TheSaveDialogOffersTheDatedNameAndAlwaysGivesAWorkbookName)
+{
+    QTemporaryDir appRoot, documents, chosenFolder;
+    platform::QtDesktop desktop(platform::windowSettingsFile(appRoot.path()));
+    auto save = [&](const QString &typed, QString &offeredIn, QString &offeredName) {
+        QTimer timer;
+        timer.setInterval(10);
+        QObject::connect(&timer, &QTimer::timeout, [&] {
+            auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+            if (!dialog || !dialog->isVisible())
+                return;
+            timer.stop();
+            offeredIn = dialog->directory().absolutePath();
+            auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+            offeredName = name ? name->text() : QString();
+            if (typed.isEmpty()) {
+                dialog->reject();
+                return;
+            }
+            dialog->selectFile(typed);
+            QMetaObject::invokeMethod(dialog, "accept");
+        });
+        timer.start();
+        return desktop.chooseSaveFile(nullptr, QStringLiteral("另存新檔"), documents.path() + QStringLiteral("/銷帳結果_20261209.xlsx"));
+    };
+    QString in, name;
+    EXPECT_EQ(save(QString(), in, name), std::nullopt);
+    EXPECT_EQ(in, documents.path());
+    EXPECT_EQ(name, QStringLiteral("銷帳結果_20261209.xlsx"));
+    // A name typed without its suffix gets it; the next dialog opens where this one saved.
+    EXPECT_EQ(save(chosenFolder.path() + QStringLiteral("/月底"), in, name),
+              std::optional<QString>(chosenFolder.path() + QStringLiteral("/月底.xlsx")));
+    EXPECT_EQ(save(QString(), in, name), std::nullopt);
+    EXPECT_EQ(in, chosenFolder.path());
 }
 
 TEST(Windows, AFixedSizeWindowOffersNoMaximiseButton)

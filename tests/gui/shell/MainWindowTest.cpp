@@ -16,6 +16,7 @@
 #include "textimport/TextImportWindow.h"
 #include "workbookimport/ExcelImportWindow.h"
 #include "workbookimport/MappingWindow.h"
+#include "workbook/Workbook.h"
 #include "support/FakeDesktop.h"
 #include "support/Tables.h"
 #include "support/TestApp.h"
@@ -75,11 +76,13 @@ TEST(MainWindow, EveryItemInOrderWithItsNameAndCaption)
         QStringLiteral("  READBANK 讀入入帳明細(EXCEL)"),
         QStringLiteral("  MENDO 讀入入帳明細(TXT)"),
         QStringLiteral("  errorfile 銷帳結果轉存EXCEL檔"),
+        QStringLiteral("  errorfileAs 銷帳結果另存新檔…"),
         QStringLiteral("  LOOKUP 帳款查詢"),
         QStringLiteral("  DailyReport 日報表"),
         QStringLiteral("PrtRec 超商銷帳資料處理"),
         QStringLiteral("  READ711 讀入便利超商銷帳磁片"),
         QStringLiteral("  PrtRecALL 超商銷帳資料轉EXCEL檔"),
+        QStringLiteral("  PrtRecALLAs 超商銷帳資料另存新檔…"),
         QStringLiteral("syswork 系統作業"),
         QStringLiteral("  BACKUP 備份資料庫"),
         QStringLiteral("  RESTORE 回復資料庫"),
@@ -371,6 +374,31 @@ TEST(MainWindow, ExportsReportTheSavedFileAndHandItToTheSpreadsheetProgram)
     EXPECT_EQ(desktop.messages[1].icon, platform::Icon::None);
     EXPECT_EQ(desktop.messages[1].buttons, platform::Buttons::Ok);
     EXPECT_EQ(desktop.opened.size(), 1);
+}
+
+TEST(MainWindow, SaveAsWritesTheExportWhereTheClerkSaysAndACancelledChoiceWritesNothing)
+{
+    test::TestApp app;
+    test::FakeDesktop desktop;
+    shell::MainWindow window(app.folder(), desktop);
+    test::execute(app.folder(), "INSERT INTO SMdata (R_NUM, P_TOTAL) VALUES ('S1', '35')");
+    const QString chosen = app.path(QStringLiteral("月底/超商.xlsx"));
+    QDir().mkpath(QFileInfo(chosen).absolutePath());
+    desktop.saveFiles = {QString(), chosen};
+
+    window.findChild<QAction *>(QStringLiteral("PrtRecALLAs"))->trigger();
+    EXPECT_TRUE(desktop.messages.empty()) << "a cancelled choice is not a failure";
+    EXPECT_TRUE(desktop.opened.empty());
+    window.findChild<QAction *>(QStringLiteral("PrtRecALLAs"))->trigger();
+    ASSERT_EQ(desktop.suggestedSaves.size(), 2);
+    EXPECT_TRUE(QFileInfo(desktop.suggestedSaves[1]).fileName().startsWith(QStringLiteral("超商銷帳資料_")))
+        << "the dialog offers the dated name the plain export would use";
+    ASSERT_EQ(desktop.messages.size(), 1u);
+    EXPECT_EQ(desktop.messages[0].text, QStringLiteral("已成功匯出成Excel檔,共 1 筆。"));
+    EXPECT_EQ(desktop.opened, QStringList{chosen});
+    const auto book = workbook::Workbook::open(chosen);
+    EXPECT_EQ(book->worksheetNames(), QStringList{QStringLiteral("超商銷帳資料")});
+    EXPECT_EQ(book->worksheet(book->worksheetNames().front())->lastUsedRow(), 2) << "headings and the one store row";
 }
 
 // The same failure in the real message box: what the clerk sees is the number and description
