@@ -30,8 +30,11 @@ fail() { echo "package-test: $*" >&2; exit 1; }
 echo "== the windows program's first start, under Xvfb as $user"
 cat >"$work/login.sh" <<'SH'
 #!/bin/sh
-# Starts talvesk, waits up to 20 s for its login window, keeps its picture, ends it.
-talvesk 2>"$1/talvesk.err" &
+# login.sh OUT [ARGS]: starts talvesk ARGS, waits up to 20 s for its login window, keeps its
+# picture as OUT/login.png, ends it.
+out=$1
+shift
+talvesk "$@" 2>"$out/talvesk.err" &
 pid=$!
 window=
 for _ in $(seq 100); do
@@ -39,7 +42,7 @@ for _ in $(seq 100); do
   kill -0 "$pid" 2>/dev/null || break
   sleep 0.2
 done
-[ -n "$window" ] && { echo "window: $(xdotool getwindowname "$window")"; sleep 1; import -window root "$1/login.png" 2>/dev/null || true; }
+[ -n "$window" ] && { echo "window: $(xdotool getwindowname "$window")"; sleep 1; import -window root "$out/login.png" 2>/dev/null || true; }
 kill "$pid" 2>/dev/null
 wait "$pid" 2>/dev/null
 [ -n "$window" ]
@@ -54,6 +57,19 @@ echo "files made by the first start:"
 (cd "$data" && find . -printf '%M %u %6s %p\n' | sort -k4)
 [ -s "$data/ldb/Vellaroke.mdb" ] && [ -s "$data/Env/IdPass6.ini" ] || fail "the first start made no database or credential file"
 [ "$(stat -c %U "$data/ldb/Vellaroke.mdb")" = "$user" ] || fail "the database is not the user's"
+
+echo "== a portable folder made with the installed talvesk-stage, named with --app-dir"
+as_user /usr/lib/talvesk/talvesk-stage "$work/portable" /usr/share/talvesk/schema.sql
+as_user xvfb-run -a -s '-screen 0 1024x768x24' "$work/login.sh" "$work" --app-dir "$work/portable" >"$work/login.out" \
+  || { cat "$work/login.out" "$work/talvesk.err" >&2; fail "the login window did not show for --app-dir"; }
+[ -e "$work/portable/ldb/Vellaroke.mdb.lock" ] || fail "talvesk --app-dir did not work in the folder named"
+echo "talvesk --app-dir $work/portable: login shown, database locked there"
+
+echo "== the batch tool's own first start, in \$XDG_DATA_HOME"
+as_user env XDG_DATA_HOME="$home/elsewhere" talvesk-batch find >/dev/null 2>"$work/batch-first.err"
+cat "$work/batch-first.err"
+[ -s "$home/elsewhere/talvesk/ldb/Vellaroke.mdb" ] || fail "the batch tool did not make its folder in \$XDG_DATA_HOME"
+rm -rf "$home/elsewhere"
 
 echo "== the batch tool as $user: import, find, undo"
 printf '客戶名稱,客戶編號,備註,虛擬帳號,應收金額\r\n王小明,C001,一月,95012345678901,1500\r\n陳大文,C002,一月,95012345678902,2300\r\n' >"$work/receivables.csv"
