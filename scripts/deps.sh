@@ -4,6 +4,7 @@
 #   bash scripts/deps.sh test     the tests (and what the build needs)
 #   bash scripts/deps.sh bench    the benchmarks (likewise)
 #   bash scripts/deps.sh fuzz     the fuzzers: clang and its sanitizer runtime
+#   bash scripts/deps.sh package  the Debian package and its check (and what the build needs)
 #   bash scripts/deps.sh          every set
 set -euo pipefail
 
@@ -17,9 +18,12 @@ build=(
 test=(libgtest-dev sqlite3 poppler-utils)
 bench=(libbenchmark-dev sqlite3)
 fuzz=(clang libclang-rt-14-dev)
+# dpkg-shlibdeps (dpkg-dev) fills the package's Depends; the package check installs it and shows
+# its login on a virtual X server.
+package=(dpkg-dev lintian desktop-file-utils xvfb xauth xdotool)
 
 sets=("$@")
-[ ${#sets[@]} -gt 0 ] || sets=(build test bench fuzz)
+[ ${#sets[@]} -gt 0 ] || sets=(build test bench fuzz package)
 packages=()
 for set in "${sets[@]}"; do
   case "$set" in
@@ -27,7 +31,8 @@ for set in "${sets[@]}"; do
     test) packages+=("${build[@]}" "${test[@]}") ;;
     bench) packages+=("${build[@]}" "${bench[@]}") ;;
     fuzz) packages+=("${fuzz[@]}") ;;
-    *) echo "deps.sh: unknown set: $set (build, test, bench, fuzz)" >&2; exit 2 ;;
+    package) packages+=("${build[@]}" "${package[@]}") ;;
+    *) echo "deps.sh: unknown set: $set (build, test, bench, fuzz, package)" >&2; exit 2 ;;
   esac
 done
 

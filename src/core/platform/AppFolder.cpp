@@ -2,6 +2,8 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
 
 namespace talvesk::platform {
 
@@ -18,5 +20,19 @@ QString AppFolder::databaseFolder() const { return root_ + QStringLiteral("/ldb"
 QString AppFolder::databaseFile() const { return databaseFolder() + QStringLiteral("/Vellaroke.mdb"); }
 QString AppFolder::scratchDatabaseFile() const { return databaseFolder() + QStringLiteral("/Temp.mdb"); }
 QString AppFolder::errorLogFile() const { return root_ + QStringLiteral("/ErrLog.txt"); }
+
+bool holdsOwnData(const QString &folder)
+{
+    // Asks the system (access(2) on Unix): a read-only mount or a folder of another owner says no.
+    const QFileInfo info(folder);
+    return info.isDir() && info.isWritable() && !QFileInfo::exists(folder + u'/' + kInstalledMarker);
+}
+
+QString userDataFolder()
+{
+    const QString dataHome = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    // Without a home folder there is no such place: never "/talvesk".
+    return dataHome.isEmpty() ? QString() : dataHome + QStringLiteral("/talvesk");
+}
 
 } // namespace talvesk::platform

@@ -27,4 +27,16 @@ private:
     QString root_;
 };
 
+// The name of the file a packaged installation puts beside its programs: that folder belongs to
+// the system, so the data lives in the user's own folder even for root, who could write there.
+inline const QString kInstalledMarker = QStringLiteral("installed-copy");
+
+// Whether the program folder `folder` holds its own data, as a staged or portable copy does: one
+// this user may write into and that is not a packaged installation.
+bool holdsOwnData(const QString &folder);
+
+// The user's own data folder for the program: $XDG_DATA_HOME/talvesk, by default
+// ~/.local/share/talvesk. Not made here.
+QString userDataFolder();
+
 } // namespace talvesk::platform

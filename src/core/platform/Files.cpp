@@ -234,6 +234,36 @@ void syncFile(const QString &path)
 #endif
 }
 
+namespace {
+
+QString fromFsPath(const fs::path &path)
+{
+#ifdef Q_OS_WIN
+    return QString::fromStdWString(path.wstring());
+#else
+    return QFile::decodeName(QByteArray::fromStdString(path.string()));
+#endif
+}
+
+} // namespace
+
+void makePrivateFolders(const QString &path)
+{
+    fs::path made;
+    for (const fs::path &part : toFsPath(path)) {
+        made /= part;
+        std::error_code ec;
+        if (!fs::create_directory(made, ec)) {
+            if (ec)
+                throw fileError(ec.value(), fromFsPath(made));
+            continue; // it was there already
+        }
+        fs::permissions(made, fs::perms::owner_all, fs::perm_options::replace, ec);
+        if (ec)
+            throw fileError(ec.value(), fromFsPath(made));
+    }
+}
+
 void removeFileIfExists(const QString &path)
 {
     std::error_code ec;

@@ -75,6 +75,11 @@ void copyPermissions(const QString &from, const QString &to);
 // Throws Error (also when `path` exists).
 void createEmptyFileLike(const QString &path, const QString &model);
 
+// Makes the folder `path` and every missing folder above it, each new one for its owner alone
+// (0700), as a user's own data folders are made. Existing folders stay as they are. Throws Error
+// naming the folder that could not be made.
+void makePrivateFolders(const QString &path);
+
 // Removes the file when it exists. Throws Error when it exists and cannot be removed.
 void removeFileIfExists(const QString &path);
 
