@@ -109,8 +109,9 @@ run_day() {
   shot 08-import-receivables-done 2
   keys Return
   shot 09-import-receivables-counts 0.6
-  # The focus is back in the path box: the mapping button is the fourth stop after it.
-  keys Tab Tab Tab Tab space
+  # The focus is back in the path box: the mapping button is the fifth stop after it (after
+  # 讀入檔案 and 預覽); the window shows the workbook's headings beside the letters.
+  keys Tab Tab Tab Tab Tab space
   shot 10-mapping-receivables 1.2
   keys Escape
   sleep 0.4
@@ -170,8 +171,14 @@ run_day() {
   rm "$HOME/Documents"; mv "$HOME/Documents.kept" "$HOME/Documents"
   shot 20-main-menu-status 0.3
 
-  # 處理作業 → 帳款查詢: the whole list, its dates and amounts as a clerk reads them.
+  # 處理作業 → 銷帳結果另存新檔…: the save dialog offers the dated name; Escape leaves it.
   menu_item $x_work 4
+  shot 20-save-as 1.5
+  keys Escape
+  sleep 0.4
+
+  # 處理作業 → 帳款查詢: the whole list, its dates and amounts as a clerk reads them.
+  menu_item $x_work 5
   shot 20-lookup 1.5
   keys Escape
   sleep 0.4
@@ -228,9 +235,9 @@ run_day() {
   shot 29-exit-question 1
   keys Return
   sleep 2
-  kill "$program" 2>/dev/null || true
-  kill "$wm" "$xvfb" 2>/dev/null || true
-  wait "$wm" "$xvfb" 2>/dev/null || true
+  kill "${program:-}" 2>/dev/null || true
+  kill "${wm:-}" "${xvfb:-}" 2>/dev/null || true
+  wait "${wm:-}" "${xvfb:-}" 2>/dev/null || true
   rm -rf "$work"
 }
 

@@ -56,12 +56,14 @@ BackupWindow::BackupWindow(Mode mode, const platform::AppFolder &app, platform::
 
     auto *frame = new QGroupBox(QStringLiteral("選擇"), this);
     frame->setObjectName(QStringLiteral("Frame1"));
+    // One slot a line: a filled slot's caption, date and size take more than half the window.
     auto *slotGrid = new QGridLayout(frame);
+    slotGrid->setVerticalSpacing(2);
     for (int i = 0; i < kSlots; ++i) {
         auto *option = new QRadioButton(frame);
         option->setObjectName(QStringLiteral("opn%1").arg(i + 1));
         option->setMinimumWidth(300);
-        slotGrid->addWidget(option, i % 3, i / 3);
+        slotGrid->addWidget(option, i, 0);
         options_[static_cast<std::size_t>(i)] = option;
     }
 
@@ -103,7 +105,7 @@ BackupWindow::BackupWindow(Mode mode, const platform::AppFolder &app, platform::
     connect(confirmButton, &QPushButton::clicked, this, &BackupWindow::onConfirmClicked);
     connect(cancelButton, &QPushButton::clicked, this, &BackupWindow::onCancelClicked);
 
-    platform::fixWindowSize(*this, {680, restoring ? 340 : 300});
+    platform::fixWindowSize(*this, {680, restoring ? 420 : 380});
     platform::placeWithin(*this, desktop_);
     desktop_.setPointer(platform::Pointer::Default);
 }

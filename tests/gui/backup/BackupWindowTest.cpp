@@ -77,6 +77,9 @@ TEST_F(BackupWindowTest, OpensOnSlotOneWithTheCaptionsOfTheFilesFound)
         << option(*w, 2)->text().toStdString();
     EXPECT_TRUE(option(*w, 2)->text().endsWith(QStringLiteral("   10 位元組")));
     EXPECT_EQ(option(*w, 1)->text(), QStringLiteral("第 1 格：沒有備份"));
+    // Shown whole, not cut at the window's edge (at 800 x 600 the window is no wider).
+    test::showActive(*w);
+    EXPECT_LE(option(*w, 2)->sizeHint().width(), option(*w, 2)->width());
 
     // Another drive: the slots say what is there; the chosen slot stays.
     option(*w, 2)->setChecked(true);
