@@ -193,22 +193,25 @@ public:
 
 } // namespace
 
-std::optional<QString> QtDesktop::chooseFile(QWidget *parent, const FileChoice &choice)
+std::optional<QString> QtDesktop::runFileDialog(QWidget *parent, const QString &title, const QString &folder,
+                                                const QString &filter, bool saving, const QString &offeredName)
 {
-    QString folder = choice.initialFolder;
-    if (folder.isEmpty() || folder.compare(QStringLiteral("c:\\"), Qt::CaseInsensitive) == 0)
-        folder = QDir::homePath();
-    folder = folders_.folderFor(choice.kind, folder);
     const bool wasBusy = busy_;
     if (wasBusy)
         setPointer(Pointer::Default);
     // Qt's own dialog, so that its lists read in Chinese whatever the desktop: the file list's
     // type and date columns are given in the program's words (see FileListTexts).
-    QFileDialog dialog(parent, choice.title, folder, qtFileFilter(choice.filter));
+    QFileDialog dialog(parent, title, folder, qtFileFilter(filter));
     dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(saving ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    dialog.setAcceptMode(saving ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog.setProxyModel(new FileListTexts(&dialog));
+    if (saving) {
+        // The only files saved are workbooks: a name typed bare is the workbook's, and is the name
+        // the dialog asks about before it replaces a file.
+        dialog.setDefaultSuffix(QStringLiteral("xlsx"));
+        dialog.selectFile(offeredName);
+    }
     const QString path = dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()
         ? dialog.selectedFiles().constFirst()
         : QString();
@@ -216,34 +219,33 @@ std::optional<QString> QtDesktop::chooseFile(QWidget *parent, const FileChoice &
         setPointer(Pointer::Hourglass);
     if (path.isEmpty())
         return std::nullopt;
-    folders_.remember(choice.kind, path);
+    return path;
+}
+
+std::optional<QString> QtDesktop::chooseFile(QWidget *parent, const FileChoice &choice)
+{
+    QString folder = choice.initialFolder;
+    if (folder.isEmpty() || folder.compare(QStringLiteral("c:\\"), Qt::CaseInsensitive) == 0)
+        folder = QDir::homePath();
+    const std::optional<QString> path =
+        runFileDialog(parent, choice.title, folders_.folderFor(choice.kind, folder), choice.filter, false);
+    if (path)
+        folders_.remember(choice.kind, *path);
     return path;
 }
 
 std::optional<QString> QtDesktop::chooseSaveFile(QWidget *parent, const QString &title, const QString &suggested)
 {
     const QFileInfo offered(suggested);
-    const QString folder = folders_.folderFor(filekind::ExportedWorkbook, offered.absolutePath());
-    const bool wasBusy = busy_;
-    if (wasBusy)
-        setPointer(Pointer::Default);
-    QFileDialog dialog(parent, title, folder, qtFileFilter(QStringLiteral("Excel 活頁簿|*.xlsx")));
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setDefaultSuffix(QStringLiteral("xlsx"));
-    dialog.setProxyModel(new FileListTexts(&dialog));
-    dialog.selectFile(offered.fileName());
-    QString path = dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()
-        ? dialog.selectedFiles().constFirst()
-        : QString();
-    if (wasBusy)
-        setPointer(Pointer::Hourglass);
-    if (path.isEmpty())
+    std::optional<QString> path =
+        runFileDialog(parent, title, folders_.folderFor(filekind::ExportedWorkbook, offered.absolutePath()),
+                      QStringLiteral("Excel 活頁簿|*.xlsx"), true, offered.fileName());
+    if (!path)
         return std::nullopt;
-    if (!path.endsWith(QStringLiteral(".xlsx"), Qt::CaseInsensitive))
-        path += QStringLiteral(".xlsx");
-    folders_.remember(filekind::ExportedWorkbook, path);
+    // Whatever the dialog made of the name typed, the workbook must open as one.
+    if (!path->endsWith(QStringLiteral(".xlsx"), Qt::CaseInsensitive))
+        *path += QStringLiteral(".xlsx");
+    folders_.remember(filekind::ExportedWorkbook, *path);
     return path;
 }
 

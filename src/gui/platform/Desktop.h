@@ -140,6 +140,10 @@ public:
     void processPendingEvents() override;
 
 private:
+    // Qt's own open or save dialog in `folder`; the chosen path, or nothing when cancelled.
+    std::optional<QString> runFileDialog(QWidget *parent, const QString &title, const QString &folder,
+                                         const QString &filter, bool saving, const QString &offeredName = QString());
+
     bool busy_ = false;
     QElapsedTimer sinceEvents_;
     FolderMemory folders_;

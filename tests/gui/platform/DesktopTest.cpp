@@ -16,6 +16,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <functional>
+
 #include <gtest/gtest.h>
 
 using namespace talvesk;
@@ -116,6 +118,27 @@ TEST(FileFilters, RepeatedEntriesAppearOnceAndWorkbooksListTheirFormats)
 
 // Through the real file dialog: it opens where the same kind of file was chosen last, and
 // another kind keeps its own folder.
+// Acts on the file dialog once it is up (it runs its own event loop), then stops looking.
+class WhenFileDialogShows {
+public:
+    explicit WhenFileDialogShows(std::function<void(QFileDialog *)> act) : act_(std::move(act))
+    {
+        timer_.setInterval(10);
+        QObject::connect(&timer_, &QTimer::timeout, [this] {
+            auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+            if (!dialog || !dialog->isVisible())
+                return;
+            timer_.stop();
+            act_(dialog);
+        });
+        timer_.start();
+    }
+
+private:
+    std::function<void(QFileDialog *)> act_;
+    QTimer timer_;
+};
+
 TEST(QtDesktop, TheFileDialogReopensWhereTheSameKindWasChosen)
 {
     QTemporaryDir appRoot, books, other;
@@ -126,13 +149,7 @@ TEST(QtDesktop, TheFileDialogReopensWhereTheSameKindWasChosen)
     platform::QtDesktop desktop(platform::windowSettingsFile(appRoot.path()));
 
     auto choose = [&](const QString &kind, const QString &pick, QString &openedIn) {
-        QTimer timer;
-        timer.setInterval(10);
-        QObject::connect(&timer, &QTimer::timeout, [&] {
-            auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
-            if (!dialog || !dialog->isVisible())
-                return;
-            timer.stop();
+        WhenFileDialogShows timer([&](QFileDialog *dialog) {
             openedIn = dialog->directory().absolutePath();
             // The list reads in the program's words: a folder's type, a date without a "B".
             const auto *files = dialog->findChild<QFileSystemModel *>();
@@ -150,7 +167,6 @@ TEST(QtDesktop, TheFileDialogReopensWhereTheSameKindWasChosen)
             dialog->selectFile(pick);
             QMetaObject::invokeMethod(dialog, "accept");
         });
-        timer.start();
         return desktop.chooseFile(nullptr, {platform::kWorkbookFilter, QStringLiteral("c:\\"), QString(), kind});
     };
     QString openedIn;
@@ -178,13 +194,7 @@ TEST(QtDesktop, TheSaveDialogOffersTheDatedNameAndAlwaysGivesAWorkbookName)
     QTemporaryDir appRoot, documents, chosenFolder;
     platform::QtDesktop desktop(platform::windowSettingsFile(appRoot.path()));
     auto save = [&](const QString &typed, QString &offeredIn, QString &offeredName) {
-        QTimer timer;
-        timer.setInterval(10);
-        QObject::connect(&timer, &QTimer::timeout, [&] {
-            auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
-            if (!dialog || !dialog->isVisible())
-                return;
-            timer.stop();
+        WhenFileDialogShows timer([&](QFileDialog *dialog) {
             offeredIn = dialog->directory().absolutePath();
             auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
             offeredName = name ? name->text() : QString();
@@ -198,7 +208,6 @@ TEST(QtDesktop, TheSaveDialogOffersTheDatedNameAndAlwaysGivesAWorkbookName)
                 name->setText(QFileInfo(typed).fileName());
             QMetaObject::invokeMethod(dialog, "accept");
         });
-        timer.start();
         return desktop.chooseSaveFile(nullptr, QStringLiteral("另存新檔"), documents.path() + QStringLiteral("/銷帳結果_20261209.xlsx"));
     };
     QString in, name;
