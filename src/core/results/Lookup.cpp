@@ -190,8 +190,11 @@ db::RowFilter Lookup::filter() const
             filter.values << query_.text;
         }
     }
-    if (query_.status != Status::Any)
-        conditions << QStringLiteral("talvesk_status(PayDate, Total, PayTotal) = %1").arg(static_cast<int>(query_.status));
+    if (query_.status != Status::Any) {
+        // Bound as every value is; the function gives an integer, which text never equals.
+        filter.values << QString::number(static_cast<int>(query_.status));
+        conditions << QStringLiteral("talvesk_status(PayDate, Total, PayTotal) = CAST(?%1 AS INTEGER)").arg(filter.values.size());
+    }
     filter.where = conditions.join(QStringLiteral(" AND ")).toStdString();
     filter.prepare = &Lookup::addFunctions;
     return filter;
@@ -218,6 +221,7 @@ std::vector<FoundReceivable> Lookup::page(qint64 after, int max)
     const db::RowFilter f = filter();
     std::string sql = "SELECT " + kColumns + " FROM F_AccountData WHERE ";
     const int afterParameter = static_cast<int>(f.values.size()) + 1;
+    const int limitParameter = afterParameter + 1;
     const std::string afterRow = "?" + std::to_string(afterParameter);
     const char *direction = query_.descending ? " DESC" : "";
     if (query_.sortBy == SortBy::Table) {
@@ -236,12 +240,13 @@ std::vector<FoundReceivable> Lookup::page(qint64 after, int max)
         sql += " ORDER BY " + sortKey(query_.sortBy) + direction + ", rowid" + direction;
     else
         sql += std::string(" ORDER BY rowid") + direction;
-    sql += " LIMIT " + std::to_string(max);
+    sql += " LIMIT ?" + std::to_string(limitParameter);
     platform::Statement rows = db_.prepare(sql);
     for (int i = 0; i < f.values.size(); ++i)
         rows.bind(i + 1, f.values.at(i));
     if (after != 0)
         rows.bind(afterParameter, after);
+    rows.bind(limitParameter, qint64(max));
     std::vector<FoundReceivable> found;
     while (rows.next())
         found.push_back(read(rows));
