@@ -613,17 +613,7 @@ void Database::replaceContentWith(Database &source)
 
 void Database::copyInto(const QString &target)
 {
-    if (fileExists(target))
-        throw Error(errnum::PathFileAccess, QStringLiteral("檔案已存在：") + target);
-    sqlite3 *out = nullptr;
-    const int rc = sqlite3_open_v2(toFsPath(target).c_str(), &out,
-                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
-    if (rc != SQLITE_OK) {
-        Error error = databaseError(out, rc);
-        sqlite3_close_v2(out);
-        throw error;
-    }
-    Database copy(out);
+    Database copy = create(target);
     copy.replaceContentWith(*this);
 }
 
