@@ -41,12 +41,17 @@ std::vector<std::string> columnNames(const Journalled &t)
 
 bool sameName(const char *a, const char *b)
 {
-    auto lower = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; };
+    // Asked for every row an operation changes: bytes that differ are the same letter only when
+    // they differ in the case bit alone and are letters.
     for (;; ++a, ++b) {
-        if (lower(static_cast<unsigned char>(*a)) != lower(static_cast<unsigned char>(*b)))
-            return false;
-        if (*a == '\0')
+        const unsigned char x = static_cast<unsigned char>(*a), y = static_cast<unsigned char>(*b);
+        if (x != y) {
+            const unsigned char lower = x | 0x20;
+            if (lower != (y | 0x20) || lower < 'a' || lower > 'z')
+                return false;
+        } else if (x == '\0') {
             return true;
+        }
     }
 }
 

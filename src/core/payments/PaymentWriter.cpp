@@ -160,19 +160,18 @@ platform::Value PaymentBatch::outstandingOf(std::span<const platform::Value> arg
         return refuse();
     Payment &p = waiting_[std::size_t(i)];
     try {
-        // A text read as stored; a number as its text.
-        std::array<QByteArray, kArguments> written;
-        auto text = [&](std::size_t a) {
-            const platform::Value &v = arguments[a];
+        // A text read as stored; a number as its text, kept in `written`.
+        auto text = [](const platform::Value &v, QByteArray &written) {
             if (v.type == platform::Value::Text || v.type == platform::Value::Blob)
                 return v.view();
-            written[a] = v.toText();
-            return QByteArrayView(written[a]);
+            written = v.toText();
+            return QByteArrayView(written);
         };
-        const double total = leadingNumber(text(1), single_.exponentAmounts());
+        QByteArray totalText, dateText, amountText;
+        const double total = leadingNumber(text(arguments[1], totalText), single_.exponentAmounts());
         QByteArray &outstanding = outstanding_[std::size_t(i)];
         outstandingUtf8(total - p.amountValue, outstanding);
-        const QByteArrayView after[] = {text(6), text(7), outstanding};
+        const QByteArrayView after[] = {text(arguments[6], dateText), text(arguments[7], amountText), outstanding};
         declared_.row(integerOf(arguments[2]), arguments.data() + 3, after);
         p.paid = true;
         return platform::Value::fromText(outstanding);

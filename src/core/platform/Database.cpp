@@ -10,15 +10,16 @@
 #define SQLITE_ENABLE_PREUPDATE_HOOK
 #include <sqlite3.h>
 
-#include <array>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <new>
+#include <type_traits>
 #include <utility>
 
 namespace talvesk::platform {
 
+static_assert(std::is_trivially_destructible_v<Value>);
 static_assert(Value::Integer == SQLITE_INTEGER && Value::Real == SQLITE_FLOAT && Value::Text == SQLITE_TEXT
               && Value::Blob == SQLITE_BLOB && Value::Null == SQLITE_NULL);
 
@@ -474,11 +475,14 @@ namespace {
 void callFunction(sqlite3_context *context, int count, sqlite3_value **values)
 {
     const auto &function = *static_cast<const Database::Function *>(sqlite3_user_data(context));
-    std::array<Value, Database::kMaxFunctionArguments> arguments;
+    // Only as many values as there are arguments: a function runs once per row of a large
+    // statement, where making all kMaxFunctionArguments first would cost more than the rest.
+    alignas(Value) unsigned char storage[sizeof(Value) * Database::kMaxFunctionArguments];
+    auto *arguments = reinterpret_cast<Value *>(storage);
     for (int i = 0; i < count; ++i)
-        arguments[std::size_t(i)] = valueOf(values[i]);
+        new (&arguments[i]) Value(valueOf(values[i]));
     try {
-        const Value result = function(std::span<const Value>(arguments.data(), std::size_t(count)));
+        const Value result = function(std::span<const Value>(arguments, std::size_t(count)));
         switch (result.type) {
         case Value::Integer:
             sqlite3_result_int64(context, result.integer);

@@ -136,7 +136,7 @@ private:
     std::vector<QByteArray> bound_; // the UTF-8 of each bound value, alive while it is bound
 };
 
-// A connection to an existing database file. Opening never creates a file.
+// A connection to a database file. Opening never creates a file: only create() makes a new one.
 class Database {
 public:
     // Opens the database at `path` for reading and writing. A missing file is error 53 and is not
