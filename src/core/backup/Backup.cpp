@@ -13,8 +13,6 @@
 #include <QLocale>
 #include <QStorageInfo>
 
-#include <sqlite3.h>
-
 #include <cerrno>
 #include <iterator>
 #include <optional>
@@ -161,10 +159,7 @@ void backupDatabase(const platform::AppFolder &app, const QString &target)
     db.execute("BEGIN");
     struct EndRead {
         platform::Database &db;
-        ~EndRead()
-        {
-            sqlite3_exec(db.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
-        }
+        ~EndRead() { db.rollback(); }
     } endRead{db};
     db.prepare("SELECT count(*) FROM sqlite_master").next();
     requireRoomFor(target, QFileInfo(app.databaseFile()).size());

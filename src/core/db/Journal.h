@@ -16,6 +16,10 @@
 
 namespace talvesk::db {
 
+namespace journal {
+class Recorder;
+}
+
 // The journal: one entry per import and clearing, the lines each could not use, and what every
 // row was before the operation changed it, so that the most recent operations can be undone
 // exactly. Its tables live in the database beside the program's own.
@@ -96,8 +100,6 @@ public:
     // The same for an operation that is failing: a failure here is not reported over that one.
     void closeQuietly(const QString &counts) noexcept;
 
-    struct Recorder;
-
 private:
     void stopRecording() noexcept;
 
@@ -108,7 +110,8 @@ private:
     // Held while the operation runs, so that an undo can tell an operation still running from
     // one that ended without closing its entry.
     std::unique_ptr<QLockFile> running_;
-    std::unique_ptr<Recorder> recorder_;
+    // Kept with its connection while the entry is open: the connection tells it of each change.
+    std::unique_ptr<journal::Recorder> recorder_;
     std::optional<platform::Statement> problem_;
 };
 
@@ -129,7 +132,7 @@ public:
     // For a statement that updates several rows: row `rid` is about to go from `before` to the
     // texts `after` (each the declared columns' values, in the order given). The declarations
     // hold until after().
-    void row(qint64 rid, sqlite3_value *const *before, const QByteArrayView *after);
+    void row(qint64 rid, const platform::Value *before, const QByteArrayView *after);
     // A statement failed and was undone after some of its rows may have changed: the open entry
     // reads the tables at its close instead of adding up its changes.
     void statementUndone();
@@ -139,7 +142,7 @@ private:
     std::size_t table_ = 0;
     std::vector<int> columns_; // positions among the journalled columns
     // The recorder the declarations of one statement go to, looked up at its first row().
-    JournalEntry::Recorder *recorder_ = nullptr;
+    journal::Recorder *recorder_ = nullptr;
     bool lookedUp_ = false;
 };
 

@@ -7,6 +7,7 @@
 namespace talvesk::db::journal {
 
 using platform::Database;
+using platform::Statement;
 
 namespace {
 
@@ -32,10 +33,10 @@ public:
     void add(const Value &v)
     {
         // The type and length go in before the bytes, so no two values read alike.
-        if (v.type == SQLITE_INTEGER) {
+        if (v.type == Value::Integer) {
             add(quint64(v.type));
             add(quint64(v.integer));
-        } else if (v.type == SQLITE_FLOAT) {
+        } else if (v.type == Value::Real) {
             quint64 bits;
             std::memcpy(&bits, &v.real, sizeof bits);
             add(quint64(v.type));
@@ -131,13 +132,13 @@ Seal readSeal(Database &db, const RowIds &above)
     Seal seal;
     for (std::size_t i = 0; i < kJournalled.size(); ++i) {
         const Journalled &t = kJournalled[i];
-        RawStatement rows(db, std::string("SELECT rowid, ") + t.columns + " FROM " + t.table + " WHERE rowid > "
-                                  + std::to_string(above[i]));
-        std::array<Value, 16> values;
-        while (rows.step()) {
+        Statement rows = db.prepare(std::string("SELECT rowid, ") + t.columns + " FROM " + t.table + " WHERE rowid > ?1");
+        rows.bind(1, above[i]);
+        RowValues values;
+        while (rows.next()) {
             for (int c = 0; c < t.columnCount; ++c)
-                values[std::size_t(c)] = columnOf(rows.get(), c + 1);
-            seal[i].sum += rowHash(sqlite3_column_int64(rows.get(), 0), values.data(), t.columnCount);
+                values[std::size_t(c)] = rows.value(c + 1);
+            seal[i].sum += rowHash(rows.integer(0), values.data(), t.columnCount);
             ++seal[i].rows;
         }
     }
@@ -150,21 +151,22 @@ QString orderedSeal(Database &db)
     QString result;
     for (const Journalled &t : kJournalled) {
         Hash64 hash;
-        RawStatement rows(db, std::string("SELECT rowid, ") + t.columns + " FROM " + t.table + " ORDER BY rowid");
+        Statement rows = db.prepare(std::string("SELECT rowid, ") + t.columns + " FROM " + t.table + " ORDER BY rowid");
         quint64 count = 0;
-        while (rows.step()) {
+        while (rows.next()) {
             ++count;
             for (int c = 0; c <= t.columnCount; ++c) {
-                const int type = sqlite3_column_type(rows.get(), c);
-                if (type == SQLITE_INTEGER) {
-                    hash.add(quint64(type));
-                    hash.add(quint64(sqlite3_column_int64(rows.get(), c)));
+                const Value v = rows.value(c);
+                if (v.type == Value::Integer) {
+                    hash.add(quint64(v.type));
+                    hash.add(quint64(v.integer));
                 } else {
-                    const void *bytes = sqlite3_column_blob(rows.get(), c);
-                    const int size = sqlite3_column_bytes(rows.get(), c);
-                    hash.add((quint64(type) << 32) | quint64(size));
-                    if (size > 0)
-                        hash.add(bytes, static_cast<std::size_t>(size));
+                    // These seals hashed a real number as the text the engine writes for it.
+                    const QByteArray real = v.type == Value::Real ? v.toText() : QByteArray();
+                    const QByteArrayView bytes = v.type == Value::Real ? QByteArrayView(real) : v.view();
+                    hash.add((quint64(v.type) << 32) | quint64(bytes.size()));
+                    if (!bytes.isEmpty())
+                        hash.add(bytes.data(), std::size_t(bytes.size()));
                 }
             }
         }
@@ -178,21 +180,6 @@ bool tablesMatch(Database &db, const QString &stored)
     if (const std::optional<Seal> seal = parseSeal(stored))
         return readSeal(db) == *seal;
     return orderedSeal(db) == sealPart(stored);
-}
-
-std::optional<quint32> changeCounter(Database &db)
-{
-    sqlite3_file *file = nullptr;
-    if (sqlite3_file_control(db.handle(), "main", SQLITE_FCNTL_FILE_POINTER, &file) != SQLITE_OK || !file
-        || !file->pMethods)
-        return std::nullopt;
-    unsigned char header[100];
-    if (file->pMethods->xRead(file, header, sizeof header, 0) != SQLITE_OK)
-        return std::nullopt;
-    // Format bytes 1 and 1: a rollback journal. In WAL mode the counter is not kept.
-    if (header[18] != 1 || header[19] != 1)
-        return std::nullopt;
-    return (quint32(header[24]) << 24) | (quint32(header[25]) << 16) | (quint32(header[26]) << 8) | quint32(header[27]);
 }
 
 } // namespace talvesk::db::journal

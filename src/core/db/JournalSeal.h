@@ -43,9 +43,4 @@ Seal readSeal(platform::Database &db, const RowIds &above = kEveryRow);
 // (entries from before "v2" hashed both tables in row id order).
 bool tablesMatch(platform::Database &db, const QString &stored);
 
-// The database file's change counter, which every write transaction of any program raises by
-// one (in the rollback-journal mode the program uses). Read from the file itself while this
-// connection holds at least a shared lock, so it cannot move. nullopt when it cannot be relied on.
-std::optional<quint32> changeCounter(platform::Database &db);
-
 } // namespace talvesk::db::journal

@@ -4,80 +4,22 @@
 
 namespace talvesk::db::journal {
 
-Value valueOf(sqlite3_value *v)
-{
-    Value out;
-    readValue(v, out);
-    return out;
-}
-
-void readValue(sqlite3_value *v, Value &out)
-{
-    out = Value{};
-    out.type = sqlite3_value_type(v);
-    if (out.type == SQLITE_INTEGER) {
-        out.integer = sqlite3_value_int64(v);
-    } else if (out.type == SQLITE_FLOAT) {
-        out.real = sqlite3_value_double(v);
-    } else if (out.type == SQLITE_TEXT || out.type == SQLITE_BLOB) {
-        // The bytes as the engine holds them: asking for text would copy a value read from a row
-        // only to end it with a NUL, which nothing here needs (the type stays text).
-        out.bytes = static_cast<const unsigned char *>(sqlite3_value_blob(v));
-        out.size = sqlite3_value_bytes(v);
-        if (!out.bytes) // an empty value has no bytes at all
-            out.bytes = reinterpret_cast<const unsigned char *>("");
-    }
-}
-
-Value columnOf(sqlite3_stmt *stmt, int column)
-{
-    Value out;
-    out.type = sqlite3_column_type(stmt, column);
-    if (out.type == SQLITE_INTEGER) {
-        out.integer = sqlite3_column_int64(stmt, column);
-    } else if (out.type == SQLITE_FLOAT) {
-        out.real = sqlite3_column_double(stmt, column);
-    } else if (out.type == SQLITE_TEXT) {
-        out.bytes = sqlite3_column_text(stmt, column);
-        out.size = sqlite3_column_bytes(stmt, column);
-    } else if (out.type == SQLITE_BLOB) {
-        out.bytes = static_cast<const unsigned char *>(sqlite3_column_blob(stmt, column));
-        out.size = sqlite3_column_bytes(stmt, column);
-    }
-    return out;
-}
-
 bool sameValue(const Value &a, const Value &b)
 {
     if (a.type != b.type)
         return false;
     switch (a.type) {
-    case SQLITE_INTEGER:
+    case Value::Integer:
         return a.integer == b.integer;
-    case SQLITE_FLOAT:
+    case Value::Real:
         return std::memcmp(&a.real, &b.real, sizeof a.real) == 0;
-    case SQLITE_TEXT:
-    case SQLITE_BLOB:
+    case Value::Text:
+    case Value::Blob:
         return a.size == b.size && (a.size == 0 || std::memcmp(a.bytes, b.bytes, std::size_t(a.size)) == 0);
-    default:
-        return true;
+    case Value::Null:
+        break;
     }
-}
-
-int bindValue(sqlite3_stmt *stmt, int index, const Value &v)
-{
-    switch (v.type) {
-    case SQLITE_INTEGER:
-        return sqlite3_bind_int64(stmt, index, v.integer);
-    case SQLITE_FLOAT:
-        return sqlite3_bind_double(stmt, index, v.real);
-    case SQLITE_TEXT:
-        return sqlite3_bind_text(stmt, index, reinterpret_cast<const char *>(v.bytes), v.size, SQLITE_TRANSIENT);
-    case SQLITE_BLOB:
-        return sqlite3_bind_blob(stmt, index, v.bytes, v.size, SQLITE_TRANSIENT);
-    default:
-        return sqlite3_bind_null(stmt, index);
-    }
+    return true;
 }
 
 std::vector<std::string> columnNames(const Journalled &t)
@@ -95,6 +37,30 @@ std::vector<std::string> columnNames(const Journalled &t)
         }
     }
     return names;
+}
+
+bool sameName(const char *a, const char *b)
+{
+    // Asked for every row an operation changes: bytes that differ are the same letter only when
+    // they differ in the case bit alone and are letters.
+    for (;; ++a, ++b) {
+        const unsigned char x = static_cast<unsigned char>(*a), y = static_cast<unsigned char>(*b);
+        if (x != y) {
+            const unsigned char lower = x | 0x20;
+            if (lower != (y | 0x20) || lower < 'a' || lower > 'z')
+                return false;
+        } else if (x == '\0') {
+            return true;
+        }
+    }
+}
+
+std::size_t journalledIndex(const char *name)
+{
+    std::size_t tab = 0;
+    while (tab < kJournalled.size() && !sameName(name, kJournalled[tab].table))
+        ++tab;
+    return tab;
 }
 
 } // namespace talvesk::db::journal

@@ -14,8 +14,6 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
-#include <sqlite3.h>
-
 #include <stdexcept>
 
 namespace talvesk::db {
@@ -117,18 +115,20 @@ QString clearTable(const platform::AppFolder &app, const QString &table)
     try {
         platform::Transaction transaction(db);
         // Still one transaction, in slices, so that what undoing needs is written as it gathers
-        // instead of held in memory for the whole table.
+        // instead of held in memory for the whole table. The name is one of the program's own
+        // tables (the callers pass kReceivablesTable or kStoreTable): a name cannot be bound.
+        constexpr qint64 kRowsPerSlice = 20000;
         const std::string name = table.toStdString();
         platform::Statement sliceEnd =
-            db.prepare("SELECT max(rowid) FROM (SELECT rowid FROM " + name + " ORDER BY rowid LIMIT 20000)");
+            db.prepare("SELECT max(rowid) FROM (SELECT rowid FROM " + name + " ORDER BY rowid LIMIT ?1)");
         platform::Statement slice = db.prepare("DELETE FROM " + name + " WHERE rowid <= ?1");
-        while (sliceEnd.next() && !sliceEnd.isNull(0)) {
+        while (sliceEnd.bind(1, kRowsPerSlice).next() && !sliceEnd.isNull(0)) {
             const qint64 last = sliceEnd.integer(0);
             sliceEnd.reset();
             slice.bind(1, last);
             slice.run();
             slice.reset();
-            deleted += sqlite3_changes64(db.handle());
+            deleted += slice.changes();
             journal.flush();
         }
         transaction.commit();

@@ -1,5 +1,7 @@
 #include "db/UndoRecords.h"
 
+#include "platform/Error.h"
+
 #include <cstring>
 #include <map>
 #include <memory>
@@ -9,6 +11,7 @@ namespace talvesk::db::journal {
 
 using platform::Database;
 using platform::Error;
+using platform::Statement;
 
 namespace {
 
@@ -29,18 +32,21 @@ quint64 zigzag(qint64 v)
 void putValue(std::string &out, const Value &v)
 {
     out.push_back(char(v.type));
-    if (v.type == SQLITE_INTEGER) {
+    if (v.type == Value::Integer) {
         putVarint(out, zigzag(v.integer));
-    } else if (v.type == SQLITE_FLOAT) {
+    } else if (v.type == Value::Real) {
         char bytes[8];
         std::memcpy(bytes, &v.real, 8);
         out.append(bytes, 8);
-    } else if (v.type == SQLITE_TEXT || v.type == SQLITE_BLOB) {
+    } else if (v.type == Value::Text || v.type == Value::Blob) {
         putVarint(out, quint64(v.size));
         if (v.size > 0)
-            out.append(reinterpret_cast<const char *>(v.bytes), std::size_t(v.size));
+            out.append(v.bytes, std::size_t(v.size));
     }
 }
+
+// How many records of one kind and one set of columns one statement puts back.
+constexpr int kRowsPerStatement = 64;
 
 // Reads what putVarint and putValue wrote; refuses data that runs short or is malformed.
 class RecordReader {
@@ -73,20 +79,20 @@ public:
     Value value()
     {
         Value v;
-        v.type = byte();
-        if (v.type == SQLITE_INTEGER) {
+        v.type = Value::Type(byte());
+        if (v.type == Value::Integer) {
             v.integer = signedVarint();
-        } else if (v.type == SQLITE_FLOAT) {
+        } else if (v.type == Value::Real) {
             need(8);
             std::memcpy(&v.real, p_, 8);
             p_ += 8;
-        } else if (v.type == SQLITE_TEXT || v.type == SQLITE_BLOB) {
+        } else if (v.type == Value::Text || v.type == Value::Blob) {
             const quint64 size = varint();
             need(size);
-            v.bytes = p_;
-            v.size = int(size);
+            v.bytes = reinterpret_cast<const char *>(p_);
+            v.size = qsizetype(size);
             p_ += size;
-        } else if (v.type != SQLITE_NULL) {
+        } else if (v.type != Value::Null) {
             bad();
         }
         return v;
@@ -131,12 +137,11 @@ void undoRecords(Database &db, qint64 entry, std::size_t tab)
 
     // Records of one kind and one set of columns are put back many at a time: one statement per
     // batch instead of one per row.
-    constexpr int kBatch = 64;
-    std::map<std::tuple<int, unsigned, int>, std::unique_ptr<RawStatement>> statements;
-    auto statementFor = [&](int kind, unsigned mask, int rows) -> sqlite3_stmt * {
-        std::unique_ptr<RawStatement> &slot = statements[{kind, mask, rows}];
+    std::map<std::tuple<int, unsigned, int>, std::unique_ptr<Statement>> statements;
+    auto statementFor = [&](int kind, unsigned mask, int rows) -> Statement & {
+        std::unique_ptr<Statement> &slot = statements[{kind, mask, rows}];
         if (slot)
-            return slot->get();
+            return *slot;
         int width = 1;
         for (int c = 0; c < t.columnCount; ++c)
             width += (mask >> c) & 1u;
@@ -166,15 +171,16 @@ void undoRecords(Database &db, qint64 entry, std::size_t tab)
                 }
             sql += " FROM (VALUES " + tuples + ") AS v WHERE " + t.table + ".rowid = v.column1";
         }
-        slot = std::make_unique<RawStatement>(db, sql);
-        return slot->get();
+        slot = std::make_unique<Statement>(db.prepare(sql));
+        return *slot;
     };
 
-    RawStatement chunks(db, "SELECT data FROM JournalUndo WHERE entry = " + std::to_string(entry)
-                                + " AND tab = " + std::to_string(tab) + " ORDER BY seq DESC");
-    while (chunks.step()) {
-        const auto *data = static_cast<const unsigned char *>(sqlite3_column_blob(chunks.get(), 0));
-        const std::size_t size = std::size_t(sqlite3_column_bytes(chunks.get(), 0));
+    Statement chunks = db.prepare("SELECT data FROM JournalUndo WHERE entry = ?1 AND tab = ?2 ORDER BY seq DESC");
+    chunks.bind(1, entry).bind(2, qint64(tab));
+    while (chunks.next()) {
+        const Value chunk = chunks.value(0);
+        const auto *data = reinterpret_cast<const unsigned char *>(chunk.bytes);
+        const std::size_t size = std::size_t(chunk.size);
         // Where each record starts, so that they can be taken back newest first.
         std::vector<std::size_t> starts;
         RecordReader scan(data, size);
@@ -200,23 +206,20 @@ void undoRecords(Database &db, qint64 entry, std::size_t tab)
         auto put = [&] {
             if (batch.empty())
                 return;
-            sqlite3_stmt *stmt = statementFor(batchKind, batchMask, int(batch.size()));
+            Statement &statement = statementFor(batchKind, batchMask, int(batch.size()));
             int n = 0;
             for (std::size_t start : batch) {
                 RecordReader record(data + start, size - start);
-                sqlite3_bind_int64(stmt, ++n, record.signedVarint());
+                statement.bind(++n, record.signedVarint());
                 if (record.byte() == kInserted)
                     continue;
                 const unsigned mask = unsigned(record.varint());
                 for (int c = 0; c < t.columnCount; ++c)
                     if (mask & (1u << c))
-                        bindValue(stmt, ++n, record.value());
+                        statement.bind(++n, record.value());
             }
-            const int rc = sqlite3_step(stmt);
-            sqlite3_reset(stmt);
-            sqlite3_clear_bindings(stmt);
-            if (rc != SQLITE_DONE)
-                throw Error(platform::errnum::Database, QString::fromUtf8(sqlite3_errmsg(db.handle())));
+            statement.run();
+            statement.reset();
             batch.clear();
         };
         for (auto start = starts.rbegin(); start != starts.rend(); ++start) {
@@ -224,7 +227,7 @@ void undoRecords(Database &db, qint64 entry, std::size_t tab)
             record.signedVarint();
             const int kind = record.byte();
             const unsigned mask = kind == kInserted ? 0u : unsigned(record.varint()) & ((1u << t.columnCount) - 1);
-            if (kind != batchKind || mask != batchMask || int(batch.size()) == kBatch) {
+            if (kind != batchKind || mask != batchMask || int(batch.size()) == kRowsPerStatement) {
                 put();
                 batchKind = kind;
                 batchMask = mask;

@@ -5,8 +5,6 @@
 
 #include <QHash>
 
-#include <sqlite3.h>
-
 #include <string>
 
 namespace talvesk::payments {
@@ -70,7 +68,6 @@ namespace {
 
 const char *const kOutstandingFunction = "talvesk_payment_outstanding";
 constexpr int kArguments = 8;
-constexpr int kFlags = SQLITE_UTF8 | SQLITE_DIRECTONLY;
 
 // The payments as rows of (account, date, amount, index); a row whose account is NULL finds
 // nothing. Every receivable a payment finds is first read, its outstanding amount computed and its
@@ -88,19 +85,25 @@ std::string batchSql()
     return sql;
 }
 
-platform::Database &withOutstandingFunction(platform::Database &db, void *batch, void (*function)(sqlite3_context *, int, sqlite3_value **))
+// An argument the statement always gives as an integer (a payment's index, a row id); -1 when it
+// is not one.
+qint64 integerOf(const platform::Value &v)
 {
-    if (sqlite3_create_function_v2(db.handle(), kOutstandingFunction, kArguments, kFlags, batch,
-                                   function, nullptr, nullptr, nullptr)
-        != SQLITE_OK)
-        throw platform::Error(platform::errnum::Database, QString::fromUtf8(sqlite3_errmsg(db.handle())));
-    return db;
+    return v.type == platform::Value::Integer ? v.integer : -1;
 }
 
 } // namespace
 
+// Only the batch's own statement calls it, never a trigger or view of another program's.
+platform::Database &PaymentBatch::withOutstandingFunction(platform::Database &db, PaymentBatch *batch)
+{
+    db.addFunction(kOutstandingFunction, kArguments, platform::Database::DirectOnly,
+                   [batch](std::span<const platform::Value> arguments) { return batch->outstandingOf(arguments); });
+    return db;
+}
+
 PaymentBatch::PaymentBatch(platform::Database &db, PaymentWriter &single)
-    : db_(withOutstandingFunction(db, this, &PaymentBatch::outstandingFunction)), single_(single),
+    : db_(withOutstandingFunction(db, this)), single_(single),
       statement_(db.prepare(batchSql())),
       triggers_(db.prepare("SELECT 1 FROM sqlite_schema WHERE type = 'trigger' AND tbl_name = 'F_AccountData' COLLATE NOCASE")),
       declared_(db, "F_AccountData", {"PayDate", "PayTotal", "N_PayTotal"})
@@ -111,8 +114,7 @@ PaymentBatch::PaymentBatch(platform::Database &db, PaymentWriter &single)
 PaymentBatch::~PaymentBatch()
 {
     statement_ = std::nullopt;
-    sqlite3_create_function_v2(db_.handle(), kOutstandingFunction, kArguments, kFlags, nullptr, nullptr, nullptr,
-                               nullptr, nullptr);
+    db_.removeFunction(kOutstandingFunction, kArguments);
 }
 
 bool PaymentBatch::holds(QStringView account) const
@@ -147,35 +149,34 @@ void PaymentBatch::clear()
 // a second receivable of the same account (paid from the first one's Total, which the statement
 // cannot tell), stops the statement before anything is written: the payments are then written one
 // by one.
-void PaymentBatch::outstandingFunction(sqlite3_context *context, int, sqlite3_value **argv)
+platform::Value PaymentBatch::outstandingOf(std::span<const platform::Value> arguments)
 {
-    auto *self = static_cast<PaymentBatch *>(sqlite3_user_data(context));
-    const sqlite3_int64 i = sqlite3_value_int64(argv[0]);
-    auto refuse = [&] {
-        self->oneByOneWanted_ = true;
-        sqlite3_result_error(context, "payments written one by one", -1);
+    auto refuse = [&]() -> platform::Value {
+        oneByOneWanted_ = true;
+        throw platform::Error(platform::errnum::Database, QStringLiteral("payments written one by one"));
     };
-    if (i < 0 || i >= self->size() || sqlite3_value_type(argv[1]) == SQLITE_NULL || self->waiting_[std::size_t(i)].paid)
+    const qint64 i = integerOf(arguments[0]);
+    if (i < 0 || i >= size() || arguments[1].isNull() || waiting_[std::size_t(i)].paid)
         return refuse();
-    Payment &p = self->waiting_[std::size_t(i)];
+    Payment &p = waiting_[std::size_t(i)];
     try {
-        // A text read as stored (asking for text would copy it to end it with a NUL); a number
-        // as its text.
-        auto text = [&](int a) {
-            const int type = sqlite3_value_type(argv[a]);
-            const void *bytes = type == SQLITE_TEXT || type == SQLITE_BLOB ? sqlite3_value_blob(argv[a])
-                                                                          : sqlite3_value_text(argv[a]);
-            return QByteArrayView(static_cast<const char *>(bytes), sqlite3_value_bytes(argv[a]));
+        // A text read as stored; a number as its text, kept in `written`.
+        auto text = [](const platform::Value &v, QByteArray &written) {
+            if (v.type == platform::Value::Text || v.type == platform::Value::Blob)
+                return v.view();
+            written = v.toText();
+            return QByteArrayView(written);
         };
-        const double total = leadingNumber(text(1), self->single_.exponentAmounts());
-        QByteArray &outstanding = self->outstanding_[std::size_t(i)];
+        QByteArray totalText, dateText, amountText;
+        const double total = leadingNumber(text(arguments[1], totalText), single_.exponentAmounts());
+        QByteArray &outstanding = outstanding_[std::size_t(i)];
         outstandingUtf8(total - p.amountValue, outstanding);
-        const QByteArrayView after[] = {text(6), text(7), outstanding};
-        self->declared_.row(sqlite3_value_int64(argv[2]), argv + 3, after);
+        const QByteArrayView after[] = {text(arguments[6], dateText), text(arguments[7], amountText), outstanding};
+        declared_.row(integerOf(arguments[2]), arguments.data() + 3, after);
         p.paid = true;
-        sqlite3_result_text(context, outstanding.constData(), int(outstanding.size()), SQLITE_TRANSIENT);
+        return platform::Value::fromText(outstanding);
     } catch (...) {
-        refuse();
+        return refuse();
     }
 }
 
@@ -225,7 +226,7 @@ void PaymentBatch::write()
         // written one by one now, each payment would be stored on its own, outside the import's
         // transaction and its journal. The batch fails at its first payment instead: the rows
         // since the last commit are lost either way, as they were when one payment failed so.
-        if (sqlite3_get_autocommit(db_.handle()))
+        if (!db_.inTransaction())
             throw;
         oneByOne();
         return;

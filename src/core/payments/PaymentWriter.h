@@ -9,10 +9,8 @@
 
 #include <array>
 #include <optional>
+#include <span>
 #include <vector>
-
-struct sqlite3_context;
-struct sqlite3_value;
 
 namespace talvesk::payments {
 
@@ -83,7 +81,10 @@ private:
         bool known = false;
         bool paid = false; // the statement has computed this payment's outstanding amount
     };
-    static void outstandingFunction(sqlite3_context *context, int argc, sqlite3_value **argv);
+    // The statement's function: the outstanding amount of one receivable a payment finds.
+    platform::Value outstandingOf(std::span<const platform::Value> arguments);
+    // Teaches `db` the function, for `batch`: before its statement is prepared.
+    static platform::Database &withOutstandingFunction(platform::Database &db, PaymentBatch *batch);
     void oneByOne();
 
     platform::Database &db_;

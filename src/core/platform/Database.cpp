@@ -5,13 +5,23 @@
 
 #include <QFile>
 
+// Row watchers are told of changes through the engine's pre-update hook, which Debian's SQLite is
+// built with; its declarations are behind this switch.
+#define SQLITE_ENABLE_PREUPDATE_HOOK
 #include <sqlite3.h>
 
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
+#include <new>
+#include <type_traits>
 #include <utility>
 
 namespace talvesk::platform {
+
+static_assert(std::is_trivially_destructible_v<Value>);
+static_assert(Value::Integer == SQLITE_INTEGER && Value::Real == SQLITE_FLOAT && Value::Text == SQLITE_TEXT
+              && Value::Blob == SQLITE_BLOB && Value::Null == SQLITE_NULL);
 
 namespace {
 
@@ -50,12 +60,6 @@ QString databaseReason(int code)
 // How long a connection waits for another to let the database go.
 constexpr int kBusyTimeoutMs = 2000;
 
-// The work on a private copy was asked to stop.
-Error stoppedError()
-{
-    return Error(errnum::Cancelled, QStringLiteral("已停止"));
-}
-
 // The busy timeout, for a copy that may be asked to stop while it waits for a writer's commit.
 int waitUnlessStopped(void *stopRequested, int count)
 {
@@ -67,6 +71,8 @@ int waitUnlessStopped(void *stopRequested, int count)
     return 1;
 }
 
+// Every failure the engine reports becomes an Error here, and only here: a database another
+// connection holds is always 70 with its reason, a statement made to stop is always Cancelled.
 Error databaseError(sqlite3 *db, int code)
 {
     if ((code & 0xff) == SQLITE_INTERRUPT)
@@ -91,7 +97,69 @@ void check(sqlite3 *db, int code)
         throw databaseError(db, code);
 }
 
+// A value the engine hands over. Text is taken as its bytes: asking for text would copy a value
+// read from a row only to end it with a NUL, which nothing here needs (the type stays text).
+Value valueOf(sqlite3_value *v)
+{
+    Value out;
+    out.type = static_cast<Value::Type>(sqlite3_value_type(v));
+    if (out.type == Value::Integer) {
+        out.integer = sqlite3_value_int64(v);
+    } else if (out.type == Value::Real) {
+        out.real = sqlite3_value_double(v);
+    } else if (out.type == Value::Text || out.type == Value::Blob) {
+        out.bytes = static_cast<const char *>(sqlite3_value_blob(v));
+        out.size = sqlite3_value_bytes(v);
+        if (!out.bytes) // an empty value has no bytes at all
+            out.bytes = "";
+    }
+    return out;
+}
+
 } // namespace
+
+QByteArray Value::toText() const
+{
+    switch (type) {
+    case Integer:
+        return QByteArray::number(integer);
+    case Real: {
+        // The engine's own form for a real number turned into text.
+        char text[64];
+        sqlite3_snprintf(sizeof text, text, "%!.15g", real);
+        return QByteArray(text);
+    }
+    case Text:
+    case Blob:
+        return QByteArray(bytes, size);
+    case Null:
+        break;
+    }
+    return QByteArray();
+}
+
+Value RowChange::before(int column) const
+{
+    sqlite3_value *v = nullptr;
+    const int rc = sqlite3_preupdate_old(db_, column, &v);
+    if (rc != SQLITE_OK || !v)
+        throw databaseError(db_, rc == SQLITE_OK ? SQLITE_ERROR : rc);
+    return valueOf(v);
+}
+
+Value RowChange::after(int column) const
+{
+    sqlite3_value *v = nullptr;
+    const int rc = sqlite3_preupdate_new(db_, column, &v);
+    if (rc != SQLITE_OK || !v)
+        throw databaseError(db_, rc == SQLITE_OK ? SQLITE_ERROR : rc);
+    return valueOf(v);
+}
+
+bool RowChange::writesBlobInPlace() const
+{
+    return sqlite3_preupdate_blobwrite(db_) >= 0;
+}
 
 // ---- Statement ----
 
@@ -101,7 +169,7 @@ Statement::Statement(sqlite3_stmt *stmt, sqlite3 *db)
 }
 
 Statement::Statement(Statement &&other) noexcept
-    : stmt_(std::exchange(other.stmt_, nullptr)), db_(other.db_), bound_(std::move(other.bound_))
+    : stmt_(std::exchange(other.stmt_, nullptr)), db_(other.db_), changes_(other.changes_), bound_(std::move(other.bound_))
 {
 }
 
@@ -111,6 +179,7 @@ Statement &Statement::operator=(Statement &&other) noexcept
         sqlite3_finalize(stmt_);
         stmt_ = std::exchange(other.stmt_, nullptr);
         db_ = other.db_;
+        changes_ = other.changes_;
         bound_ = std::move(other.bound_);
     }
     return *this;
@@ -152,6 +221,30 @@ Statement &Statement::bind(int index, qint64 value)
     return *this;
 }
 
+Statement &Statement::bind(int index, const Value &value)
+{
+    switch (value.type) {
+    case Value::Integer:
+        check(db_, sqlite3_bind_int64(stmt_, index, value.integer));
+        break;
+    case Value::Real:
+        check(db_, sqlite3_bind_double(stmt_, index, value.real));
+        break;
+    case Value::Text:
+        check(db_, sqlite3_bind_text64(stmt_, index, value.bytes ? value.bytes : "", sqlite3_uint64(value.size),
+                                       SQLITE_TRANSIENT, SQLITE_UTF8));
+        break;
+    case Value::Blob:
+        check(db_, sqlite3_bind_blob64(stmt_, index, value.bytes ? value.bytes : "", sqlite3_uint64(value.size),
+                                       SQLITE_TRANSIENT));
+        break;
+    case Value::Null:
+        check(db_, sqlite3_bind_null(stmt_, index));
+        break;
+    }
+    return *this;
+}
+
 Statement &Statement::bindNull(int index)
 {
     check(db_, sqlite3_bind_null(stmt_, index));
@@ -163,8 +256,11 @@ bool Statement::next()
     const int rc = sqlite3_step(stmt_);
     if (rc == SQLITE_ROW)
         return true;
-    if (rc == SQLITE_DONE)
+    if (rc == SQLITE_DONE) {
+        // The engine counts the last statement that changed rows, which a query is not.
+        changes_ = sqlite3_stmt_readonly(stmt_) ? 0 : sqlite3_changes64(db_);
         return false;
+    }
     // Leave the statement reusable after the failure is reported.
     sqlite3_reset(stmt_);
     throw databaseError(db_, rc);
@@ -216,9 +312,12 @@ bool Statement::isNull(int column) const
     return sqlite3_column_type(stmt_, column) == SQLITE_NULL;
 }
 
-sqlite3_value *Statement::value(int column) const
+Value Statement::value(int column) const
 {
-    return sqlite3_column_value(stmt_, column);
+    // One call for the column, then the value's own accessors: each column accessor checks the
+    // connection for a failed allocation, which costs more than the reading itself on a table
+    // read whole. A connection is only ever used from one thread at a time.
+    return valueOf(sqlite3_column_value(stmt_, column));
 }
 
 // ---- Database ----
@@ -226,6 +325,23 @@ sqlite3_value *Statement::value(int column) const
 Database Database::open(const QString &path, Mode mode)
 {
     return open(path, mode, nullptr);
+}
+
+Database Database::create(const QString &path)
+{
+    if (fileExists(path))
+        throw Error(errnum::PathFileAccess, QStringLiteral("檔案已存在：") + path);
+    sqlite3 *db = nullptr;
+    const int rc = sqlite3_open_v2(toFsPath(path).c_str(), &db,
+                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+    if (rc != SQLITE_OK) {
+        const Error error = databaseError(db, rc);
+        sqlite3_close_v2(db);
+        throw Error(error.number(), error.description() + QStringLiteral("：") + path);
+    }
+    Database database(db);
+    sqlite3_busy_timeout(db, kBusyTimeoutMs);
+    return database;
 }
 
 Database Database::open(const QString &path, Mode mode, const std::function<bool()> *stopRequested)
@@ -284,7 +400,8 @@ Database Database::open(const QString &path, Mode mode, const std::function<bool
 }
 
 Database::Database(Database &&other) noexcept
-    : db_(std::exchange(other.db_, nullptr)), stopRequested_(std::move(other.stopRequested_))
+    : db_(std::exchange(other.db_, nullptr)), stopRequested_(std::move(other.stopRequested_)),
+      watcher_(std::exchange(other.watcher_, nullptr))
 {
 }
 
@@ -294,6 +411,7 @@ Database &Database::operator=(Database &&other) noexcept
         close();
         db_ = std::exchange(other.db_, nullptr);
         stopRequested_ = std::move(other.stopRequested_);
+        watcher_ = std::exchange(other.watcher_, nullptr);
     }
     return *this;
 }
@@ -306,10 +424,10 @@ Database::~Database()
 void Database::close() noexcept
 {
     if (db_) {
-        if (!sqlite3_get_autocommit(db_))
-            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        rollback();
         sqlite3_close_v2(std::exchange(db_, nullptr));
     }
+    watcher_ = nullptr;
 }
 
 Statement Database::prepare(std::string_view sql)
@@ -323,6 +441,124 @@ void Database::execute(std::string_view sql)
 {
     const std::string text(sql);
     check(db_, sqlite3_exec(db_, text.c_str(), nullptr, nullptr, nullptr));
+}
+
+void Database::rollback() noexcept
+{
+    if (db_ && !sqlite3_get_autocommit(db_))
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+qint64 Database::lastInsertRowid() const
+{
+    return sqlite3_last_insert_rowid(db_);
+}
+
+void Database::interrupt()
+{
+    if (db_)
+        sqlite3_interrupt(db_);
+}
+
+namespace {
+
+void callFunction(sqlite3_context *context, int count, sqlite3_value **values)
+{
+    const auto &function = *static_cast<const Database::Function *>(sqlite3_user_data(context));
+    // Only as many values as there are arguments: a function runs once per row of a large
+    // statement, where making all kMaxFunctionArguments first would cost more than the rest.
+    alignas(Value) unsigned char storage[sizeof(Value) * Database::kMaxFunctionArguments];
+    auto *arguments = reinterpret_cast<Value *>(storage);
+    for (int i = 0; i < count; ++i)
+        new (&arguments[i]) Value(valueOf(values[i]));
+    try {
+        const Value result = function(std::span<const Value>(arguments, std::size_t(count)));
+        switch (result.type) {
+        case Value::Integer:
+            sqlite3_result_int64(context, result.integer);
+            break;
+        case Value::Real:
+            sqlite3_result_double(context, result.real);
+            break;
+        case Value::Text:
+            sqlite3_result_text64(context, result.bytes ? result.bytes : "", sqlite3_uint64(result.size),
+                                  SQLITE_TRANSIENT, SQLITE_UTF8);
+            break;
+        case Value::Blob:
+            sqlite3_result_blob64(context, result.bytes ? result.bytes : "", sqlite3_uint64(result.size), SQLITE_TRANSIENT);
+            break;
+        case Value::Null:
+            sqlite3_result_null(context);
+            break;
+        }
+    } catch (const Error &error) {
+        const QByteArray words = error.description().toUtf8();
+        sqlite3_result_error(context, words.constData(), int(words.size()));
+    } catch (const std::bad_alloc &) {
+        sqlite3_result_error_nomem(context);
+    } catch (const std::exception &error) {
+        sqlite3_result_error(context, error.what(), -1);
+    } catch (...) {
+        sqlite3_result_error(context, "function failed", -1);
+    }
+}
+
+void destroyFunction(void *function)
+{
+    delete static_cast<Database::Function *>(function);
+}
+
+} // namespace
+
+void Database::tellRowChange(void *watcher, sqlite3 *db, int op, const char *database, const char *table,
+                             long long key, long long newKey)
+{
+    if (std::strcmp(database, "main") != 0)
+        return;
+    // The engine gives an insertion's row id as the new one and a deletion's as the old one; the
+    // other stands for the same row.
+    const RowChange change(db, op == SQLITE_INSERT ? RowChange::Insert : op == SQLITE_DELETE ? RowChange::Delete : RowChange::Update,
+                           table, op == SQLITE_INSERT ? newKey : key, op == SQLITE_DELETE ? key : newKey);
+    static_cast<RowChangeWatcher *>(watcher)->rowChanging(change);
+}
+
+void Database::addFunction(const char *name, int arguments, int use, Function function)
+{
+    if (arguments < 0 || arguments > kMaxFunctionArguments)
+        throw Error(errnum::Database, QStringLiteral("函數的參數太多：") + QLatin1String(name));
+    const int flags = SQLITE_UTF8 | ((use & Deterministic) ? SQLITE_DETERMINISTIC : 0)
+                      | ((use & DirectOnly) ? SQLITE_DIRECTONLY : 0);
+    // The engine owns the copy from here, and destroys it also when registering fails.
+    check(db_, sqlite3_create_function_v2(db_, name, arguments, flags, new Function(std::move(function)), &callFunction,
+                                          nullptr, nullptr, &destroyFunction));
+}
+
+void Database::removeFunction(const char *name, int arguments) noexcept
+{
+    if (db_)
+        sqlite3_create_function_v2(db_, name, arguments, SQLITE_UTF8, nullptr, nullptr, nullptr, nullptr, nullptr);
+}
+
+void Database::watchRowChanges(RowChangeWatcher *watcher) noexcept
+{
+    watcher_ = watcher;
+    if (db_)
+        sqlite3_preupdate_hook(db_, watcher ? &tellRowChange : nullptr, watcher);
+}
+
+std::optional<quint32> Database::changeCounter()
+{
+    sqlite3_file *file = nullptr;
+    if (!db_ || sqlite3_file_control(db_, "main", SQLITE_FCNTL_FILE_POINTER, &file) != SQLITE_OK || !file
+        || !file->pMethods)
+        return std::nullopt;
+    unsigned char header[100];
+    if (file->pMethods->xRead(file, header, sizeof header, 0) != SQLITE_OK)
+        return std::nullopt;
+    // Format bytes 1 and 1: a rollback journal. In WAL mode the counter is not kept.
+    if (header[18] != 1 || header[19] != 1)
+        return std::nullopt;
+    return (quint32(header[24]) << 24) | (quint32(header[25]) << 16) | (quint32(header[26]) << 8) | quint32(header[27]);
 }
 
 bool Database::hasTable(const QString &name)
@@ -350,7 +586,7 @@ void Database::lockExclusively()
         execute("PRAGMA locking_mode = EXCLUSIVE");
         execute("COMMIT");
     } catch (const Error &) {
-        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        rollback();
         throw;
     }
 }
@@ -371,17 +607,7 @@ void Database::replaceContentWith(Database &source)
 
 void Database::copyInto(const QString &target)
 {
-    if (fileExists(target))
-        throw Error(errnum::PathFileAccess, QStringLiteral("檔案已存在：") + target);
-    sqlite3 *out = nullptr;
-    const int rc = sqlite3_open_v2(toFsPath(target).c_str(), &out,
-                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
-    if (rc != SQLITE_OK) {
-        Error error = databaseError(out, rc);
-        sqlite3_close_v2(out);
-        throw error;
-    }
-    Database copy(out);
+    Database copy = create(target);
     copy.replaceContentWith(*this);
 }
 
@@ -442,6 +668,7 @@ bool Database::isPrivate() const
 
 QStringList Database::integrityProblems(int limit)
 {
+    // A pragma's argument cannot be bound; the limit is a number of the program's own.
     Statement check = prepare("PRAGMA integrity_check(" + std::to_string(limit) + ")");
     QStringList problems;
     while (check.next())
@@ -471,8 +698,8 @@ Transaction::Transaction(Database &db) : db_(db)
 
 Transaction::~Transaction()
 {
-    if (open_ && db_.inTransaction())
-        sqlite3_exec(db_.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+    if (open_)
+        db_.rollback();
 }
 
 void Transaction::commit()

@@ -1,23 +1,88 @@
 #pragma once
 
+#include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 #include <QStringList>
 #include <QStringView>
 
 #include <functional>
 #include <memory>
+#include <optional>
+#include <span>
 #include <string_view>
 #include <vector>
 
-#include <QByteArray>
-
 struct sqlite3;
 struct sqlite3_stmt;
-struct sqlite3_value;
 
 namespace talvesk::platform {
 
 class Database;
+
+// One value as the database holds it, with its type. Text (UTF-8) and blob bytes are not owned: a
+// value read from a row is valid until its statement steps or resets, one handed to a function or
+// a row watcher until that returns.
+struct Value {
+    // The engine's own numbers for the types: stored undo data and seals keep them.
+    enum Type : int { Integer = 1, Real = 2, Text = 3, Blob = 4, Null = 5 };
+
+    Type type = Null;
+    qint64 integer = 0;
+    double real = 0;
+    const char *bytes = nullptr;
+    qsizetype size = 0;
+
+    static Value null() { return {}; }
+    static Value fromInteger(qint64 v) { return {Integer, v, 0, nullptr, 0}; }
+    static Value fromReal(double v) { return {Real, 0, v, nullptr, 0}; }
+    static Value fromText(QByteArrayView utf8) { return {Text, 0, 0, utf8.data() ? utf8.data() : "", utf8.size()}; }
+    static Value fromBlob(QByteArrayView data) { return {Blob, 0, 0, data.data() ? data.data() : "", data.size()}; }
+
+    bool isNull() const { return type == Null; }
+    // The bytes of a text or a blob; empty for the other types.
+    QByteArrayView view() const { return QByteArrayView(bytes, size); }
+    // The value as text, written as the engine writes it when it turns a value into text
+    // (1000, 0.1, 1.0e+300); NULL is the empty text.
+    QByteArray toText() const;
+};
+
+// A row this connection is about to insert, update or delete in its database file (not in temporary
+// or attached ones), as the engine tells of it before the change is made.
+class RowChange {
+public:
+    enum Kind { Insert, Update, Delete };
+    Kind kind;
+    const char *table;
+    qint64 rowid;    // the row before the change (an insertion: the new row)
+    qint64 newRowid; // the row after it (a deletion: the old row)
+
+    // Column `column` (0-based, in the table's order) before the change (an update or a
+    // deletion), or after it (an insertion or an update). Throws Error when the engine cannot
+    // give it (memory ran out).
+    Value before(int column) const;
+    Value after(int column) const;
+    // A deletion made to write a blob in place: its values are not the row's.
+    bool writesBlobInPlace() const;
+
+private:
+    friend class Database;
+    RowChange(sqlite3 *db, Kind kind, const char *table, qint64 rowid, qint64 newRowid)
+        : kind(kind), table(table), rowid(rowid), newRowid(newRowid), db_(db)
+    {
+    }
+    sqlite3 *db_;
+};
+
+// Told of every row change a connection makes, before it is made (see Database::watchRowChanges).
+class RowChangeWatcher {
+public:
+    // Must not throw: the engine is in the middle of the change.
+    virtual void rowChanging(const RowChange &change) noexcept = 0;
+
+protected:
+    ~RowChangeWatcher() = default;
+};
 
 // One prepared statement. Values are always bound, never spliced into the SQL text.
 class Statement {
@@ -33,6 +98,8 @@ public:
     Statement &bind(int index, QStringView value);
     Statement &bind(int index, const QString &value) { return bind(index, QStringView(value)); }
     Statement &bind(int index, qint64 value);
+    // Binds a value of any type as it is (text and blob bytes are copied).
+    Statement &bind(int index, const Value &value);
     // Binds NULL, which equals nothing.
     Statement &bindNull(int index);
 
@@ -42,6 +109,9 @@ public:
     void run();
     // Makes the statement ready to run again, keeping nothing bound.
     void reset();
+    // How many rows the statement's last run inserted, updated or deleted (0 for a query); kept
+    // until it runs again.
+    qint64 changes() const { return changes_; }
 
     int columnCount() const;
     QString columnName(int column) const;
@@ -54,7 +124,7 @@ public:
     bool isNull(int column) const;
     // A column of the current row as the engine holds it, with its type; valid until the
     // statement steps or resets.
-    sqlite3_value *value(int column) const;
+    Value value(int column) const;
 
 private:
     friend class Database;
@@ -62,16 +132,19 @@ private:
 
     sqlite3_stmt *stmt_ = nullptr;
     sqlite3 *db_ = nullptr;
+    qint64 changes_ = 0;
     std::vector<QByteArray> bound_; // the UTF-8 of each bound value, alive while it is bound
 };
 
-// A connection to an existing database file. Opening never creates a file.
+// A connection to a database file. Opening never creates a file: only create() makes a new one.
 class Database {
 public:
     // Opens the database at `path` for reading and writing. A missing file is error 53 and is not
     // created; a file that is not a database fails here too. Throws Error.
     enum Mode { ReadWrite, ReadOnly };
     static Database open(const QString &path, Mode mode = ReadWrite);
+    // Makes a new, empty database file at `path`; error 75 when a file is there already.
+    static Database create(const QString &path);
 
     Database(Database &&other) noexcept;
     Database &operator=(Database &&other) noexcept;
@@ -82,6 +155,38 @@ public:
     Statement prepare(std::string_view sql);
     // Runs one or more statements that take no values.
     void execute(std::string_view sql);
+    // Ends the open transaction without keeping its changes; nothing when none is open. Never
+    // fails: a connection that cannot roll back has lost the transaction already.
+    void rollback() noexcept;
+    // The row id of the last row this connection inserted.
+    qint64 lastInsertRowid() const;
+    // Makes the statement running on this connection, and any started until it ends, stop with
+    // Error errnum::Cancelled. Safe from any thread while the connection is open.
+    void interrupt();
+
+    // A function SQL on this connection can call, given the arguments' values. What it returns
+    // is copied; an Error (or any exception) it throws fails the statement with its words.
+    using Function = std::function<Value(std::span<const Value> arguments)>;
+    enum FunctionUse {
+        Deterministic = 1, // the same arguments always give the same result
+        DirectOnly = 2,    // not from triggers or views (another program's schema)
+    };
+    // Registers `function` under `name` for `arguments` arguments (at most kMaxFunctionArguments),
+    // replacing one registered so before. Throws Error.
+    static constexpr int kMaxFunctionArguments = 16;
+    void addFunction(const char *name, int arguments, int use, Function function);
+    void removeFunction(const char *name, int arguments) noexcept;
+
+    // Tells `watcher` of every row this connection changes from now on, until it is told of no
+    // more (nullptr). One watcher at a time; it is not owned and must outlive its watch.
+    void watchRowChanges(RowChangeWatcher *watcher) noexcept;
+    RowChangeWatcher *rowChangeWatcher() const { return watcher_; }
+
+    // The database file's change counter, which every write transaction of any program raises
+    // by one (in the rollback-journal mode). Read from the file itself; the caller holds at least
+    // a shared lock so it cannot move. nullopt when it cannot be relied on (another journal mode,
+    // no file).
+    std::optional<quint32> changeCounter();
     bool hasTable(const QString &name);
     // Writes a compacted copy of the whole database into `target`, a new or empty file.
     void compactInto(const QString &target);
@@ -116,18 +221,21 @@ public:
     bool inTransaction() const;
     // The path of the database file as the engine opened it.
     QString filePath() const;
-    sqlite3 *handle() const { return db_; }
 
 private:
     explicit Database(sqlite3 *db) : db_(db) {}
     // Waits for other connections by the busy timeout, or until `stopRequested` says stop.
     static Database open(const QString &path, Mode mode, const std::function<bool()> *stopRequested);
     void close() noexcept;
+    // The engine's pre-update hook: tells `watcher` of the change.
+    static void tellRowChange(void *watcher, sqlite3 *db, int op, const char *database, const char *table,
+                              long long key, long long newKey);
 
     sqlite3 *db_ = nullptr;
     // Asked by the engine's progress handler while a statement runs; kept here, where its address
     // stays put while the connection moves.
     std::unique_ptr<std::function<bool()>> stopRequested_;
+    RowChangeWatcher *watcher_ = nullptr;
 };
 
 // Rolls the transaction back on destruction unless it was committed.

@@ -87,6 +87,11 @@ QString fileReason(int errnoValue)
     }
 }
 
+Error stoppedError()
+{
+    return Error(errnum::Cancelled, QStringLiteral("已停止"));
+}
+
 QString errorText(const Error &error)
 {
     return QStringLiteral("錯誤代碼 %1：").arg(error.number()) + error.description();

@@ -48,6 +48,8 @@ private:
 Error fileError(int errnoValue, const QString &path);
 // The Chinese reason for an errno value (「磁碟空間不足」 for ENOSPC).
 QString fileReason(int errnoValue);
+// Work that was asked to stop (errnum::Cancelled, 「已停止」).
+Error stoppedError();
 // An error as shown where no fixed form is prescribed: number and text apart
 // (「錯誤代碼 57：磁碟空間不足：…」).
 QString errorText(const Error &error);

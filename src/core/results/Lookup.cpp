@@ -3,8 +3,6 @@
 #include "payments/Amounts.h"
 #include "platform/Error.h"
 
-#include <sqlite3.h>
-
 #include <algorithm>
 
 namespace talvesk::results {
@@ -28,27 +26,32 @@ Status statusOf(const QString &payDate, double outstanding)
     return outstanding < 0 ? Status::Overpaid : Status::Paid;
 }
 
-QString argumentText(sqlite3_value *value)
+// A column's value as text, a number as the engine writes it; NULL is no text at all.
+QString argumentText(const platform::Value &value)
 {
-    const auto *text = reinterpret_cast<const char *>(sqlite3_value_text(value));
-    return text ? QString::fromUtf8(text, sqlite3_value_bytes(value)) : QString();
+    if (value.isNull())
+        return QString();
+    if (value.type == platform::Value::Text || value.type == platform::Value::Blob)
+        return QString::fromUtf8(value.view());
+    return QString::fromUtf8(value.toText());
 }
 
-void amountFunction(sqlite3_context *context, int, sqlite3_value **values)
+// talvesk_amount(Total)
+platform::Value amountFunction(std::span<const platform::Value> values)
 {
-    sqlite3_result_double(context, amount(argumentText(values[0])));
+    return platform::Value::fromReal(amount(argumentText(values[0])));
 }
 
 // talvesk_status(PayDate, Total, PayTotal)
-void statusFunction(sqlite3_context *context, int, sqlite3_value **values)
+platform::Value statusFunction(std::span<const platform::Value> values)
 {
     const double outstanding = amount(argumentText(values[1])) - amount(argumentText(values[2]));
-    sqlite3_result_int(context, static_cast<int>(statusOf(argumentText(values[0]), outstanding)));
+    return platform::Value::fromInteger(static_cast<int>(statusOf(argumentText(values[0]), outstanding)));
 }
 
 // talvesk_date(PayDate): the stored date (1130905) as a number, so that a year of two digits
 // (990101) comes before one of three; -1 when there is none.
-void dateFunction(sqlite3_context *context, int, sqlite3_value **values)
+platform::Value dateFunction(std::span<const platform::Value> values)
 {
     qint64 date = 0;
     bool any = false;
@@ -58,7 +61,7 @@ void dateFunction(sqlite3_context *context, int, sqlite3_value **values)
             any = true;
         }
     }
-    sqlite3_result_int64(context, any ? date : -1);
+    return platform::Value::fromInteger(any ? date : -1);
 }
 
 // The expression a page is ordered by.
@@ -155,14 +158,9 @@ QString statusCaption(Status status)
 
 void Lookup::addFunctions(platform::Database &db)
 {
-    const int flags = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
-    if (sqlite3_create_function(db.handle(), "talvesk_amount", 1, flags, nullptr, amountFunction, nullptr, nullptr)
-            != SQLITE_OK
-        || sqlite3_create_function(db.handle(), "talvesk_status", 3, flags, nullptr, statusFunction, nullptr, nullptr)
-            != SQLITE_OK
-        || sqlite3_create_function(db.handle(), "talvesk_date", 1, flags, nullptr, dateFunction, nullptr, nullptr)
-            != SQLITE_OK)
-        throw platform::Error(platform::errnum::Database, QString::fromUtf8(sqlite3_errmsg(db.handle())));
+    db.addFunction("talvesk_amount", 1, platform::Database::Deterministic, &amountFunction);
+    db.addFunction("talvesk_status", 3, platform::Database::Deterministic, &statusFunction);
+    db.addFunction("talvesk_date", 1, platform::Database::Deterministic, &dateFunction);
 }
 
 Lookup::Lookup(const platform::AppFolder &app, LookupQuery query)
@@ -192,8 +190,11 @@ db::RowFilter Lookup::filter() const
             filter.values << query_.text;
         }
     }
-    if (query_.status != Status::Any)
-        conditions << QStringLiteral("talvesk_status(PayDate, Total, PayTotal) = %1").arg(static_cast<int>(query_.status));
+    if (query_.status != Status::Any) {
+        // Bound as every value is; the function gives an integer, which text never equals.
+        filter.values << QString::number(static_cast<int>(query_.status));
+        conditions << QStringLiteral("talvesk_status(PayDate, Total, PayTotal) = CAST(?%1 AS INTEGER)").arg(filter.values.size());
+    }
     filter.where = conditions.join(QStringLiteral(" AND ")).toStdString();
     filter.prepare = &Lookup::addFunctions;
     return filter;
@@ -220,6 +221,7 @@ std::vector<FoundReceivable> Lookup::page(qint64 after, int max)
     const db::RowFilter f = filter();
     std::string sql = "SELECT " + kColumns + " FROM F_AccountData WHERE ";
     const int afterParameter = static_cast<int>(f.values.size()) + 1;
+    const int limitParameter = afterParameter + 1;
     const std::string afterRow = "?" + std::to_string(afterParameter);
     const char *direction = query_.descending ? " DESC" : "";
     if (query_.sortBy == SortBy::Table) {
@@ -238,12 +240,13 @@ std::vector<FoundReceivable> Lookup::page(qint64 after, int max)
         sql += " ORDER BY " + sortKey(query_.sortBy) + direction + ", rowid" + direction;
     else
         sql += std::string(" ORDER BY rowid") + direction;
-    sql += " LIMIT " + std::to_string(max);
+    sql += " LIMIT ?" + std::to_string(limitParameter);
     platform::Statement rows = db_.prepare(sql);
     for (int i = 0; i < f.values.size(); ++i)
         rows.bind(i + 1, f.values.at(i));
     if (after != 0)
         rows.bind(afterParameter, after);
+    rows.bind(limitParameter, qint64(max));
     std::vector<FoundReceivable> found;
     while (rows.next())
         found.push_back(read(rows));
@@ -267,7 +270,7 @@ void Lookup::forEach(const std::function<void(const FoundReceivable &)> &found)
 LookupTotals Lookup::totals()
 {
     if (interrupted_)
-        throw platform::Error(platform::errnum::Database, QStringLiteral("interrupted"));
+        throw platform::stoppedError();
     const db::RowFilter f = filter();
     std::string sql = "SELECT count(*), total(talvesk_amount(Total)), total(talvesk_amount(PayTotal)) FROM F_AccountData";
     if (!f.where.empty())
@@ -287,7 +290,7 @@ LookupTotals Lookup::totals()
 void Lookup::interrupt()
 {
     interrupted_ = true;
-    sqlite3_interrupt(db_.handle());
+    db_.interrupt();
 }
 
 QString lookupLine(const FoundReceivable &found)

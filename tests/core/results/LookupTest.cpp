@@ -155,6 +155,12 @@ TEST_F(LookupTest, PagesFollowOneAnotherTotalsAddUpAndTheExportHoldsTheSameRows)
     EXPECT_EQ(totals.count, 1);
     EXPECT_EQ(totals.due, 2000);
     EXPECT_EQ(totals.outstanding(), 1000);
+    // A text and a state together, and a page after a row: each value finds its own parameter.
+    results::Lookup namedAndPaid(app.folder(), {QStringLiteral("王"), Status::Paid});
+    const auto paid = namedAndPaid.page(0, 1);
+    ASSERT_EQ(paid.size(), 1u);
+    EXPECT_EQ(paid[0].account, QStringLiteral("95120001"));
+    EXPECT_TRUE(namedAndPaid.page(paid[0].rowid, 1).empty());
 
     results::Lookup named(app.folder(), {QStringLiteral("王"), Status::Any});
     const QString out = app.path(QStringLiteral("found.xlsx"));

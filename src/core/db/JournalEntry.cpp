@@ -1,0 +1,225 @@
+// An operation's entry: opened before its first change, recording while the operation runs,
+// closed with its counts and the state the tables were left in.
+
+#include "db/Journal.h"
+
+#include "db/JournalRecorder.h"
+#include "db/JournalRows.h"
+
+#include <QDateTime>
+
+#include <algorithm>
+
+namespace talvesk::db {
+
+using namespace journal;
+using platform::Database;
+using platform::Error;
+using platform::Statement;
+
+namespace {
+
+// The state `stored` (an entry's seal_after) describes, when the file's change counter shows that
+// nothing was written since it was stored; nullopt otherwise.
+std::optional<Seal> sealStillValid(const QString &stored, std::optional<quint32> counter)
+{
+    const qsizetype at = stored.indexOf(u'@');
+    bool ok = false;
+    if (counter && at >= 0 && stored.mid(at + 1).toUInt(&ok) == *counter && ok)
+        return parseSeal(stored);
+    return std::nullopt;
+}
+
+} // namespace
+
+JournalEntry::JournalEntry(Database &db, const QString &operation, const QString &file)
+    : db_(db), recorder_(std::make_unique<Recorder>())
+{
+    ensureJournalTables(db_);
+    // Where the columns are in each table, for the connection's column numbers.
+    for (std::size_t i = 0; i < kJournalled.size(); ++i) {
+        const std::vector<std::string> names = columnNames(kJournalled[i]);
+        Statement info = db_.prepare(std::string("PRAGMA main.table_info(") + kJournalled[i].table + ")");
+        std::vector<bool> found(names.size(), false);
+        while (info.next()) {
+            const std::string name = info.text(1).toStdString();
+            for (std::size_t c = 0; c < names.size(); ++c)
+                if (sameName(name.c_str(), names[c].c_str())) {
+                    recorder_->positions[i][c] = int(info.integer(0));
+                    found[c] = true;
+                }
+        }
+        if (std::find(found.begin(), found.end(), false) != found.end())
+            throw Error(platform::errnum::Database, QStringLiteral("資料表 %1 的欄位不完整").arg(QLatin1String(kJournalled[i].table)));
+    }
+
+    platform::Transaction transaction(db_);
+    for (std::size_t i = 0; i < kJournalled.size(); ++i) {
+        recorder_->tables[i].columns = kJournalled[i].columnCount;
+        recorder_->tables[i].limit =
+            firstInteger(db_, std::string("SELECT coalesce(max(rowid), 0) FROM ") + kJournalled[i].table);
+    }
+    // The state the last operation left, when the file shows that nothing was written since it
+    // was stored; otherwise the tables are read.
+    std::optional<Seal> known;
+    if (const std::optional<quint32> counter = db_.changeCounter()) {
+        Statement last = db_.prepare("SELECT seal_after FROM Journal WHERE seal_after IS NOT NULL ORDER BY id DESC LIMIT 1");
+        if (last.next())
+            known = sealStillValid(last.text(0), counter);
+    }
+    recorder_->before = known ? *known : readSeal(db_);
+    Statement insert = db_.prepare("INSERT INTO Journal (at, operation, file, receivables_max, store_max, seal_before, "
+                                   "file_hash) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)");
+    insert.bind(1, QDateTime::currentDateTime().toString(kStampFormat))
+        .bind(2, operation)
+        .bind(3, file)
+        .bind(4, recorder_->tables[0].limit)
+        .bind(5, recorder_->tables[1].limit)
+        .bind(6, sealText(recorder_->before));
+    // What the file held, so that the same contents imported again can be noticed.
+    const QString hash = fileHash(file);
+    if (hash.isEmpty())
+        insert.bindNull(7);
+    else
+        insert.bind(7, hash);
+    insert.run();
+    id_ = db_.lastInsertRowid();
+    // Whatever an operation cut short by a restore left under this id is not this entry's.
+    runWith(db_, "DELETE FROM JournalUndo WHERE entry = ?1", {id_});
+    runWith(db_, "DELETE FROM JournalProblems WHERE entry = ?1", {id_});
+    // Read while no other program can write, so that any write of theirs from here on is seen.
+    recorder_->dataVersion = dataVersion(db_);
+    // Taken before the entry can be seen, so an undo never mistakes it for one that crashed.
+    running_ = std::make_unique<QLockFile>(runningLockPath(db_, id_));
+    running_->setStaleLockTime(0);
+    running_->tryLock(0);
+    transaction.commit();
+
+    stopRecording();
+    problem_.emplace(db_.prepare("INSERT INTO JournalProblems (entry, number, reason, text) VALUES (?1, ?2, ?3, ?4)"));
+    // This connection's changes alone: another program's are not the operation's.
+    db_.watchRowChanges(recorder_.get());
+    recording_ = true;
+}
+
+JournalEntry::~JournalEntry()
+{
+    stopRecording();
+    running_.reset();
+}
+
+void JournalEntry::stopRecording() noexcept
+{
+    problem_.reset();
+    if (recording_ && db_.rowChangeWatcher() == recorder_.get())
+        db_.watchRowChanges(nullptr);
+    recording_ = false;
+}
+
+void JournalEntry::problem(qint64 number, const QString &reason, const QString &text)
+{
+    if (!problem_)
+        return;
+    problem_->bind(1, id_).bind(2, number).bind(3, reason).bind(4, problemExcerpt(text));
+    problem_->run();
+    problem_->reset();
+}
+
+bool JournalEntry::wantsFlush() const
+{
+    return recorder_->buffered() >= kFlushBytes;
+}
+
+void JournalEntry::flush()
+{
+    for (std::size_t i = 0; i < recorder_->tables.size(); ++i) {
+        Recorder::Table &t = recorder_->tables[i];
+        if (t.buffer.empty())
+            continue;
+        Statement insert = db_.prepare("INSERT INTO JournalUndo (entry, tab, seq, data) VALUES (?1, ?2, ?3, ?4)");
+        insert.bind(1, id_).bind(2, qint64(i)).bind(3, t.seq).bind(4, platform::Value::fromBlob(t.buffer));
+        insert.run();
+        ++t.seq;
+        t.buffer.clear();
+        t.buffer.shrink_to_fit();
+    }
+}
+
+void JournalEntry::failed() noexcept
+{
+    recorder_->exact = false;
+    failing_ = true;
+}
+
+void JournalEntry::close(const QString &counts)
+{
+    stopRecording();
+    platform::Transaction transaction(db_);
+    // Read before anything is written, while no other program can write: this transaction's
+    // commit raises the counter by one.
+    const bool alone = dataVersion(db_) == recorder_->dataVersion;
+    // A connection in exclusive locking mode (a clearing holds one) raises the counter once for
+    // the whole lock, not once per commit: the number after this commit cannot be told.
+    bool exclusive = false;
+    {
+        Statement mode = db_.prepare("PRAGMA main.locking_mode");
+        exclusive = mode.next() && mode.text(0).compare(QLatin1String("exclusive"), Qt::CaseInsensitive) == 0;
+    }
+    const std::optional<quint32> counter = db_.changeCounter();
+    flush();
+    Seal after;
+    if (alone && recorder_->exact && !recorder_->lost) {
+        // What the operation did, added to what the tables were: no need to read them again.
+        // The rows above the limits are all the operation's, read as they are now.
+        RowIds limits;
+        for (std::size_t i = 0; i < limits.size(); ++i)
+            limits[i] = recorder_->tables[i].limit;
+        after = readSeal(db_, limits);
+        for (std::size_t i = 0; i < after.size(); ++i) {
+            after[i].rows += recorder_->before[i].rows + recorder_->tables[i].delta.rows;
+            after[i].sum += recorder_->before[i].sum + recorder_->tables[i].delta.sum;
+        }
+    } else {
+        // Another program wrote meanwhile, or a change failed part way: the tables say.
+        after = readSeal(db_);
+    }
+    QString stored = sealText(after);
+    if (counter && !exclusive)
+        stored += u'@' + QString::number(quint32(*counter + 1));
+    // A failed operation that left the tables as they were has nothing to undo: an undo passes
+    // over it to the one before.
+    const bool storedNothing = failing_ && after == recorder_->before;
+    Statement done = db_.prepare("UPDATE Journal SET counts = ?1, state = ?2, seal_after = ?3 WHERE id = ?4");
+    done.bind(1, counts)
+        .bind(2, storedNothing ? QStringLiteral("failed") : QStringLiteral("done"))
+        .bind(3, stored)
+        .bind(4, id_);
+    done.run();
+    if (storedNothing)
+        runWith(db_, "DELETE FROM JournalUndo WHERE entry = ?1", {id_});
+    if (recorder_->lost && !storedNothing)
+        dropUndoData(db_, "id = ?1", id_, QStringLiteral("作業中有變動無法記錄"));
+    // Another program wrote while the operation ran: its rows and the operation's can no longer
+    // be told apart, and an undo could take theirs away with the operation's.
+    if (!alone && !storedNothing)
+        dropUndoData(db_, "id = ?1", id_, QStringLiteral("作業進行時其他程式也寫入了資料庫"));
+    // The newest kUndoDepth operations not yet undone keep their undo data; older ones lose it.
+    dropUndoData(db_,
+                 "state IN ('done', 'running') AND id < (SELECT id FROM Journal WHERE state IN ('done', 'running') "
+                 "ORDER BY id DESC LIMIT 1 OFFSET ?1)",
+                 kUndoDepth - 1, QStringLiteral("只保留最近 %1 次作業的復原資料").arg(kUndoDepth));
+    transaction.commit();
+    running_.reset();
+}
+
+void JournalEntry::closeQuietly(const QString &counts) noexcept
+{
+    try {
+        close(counts);
+    } catch (...) {
+        // The entry stays "running": it will not be undone on a guess.
+        stopRecording();
+    }
+}
+
+} // namespace talvesk::db

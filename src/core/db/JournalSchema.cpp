@@ -1,0 +1,73 @@
+// The journal's tables: what they are, and making them where they are missing.
+
+#include "db/Journal.h"
+#include "db/JournalRows.h"
+
+namespace talvesk::db {
+
+using platform::Database;
+using platform::Statement;
+
+namespace {
+
+const char *const kJournalTables = R"(
+CREATE TABLE IF NOT EXISTS Journal (
+    id              INTEGER PRIMARY KEY,
+    at              TEXT NOT NULL,
+    operation       TEXT NOT NULL,
+    file            TEXT NOT NULL,
+    counts          TEXT NOT NULL DEFAULT '',
+    state           TEXT NOT NULL DEFAULT 'running',
+    dropped_why     TEXT NOT NULL DEFAULT '',
+    receivables_max INTEGER NOT NULL,
+    store_max       INTEGER NOT NULL,
+    seal_before     TEXT NOT NULL,
+    seal_after      TEXT,
+    file_hash       TEXT
+);
+CREATE TABLE IF NOT EXISTS JournalProblems (
+    seq    INTEGER PRIMARY KEY,
+    entry  INTEGER NOT NULL,
+    number INTEGER NOT NULL,
+    reason TEXT NOT NULL,
+    text   TEXT NOT NULL
+);
+CREATE INDEX IF NOT EXISTS JournalProblems_entry ON JournalProblems (entry);
+CREATE TABLE IF NOT EXISTS JournalUndo (
+    entry INTEGER NOT NULL,
+    tab   INTEGER NOT NULL,
+    seq   INTEGER NOT NULL,
+    data  BLOB NOT NULL,
+    PRIMARY KEY (entry, tab, seq)
+) WITHOUT ROWID;
+)";
+
+} // namespace
+
+bool journalExists(Database &db)
+{
+    return db.hasTable(QStringLiteral("Journal"));
+}
+
+bool journal::hasFileHash(Database &db)
+{
+    Statement info = db.prepare("PRAGMA main.table_info(Journal)");
+    while (info.next())
+        if (info.text(1) == QLatin1String("file_hash"))
+            return true;
+    return false;
+}
+
+void ensureJournalTables(Database &db)
+{
+    if (db.hasTable(QStringLiteral("Journal")) && db.hasTable(QStringLiteral("JournalProblems"))
+        && db.hasTable(QStringLiteral("JournalUndo")) && journal::hasFileHash(db))
+        return;
+    platform::Transaction transaction(db);
+    db.execute(kJournalTables);
+    if (!journal::hasFileHash(db))
+        db.execute("ALTER TABLE Journal ADD COLUMN file_hash TEXT");
+    transaction.commit();
+}
+
+} // namespace talvesk::db
