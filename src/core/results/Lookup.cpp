@@ -1,9 +1,11 @@
 #include "results/Lookup.h"
 
 #include "payments/Amounts.h"
+#include "results/Results.h"
 #include "platform/Error.h"
 
 #include <algorithm>
+#include <array>
 
 namespace talvesk::results {
 
@@ -47,6 +49,20 @@ platform::Value statusFunction(std::span<const platform::Value> values)
 {
     const double outstanding = amount(argumentText(values[1])) - amount(argumentText(values[2]));
     return platform::Value::fromInteger(static_cast<int>(statusOf(argumentText(values[0]), outstanding)));
+}
+
+// talvesk_status_caption(PayDate, Total, PayTotal): the words the window shows for the status,
+// for an export of the lookup. The result views text that lives as long as the program.
+platform::Value statusCaptionFunction(std::span<const platform::Value> values)
+{
+    static const std::array<QByteArray, 5> captions = [] {
+        std::array<QByteArray, 5> utf8;
+        for (Status s : {Status::Any, Status::Unpaid, Status::Partial, Status::Paid, Status::Overpaid})
+            utf8[static_cast<std::size_t>(s)] = statusCaption(s).toUtf8();
+        return utf8;
+    }();
+    const double outstanding = amount(argumentText(values[1])) - amount(argumentText(values[2]));
+    return platform::Value::fromText(captions[static_cast<std::size_t>(statusOf(argumentText(values[0]), outstanding))]);
 }
 
 // talvesk_date(PayDate): the stored date (1130905) as a number, so that a year of two digits
@@ -160,7 +176,16 @@ void Lookup::addFunctions(platform::Database &db)
 {
     db.addFunction("talvesk_amount", 1, platform::Database::Deterministic, &amountFunction);
     db.addFunction("talvesk_status", 3, platform::Database::Deterministic, &statusFunction);
+    db.addFunction("talvesk_status_caption", 3, platform::Database::Deterministic, &statusCaptionFunction);
     db.addFunction("talvesk_date", 1, platform::Database::Deterministic, &dateFunction);
+}
+
+db::TableLayout Lookup::exportLayout()
+{
+    db::TableLayout layout = resultsLayout();
+    layout.columns << QStringLiteral("talvesk_status_caption(PayDate, Total, PayTotal)");
+    layout.captions << QStringLiteral("狀態");
+    return layout;
 }
 
 Lookup::Lookup(const platform::AppFolder &app, LookupQuery query)

@@ -78,6 +78,9 @@ public:
     db::RowFilter filter() const;
     // Teaches a connection the functions the condition uses.
     static void addFunctions(platform::Database &db);
+    // What an export of the lookup writes: the results export's columns and 狀態, as the window
+    // shows it (its connection needs addFunctions()).
+    static db::TableLayout exportLayout();
 
 private:
     FoundReceivable read(platform::Statement &row) const;

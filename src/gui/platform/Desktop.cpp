@@ -417,4 +417,18 @@ QRect fitWithin(const QRect &available, QSize wanted, const QMargins &frame)
     return {corner + QPoint(frame.left(), frame.top()), size};
 }
 
+void reportExportedWorkbook(Desktop &desktop, QWidget *parent, const QString &title, const QString &text,
+                            const QString &note, const QString &path)
+{
+    if (desktop.openDocument(path)) {
+        desktop.showMessage(parent, {text, title, Icon::Information, Buttons::Ok, note});
+        return;
+    }
+    const Answer answer =
+        desktop.showMessage(parent, {text + QStringLiteral("\n但這台電腦沒有可以開啟活頁簿的程式。要開啟它所在的資料夾嗎?"), title,
+                                     Icon::Exclamation, Buttons::YesNo, note});
+    if (answer == Answer::Yes && !desktop.openDocument(QFileInfo(path).absolutePath()))
+        desktop.showMessage(parent, {QStringLiteral("也無法開啟資料夾,活頁簿在:"), title, Icon::Exclamation, Buttons::Ok, path});
+}
+
 } // namespace talvesk::platform

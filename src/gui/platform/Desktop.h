@@ -178,4 +178,10 @@ inline constexpr QMargins kAssumedFrame{4, 30, 4, 4};
 // of the available area. Returns the geometry without the frame.
 QRect fitWithin(const QRect &available, QSize wanted, const QMargins &frame);
 
+// After an export: hands the workbook at `path` to the desktop's spreadsheet program and says the
+// export is done (`text`, with `note` under it); where the desktop has nothing to open workbooks
+// with, says so and offers the workbook's folder instead.
+void reportExportedWorkbook(Desktop &desktop, QWidget *parent, const QString &title, const QString &text,
+                            const QString &note, const QString &path);
+
 } // namespace talvesk::platform

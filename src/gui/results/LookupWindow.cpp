@@ -281,7 +281,7 @@ void LookupWindow::onExportClicked()
     try {
         const QString path = db::exportPath(kCaption, QDateTime::currentDateTime());
         const db::ExportResult result = db::exportTable(
-            app_, resultsLayout(), path,
+            app_, Lookup::exportLayout(), path,
             [&](qint64 done, qint64 total) {
                 pacer.step([&] { totalsLabel->setText(QStringLiteral("匯出中 %1 / %2").arg(done).arg(total)); });
             },
@@ -291,11 +291,7 @@ void LookupWindow::onExportClicked()
         const QString text =
             db::kExportDone + QStringLiteral(",共 %1 筆。").arg(QLocale(QLocale::Chinese, QLocale::Taiwan).toString(result.rows));
         const QString note = db::cutCellsNote(result).isEmpty() ? path : path + u'\n' + db::cutCellsNote(result);
-        if (!desktop_.openDocument(path))
-            desktop_.showMessage(this, {text + QStringLiteral("\n但這台電腦沒有可以開啟活頁簿的程式。"), kCaption,
-                                        platform::Icon::Exclamation, platform::Buttons::Ok, note});
-        else
-            desktop_.showMessage(this, {text, kCaption, platform::Icon::Information, platform::Buttons::Ok, note});
+        platform::reportExportedWorkbook(desktop_, this, kCaption, text, note, path);
     } catch (const platform::Error &error) {
         totalsLabel->setText(shown);
         scope.pointerBack();

@@ -169,17 +169,7 @@ void MainWindow::runExport(const db::TableLayout &exported, const QString &fileP
                                  ? db::kExportDone + QStringLiteral(",共 0 筆:資料表是空的,活頁簿只有欄位名稱。")
                                  : db::kExportDone + QStringLiteral(",共 %1 筆。").arg(rows);
         const QString note = db::cutCellsNote(result).isEmpty() ? path : path + u'\n' + db::cutCellsNote(result);
-        if (desktop_.openDocument(path)) {
-            desktop_.showMessage(this, {text, QStringLiteral("訊息"), platform::Icon::Information, platform::Buttons::Ok, note});
-        } else {
-            // Nothing on this desktop opens the workbook: say so, and offer its folder instead.
-            const auto answer = desktop_.showMessage(
-                this, {text + QStringLiteral("\n但這台電腦沒有可以開啟活頁簿的程式。要開啟它所在的資料夾嗎?"),
-                       QStringLiteral("訊息"), platform::Icon::Exclamation, platform::Buttons::YesNo, note});
-            if (answer == platform::Answer::Yes && !desktop_.openDocument(QFileInfo(path).absolutePath()))
-                desktop_.showMessage(this, {QStringLiteral("也無法開啟資料夾,活頁簿在:"), QStringLiteral("訊息"),
-                                            platform::Icon::Exclamation, platform::Buttons::Ok, path});
-        }
+        platform::reportExportedWorkbook(desktop_, this, QStringLiteral("訊息"), text, note, path);
     } catch (const platform::Error &error) {
         clearStatus();
         // The exports' fixed form: the number, at once its description; no title, no icon.

@@ -7,6 +7,7 @@
 #include "support/Widgets.h"
 
 #include <QComboBox>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -143,6 +144,24 @@ TEST_F(LookupWindowTest, ExportsWhatItShowsToANewWorkbookAndOpensIt)
     EXPECT_EQ(workbook::cellText(*sheet, 2, QStringLiteral("D")), QStringLiteral("ACC000001"));
     EXPECT_EQ(workbook::cellText(*sheet, 12, QStringLiteral("A")), QStringLiteral("客戶19"));
     EXPECT_EQ(sheet->cell(2, u"E").number, 1000) << "\"1,000\" is the number the totals line counts";
+    // 狀態 as the window shows it, in a column of its own after the results export's columns.
+    EXPECT_EQ(workbook::cellText(*sheet, 1, QStringLiteral("I")), QStringLiteral("狀態"));
+    const auto first = results::Lookup(app.folder(), {QStringLiteral("ACC000001")}).page(0, 1);
+    ASSERT_EQ(first.size(), 1u);
+    EXPECT_EQ(workbook::cellText(*sheet, 2, QStringLiteral("I")), results::statusCaption(first[0].status));
+
+    // Where nothing opens workbooks, its folder is offered, as the other exports offer it.
+    desktop.openSucceeds = false;
+    desktop.answers = {platform::Answer::Yes};
+    qputenv("HOME", app.folder().root().toUtf8());
+    window.onExportClicked();
+    qputenv("HOME", home);
+    ASSERT_EQ(desktop.messages.size(), 3u);
+    EXPECT_EQ(desktop.messages[1].buttons, platform::Buttons::YesNo);
+    ASSERT_EQ(desktop.opened.size(), 3);
+    EXPECT_EQ(desktop.opened[2], QFileInfo(desktop.opened[1]).absolutePath());
+    desktop.openSucceeds = true;
+    desktop.messages.erase(desktop.messages.begin() + 1, desktop.messages.end());
 
     // An export that fails says so as 銷帳結果轉存EXCEL檔 does: the number at once followed by its
     // description, no title, no icon.
