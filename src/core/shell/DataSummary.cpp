@@ -39,7 +39,8 @@ QString summaryText(const DataSummary &summary)
     const QString imported = lastImport.isValid()
                                  ? QStringLiteral("最後匯入 ") + lastImport.toString(QStringLiteral("yyyy/MM/dd HH:mm"))
                                  : QStringLiteral("尚無匯入");
-    return QStringLiteral("應收帳款 %1 筆 (已入帳 %2 / 未入帳 %3) | 超商資料 %4 筆 | %5")
+    // 有入帳: any payment date, paid in full or not; the overview's 已入帳 is paid in full only.
+    return QStringLiteral("應收帳款 %1 筆 (有入帳 %2 / 未入帳 %3) | 超商資料 %4 筆 | %5")
         .arg(taiwan.toString(summary.receivables), taiwan.toString(summary.paid),
              taiwan.toString(summary.receivables - summary.paid), taiwan.toString(summary.store), imported);
 }

@@ -20,7 +20,7 @@ struct DataSummary {
 // Counts by SQL, without reading the rows out. Throws platform::Error.
 DataSummary summarize(const platform::AppFolder &app);
 
-// "應收帳款 1,234 筆 (已入帳 200 / 未入帳 1,034) | 超商資料 25 筆 | 最後匯入 2024/05/01 14:32";
+// "應收帳款 1,234 筆 (有入帳 200 / 未入帳 1,034) | 超商資料 25 筆 | 最後匯入 2024/05/01 14:32";
 // an invalid `lastImport` reads 「尚無匯入」.
 QString summaryText(const DataSummary &summary);
 

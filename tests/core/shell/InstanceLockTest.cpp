@@ -66,10 +66,10 @@ TEST(DataSummary, CountsReceivablesPaidUnpaidAndStoreRecords)
     shell::DataSummary dated = summary;
     dated.lastImport = QDateTime(QDate(2024, 5, 1), QTime(14, 32));
     EXPECT_EQ(shell::summaryText(dated),
-              QStringLiteral("應收帳款 3 筆 (已入帳 1 / 未入帳 2) | 超商資料 1 筆 | 最後匯入 2024/05/01 14:32"));
+              QStringLiteral("應收帳款 3 筆 (有入帳 1 / 未入帳 2) | 超商資料 1 筆 | 最後匯入 2024/05/01 14:32"));
     EXPECT_FALSE(summary.lastImport.isValid()) << "nothing imported yet";
     EXPECT_EQ(shell::summaryText({42000, 1221, 0, QDateTime()}),
-              QStringLiteral("應收帳款 42,000 筆 (已入帳 1,221 / 未入帳 40,779) | 超商資料 0 筆 | 尚無匯入"));
+              QStringLiteral("應收帳款 42,000 筆 (有入帳 1,221 / 未入帳 40,779) | 超商資料 0 筆 | 尚無匯入"));
 
     // The newest import in the journal, the batch tool's as well; an undone one no longer counts.
     const QString store = app.path(QStringLiteral("TFM.txt"));

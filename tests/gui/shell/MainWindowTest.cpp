@@ -563,11 +563,11 @@ TEST(MainWindow, TheStatusLineCountsTheDataAndFollowsEachCommand)
     shell::MainWindow window(app.folder(), desktop);
     auto *summary = window.findChild<QLabel *>(QStringLiteral("dataSummary"));
     ASSERT_NE(summary, nullptr);
-    EXPECT_EQ(summary->text(), QStringLiteral("應收帳款 1,234 筆 (已入帳 34 / 未入帳 1,200) | 超商資料 0 筆 | 尚無匯入"));
+    EXPECT_EQ(summary->text(), QStringLiteral("應收帳款 1,234 筆 (有入帳 34 / 未入帳 1,200) | 超商資料 0 筆 | 尚無匯入"));
 
     desktop.answers = {platform::Answer::Yes, platform::Answer::Ok};
     window.findChild<QAction *>(QStringLiteral("RClearFile"))->trigger();
-    EXPECT_TRUE(summary->text().startsWith(QStringLiteral("應收帳款 0 筆 (已入帳 0 / 未入帳 0)"))) << summary->text().toStdString();
+    EXPECT_TRUE(summary->text().startsWith(QStringLiteral("應收帳款 0 筆 (有入帳 0 / 未入帳 0)"))) << summary->text().toStdString();
 
     // A bank file read through its window is the last import.
     const QString bank = app.path(QStringLiteral("bank.txt"));
