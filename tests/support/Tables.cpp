@@ -85,4 +85,15 @@ FileSizeLimit::~FileSizeLimit()
     std::signal(SIGXFSZ, savedHandler_);
 }
 
+void seedEveryState(const platform::AppFolder &app)
+{
+    execute(app, "INSERT INTO F_AccountData VALUES "
+                 "('甲', 'C1', '', 'A1', '1,500', '1131201', '1500', '0', ''),"
+                 "('乙', 'C2', '', 'A2', '2000', '1131201', '500', '1500', ''),"
+                 "('丙', 'C3', '', 'A3', '3000', '', '', '', ''),"
+                 "('丁', 'C4', '', 'A4', '1000', '1131130', '1200', '-200', '');"
+                 "INSERT INTO SMdata VALUES ('2', 'C', 'R', 'M', '1131201', '1131130', 'B1', 'K1', 'B3', '350'),"
+                 "('2', 'C', 'R', 'M', '1131201', '1131130', 'B1', 'K2', 'B3', '1200');");
+}
+
 } // namespace talvesk::test

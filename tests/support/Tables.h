@@ -49,4 +49,8 @@ private:
     void (*savedHandler_)(int) = nullptr;
 };
 
+// One receivable of each state (the paid one's amount due written with grouping: "1,500") and
+// two store records, as the overview's and the daily report's tests read them.
+void seedEveryState(const platform::AppFolder &app);
+
 } // namespace talvesk::test

@@ -3,6 +3,7 @@
 #include "results/Lookup.h"
 #include "support/Tables.h"
 #include "support/TestApp.h"
+#include "support/Pdfs.h"
 #include "support/TextFiles.h"
 
 #include <QProcess>
@@ -14,19 +15,6 @@ using namespace talvesk;
 using overview::State;
 
 namespace {
-
-// One receivable of each state, the paid one's amount due written with grouping, and two store
-// records.
-void seedEveryState(const platform::AppFolder &app)
-{
-    test::execute(app, "INSERT INTO F_AccountData VALUES "
-                       "('甲', 'C1', '', 'A1', '1,500', '1131201', '1500', '0', ''),"
-                       "('乙', 'C2', '', 'A2', '2000', '1131201', '500', '1500', ''),"
-                       "('丙', 'C3', '', 'A3', '3000', '', '', '', ''),"
-                       "('丁', 'C4', '', 'A4', '1000', '1131130', '1200', '-200', '');"
-                       "INSERT INTO SMdata VALUES ('2', 'C', 'R', 'M', '1131201', '1131130', 'B1', 'K1', 'B3', '350'),"
-                       "('2', 'C', 'R', 'M', '1131201', '1131130', 'B1', 'K2', 'B3', '1200');");
-}
 
 QString today()
 {
@@ -56,7 +44,7 @@ void importBankToday(const test::TestApp &app, int good, int unknown)
 TEST(OverviewFigures, EveryStateCountedAndSummedAsTheLookupDoes)
 {
     test::TestApp app;
-    seedEveryState(app.folder());
+    test::seedEveryState(app.folder());
     const overview::Figures f = overview::readFigures(app.folder());
 
     const struct {
@@ -126,7 +114,7 @@ TEST(OverviewFigures, HowAmountsAndDatesRead)
 TEST(OverviewDay, OperationsPaymentsAndProblemLinesOfOneDay)
 {
     test::TestApp app;
-    seedEveryState(app.folder());
+    test::seedEveryState(app.folder());
     importBankToday(app, 2, 150);
     importBankToday(app, 0, 100);
     const overview::DayFigures day = overview::readDay(app.folder(), QDate::currentDate());
@@ -168,20 +156,6 @@ ProcessRun run(const QString &program, const QStringList &arguments)
     return result;
 }
 
-// The PDF's text as a reader copies it out, in compatibility form: the CJK faces map some
-// characters (日, 入, 金) to their radical forms, and full-width punctuation reads narrow.
-QString pdfText(const QString &pdf)
-{
-    const ProcessRun text = run(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
-    EXPECT_EQ(text.code, 0) << "pdftotext (poppler-utils, installed by scripts/deps.sh) failed: " << text.err.toStdString();
-    return text.out.normalized(QString::NormalizationForm_KC);
-}
-
-bool has(const QString &text, const QString &wanted)
-{
-    return text.contains(wanted.normalized(QString::NormalizationForm_KC));
-}
-
 } // namespace
 
 // talvesk-batch report writes the report as a PDF file whose text reads back: the caption, the
@@ -190,7 +164,7 @@ bool has(const QString &text, const QString &wanted)
 TEST(DailyReport, TheBatchToolsPdfReadsBackWithItsFiguresAndChineseText)
 {
     test::TestApp app;
-    seedEveryState(app.folder());
+    test::seedEveryState(app.folder());
     importBankToday(app, 1, 230);
     const QString pdf = app.path(QStringLiteral("日報.pdf"));
     const ProcessRun made = run(QStringLiteral(TALVESK_BATCH_PROGRAM),
@@ -206,9 +180,9 @@ TEST(DailyReport, TheBatchToolsPdfReadsBackWithItsFiguresAndChineseText)
     EXPECT_GE(pages, 2); // 200 problem lines do not fit one page
     EXPECT_LE(pages, 8);
 
-    const QString text = pdfText(pdf);
-    EXPECT_TRUE(has(text, QStringLiteral("Talvesk虛擬帳號資料處理(Version 1.0)"))) << text.toStdString();
-    EXPECT_TRUE(has(text, QStringLiteral("日報表　") + overview::dayCaption(QDate::currentDate())));
+    const QString text = test::pdfText(pdf);
+    EXPECT_TRUE(test::pdfHas(text, QStringLiteral("Talvesk虛擬帳號資料處理(Version 1.0)"))) << text.toStdString();
+    EXPECT_TRUE(test::pdfHas(text, QStringLiteral("日報表　") + overview::dayCaption(QDate::currentDate())));
     // A2 was paid 700 of 2,000 by today's file, so it stays in part; A1's "1,500" reads 1500.
     for (const QString &row : {QStringLiteral("已入帳 1 1,500 1,500 0"), QStringLiteral("部分入帳 1 2,000 700 1,300"),
                                QStringLiteral("未入帳 1 3,000 0 3,000"), QStringLiteral("溢繳 1 1,000 1,200 -200"),
@@ -217,17 +191,17 @@ TEST(DailyReport, TheBatchToolsPdfReadsBackWithItsFiguresAndChineseText)
                                     .replace(QStringLiteral("\\ "), QStringLiteral("\\s+"));
         EXPECT_TRUE(text.contains(QRegularExpression(pattern))) << row.toStdString() << '\n' << text.toStdString();
     }
-    EXPECT_TRUE(has(text, QStringLiteral("超商代收：2 筆，金額 1,550 元")));
-    EXPECT_TRUE(has(text, QStringLiteral("入帳日期 ") + overview::dayCaption(QDate::currentDate()) + QStringLiteral("：1 筆，合計 700 元")));
-    EXPECT_TRUE(has(text, QStringLiteral("讀入入帳明細(TXT)")));
-    EXPECT_TRUE(has(text, QStringLiteral("bank.txt")));
-    EXPECT_TRUE(has(text, QStringLiteral("正確 1 筆，異常 230 筆")));
-    EXPECT_TRUE(has(text, QStringLiteral("未復原")));
-    EXPECT_TRUE(has(text, QStringLiteral("另有 30 行未列出")));
-    EXPECT_TRUE(has(text, QStringLiteral("NOSUCH199")));
-    EXPECT_FALSE(has(text, QStringLiteral("NOSUCH200 ")));
-    EXPECT_TRUE(has(text, QStringLiteral("第 1 頁，共 %1 頁").arg(pages)));
-    EXPECT_TRUE(has(text, QStringLiteral("第 %1 頁，共 %1 頁").arg(pages)));
+    EXPECT_TRUE(test::pdfHas(text, QStringLiteral("超商代收：2 筆，金額 1,550 元")));
+    EXPECT_TRUE(test::pdfHas(text, QStringLiteral("入帳日期 ") + overview::dayCaption(QDate::currentDate()) + QStringLiteral("：1 筆，合計 700 元")));
+    EXPECT_TRUE(test::pdfHas(text, QStringLiteral("讀入入帳明細(TXT)")));
+    EXPECT_TRUE(test::pdfHas(text, QStringLiteral("bank.txt")));
+    EXPECT_TRUE(test::pdfHas(text, QStringLiteral("正確 1 筆，異常 230 筆")));
+    EXPECT_TRUE(test::pdfHas(text, QStringLiteral("未復原")));
+    EXPECT_TRUE(test::pdfHas(text, QStringLiteral("另有 30 行未列出")));
+    EXPECT_TRUE(test::pdfHas(text, QStringLiteral("NOSUCH199")));
+    EXPECT_FALSE(test::pdfHas(text, QStringLiteral("NOSUCH200 ")));
+    EXPECT_TRUE(test::pdfHas(text, QStringLiteral("第 1 頁，共 %1 頁").arg(pages)));
+    EXPECT_TRUE(test::pdfHas(text, QStringLiteral("第 %1 頁，共 %1 頁").arg(pages)));
 
     const ProcessRun fonts = run(QStringLiteral("pdffonts"), {pdf});
     ASSERT_EQ(fonts.code, 0);
@@ -242,18 +216,18 @@ TEST(DailyReport, TheBatchToolsPdfReadsBackWithItsFiguresAndChineseText)
 TEST(DailyReport, ADayWithoutOperationsSaysSoAndBadRequestsAreRefused)
 {
     test::TestApp app;
-    seedEveryState(app.folder());
+    test::seedEveryState(app.folder());
     const QString pdf = app.path(QStringLiteral("quiet.pdf"));
     const QString program = QStringLiteral(TALVESK_BATCH_PROGRAM);
     const QStringList lead{QStringLiteral("--app-dir"), app.folder().root(), QStringLiteral("report")};
     const ProcessRun made = run(program, lead + QStringList{pdf, QStringLiteral("--date"), QStringLiteral("2001-01-01")});
     ASSERT_EQ(made.code, 0) << made.err.toStdString();
     EXPECT_EQ(made.out, QStringLiteral("report: 2001-01-01, 1 pages to %1\n").arg(pdf));
-    const QString text = pdfText(pdf);
-    EXPECT_TRUE(has(text, QStringLiteral("日報表　090/01/01")));
-    EXPECT_TRUE(has(text, QStringLiteral("當日沒有作業")));
-    EXPECT_TRUE(has(text, QStringLiteral("當日沒有問題行")));
-    EXPECT_TRUE(has(text, QStringLiteral("入帳日期 090/01/01：0 筆，合計 0 元")));
+    const QString text = test::pdfText(pdf);
+    EXPECT_TRUE(test::pdfHas(text, QStringLiteral("日報表　090/01/01")));
+    EXPECT_TRUE(test::pdfHas(text, QStringLiteral("當日沒有作業")));
+    EXPECT_TRUE(test::pdfHas(text, QStringLiteral("當日沒有問題行")));
+    EXPECT_TRUE(test::pdfHas(text, QStringLiteral("入帳日期 090/01/01：0 筆，合計 0 元")));
 
     EXPECT_EQ(run(program, lead + QStringList{app.path(QStringLiteral("r.txt"))}).code, 2);
     EXPECT_EQ(run(program, lead + QStringList{pdf, QStringLiteral("--date"), QStringLiteral("2024-02-30")}).code, 2);

@@ -6,6 +6,7 @@
 #include "support/FakeDesktop.h"
 #include "support/Tables.h"
 #include "support/TestApp.h"
+#include "support/Pdfs.h"
 #include "support/TextFiles.h"
 #include "support/Widgets.h"
 
@@ -26,17 +27,6 @@
 using namespace talvesk;
 
 namespace {
-
-void seedEveryState(const platform::AppFolder &app)
-{
-    test::execute(app, "INSERT INTO F_AccountData VALUES "
-                       "('甲', 'C1', '', 'A1', '1,500', '1131201', '1500', '0', ''),"
-                       "('乙', 'C2', '', 'A2', '2000', '1131201', '500', '1500', ''),"
-                       "('丙', 'C3', '', 'A3', '3000', '', '', '', ''),"
-                       "('丁', 'C4', '', 'A4', '1000', '1131130', '1200', '-200', '');"
-                       "INSERT INTO SMdata VALUES ('2', 'C', 'R', 'M', '1131201', '1131130', 'B1', 'K1', 'B3', '350'),"
-                       "('2', 'C', 'R', 'M', '1131201', '1131130', 'B1', 'K2', 'B3', '1200');");
-}
 
 // Waits until the figures being read, and any reading asked for meanwhile, are on the screen.
 void waitForFigures(shell::OverviewPanel &panel)
@@ -76,19 +66,6 @@ void readBankFileThroughItsWindow(shell::MainWindow &window, test::FakeDesktop &
     window.findChild<QAction *>(QStringLiteral("MENDO"))->trigger();
 }
 
-QString pdfText(const QString &pdf)
-{
-    QProcess process;
-    process.start(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
-    EXPECT_TRUE(process.waitForFinished(30000)) << "pdftotext (poppler-utils) did not run";
-    return QString::fromUtf8(process.readAllStandardOutput()).normalized(QString::NormalizationForm_KC);
-}
-
-bool has(const QString &text, const QString &wanted)
-{
-    return text.contains(wanted.normalized(QString::NormalizationForm_KC));
-}
-
 } // namespace
 
 // The overview shows every state's figures grouped, the store collections and the newest
@@ -97,7 +74,7 @@ bool has(const QString &text, const QString &wanted)
 TEST(Overview, ShowsEveryStateAndFollowsAnImportAndItsUndo)
 {
     test::TestApp app;
-    seedEveryState(app.folder());
+    test::seedEveryState(app.folder());
     test::FakeDesktop desktop;
     shell::MainWindow window(app.folder(), desktop);
     shell::OverviewPanel &panel = window.overview();
@@ -154,7 +131,7 @@ TEST(Overview, ShowsEveryStateAndFollowsAnImportAndItsUndo)
 TEST(Overview, FitsAt800x600AndAtTheDesignedSize)
 {
     test::TestApp app;
-    seedEveryState(app.folder());
+    test::seedEveryState(app.folder());
     test::execute(app.folder(), "UPDATE F_AccountData SET Total = '9876543210' WHERE Bankcode = 'A3'");
     for (const QSize screen : {QSize(800, 600), QSize(1024, 768)}) {
         test::FakeDesktop desktop;
@@ -190,7 +167,7 @@ TEST(Overview, FitsAt800x600AndAtTheDesignedSize)
 TEST(DailyReportWindow, PrintsAndSavesTheChosenDaysReport)
 {
     test::TestApp app;
-    seedEveryState(app.folder());
+    test::seedEveryState(app.folder());
     test::FakeDesktop desktop;
     {
         shell::MainWindow window(app.folder(), desktop);
@@ -225,10 +202,10 @@ TEST(DailyReportWindow, PrintsAndSavesTheChosenDaysReport)
     print = true;
     test::child<QPushButton>(window, "cmdPrint")->click();
     ASSERT_EQ(desktop.texts(), QStringList{QStringLiteral("日報表已送出列印，共 1 頁")});
-    const QString printedText = pdfText(printed);
-    EXPECT_TRUE(has(printedText, QStringLiteral("日報表　113/12/01"))) << printedText.toStdString();
-    EXPECT_TRUE(has(printedText, QStringLiteral("入帳日期 113/12/01：2 筆，合計 2,000 元")));
-    EXPECT_TRUE(has(printedText, QStringLiteral("當日沒有作業")));
+    const QString printedText = test::pdfText(printed);
+    EXPECT_TRUE(test::pdfHas(printedText, QStringLiteral("日報表　113/12/01"))) << printedText.toStdString();
+    EXPECT_TRUE(test::pdfHas(printedText, QStringLiteral("入帳日期 113/12/01：2 筆，合計 2,000 元")));
+    EXPECT_TRUE(test::pdfHas(printedText, QStringLiteral("當日沒有作業")));
 
     const QString folder = app.path(QStringLiteral("reports"));
     QDir().mkpath(folder);
@@ -238,7 +215,7 @@ TEST(DailyReportWindow, PrintsAndSavesTheChosenDaysReport)
     ASSERT_EQ(desktop.messages.size(), 2u);
     EXPECT_EQ(desktop.messages.back().text, QStringLiteral("日報表存檔完畢，共 1 頁"));
     EXPECT_EQ(desktop.messages.back().informativeText, saved);
-    EXPECT_TRUE(has(pdfText(saved), QStringLiteral("合計")));
+    EXPECT_TRUE(test::pdfHas(test::pdfText(saved), QStringLiteral("合計")));
 
     // Saved again into the same folder: the clerk is asked, No keeps the file.
     const QByteArray kept = test::readFile(saved);
