@@ -3,7 +3,9 @@
 #include "db/Connection.h"
 
 #include <csignal>
+#ifndef _WIN32
 #include <sys/resource.h>
+#endif
 
 namespace talvesk::test {
 
@@ -66,6 +68,12 @@ ReaderHoldingTheDatabase::~ReaderHoldingTheDatabase()
     }
 }
 
+#ifdef _WIN32
+// Windows has no limit of a process on the size of the files it writes: the tests that need one
+// are listed in tests/windows/posix-only.txt and not run there.
+FileSizeLimit::FileSizeLimit(qint64) {}
+FileSizeLimit::~FileSizeLimit() = default;
+#else
 FileSizeLimit::FileSizeLimit(qint64 maxFileBytes)
 {
     savedHandler_ = std::signal(SIGXFSZ, SIG_IGN);
@@ -84,6 +92,7 @@ FileSizeLimit::~FileSizeLimit()
     setrlimit(RLIMIT_FSIZE, &limit);
     std::signal(SIGXFSZ, savedHandler_);
 }
+#endif
 
 void seedEveryState(const platform::AppFolder &app)
 {

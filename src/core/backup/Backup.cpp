@@ -113,7 +113,9 @@ PlaceProblem placeProblem(const platform::Error &error)
     case EPERM:
         return PlaceProblem::WriteProtected;
     case ENOSPC:
+#if defined(EDQUOT) && EDQUOT != ENOSPC
     case EDQUOT:
+#endif
     case EFBIG:
         return PlaceProblem::NoSpace;
     default:

@@ -86,7 +86,7 @@ ChosenFolder appFolderFor(const QString &programFolder)
         // that one is used, and this one goes away with `scratch`.
         if (QFileInfo(target).isDir() && holdsAnything(target))
             return {AppFolder(target), false};
-        throw platform::fileError(ec.value(), target);
+        throw platform::fileError(ec, target);
     }
     scratch.setAutoRemove(false);
     platform::syncFile(parent);

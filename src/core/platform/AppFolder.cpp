@@ -30,9 +30,15 @@ bool holdsOwnData(const QString &folder)
 
 QString userDataFolder()
 {
+#ifdef Q_OS_WIN
+    // %APPDATA%\Talvesk: the user's roaming profile, which follows the clerk between desks.
+    const QString appData = QDir::fromNativeSeparators(qEnvironmentVariable("APPDATA"));
+    return appData.isEmpty() ? QString() : appData + QStringLiteral("/Talvesk");
+#else
     const QString dataHome = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
     // Without a home folder there is no such place: never "/talvesk".
     return dataHome.isEmpty() ? QString() : dataHome + QStringLiteral("/talvesk");
+#endif
 }
 
 } // namespace talvesk::platform

@@ -36,7 +36,7 @@ inline const QString kInstalledMarker = QStringLiteral("installed-copy");
 bool holdsOwnData(const QString &folder);
 
 // The user's own data folder for the program: $XDG_DATA_HOME/talvesk, by default
-// ~/.local/share/talvesk. Not made here.
+// ~/.local/share/talvesk; on Windows %APPDATA%\Talvesk. Not made here.
 QString userDataFolder();
 
 } // namespace talvesk::platform

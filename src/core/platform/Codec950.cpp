@@ -1,22 +1,79 @@
 #include "platform/Codec950.h"
 
+#include <array>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
 #include <QStringDecoder>
 #include <QStringEncoder>
-
-#include <array>
-#include <memory>
+#endif
 
 namespace talvesk::platform::codec950 {
 
 namespace {
-
-constexpr const char *kCodecName = "windows-950";
 
 constexpr int kFirstLead = 0x81;
 constexpr int kLastLead = 0xFE;
 constexpr int kFirstTrail = 0x40;
 constexpr int kLastTrail = 0xFE;
 constexpr int kTrails = kLastTrail - kFirstTrail + 1;
+
+#ifdef Q_OS_WIN
+// Windows has the code page itself (Qt's converters there know no Big5 without ICU).
+constexpr UINT kCodePage = 950;
+
+QString systemDecode(QByteArrayView bytes, bool *ok)
+{
+    if (bytes.isEmpty()) {
+        if (ok)
+            *ok = true;
+        return {};
+    }
+    const int size = static_cast<int>(bytes.size());
+    // Strictly first: an invalid sequence fails the whole call, and is then read leniently.
+    int length = ::MultiByteToWideChar(kCodePage, MB_ERR_INVALID_CHARS, bytes.data(), size, nullptr, 0);
+    const bool valid = length > 0;
+    const DWORD flags = valid ? MB_ERR_INVALID_CHARS : 0;
+    if (!valid)
+        length = ::MultiByteToWideChar(kCodePage, 0, bytes.data(), size, nullptr, 0);
+    QString text(length, Qt::Uninitialized);
+    ::MultiByteToWideChar(kCodePage, flags, bytes.data(), size, reinterpret_cast<wchar_t *>(text.data()), length);
+    if (ok)
+        *ok = valid;
+    return text;
+}
+
+QByteArray systemEncode(QStringView text)
+{
+    if (text.isEmpty())
+        return {};
+    const auto *wide = reinterpret_cast<const wchar_t *>(text.utf16());
+    const int size = static_cast<int>(text.size());
+    const int length = ::WideCharToMultiByte(kCodePage, 0, wide, size, nullptr, 0, nullptr, nullptr);
+    QByteArray bytes(length, Qt::Uninitialized);
+    ::WideCharToMultiByte(kCodePage, 0, wide, size, bytes.data(), length, nullptr, nullptr);
+    return bytes;
+}
+#else
+// ICU's table of the code page, which maps the user-defined area as Windows does.
+constexpr const char *kCodecName = "windows-950";
+
+QString systemDecode(QByteArrayView bytes, bool *ok)
+{
+    QStringDecoder decoder(kCodecName, QStringConverter::Flag::Stateless);
+    QString text = decoder.decode(bytes);
+    if (ok)
+        *ok = !decoder.hasError();
+    return text;
+}
+
+QByteArray systemEncode(QStringView text)
+{
+    QStringEncoder encoder(kCodecName, QStringConverter::Flag::Stateless);
+    return encoder.encode(text);
+}
+#endif
 
 // What the converter gives for each byte from 0x80 and each two-byte sequence, asked once each;
 // 0 where it gives anything but one character without an error. The code page is stateless,
@@ -27,15 +84,10 @@ struct Table {
 
     Table()
     {
-        auto decoder = std::make_unique<QStringDecoder>(kCodecName, QStringConverter::Flag::Stateless);
-        // A decoder keeps its error flag once set: after an invalid sequence the next gets a new one.
-        const auto ask = [&](const char *bytes, qsizetype size) -> char16_t {
-            const QString text = decoder->decode(QByteArrayView(bytes, size));
-            if (decoder->hasError()) {
-                decoder = std::make_unique<QStringDecoder>(kCodecName, QStringConverter::Flag::Stateless);
-                return 0;
-            }
-            return text.size() == 1 ? text.at(0).unicode() : 0;
+        const auto ask = [](const char *bytes, qsizetype size) -> char16_t {
+            bool ok = false;
+            const QString text = systemDecode(QByteArrayView(bytes, size), &ok);
+            return ok && text.size() == 1 ? text.at(0).unicode() : 0;
         };
         for (int b = 0x80; b <= 0xFF; ++b) {
             const char byte = static_cast<char>(b);
@@ -63,17 +115,12 @@ const Table &table()
 
 QByteArray encode(QStringView text)
 {
-    QStringEncoder encoder(kCodecName, QStringConverter::Flag::Stateless);
-    return encoder.encode(text);
+    return systemEncode(text);
 }
 
 QString decode(QByteArrayView bytes, bool *ok)
 {
-    QStringDecoder decoder(kCodecName, QStringConverter::Flag::Stateless);
-    QString text = decoder.decode(bytes);
-    if (ok)
-        *ok = !decoder.hasError();
-    return text;
+    return systemDecode(bytes, ok);
 }
 
 bool decodeValid(QByteArrayView bytes, QString &text)

@@ -332,7 +332,7 @@ Database Database::create(const QString &path)
     if (fileExists(path))
         throw Error(errnum::PathFileAccess, QStringLiteral("檔案已存在：") + path);
     sqlite3 *db = nullptr;
-    const int rc = sqlite3_open_v2(toFsPath(path).c_str(), &db,
+    const int rc = sqlite3_open_v2(libraryPath(path).constData(), &db,
                                    SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) {
         const Error error = databaseError(db, rc);
@@ -356,7 +356,7 @@ Database Database::open(const QString &path, Mode mode, const std::function<bool
 
     sqlite3 *db = nullptr;
     // No SQLITE_OPEN_CREATE: a file that vanished since the check above is not made anew.
-    const int rc = sqlite3_open_v2(fsPath.c_str(), &db,
+    const int rc = sqlite3_open_v2(libraryPath(path).constData(), &db,
                                    (mode == ReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX,
                                    nullptr);
     if (rc != SQLITE_OK) {

@@ -5,6 +5,7 @@
 #include <exception>
 #include <functional>
 #include <string>
+#include <system_error>
 
 namespace talvesk::platform {
 
@@ -46,6 +47,12 @@ private:
 // Maps an errno value from a failed file operation onto an Error naming the path: a Chinese
 // reason first, the system's own words after it.
 Error fileError(int errnoValue, const QString &path);
+// The same for a failure reported as an error code (std::filesystem's): on Windows the system's
+// own codes are read as the errno values they stand for.
+Error fileError(const std::error_code &code, const QString &path);
+// The errno value a system error code stands for (Windows' ERROR_SHARING_VIOLATION is EBUSY);
+// elsewhere the code is one already.
+int errnoOfSystemError(int systemCode);
 // The Chinese reason for an errno value (「磁碟空間不足」 for ENOSPC).
 QString fileReason(int errnoValue);
 // Work that was asked to stop (errnum::Cancelled, 「已停止」).

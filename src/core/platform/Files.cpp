@@ -15,6 +15,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
+#ifdef Q_OS_WIN
+#include <io.h>
+#include <windows.h>
+#endif
 
 namespace talvesk::platform {
 
@@ -26,6 +30,24 @@ fs::path toFsPath(const QString &path)
     return fs::path(path.toStdWString());
 #else
     return fs::path(QFile::encodeName(path).toStdString());
+#endif
+}
+
+QByteArray libraryPath(const QString &path)
+{
+#ifdef Q_OS_WIN
+    return path.toUtf8();
+#else
+    return QFile::encodeName(path);
+#endif
+}
+
+std::FILE *openFile(const QString &path, const char *mode)
+{
+#ifdef Q_OS_WIN
+    return ::_wfopen(path.toStdWString().c_str(), QString::fromLatin1(mode).toStdWString().c_str());
+#else
+    return std::fopen(QFile::encodeName(path).constData(), mode);
 #endif
 }
 
@@ -88,10 +110,14 @@ void copyPermissions(const QString &from, const QString &to)
     if (::chmod(target.c_str(), st.st_mode & 07777) != 0)
         throw fileError(errno, to);
 #else
+    // Windows keeps one bit of them: read-only.
     std::error_code ec;
-    fs::permissions(toFsPath(to), fs::status(toFsPath(from)).permissions(), ec);
+    const auto status = fs::status(toFsPath(from), ec);
     if (ec)
-        throw fileError(ec.value(), to);
+        throw fileError(ec, from);
+    fs::permissions(toFsPath(to), status.permissions(), ec);
+    if (ec)
+        throw fileError(ec, to);
 #endif
 }
 
@@ -114,7 +140,7 @@ ScratchFile::ScratchFile(const QString &target) : path_(scratchNameFor(target))
 {
     std::error_code ec;
     fs::remove(toFsPath(path_), ec);
-    file_ = std::fopen(toFsPath(path_).c_str(), "wb");
+    file_ = openFile(path_, "wb");
     if (!file_)
         throw fileError(errno, path_);
 }
@@ -149,9 +175,17 @@ void ScratchFile::truncate(qint64 size)
 {
     if (!file_)
         throw Error(errnum::PathFileAccess, QStringLiteral("檔案已關閉：") + path_);
-    if (std::fflush(file_) != 0 || ::ftruncate(fileno(file_), static_cast<off_t>(size)) != 0
-        || std::fseek(file_, static_cast<long>(size), SEEK_SET) != 0)
+    if (std::fflush(file_) != 0)
         throw fileError(errno, path_);
+#ifdef Q_OS_WIN
+    if (const errno_t failure = ::_chsize_s(::_fileno(file_), size); failure != 0)
+        throw fileError(failure, path_);
+    if (::_fseeki64(file_, size, SEEK_SET) != 0)
+        throw fileError(errno, path_);
+#else
+    if (::ftruncate(fileno(file_), static_cast<off_t>(size)) != 0 || ::fseeko(file_, static_cast<off_t>(size), SEEK_SET) != 0)
+        throw fileError(errno, path_);
+#endif
 }
 
 void ScratchFile::commitTo(const QString &target)
@@ -162,7 +196,10 @@ void ScratchFile::commitTo(const QString &target)
     int failure = 0;
     if (std::fflush(f) != 0)
         failure = errno;
-#ifdef Q_OS_UNIX
+#ifdef Q_OS_WIN
+    else if (::_commit(::_fileno(f)) != 0)
+        failure = errno;
+#else
     else if (::fsync(fileno(f)) != 0)
         failure = errno;
 #endif
@@ -187,7 +224,7 @@ void writeFileAtomically(const QString &path, const QByteArray &content)
 void copyFileAtomically(const QString &source, const QString &target)
 {
     refuseReadOnlyFile(target);
-    FILE *in = std::fopen(toFsPath(source).c_str(), "rb");
+    FILE *in = openFile(source, "rb");
     if (!in)
         throw fileError(errno, source);
     struct Closer {
@@ -212,10 +249,32 @@ void copyFileAtomically(const QString &source, const QString &target)
 
 void replaceFile(const QString &source, const QString &target)
 {
+#ifdef Q_OS_WIN
+    // Refused while another program holds the target open (a workbook open in the spreadsheet
+    // program): reported as the file being in use, and the target stays as it was.
+    if (::MoveFileExW(source.toStdWString().c_str(), target.toStdWString().c_str(),
+                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return;
+    const DWORD failure = ::GetLastError();
+    if (failure == ERROR_ACCESS_DENIED) {
+        // Windows says "access denied" for a file that is merely held open; asking to delete it,
+        // with every kind of sharing allowed, tells the two apart.
+        const HANDLE probe = ::CreateFileW(target.toStdWString().c_str(), DELETE,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        const DWORD probed = probe == INVALID_HANDLE_VALUE ? ::GetLastError() : ERROR_SUCCESS;
+        if (probe != INVALID_HANDLE_VALUE)
+            ::CloseHandle(probe);
+        if (probed == ERROR_SHARING_VIOLATION)
+            throw fileError(EBUSY, target);
+    }
+    throw fileError(errnoOfSystemError(static_cast<int>(failure)), target);
+#else
     std::error_code ec;
     fs::rename(toFsPath(source), toFsPath(target), ec);
     if (ec)
-        throw fileError(ec.value(), target);
+        throw fileError(ec, target);
+#endif
 }
 
 void syncFile(const QString &path)
@@ -229,6 +288,17 @@ void syncFile(const QString &path)
     ::close(fd);
     if (rc != 0)
         throw fileError(savedErrno, path);
+#elif defined(Q_OS_WIN)
+    const HANDLE file = ::CreateFileW(path.toStdWString().c_str(), GENERIC_READ | GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        throw fileError(errnoOfSystemError(static_cast<int>(::GetLastError())), path);
+    const bool flushed = ::FlushFileBuffers(file);
+    const DWORD failure = ::GetLastError();
+    ::CloseHandle(file);
+    if (!flushed)
+        throw fileError(errnoOfSystemError(static_cast<int>(failure)), path);
 #else
     Q_UNUSED(path);
 #endif
@@ -255,12 +325,12 @@ void makePrivateFolders(const QString &path)
         std::error_code ec;
         if (!fs::create_directory(made, ec)) {
             if (ec)
-                throw fileError(ec.value(), fromFsPath(made));
+                throw fileError(ec, fromFsPath(made));
             continue; // it was there already
         }
         fs::permissions(made, fs::perms::owner_all, fs::perm_options::replace, ec);
         if (ec)
-            throw fileError(ec.value(), fromFsPath(made));
+            throw fileError(ec, fromFsPath(made));
     }
 }
 
@@ -269,7 +339,7 @@ void removeFileIfExists(const QString &path)
     std::error_code ec;
     fs::remove(toFsPath(path), ec);
     if (ec)
-        throw fileError(ec.value(), path);
+        throw fileError(ec, path);
 }
 
 } // namespace talvesk::platform

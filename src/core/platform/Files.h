@@ -9,6 +9,11 @@
 namespace talvesk::platform {
 
 std::filesystem::path toFsPath(const QString &path);
+// The path as the C libraries take it: UTF-8 on Windows (SQLite, libzip and libxlsxwriter widen it
+// themselves), the file system's own bytes elsewhere.
+QByteArray libraryPath(const QString &path);
+// std::fopen for a path of any characters (on Windows through the wide-character call). Sets errno.
+std::FILE *openFile(const QString &path, const char *mode);
 
 bool fileExists(const QString &path);
 // The full path of a file, as recorded for the operator.

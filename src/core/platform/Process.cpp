@@ -7,6 +7,9 @@
 #ifdef __GLIBC__
 #include <malloc.h>
 #endif
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 namespace talvesk::platform {
 
@@ -16,6 +19,11 @@ void prepareProcess()
     // Past a file-size limit a write fails like any other and is reported; the signal would end
     // the program with no word of why.
     std::signal(SIGXFSZ, SIG_IGN);
+#endif
+#ifdef _WIN32
+    // The batch tool writes UTF-8, as on Linux; a console shows it as such rather than as code
+    // page 950 (a file or pipe it writes to is not touched by this).
+    ::SetConsoleOutputCP(CP_UTF8);
 #endif
     // Memory statistics cost a global lock on every allocation; the program never reads them.
     sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);

@@ -18,7 +18,7 @@ TextLineReader::TextLineReader(const QString &path) : path_(path)
     if (path.trimmed().isEmpty() || !std::filesystem::exists(status))
         throw Error(errnum::FileNotFound, QStringLiteral("找不到檔案：") + path);
     requireRegularFile(path);
-    file_.reset(std::fopen(toFsPath(path).c_str(), "rb"));
+    file_.reset(openFile(path, "rb"));
     if (!file_)
         throw fileError(errno, path);
     fill();

@@ -32,8 +32,10 @@ XlsxWriter::XlsxWriter(QString path, const QString &scratchFolder, const QString
     options.constant_memory = LXW_TRUE;
     // Not the system's temporary folder: a small or full /tmp would cut the rows short, and the
     // target's folder is the one whose free space the operator chose.
+    // (Its scratch files are opened with the system's 8-bit names even on Windows, where the
+    // workbook's own name is UTF-8.)
     options.tmpdir = scratchFolderName_.data();
-    workbook_ = workbook_new_opt(QFile::encodeName(scratch_).constData(), &options);
+    workbook_ = workbook_new_opt(platform::libraryPath(scratch_).constData(), &options);
     if (!workbook_)
         throw platform::Error(platform::errnum::PathFileAccess, QStringLiteral("無法建立活頁簿 ") + path_);
     const QByteArray name = sheetName.toUtf8();

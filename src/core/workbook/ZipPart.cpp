@@ -2,6 +2,8 @@
 
 #include "workbook/SheetCells.h"
 
+#include "platform/Files.h"
+
 #include <QFile>
 #include <QFileInfo>
 
@@ -12,7 +14,7 @@ namespace talvesk::workbook {
 Zip::Zip(const QString &path) : path_(path)
 {
     int error = 0;
-    zip_ = zip_open(QFile::encodeName(path).constData(), ZIP_RDONLY | ZIP_CHECKCONS, &error);
+    zip_ = zip_open(platform::libraryPath(path).constData(), ZIP_RDONLY | ZIP_CHECKCONS, &error);
     if (!zip_)
         unreadable(path, QStringLiteral("不是 Excel 活頁簿檔案，或檔案已損壞"));
 }

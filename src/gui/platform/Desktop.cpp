@@ -26,6 +26,10 @@
 #include <QSpacerItem>
 #include <QStorageInfo>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
 namespace talvesk::platform {
 
 namespace {
@@ -322,12 +326,29 @@ bool isRemovableVolume(const QString &rootPath, const QString &device, const QSt
 QStringList QtDesktop::drives() const
 {
     QStringList places;
+#ifdef Q_OS_WIN
+    // The drive letters, in lower case as the backup's drive text is read ("a:" is never probed),
+    // removable drives first; every other kind after them, the system's drive among them.
+    QStringList others;
+    const DWORD letters = ::GetLogicalDrives();
+    for (int i = 0; i < 26; ++i) {
+        if (!(letters & (DWORD(1) << i)))
+            continue;
+        const QString root = QChar(u'a' + i) + QStringLiteral(":/");
+        const UINT type = ::GetDriveTypeW(QDir::toNativeSeparators(root).toStdWString().c_str());
+        if (type == DRIVE_NO_ROOT_DIR || type == DRIVE_UNKNOWN)
+            continue;
+        (type == DRIVE_REMOVABLE ? places : others) << root;
+    }
+    places << others;
+#else
     for (const QStorageInfo &volume : QStorageInfo::mountedVolumes()) {
         const QString root = volume.rootPath();
         if (root != QDir::rootPath() && volume.isValid() && volume.isReady() && !places.contains(root)
             && isRemovableVolume(root, QString::fromLocal8Bit(volume.device())))
             places << root;
     }
+#endif
     for (const QString &folder : {QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation),
                                   QDir::homePath()}) {
         if (!folder.isEmpty() && folder != QDir::rootPath() && QFileInfo(folder).isDir() && !places.contains(folder))

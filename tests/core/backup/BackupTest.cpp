@@ -20,7 +20,11 @@
 #include <csignal>
 #include <stdexcept>
 #include <sys/stat.h>
+#ifdef _WIN32
+#include <io.h>
+#else
 #include <sys/resource.h>
+#endif
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,7 @@
 #include "platform/Codec950.h"
 
+#include <QCryptographicHash>
+
 #include <gtest/gtest.h>
 
 using namespace talvesk::platform;
@@ -63,4 +65,29 @@ TEST(Codec950, ALineDecodesThroughTheTableAsAWhole)
     EXPECT_FALSE(codec950::decodeValid(QByteArray("A\xA4\x20" "B", 4), text)) << "a lead byte before a blank";
     ASSERT_TRUE(codec950::decodeValid(QByteArray(), text));
     EXPECT_TRUE(text.isEmpty());
+}
+
+// Linux reads the code page through ICU's table, Windows through its own: a bank file must read
+// the same on both, so every byte and every pair is held to one list, the one ICU gives here.
+TEST(Codec950, EveryByteAndPairReadsAlikeOnEveryPlatform)
+{
+    QByteArray listing;
+    int characters = 0;
+    for (int first = 0x80; first <= 0xFF; ++first) {
+        for (int second = -1; second <= 0xFF; ++second) {
+            if (second >= 0 && second < 0x40)
+                continue;
+            QByteArray bytes(1, static_cast<char>(first));
+            if (second >= 0)
+                bytes.append(static_cast<char>(second));
+            bool ok = false;
+            const QString text = codec950::decode(bytes, &ok);
+            if (!ok || text.size() != 1)
+                continue;
+            listing += bytes.toHex() + '=' + QByteArray::number(text.at(0).unicode(), 16) + '\n';
+            ++characters;
+        }
+    }
+    EXPECT_EQ(characters, 19722);
+    EXPECT_EQ(QCryptographicHash::hash(listing, QCryptographicHash::Sha256).toHex().toStdString(), "d2ac3ae4ea9b168b910bec2f3520d548e658604770ede980fec6aec11058a512");
 }

@@ -5,8 +5,12 @@
 #include <QDir>
 #include <QFile>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <gtest/gtest.h>
 
@@ -110,6 +114,8 @@ TEST(Errors, FileFailuresAreToldInChineseNamingTheFileAndKeepTheirNumbers)
     EXPECT_EQ(platform::fileError(ENOENT, QStringLiteral("x")).number(), platform::errnum::FileNotFound);
 }
 
+// Windows keeps no such bits: only read-only, which AReadOnlyFileIsNotReplaced holds to.
+#ifndef _WIN32
 TEST(Files, AReplacedFileKeepsItsPermissionBitsAndOwner)
 {
     test::TestApp app(test::TestApp::Empty);
@@ -144,4 +150,38 @@ TEST(Files, AReplacedFileKeepsItsPermissionBitsAndOwner)
     EXPECT_EQ(st.st_mode & 07777, 0640u);
     EXPECT_EQ(st.st_size, 0);
     EXPECT_THROW(platform::createEmptyFileLike(scratch, secret), platform::Error) << "never over an existing file";
+}
+#endif
+
+// A workbook the clerk still has open in the spreadsheet program: Windows will not let another
+// file take its name, and says the file is in use (Linux lets the name go, the holder keeps the
+// old content). Either way nothing is half written and no scratch file stays.
+TEST(Files, AFileAnotherProgramHoldsOpenIsReplacedWholeOrRefusedAsInUse)
+{
+    test::TestApp app(test::TestApp::Empty);
+    const QString book = app.path(QStringLiteral("銷帳結果.xlsx"));
+    test::writeFile(book, "old");
+#ifdef _WIN32
+    // As a spreadsheet program opens it: others may read, nobody may delete or rename it.
+    const HANDLE held = ::CreateFileW(book.toStdWString().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    try {
+        platform::writeFileAtomically(book, "new");
+        ADD_FAILURE() << "replaced a file another program holds open";
+    } catch (const Error &e) {
+        EXPECT_EQ(e.systemError(), EBUSY) << e.description().toStdString();
+        EXPECT_TRUE(e.description().contains(QStringLiteral("正被使用中"))) << e.description().toStdString();
+        EXPECT_TRUE(e.description().contains(book)) << e.description().toStdString();
+    }
+    ::CloseHandle(held);
+    EXPECT_EQ(test::readFile(book), QByteArray("old"));
+#else
+    QFile held(book);
+    ASSERT_TRUE(held.open(QIODevice::ReadOnly));
+    platform::writeFileAtomically(book, "new");
+    EXPECT_EQ(held.readAll(), QByteArray("old"));
+    EXPECT_EQ(test::readFile(book), QByteArray("new"));
+#endif
+    EXPECT_EQ(entries(app.folder().root()), QStringList{QStringLiteral("銷帳結果.xlsx")});
 }

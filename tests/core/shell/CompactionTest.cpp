@@ -10,6 +10,9 @@
 #include <thread>
 
 #include <sys/stat.h>
+#ifdef _WIN32
+#include <io.h>
+#endif
 
 #include <gtest/gtest.h>
 

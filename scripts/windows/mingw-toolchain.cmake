@@ -1,0 +1,14 @@
+# Cross-compiles for 64-bit Windows with Debian's mingw-w64 (POSIX threads, for std::thread).
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
+set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
+set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
+# The cross-built libraries: windows.sh lists their folders (separated by ";") in the environment,
+# which try_compile inherits too.
+set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32 $ENV{TALVESK_WINDOWS_PREFIXES})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+set(CMAKE_CROSSCOMPILING_EMULATOR wine)
