@@ -5,8 +5,13 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <stdexcept>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 namespace talvesk::test {
 
@@ -46,6 +51,26 @@ void writeFile(const QString &path, const QByteArray &content)
 QString schemaSql()
 {
     return QString::fromUtf8(readFile(QStringLiteral(TALVESK_SCHEMA_FILE)));
+}
+
+::testing::AssertionResult hasMode(const QString &path, unsigned mode)
+{
+#ifdef _WIN32
+    if (!QFileInfo::exists(path))
+        return ::testing::AssertionFailure() << "no file " << path.toStdString();
+    const bool writable = QFileInfo(path).permission(QFileDevice::WriteOwner);
+    if (writable == ((mode & 0200) != 0))
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << path.toStdString() << (writable ? " is writable" : " is read-only");
+#else
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return ::testing::AssertionFailure() << "cannot stat " << path.toStdString();
+    const unsigned bits = st.st_mode & 07777;
+    if (bits == mode)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << path.toStdString() << " has mode " << std::oct << bits << ", not " << mode;
+#endif
 }
 
 } // namespace talvesk::test

@@ -4,6 +4,8 @@
 
 #include <QByteArray>
 #include <QString>
+
+#include <gtest/gtest.h>
 #include <QTemporaryDir>
 
 namespace talvesk::test {
@@ -24,6 +26,9 @@ private:
 };
 
 QByteArray readFile(const QString &path);
+// Whether the file has the permission bits `mode` (0600, 0444...). On Windows, which keeps only
+// whether a file is read-only, that is what is compared: the owner's write bit.
+::testing::AssertionResult hasMode(const QString &path, unsigned mode);
 void writeFile(const QString &path, const QByteArray &content);
 QString schemaSql();
 

@@ -301,9 +301,7 @@ TEST(Clearing, KeepsTheDatabaseAsItWasBeforeAndHoldsItMeanwhile)
         ASSERT_TRUE(q.next());
         EXPECT_EQ(q.text(0), QStringLiteral("B1"));
     }
-    struct stat st {};
-    ASSERT_EQ(::stat(QFile::encodeName(kept).constData(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0600u) << "the copy is as private as the database";
+    EXPECT_TRUE(test::hasMode(kept, 0600u)) << "the copy is as private as the database";
     EXPECT_EQ(db::clearTable(app.folder(), QStringLiteral("F_AccountData")),
               app.folder().databaseFolder() + QStringLiteral("/BeforeClearReceivables.mdb"));
 
@@ -374,9 +372,7 @@ TEST(TableExport, ARowsFileThatCannotGrowFailsTheExportAndLeavesTheOldWorkbook)
     ::chmod(QFile::encodeName(path).constData(), 0640);
     EXPECT_EQ(db::exportTable(app.folder(), store::storeLayout(), path).rows, 30000);
     EXPECT_EQ(readBack(path)->lastUsedRow(), 30001);
-    struct stat st {};
-    ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_TRUE(test::hasMode(path, 0640u));
     EXPECT_EQ(entries(app.path(QStringLiteral("out"))), QStringList{QStringLiteral("store.xlsx")});
 }
 
