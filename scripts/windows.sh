@@ -135,8 +135,8 @@ dll_dirs+=(/usr/x86_64-w64-mingw32/bin /usr/x86_64-w64-mingw32/lib "$(dirname "$
 export WINEPREFIX="$build/wine-build" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
 export WINEPATH="$(for d in "${dll_dirs[@]}"; do printf 'Z:%s;' "${d//\//\\}"; done)"
 say "building the programs and tests into $build"
-cmake -G Ninja -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
-  -DCMAKE_PREFIX_PATH="$qt" -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
+cmake -G Ninja -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DTALVESK_WERROR=ON -DCMAKE_PREFIX_PATH="$qt" -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
   -DTALVESK_BENCH=OFF -DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache >/dev/null
 cmake --build "$build" --parallel "$jobs"
 
@@ -145,11 +145,10 @@ cmake --build "$build" --parallel "$jobs"
 # plugins for Windows and its zh_TW translation.
 stage="$build/install"
 rm -rf "$stage"
-cmake --install "$build" --prefix "$stage" >/dev/null
-mkdir -p "$stage/plugins/platforms" "$stage/plugins/styles" "$stage/plugins/printsupport" "$stage/translations"
+cmake --install "$build" --prefix "$stage" --strip >/dev/null
+mkdir -p "$stage/plugins/platforms" "$stage/plugins/styles" "$stage/translations"
 cp "$qt/plugins/platforms/qwindows.dll" "$qt/plugins/platforms/qoffscreen.dll" "$stage/plugins/platforms/"
 cp "$qt/plugins/styles/qwindowsvistastyle.dll" "$stage/plugins/styles/"
-cp "$qt/plugins/printsupport/windowsprintersupport.dll" "$stage/plugins/printsupport/"
 cp /usr/share/qt6/translations/qtbase_zh_TW.qm "$stage/translations/"
 declare -A seen=()
 pending=("$stage"/*.exe "$stage"/plugins/*/*.dll)

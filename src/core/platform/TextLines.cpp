@@ -50,10 +50,9 @@ bool TextLineReader::fill()
 
 void TextLineReader::makeDecoder()
 {
+    // Code page 950 goes through the platform's codec (Qt's converters know it only with ICU).
     if (utf8_)
         decoder_.emplace(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
-    else
-        decoder_.emplace("windows-950", QStringConverter::Flag::Stateless);
 }
 
 bool TextLineReader::next(TextLine &line)
@@ -108,8 +107,10 @@ bool TextLineReader::next(TextLine &line)
         for (qsizetype i = 0; i < length; ++i)
             out[i] = static_cast<unsigned char>(data[i]);
         line.decoded = true;
-    } else if (!utf8_ && codec950::decodeValid(line.bytes, line.text)) {
-        line.decoded = true;
+    } else if (!utf8_) {
+        line.decoded = codec950::decodeValid(line.bytes, line.text);
+        if (!line.decoded)
+            line.text = codec950::decode(line.bytes, &line.decoded);
     } else {
         line.text = decoder_->decode(line.bytes);
         line.decoded = !decoder_->hasError();

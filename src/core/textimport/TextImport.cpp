@@ -1,6 +1,7 @@
 #include "textimport/TextImport.h"
 
 #include "db/Connection.h"
+#include "platform/Codec950.h"
 #include "platform/Files.h"
 
 #include <QFile>
@@ -28,11 +29,9 @@ void ErrorLog::add(const platform::TextLine &line, const QString &reason)
     if (path_.isEmpty() || failure_)
         return;
     try {
-        if (!file_) {
+        if (!file_)
             file_ = std::make_unique<platform::ScratchFile>(path_);
-            encoder_.emplace("windows-950", QStringConverter::Flag::Stateless);
-        }
-        const QByteArray bytes = encoder_->encode(entry + QStringLiteral("\r\n"));
+        const QByteArray bytes = platform::codec950::encode(QString(entry + QStringLiteral("\r\n")));
         file_->write(bytes.constData(), static_cast<std::size_t>(bytes.size()));
     } catch (const platform::Error &error) {
         // Reported when the log is put in place, as a log that cannot be written always was:

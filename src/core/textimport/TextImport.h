@@ -8,7 +8,6 @@
 #include "textimport/FixedFields.h"
 
 #include <QString>
-#include <QStringEncoder>
 #include <QStringList>
 
 #include <functional>
@@ -99,7 +98,6 @@ public:
 private:
     QString path_;
     std::unique_ptr<platform::ScratchFile> file_;
-    std::optional<QStringEncoder> encoder_;
     qint64 entries_ = 0;
     std::optional<platform::Error> failure_; // the first line that could not be stored
     QStringList first_;

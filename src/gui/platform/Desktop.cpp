@@ -255,6 +255,7 @@ std::optional<QString> QtDesktop::chooseSaveFile(QWidget *parent, const QString 
 
 namespace {
 
+#ifdef Q_OS_LINUX
 // QDesktopServices only starts xdg-open and reports that it started, so a desktop where nothing
 // opens workbooks looked like success. xdg-open tells by its exit code (3: nothing can open the
 // file); it may also run as long as the program it started, so a wait of a few seconds, with the
@@ -289,6 +290,7 @@ std::optional<bool> openWithXdgOpen(const QString &path)
     QObject::connect(process, &QProcess::finished, process, &QObject::deleteLater);
     return true;
 }
+#endif
 
 } // namespace
 

@@ -68,8 +68,13 @@ TEST(Backup, SlotNamesCaptionsAndPrefixes)
     test::writeFile(drive.path() + QStringLiteral("/Vellaroke.M05"), "not the lower-case name");
     const auto captions = backup::slotCaptions(drive.path());
     EXPECT_EQ(captions[1], QStringLiteral("Vellaroke.M02"));
-    for (int i : {0, 2, 3, 4, 5})
+    for (int i : {0, 2, 3, 5})
         EXPECT_TRUE(captions[static_cast<std::size_t>(i)].isEmpty()) << i;
+#ifdef _WIN32
+    EXPECT_EQ(captions[4], QStringLiteral("Vellaroke.M05")) << "Windows' file names ignore case";
+#else
+    EXPECT_TRUE(captions[4].isEmpty());
+#endif
     for (const QString &caption : backup::slotCaptions(QStringLiteral("a:")))
         EXPECT_TRUE(caption.isEmpty());
 }
@@ -211,7 +216,7 @@ TEST(Restore, GivesBackTheRowsOfTheBackup)
     // The database as it was is kept beside it, and the message says where.
     EXPECT_EQ(outcome.previous, backup::RestoreOutcome::Previous::Kept);
     EXPECT_EQ(outcome.safetyCopy, app.folder().databaseFolder() + QStringLiteral("/BeforeRestore.mdb"));
-    EXPECT_TRUE(backup::restoreReport(outcome).contains(outcome.safetyCopy));
+    EXPECT_TRUE(backup::restoreReport(outcome).contains(QDir::toNativeSeparators(outcome.safetyCopy)));
     platform::Database kept = platform::Database::open(outcome.safetyCopy, platform::Database::ReadOnly);
     auto q = kept.prepare("SELECT Bankcode FROM F_AccountData");
     ASSERT_TRUE(q.next());
