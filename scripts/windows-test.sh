@@ -47,7 +47,7 @@ export WINEPATH="$(winpath "$build/install")"
 export QT_PLUGIN_PATH="$(winpath "$build/install/plugins")"
 
 # Tests that need a file-size limit of the process or a second process made by fork().
-posix_only="$(awk '!/^#/ && NF { print $1 }' "$root/tests/windows/posix-only.txt" | paste -sd: -)"
+posix_only="$(awk '!/^#/ && NF { print $1 }' "$root/tests/windows/not-under-wine.txt" | paste -sd: -)"
 filter="--gtest_filter=-${posix_only:-none}"
 
 failed=0

@@ -3,6 +3,7 @@
 ; %APPDATA%\Talvesk, which uninstalling leaves alone.
 ; makensis -DSTAGE=<installation folder> -DFILES=<files.nsh> -DOUTFILE=<setup.exe> -DVERSION=<x.y>
 Unicode true
+Target amd64-unicode
 SetCompressor /SOLID lzma
 RequestExecutionLevel admin
 

@@ -15,7 +15,7 @@ namespace talvesk::test {
 
 #ifdef _WIN32
 // A second process holding the lock is made by fork(): not on Windows, where the tests that need
-// one are listed in tests/windows/posix-only.txt and not run.
+// one are listed in tests/windows/not-under-wine.txt and not run.
 LockHolder::LockHolder(const QString &) {}
 LockHolder::~LockHolder() = default;
 void LockHolder::dieHoldingTheLock() {}

@@ -70,7 +70,7 @@ ReaderHoldingTheDatabase::~ReaderHoldingTheDatabase()
 
 #ifdef _WIN32
 // Windows has no limit of a process on the size of the files it writes: the tests that need one
-// are listed in tests/windows/posix-only.txt and not run there.
+// are listed in tests/windows/not-under-wine.txt and not run there.
 FileSizeLimit::FileSizeLimit(qint64) {}
 FileSizeLimit::~FileSizeLimit() = default;
 #else

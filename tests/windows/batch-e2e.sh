@@ -56,12 +56,12 @@ day() {
     run problems 2
     run find
   } >"$work/$side/raw.txt"
-  # Paths and times are each side's own; the rest must be the same.
-  sed -e 's/\r$//' -e "s|$(printf '%s' "$app" | sed 's/[\\.]/\\&/g')|APP|g" \
-      -e "s|$(printf '%s' "$files" | sed 's/[\\.]/\\&/g')|FILES|g" \
-      -e "s|$(printf '%s' "$drive" | sed 's/[\\.]/\\&/g')|DRIVE|g" \
-      -e 's|\\|/|g' -e 's/[0-9]\{4\}-[0-9][0-9]-[0-9][0-9] [0-9][0-9]:[0-9][0-9]:[0-9][0-9]/TIME/g' \
-      -e 's|Z:/tmp/|/tmp/|g' "$work/$side/raw.txt" >"$work/$side/transcript.txt"
+  # Paths and times are each side's own; the rest must be the same. Windows' paths are read
+  # with forward slashes and without their Z: (the drive wine gives the Linux root).
+  sed -e 's/\r$//' -e 's|\\|/|g' -e 's|Z:/|/|g' -e 's|\bt:/|DRIVE/|g' -e 's|\bt:$|DRIVE|g' \
+      -e "s|$work/$side/app|APP|g" -e "s|$work/files|FILES|g" -e "s|$work/$side/drive|DRIVE|g" \
+      -e 's/[0-9]\{4\}-[0-9][0-9]-[0-9][0-9] [0-9][0-9]:[0-9][0-9]:[0-9][0-9]/TIME/g' \
+      "$work/$side/raw.txt" >"$work/$side/transcript.txt"
   # Every table but the journal's, which records paths and times.
   local db="$work/$side/app/ldb/Vellaroke.mdb"
   for t in $(sqlite3 "$db" "SELECT name FROM sqlite_master WHERE type = 'table' AND name NOT LIKE 'Journal%' ORDER BY name"); do
@@ -79,7 +79,8 @@ for f in transcript.txt tables.txt export.xml; do
   if cmp -s "$work/linux/$f" "$work/windows/$f"; then
     echo "same on both: $f ($(wc -l <"$work/linux/$f") lines)"
   else
-    echo "DIFFERENT: $f"; diff "$work/linux/$f" "$work/windows/$f" | head -40; failed=1
+    echo "DIFFERENT: $f"; diff "$work/linux/$f" "$work/windows/$f" >"$work/$f.diff" || true
+    sed -n '1,40p' "$work/$f.diff"; failed=1
   fi
 done
 [ -s "$work/linux/export.xml" ] || { echo "no export was written"; failed=1; }

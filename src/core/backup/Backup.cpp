@@ -9,6 +9,7 @@
 #include "platform/Files.h"
 
 #include <QDir>
+#include <QRegularExpression>
 #include <QFileInfo>
 #include <QLocale>
 #include <QStorageInfo>
@@ -34,8 +35,11 @@ QString slotCaption(int slot)
 
 QString drivePrefix(const QString &driveText)
 {
-    const qsizetype colon = driveText.indexOf(u':');
-    return colon >= 0 ? driveText.left(colon + 1) : driveText;
+    // A drive's entry ("a:", "c: [SYSTEM]", "e:/") gives its letter and colon; a folder's path is
+    // the place itself, also on Windows where it has a colon of its own ("C:/Users/...").
+    static const QRegularExpression drive(QStringLiteral("^([A-Za-z]:)[\\\\/]?(\\s.*)?$"));
+    const QRegularExpressionMatch match = drive.match(driveText);
+    return match.hasMatch() ? match.captured(1) : driveText;
 }
 
 QString slotPath(const QString &prefix, const QString &fileName)

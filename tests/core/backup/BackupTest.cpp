@@ -61,7 +61,11 @@ TEST(Backup, SlotNamesCaptionsAndPrefixes)
     EXPECT_EQ(backup::slotFileName(0), QStringLiteral("Vellaroke.bak"));
     EXPECT_EQ(backup::slotCaption(3), QStringLiteral("Vellaroke.M03"));
     EXPECT_EQ(backup::drivePrefix(QStringLiteral("a: [floppy]")), QStringLiteral("a:"));
-    EXPECT_EQ(backup::drivePrefix(QStringLiteral("/media/usb")), QStringLiteral("/media/usb"));
+    EXPECT_EQ(backup::drivePrefix(QStringLiteral("e:/")), QStringLiteral("e:"));
+    // A folder is the place itself, the colon of a Windows path (or one in a Linux name) included.
+    for (const QString &folder : {QStringLiteral("/media/usb"), QStringLiteral("C:/Users/clerk/備份"),
+                                 QStringLiteral("d:\\backup"), QStringLiteral("/mnt/a:b")})
+        EXPECT_EQ(backup::drivePrefix(folder), folder);
 
     QTemporaryDir drive;
     test::writeFile(drive.path() + QStringLiteral("/Vellaroke.m02"), "x");

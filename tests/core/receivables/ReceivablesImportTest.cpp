@@ -308,9 +308,9 @@ TEST_F(ReceivablesImportTest, AFullDiskFailsTheImport)
 TEST_F(ReceivablesImportTest, ARowHoldingANulCharacterIsRefusedAndNamed)
 {
     map({QStringLiteral("A"), QString(), QString(), QStringLiteral("B"), QStringLiteral("C")});
-    const QString path = app.path(QStringLiteral("nul.csv"));
+    const QString path = app.path(QStringLiteral("nulls.csv"));
     test::writeFile(path, QByteArray("name,account,total\r\nok,A1,5\r\nbad\0name,A2,6\r\nok2,A3\0,7\r\n", 55));
-    const auto counts = receivables::ReceivablesImport(app.folder()).run(path, QStringLiteral("nul"), {});
+    const auto counts = receivables::ReceivablesImport(app.folder()).run(path, QStringLiteral("nulls"), {});
     EXPECT_EQ(counts.written, 1);
     EXPECT_EQ(counts.notProcessed, 2);
     EXPECT_EQ(counts.problems, (QStringList{QStringLiteral("第 3 列：儲存格含有 NUL 字元，未處理"),

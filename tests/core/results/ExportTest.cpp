@@ -23,6 +23,7 @@
 #include <sys/resource.h>
 #endif
 #include <QFile>
+#include <QStandardPaths>
 
 #include <sys/stat.h>
 
@@ -256,15 +257,25 @@ TEST(TableExport, ATableLongerThanAWorksheetIsRefusedBeforeAnythingIsWritten)
 TEST(TableExport, FileNames)
 {
     test::TestApp app(test::TestApp::Empty);
+#ifdef _WIN32
+    // The user's own documents folder (Windows asks the shell for it, not $HOME).
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+#else
     const QByteArray home = qgetenv("HOME");
     qputenv("HOME", app.folder().root().toUtf8());
+    const QString documents = app.folder().root();
+#endif
     const QDateTime when(QDate(2024, 1, 5), QTime(9, 8, 7));
     const QString first = db::exportPath(QStringLiteral("銷帳結果"), when);
     EXPECT_TRUE(first.endsWith(QStringLiteral("/銷帳結果_20240105_090807.xlsx"))) << first.toStdString();
-    EXPECT_TRUE(first.startsWith(app.folder().root()));
+    EXPECT_TRUE(first.startsWith(documents)) << first.toStdString();
     test::writeFile(first, "taken");
     EXPECT_TRUE(db::exportPath(QStringLiteral("銷帳結果"), when).endsWith(QStringLiteral("_090807 (2).xlsx")));
+#ifdef _WIN32
+    QFile::remove(first);
+#else
     qputenv("HOME", home);
+#endif
 }
 
 TEST(Clearing, EmptiesOneTableLeavesTheOtherAndAFailureLeavesItWhole)

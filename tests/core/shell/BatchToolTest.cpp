@@ -39,7 +39,7 @@ TEST(BatchTool, SetCredentialsStoresTheUpperCasedPairEnciphered)
     QFile::setPermissions(app.folder().credentialFile(), QFile::ReadOwner | QFile::WriteOwner);
     const BatchRun r = batch(app, {QStringLiteral("set-credentials"), QStringLiteral("clerk7"), QStringLiteral("pass1234")});
     EXPECT_EQ(r.code, shell::kBatchOk) << r.err.toStdString();
-    EXPECT_EQ(QFile::permissions(app.folder().credentialFile()), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
+    EXPECT_TRUE(test::hasMode(app.folder().credentialFile(), 0600u));
     EXPECT_TRUE(r.err.contains(credentials::kSavedMessage));
     const auto stored = credentials::LoadStoredCredentials(app.folder().credentialFile());
     EXPECT_EQ(credentials::DecryptCredential(stored.userName), QStringLiteral("CLERK7"));

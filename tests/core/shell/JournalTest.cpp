@@ -352,10 +352,15 @@ TEST_F(JournalTest, AFailedCrashedOrRunningOperationNeverBlocksTheUndoOfTheOnesB
     EXPECT_TRUE(r.out.startsWith(QStringLiteral("undo: 1 import-store "))) << r.out.toStdString();
     EXPECT_TRUE(snapshot(app) == initial);
     const QStringList lines = batch(app, {QStringLiteral("history")}).out.split(u'\n', Qt::SkipEmptyParts);
-    ASSERT_EQ(lines.size(), 4);
-    for (int i = 0; i < 3; ++i)
+#ifdef _WIN32
+    const int passedOver = 2; // no killed copy there
+#else
+    const int passedOver = 3;
+#endif
+    ASSERT_EQ(lines.size(), passedOver + 1);
+    for (int i = 0; i < passedOver; ++i)
         EXPECT_TRUE(lines[i].endsWith(QStringLiteral("\tnothing stored"))) << lines[i].toStdString();
-    EXPECT_TRUE(lines[3].endsWith(QStringLiteral("\tundone")));
+    EXPECT_TRUE(lines[passedOver].endsWith(QStringLiteral("\tundone")));
 }
 
 // The race forced: an operation between two of its commits (its entry open, no transaction held)

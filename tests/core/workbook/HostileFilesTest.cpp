@@ -152,10 +152,10 @@ TEST(HostileFiles, ACsvPastTheWorksheetsBoundsIsRefusedWhenOpenedNamingTheFileAn
 TEST(HostileFiles, NulCharactersAreKeptAsReadSoThatImportsCanRefuseThem)
 {
     test::TestApp app(test::TestApp::Empty);
-    const QString csv = app.path(QStringLiteral("nul.csv"));
+    const QString csv = app.path(QStringLiteral("nulls.csv"));
     test::writeFile(csv, QByteArray("a,b\r\nA\0B,1\r\n", 12));
     auto book = Workbook::open(csv);
-    EXPECT_EQ(book->worksheet(QStringLiteral("nul"))->cell(2, u"A").text, QString::fromUtf16(u"A\0B", 3));
+    EXPECT_EQ(book->worksheet(QStringLiteral("nulls"))->cell(2, u"A").text, QString::fromUtf16(u"A\0B", 3));
 }
 
 TEST(HostileWorkbooks, ANumberInADateFormatThatNoDateHasIsTakenAsTheNumber)
