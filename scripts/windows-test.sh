@@ -38,7 +38,11 @@ fi
 export LANG=zh_TW.UTF-8 LC_ALL=zh_TW.UTF-8
 export WINEPREFIX="$build/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEARCH=win64
-rm -rf "$WINEPREFIX"
+# Wine links the prefix's Documents and Desktop to the home folder's: a home of its own keeps
+# what the tests write there out of the real one.
+export HOME="$build/wine-home"
+rm -rf "$WINEPREFIX" "$HOME"
+mkdir -p "$HOME"
 say "making the wine prefix"
 wineboot -i >/dev/null 2>&1
 trap 'wineserver -k 2>/dev/null || true' EXIT

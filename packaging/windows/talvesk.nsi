@@ -31,10 +31,13 @@ Function .onInit
     Abort
   ${EndIf}
   SetRegView 64
+  ; Installed for every user of the desk: the Start-menu entry too.
+  SetShellVarContext all
 FunctionEnd
 
 Function un.onInit
   SetRegView 64
+  SetShellVarContext all
 FunctionEnd
 
 Section "Talvesk"

@@ -58,7 +58,7 @@ day() {
   } >"$work/$side/raw.txt"
   # Paths and times are each side's own; the rest must be the same. Windows' paths are read
   # with forward slashes and without their Z: (the drive wine gives the Linux root).
-  sed -e 's/\r$//' -e 's|\\|/|g' -e 's|Z:/|/|g' -e 's|\bt:/|DRIVE/|g' -e 's|\bt:$|DRIVE|g' \
+  sed -e 's/\r$//' -e 's|\\|/|g' -e 's|Z:/|/|g' -e 's|\bt:/|DRIVE/|g' -e 's|\bt:$|DRIVE|g' -e 's| t: | DRIVE |g' \
       -e "s|$work/$side/app|APP|g" -e "s|$work/files|FILES|g" -e "s|$work/$side/drive|DRIVE|g" \
       -e 's/[0-9]\{4\}-[0-9][0-9]-[0-9][0-9] [0-9][0-9]:[0-9][0-9]:[0-9][0-9]/TIME/g' \
       "$work/$side/raw.txt" >"$work/$side/transcript.txt"

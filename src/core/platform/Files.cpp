@@ -319,8 +319,10 @@ QString fromFsPath(const fs::path &path)
 
 void makePrivateFolders(const QString &path)
 {
-    fs::path made;
-    for (const fs::path &part : toFsPath(path)) {
+    // From the root ("/", or "C:/" on Windows, which is no folder to make) down.
+    const fs::path full = toFsPath(path);
+    fs::path made = full.root_path();
+    for (const fs::path &part : full.relative_path()) {
         made /= part;
         std::error_code ec;
         if (!fs::create_directory(made, ec)) {
