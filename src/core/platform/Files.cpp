@@ -289,6 +289,9 @@ void syncFile(const QString &path)
     if (rc != 0)
         throw fileError(savedErrno, path);
 #elif defined(Q_OS_WIN)
+    // A folder's entries are the file system's own to keep (Windows flushes no folder).
+    if (QFileInfo(path).isDir())
+        return;
     const HANDLE file = ::CreateFileW(path.toStdWString().c_str(), GENERIC_READ | GENERIC_WRITE,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -63,7 +63,7 @@ void copyFileAtomically(const QString &source, const QString &target);
 // Renames `source` over `target` in one step (the target is replaced, never absent). Throws Error.
 void replaceFile(const QString &source, const QString &target);
 
-// Forces the file's content to the disk. Throws Error.
+// Forces the file's content (or a folder's entries, where the system can) to the disk. Throws Error.
 void syncFile(const QString &path);
 
 // Refuses a file the operator marked read-only (no owner write bit): error 70, also when the
