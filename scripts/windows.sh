@@ -128,12 +128,15 @@ unset PKG_CONFIG_PATH
 export CCACHE_BASEDIR="$root"
 # The folders of the libraries the programs load: Qt's, the cross-built ones', zlib's and the
 # compiler's runtime.
-dll_dirs=("$qt/bin")
+dll_dirs=()
 for p in "${prefixes[@]}"; do [ -d "$p/bin" ] && dll_dirs+=("$p/bin"); done
 dll_dirs+=(/usr/x86_64-w64-mingw32/bin /usr/x86_64-w64-mingw32/lib "$(dirname "$(x86_64-w64-mingw32-g++-posix -print-libgcc-file-name)")")
 # The build stages an application folder by running the Windows staging program under wine.
 export WINEPREFIX="$build/wine-build" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
 export WINEPATH="$(for d in "${dll_dirs[@]}"; do printf 'Z:%s;' "${d//\//\\}"; done)"
+mkdir -p "$build"
+# For the wine test run: where the test programs find Qt's libraries (Qt6Test among them).
+printf '%s\n' "$WINEPATH" >"$build/wine-dll-path"
 say "building the programs and tests into $build"
 cmake -G Ninja -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DTALVESK_WERROR=ON -DCMAKE_PREFIX_PATH="$qt" -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
