@@ -106,6 +106,8 @@ build_library() {
       set -euo pipefail; . "$recipe" ) >&2
     touch "$out/.complete"
     rm -rf "$scratch"
+    # Builds of this library under other keys are of no further use.
+    find "$cache_root" -mindepth 1 -maxdepth 1 -name "$name-*" ! -path "$out" -exec rm -rf {} +
     say "built $name in $((SECONDS - started)) s" >&2
   fi
   echo "$out"
