@@ -100,6 +100,11 @@ QString storedNote(qint64 rows)
     return QStringLiteral("（已存入 %1 筆）").arg(rows);
 }
 
+QString changesText(qint64 inserted, qint64 changed, qint64 unchanged)
+{
+    return QStringLiteral("%1 new, %2 updated, %3 unchanged").arg(inserted).arg(changed).arg(unchanged);
+}
+
 QString dryRunNote()
 {
     return QStringLiteral("（試算，資料庫未變更）");

@@ -46,6 +46,12 @@ struct ShownRow {
 inline const QString kNewRow = QStringLiteral("新增");
 inline const QString kUpdatedRow = QStringLiteral("更新");
 inline const QString kLeftAlone = QStringLiteral("不處理");
+// A row that finds its record already holding every value it brings.
+inline const QString kUnchangedRow = QStringLiteral("不變");
+
+// How an import's stored rows changed the tables, as the journal keeps it: "3 new, 1 updated,
+// 1 unchanged" (updated: a record that was there and now holds other values).
+QString changesText(qint64 inserted, qint64 changed, qint64 unchanged);
 
 // Row-by-row changes of an import, many rows per transaction: a row whose change fails is undone
 // alone, every row before it stays. Rows are committed every couple of seconds (and every
@@ -122,7 +128,7 @@ inline const QString kDryRunDone = QStringLiteral("試算完畢，資料庫未�
 // A dry run or a look at the first rows (`changes`) stores nothing and is not journalled: its
 // counts are those the real run would report, and when it fails, `stopped` gets the counts of the
 // rows the real run would have kept. A journalled import gets its journal entry before the first row, closed with the counts
-// (counts.summary()) of what was stored.
+// (counts.summary(), counts.changes()) of what was stored.
 struct JournalOperation {
     QString operation; // the batch command's name
     QString file;      // full path
@@ -151,7 +157,7 @@ Counts runInBatches(platform::Database &db, Rows &&rows, const std::function<voi
             batch->commitBeforeStopping();
         if (journal) {
             journal->failed();
-            journal->closeQuietly(QStringLiteral("failed after ") + stored.summary());
+            journal->closeQuietly(QStringLiteral("failed after ") + stored.summary(), stored.changes());
         }
         if (stopped)
             stopped(stored);
@@ -160,7 +166,7 @@ Counts runInBatches(platform::Database &db, Rows &&rows, const std::function<voi
     // The rows are stored: an entry that cannot be closed stays unfinished (never undone on a
     // guess) rather than have a stored import reported as failed.
     if (journal)
-        journal->closeQuietly(counts.summary());
+        journal->closeQuietly(counts.summary(), counts.changes());
     return counts;
 }
 

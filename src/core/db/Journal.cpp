@@ -51,6 +51,7 @@ JournalRecord readRecord(const Statement &query)
     record.counts = query.text(4);
     record.state = stateOf(query.text(5));
     record.droppedWhy = query.text(6);
+    record.changes = query.text(7);
     return record;
 }
 
@@ -158,7 +159,7 @@ std::vector<JournalRecord> journalEntries(Database &db)
     std::vector<JournalRecord> records;
     if (!journalExists(db))
         return records;
-    Statement query = db.prepare(std::string("SELECT ") + kRecordColumns + " FROM Journal ORDER BY id DESC");
+    Statement query = db.prepare("SELECT " + recordColumns(db) + " FROM Journal ORDER BY id DESC");
     while (query.next())
         records.push_back(readRecord(query));
     return records;

@@ -51,6 +51,7 @@ struct JournalRecord {
     QString operation; // the batch command's name: import-receivables, clear-store, ...
     QString file;      // full path; empty for a clearing
     QString counts;    // the counts the operation reported
+    QString changes;   // for an import, how its stored rows changed the tables (changesText)
     State state = State::Done;
     QString droppedWhy; // for Dropped: 「…」 why the undo data is gone
 };
@@ -96,9 +97,10 @@ public:
 
     // Stops recording and stores the counts and the state the tables were left in. Undo data of
     // operations older than the newest kUndoDepth is dropped here. Throws platform::Error.
-    void close(const QString &counts);
+    // An import gives also how its stored rows changed the tables (changesText).
+    void close(const QString &counts, const QString &changes = QString());
     // The same for an operation that is failing: a failure here is not reported over that one.
-    void closeQuietly(const QString &counts) noexcept;
+    void closeQuietly(const QString &counts, const QString &changes = QString()) noexcept;
 
 private:
     void stopRecording() noexcept;

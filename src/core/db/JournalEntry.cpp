@@ -151,7 +151,7 @@ void JournalEntry::failed() noexcept
     failing_ = true;
 }
 
-void JournalEntry::close(const QString &counts)
+void JournalEntry::close(const QString &counts, const QString &changes)
 {
     stopRecording();
     platform::Transaction transaction(db_);
@@ -189,11 +189,15 @@ void JournalEntry::close(const QString &counts)
     // A failed operation that left the tables as they were has nothing to undo: an undo passes
     // over it to the one before.
     const bool storedNothing = failing_ && after == recorder_->before;
-    Statement done = db_.prepare("UPDATE Journal SET counts = ?1, state = ?2, seal_after = ?3 WHERE id = ?4");
+    Statement done = db_.prepare("UPDATE Journal SET counts = ?1, state = ?2, seal_after = ?3, changes = ?5 WHERE id = ?4");
     done.bind(1, counts)
         .bind(2, storedNothing ? QStringLiteral("failed") : QStringLiteral("done"))
         .bind(3, stored)
         .bind(4, id_);
+    if (changes.isEmpty())
+        done.bindNull(5);
+    else
+        done.bind(5, changes);
     done.run();
     if (storedNothing)
         runWith(db_, "DELETE FROM JournalUndo WHERE entry = ?1", {id_});
@@ -212,10 +216,10 @@ void JournalEntry::close(const QString &counts)
     running_.reset();
 }
 
-void JournalEntry::closeQuietly(const QString &counts) noexcept
+void JournalEntry::closeQuietly(const QString &counts, const QString &changes) noexcept
 {
     try {
-        close(counts);
+        close(counts, changes);
     } catch (...) {
         // The entry stays "running": it will not be undone on a guess.
         stopRecording();

@@ -14,8 +14,10 @@ namespace talvesk::db::journal {
 // How an entry's time is stored, local time.
 inline const QString kStampFormat = QStringLiteral("yyyy-MM-dd HH:mm:ss");
 
-// The columns of Journal that make a JournalRecord, in the order readRecord() reads them.
-inline constexpr const char *kRecordColumns = "id, at, operation, file, counts, state, dropped_why";
+// The columns of Journal that make a JournalRecord, in the order readRecord() reads them (a
+// journal made before it kept the rows' changes reads them as empty).
+std::string recordColumns(platform::Database &db);
+inline constexpr int kRecordColumnCount = 8;
 JournalRecord readRecord(const platform::Statement &query);
 
 // Runs `sql` with `values` bound to ?1, ?2, ... in order.
@@ -25,8 +27,10 @@ qint64 firstInteger(platform::Database &db, const std::string &sql);
 // The engine's count of commits by other connections, which this connection's own leave as it is.
 qint64 dataVersion(platform::Database &db);
 
-// Whether the journal has the column of its files' hashes (a journal made before it had none).
-bool hasFileHash(platform::Database &db);
+// Whether the journal has a column (its files' hashes, its rows' changes: a journal made before
+// them has none).
+bool hasColumn(platform::Database &db, QLatin1StringView column);
+inline bool hasFileHash(platform::Database &db) { return hasColumn(db, QLatin1StringView("file_hash")); }
 
 // Removes the undo data of the entries `where` selects (a condition on Journal, which may use ?1
 // for `value`) and says why.

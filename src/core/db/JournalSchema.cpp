@@ -23,7 +23,8 @@ CREATE TABLE IF NOT EXISTS Journal (
     store_max       INTEGER NOT NULL,
     seal_before     TEXT NOT NULL,
     seal_after      TEXT,
-    file_hash       TEXT
+    file_hash       TEXT,
+    changes         TEXT
 );
 CREATE TABLE IF NOT EXISTS JournalProblems (
     seq    INTEGER PRIMARY KEY,
@@ -49,24 +50,33 @@ bool journalExists(Database &db)
     return db.hasTable(QStringLiteral("Journal"));
 }
 
-bool journal::hasFileHash(Database &db)
+bool journal::hasColumn(Database &db, QLatin1StringView column)
 {
     Statement info = db.prepare("PRAGMA main.table_info(Journal)");
     while (info.next())
-        if (info.text(1) == QLatin1String("file_hash"))
+        if (info.text(1) == column)
             return true;
     return false;
+}
+
+std::string journal::recordColumns(Database &db)
+{
+    return std::string("id, at, operation, file, counts, state, dropped_why, ")
+           + (hasColumn(db, QLatin1StringView("changes")) ? "coalesce(changes, '')" : "''");
 }
 
 void ensureJournalTables(Database &db)
 {
     if (db.hasTable(QStringLiteral("Journal")) && db.hasTable(QStringLiteral("JournalProblems"))
-        && db.hasTable(QStringLiteral("JournalUndo")) && journal::hasFileHash(db))
+        && db.hasTable(QStringLiteral("JournalUndo")) && journal::hasFileHash(db)
+        && journal::hasColumn(db, QLatin1StringView("changes")))
         return;
     platform::Transaction transaction(db);
     db.execute(kJournalTables);
     if (!journal::hasFileHash(db))
         db.execute("ALTER TABLE Journal ADD COLUMN file_hash TEXT");
+    if (!journal::hasColumn(db, QLatin1StringView("changes")))
+        db.execute("ALTER TABLE Journal ADD COLUMN changes TEXT");
     transaction.commit();
 }
 

@@ -59,12 +59,12 @@ UndoPlan planUndo(Database &db)
         plan.refusal = kNothingToUndo;
         return plan;
     }
-    Statement query = db.prepare(std::string("SELECT ") + kRecordColumns
+    Statement query = db.prepare("SELECT " + recordColumns(db)
                                  + ", seal_before, coalesce(seal_after, '') FROM Journal "
                                    "WHERE state NOT IN ('undone', 'failed') ORDER BY id DESC");
     while (query.next()) {
         const JournalRecord record = readRecord(query);
-        const QString before = query.text(7), after = query.text(8);
+        const QString before = query.text(kRecordColumnCount), after = query.text(kRecordColumnCount + 1);
         if (record.state == JournalRecord::State::Running) {
             if (stillRunning(db, record.id)) {
                 plan.entry = record;
@@ -160,7 +160,7 @@ void requireNoOperationRunning(Database &db)
 {
     if (!journalExists(db))
         return;
-    Statement running = db.prepare(std::string("SELECT ") + kRecordColumns + " FROM Journal WHERE state = 'running'");
+    Statement running = db.prepare("SELECT " + recordColumns(db) + " FROM Journal WHERE state = 'running'");
     while (running.next()) {
         const JournalRecord record = readRecord(running);
         if (stillRunning(db, record.id))

@@ -228,7 +228,7 @@ QString dayCaption(const QDate &date)
     return payDateCaption(storedPayDate(date));
 }
 
-QString countsCaption(const QString &counts)
+QString countsCaption(const QString &counts, const QString &changes)
 {
     QString text = counts;
     const bool failed = text.startsWith(QStringLiteral("failed after "));
@@ -237,12 +237,20 @@ QString countsCaption(const QString &counts)
     static const QRegularExpression workbook(QStringLiteral("^(\\d+) written, (\\d+) not processed$"));
     static const QRegularExpression textFile(QStringLiteral("^(\\d+) applied, (\\d+) abnormal$"));
     static const QRegularExpression cleared(QStringLiteral("^(\\d+) deleted$"));
+    static const QRegularExpression changed(QStringLiteral("^(\\d+) new, (\\d+) updated, (\\d+) unchanged$"));
+    const QRegularExpressionMatch c = changed.match(changes);
     QRegularExpressionMatch m;
     const auto n = [&m](int i) { return groupedCount(m.captured(i).toLongLong()); };
+    // 新增 3、更新 1、不變 1, then the rows or lines not used in the import's own word.
+    const auto withChanges = [&](const QString &leftAlone, int leftAloneAt) -> QString {
+        const auto k = [&c](int i) { return groupedCount(c.captured(i).toLongLong()); };
+        return QStringLiteral("新增 %1、更新 %2、不變 %3、").arg(k(1), k(2), k(3)) + leftAlone + u' ' + n(leftAloneAt);
+    };
     if ((m = workbook.match(text)).hasMatch())
-        text = QStringLiteral("正確 %1 筆，不處理 %2 筆").arg(n(1), n(2));
+        text = c.hasMatch() ? withChanges(QStringLiteral("不處理"), 2)
+                            : QStringLiteral("正確 %1 筆，不處理 %2 筆").arg(n(1), n(2));
     else if ((m = textFile.match(text)).hasMatch())
-        text = QStringLiteral("正確 %1 筆，異常 %2 筆").arg(n(1), n(2));
+        text = c.hasMatch() ? withChanges(QStringLiteral("異常"), 2) : QStringLiteral("正確 %1 筆，異常 %2 筆").arg(n(1), n(2));
     else if ((m = cleared.match(text)).hasMatch())
         text = QStringLiteral("清除 %1 筆").arg(n(1));
     return failed ? QStringLiteral("中途失敗（") + text + QStringLiteral("已存入）") : text;

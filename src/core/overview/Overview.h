@@ -97,8 +97,11 @@ QString payDateCaption(const QString &stored);
 // 113/12/01 for a day.
 QString dayCaption(const QDate &date);
 
-// An operation's counts and state as the clerk reads them (正確 12 筆，不處理 1 筆; 已復原).
-QString countsCaption(const QString &counts);
+// An operation's counts and state as the clerk reads them (新增 10、更新 1、不變 1、不處理 1; 已復原);
+// an entry that kept no changes (a clearing, one made before they were kept) reads 正確 12 筆，
+// 不處理 1 筆.
+QString countsCaption(const QString &counts, const QString &changes = QString());
+inline QString countsCaption(const db::JournalRecord &record) { return countsCaption(record.counts, record.changes); }
 QString stateCaption(const db::JournalRecord &record);
 
 } // namespace talvesk::overview

@@ -58,10 +58,12 @@ TextImportCounts BankImport::run(const QString &path, const TextImportObserver &
                     log.add(w.line, w.abnormal);
                     ++counts.abnormal;
                     outcome = w.abnormal;
-                } else if (payments.known(w.payment)) {
+                } else if (const Applied applied = payments.outcome(w.payment)) {
                     ++counts.applied;
                     ++counts.updated;
-                    outcome = db::kUpdatedRow;
+                    counts.unchanged += !applied.changed;
+                    counts.paidChanged += applied.changed && applied.hadPayment;
+                    outcome = applied.changed ? db::kUpdatedRow : db::kUnchangedRow;
                     if (observer.lineShown)
                         outstanding = payments.outstanding(w.payment);
                 } else if (!w.line.blank()) {

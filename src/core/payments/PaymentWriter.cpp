@@ -15,6 +15,8 @@ PaymentWriter::PaymentWriter(platform::Database &db, bool exponentAmounts)
     : lookup_(db.prepare("SELECT rowid, Total, PayDate, PayTotal, N_PayTotal FROM F_AccountData WHERE Bankcode = ?1 LIMIT 2")),
       update_(db.prepare("UPDATE F_AccountData SET PayDate = ?1, PayTotal = ?2, N_PayTotal = ?3 WHERE Bankcode = ?4")),
       updateRow_(db.prepare("UPDATE F_AccountData SET PayDate = ?1, PayTotal = ?2, N_PayTotal = ?3 WHERE rowid = ?4")),
+      changes_(db.prepare("SELECT 1 FROM F_AccountData WHERE Bankcode = ?4 AND (PayDate IS NOT ?1 OR PayTotal IS NOT ?2 "
+                          "OR N_PayTotal IS NOT ?3) LIMIT 1")),
       // The journal is told what the row's payment columns held, so it need not read the row again.
       declared_(db, "F_AccountData", {"PayDate", "PayTotal", "N_PayTotal"}), exponent_(exponentAmounts)
 {
@@ -25,7 +27,7 @@ QStringList paymentFields()
     return {QStringLiteral("虛擬帳號"), QStringLiteral("入帳日期"), QStringLiteral("入帳金額"), QStringLiteral("未入帳金額")};
 }
 
-bool PaymentWriter::apply(QStringView account, QStringView date, QStringView amount, QString *writtenOutstanding)
+Applied PaymentWriter::apply(QStringView account, QStringView date, QStringView amount, QString *writtenOutstanding)
 {
     // Whatever happens, the declaration goes with this payment.
     struct Declaration {
@@ -33,25 +35,39 @@ bool PaymentWriter::apply(QStringView account, QStringView date, QStringView amo
         ~Declaration() { declared.after(); }
     } declaration{declared_};
     lookup_.bind(1, account);
-    const bool known = lookup_.next();
+    Applied applied;
+    applied.known = lookup_.next();
     qint64 rowid = 0;
     bool noTotal = false;
     double total = 0;
-    if (known) {
+    QString before[3]; // the first row's PayDate, PayTotal, N_PayTotal; null for NULL
+    if (applied.known) {
         rowid = lookup_.integer(0);
         noTotal = lookup_.isNull(1);
         total = leadingNumber(lookup_.utf8(1), exponent_);
+        for (int i = 0; i < 3; ++i)
+            before[i] = lookup_.isNull(2 + i) ? QString() : lookup_.text(2 + i);
+        applied.hadPayment = !lookup_.utf8(2).isEmpty() || !lookup_.utf8(3).isEmpty();
         declared_.before(rowid, lookup_, 2);
     }
-    const bool onlyRow = known && !lookup_.next();
+    const bool onlyRow = applied.known && !lookup_.next();
     lookup_.reset();
     if (!onlyRow)
         declared_.after(); // the update by account reads each of its rows itself
-    if (!known)
-        return false;
+    if (!applied.known)
+        return applied;
     const double outstanding = receivableTotal(total, noTotal, account) - leadingNumber(amount, exponent_);
     platform::Statement &write = onlyRow ? updateRow_ : update_;
     const QString written = outstandingText(outstanding);
+    if (onlyRow) {
+        const QStringView after[3] = {date, amount, written};
+        for (int i = 0; i < 3 && !applied.changed; ++i)
+            applied.changed = before[i].isNull() || before[i] != after[i];
+    } else {
+        changes_.bind(1, date).bind(2, amount).bind(3, written).bind(4, account);
+        applied.changed = changes_.next();
+        changes_.reset();
+    }
     write.bind(1, date).bind(2, amount).bind(3, written);
     if (onlyRow)
         write.bind(4, rowid);
@@ -61,7 +77,7 @@ bool PaymentWriter::apply(QStringView account, QStringView date, QStringView amo
     write.reset();
     if (writtenOutstanding)
         *writtenOutstanding = written;
-    return true;
+    return applied;
 }
 
 namespace {
@@ -173,6 +189,16 @@ platform::Value PaymentBatch::outstandingOf(std::span<const platform::Value> arg
         outstandingUtf8(total - p.amountValue, outstanding);
         const QByteArrayView after[] = {text(arguments[6], dateText), text(arguments[7], amountText), outstanding};
         declared_.row(integerOf(arguments[2]), arguments.data() + 3, after);
+        // What the row held before: PayDate, PayTotal, N_PayTotal.
+        const platform::Value *before = arguments.data() + 3;
+        auto filled = [](const platform::Value &v) {
+            return !v.isNull() && (v.type != platform::Value::Text || v.size > 0);
+        };
+        p.done.hadPayment = filled(before[0]) || filled(before[1]);
+        for (int c = 0; c < 3 && !p.done.changed; ++c) {
+            QByteArray beforeText;
+            p.done.changed = before[c].isNull() || text(before[c], beforeText) != after[c];
+        }
         p.paid = true;
         return platform::Value::fromText(outstanding);
     } catch (...) {
@@ -184,7 +210,7 @@ void PaymentBatch::oneByOne()
 {
     for (Payment &p : waiting_) {
         QString outstanding;
-        p.known = single_.apply(p.account, p.date, p.amount, &outstanding);
+        p.done = single_.apply(p.account, p.date, p.amount, &outstanding);
         outstanding_[std::size_t(applied_)] = outstanding.toUtf8();
         ++applied_;
     }
@@ -196,7 +222,7 @@ void PaymentBatch::write()
     oneByOneWanted_ = false;
     for (std::size_t i = 0; i < waiting_.size(); ++i) {
         waiting_[i].paid = false;
-        waiting_[i].known = false;
+        waiting_[i].done = Applied();
         outstanding_[i].resize(0);
     }
     if (waiting_.empty())
@@ -234,7 +260,7 @@ void PaymentBatch::write()
     declared_.after();
     statement_->reset();
     for (Payment &p : waiting_)
-        p.known = p.paid;
+        p.done.known = p.paid;
     applied_ = size();
 }
 

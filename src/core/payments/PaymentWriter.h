@@ -24,14 +24,21 @@ inline const QString kNoReceivableReason = QStringLiteral("沒有此虛擬帳號
 // The names of what a payment import shows of a row: the account and the three values written.
 QStringList paymentFields();
 
+// What a payment did to the receivables of its account.
+struct Applied {
+    bool known = false;      // a receivable has the account (nothing is written when none has)
+    bool changed = false;    // and it holds other values now than before
+    bool hadPayment = false; // it had a payment before (a date or an amount credited)
+    explicit operator bool() const { return known; }
+};
+
 class PaymentWriter {
 public:
     PaymentWriter(platform::Database &db, bool exponentAmounts);
 
-    // Whether any receivable has the account (nothing is written when none has); the outstanding
-    // amount written goes to `outstanding` when given. Throws platform::Error, 94 for a receivable
-    // whose Total holds no value.
-    bool apply(QStringView account, QStringView date, QStringView amount, QString *outstanding = nullptr);
+    // Writes the payment; the outstanding amount written goes to `outstanding` when given. Throws
+    // platform::Error, 94 for a receivable whose Total holds no value.
+    Applied apply(QStringView account, QStringView date, QStringView amount, QString *outstanding = nullptr);
 
     bool exponentAmounts() const { return exponent_; }
 
@@ -39,6 +46,8 @@ private:
     platform::Statement lookup_;
     platform::Statement update_;
     platform::Statement updateRow_;
+    // Whether a row of an account held by several would change.
+    platform::Statement changes_;
     db::DeclaredUpdate declared_;
     bool exponent_;
 };
@@ -68,8 +77,8 @@ public:
     void write();
     // How many of the waiting payments were written, in order (all of them once write() returns).
     int applied() const { return applied_; }
-    // After write(): whether payment `i` found a receivable, and the outstanding amount written.
-    bool known(int i) const { return waiting_[std::size_t(i)].known; }
+    // After write(): what payment `i` did, and the outstanding amount written.
+    Applied outcome(int i) const { return waiting_[std::size_t(i)].done; }
     QString outstanding(int i) const { return QString::fromUtf8(outstanding_[std::size_t(i)]); }
     void clear();
 
@@ -78,7 +87,7 @@ private:
         QStringView account, date, amount;
         std::size_t hash = 0;
         double amountValue = 0;
-        bool known = false;
+        Applied done;
         bool paid = false; // the statement has computed this payment's outstanding amount
     };
     // The statement's function: the outstanding amount of one receivable a payment finds.

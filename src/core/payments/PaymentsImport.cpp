@@ -30,7 +30,7 @@ workbookimport::ImportCounts PaymentsImport::run(const QString &workbookPath, co
     PaymentWriter payments(db, false);
     QString outstanding;
     auto applyPayment = [&](const QString &account, const QString &date, const QString &amount) {
-        return !account.isEmpty() && payments.apply(account, date, amount, &outstanding);
+        return account.isEmpty() ? Applied() : payments.apply(account, date, amount, &outstanding);
     };
 
     const db::JournalOperation journal{QStringLiteral("import-payments"), platform::absolutePath(workbookPath)};
@@ -55,10 +55,12 @@ workbookimport::ImportCounts PaymentsImport::run(const QString &workbookPath, co
                 counts.refuse(row, workbookimport::kNulReason);
                 batch.problem(row, workbookimport::kNulReason, workbookimport::rowText({date, amountCell, account}));
                 outcome = workbookimport::kNulReason;
-            } else if (applyPayment(account, date, amount)) {
+            } else if (const Applied applied = applyPayment(account, date, amount)) {
                 ++counts.written;
                 ++counts.updated;
-                outcome = db::kUpdatedRow;
+                counts.unchanged += !applied.changed;
+                counts.paidChanged += applied.changed && applied.hadPayment;
+                outcome = applied.changed ? db::kUpdatedRow : db::kUnchangedRow;
             } else {
                 ++counts.notProcessed;
                 batch.problem(row, account.isEmpty() ? workbookimport::kNoAccountReason : kNoReceivableReason,

@@ -8,6 +8,7 @@
 #include "payments/Amounts.h"
 #include "workbook/Workbook.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace talvesk::receivables {
@@ -36,8 +37,9 @@ ImportCounts ReceivablesImport::run(const QString &workbookPath, const QString &
     const auto opened = workbookimport::openSheetToImport(workbookPath, sheetName, observer);
     workbook::Worksheet &sheet = *opened.sheet;
 
-    // Every row of the account, with what a payment wrote into it.
-    auto lookup = db.prepare("SELECT rowid, PayTotal, N_PayTotal FROM F_AccountData WHERE Bankcode = ?1");
+    // Every row of the account, with what a payment wrote into it and what the import would write.
+    auto lookup = db.prepare("SELECT rowid, PayTotal, N_PayTotal, PayDate, UserName, UserNum, Memo, Total "
+                             "FROM F_AccountData WHERE Bankcode = ?1");
     auto insert = db.prepare("INSERT INTO F_AccountData VALUES (?1, ?2, ?3, ?4, ?5, '', '', '', '')");
     // The payment's date and amount stay; a row already paid gets its outstanding amount anew
     // from the new Total (NULL in ?6 keeps it), so the stored balance and the one computed from
@@ -47,6 +49,12 @@ ImportCounts ReceivablesImport::run(const QString &workbookPath, const QString &
     struct Found {
         qint64 rowid;
         QString outstanding; // null: no payment, nothing to write
+        bool same;           // the row already holds every value the update would write
+    };
+    // Whether column `column` of the row looked up holds `value` (NULL holds no text, not even
+    // an empty one: the update would change it).
+    auto holds = [&lookup](int column, const QString &value) {
+        return !lookup.isNull(column) && lookup.text(column) == value;
     };
     std::vector<Found> found;
     const db::JournalOperation journal{QStringLiteral("import-receivables"), platform::absolutePath(workbookPath)};
@@ -70,15 +78,25 @@ ImportCounts ReceivablesImport::run(const QString &workbookPath, const QString &
             } else {
                 lookup.bind(1, values.at(kAccountItem));
                 found.clear();
+                bool paid = false;
                 while (lookup.next()) {
                     QString outstanding;
                     if (!lookup.utf8(2).isEmpty())
                         outstanding = payments::outstandingText(payments::leadingNumber(values.at(kTotalItem), true)
                                                                 - payments::leadingNumber(lookup.utf8(1), true));
-                    found.push_back({lookup.integer(0), outstanding});
+                    const bool same = holds(4, values.at(0)) && holds(5, values.at(1)) && holds(6, values.at(2))
+                                      && holds(7, values.at(kTotalItem))
+                                      && (outstanding.isNull() || holds(2, outstanding));
+                    paid = paid || !lookup.utf8(1).isEmpty() || !lookup.utf8(3).isEmpty();
+                    found.push_back({lookup.integer(0), outstanding, same});
                 }
                 lookup.reset();
                 const bool known = !found.empty();
+                // A row that would change nothing is not written again: a workbook imported twice
+                // leaves the second time nothing to undo.
+                const bool unchanged = known && std::all_of(found.begin(), found.end(), [](const Found &f) { return f.same; });
+                if (unchanged)
+                    found.clear();
                 if (!known) {
                     for (int i = 0; i < kItems; ++i)
                         insert.bind(i + 1, values.at(i));
@@ -98,7 +116,11 @@ ImportCounts ReceivablesImport::run(const QString &workbookPath, const QString &
                 }
                 ++counts.written;
                 ++(known ? counts.updated : counts.inserted);
-                outcome = known ? db::kUpdatedRow : db::kNewRow;
+                if (unchanged)
+                    ++counts.unchanged;
+                else if (known && paid)
+                    ++counts.paidChanged;
+                outcome = unchanged ? db::kUnchangedRow : known ? db::kUpdatedRow : db::kNewRow;
             }
             if (observer.rowShown)
                 observer.rowShown({row, values, outcome});

@@ -252,14 +252,14 @@ int paintDailyReport(QPagedPaintDevice &device, const DailyReport &report)
     if (day.operations.empty()) {
         pages.text(QStringLiteral("當日沒有作業"), pages.body());
     } else {
-        const std::vector<Column> ops{{0.06, Qt::AlignRight}, {0.09, Qt::AlignLeft}, {0.25, Qt::AlignLeft},
-                                      {0.21, Qt::AlignLeft}, {0.26, Qt::AlignLeft}, {0.13, Qt::AlignLeft}};
+        const std::vector<Column> ops{{0.05, Qt::AlignRight}, {0.08, Qt::AlignLeft}, {0.2, Qt::AlignLeft},
+                                      {0.16, Qt::AlignLeft}, {0.38, Qt::AlignLeft}, {0.13, Qt::AlignLeft}};
         pages.row(ops, {QStringLiteral("編號"), QStringLiteral("時間"), QStringLiteral("作業"), QStringLiteral("檔案"),
                         QStringLiteral("筆數"), QStringLiteral("復原")},
                   true);
         for (const db::JournalRecord &e : day.operations) {
             pages.row(ops, {QString::number(e.id), e.at.mid(11), db::operationCaption(e.operation),
-                            QFileInfo(e.file).fileName(), overview::countsCaption(e.counts), undoneCaption(e)});
+                            QFileInfo(e.file).fileName(), overview::countsCaption(e), undoneCaption(e)});
         }
     }
 

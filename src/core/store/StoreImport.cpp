@@ -29,6 +29,11 @@ textimport::TextImportCounts StoreImport::run(const QString &path, const textimp
     auto insert = db.prepare("INSERT INTO SMdata VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)");
     auto update = db.prepare("UPDATE SMdata SET REC = ?1, C_NUM = ?2, R_NUM = ?3, R_M_NUM = ?4, TR_DATE = ?5, "
                              "PAY_DATE = ?6, BARCODE1 = ?7, BARCODE3 = ?9, P_TOTAL = ?10 WHERE BARCODE2 = ?8");
+    // Whether a record of the barcode holds other values than the line's: one that would change
+    // nothing is not written again.
+    auto differs = db.prepare("SELECT 1 FROM SMdata WHERE BARCODE2 = ?8 AND (REC IS NOT ?1 OR C_NUM IS NOT ?2 "
+                              "OR R_NUM IS NOT ?3 OR R_M_NUM IS NOT ?4 OR TR_DATE IS NOT ?5 OR PAY_DATE IS NOT ?6 "
+                              "OR BARCODE1 IS NOT ?7 OR BARCODE3 IS NOT ?9 OR P_TOTAL IS NOT ?10) LIMIT 1");
 
     const db::JournalOperation journal{QStringLiteral("import-store"), platform::absolutePath(path)};
 
@@ -66,14 +71,24 @@ textimport::TextImportCounts StoreImport::run(const QString &path, const textimp
                 lookup.bind(1, values[7]);
                 const bool known = lookup.next();
                 lookup.reset();
-                platform::Statement &write = known ? update : insert;
-                for (int i = 0; i < 10; ++i)
-                    write.bind(i + 1, values[static_cast<std::size_t>(i)]);
-                write.run();
-                write.reset();
+                bool changed = true;
+                if (known) {
+                    for (int i = 0; i < 10; ++i)
+                        differs.bind(i + 1, values[static_cast<std::size_t>(i)]);
+                    changed = differs.next();
+                    differs.reset();
+                }
+                if (changed) {
+                    platform::Statement &write = known ? update : insert;
+                    for (int i = 0; i < 10; ++i)
+                        write.bind(i + 1, values[static_cast<std::size_t>(i)]);
+                    write.run();
+                    write.reset();
+                }
                 ++counts.applied;
                 ++(known ? counts.updated : counts.inserted);
-                outcome = known ? db::kUpdatedRow : db::kNewRow;
+                counts.unchanged += !changed;
+                outcome = !changed ? db::kUnchangedRow : known ? db::kUpdatedRow : db::kNewRow;
             }
             if (observer.lineShown)
             {

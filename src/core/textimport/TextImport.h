@@ -21,13 +21,17 @@ struct TextImportCounts {
     qint64 applied = 0;  // records written
     qint64 abnormal = 0; // lines reported in ErrLog.txt
     qint64 inserted = 0; // of the records applied, those that made a new record
-    qint64 updated = 0;  // and those that changed one already there
+    qint64 updated = 0;  // and those that found one already there
+    qint64 unchanged = 0;   // of the records updated, those whose stored values stay as they were
+    qint64 paidChanged = 0; // and of the others, those whose receivable already had a payment
     bool logWritten = false;
     QStringList problems{}; // a dry run's would-be log lines (it writes no log), the first kMaxProblems
     static constexpr int kMaxProblems = 20;
     qint64 stored() const { return applied; }
     // "5 applied, 1 abnormal", as the batch tool and the journal report them.
     QString summary() const;
+    // "3 new, 1 updated, 1 unchanged", as the journal keeps it beside the summary.
+    QString changes() const { return db::changesText(inserted, updated - unchanged, unchanged); }
 };
 
 // What a text import reports: every line it handled, and, when it stops on a failure, the counts

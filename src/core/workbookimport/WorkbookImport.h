@@ -17,11 +17,15 @@ struct ImportCounts {
     qint64 written = 0;      // rows inserted or updated
     qint64 notProcessed = 0; // rows left alone (no account, no matching receivable, unusable cells)
     qint64 inserted = 0;     // of the rows written, those that made a new record
-    qint64 updated = 0;      // and those that changed one already there
+    qint64 updated = 0;      // and those that found one already there
+    qint64 unchanged = 0;    // of the rows updated, those whose stored values stay as they were
+    qint64 paidChanged = 0;  // and of the others, those whose receivable already had a payment
     QStringList problems;    // why rows were refused, the first kMaxProblems of them
     qint64 stored() const { return written; }
     // "5 written, 1 not processed", as the batch tool and the journal report them.
     QString summary() const;
+    // "3 new, 1 updated, 1 unchanged", as the journal keeps it beside the summary.
+    QString changes() const { return db::changesText(inserted, updated - unchanged, unchanged); }
 
     static constexpr int kMaxProblems = 20;
     // Counts a row refused for `reason`.

@@ -83,4 +83,13 @@ void PreviewPanel::clear()
     countsLabel->clear();
 }
 
+QString changesSentence(qint64 inserted, qint64 updated, qint64 unchanged, qint64 paidChanged)
+{
+    return QStringLiteral("其中新增 %1 筆，更新 %2 筆，不變 %3 筆；已有入帳資料而會變更的 %4 筆。")
+        .arg(inserted)
+        .arg(updated - unchanged)
+        .arg(unchanged)
+        .arg(paidChanged);
+}
+
 } // namespace talvesk::platform

@@ -37,6 +37,9 @@ void showPreview(QWidget &window, PreviewPanel &panel, Desktop &desktop, const Q
 
 // What the preview says while, and after, a dry run counts the whole file.
 inline const QString kCountingText = QStringLiteral("試算中，請稍候…（可繼續操作）");
+// How a dry run's stored rows would change the tables: 「其中新增 3 筆，更新 1 筆，不變 2 筆；已有入帳資料
+// 而會變更的 1 筆。」 (`updated` counts the unchanged ones too).
+QString changesSentence(qint64 inserted, qint64 updated, qint64 unchanged, qint64 paidChanged);
 inline const QString kStalePreviewText = QStringLiteral("已讀入檔案；要再試算請按「預覽」。");
 
 } // namespace talvesk::platform

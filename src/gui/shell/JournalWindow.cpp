@@ -123,7 +123,7 @@ void JournalWindow::reload()
         entryTable_->setItem(row, 0, cell(QString::number(e.id)));
         entryTable_->setItem(row, 1, cell(e.at));
         entryTable_->setItem(row, 2, cell(db::operationCaption(e.operation)));
-        entryTable_->setItem(row, 3, cell(countsCaption(e.counts), QString(), true));
+        entryTable_->setItem(row, 3, cell(countsCaption(e), QString(), true));
         entryTable_->setItem(row, 4, cell(stateCaption(e)));
         // The file's name in a column of its own, so that two files of one folder are told apart
         // on a small screen; its folder after it and in the tooltip.

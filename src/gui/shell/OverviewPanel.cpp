@@ -303,9 +303,9 @@ void OverviewPanel::showFigures(const overview::Figures &figures)
                        + db::operationCaption(e.operation);
         if (const QString state = overview::stateCaption(e); !state.isEmpty())
             text += QStringLiteral("【") + state + QStringLiteral("】");
-        text += u' ' + overview::countsCaption(e.counts);
+        text += u' ' + overview::countsCaption(e);
         static_cast<EntryButton *>(button)->setFullText(text);
-        button->setToolTip(db::entryCaption(e) + u' ' + overview::countsCaption(e.counts)
+        button->setToolTip(db::entryCaption(e) + u' ' + overview::countsCaption(e)
                            + (e.file.isEmpty() ? QString() : u'\n' + e.file));
         button->show();
     }

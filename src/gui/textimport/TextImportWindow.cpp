@@ -235,11 +235,10 @@ void TextImportWindow::startCounting()
         [this](const platform::JobOutcome<TextImportCounts> &outcome) {
             if (outcome.result) {
                 const TextImportCounts &c = *outcome.result;
-                previewPanel->setCounts(QStringLiteral("試算整個檔案：正確筆數 %1，異常筆數 %2；其中新增 %3 筆，更新 %4 筆。")
+                previewPanel->setCounts(QStringLiteral("試算整個檔案：正確筆數 %1，異常筆數 %2；")
                                             .arg(c.applied)
                                             .arg(c.abnormal)
-                                            .arg(c.inserted)
-                                            .arg(c.updated)
+                                        + platform::changesSentence(c.inserted, c.updated, c.unchanged, c.paidChanged)
                                         + db::kDryRunDone);
             } else {
                 previewPanel->setCounts(QStringLiteral("試算失敗：") + textImportFailureText(outcome.failure->number())

@@ -334,11 +334,10 @@ void ExcelImportWindow::startCounting()
         [this](const platform::JobOutcome<ImportCounts> &outcome) {
             if (outcome.result) {
                 const ImportCounts &c = *outcome.result;
-                previewPanel->setCounts(QStringLiteral("試算整個工作表：正確筆數 %1，不處理筆數 %2；其中新增 %3 筆，更新 %4 筆。")
+                previewPanel->setCounts(QStringLiteral("試算整個工作表：正確筆數 %1，不處理筆數 %2；")
                                             .arg(c.written)
                                             .arg(c.notProcessed)
-                                            .arg(c.inserted)
-                                            .arg(c.updated)
+                                        + platform::changesSentence(c.inserted, c.updated, c.unchanged, c.paidChanged)
                                         + db::kDryRunDone);
             } else {
                 previewPanel->setCounts(QStringLiteral("試算失敗：") + outcome.failure->description());

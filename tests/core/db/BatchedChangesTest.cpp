@@ -24,6 +24,7 @@ struct Counts {
     qint64 rows = 0;
     qint64 stored() const { return rows; }
     QString summary() const { return QString::number(rows); }
+    QString changes() const { return QString(); }
 };
 
 class BatchedChangesTest : public ::testing::Test {

@@ -89,6 +89,14 @@ TEST(BankImport, AppliesRecordsAndReportsWhatItCouldNotUse)
     EXPECT_TRUE(lines[4].startsWith(QStringLiteral("第 9 行")));
     EXPECT_TRUE(lines[5].startsWith(QStringLiteral("第 10 行")));
     EXPECT_TRUE(lines[6].isEmpty());
+
+    // Read again: the first account is left as it is; the second is paid twice again, each time
+    // changing what an earlier payment wrote.
+    const auto again = payments::BankImport(app.folder()).run(path, {});
+    EXPECT_EQ(again.applied, 3);
+    EXPECT_EQ(again.unchanged, 1);
+    EXPECT_EQ(again.paidChanged, 2);
+    EXPECT_EQ(again.changes(), QStringLiteral("0 new, 2 updated, 1 unchanged"));
 }
 
 TEST(BankImport, ABlankLineAppliesOnlyToAReceivableWithoutAnAccountAndSaysNothing)

@@ -266,6 +266,17 @@ TEST_F(PaymentsImportTest, AnAccountHeldByTwoRowsIsPaidOnBothFromTheFirstRowsAmo
         all << rows.text(0) + u'|' + rows.text(1) + u'|' + rows.text(2);
     EXPECT_EQ(all, (QStringList{QStringLiteral("0990105|400|600"), QStringLiteral("0990105|20|30"),
                                 QStringLiteral("0990105|400|600")}));
+
+    // The same payments again change nothing; a new amount for the account of two rows changes
+    // both, which had a payment.
+    const auto same = run({{990105.0, 400.0, QStringLiteral("D")}, {990105.0, 20.0, QStringLiteral("E")}});
+    EXPECT_EQ(same.unchanged, 2);
+    EXPECT_EQ(same.paidChanged, 0);
+    test::execute(app.folder(), "UPDATE F_AccountData SET N_PayTotal = '601' WHERE UserName = 'second'");
+    const auto other = run({{990105.0, 400.0, QStringLiteral("D")}, {990105.0, 25.0, QStringLiteral("E")}});
+    EXPECT_EQ(other.written, 2);
+    EXPECT_EQ(other.unchanged, 0) << "the second row of the account no longer holds what the payment writes";
+    EXPECT_EQ(other.paidChanged, 2);
 }
 
 TEST_F(PaymentsImportTest, AStopAskedForIsAnsweredBetweenRowsAndLines)

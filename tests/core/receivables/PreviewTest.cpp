@@ -65,6 +65,17 @@ TEST_F(PreviewTest, NumericAccountsShowAsTheTextTheyAreStoredAs)
     ASSERT_EQ(stored.size(), 3u);
     for (std::size_t i = 0; i < 3; ++i)
         EXPECT_EQ(stored[i].mid(0, 5), shown.rows[i].values) << i;
+
+    // Once stored, the same rows would change nothing; a paid row given a new amount would.
+    test::execute(app.folder(), "UPDATE F_AccountData SET PayDate = '1130105', PayTotal = '300', N_PayTotal = '0' "
+                                "WHERE Bankcode = '95120003'");
+    rows[3] = {QStringLiteral("丙"), 9.0, 95120003.0, 350.0};
+    const auto again = preview(book(rows));
+    EXPECT_EQ(again.rows[0].outcome, db::kUnchangedRow);
+    EXPECT_EQ(again.rows[2].outcome, db::kUpdatedRow);
+    const auto counted = receivables::ReceivablesImport(app.folder()).dryRun()->run(path, QStringLiteral("應收"), {});
+    EXPECT_EQ(counted.changes(), QStringLiteral("0 new, 1 updated, 2 unchanged"));
+    EXPECT_EQ(counted.paidChanged, 1);
 }
 
 TEST_F(PreviewTest, APermutedMappingShowsEachColumnUnderItsFieldAndTheRowsStopAtTheLimit)

@@ -165,10 +165,14 @@ TEST(BatchTool, TheSameContentsImportedAgainGoOnWithANoteAndAnOldJournalIsUpgrad
     EXPECT_EQ(again.out, first.out) << "the output lines stay as they are";
     EXPECT_FALSE(noted(batch(app, {QStringLiteral("--dry-run"), QStringLiteral("import-store"), store})));
 
-    // A journal from before the hashes: reading it finds nothing and writes nothing.
-    test::execute(app.folder(), "ALTER TABLE Journal DROP COLUMN file_hash");
+    // A journal from before the hashes and the rows' changes: reading it finds nothing, lists its
+    // entries and writes nothing.
+    test::execute(app.folder(), "ALTER TABLE Journal DROP COLUMN file_hash; ALTER TABLE Journal DROP COLUMN changes");
     const QByteArray before = test::readFile(app.folder().databaseFile());
     EXPECT_FALSE(db::importedBefore(app.folder(), store));
+    const BatchRun history = batch(app, {QStringLiteral("history")});
+    EXPECT_EQ(history.code, shell::kBatchOk);
+    EXPECT_EQ(history.out.count(u'\n'), 2) << history.err.toStdString();
     EXPECT_EQ(test::readFile(app.folder().databaseFile()), before);
     // The next import adds the column; the one after it is noticed again.
     EXPECT_FALSE(noted(batch(app, {QStringLiteral("import-store"), store})));

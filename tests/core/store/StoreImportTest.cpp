@@ -40,6 +40,9 @@ TEST(StoreImport, StoresDetailRecordsOncePerSecondBarcode)
         const auto counts = store::StoreImport(app.folder()).run(path, observer);
         EXPECT_EQ(counts.applied, 3) << "run " << run;
         EXPECT_EQ(counts.abnormal, 0);
+        // Read again, the record of one barcode changes twice and the other stays as it was.
+        EXPECT_EQ(counts.changes(), run == 1 ? QStringLiteral("2 new, 1 updated, 0 unchanged")
+                                             : QStringLiteral("0 new, 2 updated, 1 unchanged"));
         EXPECT_EQ(refreshed, 3) << "only detail lines refresh the counters";
         const auto rows = test::tableRows(app.folder(), QStringLiteral("SMdata"));
         ASSERT_EQ(rows.size(), 2u) << "run " << run;

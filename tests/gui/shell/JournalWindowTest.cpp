@@ -56,7 +56,7 @@ TEST_F(JournalWindowTest, ListsTheEntriesAndTheSelectedOnesProblemLinesAndSavesT
     auto *entries = test::child<QTableWidget>(window, "entries");
     ASSERT_EQ(entries->rowCount(), 1);
     EXPECT_EQ(cellText(entries, 0, 2), QStringLiteral("讀入入帳明細(TXT)"));
-    EXPECT_EQ(cellText(entries, 0, 3), QStringLiteral("正確 1 筆，異常 1 筆"));
+    EXPECT_EQ(cellText(entries, 0, 3), QStringLiteral("新增 0、更新 1、不變 0、異常 1"));
     // The file's name alone, its folder beside it, the whole path in the tooltips.
     EXPECT_EQ(cellText(entries, 0, 5), QStringLiteral("bank.txt"));
     EXPECT_EQ(cellText(entries, 0, 6), QDir::toNativeSeparators(QFileInfo(app.path(QStringLiteral("bank.txt"))).path()));

@@ -102,7 +102,7 @@ TEST(Overview, ShowsEveryStateAndFollowsAnImportAndItsUndo)
     EXPECT_EQ(cell(panel, "partialCount"), QStringLiteral("0"));
     EXPECT_EQ(cell(panel, "allCredited"), QStringLiteral("4,700"));
     EXPECT_EQ(cell(panel, "allOutstanding"), QStringLiteral("2,800"));
-    EXPECT_TRUE(entryText(panel, 1).contains(QStringLiteral("讀入入帳明細(TXT) 正確 1 筆，異常 0 筆"))) << entryText(panel, 1).toStdString();
+    EXPECT_TRUE(entryText(panel, 1).contains(QStringLiteral("讀入入帳明細(TXT) 新增 0、更新 1、不變 0、異常 0"))) << entryText(panel, 1).toStdString();
     ASSERT_TRUE(panel.figures() && !panel.figures()->latest.empty());
     EXPECT_EQ(panel.figures()->byDate.front().payDate, QStringLiteral("1131205"));
     const qint64 entry = panel.figures()->latest.front().id;

@@ -211,7 +211,7 @@ TEST_F(BankWindowTest, PreviewShowsTheRecordsAndCountsWithoutTouchingTheLogOrThe
     EXPECT_EQ(grid->item(0, 4)->text(), QStringLiteral("500"));
     EXPECT_EQ(grid->item(1, 5)->text(), QStringLiteral("沒有此虛擬帳號的應收帳款"));
     ASSERT_TRUE(counted.wait(10000));
-    EXPECT_TRUE(label("lblPreviewCounts").startsWith(QStringLiteral("試算整個檔案：正確筆數 1，異常筆數 1；其中新增 0 筆，更新 1 筆。")))
+    EXPECT_TRUE(label("lblPreviewCounts").startsWith(QStringLiteral("試算整個檔案：正確筆數 1，異常筆數 1；其中新增 0 筆，更新 1 筆，不變 0 筆；已有入帳資料而會變更的 0 筆。")))
         << label("lblPreviewCounts").toStdString();
     EXPECT_EQ(test::readFile(app.folder().errorLogFile()), "old log");
     EXPECT_EQ(test::readFile(app.folder().databaseFile()), before);

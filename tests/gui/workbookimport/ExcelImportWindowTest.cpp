@@ -354,7 +354,7 @@ TEST_F(ImportWindowTest, PreviewShowsTheFirstRowsAndADryRunsCountsWithoutChangin
 
     ASSERT_TRUE(counted.wait(10000));
     EXPECT_TRUE(get<QLabel>("lblPreviewCounts")->text().startsWith(
-        QStringLiteral("試算整個工作表：正確筆數 25，不處理筆數 0；其中新增 25 筆，更新 0 筆。")))
+        QStringLiteral("試算整個工作表：正確筆數 25，不處理筆數 0；其中新增 25 筆，更新 0 筆，不變 0 筆；已有入帳資料而會變更的 0 筆。")))
         << get<QLabel>("lblPreviewCounts")->text().toStdString();
     EXPECT_EQ(test::readFile(app.folder().databaseFile()), before);
     EXPECT_TRUE(desktop.messages.empty());
