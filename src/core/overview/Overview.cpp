@@ -6,8 +6,13 @@
 #include <QLocale>
 #include <QRegularExpression>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
+#include <exception>
+#include <limits>
 #include <string>
+#include <thread>
 #include <unordered_map>
 
 namespace talvesk::overview {
@@ -85,6 +90,55 @@ Database openReadOnly(const platform::AppFolder &app)
     return Database::open(app.databaseFile(), Database::ReadOnly);
 }
 
+// A connection for one pass over the table: each page is read once, so a small cache serves, and
+// memory is not taken and given back a million times over.
+Database openForScan(const platform::AppFolder &app)
+{
+    Database db = openReadOnly(app);
+    db.execute("PRAGMA cache_size = -2048");
+    return db;
+}
+
+// The figures of the receivables whose row ids lie in [from, to].
+struct Part {
+    std::array<StateFigures, kStates> states{};
+    std::unordered_map<std::string, DateCredit> byDate;
+};
+
+void scan(Database &db, qint64 from, qint64 to, Part &part)
+{
+    DateCredit *current = nullptr; // rows of one date tend to follow one another
+    std::string currentKey;
+    Statement rows = db.prepare("SELECT PayDate, Total, PayTotal FROM F_AccountData WHERE rowid BETWEEN ?1 AND ?2");
+    rows.bind(1, from).bind(2, to);
+    while (rows.next()) {
+        const QByteArrayView payDate = rows.utf8(0);
+        const double due = amount(rows.utf8(1));
+        const double paid = amount(rows.utf8(2));
+        StateFigures &s = part.states[static_cast<std::size_t>(stateOf(payDate, due, paid))];
+        ++s.count;
+        s.due += due;
+        s.paid += paid;
+        if (blank(payDate))
+            continue;
+        const QByteArrayView key = trimmed(payDate);
+        if (!current || QByteArrayView(currentKey) != key) {
+            currentKey.assign(key.data(), std::size_t(key.size()));
+            current = &part.byDate[currentKey];
+        }
+        ++current->count;
+        current->paid += paid;
+    }
+}
+
+// How many passes read the table side by side: one per core, up to four, each of at least
+// 100,000 rows.
+int passesFor(qint64 rows)
+{
+    const qint64 cores = std::clamp<qint64>(std::thread::hardware_concurrency(), 1, 4);
+    return int(std::clamp<qint64>(rows / 100000, 1, cores));
+}
+
 } // namespace
 
 State stateOf(QByteArrayView payDate, double due, double paid)
@@ -99,56 +153,91 @@ State stateOf(QByteArrayView payDate, double due, double paid)
 
 Figures readFigures(const platform::AppFolder &app)
 {
-    Database db = openReadOnly(app);
     Figures figures;
+    // One read transaction for every query, so that the figures agree with one another even
+    // while an import commits beside them. A table of many rows is read in parts side by side,
+    // each on a connection of its own; every one of them opens its transaction while the first
+    // holds its own, and no commit can land while a reader is in its transaction, so all of
+    // them read the same tables (the change counters say so, or the table is read in one pass).
+    Database db = openForScan(app);
+    db.execute("BEGIN");
+    qint64 lastRow = 0;
     {
-        // One read transaction for every query, so that the figures agree with one another even
-        // while an import commits beside them.
-        db.execute("BEGIN");
-        std::unordered_map<std::string, DateCredit> byDate;
-        DateCredit *current = nullptr; // rows of one date tend to follow one another
-        std::string currentKey;
-        Statement rows = db.prepare("SELECT PayDate, Total, PayTotal FROM F_AccountData");
-        while (rows.next()) {
-            const QByteArrayView payDate = rows.utf8(0);
-            const double due = amount(rows.utf8(1));
-            const double paid = amount(rows.utf8(2));
-            StateFigures &s = figures.states[static_cast<std::size_t>(stateOf(payDate, due, paid))];
-            ++s.count;
-            s.due += due;
-            s.paid += paid;
-            if (blank(payDate))
-                continue;
-            const QByteArrayView key = trimmed(payDate);
-            if (!current || QByteArrayView(currentKey) != key) {
-                currentKey.assign(key.data(), std::size_t(key.size()));
-                current = &byDate[currentKey];
-            }
-            ++current->count;
-            current->paid += paid;
-        }
-        for (auto &[key, credit] : byDate) {
-            credit.payDate = QString::fromUtf8(key.data(), qsizetype(key.size()));
-            figures.byDate.push_back(std::move(credit));
-        }
-        // Newest first: a longer date is a later year, then the digits decide.
-        std::sort(figures.byDate.begin(), figures.byDate.end(), [](const DateCredit &a, const DateCredit &b) {
-            return a.payDate.size() != b.payDate.size() ? a.payDate.size() > b.payDate.size() : a.payDate > b.payDate;
-        });
-        if (figures.byDate.size() > std::size_t(kCreditDates))
-            figures.byDate.resize(kCreditDates);
-
-        Statement store = db.prepare("SELECT P_TOTAL FROM SMdata");
-        while (store.next()) {
-            ++figures.storeCount;
-            figures.storeAmount += amount(store.utf8(0));
-        }
-        std::vector<db::JournalRecord> entries = db::journalEntries(db);
-        if (entries.size() > std::size_t(kLatestEntries))
-            entries.resize(kLatestEntries);
-        figures.latest = std::move(entries);
-        db.execute("COMMIT");
+        Statement last = db.prepare("SELECT max(rowid) FROM F_AccountData");
+        if (last.next())
+            lastRow = last.integer(0);
     }
+    const int passes = passesFor(lastRow);
+    std::vector<Database> others;
+    for (int i = 1; i < passes; ++i) {
+        Database other = openForScan(app);
+        other.execute("BEGIN");
+        Statement first = other.prepare("SELECT 1 FROM F_AccountData LIMIT 1");
+        first.next();
+        const std::optional<quint32> theirs = other.changeCounter(), ours = db.changeCounter();
+        if (!theirs || !ours || *theirs != *ours)
+            break;
+        others.push_back(std::move(other));
+    }
+    const qint64 perPass = lastRow / qint64(others.size() + 1) + 1;
+    std::vector<Part> parts(others.size() + 1);
+    std::vector<std::exception_ptr> failures(others.size());
+    {
+        std::vector<std::jthread> threads;
+        for (std::size_t i = 0; i < others.size(); ++i) {
+            threads.emplace_back([&, i] {
+                try {
+                    const qint64 from = perPass * qint64(i + 1) + 1;
+                    scan(others[i], from, i + 1 == others.size() ? std::numeric_limits<qint64>::max() : from + perPass - 1,
+                         parts[i + 1]);
+                } catch (...) {
+                    failures[i] = std::current_exception();
+                }
+            });
+        }
+        scan(db, std::numeric_limits<qint64>::min(), others.empty() ? std::numeric_limits<qint64>::max() : perPass,
+             parts[0]);
+    }
+    for (const std::exception_ptr &failure : failures)
+        if (failure)
+            std::rethrow_exception(failure);
+    for (Database &other : others)
+        other.execute("COMMIT");
+
+    std::unordered_map<std::string, DateCredit> byDate;
+    for (Part &part : parts) {
+        for (std::size_t s = 0; s < part.states.size(); ++s) {
+            figures.states[s].count += part.states[s].count;
+            figures.states[s].due += part.states[s].due;
+            figures.states[s].paid += part.states[s].paid;
+        }
+        for (auto &[key, credit] : part.byDate) {
+            DateCredit &sum = byDate[key];
+            sum.count += credit.count;
+            sum.paid += credit.paid;
+        }
+    }
+    for (auto &[key, credit] : byDate) {
+        credit.payDate = QString::fromUtf8(key.data(), qsizetype(key.size()));
+        figures.byDate.push_back(std::move(credit));
+    }
+    // Newest first: a longer date is a later year, then the digits decide.
+    std::sort(figures.byDate.begin(), figures.byDate.end(), [](const DateCredit &a, const DateCredit &b) {
+        return a.payDate.size() != b.payDate.size() ? a.payDate.size() > b.payDate.size() : a.payDate > b.payDate;
+    });
+    if (figures.byDate.size() > std::size_t(kCreditDates))
+        figures.byDate.resize(kCreditDates);
+
+    Statement store = db.prepare("SELECT P_TOTAL FROM SMdata");
+    while (store.next()) {
+        ++figures.storeCount;
+        figures.storeAmount += amount(store.utf8(0));
+    }
+    std::vector<db::JournalRecord> entries = db::journalEntries(db);
+    if (entries.size() > std::size_t(kLatestEntries))
+        entries.resize(kLatestEntries);
+    figures.latest = std::move(entries);
+    db.execute("COMMIT");
     return figures;
 }
 

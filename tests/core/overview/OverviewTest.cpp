@@ -96,6 +96,30 @@ TEST(OverviewFigures, EveryStateCountedAndSummedAsTheLookupDoes)
     ASSERT_EQ(more.latest.size(), std::size_t(overview::kLatestEntries));
     EXPECT_GT(more.latest.front().id, more.latest.back().id);
     EXPECT_EQ(more.latest.front().operation, QStringLiteral("import-bank"));
+
+    // Row ids reaching a million are read in parts side by side: each row counted once, wherever
+    // two parts meet (the ids at the edges of two, three and four parts stand among them).
+    {
+        std::vector<qint64> ids{-7, 1, 250001, 250002, 333334, 333335, 500001, 500002, 500003, 666668, 666669, 750003, 750004, 1000000};
+        for (qint64 id = 100000; ids.size() < std::size_t(more.receivables()); id += 1000)
+            ids.push_back(id);
+        QString moves = QStringLiteral("UPDATE F_AccountData SET rowid = -rowid - 100;");
+        for (std::size_t i = 0; i < ids.size(); ++i)
+            moves += QStringLiteral("UPDATE F_AccountData SET rowid = %1 WHERE rowid = (SELECT max(rowid) FROM F_AccountData "
+                                    "WHERE rowid < -99);")
+                         .arg(ids[i]);
+        test::execute(app.folder(), moves.toUtf8().constData());
+    }
+    const overview::Figures spread = overview::readFigures(app.folder());
+    for (int s = 0; s < overview::kStates; ++s) {
+        EXPECT_EQ(spread.states[std::size_t(s)].count, more.states[std::size_t(s)].count) << s;
+        EXPECT_EQ(spread.states[std::size_t(s)].due, more.states[std::size_t(s)].due) << s;
+        EXPECT_EQ(spread.states[std::size_t(s)].paid, more.states[std::size_t(s)].paid) << s;
+    }
+    ASSERT_EQ(spread.byDate.size(), more.byDate.size());
+    for (std::size_t i = 0; i < spread.byDate.size(); ++i)
+        EXPECT_EQ(spread.byDate[i].payDate + QString::number(spread.byDate[i].count) + u' ' + QString::number(spread.byDate[i].paid),
+                  more.byDate[i].payDate + QString::number(more.byDate[i].count) + u' ' + QString::number(more.byDate[i].paid));
 }
 
 TEST(OverviewFigures, HowAmountsAndDatesRead)
