@@ -6,7 +6,7 @@
 
 namespace talvesk::test {
 
-QString pdfText(const QString &pdf)
+QString pdfText(const QString &pdf, bool compatibilityForm)
 {
     QProcess process;
     process.start(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
@@ -14,7 +14,8 @@ QString pdfText(const QString &pdf)
                      && process.exitCode() == 0;
     EXPECT_TRUE(ran) << "pdftotext (poppler-utils, installed by scripts/deps.sh) failed: "
                      << QString::fromUtf8(process.readAllStandardError()).toStdString();
-    return QString::fromUtf8(process.readAllStandardOutput()).normalized(QString::NormalizationForm_KC);
+    const QString text = QString::fromUtf8(process.readAllStandardOutput());
+    return compatibilityForm ? text.normalized(QString::NormalizationForm_KC) : text;
 }
 
 bool pdfHas(const QString &text, const QString &wanted)

@@ -297,8 +297,71 @@ int writeDailyReportPdf(const DailyReport &report, const QString &path)
         pages = paintDailyReport(writer, report);
     }
     buffer.close();
-    platform::writeFileAtomically(path, buffer.data());
+    platform::writeFileAtomically(path, withReadableText(buffer.data()));
     return pages;
+}
+
+namespace {
+
+// The character a radical stands for (⽇ U+2F47 reads 日 U+65E5), as four hexadecimal digits;
+// empty for any other character.
+QByteArray characterOfRadical(QByteArrayView hex)
+{
+    bool ok = false;
+    const uint code = QString::fromLatin1(hex).toUInt(&ok, 16);
+    if (!ok || code < 0x2E80 || code > 0x2FDF)
+        return {};
+    const QString normal = QString(QChar(char16_t(code))).normalized(QString::NormalizationForm_KC);
+    if (normal.size() != 1 || normal.at(0).unicode() == code)
+        return {};
+    return QByteArray::number(normal.at(0).unicode(), 16).rightJustified(4, '0').toUpper();
+}
+
+// Rewrites, in one line of a bfrange section, the targets that map one glyph each: every entry
+// of a bracketed list, and the target of a range of one glyph.
+void rewriteRangeLine(char *line, qsizetype size)
+{
+    // <from> <to> then <target> or [<target> <target> ...]
+    QList<qsizetype> starts; // of each <XXXX> token's digits
+    for (qsizetype i = 0; i + 5 < size; ++i) {
+        if (line[i] == '<' && line[i + 5] == '>') {
+            starts << i + 1;
+            i += 5;
+        }
+    }
+    if (starts.size() < 3)
+        return;
+    const bool list = QByteArrayView(line, size).contains('[');
+    const bool single = QByteArrayView(line + starts[0], 4) == QByteArrayView(line + starts[1], 4);
+    if (!list && !single)
+        return;
+    for (qsizetype t = 2; t < starts.size(); ++t) {
+        const QByteArray character = characterOfRadical(QByteArrayView(line + starts[t], 4));
+        if (character.size() == 4)
+            std::copy(character.begin(), character.end(), line + starts[t]);
+    }
+}
+
+} // namespace
+
+QByteArray withReadableText(QByteArray pdf)
+{
+    static const QByteArray begin = "beginbfrange\n", end = "endbfrange";
+    for (qsizetype at = pdf.indexOf(begin); at >= 0; at = pdf.indexOf(begin, at)) {
+        const qsizetype sectionEnd = pdf.indexOf(end, at);
+        if (sectionEnd < 0)
+            break;
+        qsizetype line = at + begin.size();
+        while (line < sectionEnd) {
+            qsizetype lineEnd = pdf.indexOf('\n', line);
+            if (lineEnd < 0 || lineEnd > sectionEnd)
+                lineEnd = sectionEnd;
+            rewriteRangeLine(pdf.data() + line, lineEnd - line);
+            line = lineEnd + 1;
+        }
+        at = sectionEnd;
+    }
+    return pdf;
 }
 
 } // namespace talvesk::report

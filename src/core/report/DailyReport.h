@@ -30,6 +30,12 @@ int paintDailyReport(QPagedPaintDevice &device, const DailyReport &report);
 // stays as it was when writing fails. Throws platform::Error. Returns the number of pages.
 int writeDailyReportPdf(const DailyReport &report, const QString &path);
 
+// A PDF's text maps, as a reader copies it out, with the characters a CJK face draws with the same
+// glyph as a radical (日 and ⽇, 金 and ⾦) read as the characters, not the radicals: the PDF writer
+// names each glyph by the first character the face draws with it. Only single mappings change,
+// each for one of the same length, so the file's offsets hold.
+QByteArray withReadableText(QByteArray pdf);
+
 // The file name the report of `date` is saved under by default: 日報表_20241201.pdf.
 QString dailyReportFileName(const QDate &date);
 

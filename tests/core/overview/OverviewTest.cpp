@@ -206,6 +206,13 @@ TEST(DailyReport, TheBatchToolsPdfReadsBackWithItsFiguresAndChineseText)
 
     const QString text = test::pdfText(pdf);
     EXPECT_TRUE(test::pdfHas(text, QStringLiteral("Talvesk虛擬帳號資料處理(Version 1.0)"))) << text.toStdString();
+    // Copied out as it stands, 日, 入, 金 and 頁 are themselves, not the radicals the face also
+    // draws with their glyphs.
+    const QString copied = test::pdfText(pdf, false);
+    for (const QString &word : {QStringLiteral("日報表"), QStringLiteral("入帳日期"), QStringLiteral("金額"), QStringLiteral("頁")})
+        EXPECT_TRUE(copied.contains(word)) << word.toStdString();
+    for (const QChar c : copied)
+        EXPECT_FALSE(c.unicode() >= 0x2E80 && c.unicode() <= 0x2FDF) << "a radical: U+" << std::hex << int(c.unicode());
     EXPECT_TRUE(test::pdfHas(text, QStringLiteral("日報表　") + overview::dayCaption(QDate::currentDate())));
     // A2 was paid 700 of 2,000 by today's file, so it stays in part; A1's "1,500" reads 1500.
     for (const QString &row : {QStringLiteral("已入帳 1 1,500 1,500 0"), QStringLiteral("部分入帳 1 2,000 700 1,300"),
