@@ -8,6 +8,7 @@
 #include "payments/Amounts.h"
 #include "payments/PaymentWriter.h"
 #include "workbook/Workbook.h"
+#include "workbookimport/ReadAhead.h"
 
 namespace talvesk::payments {
 
@@ -35,16 +36,25 @@ workbookimport::ImportCounts PaymentsImport::run(const QString &workbookPath, co
 
     const db::JournalOperation journal{QStringLiteral("import-payments"), platform::absolutePath(workbookPath)};
     using Counts = workbookimport::ImportCounts;
+    // A row's date, amount and account as the worksheet holds them.
+    struct Cells {
+        QString date, amount, account;
+    };
+    auto readCells = [&](workbook::Worksheet &worksheet, qint64 row, Cells &cells) {
+        if (!dateColumn.isEmpty()) {
+            const workbook::CellValue cell = worksheet.cell(row, dateColumn);
+            cells.date = cell.kind == workbook::CellValue::Kind::Error ? workbook::cellText(worksheet, row, dateColumn)
+                                                                       : payDateText(cell);
+        }
+        if (!amountColumn.isEmpty())
+            cells.amount = workbook::cellText(worksheet, row, amountColumn);
+        cells.account = workbook::cellText(worksheet, row, accountColumn);
+    };
     return db::runInBatches<Counts>(db, [&](db::BatchedChanges &batch, Counts &counts) {
-        for (qint64 row = sheet.nextUsedRow(2); row > 0; row = sheet.nextUsedRow(row + 1)) {
-            QString date;
-            if (!dateColumn.isEmpty()) {
-                const workbook::CellValue cell = sheet.cell(row, dateColumn);
-                date = cell.kind == workbook::CellValue::Kind::Error ? workbook::cellText(sheet, row, dateColumn)
-                                                                     : payDateText(cell);
-            }
-            const QString amountCell = amountColumn.isEmpty() ? QString() : workbook::cellText(sheet, row, amountColumn);
-            const QString account = workbook::cellText(sheet, row, accountColumn);
+        workbookimport::ReadAhead<Cells> rows(sheet, readCells);
+        qint64 row = 0;
+        while (const Cells *cells = rows.next(row)) {
+            const QString &date = cells->date, &amountCell = cells->amount, &account = cells->account;
             if (date.isEmpty() && amountCell.isEmpty() && account.isEmpty())
                 continue;
             const QString amount = amountColumn.isEmpty() ? QStringLiteral("0") : amountCell;

@@ -7,6 +7,7 @@
 #include "db/Mapping.h"
 #include "payments/Amounts.h"
 #include "workbook/Workbook.h"
+#include "workbookimport/ReadAhead.h"
 
 #include <algorithm>
 #include <vector>
@@ -60,10 +61,14 @@ ImportCounts ReceivablesImport::run(const QString &workbookPath, const QString &
     const db::JournalOperation journal{QStringLiteral("import-receivables"), platform::absolutePath(workbookPath)};
 
     return db::runInBatches<ImportCounts>(db, [&](db::BatchedChanges &batch, ImportCounts &counts) {
-        QStringList values(kItems);
-        for (qint64 row = sheet.nextUsedRow(2); row > 0; row = sheet.nextUsedRow(row + 1)) {
+        ReadAhead<QStringList> rows(sheet, [&mapping](workbook::Worksheet &worksheet, qint64 row, QStringList &values) {
+            values.resize(kItems);
             for (int i = 0; i < kItems; ++i)
-                values[i] = mapping.at(i).isEmpty() ? QString() : workbook::cellText(sheet, row, mapping.at(i));
+                values[i] = mapping.at(i).isEmpty() ? QString() : workbook::cellText(worksheet, row, mapping.at(i));
+        });
+        qint64 row = 0;
+        while (QStringList *read = rows.next(row)) {
+            const QStringList &values = *read;
             if (allEmpty(values))
                 continue;
             QString outcome = db::kLeftAlone;

@@ -209,6 +209,50 @@ TEST_F(ReceivablesImportTest, AnErrorCellStopsTheImportNamingItAndTheRowsBeforeI
     EXPECT_FALSE(db.inTransaction());
 }
 
+// Rows are read ahead of the writing, on a thread of their own; far into a sheet longer than
+// what may be read ahead, a failure on either side still ends the import exactly where the
+// failing row stands.
+TEST_F(ReceivablesImportTest, AFailureFarIntoALongSheetStopsAtItsRowWhicheverSideFails)
+{
+    map({QString(), QString(), QString(), QStringLiteral("A"), QStringLiteral("B")});
+    constexpr int kRows = 5000, kBadRow = 4000;
+    QByteArray xml = "<sheetData>";
+    for (int r = 2; r <= kRows; ++r) {
+        const QByteArray n = QByteArray::number(r);
+        xml += "<row r=\"" + n + "\"><c r=\"A" + n + "\" t=\"inlineStr\"><is><t>K" + n + "</t></is></c>"
+               + (r == kBadRow ? QByteArray("<c r=\"B" + n + "\" t=\"e\"><v>#N/A</v></c>")
+                               : QByteArray("<c r=\"B" + n + "\"><v>" + n + "</v></c>"))
+               + "</row>";
+    }
+    const QString path = app.path(QStringLiteral("long.xlsx"));
+    test::writeZip(path, test::minimalXlsxParts(xml + "</sheetData>"));
+    workbookimport::ImportCounts stopped;
+    workbookimport::ImportObserver observer;
+    observer.stopped = [&](const workbookimport::ImportCounts &c) { stopped = c; };
+    try {
+        receivables::ReceivablesImport(app.folder()).run(path, QStringLiteral("Sheet1"), observer);
+        FAIL() << "an error value was imported";
+    } catch (const platform::Error &e) {
+        EXPECT_EQ(e.number(), platform::errnum::TypeMismatch);
+        EXPECT_TRUE(e.description().contains(QStringLiteral("B4000"))) << e.what();
+    }
+    EXPECT_EQ(stopped.written, kBadRow - 2);
+    auto all = rows();
+    ASSERT_EQ(all.size(), std::size_t(kBadRow - 2));
+    EXPECT_EQ(all.back().at(3), QStringLiteral("K3999"));
+
+    // The writing side fails instead: the reading stops, the rows before the refused one stay.
+    test::execute(app.folder(), "DELETE FROM F_AccountData; CREATE TRIGGER refuse BEFORE INSERT ON F_AccountData "
+                                "WHEN NEW.Bankcode = 'K3000' BEGIN SELECT RAISE(ABORT, 'refused'); END");
+    test::Rows data = header;
+    for (int r = 2; r <= kRows; ++r)
+        data.push_back({QStringLiteral("K%1").arg(r), double(r)});
+    EXPECT_THROW(run(book(QStringLiteral("refused.xlsx"), data)), platform::Error);
+    all = rows();
+    ASSERT_EQ(all.size(), 2998u);
+    EXPECT_EQ(all.back().at(3), QStringLiteral("K2999"));
+}
+
 TEST_F(ReceivablesImportTest, AColumnTheSheetCannotAddressOrAMissingSheetFails)
 {
     map({QStringLiteral("1"), QString(), QString(), QStringLiteral("A"), QString()});
