@@ -19,6 +19,7 @@ QString AppFolder::credentialFile() const { return credentialFolder() + QStringL
 QString AppFolder::databaseFolder() const { return root_ + QStringLiteral("/ldb"); }
 QString AppFolder::databaseFile() const { return databaseFolder() + QStringLiteral("/Vellaroke.mdb"); }
 QString AppFolder::scratchDatabaseFile() const { return databaseFolder() + QStringLiteral("/Temp.mdb"); }
+QString AppFolder::lookupIndexFile() const { return databaseFolder() + QStringLiteral("/LookupIndex.db"); }
 QString AppFolder::errorLogFile() const { return root_ + QStringLiteral("/ErrLog.txt"); }
 
 bool holdsOwnData(const QString &folder)

@@ -21,6 +21,7 @@ public:
     QString databaseFolder() const;    // ldb
     QString databaseFile() const;      // ldb/Vellaroke.mdb
     QString scratchDatabaseFile() const; // ldb/Temp.mdb, the compaction's scratch file
+    QString lookupIndexFile() const;   // ldb/LookupIndex.db, the lookup's index, made anew at will
     QString errorLogFile() const;      // ErrLog.txt
 
 private:

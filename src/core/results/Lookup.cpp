@@ -1,6 +1,7 @@
 #include "results/Lookup.h"
 
 #include "payments/Amounts.h"
+#include "results/LookupIndex.h"
 #include "results/Results.h"
 #include "platform/Error.h"
 
@@ -189,7 +190,7 @@ db::TableLayout Lookup::exportLayout()
 }
 
 Lookup::Lookup(const platform::AppFolder &app, LookupQuery query)
-    : query_(std::move(query)), like_(likePattern(query_.text)),
+    : app_(app), query_(std::move(query)), like_(likePattern(query_.text)),
       db_(platform::Database::open(app.databaseFile(), platform::Database::ReadOnly))
 {
     addFunctions(db_);
@@ -225,6 +226,64 @@ db::RowFilter Lookup::filter() const
     return filter;
 }
 
+// One query's read transaction, with the index attached for it when there is one to ask: the
+// index is used only if, inside this transaction, it is of the database as it stands.
+class Lookup::Reading {
+public:
+    Reading(platform::Database &db, const platform::AppFolder &app, bool indexWanted) : db_(db)
+    {
+        attached_ = indexWanted && lookupindex::attach(db_, app);
+        try {
+            db_.execute("BEGIN");
+        } catch (...) {
+            if (attached_)
+                lookupindex::detach(db_);
+            throw;
+        }
+    }
+    ~Reading()
+    {
+        db_.rollback();
+        if (attached_)
+            lookupindex::detach(db_);
+    }
+    Reading(const Reading &) = delete;
+    Reading &operator=(const Reading &) = delete;
+    bool attached() const { return attached_; }
+
+private:
+    platform::Database &db_;
+    bool attached_ = false;
+};
+
+namespace {
+
+// More candidates than this, and the text is common enough that reading the table finds its
+// matches as soon.
+constexpr qint64 kMaxCandidates = 20000;
+
+} // namespace
+
+db::RowFilter Lookup::readingFilter(Reading &reading)
+{
+    db::RowFilter f = filter();
+    usedIndex_ = false;
+    const std::optional<QString> match = lookupindex::matchQuery(query_.text);
+    if (!match || !reading.attached() || !lookupindex::attachedIsCurrent(db_))
+        return f;
+    platform::Statement candidates = db_.prepare(
+        "SELECT count(*) FROM (SELECT rowid FROM lookupindex.LookupIndex WHERE LookupIndex MATCH ?1 LIMIT ?2)");
+    candidates.bind(1, *match).bind(2, kMaxCandidates);
+    if (!candidates.next() || candidates.integer(0) >= kMaxCandidates)
+        return f;
+    // The index only narrows: each candidate is still held to the lookup's own condition.
+    f.values << *match;
+    f.where = "rowid IN (SELECT rowid FROM lookupindex.LookupIndex WHERE LookupIndex MATCH ?"
+              + std::to_string(f.values.size()) + ") AND " + f.where;
+    usedIndex_ = true;
+    return f;
+}
+
 FoundReceivable Lookup::read(platform::Statement &row) const
 {
     FoundReceivable found;
@@ -243,7 +302,8 @@ FoundReceivable Lookup::read(platform::Statement &row) const
 
 std::vector<FoundReceivable> Lookup::page(qint64 after, int max)
 {
-    const db::RowFilter f = filter();
+    Reading reading(db_, app_, lookupindex::matchQuery(query_.text).has_value());
+    const db::RowFilter f = readingFilter(reading);
     std::string sql = "SELECT " + kColumns + " FROM F_AccountData WHERE ";
     const int afterParameter = static_cast<int>(f.values.size()) + 1;
     const int limitParameter = afterParameter + 1;
@@ -280,7 +340,8 @@ std::vector<FoundReceivable> Lookup::page(qint64 after, int max)
 
 void Lookup::forEach(const std::function<void(const FoundReceivable &)> &found)
 {
-    const db::RowFilter f = filter();
+    Reading reading(db_, app_, lookupindex::matchQuery(query_.text).has_value());
+    const db::RowFilter f = readingFilter(reading);
     std::string sql = "SELECT " + kColumns + " FROM F_AccountData";
     if (!f.where.empty())
         sql += " WHERE " + f.where;
@@ -296,7 +357,8 @@ LookupTotals Lookup::totals()
 {
     if (interrupted_)
         throw platform::stoppedError();
-    const db::RowFilter f = filter();
+    Reading reading(db_, app_, lookupindex::matchQuery(query_.text).has_value());
+    const db::RowFilter f = readingFilter(reading);
     std::string sql = "SELECT count(*), total(talvesk_amount(Total)), total(talvesk_amount(PayTotal)) FROM F_AccountData";
     if (!f.where.empty())
         sql += " WHERE " + f.where;

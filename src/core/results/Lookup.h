@@ -72,6 +72,9 @@ public:
     // Makes a running (or a not yet started) totals stop with an error, from any thread; a running
     // page or forEach stops too.
     void interrupt();
+    // Whether the last page, forEach or totals found its matches through the lookup's index
+    // (results::lookupindex) rather than by reading the whole table.
+    bool usedIndex() const { return usedIndex_; }
 
     // The condition and its values, for an export of the same matches; the connection that runs
     // it needs addFunctions().
@@ -84,11 +87,17 @@ public:
 
 private:
     FoundReceivable read(platform::Statement &row) const;
+    class Reading;
+    // The condition of a query run inside `reading`: filter(), narrowed to the index's candidates
+    // when the index serves.
+    db::RowFilter readingFilter(Reading &reading);
 
+    platform::AppFolder app_;
     LookupQuery query_;
     QString like_;
     platform::Database db_;
     std::atomic<bool> interrupted_{false};
+    bool usedIndex_ = false;
 };
 
 // A receivable as `talvesk-batch find` prints it: account, name, number, total, payment date, paid

@@ -13,6 +13,7 @@
 #include "db/SafetyCopy.h"
 #include "db/TableExport.h"
 #include "results/Lookup.h"
+#include "results/LookupIndex.h"
 #include "results/Results.h"
 #include "store/StoreExport.h"
 #include "payments/Amounts.h"
@@ -467,6 +468,26 @@ int report(Context &ctx)
     }
 }
 
+// refresh-index: the lookup's index made anew unless it is of the database as it stands, so that
+// find answers at once after a scheduled import
+int refreshIndex(Context &ctx)
+{
+    try {
+        const bool wasCurrent = results::lookupindex::current(ctx.app);
+        if (!wasCurrent && !results::lookupindex::refresh(ctx.app)) {
+            ctx.err << QStringLiteral("資料庫在建立索引時有變動，請再執行一次") << Qt::endl;
+            ctx.out << "refresh-index: failed" << Qt::endl;
+            return kBatchFailed;
+        }
+        ctx.out << "refresh-index: " << (wasCurrent ? "current" : "made") << Qt::endl;
+        return kBatchOk;
+    } catch (const platform::Error &error) {
+        ctx.err << errorText(error) << Qt::endl;
+        ctx.out << "refresh-index: failed" << Qt::endl;
+        return kBatchFailed;
+    }
+}
+
 const std::map<QString, Command> &commands()
 {
     static const std::map<QString, Command> table{
@@ -513,6 +534,7 @@ const std::map<QString, Command> &commands()
         {QStringLiteral("restore"), {QStringLiteral("FOLDER --slot 1-6"), 3, 3,
                                      [](Context &ctx) { return backupOrRestore(ctx, true); }}},
         {QStringLiteral("history"), {QString(), 0, 0, history}},
+        {QStringLiteral("refresh-index"), {QString(), 0, 0, refreshIndex}},
         {QStringLiteral("problems"), {QStringLiteral("ID"), 1, 1, problems}},
         {QStringLiteral("undo"), {QString(), 0, 0, undo}},
         {QStringLiteral("report"), {QStringLiteral("OUT.pdf [--date yyyy-MM-dd]"), 1, 3, report}},

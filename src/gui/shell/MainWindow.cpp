@@ -15,6 +15,7 @@
 #include "receivables/ReceivablesImport.h"
 #include "receivables/ReceivablesWindows.h"
 #include "results/LookupWindow.h"
+#include "results/LookupIndex.h"
 #include "results/Results.h"
 #include "shell/Compaction.h"
 #include "shell/JournalWindow.h"
@@ -59,6 +60,8 @@ MainWindow::MainWindow(const platform::AppFolder &app, platform::Desktop &deskto
     overview_ = new OverviewPanel(app_, this);
     setCentralWidget(overview_);
     connect(overview_, &OverviewPanel::entryActivated, this, &MainWindow::openImportLogAt);
+    indexing_ = new platform::BackgroundJob(this);
+    connect(overview_, &OverviewPanel::figuresShown, this, &MainWindow::refreshLookupIndex);
     // What the database holds; an export's progress shows over it while it runs.
     summaryLabel_ = new QLabel(statusBar());
     summaryLabel_->setObjectName(QStringLiteral("dataSummary"));
@@ -286,7 +289,25 @@ void MainWindow::closeEvent(QCloseEvent *event)
         event->ignore();
         return;
     }
+    indexing_->stop(); // before the database is compacted at exit
     QMainWindow::closeEvent(event);
+}
+
+void MainWindow::refreshLookupIndex()
+{
+    if (indexing_->running()) {
+        indexAgain_ = true;
+        return;
+    }
+    indexAgain_ = false;
+    indexing_->run<bool>(
+        [app = app_](const platform::BackgroundJob::StopRequested &stopRequested) {
+            return results::lookupindex::refresh(app, stopRequested);
+        },
+        [this](const platform::JobOutcome<bool> &) {
+            if (indexAgain_)
+                refreshLookupIndex();
+        });
 }
 
 bool MainWindow::onExitTriggered()

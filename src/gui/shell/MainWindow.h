@@ -2,6 +2,7 @@
 
 #include "db/TableExport.h"
 #include "platform/AppFolder.h"
+#include "platform/BackgroundJob.h"
 #include "platform/Desktop.h"
 #include "shell/InstanceLock.h"
 
@@ -49,6 +50,8 @@ public:
     bool exporting() const { return exporting_; }
     // Counts the data again for the status line.
     void refreshSummary();
+    // Whether the lookup's index is being made anew (on a thread of its own).
+    bool indexing() const { return indexing_->running(); }
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -63,10 +66,16 @@ private:
     void runExport(const db::TableLayout &exported, const QString &filePrefix, bool chooseFile = false);
     // Asks, naming the table (`described`) and its rows, with No as the default; then clears.
     void clearTable(const QString &table, const QString &described);
+    // Makes the lookup's index anew once the overview has read the figures after a change: it
+    // reads the whole table too, and the overview comes first. A failure leaves the lookup
+    // reading the table, as it always can.
+    void refreshLookupIndex();
 
     bool exporting_ = false;
     QLabel *summaryLabel_ = nullptr;
     OverviewPanel *overview_ = nullptr;
+    platform::BackgroundJob *indexing_ = nullptr;
+    bool indexAgain_ = false; // the database changed while the index was being made
 
     platform::AppFolder app_;
     platform::Desktop &desktop_;

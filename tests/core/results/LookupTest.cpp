@@ -2,6 +2,7 @@
 #include "platform/Error.h"
 #include "workbook/Workbook.h"
 #include "results/Lookup.h"
+#include "results/LookupIndex.h"
 #include "results/Results.h"
 #include "shell/BatchTool.h"
 #include "shell/DataSummary.h"
@@ -10,6 +11,7 @@
 #include "support/TextFiles.h"
 #include "support/Workbooks.h"
 
+#include <QFile>
 #include <QTextStream>
 
 #include <gtest/gtest.h>
@@ -49,12 +51,12 @@ protected:
         QStringList lines;
         QString err;
     };
-    Run find(const QStringList &args)
+    Run find(const QStringList &args) { return run(QStringList{QStringLiteral("find")} + args); }
+    Run run(const QStringList &args)
     {
         QString out, err;
         QTextStream o(&out), e(&err);
-        const int code = shell::runBatch(QStringList{QStringLiteral("--app-dir"), app.folder().root(), QStringLiteral("find")} + args,
-                                         QString(), o, e);
+        const int code = shell::runBatch(QStringList{QStringLiteral("--app-dir"), app.folder().root()} + args, QString(), o, e);
         return {code, out.split(u'\n', Qt::SkipEmptyParts), err};
     }
 
@@ -233,4 +235,95 @@ TEST(OneBalance, ANewAmountDueAfterAPaymentIsTheSameEverywhere)
     }
     const shell::DataSummary summary = shell::summarize(app.folder());
     EXPECT_EQ(summary.paid, 2);
+}
+
+namespace {
+
+// What a query finds, every way the lookup answers it: the first page, every match, the totals.
+struct Answer {
+    QStringList page, all;
+    QString totals;
+    bool usedIndex = false;
+    bool operator==(const Answer &o) const { return page == o.page && all == o.all && totals == o.totals; }
+};
+
+Answer answer(const platform::AppFolder &app, const QString &text)
+{
+    Answer a;
+    results::Lookup lookup(app, {text, Status::Any, results::SortBy::Name, true});
+    for (const results::FoundReceivable &f : lookup.page(0, 3))
+        a.page << results::lookupLine(f);
+    a.usedIndex = lookup.usedIndex();
+    lookup.forEach([&](const results::FoundReceivable &f) { a.all << results::lookupLine(f); });
+    a.usedIndex = a.usedIndex && lookup.usedIndex();
+    const results::LookupTotals t = lookup.totals();
+    a.usedIndex = a.usedIndex && lookup.usedIndex();
+    a.totals = results::totalsText(t);
+    return a;
+}
+
+} // namespace
+
+// The index only narrows where the lookup looks: through it or reading the whole table, every
+// fragment finds the same receivables, after imports, a clearing and an undo, and after another
+// program's write (which makes the index stale until it is made again).
+TEST_F(LookupTest, TheIndexFindsWhatReadingTheTableFinds)
+{
+    const platform::AppFolder &folder = app.folder();
+    const QString indexFile = folder.lookupIndexFile();
+    const QStringList fragments{QStringLiteral("9512000"), QStringLiteral("王小明"), QStringLiteral("c00"), QStringLiteral("X%_"),
+                                QStringLiteral("%_1"), QStringLiteral("ｂｃｄ"), QStringLiteral("BCD"), QStringLiteral("王大"),
+                                QStringLiteral("zzzz"), QStringLiteral("\"x\"y")};
+    // Each fragment's answer read through the index (used, for three characters or more) and
+    // without it (the file moved away): the same.
+    auto agree = [&](const char *when, bool current) {
+        ASSERT_EQ(results::lookupindex::current(folder), current) << when;
+        for (const QString &text : fragments) {
+            const Answer indexed = answer(folder, text);
+            EXPECT_EQ(indexed.usedIndex, current && text.size() >= 3) << when << ' ' << text.toStdString();
+            ASSERT_TRUE(QFile::rename(indexFile, indexFile + QStringLiteral(".away")));
+            const Answer read = answer(folder, text);
+            ASSERT_TRUE(QFile::rename(indexFile + QStringLiteral(".away"), indexFile));
+            EXPECT_FALSE(read.usedIndex);
+            EXPECT_TRUE(indexed == read) << when << ' ' << text.toStdString() << '\n'
+                                         << indexed.all.join(u'\n').toStdString() << "\n--\n" << read.all.join(u'\n').toStdString();
+        }
+    };
+    EXPECT_FALSE(results::lookupindex::current(folder));
+    const Run made = run({QStringLiteral("refresh-index")});
+    EXPECT_EQ(made.lines, QStringList{QStringLiteral("refresh-index: made")}) << made.err.toStdString();
+    EXPECT_EQ(run({QStringLiteral("refresh-index")}).lines, QStringList{QStringLiteral("refresh-index: current")});
+    agree("made", true);
+
+    const QString book = app.path(QStringLiteral("more.xlsx"));
+    test::writeXlsx(book, QStringLiteral("S"),
+                    {{QStringLiteral("h")},
+                     {QStringLiteral("abcde"), QStringLiteral("95120002"), QStringLiteral("9")},
+                     {QStringLiteral("ＡＢＣＤ王小明"), QStringLiteral("95129999"), QStringLiteral("7")}});
+    ASSERT_EQ(run({QStringLiteral("map-receivables"), QStringLiteral("A"), QString(), QString(), QStringLiteral("B"),
+                   QStringLiteral("C")}).code, shell::kBatchOk);
+    ASSERT_EQ(run({QStringLiteral("import-receivables"), book}).code, shell::kBatchOk);
+    agree("after an import, before the index is made again", false);
+    ASSERT_TRUE(results::lookupindex::refresh(folder));
+    agree("after an import", true);
+
+    test::execute(folder, "UPDATE F_AccountData SET UserName = 'bcd' WHERE Bankcode = '95120001'");
+    agree("after another program's write", false);
+    ASSERT_TRUE(results::lookupindex::refresh(folder));
+    agree("after another program's write, made again", true);
+
+    ASSERT_EQ(run({QStringLiteral("clear-receivables")}).code, shell::kBatchOk);
+    ASSERT_TRUE(results::lookupindex::refresh(folder));
+    agree("after a clearing", true);
+    ASSERT_EQ(run({QStringLiteral("undo")}).code, shell::kBatchOk);
+    ASSERT_TRUE(results::lookupindex::refresh(folder));
+    agree("after the clearing was undone", true);
+    EXPECT_EQ(answer(folder, QStringLiteral("ＢＣＤ")).all.size(), 1);
+
+    // A file that is not an index is passed over, and made anew.
+    test::writeFile(indexFile, "not an index");
+    EXPECT_FALSE(results::lookupindex::current(folder));
+    EXPECT_FALSE(answer(folder, QStringLiteral("王小明")).usedIndex);
+    ASSERT_TRUE(results::lookupindex::refresh(folder));
+    agree("made over a broken file", true);
 }

@@ -9,6 +9,7 @@
 #include "receivables/ReceivablesWindows.h"
 #include "results/LookupWindow.h"
 #include "shell/JournalWindow.h"
+#include "results/LookupIndex.h"
 #include "shell/MainWindow.h"
 #include "store/StoreImport.h"
 #include "store/StoreWindows.h"
@@ -36,6 +37,7 @@
 #include <QStatusBar>
 #include <QMenu>
 #include <QMenuBar>
+#include <QDeadlineTimer>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -568,6 +570,10 @@ TEST(MainWindow, TheStatusLineCountsTheDataAndFollowsEachCommand)
     desktop.answers = {platform::Answer::Yes, platform::Answer::Ok};
     window.findChild<QAction *>(QStringLiteral("RClearFile"))->trigger();
     EXPECT_TRUE(summary->text().startsWith(QStringLiteral("應收帳款 0 筆 (有入帳 0 / 未入帳 0)"))) << summary->text().toStdString();
+    // The lookup's index follows the change on its own, made once the overview has its figures.
+    for (QDeadlineTimer deadline(20000); !results::lookupindex::current(app.folder()) && !deadline.hasExpired();)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    EXPECT_TRUE(results::lookupindex::current(app.folder()));
 
     // A bank file read through its window is the last import.
     const QString bank = app.path(QStringLiteral("bank.txt"));
