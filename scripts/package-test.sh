@@ -84,6 +84,10 @@ undone=$(as_user talvesk-batch undo)
 echo "$undone"
 case "$undone" in "undo: "*" import-receivables "*) ;; *) fail "undo took back no import" ;; esac
 [ -z "$(as_user talvesk-batch find 950123456789)" ] || fail "the undone receivables are still found"
+# The report is made by the installed talvesk-report beside the batch tool.
+reported=$(as_user talvesk-batch report "$home/day.pdf")
+echo "$reported"
+case "$reported" in "report: "*" pages to $home/day.pdf") ;; *) fail "the installed batch tool made no report" ;; esac
 
 echo "== apt-get remove talvesk"
 DEBIAN_FRONTEND=noninteractive apt-get remove -y -qq talvesk >/dev/null

@@ -84,7 +84,7 @@ bash "$root/tests/windows/batch-e2e.sh" "$linux_build" "$build" || failed=1
 say "3. the installer"
 wine "$build/Talvesk-setup.exe" /S
 program_files="$WINEPREFIX/drive_c/Program Files/Talvesk"
-for f in talvesk.exe talvesk-batch.exe Qt6Core.dll Qt6Widgets.dll plugins/platforms/qwindows.dll \
+for f in talvesk.exe talvesk-batch.exe talvesk-report.exe Qt6Core.dll Qt6Widgets.dll plugins/platforms/qwindows.dll \
          translations/qtbase_zh_TW.qm installed-copy Uninstall.exe; do
   [ -f "$program_files/$f" ] || { echo "not installed: $f"; failed=1; }
 done

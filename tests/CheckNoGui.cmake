@@ -1,8 +1,12 @@
-# Fails when PROGRAM links Qt's widget or printing libraries, or holds a window's code. QtGui is
-# allowed: the daily report paints its PDF with it, on the offscreen platform, with no display.
+# Fails when PROGRAM links Qt's widget or printing libraries, or holds a window's code; with
+# NO_QTGUI, also when it links QtGui (which the daily report's program may: it paints its PDF with
+# it, on the offscreen platform, with no display).
 execute_process(COMMAND ldd ${PROGRAM} OUTPUT_VARIABLE libraries RESULT_VARIABLE lddResult)
 if(NOT lddResult EQUAL 0)
   message(FATAL_ERROR "ldd failed on ${PROGRAM}")
+endif()
+if(NO_QTGUI AND libraries MATCHES "libQt6Gui")
+  message(FATAL_ERROR "${PROGRAM} links QtGui:\n${libraries}")
 endif()
 if(libraries MATCHES "libQt6(Widgets|PrintSupport|OpenGLWidgets)")
   message(FATAL_ERROR "${PROGRAM} links a widget library:\n${libraries}")

@@ -22,9 +22,11 @@
 #include "store/StoreImport.h"
 #include "workbook/Workbook.h"
 #include "receivables/ReceivablesImport.h"
-#include "report/DailyReport.h"
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QFileInfo>
 
 #include <cstdio>
@@ -441,6 +443,15 @@ int undo(Context &ctx)
     return kBatchOk;
 }
 
+QString reportProgram()
+{
+#ifdef _WIN32
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/talvesk-report.exe");
+#else
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/talvesk-report");
+#endif
+}
+
 // report OUT.pdf [--date yyyy-MM-dd]: the daily report of that day (today by default)
 int report(Context &ctx)
 {
@@ -455,17 +466,22 @@ int report(Context &ctx)
     } else if (ctx.args.size() != 1) {
         return usage(ctx.err, QStringLiteral("expected OUT.pdf [--date yyyy-MM-dd]"));
     }
-    try {
-        const int pages = report::writeDailyReportPdf(report::readDailyReport(ctx.app, date), out);
-        ctx.err << QStringLiteral("日報表存檔完畢") << Qt::endl;
-        ctx.out << "report: " << date.toString(QStringLiteral("yyyy-MM-dd")) << ", " << pages << " pages to " << out
-                << Qt::endl;
-        return kBatchOk;
-    } catch (const platform::Error &error) {
-        ctx.err << errorText(error) << Qt::endl;
+    // The report paints with QtGui, which every other command does without: it is made by a
+    // program of its own beside this one, so that the rest start without loading QtGui.
+    const QString program = reportProgram();
+    QProcess maker;
+    maker.start(program, {ctx.app.root(), out, date.toString(QStringLiteral("yyyy-MM-dd"))});
+    if (!maker.waitForFinished(-1) || maker.exitStatus() != QProcess::NormalExit) {
+        ctx.err << QStringLiteral("無法執行日報表程式：") << QDir::toNativeSeparators(program) << u' '
+                << maker.errorString() << Qt::endl;
         ctx.out << "report: failed, nothing written" << Qt::endl;
         return kBatchFailed;
     }
+    ctx.err << QString::fromUtf8(maker.readAllStandardError());
+    ctx.out << QString::fromUtf8(maker.readAllStandardOutput());
+    ctx.err.flush();
+    ctx.out.flush();
+    return maker.exitCode();
 }
 
 // refresh-index: the lookup's index made anew unless it is of the database as it stands, so that
@@ -558,12 +574,6 @@ int usage(QTextStream &err, const QString &problem)
 }
 
 } // namespace
-
-bool batchNeedsPainting(const QStringList &arguments)
-{
-    const qsizetype command = !arguments.isEmpty() && arguments.front() == QStringLiteral("--app-dir") ? 2 : 0;
-    return arguments.value(command) == QStringLiteral("report");
-}
 
 int runBatch(const QStringList &arguments, const QString &defaultAppDir, QTextStream &out,
              QTextStream &err)
