@@ -108,11 +108,12 @@ void fitColumns(QTableView &table)
     }
     std::vector<int> widths = wanted;
     const int room = table.viewport()->width();
-    // A column named to give way (a folder, say) is cut first, down to a third of its want.
+    // A column named to give way (a folder, say) is cut first, as far as its heading's width.
     const int giving = table.property(kGivingColumn).toInt() - 1;
     if (total > room && giving >= 0 && giving < count) {
         const int want = wanted[static_cast<std::size_t>(giving)];
-        const int cut = std::min<long long>(total - room, want - std::max(want / 3, header->minimumSectionSize()));
+        const int floor = std::max(header->sectionSizeHint(giving), header->minimumSectionSize());
+        const int cut = std::min<long long>(total - room, want - floor);
         if (cut > 0) {
             widths[static_cast<std::size_t>(giving)] = want - cut;
             wanted[static_cast<std::size_t>(giving)] = want - cut;

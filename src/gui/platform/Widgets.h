@@ -41,7 +41,7 @@ void placeWithin(QWidget &window, Desktop &desktop, const QMargins &frame = kAss
 // otherwise the narrow ones keep their width and the wide ones share what is left, their texts
 // elided (the table's items give the whole text as their tooltip). Refits as the table resizes;
 // whoever fills the table calls fitColumns.
-// `givingColumn`, when given, is cut first (down to a third of its width) before the others.
+// `givingColumn`, when given, is cut first (down to its heading's width) before the others.
 void keepColumnsFitted(QTableView &table, int givingColumn = -1);
 void fitColumns(QTableView &table);
 

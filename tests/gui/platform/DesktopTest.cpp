@@ -10,6 +10,8 @@
 #include <QFileInfo>
 #include <QAbstractProxyModel>
 #include <QFileSystemModel>
+#include <QHeaderView>
+#include <QTableWidget>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QTemporaryDir>
@@ -327,4 +329,28 @@ TEST(FolderMemory, KeepsTheLastFiveFilesOfEachKindNewestFirstInTheSettingsFile)
     EXPECT_EQ(again.recentFiles(platform::filekind::StoreFile), QStringList{dir.filePath(QStringLiteral("TFM1.txt"))});
     EXPECT_TRUE(again.recentFiles(platform::filekind::BackupFolder).isEmpty());
     EXPECT_EQ(again.folderFor(platform::filekind::BankFile, QString()), dir.path());
+}
+
+// A table too wide for its window: the column named to give way is cut first, as far as its
+// heading, before any other is; then the narrow ones keep their width and the wide ones share.
+TEST(Windows, TheGivingColumnGoesDownToItsHeadingBeforeAnotherIsCut)
+{
+    QTableWidget table(1, 4);
+    table.setHorizontalHeaderLabels({QStringLiteral("編號"), QStringLiteral("筆數"), QStringLiteral("檔案"), QStringLiteral("資料夾")});
+    const QStringList texts{QStringLiteral("3"), QStringLiteral("新增 3,000、更新 0、不變 0、不處理 0"), QStringLiteral("receivables.csv"),
+                            QStringLiteral("/home/clerk/文件/二〇二六年十二月/第二週/應收帳款/銀行寄來的檔案/")};
+    for (int c = 0; c < 4; ++c)
+        table.setItem(0, c, new QTableWidgetItem(texts.at(c)));
+    auto want = [&](int c) {
+        return std::max(static_cast<QAbstractItemView &>(table).sizeHintForColumn(c), table.horizontalHeader()->sectionSizeHint(c));
+    };
+    // Room for every column but the folder's, and for the folder's heading.
+    table.resize(want(0) + want(1) + want(2) + want(3) / 4 + 2 * table.frameWidth(), 200);
+    table.show();
+    platform::keepColumnsFitted(table, 3);
+    platform::fitColumns(table);
+    QHeaderView *header = table.horizontalHeader();
+    for (int c = 0; c < 3; ++c)
+        EXPECT_GE(header->sectionSize(c), want(c)) << c;
+    EXPECT_LT(header->sectionSize(3), want(3) / 3) << "the folder gave way";
 }
