@@ -159,21 +159,33 @@ Figures readFigures(const platform::AppFolder &app)
     // each on a connection of its own; every one of them opens its transaction while the first
     // holds its own, and no commit can land while a reader is in its transaction, so all of
     // them read the same tables (the change counters say so, or the table is read in one pass).
+    //
+    // A writer whose commit waits for the first reader keeps every new reader out meanwhile: a
+    // part joining then would wait for the writer while the writer waits for the first reader,
+    // until one of them fails as busy. So the parts' connections are opened before the first
+    // reader's transaction, and join it without waiting; one that cannot join at once leaves the
+    // rows to the passes already reading.
     Database db = openForScan(app);
-    db.execute("BEGIN");
-    qint64 lastRow = 0;
-    {
+    const auto lastRowId = [&db] {
         Statement last = db.prepare("SELECT max(rowid) FROM F_AccountData");
-        if (last.next())
-            lastRow = last.integer(0);
+        return last.next() ? last.integer(0) : 0;
+    };
+    std::vector<Database> joining;
+    for (int i = 1, passes = passesFor(lastRowId()); i < passes; ++i) {
+        joining.push_back(openForScan(app));
+        joining.back().execute("PRAGMA busy_timeout = 0");
     }
-    const int passes = passesFor(lastRow);
+    db.execute("BEGIN");
+    const qint64 lastRow = lastRowId();
     std::vector<Database> others;
-    for (int i = 1; i < passes; ++i) {
-        Database other = openForScan(app);
-        other.execute("BEGIN");
-        Statement first = other.prepare("SELECT 1 FROM F_AccountData LIMIT 1");
-        first.next();
+    for (Database &other : joining) {
+        try {
+            other.execute("BEGIN");
+            Statement first = other.prepare("SELECT 1 FROM F_AccountData LIMIT 1");
+            first.next();
+        } catch (const platform::Error &) {
+            break;
+        }
         const std::optional<quint32> theirs = other.changeCounter(), ours = db.changeCounter();
         if (!theirs || !ours || *theirs != *ours)
             break;

@@ -6,10 +6,14 @@
 #include "support/Pdfs.h"
 #include "support/TextFiles.h"
 
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QRegularExpression>
 
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
 
 using namespace talvesk;
 using overview::State;
@@ -120,6 +124,53 @@ TEST(OverviewFigures, EveryStateCountedAndSummedAsTheLookupDoes)
     for (std::size_t i = 0; i < spread.byDate.size(); ++i)
         EXPECT_EQ(spread.byDate[i].payDate + QString::number(spread.byDate[i].count) + u' ' + QString::number(spread.byDate[i].paid),
                   more.byDate[i].payDate + QString::number(more.byDate[i].count) + u' ' + QString::number(more.byDate[i].paid));
+}
+
+// A writer committing over and over beside the overview: whenever its commit waits for the
+// overview's first reader, the parts that join that reader later must not wait behind the
+// writer in turn (each would hold the other until one of them fails as busy).
+TEST(OverviewFigures, PartsReadSideBySideNeverHoldUpAWritersCommit)
+{
+    test::TestApp app;
+    test::seedEveryState(app.folder());
+    // Row ids up to a million: read in parts on every machine of more than one core.
+    test::execute(app.folder(), "UPDATE F_AccountData SET rowid = 1000000 WHERE rowid = (SELECT max(rowid) FROM F_AccountData)");
+    std::atomic<bool> done{false};
+    std::atomic<bool> writerFailed{false};
+    std::atomic<int> commits{0};
+    QString writerFailure; // read once the writer is done
+    std::thread writer([&] {
+        try {
+            platform::Database db = platform::Database::open(app.folder().databaseFile());
+            db.execute("PRAGMA synchronous = OFF");
+            for (int i = 0; !done; ++i) {
+                db.execute("BEGIN IMMEDIATE");
+                db.execute(QStringLiteral("UPDATE SMdata SET REC = '%1'").arg(i).toUtf8().constData());
+                db.execute("COMMIT");
+                ++commits;
+            }
+        } catch (const platform::Error &e) {
+            writerFailure = e.description();
+            writerFailed = true;
+        }
+    });
+    QString readerFailure;
+    QElapsedTimer clock;
+    clock.start();
+    while (!clock.hasExpired(1000) && readerFailure.isEmpty()) {
+        try {
+            overview::readFigures(app.folder());
+        } catch (const platform::Error &e) {
+            readerFailure = e.description();
+        }
+        if (writerFailed)
+            break;
+    }
+    done = true;
+    writer.join();
+    EXPECT_TRUE(writerFailure.isEmpty()) << writerFailure.toStdString();
+    EXPECT_TRUE(readerFailure.isEmpty()) << readerFailure.toStdString();
+    EXPECT_GT(commits.load(), 0);
 }
 
 TEST(OverviewFigures, HowAmountsAndDatesRead)
