@@ -134,14 +134,22 @@ bool refresh(const platform::AppFolder &app, const std::function<bool()> &stopRe
             if (after)
                 rows.bind(2, *after);
             qint64 read = 0;
+            QByteArray withoutNul[3];
             while (rows.next()) {
                 after = rows.integer(0);
                 insert.bind(1, *after);
                 for (int c = 1; c <= 3; ++c) {
-                    if (rows.isNull(c))
+                    const QByteArrayView text = rows.utf8(c);
+                    if (rows.isNull(c)) {
                         insert.bindNull(c + 1);
-                    else
-                        insert.bind(c + 1, Value::fromText(rows.utf8(c)));
+                    } else if (text.contains('\0')) {
+                        // The index reads a text only up to a NUL, the table's search past it: what
+                        // follows is indexed as well (a fragment holding a NUL never asks the index).
+                        withoutNul[c - 1] = text.toByteArray().replace('\0', ' ');
+                        insert.bind(c + 1, Value::fromText(withoutNul[c - 1]));
+                    } else {
+                        insert.bind(c + 1, Value::fromText(text));
+                    }
                 }
                 insert.run();
                 insert.reset();
@@ -197,7 +205,8 @@ void detach(Database &db) noexcept
 std::optional<QString> matchQuery(const QString &text)
 {
     const QList<uint> characters = text.toUcs4();
-    if (characters.size() < 3)
+    // The index's query language ends a text at a NUL.
+    if (characters.size() < 3 || text.contains(QChar(0)))
         return std::nullopt;
     QStringList terms;
     QSet<QString> seen;

@@ -42,7 +42,7 @@ bool attachedIsCurrent(platform::Database &db);
 void detach(platform::Database &db) noexcept;
 
 // The index's query for receivables holding `text`: each of its trigrams, all of them; nothing
-// for a text shorter than three characters, which the index cannot tell.
+// for a text shorter than three characters, which the index cannot tell, or one holding a NUL.
 std::optional<QString> matchQuery(const QString &text);
 
 } // namespace lookupindex

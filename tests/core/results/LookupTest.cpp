@@ -271,7 +271,7 @@ TEST_F(LookupTest, TheIndexFindsWhatReadingTheTableFinds)
 {
     const platform::AppFolder &folder = app.folder();
     const QString indexFile = folder.lookupIndexFile();
-    const QStringList fragments{QStringLiteral("9512000"), QStringLiteral("王小明"), QStringLiteral("c00"), QStringLiteral("X%_"),
+    QStringList fragments{QStringLiteral("9512000"), QStringLiteral("王小明"), QStringLiteral("c00"), QStringLiteral("X%_"),
                                 QStringLiteral("%_1"), QStringLiteral("ｂｃｄ"), QStringLiteral("BCD"), QStringLiteral("王大"),
                                 QStringLiteral("zzzz"), QStringLiteral("\"x\"y")};
     // Each fragment's answer read through the index (used, for three characters or more) and
@@ -280,7 +280,7 @@ TEST_F(LookupTest, TheIndexFindsWhatReadingTheTableFinds)
         ASSERT_EQ(results::lookupindex::current(folder), current) << when;
         for (const QString &text : fragments) {
             const Answer indexed = answer(folder, text);
-            EXPECT_EQ(indexed.usedIndex, current && text.size() >= 3) << when << ' ' << text.toStdString();
+            EXPECT_EQ(indexed.usedIndex, current && text.size() >= 3 && !text.contains(QChar(0))) << when << ' ' << text.toStdString();
             ASSERT_TRUE(QFile::rename(indexFile, indexFile + QStringLiteral(".away")));
             const Answer read = answer(folder, text);
             ASSERT_TRUE(QFile::rename(indexFile + QStringLiteral(".away"), indexFile));
@@ -326,4 +326,12 @@ TEST_F(LookupTest, TheIndexFindsWhatReadingTheTableFinds)
     EXPECT_FALSE(answer(folder, QStringLiteral("王小明")).usedIndex);
     ASSERT_TRUE(results::lookupindex::refresh(folder));
     agree("made over a broken file", true);
+
+    // A text another program stored with a NUL in it: what follows the NUL is found as reading
+    // the table finds it, and a fragment holding a NUL is looked for in the table.
+    test::execute(folder, "UPDATE F_AccountData SET UserName = 'X' || char(0) || '張三豐' WHERE Bankcode = '95120002'");
+    ASSERT_TRUE(results::lookupindex::refresh(folder));
+    fragments << QStringLiteral("張三豐") << QChar(0) + QStringLiteral("張三");
+    agree("after a NUL was stored", true);
+    EXPECT_EQ(answer(folder, QStringLiteral("張三豐")).all.size(), 1);
 }
