@@ -156,6 +156,9 @@ run_day() {
   shot 17-read-store-done 2
   keys Return
   shot 18-read-store-counts 0.5
+  # 預覽 of the file just read: every record is already stored as it stands (不變).
+  keys Tab space
+  shot 18-store-preview-again 3
   keys Escape
   sleep 0.4
   menu_item $x_store 2

@@ -178,7 +178,9 @@ bool attach(Database &db, const platform::AppFolder &app)
         attaching.bind(1, Value::fromText(platform::libraryPath(app.lookupIndexFile())));
         attaching.run();
         return true;
-    } catch (const platform::Error &) {
+    } catch (const platform::Error &error) {
+        if (error.number() == platform::errnum::Cancelled)
+            throw; // the lookup was stopped, not the index found wanting
         return false; // no index to read (being put in place, or not an index): the table is read
     }
 }
@@ -188,7 +190,9 @@ bool attachedIsCurrent(Database &db)
     try {
         const QString stamp = stampOf(db);
         return !stamp.isEmpty() && indexStamp(db, "lookupindex") == stamp;
-    } catch (const platform::Error &) {
+    } catch (const platform::Error &error) {
+        if (error.number() == platform::errnum::Cancelled)
+            throw; // the lookup was stopped, not the index found wanting
         return false; // an unreadable index is none
     }
 }

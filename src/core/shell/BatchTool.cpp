@@ -491,7 +491,8 @@ int refreshIndex(Context &ctx)
     try {
         const bool wasCurrent = results::lookupindex::current(ctx.app);
         if (!wasCurrent && !results::lookupindex::refresh(ctx.app)) {
-            ctx.err << QStringLiteral("資料庫在建立索引時有變動，請再執行一次") << Qt::endl;
+            ctx.err << QStringLiteral("無法建立索引：資料庫在建立時有變動，或正由其他程式以 WAL 模式使用，請稍後再執行一次")
+                    << Qt::endl;
             ctx.out << "refresh-index: failed" << Qt::endl;
             return kBatchFailed;
         }
