@@ -59,9 +59,11 @@ void withoutIndex()
 {
     platform::removeFileIfExists(millionApp().lookupIndexFile());
 }
-void withIndex(benchmark::State &state)
+void indexOrNot(benchmark::State &state, bool indexed)
 {
-    if (!results::lookupindex::refresh(millionApp()))
+    if (!indexed)
+        withoutIndex();
+    else if (!results::lookupindex::refresh(millionApp()))
         state.SkipWithError("no index made");
 }
 
@@ -78,47 +80,29 @@ qint64 find(const results::LookupQuery &query)
     return lines;
 }
 
-void findNameFragment(benchmark::State &state)
+void FindNameFragment1M(benchmark::State &state, bool indexed)
 {
+    indexOrNot(state, indexed);
     for (auto _ : state) {
         // 客戶12345號 and 客戶123450號 to 客戶123459號
         if (find({QStringLiteral("客戶12345"), results::Status::Any}) != 11)
             state.SkipWithError("wrong matches");
     }
 }
-void FindNameFragment1M(benchmark::State &state)
-{
-    withoutIndex();
-    findNameFragment(state);
-}
-BENCHMARK(FindNameFragment1M)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
-void FindNameFragmentIndexed1M(benchmark::State &state)
-{
-    withIndex(state);
-    findNameFragment(state);
-}
-BENCHMARK(FindNameFragmentIndexed1M)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+BENCHMARK_CAPTURE(FindNameFragment1M, table, false)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+BENCHMARK_CAPTURE(FindNameFragment1M, indexed, true)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 
 // The totals line of a fragment few hold (the window counts it on a thread after the first page).
-void totalsRare(benchmark::State &state)
+void LookupTotalsRareName1M(benchmark::State &state, bool indexed)
 {
+    indexOrNot(state, indexed);
     for (auto _ : state) {
         if (results::Lookup(millionApp(), {QStringLiteral("客戶99999"), results::Status::Any}).totals().count != 11)
             state.SkipWithError("wrong count");
     }
 }
-void LookupTotalsRareName1M(benchmark::State &state)
-{
-    withoutIndex();
-    totalsRare(state);
-}
-BENCHMARK(LookupTotalsRareName1M)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
-void LookupTotalsRareNameIndexed1M(benchmark::State &state)
-{
-    withIndex(state);
-    totalsRare(state);
-}
-BENCHMARK(LookupTotalsRareNameIndexed1M)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+BENCHMARK_CAPTURE(LookupTotalsRareName1M, table, false)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+BENCHMARK_CAPTURE(LookupTotalsRareName1M, indexed, true)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 
 // Making the index of a million receivables from nothing, as the main window does after a change.
 void LookupIndexMade1M(benchmark::State &state)
@@ -172,18 +156,13 @@ void LookupWindowFirstPage1M(benchmark::State &state)
 BENCHMARK(LookupWindowFirstPage1M)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(5);
 
 // A fragment only a few receivables hold: the first page is the whole table's scan.
-void LookupWindowRareName1M(benchmark::State &state)
+void LookupWindowRareName1M(benchmark::State &state, bool indexed)
 {
-    withoutIndex();
+    indexOrNot(state, indexed);
     firstPage(state, QStringLiteral("客戶99999"));
 }
-BENCHMARK(LookupWindowRareName1M)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(5);
-void LookupWindowRareNameIndexed1M(benchmark::State &state)
-{
-    withIndex(state);
-    firstPage(state, QStringLiteral("客戶99999"));
-}
-BENCHMARK(LookupWindowRareNameIndexed1M)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(5);
+BENCHMARK_CAPTURE(LookupWindowRareName1M, table, false)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(5);
+BENCHMARK_CAPTURE(LookupWindowRareName1M, indexed, true)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(5);
 
 void Preview100kWorkbook(benchmark::State &state)
 {

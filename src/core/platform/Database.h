@@ -252,4 +252,17 @@ private:
     bool open_ = true;
 };
 
+// A read transaction (a read-only connection may hold one): every statement inside it reads the
+// database as one commit left it. Ended on destruction; nothing it did is kept.
+class ReadTransaction {
+public:
+    explicit ReadTransaction(Database &db) : db_(db) { db_.execute("BEGIN"); }
+    ReadTransaction(const ReadTransaction &) = delete;
+    ReadTransaction &operator=(const ReadTransaction &) = delete;
+    ~ReadTransaction() { db_.rollback(); }
+
+private:
+    Database &db_;
+};
+
 } // namespace talvesk::platform

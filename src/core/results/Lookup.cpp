@@ -191,6 +191,7 @@ db::TableLayout Lookup::exportLayout()
 
 Lookup::Lookup(const platform::AppFolder &app, LookupQuery query)
     : app_(app), query_(std::move(query)), like_(likePattern(query_.text)),
+      match_(lookupindex::matchQuery(query_.text)),
       db_(platform::Database::open(app.databaseFile(), platform::Database::ReadOnly))
 {
     addFunctions(db_);
@@ -230,30 +231,24 @@ db::RowFilter Lookup::filter() const
 // index is used only if, inside this transaction, it is of the database as it stands.
 class Lookup::Reading {
 public:
-    Reading(platform::Database &db, const platform::AppFolder &app, bool indexWanted) : db_(db)
+    // The index is attached outside any transaction, as the engine requires, and detached after it.
+    Reading(platform::Database &db, const platform::AppFolder &app, bool indexWanted)
+        : attachment_{db, indexWanted && lookupindex::attach(db, app)}, reading_(db)
     {
-        attached_ = indexWanted && lookupindex::attach(db_, app);
-        try {
-            db_.execute("BEGIN");
-        } catch (...) {
-            if (attached_)
-                lookupindex::detach(db_);
-            throw;
-        }
     }
-    ~Reading()
-    {
-        db_.rollback();
-        if (attached_)
-            lookupindex::detach(db_);
-    }
-    Reading(const Reading &) = delete;
-    Reading &operator=(const Reading &) = delete;
-    bool attached() const { return attached_; }
+    bool attached() const { return attachment_.attached; }
 
 private:
-    platform::Database &db_;
-    bool attached_ = false;
+    struct Attachment {
+        platform::Database &db;
+        bool attached;
+        ~Attachment()
+        {
+            if (attached)
+                lookupindex::detach(db);
+        }
+    } attachment_;
+    platform::ReadTransaction reading_; // ends before the index is detached
 };
 
 namespace {
@@ -268,16 +263,15 @@ db::RowFilter Lookup::readingFilter(Reading &reading)
 {
     db::RowFilter f = filter();
     usedIndex_ = false;
-    const std::optional<QString> match = lookupindex::matchQuery(query_.text);
-    if (!match || !reading.attached() || !lookupindex::attachedIsCurrent(db_))
+    if (!match_ || !reading.attached() || !lookupindex::attachedIsCurrent(db_))
         return f;
     platform::Statement candidates = db_.prepare(
         "SELECT count(*) FROM (SELECT rowid FROM lookupindex.LookupIndex WHERE LookupIndex MATCH ?1 LIMIT ?2)");
-    candidates.bind(1, *match).bind(2, kMaxCandidates);
+    candidates.bind(1, *match_).bind(2, kMaxCandidates);
     if (!candidates.next() || candidates.integer(0) >= kMaxCandidates)
         return f;
     // The index only narrows: each candidate is still held to the lookup's own condition.
-    f.values << *match;
+    f.values << *match_;
     f.where = "rowid IN (SELECT rowid FROM lookupindex.LookupIndex WHERE LookupIndex MATCH ?"
               + std::to_string(f.values.size()) + ") AND " + f.where;
     usedIndex_ = true;
@@ -302,7 +296,7 @@ FoundReceivable Lookup::read(platform::Statement &row) const
 
 std::vector<FoundReceivable> Lookup::page(qint64 after, int max)
 {
-    Reading reading(db_, app_, lookupindex::matchQuery(query_.text).has_value());
+    Reading reading(db_, app_, match_.has_value());
     const db::RowFilter f = readingFilter(reading);
     std::string sql = "SELECT " + kColumns + " FROM F_AccountData WHERE ";
     const int afterParameter = static_cast<int>(f.values.size()) + 1;
@@ -340,7 +334,7 @@ std::vector<FoundReceivable> Lookup::page(qint64 after, int max)
 
 void Lookup::forEach(const std::function<void(const FoundReceivable &)> &found)
 {
-    Reading reading(db_, app_, lookupindex::matchQuery(query_.text).has_value());
+    Reading reading(db_, app_, match_.has_value());
     const db::RowFilter f = readingFilter(reading);
     std::string sql = "SELECT " + kColumns + " FROM F_AccountData";
     if (!f.where.empty())
@@ -357,7 +351,7 @@ LookupTotals Lookup::totals()
 {
     if (interrupted_)
         throw platform::stoppedError();
-    Reading reading(db_, app_, lookupindex::matchQuery(query_.text).has_value());
+    Reading reading(db_, app_, match_.has_value());
     const db::RowFilter f = readingFilter(reading);
     std::string sql = "SELECT count(*), total(talvesk_amount(Total)), total(talvesk_amount(PayTotal)) FROM F_AccountData";
     if (!f.where.empty())

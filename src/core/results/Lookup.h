@@ -95,6 +95,7 @@ private:
     platform::AppFolder app_;
     LookupQuery query_;
     QString like_;
+    std::optional<QString> match_; // the index's query for the text, when it has one
     platform::Database db_;
     std::atomic<bool> interrupted_{false};
     bool usedIndex_ = false;

@@ -20,18 +20,6 @@ namespace {
 // one part at most.
 constexpr qint64 kRowsPerPart = 50000;
 
-// A read transaction of its own, ended however the work ends.
-class Reading {
-public:
-    explicit Reading(Database &db) : db_(db) { db_.execute("BEGIN"); }
-    ~Reading() { db_.rollback(); }
-    Reading(const Reading &) = delete;
-    Reading &operator=(const Reading &) = delete;
-
-private:
-    Database &db_;
-};
-
 QString indexStamp(Database &index, const char *schema)
 {
     Statement stamp = index.prepare(std::string("SELECT value FROM ") + schema + ".Stamp");
@@ -82,7 +70,7 @@ bool current(const platform::AppFolder &app)
         return false;
     bool isCurrent = false;
     {
-        Reading reading(db);
+        platform::ReadTransaction reading(db);
         isCurrent = attachedIsCurrent(db);
     }
     detach(db);
@@ -94,7 +82,7 @@ bool refresh(const platform::AppFolder &app, const std::function<bool()> &stopRe
     Database source = Database::open(app.databaseFile(), Database::ReadOnly);
     QString stamp;
     {
-        Reading reading(source);
+        platform::ReadTransaction reading(source);
         stamp = stampOf(source);
     }
     if (stamp.isEmpty())
@@ -122,7 +110,7 @@ bool refresh(const platform::AppFolder &app, const std::function<bool()> &stopRe
         Statement insert = index.prepare("INSERT INTO LookupIndex (rowid, Bankcode, UserName, UserNum) VALUES (?1, ?2, ?3, ?4)");
         std::optional<qint64> after;
         for (bool more = true; more;) {
-            Reading reading(source);
+            platform::ReadTransaction reading(source);
             // Any commit since the first part raises the counter: the parts would not agree.
             if (stampOf(source) != stamp)
                 return false;
