@@ -1,5 +1,7 @@
 #include "platform/Process.h"
 
+#include <QCoreApplication>
+
 #include <sqlite3.h>
 
 #include <csignal>
@@ -35,6 +37,15 @@ void prepareProcess()
     // other by itself, which left every block over 128 KB mapped and unmapped anew.
     mallopt(M_MMAP_THRESHOLD, 4 << 20);
     mallopt(M_TRIM_THRESHOLD, 16 << 20);
+#endif
+}
+
+QString programBeside(const QString &name)
+{
+#ifdef _WIN32
+    return QCoreApplication::applicationDirPath() + u'/' + name + QStringLiteral(".exe");
+#else
+    return QCoreApplication::applicationDirPath() + u'/' + name;
 #endif
 }
 

@@ -1,6 +1,12 @@
 #pragma once
 
+#include <QString>
+
 namespace talvesk::platform {
+
+// The path of the program `name` ("talvesk-report") installed in the running program's folder,
+// with the system's suffix for programs.
+QString programBeside(const QString &name);
 
 // What the whole process is set up with before anything else runs, in each program's start-up:
 // a write past a file-size limit fails like any other write (where the system would end the

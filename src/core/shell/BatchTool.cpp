@@ -4,6 +4,7 @@
 #include "platform/AppFolder.h"
 #include "platform/Error.h"
 #include "platform/Files.h"
+#include "platform/Process.h"
 #include "shell/Compaction.h"
 
 #include "backup/Backup.h"
@@ -23,7 +24,6 @@
 #include "workbook/Workbook.h"
 #include "receivables/ReceivablesImport.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
@@ -443,15 +443,6 @@ int undo(Context &ctx)
     return kBatchOk;
 }
 
-QString reportProgram()
-{
-#ifdef _WIN32
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/talvesk-report.exe");
-#else
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/talvesk-report");
-#endif
-}
-
 // report OUT.pdf [--date yyyy-MM-dd]: the daily report of that day (today by default)
 int report(Context &ctx)
 {
@@ -468,7 +459,7 @@ int report(Context &ctx)
     }
     // The report paints with QtGui, which every other command does without: it is made by a
     // program of its own beside this one, so that the rest start without loading QtGui.
-    const QString program = reportProgram();
+    const QString program = platform::programBeside(QStringLiteral("talvesk-report"));
     QProcess maker;
     maker.start(program, {ctx.app.root(), out, date.toString(QStringLiteral("yyyy-MM-dd"))});
     if (!maker.waitForFinished(-1) || maker.exitStatus() != QProcess::NormalExit) {
