@@ -6,12 +6,13 @@
 # UPDATE ... FROM. Peak memory is the import process's own (/usr/bin/time). Medians of three runs.
 #   bash bench/million.sh                 both sizes
 #   bash bench/million.sh 1000000         one size
+#   BATCH=/path/to/talvesk-batch bash bench/million.sh    another build's batch tool, same floors
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${BUILD:-build-bench}
 [ -f "$build/CMakeCache.txt" ] || cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTALVESK_BENCH=ON -DBUILD_TESTING=OFF >/dev/null
 cmake --build "$build" -j "$(nproc)" --target talvesk-batch make_bench_rows >/dev/null
-batch=$build/app/talvesk-batch
+batch=${BATCH:-$build/app/talvesk-batch}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 

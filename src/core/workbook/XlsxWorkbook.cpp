@@ -12,8 +12,14 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
+#include <atomic>
 #include <charconv>
+#include <condition_variable>
+#include <exception>
 #include <map>
+#include <mutex>
+#include <optional>
+#include <thread>
 #include <unordered_map>
 
 namespace talvesk::workbook {
@@ -143,12 +149,133 @@ int columnOfReference(std::string_view ref)
     return i == 0 ? -1 : col - 1;
 }
 
+// The shared-string table, read on a thread of its own from the moment the workbook opens: a
+// million-row sheet names about a million strings, and reading them all before the first row left
+// the second core idle for a second. A cell waits only until the string it names has been read. A
+// table that cannot be read fails the cell that waits for a string past the fault, or else the end
+// of the sheet, so no reading ends as if whole on a broken table.
+class StringTable {
+public:
+    StringTable() = default;
+    StringTable(const StringTable &) = delete;
+    StringTable &operator=(const StringTable &) = delete;
+    ~StringTable()
+    {
+        leaving_.store(true, std::memory_order_relaxed);
+        if (thread_.joinable())
+            thread_.join();
+    }
+
+    // Starts reading the table in `part`; until then (or without a table) it is whole and empty.
+    void start(const QString &path, const QString &part, const WorkbookLimits &limits)
+    {
+        done_ = false;
+        thread_ = std::thread([this, path, part, limits] { readAll(path, part, limits); });
+    }
+
+    // The string at `index`, once read; nullopt when the whole table has none such. Throws what
+    // reading the table failed with, when the fault comes before `index`.
+    std::optional<QString> at(std::size_t index) const
+    {
+        std::unique_lock lock(mutex_);
+        grown_.wait(lock, [&] { return index < strings_.size() || done_; });
+        if (index < strings_.size())
+            return strings_.at(index);
+        if (failure_)
+            std::rethrow_exception(failure_);
+        return std::nullopt;
+    }
+
+    // Waits for the whole table; throws what reading it failed with.
+    void finish() const
+    {
+        std::unique_lock lock(mutex_);
+        grown_.wait(lock, [&] { return done_; });
+        if (failure_)
+            std::rethrow_exception(failure_);
+    }
+
+private:
+    // Strings are handed over in batches, so the lock is taken once per batch, not per string;
+    // a batch stays small beside the table's bound.
+    static constexpr std::size_t kBatch = 256;
+    static constexpr std::size_t kBatchBytes = 64 << 10;
+
+    void readAll(const QString &path, const QString &partName, const WorkbookLimits &limits)
+    {
+        std::exception_ptr failure;
+        try {
+            Part part(path, partName, limits);
+            XmlScanner &xml = part.xml();
+            std::size_t count = 0;
+            xml.setPlace([&count] { return QStringLiteral("共用字串表第 %1 個字串").arg(count + 1); });
+            std::string text, pending;
+            std::vector<std::size_t> ends;
+            auto handOver = [&] {
+                bool fits = true;
+                {
+                    std::lock_guard lock(mutex_);
+                    std::size_t begin = 0;
+                    for (const std::size_t end : ends) {
+                        if (!(fits = strings_.add(std::string_view(pending).substr(begin, end - begin), limits.maxSharedStringBytes)))
+                            break;
+                        begin = end;
+                    }
+                }
+                grown_.notify_all();
+                pending.clear();
+                ends.clear();
+                if (!fits)
+                    unreadable(path, QStringLiteral("共用字串表超過 %1 MB 的上限").arg(limits.maxSharedStringBytes >> 20));
+            };
+            for (Token t; (t = xml.next()) != Token::Eof;) {
+                if (t == Token::Start && xml.name() == "sst" && xml.attribute("uniqueCount", text)) {
+                    // A declared count is only a hint: never more than the part could hold.
+                    const int declared = toInt(text, 0);
+                    if (declared > 0 && declared < 4'000'000) {
+                        std::lock_guard lock(mutex_);
+                        strings_.reserve(static_cast<std::size_t>(declared));
+                    }
+                } else if (t == Token::Start && xml.name() == "si") {
+                    if (leaving_.load(std::memory_order_relaxed))
+                        return;
+                    if (limits.stopRequested && (count & 0xFFF) == 0 && limits.stopRequested())
+                        throw platform::Error(platform::errnum::Cancelled, QStringLiteral("已停止"));
+                    readStringItem(xml, text);
+                    pending += text;
+                    ends.push_back(pending.size());
+                    ++count;
+                    if (ends.size() == kBatch || pending.size() >= kBatchBytes)
+                        handOver();
+                }
+            }
+            handOver();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        {
+            std::lock_guard lock(mutex_);
+            failure_ = failure;
+            done_ = true;
+        }
+        grown_.notify_all();
+    }
+
+    mutable std::mutex mutex_;
+    mutable std::condition_variable grown_;
+    SharedStrings strings_;
+    bool done_ = true;
+    std::exception_ptr failure_;
+    std::atomic<bool> leaving_{false};
+    std::thread thread_; // last: started once everything it uses is in place
+};
+
 struct Shared {
     QString path;
     WorkbookLimits limits;
-    SharedStrings strings;
     std::vector<bool> dateStyles; // by cell format index
     bool date1904 = false;
+    StringTable strings; // last: destroyed (its reading stopped) first
 };
 
 struct RawCell {
@@ -228,7 +355,7 @@ private:
         for (;;) {
             const Token t = xml.next();
             if (t == Token::Eof) {
-                ended_ = true;
+                reachEnd();
                 return;
             }
             if (t != Token::Start)
@@ -243,6 +370,15 @@ private:
                 return;
             }
         }
+    }
+
+    // The sheet is read to its end: a shared-string table that could not be read whole fails the
+    // reading here, whichever strings the sheet named.
+    void reachEnd()
+    {
+        ended_ = true;
+        cellCount_ = 0;
+        shared_->strings.finish();
     }
 
     void scanUsedRows()
@@ -293,8 +429,7 @@ private:
         for (;;) {
             const Token t = xml.next();
             if (t == Token::Eof || (t == Token::End && xml.name() == "sheetData")) {
-                ended_ = true;
-                cellCount_ = 0;
+                reachEnd();
                 return;
             }
             if (t == Token::Start && xml.name() == "row")
@@ -407,10 +542,11 @@ private:
         switch (raw.type) {
         case 's': {
             const int index = toInt(raw.value);
-            if (index < 0 || static_cast<std::size_t>(index) >= shared_->strings.size())
+            std::optional<QString> text;
+            if (index < 0 || !(text = shared_->strings.at(static_cast<std::size_t>(index))))
                 return bad("refers to a shared string that does not exist");
             v.kind = CellValue::Kind::Text;
-            v.text = shared_->strings.at(static_cast<std::size_t>(index));
+            v.text = std::move(*text);
             return v;
         }
         case 'i':
@@ -542,26 +678,8 @@ XlsxWorkbook::XlsxWorkbook(const QString &path, const WorkbookLimits &limits)
         }
     }
 
-    if (!sharedStringsPart.isEmpty() && partExists(path, sharedStringsPart)) {
-        Part part(path, sharedStringsPart, limits);
-        XmlScanner &xml = part.xml();
-        xml.setPlace([&shared] { return QStringLiteral("共用字串表第 %1 個字串").arg(shared->strings.size() + 1); });
-        std::string text;
-        for (Token t; (t = xml.next()) != Token::Eof;) {
-            if (t == Token::Start && xml.name() == "sst" && xml.attribute("uniqueCount", text)) {
-                // A declared count is only a hint: never more than the part could hold.
-                const int count = toInt(text, 0);
-                if (count > 0 && count < 4'000'000)
-                    shared->strings.reserve(static_cast<std::size_t>(count));
-            } else if (t == Token::Start && xml.name() == "si") {
-                if (limits.stopRequested && (shared->strings.size() & 0xFFF) == 0 && limits.stopRequested())
-                    throw platform::Error(platform::errnum::Cancelled, QStringLiteral("已停止"));
-                readStringItem(xml, text);
-                if (!shared->strings.add(text, limits.maxSharedStringBytes))
-                    unreadable(path, QStringLiteral("共用字串表超過 %1 MB 的上限").arg(limits.maxSharedStringBytes >> 20));
-            }
-        }
-    }
+    if (!sharedStringsPart.isEmpty() && partExists(path, sharedStringsPart))
+        shared->strings.start(path, sharedStringsPart, limits);
     shared_ = std::move(shared);
 }
 
