@@ -45,6 +45,7 @@ void BatchedChanges::commitOpen()
     }
     transaction_.reset();
     pending_ = 0;
+    ++commits_;
     if (committed_)
         committed_();
 }

@@ -82,6 +82,9 @@ public:
     // Commits the rows done so far and goes on in a new transaction. A failed commit rolls the
     // batch back and throws Error; the batch can then take no more rows.
     void commit();
+    // How many commits this batch has made: a new number means a new transaction, into which
+    // another program's commit may have come first.
+    qint64 commits() const { return commits_; }
     // The last commit of an import: the same, without starting another transaction. A look at the
     // first rows rolls everything back here instead, and tells `committed` of the rows it would
     // have stored.
@@ -109,6 +112,7 @@ private:
     int rowsPerCommit_;
     int msPerCommit_;
     int pending_ = 0;
+    qint64 commits_ = 0;
     QElapsedTimer sinceCommit_;
     std::unique_ptr<platform::Transaction> transaction_;
     JournalEntry *journal_;

@@ -129,28 +129,38 @@ QString fileHash(const QString &path)
     return QString::fromLatin1(hash.result().toHex());
 }
 
-std::optional<QDateTime> importedBefore(Database &db, const QString &hash)
+std::optional<QDateTime> importedBefore(Database &db, const QString &hash, qint64 upToEntry)
 {
     if (hash.isEmpty() || !journalExists(db) || !hasFileHash(db))
         return std::nullopt;
     Statement last = db.prepare("SELECT at FROM Journal WHERE file_hash = ?1 AND state = 'done' "
-                                "AND operation LIKE 'import-%' ORDER BY id DESC LIMIT 1");
-    last.bind(1, hash);
+                                "AND operation LIKE 'import-%' AND id <= ?2 ORDER BY id DESC LIMIT 1");
+    last.bind(1, hash).bind(2, upToEntry);
     if (!last.next())
         return std::nullopt;
     return QDateTime::fromString(last.text(0), kStampFormat);
 }
 
-std::optional<QDateTime> importedBefore(const platform::AppFolder &app, const QString &file)
+std::optional<QDateTime> importedBefore(const platform::AppFolder &app, const QString &file, qint64 upToEntry)
 {
     const QString hash = fileHash(file);
     if (hash.isEmpty())
         return std::nullopt;
     try {
         Database db = openDatabase(app);
-        return importedBefore(db, hash);
+        return importedBefore(db, hash, upToEntry);
     } catch (const Error &) {
         return std::nullopt;
+    }
+}
+
+qint64 newestEntry(const platform::AppFolder &app)
+{
+    try {
+        Database db = openDatabase(app);
+        return journalExists(db) ? firstInteger(db, "SELECT coalesce(max(id), 0) FROM Journal") : 0;
+    } catch (const Error &) {
+        return 0;
     }
 }
 

@@ -10,7 +10,9 @@
 #include <QString>
 
 #include <initializer_list>
+#include <limits>
 #include <memory>
+#include <future>
 #include <optional>
 #include <vector>
 
@@ -33,10 +35,15 @@ void ensureJournalTables(platform::Database &db);
 QString fileHash(const QString &path);
 // When contents of this hash were last imported (an import entry that is done, not undone);
 // nothing when never, or when the journal keeps no hashes. Writes nothing.
-std::optional<QDateTime> importedBefore(platform::Database &db, const QString &hash);
+// Only entries up to `upToEntry` count (those made before an import that is running).
+std::optional<QDateTime> importedBefore(platform::Database &db, const QString &hash,
+                                        qint64 upToEntry = std::numeric_limits<qint64>::max());
 // The same for the contents of `file`, asked of the application's database; nothing also when
 // the database or the file cannot be read (the import itself then says why).
-std::optional<QDateTime> importedBefore(const platform::AppFolder &app, const QString &file);
+std::optional<QDateTime> importedBefore(const platform::AppFolder &app, const QString &file,
+                                        qint64 upToEntry = std::numeric_limits<qint64>::max());
+// The newest entry's id; 0 when there is none or the database cannot be read.
+qint64 newestEntry(const platform::AppFolder &app);
 // Whether the journal's tables are there; a database without them reads as an empty journal.
 bool journalExists(platform::Database &db);
 
@@ -115,6 +122,9 @@ private:
     // Kept with its connection while the entry is open: the connection tells it of each change.
     std::unique_ptr<journal::Recorder> recorder_;
     std::optional<platform::Statement> problem_;
+    // What the file holds (fileHash), worked out beside the operation and stored at its close: a
+    // million-row workbook takes a fifth of a second to hash, and its rows need not wait for it.
+    std::future<QString> fileHash_;
 };
 
 // For a writer that updates one row at a time and has just read it: says, before the update is

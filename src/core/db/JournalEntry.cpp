@@ -33,7 +33,7 @@ std::optional<Seal> sealStillValid(const QString &stored, std::optional<quint32>
 } // namespace
 
 JournalEntry::JournalEntry(Database &db, const QString &operation, const QString &file)
-    : db_(db), recorder_(std::make_unique<Recorder>())
+    : db_(db), recorder_(std::make_unique<Recorder>()), fileHash_(std::async(std::launch::async, fileHash, file))
 {
     ensureJournalTables(db_);
     // Where the columns are in each table, for the connection's column numbers.
@@ -76,12 +76,7 @@ JournalEntry::JournalEntry(Database &db, const QString &operation, const QString
         .bind(4, recorder_->tables[0].limit)
         .bind(5, recorder_->tables[1].limit)
         .bind(6, sealText(recorder_->before));
-    // What the file held, so that the same contents imported again can be noticed.
-    const QString hash = fileHash(file);
-    if (hash.isEmpty())
-        insert.bindNull(7);
-    else
-        insert.bind(7, hash);
+    insert.bindNull(7); // stored at the close
     insert.run();
     id_ = db_.lastInsertRowid();
     // Whatever an operation cut short by a restore left under this id is not this entry's.
@@ -189,15 +184,20 @@ void JournalEntry::close(const QString &counts, const QString &changes)
     // A failed operation that left the tables as they were has nothing to undo: an undo passes
     // over it to the one before.
     const bool storedNothing = failing_ && after == recorder_->before;
-    Statement done = db_.prepare("UPDATE Journal SET counts = ?1, state = ?2, seal_after = ?3, changes = ?5 WHERE id = ?4");
+    Statement done = db_.prepare("UPDATE Journal SET counts = ?1, state = ?2, seal_after = ?3, changes = ?5, "
+                                 "file_hash = ?6 WHERE id = ?4");
     done.bind(1, counts)
         .bind(2, storedNothing ? QStringLiteral("failed") : QStringLiteral("done"))
         .bind(3, stored)
         .bind(4, id_);
-    if (changes.isEmpty())
-        done.bindNull(5);
-    else
-        done.bind(5, changes);
+    // What the file held, so that the same contents imported again can be noticed.
+    const QString hash = fileHash_.valid() ? fileHash_.get() : QString();
+    for (const auto &[column, text] : {std::pair{5, changes}, std::pair{6, hash}}) {
+        if (text.isEmpty())
+            done.bindNull(column);
+        else
+            done.bind(column, text);
+    }
     done.run();
     if (storedNothing)
         runWith(db_, "DELETE FROM JournalUndo WHERE entry = ?1", {id_});

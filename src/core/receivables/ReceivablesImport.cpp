@@ -2,6 +2,7 @@
 
 #include "db/BatchedChanges.h"
 #include "db/Journal.h"
+#include "db/JournalRows.h"
 #include "platform/Files.h"
 #include "db/Connection.h"
 #include "db/Mapping.h"
@@ -9,7 +10,10 @@
 #include "workbook/Workbook.h"
 #include "workbookimport/ReadAhead.h"
 
+#include <QHash>
+
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 namespace talvesk::receivables {
@@ -20,6 +24,46 @@ namespace {
 constexpr int kAccountItem = db::receivablesItem::Account;
 constexpr int kTotalItem = db::receivablesItem::Amount;
 const int kItems = db::kReceivablesMapping.count();
+
+// A row as the reading thread hands it over: its values, and whether it holds nothing or a NUL,
+// worked out there so the writing thread, the busier one, only writes.
+struct ReadRow {
+    QStringList values;
+    bool empty = false;
+    bool nul = false;
+    quint64 accountHash = 0; // InsertedAccounts::hashOf the account
+};
+
+// The accounts an import has inserted into a table that held no receivable when it began, as a
+// Bloom filter (2 MB; four bits an account, all in one word, so asking costs one memory read):
+// while no other program has written, an account the filter has never seen is in no row, and its
+// lookup can be skipped. An account it may have seen is looked up as before, so the filter only
+// ever saves work; at a million accounts about one in a hundred is looked up for nothing.
+class InsertedAccounts {
+public:
+    static quint64 hashOf(QStringView account) { return qHash(account, std::size_t(0x9E3779B97F4A7C15ull)); }
+    void add(quint64 accountHash)
+    {
+        const auto [word, bits] = place(accountHash);
+        words_[word] |= bits;
+    }
+    bool mayHold(quint64 accountHash) const
+    {
+        const auto [word, bits] = place(accountHash);
+        return (words_[word] & bits) == bits;
+    }
+
+private:
+    static constexpr quint64 kWords = quint64(1) << 18;
+    static std::pair<quint64, quint64> place(quint64 hash)
+    {
+        quint64 bits = 0;
+        for (int i = 0; i < 4; ++i)
+            bits |= quint64(1) << ((hash >> (18 + 6 * i)) & 63);
+        return {hash & (kWords - 1), bits};
+    }
+    std::vector<quint64> words_ = std::vector<quint64>(kWords);
+};
 } // namespace
 
 QStringList ReceivablesImport::shownFields() const
@@ -61,30 +105,50 @@ ImportCounts ReceivablesImport::run(const QString &workbookPath, const QString &
     const db::JournalOperation journal{QStringLiteral("import-receivables"), platform::absolutePath(workbookPath)};
 
     return db::runInBatches<ImportCounts>(db, [&](db::BatchedChanges &batch, ImportCounts &counts) {
-        ReadAhead<QStringList> rows(sheet, [&mapping](workbook::Worksheet &worksheet, qint64 row, QStringList &values) {
-            values.resize(kItems);
+        ReadAhead<ReadRow> rows(sheet, [&mapping](workbook::Worksheet &worksheet, qint64 row, ReadRow &into) {
+            into.values.resize(kItems);
             for (int i = 0; i < kItems; ++i)
-                values[i] = mapping.at(i).isEmpty() ? QString() : workbook::cellText(worksheet, row, mapping.at(i));
+                into.values[i] = mapping.at(i).isEmpty() ? QString() : workbook::cellText(worksheet, row, mapping.at(i));
+            into.empty = allEmpty(into.values);
+            into.nul = !into.empty && holdsNul(into.values);
+            into.accountHash = InsertedAccounts::hashOf(into.values.at(kAccountItem));
         });
+        // Into an empty table (the first import of a term), every account is new unless this
+        // import inserted it: the lookups are skipped while no other program has written. That is
+        // asked again in each new transaction, before it reads or writes anything.
+        std::optional<InsertedAccounts> inserted;
+        qint64 version = 0, commitsSeen = 0;
+        if (db::journal::firstInteger(db, "SELECT count(*) FROM (SELECT 1 FROM F_AccountData LIMIT 1)") == 0) {
+            version = db::journal::dataVersion(db);
+            inserted.emplace();
+        }
         qint64 row = 0;
-        while (QStringList *read = rows.next(row)) {
-            const QStringList &values = *read;
-            if (allEmpty(values))
+        while (ReadRow *read = rows.next(row)) {
+            if (inserted && batch.commits() != commitsSeen) {
+                commitsSeen = batch.commits();
+                if (db::journal::dataVersion(db) != version)
+                    inserted.reset();
+            }
+            const QStringList &values = read->values;
+            if (read->empty)
                 continue;
             QString outcome = db::kLeftAlone;
             if (values.at(kAccountItem).isEmpty()) {
                 // A total line or a row without its account: no receivable can be kept under it.
                 ++counts.notProcessed;
                 batch.problem(row, kNoAccountReason, rowText(values));
-            } else if (holdsNul(values)) {
+            } else if (read->nul) {
                 counts.refuse(row, kNulReason);
                 batch.problem(row, kNulReason, rowText(values));
                 outcome = kNulReason;
             } else {
-                lookup.bind(1, values.at(kAccountItem));
                 found.clear();
                 bool paid = false;
-                while (lookup.next()) {
+                // Otherwise the account is in no row: nothing to look up.
+                const bool lookUp = !inserted || inserted->mayHold(read->accountHash);
+                if (lookUp)
+                    lookup.bind(1, values.at(kAccountItem));
+                while (lookUp && lookup.next()) {
                     QString outstanding;
                     if (!lookup.utf8(2).isEmpty())
                         outstanding = payments::outstandingText(payments::leadingNumber(values.at(kTotalItem), true)
@@ -107,6 +171,8 @@ ImportCounts ReceivablesImport::run(const QString &workbookPath, const QString &
                         insert.bind(i + 1, values.at(i));
                     insert.run();
                     insert.reset();
+                    if (inserted)
+                        inserted->add(read->accountHash);
                 }
                 for (const Found &row : found) {
                     for (int i = 0; i < kItems; ++i)

@@ -33,6 +33,7 @@
 #include <unistd.h>
 
 #include <functional>
+#include <future>
 #include <map>
 
 namespace talvesk::shell {
@@ -178,15 +179,33 @@ int mapColumns(Context &ctx, const db::MappingTable &table)
 }
 
 // Contents already imported are imported again (a scheduled job runs unattended), with a note on
-// standard error; the output lines stay as they are.
-void noteImportedBefore(Context &ctx, const QString &file)
-{
-    if (ctx.dryRun())
-        return;
-    if (const std::optional<QDateTime> when = db::importedBefore(ctx.app, file))
-        ctx.err << "note: the same contents were imported on " << when->toString(QStringLiteral("yyyy-MM-dd HH:mm"))
-                << "; importing again" << Qt::endl;
-}
+// standard error once the import has ended; the output lines stay as they are. The file is hashed
+// beside the import (a large workbook takes as long as a fifth of its rows), and only the entries
+// made before the import count.
+class ImportedBeforeNote {
+public:
+    ImportedBeforeNote(Context &ctx, const QString &file) : ctx_(ctx)
+    {
+        if (!ctx.dryRun())
+            when_ = std::async(std::launch::async, [app = ctx.app, file, upTo = db::newestEntry(ctx.app)] {
+                return db::importedBefore(app, file, upTo);
+            });
+    }
+    ImportedBeforeNote(const ImportedBeforeNote &) = delete;
+    ImportedBeforeNote &operator=(const ImportedBeforeNote &) = delete;
+    ~ImportedBeforeNote()
+    {
+        if (!when_.valid())
+            return;
+        if (const std::optional<QDateTime> when = when_.get())
+            ctx_.err << "note: the same contents were imported on " << when->toString(QStringLiteral("yyyy-MM-dd HH:mm"))
+                     << "; importing again" << Qt::endl;
+    }
+
+private:
+    Context &ctx_;
+    std::future<std::optional<QDateTime>> when_;
+};
 
 // import-receivables / import-payments FILE [--sheet NAME]
 int importWorkbook(Context &ctx, workbookimport::WorkbookImport &import, const QString &what)
@@ -209,7 +228,7 @@ int importWorkbook(Context &ctx, workbookimport::WorkbookImport &import, const Q
         progress.at(row);
     };
     observer.stopped = [&](const workbookimport::ImportCounts &stored) { counts = stored; };
-    noteImportedBefore(ctx, file);
+    const ImportedBeforeNote note(ctx, file);
     try {
         if (sheet.isEmpty()) {
             const auto book = workbook::Workbook::open(file);
@@ -240,7 +259,7 @@ int importText(Context &ctx, textimport::TextImport &import, const QString &what
     textimport::TextImportObserver observer;
     observer.lineDone = [&](const textimport::TextImportCounts &c) { counts = c; };
     observer.stopped = [&](const textimport::TextImportCounts &stored) { counts = stored; };
-    noteImportedBefore(ctx, ctx.args.at(0));
+    const ImportedBeforeNote note(ctx, ctx.args.at(0));
     try {
         counts = import.run(ctx.args.at(0), observer);
     } catch (const platform::Error &error) {

@@ -85,6 +85,9 @@ public:
         return true;
     }
     void reserve(std::size_t strings) { starts_.reserve(strings); }
+    // Room for `bytes` of text at once, so the table is not copied as it grows (pages not yet
+    // written take no memory).
+    void reserveText(std::size_t bytes) { text_.reserve(bytes); }
 
 private:
     std::string text_;

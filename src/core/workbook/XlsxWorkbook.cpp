@@ -207,6 +207,11 @@ private:
         try {
             Part part(path, partName, limits);
             XmlScanner &xml = part.xml();
+            // The text is shorter than the part that holds it; never more than the table's bound.
+            if (part.declaredSize() > 0) {
+                std::lock_guard lock(mutex_);
+                strings_.reserveText(static_cast<std::size_t>(std::min(part.declaredSize(), limits.maxSharedStringBytes)));
+            }
             std::size_t count = 0;
             xml.setPlace([&count] { return QStringLiteral("共用字串表第 %1 個字串").arg(count + 1); });
             std::string text, pending;

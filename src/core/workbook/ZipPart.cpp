@@ -64,9 +64,11 @@ Part::Part(const QString &zipPath, const QString &name, const WorkbookLimits &li
         unreadable(zipPath, QStringLiteral("缺少 ") + name);
     zip_stat_t stat;
     zip_stat_init(&stat);
-    if (zip_stat_index(zip_.handle(), static_cast<zip_uint64_t>(index), 0, &stat) == 0 && (stat.valid & ZIP_STAT_SIZE)
-        && static_cast<qint64>(stat.size) > limits.maxPartBytes)
-        unreadable(zipPath, name + QStringLiteral(" 過大"));
+    if (zip_stat_index(zip_.handle(), static_cast<zip_uint64_t>(index), 0, &stat) == 0 && (stat.valid & ZIP_STAT_SIZE)) {
+        if (static_cast<qint64>(stat.size) > limits.maxPartBytes)
+            unreadable(zipPath, name + QStringLiteral(" 過大"));
+        declaredSize_ = static_cast<qint64>(stat.size);
+    }
     file_ = zip_fopen_index(zip_.handle(), static_cast<zip_uint64_t>(index), 0);
     if (!file_)
         unreadable(zipPath, QStringLiteral("無法解壓縮 ") + name);

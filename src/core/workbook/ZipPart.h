@@ -42,9 +42,12 @@ public:
     Part &operator=(const Part &) = delete;
 
     XmlScanner &xml() { return *scanner_; }
+    // The part's size once inflated, as the zip declares it; -1 when it does not.
+    qint64 declaredSize() const { return declaredSize_; }
 
 private:
     Zip zip_;
+    qint64 declaredSize_ = -1;
     struct zip_file *file_ = nullptr;
     std::unique_ptr<XmlScanner> scanner_;
 };

@@ -7,6 +7,9 @@
 #include "support/Workbooks.h"
 
 #include <QFileInfo>
+#include <QThread>
+
+#include <map>
 
 #include <gtest/gtest.h>
 
@@ -72,6 +75,30 @@ TEST_F(ReceivablesImportTest, InsertsNewAccountsThenUpdatesThemAndKeepsThePaymen
                           account(QStringLiteral("新二"), QStringLiteral("C004"), QString(), QStringLiteral("95120003"), QStringLiteral("20"))}))
         << "the same account twice in one sheet: inserted, then updated; the paid row's outstanding amount follows "
            "its new amount due";
+}
+
+// Into an empty table, an account is looked up only when this import may have inserted it: an
+// account named again far down the sheet, across commits, is still one row, updated.
+TEST_F(ReceivablesImportTest, IntoAnEmptyTableAnAccountNamedAgainIsUpdatedNotInsertedTwice)
+{
+    map({QString(), QString(), QString(), QStringLiteral("A"), QStringLiteral("B")});
+    test::Rows data = header;
+    for (int i = 0; i < 400; ++i)
+        data.push_back({QStringLiteral("R%1").arg(i), double(i)});
+    data[350] = {QStringLiteral("R5"), 55.0};
+    workbookimport::ImportObserver observer;
+    observer.rowDone = [&](qint64 row, const workbookimport::ImportCounts &) {
+        if (row == 2)
+            QThread::msleep(2100); // old enough: the batch commits at its 256th row
+    };
+    const auto counts = run(book(QStringLiteral("fresh.xlsx"), data), observer);
+    EXPECT_EQ(counts.written, 400);
+    EXPECT_EQ(counts.updated, 1);
+    std::map<QString, QStringList> byAccount;
+    for (const QStringList &row : rows())
+        EXPECT_TRUE(byAccount.emplace(row.at(3), row).second) << "two rows of " << row.at(3).toStdString();
+    EXPECT_EQ(byAccount.size(), 399u);
+    EXPECT_EQ(byAccount[QStringLiteral("R5")].at(4), QStringLiteral("55"));
 }
 
 TEST_F(ReceivablesImportTest, WithoutAnAccountColumnMappedNothingIsRead)
