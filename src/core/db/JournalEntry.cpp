@@ -165,14 +165,10 @@ void JournalEntry::close(const QString &counts, const QString &changes)
     Seal after;
     if (alone && recorder_->exact && !recorder_->lost) {
         // What the operation did, added to what the tables were: no need to read them again.
-        // The rows above the limits are all the operation's, read as they are now.
-        RowIds limits;
-        for (std::size_t i = 0; i < limits.size(); ++i)
-            limits[i] = recorder_->tables[i].limit;
-        after = readSeal(db_, limits);
         for (std::size_t i = 0; i < after.size(); ++i) {
-            after[i].rows += recorder_->before[i].rows + recorder_->tables[i].delta.rows;
-            after[i].sum += recorder_->before[i].sum + recorder_->tables[i].delta.sum;
+            const Recorder::Table &t = recorder_->tables[i];
+            after[i].rows = recorder_->before[i].rows + t.delta.rows + t.own.rows;
+            after[i].sum = recorder_->before[i].sum + t.delta.sum + t.own.sum;
         }
     } else {
         // Another program wrote meanwhile, or a change failed part way: the tables say.

@@ -26,10 +26,11 @@ quint16 &Recorder::Table::marks(qint64 rid)
 
 void Recorder::Table::inserted(qint64 rid, const Value *values)
 {
+    TableSeal &seal = rid > limit ? own : delta;
+    ++seal.rows;
+    seal.sum += rowHash(rid, values, columns);
     if (rid > limit)
         return;
-    ++delta.rows;
-    delta.sum += rowHash(rid, values, columns);
     quint16 &m = marks(rid);
     if (m == 0) {
         appendRecord(buffer, kInserted, rid, 0, nullptr, columns);
@@ -39,10 +40,11 @@ void Recorder::Table::inserted(qint64 rid, const Value *values)
 
 void Recorder::Table::deleted(qint64 rid, const Value *values)
 {
+    TableSeal &seal = rid > limit ? own : delta;
+    --seal.rows;
+    seal.sum -= rowHash(rid, values, columns);
     if (rid > limit)
         return;
-    --delta.rows;
-    delta.sum -= rowHash(rid, values, columns);
     quint16 &m = marks(rid);
     if (m & kInsertedMark)
         return;
@@ -54,15 +56,14 @@ void Recorder::Table::deleted(qint64 rid, const Value *values)
 
 void Recorder::Table::updated(qint64 rid, const Value *before, const Value *after, unsigned among)
 {
-    if (rid > limit)
-        return;
+    TableSeal &seal = rid > limit ? own : delta;
     unsigned changed = 0;
     for (int c = 0; c < columns; ++c)
         if ((among & (1u << c)) && !sameValue(before[c], after[c])) {
             changed |= 1u << c;
-            delta.sum += cellHash(rid, c, after[c]) - cellHash(rid, c, before[c]);
+            seal.sum += cellHash(rid, c, after[c]) - cellHash(rid, c, before[c]);
         }
-    if (changed == 0)
+    if (changed == 0 || rid > limit)
         return;
     quint16 &m = marks(rid);
     const unsigned first = changed & ~unsigned(m);
@@ -105,9 +106,6 @@ void Recorder::rowChanging(const RowChange &change) noexcept
             for (int c = 0; c < t.columns; ++c)
                 after[std::size_t(c)] = change.after(at[std::size_t(c)]);
         };
-        // Nothing to read for a row above the limit (the operation's own row).
-        if (std::max(key, newKey) > t.limit && (change.kind != RowChange::Update || std::min(key, newKey) > t.limit))
-            return;
         if (change.kind == RowChange::Insert) {
             readAfter();
             t.inserted(newKey, after.data());

@@ -33,11 +33,13 @@ public:
         std::string buffer;
         qint64 seq = 0;
         TableSeal delta;
+        // The rows above the limit, the operation's own, as they are now: hashed as they are
+        // written, so the close need not read them back (a million rows take half a second).
+        // They need no undo records: undoing deletes them.
+        TableSeal own;
 
         quint16 &marks(qint64 rid);
         unsigned all() const { return (1u << columns) - 1; }
-        // Rows above the limit are the operation's own: they are added to the seal as they are
-        // at the close, so changes to them are not followed here.
         void inserted(qint64 rid, const Value *values);
         void deleted(qint64 rid, const Value *values);
         // Only the columns in `among` may have changed (and only they are read).

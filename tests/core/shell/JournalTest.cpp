@@ -149,6 +149,25 @@ TEST_F(JournalTest, ImportsAndClearingsAreUndoneOneByOneExactly)
         EXPECT_TRUE(line.endsWith(QStringLiteral("\tundone"))) << line.toStdString();
 }
 
+// Rows an import inserts and changes again (an account named twice), into an emptied table, are
+// sealed as the import left them: the next operation starts from that seal, and both are undone
+// back to exactly the tables before them.
+TEST_F(JournalTest, RowsAnImportInsertsAndChangesAgainAreUndoneExactly)
+{
+    const QString twice = app.path(QStringLiteral("twice.xlsx"));
+    test::writeXlsx(twice, QStringLiteral("R"),
+                    {{QStringLiteral("h")}, {QStringLiteral("丁"), QStringLiteral("A9"), 100.0}, {QStringLiteral("丁改"), QStringLiteral("A9"), 120.0}});
+    ASSERT_EQ(batch(app, {QStringLiteral("clear-receivables")}).code, shell::kBatchOk);
+    const QStringList before = snapshot(app);
+    ASSERT_EQ(batch(app, {QStringLiteral("import-receivables"), twice}).code, shell::kBatchOk);
+    ASSERT_EQ(batch(app, {QStringLiteral("clear-receivables")}).code, shell::kBatchOk);
+    for (int i = 0; i < 2; ++i) {
+        const BatchRun undo = batch(app, {QStringLiteral("undo")});
+        EXPECT_EQ(undo.code, shell::kBatchOk) << i << undo.err.toStdString();
+    }
+    EXPECT_EQ(snapshot(app), before);
+}
+
 TEST_F(JournalTest, TheLinesAnImportCouldNotUseAreKeptWithItsEntry)
 {
     ASSERT_EQ(batch(app, {QStringLiteral("import-bank"),
