@@ -141,27 +141,39 @@ std::optional<QDateTime> importedBefore(Database &db, const QString &hash, qint6
     return QDateTime::fromString(last.text(0), kStampFormat);
 }
 
-std::optional<QDateTime> importedBefore(const platform::AppFolder &app, const QString &file, qint64 upToEntry)
+std::optional<QDateTime> importedBefore(const platform::AppFolder &app, const QString &file)
 {
     const QString hash = fileHash(file);
     if (hash.isEmpty())
         return std::nullopt;
     try {
         Database db = openDatabase(app);
-        return importedBefore(db, hash, upToEntry);
+        return importedBefore(db, hash);
     } catch (const Error &) {
         return std::nullopt;
     }
 }
 
-qint64 newestEntry(const platform::AppFolder &app)
+ImportedBefore::ImportedBefore(const platform::AppFolder &app, const QString &file)
 {
     try {
         Database db = openDatabase(app);
-        return journalExists(db) ? firstInteger(db, "SELECT coalesce(max(id), 0) FROM Journal") : 0;
+        const qint64 upTo = journalExists(db) ? firstInteger(db, "SELECT coalesce(max(id), 0) FROM Journal") : 0;
+        when_ = std::async(std::launch::async, [db = std::move(db), file, upTo]() mutable -> std::optional<QDateTime> {
+            try {
+                return importedBefore(db, fileHash(file), upTo);
+            } catch (const Error &) {
+                return std::nullopt;
+            }
+        });
     } catch (const Error &) {
-        return 0;
+        // No database to ask: the import itself says why.
     }
+}
+
+std::optional<QDateTime> ImportedBefore::when()
+{
+    return when_.valid() ? when_.get() : std::nullopt;
 }
 
 std::vector<JournalRecord> journalEntries(Database &db)

@@ -40,10 +40,18 @@ std::optional<QDateTime> importedBefore(platform::Database &db, const QString &h
                                         qint64 upToEntry = std::numeric_limits<qint64>::max());
 // The same for the contents of `file`, asked of the application's database; nothing also when
 // the database or the file cannot be read (the import itself then says why).
-std::optional<QDateTime> importedBefore(const platform::AppFolder &app, const QString &file,
-                                        qint64 upToEntry = std::numeric_limits<qint64>::max());
-// The newest entry's id; 0 when there is none or the database cannot be read.
-qint64 newestEntry(const platform::AppFolder &app);
+std::optional<QDateTime> importedBefore(const platform::AppFolder &app, const QString &file);
+// The same, asked beside an import about to start (a large file takes as long to hash as a fifth
+// of its rows take to import): the entries made until now count, the file is hashed on a thread
+// of its own, and when() waits for the answer.
+class ImportedBefore {
+public:
+    ImportedBefore(const platform::AppFolder &app, const QString &file);
+    std::optional<QDateTime> when();
+
+private:
+    std::future<std::optional<QDateTime>> when_;
+};
 // Whether the journal's tables are there; a database without them reads as an empty journal.
 bool journalExists(platform::Database &db);
 

@@ -118,7 +118,9 @@ ImportCounts ReceivablesImport::run(const QString &workbookPath, const QString &
         // asked again in each new transaction, before it reads or writes anything.
         std::optional<InsertedAccounts> inserted;
         qint64 version = 0, commitsSeen = 0;
-        if (db::journal::firstInteger(db, "SELECT count(*) FROM (SELECT 1 FROM F_AccountData LIMIT 1)") == 0) {
+        // (A short sheet's few lookups cost less than the filter's memory.)
+        if (sheet.lastUsedRow() >= 1000
+            && db::journal::firstInteger(db, "SELECT count(*) FROM (SELECT 1 FROM F_AccountData LIMIT 1)") == 0) {
             version = db::journal::dataVersion(db);
             inserted.emplace();
         }

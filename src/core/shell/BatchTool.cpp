@@ -33,7 +33,6 @@
 #include <unistd.h>
 
 #include <functional>
-#include <future>
 #include <map>
 
 namespace talvesk::shell {
@@ -187,24 +186,22 @@ public:
     ImportedBeforeNote(Context &ctx, const QString &file) : ctx_(ctx)
     {
         if (!ctx.dryRun())
-            when_ = std::async(std::launch::async, [app = ctx.app, file, upTo = db::newestEntry(ctx.app)] {
-                return db::importedBefore(app, file, upTo);
-            });
+            asked_.emplace(ctx.app, file);
     }
     ImportedBeforeNote(const ImportedBeforeNote &) = delete;
     ImportedBeforeNote &operator=(const ImportedBeforeNote &) = delete;
     ~ImportedBeforeNote()
     {
-        if (!when_.valid())
+        if (!asked_)
             return;
-        if (const std::optional<QDateTime> when = when_.get())
+        if (const std::optional<QDateTime> when = asked_->when())
             ctx_.err << "note: the same contents were imported on " << when->toString(QStringLiteral("yyyy-MM-dd HH:mm"))
                      << "; importing again" << Qt::endl;
     }
 
 private:
     Context &ctx_;
-    std::future<std::optional<QDateTime>> when_;
+    std::optional<db::ImportedBefore> asked_;
 };
 
 // import-receivables / import-payments FILE [--sheet NAME]
