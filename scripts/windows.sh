@@ -99,12 +99,18 @@ build_library() {
     local started=$SECONDS
     rm -rf "$out"
     local scratch; scratch="$(mktemp -d "$cache_root/.work.XXXXXX")"
+    # This runs inside the caller's $(...), where errexit does not reach: every failure returns.
     (cd "$scratch" && apt-get source -qq --download-only "$name=$v" >/dev/null 2>&1 &&
-      dpkg-source --no-check -x ./*.dsc src >/dev/null)
+      dpkg-source --no-check -x ./*.dsc src >/dev/null) ||
+      { echo "windows.sh: could not fetch and unpack the source of $name $v" >&2; return 1; }
     mkdir -p "$scratch/build"
+    # Not tested by || itself: that would switch off the recipe's own errexit.
     ( src="$scratch/src" work="$scratch/build" out="$out" jobs="$jobs" toolchain="$toolchain"
       set -euo pipefail; . "$recipe" ) >&2
-    touch "$out/.complete"
+    local status=$?
+    [ "$status" -eq 0 ] ||
+      { echo "windows.sh: building $name $v failed; its sources and logs are kept in $scratch" >&2; return 1; }
+    touch "$out/.complete" || return 1
     rm -rf "$scratch"
     # Builds of this library under other keys are of no further use.
     find "$cache_root" -mindepth 1 -maxdepth 1 -name "$name-*" ! -path "$out" -exec rm -rf {} +
