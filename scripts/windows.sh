@@ -3,9 +3,10 @@
 #   bash scripts/windows.sh            everything, into build-windows/
 #   bash scripts/windows.sh --deps     only the cross-built libraries (into the cache)
 #
-# No Qt for Windows is packaged, so Qt, SQLite, libzip and libxlsxwriter are cross-built from
+# No Qt for Windows is packaged, so Qt, SQLite, libzip, libxlsxwriter and libpq are cross-built from
 # Debian's own source packages (the versions of the main archive) into a cache folder outside the
-# checkout, keyed by this script, the toolchain file and those versions; a later run reuses it.
+# checkout, keyed by each one's recipe, the toolchain file, the compiler and those versions; a later
+# run reuses it.
 #   TALVESK_WINDOWS_CACHE   the cache's folder (default /var/cache/talvesk-windows)
 #   TALVESK_WINDOWS_JOBS    parallel jobs (default: the number of cores)
 set -euo pipefail
@@ -73,7 +74,8 @@ fi
 # The security archive may list a newer version whose source is not served; the release's own is.
 . /etc/os-release
 release="${VERSION_CODENAME:?no release codename in /etc/os-release}"
-sources=(sqlite3 libzip libxlsxwriter googletest qt6-base)
+# New libraries go at the end: the programs' build finds Qt by its place in this list.
+sources=(sqlite3 libzip libxlsxwriter googletest qt6-base postgresql-15)
 declare -A version
 for s in "${sources[@]}"; do
   version[$s]="$(apt-get source --print-uris -qq "$s/$release" 2>/dev/null |
