@@ -3,9 +3,10 @@
 #   bash scripts/windows.sh            everything, into build-windows/
 #   bash scripts/windows.sh --deps     only the cross-built libraries (into the cache)
 #
-# No Qt for Windows is packaged, so Qt, SQLite, libzip and libxlsxwriter are cross-built from
+# No Qt for Windows is packaged, so Qt, SQLite, libzip, libxlsxwriter and libpq are cross-built from
 # Debian's own source packages (the versions of the main archive) into a cache folder outside the
-# checkout, keyed by this script, the toolchain file and those versions; a later run reuses it.
+# checkout, keyed by each one's recipe, the toolchain file, the compiler and those versions; a later
+# run reuses it.
 #   TALVESK_WINDOWS_CACHE   the cache's folder (default /var/cache/talvesk-windows)
 #   TALVESK_WINDOWS_JOBS    parallel jobs (default: the number of cores)
 set -euo pipefail
@@ -73,7 +74,8 @@ fi
 # The security archive may list a newer version whose source is not served; the release's own is.
 . /etc/os-release
 release="${VERSION_CODENAME:?no release codename in /etc/os-release}"
-sources=(sqlite3 libzip libxlsxwriter googletest qt6-base)
+# New libraries go at the end: the programs' build finds Qt by its place in this list.
+sources=(sqlite3 libzip libxlsxwriter googletest qt6-base postgresql-15)
 declare -A version
 for s in "${sources[@]}"; do
   version[$s]="$(apt-get source --print-uris -qq "$s/$release" 2>/dev/null |
@@ -99,12 +101,18 @@ build_library() {
     local started=$SECONDS
     rm -rf "$out"
     local scratch; scratch="$(mktemp -d "$cache_root/.work.XXXXXX")"
+    # This runs inside the caller's $(...), where errexit does not reach: every failure returns.
     (cd "$scratch" && apt-get source -qq --download-only "$name=$v" >/dev/null 2>&1 &&
-      dpkg-source --no-check -x ./*.dsc src >/dev/null)
+      dpkg-source --no-check -x ./*.dsc src >/dev/null) ||
+      { echo "windows.sh: could not fetch and unpack the source of $name $v" >&2; return 1; }
     mkdir -p "$scratch/build"
+    # Not tested by || itself: that would switch off the recipe's own errexit.
     ( src="$scratch/src" work="$scratch/build" out="$out" jobs="$jobs" toolchain="$toolchain"
       set -euo pipefail; . "$recipe" ) >&2
-    touch "$out/.complete"
+    local status=$?
+    [ "$status" -eq 0 ] ||
+      { echo "windows.sh: building $name $v failed; its sources and logs are kept in $scratch" >&2; return 1; }
+    touch "$out/.complete" || return 1
     rm -rf "$scratch"
     # Builds of this library under other keys are of no further use.
     find "$cache_root" -mindepth 1 -maxdepth 1 -name "$name-*" ! -path "$out" -exec rm -rf {} +
