@@ -12,10 +12,11 @@ build=(
   cmake ninja-build g++ pkg-config ccache
   qt6-base-dev qt6-qpa-plugins libgl-dev
   qt6-translations-l10n fonts-noto-cjk
-  libsqlite3-dev
+  libsqlite3-dev libpq-dev
   libzip-dev libxlsxwriter-dev
 )
-test=(libgtest-dev sqlite3 poppler-utils)
+# postgresql: the tests start a private server of their own (scripts/postgres.sh).
+test=(libgtest-dev sqlite3 poppler-utils postgresql)
 bench=(libbenchmark-dev sqlite3)
 fuzz=(clang libclang-rt-14-dev)
 # dpkg-shlibdeps (dpkg-dev) fills the package's Depends; the package check installs it and shows

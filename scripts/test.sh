@@ -1,9 +1,17 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test twice: a plain optimised build, then one
-# under AddressSanitizer and UBSan.
+# under AddressSanitizer and UBSan. Both runs share one private PostgreSQL server, stopped however
+# this script ends.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh build test bench
+
+postgres_dir=$(mktemp -d "${TMPDIR:-/tmp}/talvesk-pg.XXXXXX")
+trap 'bash scripts/postgres.sh stop "$postgres_dir" || true; rm -rf "$postgres_dir"' EXIT
+trap 'exit 1' INT TERM HUP
+TALVESK_TEST_POSTGRES=$(bash scripts/postgres.sh start "$postgres_dir")
+export TALVESK_TEST_POSTGRES
+echo "== PostgreSQL for the tests: $TALVESK_TEST_POSTGRES"
 
 jobs=$(nproc)
 export QT_QPA_PLATFORM=offscreen
