@@ -504,11 +504,8 @@ void CopyIn::abandon() noexcept
     }
 }
 
-void CopyIn::addField(QStringView field, QByteArray &row)
+void CopyIn::addField(QByteArrayView utf8, QByteArray &row)
 {
-    if (!row.isEmpty())
-        row += '\t';
-    const QByteArray utf8 = field.toUtf8();
     // The text format's escapes; the bytes of a character beyond ASCII are never these.
     for (const char c : utf8) {
         switch (c) {
@@ -533,40 +530,51 @@ void CopyIn::addField(QStringView field, QByteArray &row)
     }
 }
 
-void CopyIn::endRow(QByteArray &row)
+void CopyIn::addRow(std::span<const CopyField> fields)
 {
+    if (!open_)
+        throw Error(errnum::Database, QStringLiteral("COPY 已結束"));
+    if (link_->stopping.load()) {
+        abandon();
+        throw stoppedError();
+    }
+    QByteArray row;
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        if (i > 0)
+            row += '\t';
+        if (fields[i].null)
+            row += "\\N";
+        else
+            addField(fields[i].utf8, row);
+    }
     row += '\n';
     buffer_ += row;
     if (buffer_.size() >= kCopyChunk)
         send();
 }
 
+void CopyIn::addTexts(std::span<const QStringView> texts)
+{
+    std::vector<QByteArray> utf8;
+    utf8.reserve(texts.size());
+    std::vector<CopyField> fields;
+    fields.reserve(texts.size());
+    for (const QStringView text : texts) {
+        utf8.push_back(text.toUtf8());
+        fields.push_back({utf8.back(), false});
+    }
+    addRow(fields);
+}
+
 void CopyIn::addRow(std::initializer_list<QStringView> fields)
 {
-    if (!open_)
-        throw Error(errnum::Database, QStringLiteral("COPY 已結束"));
-    if (link_->stopping.load()) {
-        abandon();
-        throw stoppedError();
-    }
-    QByteArray row;
-    for (const QStringView field : fields)
-        addField(field, row);
-    endRow(row);
+    addTexts(std::span<const QStringView>(fields.begin(), fields.size()));
 }
 
 void CopyIn::addRow(const QList<QString> &fields)
 {
-    if (!open_)
-        throw Error(errnum::Database, QStringLiteral("COPY 已結束"));
-    if (link_->stopping.load()) {
-        abandon();
-        throw stoppedError();
-    }
-    QByteArray row;
-    for (const QString &field : fields)
-        addField(field, row);
-    endRow(row);
+    std::vector<QStringView> views(fields.begin(), fields.end());
+    addTexts(views);
 }
 
 void CopyIn::send()

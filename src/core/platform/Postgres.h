@@ -9,6 +9,7 @@
 #include <chrono>
 #include <initializer_list>
 #include <memory>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -156,6 +157,12 @@ private:
     bool open_ = true;
 };
 
+// One field of a row sent by CopyIn: its UTF-8 bytes (not owned), or NULL.
+struct CopyField {
+    QByteArrayView utf8;
+    bool null = false;
+};
+
 // Rows sent in bulk by `COPY table (columns) FROM STDIN` in the text format, each field escaped
 // so that tabs, line ends and backslashes arrive as they are. While it runs the connection runs
 // nothing else.
@@ -171,13 +178,15 @@ public:
     // the whole row (Error): nothing of it is sent, and the copy can go on.
     void addRow(std::initializer_list<QStringView> fields);
     void addRow(const QList<QString> &fields);
+    // The same with each field as UTF-8, or NULL, which the server keeps apart from the empty text.
+    void addRow(std::span<const CopyField> fields);
     // Sends what is left and ends the copy: the number of rows the server stored. Throws Error
     // when the server refused any of them (it then stores none).
     qint64 finish();
 
 private:
-    void addField(QStringView field, QByteArray &row);
-    void endRow(QByteArray &row);
+    void addField(QByteArrayView utf8, QByteArray &row);
+    void addTexts(std::span<const QStringView> texts);
     void send();
     void abandon() noexcept;
 

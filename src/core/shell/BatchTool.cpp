@@ -23,6 +23,9 @@
 #include "store/StoreImport.h"
 #include "workbook/Workbook.h"
 #include "receivables/ReceivablesImport.h"
+#include "server/ServerCopy.h"
+#include "server/ServerSchema.h"
+#include "server/ServerSettings.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -512,6 +515,45 @@ int refreshIndex(Context &ctx)
     }
 }
 
+// The server Env/Database.ini names; platform::Error when it names none.
+QString namedServer(const AppFolder &app)
+{
+    if (const std::optional<QString> server = server::serverConnectionString(app))
+        return *server;
+    throw platform::Error(platform::errnum::FileNotFound,
+                          QStringLiteral("%1 沒有指定伺服器（[DATABASE] 段的 server）").arg(server::settingsFile(app)));
+}
+
+// server-init: the program's tables in the server's empty database.
+int serverInit(Context &ctx)
+{
+    try {
+        platform::pg::Connection connection(namedServer(ctx.app));
+        server::createTables(connection);
+        ctx.out << "server-init: tables made on " << connection.serverName() << Qt::endl;
+        return kBatchOk;
+    } catch (const platform::Error &error) {
+        ctx.err << errorText(error) << Qt::endl;
+        ctx.out << "server-init: failed, nothing made" << Qt::endl;
+        return kBatchFailed;
+    }
+}
+
+// server-copy: this desk's database file into the server's empty tables.
+int serverCopy(Context &ctx)
+{
+    try {
+        platform::pg::Connection connection(namedServer(ctx.app));
+        const server::CopyCounts counts = server::copyDeskToServer(ctx.app, connection);
+        ctx.out << "server-copy: " << counts.summary() << " copied to " << connection.serverName() << Qt::endl;
+        return kBatchOk;
+    } catch (const platform::Error &error) {
+        ctx.err << errorText(error) << Qt::endl;
+        ctx.out << "server-copy: failed, nothing copied" << Qt::endl;
+        return kBatchFailed;
+    }
+}
+
 const std::map<QString, Command> &commands()
 {
     static const std::map<QString, Command> table{
@@ -559,6 +601,8 @@ const std::map<QString, Command> &commands()
                                      [](Context &ctx) { return backupOrRestore(ctx, true); }}},
         {QStringLiteral("history"), {QString(), 0, 0, history}},
         {QStringLiteral("refresh-index"), {QString(), 0, 0, refreshIndex}},
+        {QStringLiteral("server-init"), {QString(), 0, 0, serverInit}},
+        {QStringLiteral("server-copy"), {QString(), 0, 0, serverCopy}},
         {QStringLiteral("problems"), {QStringLiteral("ID"), 1, 1, problems}},
         {QStringLiteral("undo"), {QString(), 0, 0, undo}},
         {QStringLiteral("report"), {QStringLiteral("OUT.pdf [--date yyyy-MM-dd]"), 1, 3, report}},

@@ -124,6 +124,18 @@ TEST(Postgres, TextGoesInBoundOrCopiedAndComesBackAsItWas)
         ASSERT_EQ(copied.text(i, 1), copiedValue(i)) << "row " << i;
     EXPECT_EQ(count(db, "t WHERE n = 99"), 0);
 
+    // An empty first field keeps its place; NULL arrives apart from the empty text.
+    db.execute("CREATE TABLE u (a text, b text)");
+    CopyIn pairs(db, "COPY u (a, b) FROM STDIN");
+    pairs.addRow({QStringView(), QStringView(u"x")});
+    const platform::pg::CopyField withNull[] = {{QByteArrayView(), true}, {QByteArrayView(""), false}};
+    pairs.addRow(withNull);
+    EXPECT_EQ(pairs.finish(), 2);
+    const auto u = db.execute("SELECT coalesce(a, '<null>') || '|' || coalesce(b, '<null>') FROM u ORDER BY b DESC");
+    ASSERT_EQ(u.rowCount(), 2);
+    EXPECT_EQ(u.text(0, 0), QStringLiteral("|x"));
+    EXPECT_EQ(u.text(1, 0), QStringLiteral("<null>|"));
+
     auto nothing = db.prepare("SELECT $1::text IS NULL");
     EXPECT_EQ(nothing.bindNull(1).run().text(0, 0), QStringLiteral("t"));
     EXPECT_EQ(failureOf([&] { db.prepare("SELECT $1::text, $2::text").bind(1, QStringLiteral("x")).run(); }).number(),

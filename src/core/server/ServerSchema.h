@@ -1,0 +1,39 @@
+#pragma once
+
+// The program's tables on the office's database server: the same tables and columns as the desk's
+// file, every column text, each with a row id column `rid` where the file has its rowid (so rows
+// keep their ids when copied, and an undo can bring a row back under its id), and the same indexes.
+
+#include "platform/Postgres.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <array>
+
+namespace talvesk::server {
+
+struct ServerTable {
+    const char *name;
+    const char *columns; // in the file's order, comma-separated
+};
+inline constexpr std::array<ServerTable, 4> kServerTables{{
+    {"F_AccountData", "UserName, UserNum, Memo, Bankcode, Total, PayDate, PayTotal, N_PayTotal, Spare"},
+    {"SMdata", "REC, C_NUM, R_NUM, R_M_NUM, TR_DATE, PAY_DATE, BARCODE1, BARCODE2, BARCODE3, P_TOTAL"},
+    {"ImportSetting", "item1, item2, item3, item4, item5"},
+    {"ImportSetting1", "item1, item2, item3, item4, item5, item6"},
+}};
+
+// The advisory lock a writing operation holds on the server for its transaction: one at a time.
+inline constexpr qint64 kWritingLock = 0x54616C76736B; // "Talvsk"
+// What a clerk is told when another clerk's writing operation holds it past the wait.
+inline const QString kAnotherClerkWrites = QStringLiteral("另一位同仁正在寫入共用資料庫，請稍後再試；資料庫未變更");
+
+// The program's tables that the server's database holds already.
+QStringList existingTables(platform::pg::Connection &server);
+
+// Makes the tables and indexes in one transaction on a database that holds none of them; refuses
+// (platform::Error, nothing made) when it holds any. Throws platform::Error.
+void createTables(platform::pg::Connection &server);
+
+} // namespace talvesk::server
