@@ -72,6 +72,15 @@ run_program() { # run_program KIND EXE SECONDS: runs a GoogleTest program, recor
   [ "$rc" -eq 0 ] && [ -n "$passed" ]
 }
 
+# The shared database's tests reach a private PostgreSQL on this machine over TCP, as a desk
+# reaches the office's server (wine has no Unix socket); it is stopped when this script ends.
+pg_dir="$(mktemp -d)"
+pg_port="$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')"
+pg_connection="$(bash "$root/scripts/postgres.sh" start "$pg_dir" --tcp "$pg_port" --until $$)"
+trap 'wineserver -k 2>/dev/null || true; bash "$root/scripts/postgres.sh" stop "$pg_dir" || true' EXIT
+# libpq reads its password file by a Windows path.
+export TALVESK_TEST_POSTGRES="${pg_connection% passfile=*} passfile=$(winpath "$pg_dir/pgpass")"
+
 say "1. the core test programs"
 for exe in "$build"/tests/*_tests.exe; do
   case "$(basename "$exe")" in *_gui_tests.exe) continue ;; esac
