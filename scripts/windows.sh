@@ -171,8 +171,10 @@ while [ ${#pending[@]} -gt 0 ]; do
     lower="${dll,,}"
     [ -n "${seen[$lower]:-}" ] && continue
     seen[$lower]=1
+    # Windows matches names without regard to case (libpq's import library names LIBPQ.dll).
     for d in "${dll_dirs[@]}"; do
-      if [ -f "$d/$dll" ]; then cp "$d/$dll" "$stage/"; pending+=("$stage/$dll"); break; fi
+      found="$(find "$d" -maxdepth 1 -type f -iname "$dll" -print -quit 2>/dev/null)"
+      if [ -n "$found" ]; then cp "$found" "$stage/"; pending+=("$stage/$(basename "$found")"); break; fi
     done # not found: a library of Windows itself
   done < <(x86_64-w64-mingw32-objdump -p "$file" | sed -n 's/^\s*DLL Name: //p')
 done
