@@ -78,8 +78,9 @@ pg_dir="$(mktemp -d)"
 pg_port="$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')"
 pg_connection="$(bash "$root/scripts/postgres.sh" start "$pg_dir" --tcp "$pg_port" --until $$)"
 trap 'wineserver -k 2>/dev/null || true; bash "$root/scripts/postgres.sh" stop "$pg_dir" || true' EXIT
-# libpq reads its password file by a Windows path.
-export TALVESK_TEST_POSTGRES="${pg_connection% passfile=*} passfile=$(winpath "$pg_dir/pgpass")"
+# libpq reads its password file by a Windows path; with forward slashes, since a backslash in a
+# connection string escapes the character after it.
+export TALVESK_TEST_POSTGRES="${pg_connection% passfile=*} passfile=Z:$pg_dir/pgpass"
 
 say "1. the core test programs"
 for exe in "$build"/tests/*_tests.exe; do
