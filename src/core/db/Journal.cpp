@@ -162,8 +162,8 @@ ImportedBefore::ImportedBefore(const platform::AppFolder &app, const QString &fi
         when_ = std::async(std::launch::async, [db = std::move(db), file, upTo]() mutable -> std::optional<QDateTime> {
             try {
                 return importedBefore(db, fileHash(file), upTo);
-            } catch (const Error &) {
-                return std::nullopt;
+            } catch (...) {
+                return std::nullopt; // only a note is lost
             }
         });
     } catch (const Error &) {

@@ -41,7 +41,13 @@ struct ReadRow {
 // ever saves work; at a million accounts about one in a hundred is looked up for nothing.
 class InsertedAccounts {
 public:
-    static quint64 hashOf(QStringView account) { return qHash(account, std::size_t(0x9E3779B97F4A7C15ull)); }
+    // Of the account as it is stored: a lone surrogate (only an .xls can hold one) is stored as
+    // the UTF-8 replacement, which another account may be stored as too.
+    static quint64 hashOf(const QString &account)
+    {
+        const bool lone = std::any_of(account.begin(), account.end(), [](QChar c) { return c.isSurrogate(); });
+        return qHash(lone ? QString::fromUtf8(account.toUtf8()) : account, std::size_t(0x9E3779B97F4A7C15ull));
+    }
     void add(quint64 accountHash)
     {
         const auto [word, bits] = place(accountHash);
@@ -105,6 +111,9 @@ ImportCounts ReceivablesImport::run(const QString &workbookPath, const QString &
     const db::JournalOperation journal{QStringLiteral("import-receivables"), platform::absolutePath(workbookPath)};
 
     return db::runInBatches<ImportCounts>(db, [&](db::BatchedChanges &batch, ImportCounts &counts) {
+        // Asked before the reading thread has the sheet: a sheet is read by one thread at a time.
+        // (A short sheet's few lookups cost less than the filter of inserted accounts below.)
+        const bool manyRows = sheet.lastUsedRow() >= 1000;
         ReadAhead<ReadRow> rows(sheet, [&mapping](workbook::Worksheet &worksheet, qint64 row, ReadRow &into) {
             into.values.resize(kItems);
             for (int i = 0; i < kItems; ++i)
@@ -118,9 +127,7 @@ ImportCounts ReceivablesImport::run(const QString &workbookPath, const QString &
         // asked again in each new transaction, before it reads or writes anything.
         std::optional<InsertedAccounts> inserted;
         qint64 version = 0, commitsSeen = 0;
-        // (A short sheet's few lookups cost less than the filter's memory.)
-        if (sheet.lastUsedRow() >= 1000
-            && db::journal::firstInteger(db, "SELECT count(*) FROM (SELECT 1 FROM F_AccountData LIMIT 1)") == 0) {
+        if (manyRows && db::journal::firstInteger(db, "SELECT count(*) FROM (SELECT 1 FROM F_AccountData LIMIT 1)") == 0) {
             version = db::journal::dataVersion(db);
             inserted.emplace();
         }
