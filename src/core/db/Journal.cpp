@@ -157,23 +157,24 @@ std::optional<QDateTime> importedBefore(const platform::AppFolder &app, const QS
 ImportedBefore::ImportedBefore(const platform::AppFolder &app, const QString &file)
 {
     try {
-        Database db = openDatabase(app);
-        const qint64 upTo = journalExists(db) ? firstInteger(db, "SELECT coalesce(max(id), 0) FROM Journal") : 0;
-        when_ = std::async(std::launch::async, [db = std::move(db), file, upTo]() mutable -> std::optional<QDateTime> {
-            try {
-                return importedBefore(db, fileHash(file), upTo);
-            } catch (...) {
-                return std::nullopt; // only a note is lost
-            }
-        });
+        db_.emplace(openDatabase(app));
+        upTo_ = journalExists(*db_) ? firstInteger(*db_, "SELECT coalesce(max(id), 0) FROM Journal") : 0;
+        hash_ = std::async(std::launch::async, [file] { return fileHash(file); });
     } catch (const Error &) {
-        // No database to ask: the import itself says why.
+        db_.reset(); // no database to ask: the import itself says why
     }
 }
 
 std::optional<QDateTime> ImportedBefore::when()
 {
-    return when_.valid() ? when_.get() : std::nullopt;
+    if (!db_ || !hash_.valid())
+        return std::nullopt;
+    try {
+        // Asked once the import has ended: a read beside it could hold up one of its commits.
+        return importedBefore(*db_, hash_.get(), upTo_);
+    } catch (...) {
+        return std::nullopt; // only a note is lost
+    }
 }
 
 std::vector<JournalRecord> journalEntries(Database &db)

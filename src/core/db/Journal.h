@@ -41,16 +41,18 @@ std::optional<QDateTime> importedBefore(platform::Database &db, const QString &h
 // The same for the contents of `file`, asked of the application's database; nothing also when
 // the database or the file cannot be read (the import itself then says why).
 std::optional<QDateTime> importedBefore(const platform::AppFolder &app, const QString &file);
-// The same, asked beside an import about to start (a large file takes as long to hash as a fifth
-// of its rows take to import): the entries made until now count, the file is hashed on a thread
-// of its own, and when() waits for the answer.
+// The same, for an import about to start (a large file takes as long to hash as a fifth of its
+// rows take to import): the entries made until now count; the file is hashed on a thread of its
+// own while the import runs, and when(), once it has ended, waits for the hash and asks.
 class ImportedBefore {
 public:
     ImportedBefore(const platform::AppFolder &app, const QString &file);
     std::optional<QDateTime> when();
 
 private:
-    std::future<std::optional<QDateTime>> when_;
+    std::optional<platform::Database> db_;
+    qint64 upTo_ = 0;
+    std::future<QString> hash_;
 };
 // Whether the journal's tables are there; a database without them reads as an empty journal.
 bool journalExists(platform::Database &db);
