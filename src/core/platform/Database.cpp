@@ -1,5 +1,7 @@
 #include "platform/Database.h"
 
+#include "platform/DatabaseOnServer.h"
+
 #include "platform/Error.h"
 #include "platform/Files.h"
 
@@ -140,6 +142,8 @@ QByteArray Value::toText() const
 
 Value RowChange::before(int column) const
 {
+    if (!db_)
+        return before_[column];
     sqlite3_value *v = nullptr;
     const int rc = sqlite3_preupdate_old(db_, column, &v);
     if (rc != SQLITE_OK || !v)
@@ -149,6 +153,8 @@ Value RowChange::before(int column) const
 
 Value RowChange::after(int column) const
 {
+    if (!db_)
+        return after_[column];
     sqlite3_value *v = nullptr;
     const int rc = sqlite3_preupdate_new(db_, column, &v);
     if (rc != SQLITE_OK || !v)
@@ -158,6 +164,8 @@ Value RowChange::after(int column) const
 
 bool RowChange::writesBlobInPlace() const
 {
+    if (!db_)
+        return false;
     return sqlite3_preupdate_blobwrite(db_) >= 0;
 }
 
@@ -168,8 +176,11 @@ Statement::Statement(sqlite3_stmt *stmt, sqlite3 *db)
 {
 }
 
+Statement::Statement(std::unique_ptr<detail::StatementOnServer> server) : server_(std::move(server)) {}
+
 Statement::Statement(Statement &&other) noexcept
-    : stmt_(std::exchange(other.stmt_, nullptr)), db_(other.db_), changes_(other.changes_), bound_(std::move(other.bound_))
+    : stmt_(std::exchange(other.stmt_, nullptr)), db_(other.db_), changes_(other.changes_), bound_(std::move(other.bound_)),
+      server_(std::move(other.server_))
 {
 }
 
@@ -181,6 +192,7 @@ Statement &Statement::operator=(Statement &&other) noexcept
         db_ = other.db_;
         changes_ = other.changes_;
         bound_ = std::move(other.bound_);
+        server_ = std::move(other.server_);
     }
     return *this;
 }
@@ -192,6 +204,10 @@ Statement::~Statement()
 
 Statement &Statement::bind(int index, QStringView value)
 {
+    if (server_) {
+        server_->statement.bind(index, value);
+        return *this;
+    }
     if (index < 1 || static_cast<std::size_t>(index) >= bound_.size())
         throw Error(errnum::Database, QStringLiteral("bind: no parameter ") + QString::number(index));
     // The UTF-8 is kept here until the value is bound again, so SQLite need not copy it. ASCII,
@@ -217,12 +233,37 @@ Statement &Statement::bind(int index, QStringView value)
 
 Statement &Statement::bind(int index, qint64 value)
 {
+    if (server_) {
+        server_->statement.bind(index, value);
+        return *this;
+    }
     check(db_, sqlite3_bind_int64(stmt_, index, value));
     return *this;
 }
 
 Statement &Statement::bind(int index, const Value &value)
 {
+    if (server_) {
+        pg::Statement &on = server_->statement;
+        switch (value.type) {
+        case Value::Integer:
+            on.bind(index, value.integer);
+            break;
+        case Value::Real:
+            on.bindUtf8(index, value.toText());
+            break;
+        case Value::Text:
+            on.bindUtf8(index, value.view());
+            break;
+        case Value::Blob:
+            on.bindUtf8(index, QByteArray("\\x").append(value.view().toByteArray().toHex()));
+            break;
+        case Value::Null:
+            on.bindNull(index);
+            break;
+        }
+        return *this;
+    }
     switch (value.type) {
     case Value::Integer:
         check(db_, sqlite3_bind_int64(stmt_, index, value.integer));
@@ -247,12 +288,18 @@ Statement &Statement::bind(int index, const Value &value)
 
 Statement &Statement::bindNull(int index)
 {
+    if (server_) {
+        server_->statement.bindNull(index);
+        return *this;
+    }
     check(db_, sqlite3_bind_null(stmt_, index));
     return *this;
 }
 
 bool Statement::next()
 {
+    if (server_)
+        return server_->next(changes_);
     const int rc = sqlite3_step(stmt_);
     if (rc == SQLITE_ROW)
         return true;
@@ -274,22 +321,33 @@ void Statement::run()
 
 void Statement::reset()
 {
+    if (server_) {
+        server_->result.reset();
+        server_->statement.bindAllNull();
+        return;
+    }
     sqlite3_reset(stmt_);
     sqlite3_clear_bindings(stmt_);
 }
 
 int Statement::columnCount() const
 {
+    if (server_)
+        return server_->result ? server_->result->columnCount() : 0;
     return sqlite3_column_count(stmt_);
 }
 
 QString Statement::columnName(int column) const
 {
+    if (server_)
+        return server_->result ? server_->result->columnName(column) : QString();
     return QString::fromUtf8(sqlite3_column_name(stmt_, column));
 }
 
 QString Statement::text(int column) const
 {
+    if (server_)
+        return QString::fromUtf8(utf8(column));
     const auto *data = reinterpret_cast<const char *>(sqlite3_column_text(stmt_, column));
     if (!data)
         return QString();
@@ -298,22 +356,34 @@ QString Statement::text(int column) const
 
 QByteArrayView Statement::utf8(int column) const
 {
+    if (server_) {
+        const Value v = server_->value(column);
+        return v.type == Value::Text || v.type == Value::Blob ? v.view() : QByteArrayView();
+    }
     const auto *data = reinterpret_cast<const char *>(sqlite3_column_text(stmt_, column));
     return data ? QByteArrayView(data, sqlite3_column_bytes(stmt_, column)) : QByteArrayView();
 }
 
 qint64 Statement::integer(int column) const
 {
+    if (server_) {
+        const Value v = server_->value(column);
+        return v.type == Value::Integer ? v.integer : v.type == Value::Real ? qint64(v.real) : v.view().toLongLong();
+    }
     return sqlite3_column_int64(stmt_, column);
 }
 
 bool Statement::isNull(int column) const
 {
+    if (server_)
+        return server_->value(column).isNull();
     return sqlite3_column_type(stmt_, column) == SQLITE_NULL;
 }
 
 Value Statement::value(int column) const
 {
+    if (server_)
+        return server_->value(column);
     // One call for the column, then the value's own accessors: each column accessor checks the
     // connection for a failed allocation, which costs more than the reading itself on a table
     // read whole. A connection is only ever used from one thread at a time.
@@ -399,9 +469,29 @@ Database Database::open(const QString &path, Mode mode, const std::function<bool
     return database;
 }
 
+Database Database::connect(const QString &connectionString)
+{
+    return Database(std::make_unique<detail::OnServer>(connectionString));
+}
+
+Database::Database(sqlite3 *db) : db_(db) {}
+
+Database::Database(std::unique_ptr<detail::OnServer> server) : server_(std::move(server)) {}
+
+QString Database::serverName() const
+{
+    return server_ ? server_->connection.serverName() : QString();
+}
+
+void Database::requireFile(const char *what) const
+{
+    if (server_)
+        throw Error(errnum::Database, QStringLiteral("共用資料庫伺服器不能這樣做：") + QLatin1String(what));
+}
+
 Database::Database(Database &&other) noexcept
     : db_(std::exchange(other.db_, nullptr)), stopRequested_(std::move(other.stopRequested_)),
-      watcher_(std::exchange(other.watcher_, nullptr))
+      watcher_(std::exchange(other.watcher_, nullptr)), server_(std::move(other.server_))
 {
 }
 
@@ -412,6 +502,7 @@ Database &Database::operator=(Database &&other) noexcept
         db_ = std::exchange(other.db_, nullptr);
         stopRequested_ = std::move(other.stopRequested_);
         watcher_ = std::exchange(other.watcher_, nullptr);
+        server_ = std::move(other.server_);
     }
     return *this;
 }
@@ -423,6 +514,8 @@ Database::~Database()
 
 void Database::close() noexcept
 {
+    // The server ends the session's transaction, its lock and its recording with the connection.
+    server_.reset();
     if (db_) {
         rollback();
         sqlite3_close_v2(std::exchange(db_, nullptr));
@@ -432,6 +525,16 @@ void Database::close() noexcept
 
 Statement Database::prepare(std::string_view sql)
 {
+    if (server_) {
+        std::vector<unsigned> unused;
+        const std::string text = detail::serverSql(sql, &unused);
+        std::size_t first = text.find_first_not_of(" \t\r\n(");
+        const std::string verb = first == std::string::npos ? std::string() : text.substr(first, 6);
+        const bool writes = QByteArray::fromStdString(verb).toUpper().startsWith("INSERT")
+                            || QByteArray::fromStdString(verb).toUpper().startsWith("UPDATE")
+                            || QByteArray::fromStdString(verb).toUpper().startsWith("DELETE");
+        return Statement(std::make_unique<detail::StatementOnServer>(server_->connection.prepare(text, unused), writes));
+    }
     sqlite3_stmt *stmt = nullptr;
     check(db_, sqlite3_prepare_v2(db_, sql.data(), static_cast<int>(sql.size()), &stmt, nullptr));
     return Statement(stmt, db_);
@@ -439,23 +542,37 @@ Statement Database::prepare(std::string_view sql)
 
 void Database::execute(std::string_view sql)
 {
+    if (server_) {
+        server_->connection.execute(detail::serverSql(sql));
+        return;
+    }
     const std::string text(sql);
     check(db_, sqlite3_exec(db_, text.c_str(), nullptr, nullptr, nullptr));
 }
 
 void Database::rollback() noexcept
 {
+    if (server_) {
+        server_->connection.rollback();
+        return;
+    }
     if (db_ && !sqlite3_get_autocommit(db_))
         sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
 }
 
 qint64 Database::lastInsertRowid() const
 {
+    if (server_)
+        return server_->connection.execute("SELECT lastval()").integer(0, 0);
     return sqlite3_last_insert_rowid(db_);
 }
 
 void Database::interrupt()
 {
+    if (server_) {
+        server_->connection.cancel();
+        return;
+    }
     if (db_)
         sqlite3_interrupt(db_);
 }
@@ -524,6 +641,7 @@ void Database::tellRowChange(void *watcher, sqlite3 *db, int op, const char *dat
 
 void Database::addFunction(const char *name, int arguments, int use, Function function)
 {
+    requireFile("SQL functions of the program's own");
     if (arguments < 0 || arguments > kMaxFunctionArguments)
         throw Error(errnum::Database, QStringLiteral("函數的參數太多：") + QLatin1String(name));
     const int flags = SQLITE_UTF8 | ((use & Deterministic) ? SQLITE_DETERMINISTIC : 0)
@@ -535,15 +653,84 @@ void Database::addFunction(const char *name, int arguments, int use, Function fu
 
 void Database::removeFunction(const char *name, int arguments) noexcept
 {
+    if (server_)
+        return;
     if (db_)
         sqlite3_create_function_v2(db_, name, arguments, SQLITE_UTF8, nullptr, nullptr, nullptr, nullptr, nullptr);
 }
 
-void Database::watchRowChanges(RowChangeWatcher *watcher) noexcept
+void Database::watchRowChanges(RowChangeWatcher *watcher)
 {
+    if (server_) {
+        if (watcher && !server_->capturing)
+            server_->startCapture();
+        else if (!watcher)
+            server_->stopCapture();
+    }
     watcher_ = watcher;
     if (db_)
         sqlite3_preupdate_hook(db_, watcher ? &tellRowChange : nullptr, watcher);
+}
+
+void Database::deliverRowChanges()
+{
+    if (server_ && watcher_)
+        server_->deliver(*watcher_);
+}
+
+std::vector<std::string> Database::columnsOf(const char *table)
+{
+    std::vector<std::string> columns;
+    if (server_) {
+        pg::Statement query = server_->connection.prepare(
+            "SELECT attname FROM pg_attribute WHERE attrelid = to_regclass($1) AND attnum > 0 AND NOT attisdropped "
+            "AND attname <> 'rid' ORDER BY attnum");
+        const pg::Result names = query.bind(1, QString::fromLatin1(table).toLower()).run();
+        for (int r = 0; r < names.rowCount(); ++r)
+            columns.push_back(names.utf8(r, 0).toByteArray().toStdString());
+        return columns;
+    }
+    Statement info = prepare(std::string("PRAGMA main.table_info(") + table + ")");
+    while (info.next())
+        columns.push_back(info.text(1).toStdString());
+    return columns;
+}
+
+qint64 Database::dataVersion()
+{
+    if (server_)
+        return 0;
+    Statement version = prepare("PRAGMA main.data_version");
+    return version.next() ? version.integer(0) : 0;
+}
+
+bool Database::lockForWriting(qint64 key, std::chrono::milliseconds wait)
+{
+    if (!server_)
+        return true;
+    if (server_->locked)
+        return true;
+    server_->locked = server_->connection.lockForSession(key, wait);
+    server_->lockKey = key;
+    return server_->locked;
+}
+
+void Database::unlockWriting() noexcept
+{
+    if (server_ && server_->locked) {
+        server_->locked = false;
+        server_->connection.unlockSession(server_->lockKey);
+    }
+}
+
+bool Database::writingLockHeldElsewhere(qint64 key)
+{
+    if (!server_)
+        return false;
+    pg::Statement held = server_->connection.prepare(
+        "SELECT count(*) FROM pg_locks WHERE locktype = 'advisory' AND granted AND pid <> pg_backend_pid() "
+        "AND ((classid::bigint << 32) | objid::bigint) = $1");
+    return held.bind(1, key).run().integer(0, 0) > 0;
 }
 
 std::optional<quint32> Database::changeCounter()
@@ -563,6 +750,11 @@ std::optional<quint32> Database::changeCounter()
 
 bool Database::hasTable(const QString &name)
 {
+    if (server_) {
+        // The program's names are unquoted, which the server folds to lower case.
+        pg::Statement exists = server_->connection.prepare("SELECT to_regclass($1) IS NOT NULL");
+        return exists.bind(1, name.toLower()).run().text(0, 0) == QLatin1String("t");
+    }
     Statement query = prepare("SELECT 1 FROM sqlite_schema WHERE type = 'table' AND name = ?1 COLLATE NOCASE");
     query.bind(1, name);
     return query.next();
@@ -570,6 +762,7 @@ bool Database::hasTable(const QString &name)
 
 void Database::compactInto(const QString &target)
 {
+    requireFile("compaction");
     Statement vacuum = prepare("VACUUM INTO ?1");
     vacuum.bind(1, target);
     vacuum.run();
@@ -577,6 +770,7 @@ void Database::compactInto(const QString &target)
 
 void Database::lockExclusively()
 {
+    requireFile("an exclusive lock");
     // An empty exclusive transaction takes the strongest lock, waiting by the busy timeout; in
     // exclusive locking mode the connection keeps it past the commit until it closes. The mode is
     // set only once the lock is held: set before, a wait would keep the shared lock it had taken
@@ -593,6 +787,8 @@ void Database::lockExclusively()
 
 void Database::replaceContentWith(Database &source)
 {
+    requireFile("a copy of pages");
+    source.requireFile("a copy of pages");
     sqlite3_backup *backup = sqlite3_backup_init(db_, "main", source.db_, "main");
     if (!backup)
         throw databaseError(db_, sqlite3_errcode(db_));
@@ -662,12 +858,17 @@ Database Database::privateCopyOf(const QString &path, std::function<bool()> stop
 
 bool Database::isPrivate() const
 {
+    if (server_)
+        return false;
     const char *file = sqlite3_db_filename(db_, "main");
     return !file || !*file;
 }
 
 QStringList Database::integrityProblems(int limit)
 {
+    // The server keeps its own pages sound.
+    if (server_)
+        return {};
     // A pragma's argument cannot be bound; the limit is a number of the program's own.
     Statement check = prepare("PRAGMA integrity_check(" + std::to_string(limit) + ")");
     QStringList problems;
@@ -680,6 +881,8 @@ QStringList Database::integrityProblems(int limit)
 
 bool Database::inTransaction() const
 {
+    if (server_)
+        return server_->connection.inTransaction();
     return db_ && !sqlite3_get_autocommit(db_);
 }
 

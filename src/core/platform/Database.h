@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <QStringView>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -19,6 +20,11 @@ struct sqlite3_stmt;
 namespace talvesk::platform {
 
 class Database;
+
+namespace detail {
+struct OnServer;
+struct StatementOnServer;
+}
 
 // One value as the database holds it, with its type. Text (UTF-8) and blob bytes are not owned: a
 // value read from a row is valid until its statement steps or resets, one handed to a function or
@@ -67,11 +73,19 @@ public:
 
 private:
     friend class Database;
+    friend struct detail::OnServer;
     RowChange(sqlite3 *db, Kind kind, const char *table, qint64 rowid, qint64 newRowid)
         : kind(kind), table(table), rowid(rowid), newRowid(newRowid), db_(db)
     {
     }
+    // A change the server recorded, with the row's values before and after it.
+    RowChange(Kind kind, const char *table, qint64 rowid, qint64 newRowid, const Value *before, const Value *after)
+        : kind(kind), table(table), rowid(rowid), newRowid(newRowid), db_(nullptr), before_(before), after_(after)
+    {
+    }
     sqlite3 *db_;
+    const Value *before_ = nullptr;
+    const Value *after_ = nullptr;
 };
 
 // Told of every row change a connection makes, before it is made (see Database::watchRowChanges).
@@ -84,7 +98,8 @@ protected:
     ~RowChangeWatcher() = default;
 };
 
-// One prepared statement. Values are always bound, never spliced into the SQL text.
+// One prepared statement. Values are always bound, never spliced into the SQL text. The same text
+// runs on both kinds of database: `?N` parameters, and `rowid` for a row's id.
 class Statement {
 public:
     Statement(Statement &&other) noexcept;
@@ -129,16 +144,27 @@ public:
 private:
     friend class Database;
     Statement(sqlite3_stmt *stmt, sqlite3 *db);
+    explicit Statement(std::unique_ptr<detail::StatementOnServer> server);
 
     sqlite3_stmt *stmt_ = nullptr;
     sqlite3 *db_ = nullptr;
     qint64 changes_ = 0;
     std::vector<QByteArray> bound_; // the UTF-8 of each bound value, alive while it is bound
+    std::unique_ptr<detail::StatementOnServer> server_;
 };
 
-// A connection to a database file. Opening never creates a file: only create() makes a new one.
+// A connection to a database file, or to the office's shared database server. Opening never
+// creates a file: only create() makes a new one. On the server every statement and transaction
+// works as on a file; what only a file has (its change counter, compaction, engine functions,
+// page copies) is for the file alone.
 class Database {
 public:
+    // Connects to the shared server by a libpq connection string (no password in it). Throws Error.
+    static Database connect(const QString &connectionString);
+    bool isServer() const { return server_ != nullptr; }
+    // Where the server is, for messages; empty for a file.
+    QString serverName() const;
+
     // Opens the database at `path` for reading and writing. A missing file is error 53 and is not
     // created; a file that is not a database fails here too. Throws Error.
     enum Mode { ReadWrite, ReadOnly };
@@ -179,8 +205,27 @@ public:
 
     // Tells `watcher` of every row this connection changes from now on, until it is told of no
     // more (nullptr). One watcher at a time; it is not owned and must outlive its watch.
-    void watchRowChanges(RowChangeWatcher *watcher) noexcept;
+    // On the server the changes are recorded there as they are made, and told when asked
+    // (deliverRowChanges), in the order they were made. Throws Error (the server only).
+    void watchRowChanges(RowChangeWatcher *watcher);
     RowChangeWatcher *rowChangeWatcher() const { return watcher_; }
+    // Tells the watcher of the changes the server recorded since it was last told (on a file,
+    // where it is told at once, nothing). Throws Error.
+    void deliverRowChanges();
+
+    // The columns of a table in their order, the row id not among them. Throws Error.
+    std::vector<std::string> columnsOf(const char *table);
+    // A number that moves when another connection commits a change (a file's data version). On
+    // the server every writer holds the writing lock for its whole operation, so no other
+    // writer's commit can come between two readings of a lock holder: there it stays 0.
+    qint64 dataVersion();
+    // The server's writing lock `key`, held by this connection until it closes or unlocks: one
+    // writing operation at a time, of every desk. Waits at most `wait` for another connection to
+    // let it go; false when it did not. A file has its own locks: always true there.
+    bool lockForWriting(qint64 key, std::chrono::milliseconds wait);
+    void unlockWriting() noexcept;
+    // Whether another connection holds the writing lock now (a file: false).
+    bool writingLockHeldElsewhere(qint64 key);
 
     // The database file's change counter, which every write transaction of any program raises
     // by one (in the rollback-journal mode). Read from the file itself; the caller holds at least
@@ -223,7 +268,10 @@ public:
     QString filePath() const;
 
 private:
-    explicit Database(sqlite3 *db) : db_(db) {}
+    explicit Database(sqlite3 *db);
+    explicit Database(std::unique_ptr<detail::OnServer> server);
+    // Throws Error when the connection is to the server, naming what only a file can do.
+    void requireFile(const char *what) const;
     // Waits for other connections by the busy timeout, or until `stopRequested` says stop.
     static Database open(const QString &path, Mode mode, const std::function<bool()> *stopRequested);
     void close() noexcept;
@@ -236,6 +284,7 @@ private:
     // stays put while the connection moves.
     std::unique_ptr<std::function<bool()>> stopRequested_;
     RowChangeWatcher *watcher_ = nullptr;
+    std::unique_ptr<detail::OnServer> server_;
 };
 
 // Rolls the transaction back on destruction unless it was committed.

@@ -236,6 +236,11 @@ qint64 Result::integer(int row, int column) const
     return value;
 }
 
+unsigned Result::type(int column) const
+{
+    return PQftype(result_, column);
+}
+
 qint64 Result::changes() const
 {
     return QByteArrayView(PQcmdTuples(result_)).toLongLong();
@@ -288,14 +293,18 @@ enum ParameterState : char { Unbound = 0, Bound = 1, BoundNull = 2 };
 
 Statement &Statement::bind(int index, QStringView value)
 {
+    return bindUtf8(index, value.toUtf8());
+}
+
+Statement &Statement::bindUtf8(int index, QByteArrayView utf8)
+{
     if (index < 1 || index > parameterCount())
         throw Error(errnum::Database, QStringLiteral("敘述沒有參數 $") + QString::number(index));
-    QByteArray utf8 = value.toUtf8();
     // Sent as text, a value ends at its first NUL: refused rather than stored cut short.
     if (utf8.contains('\0'))
         throw nulError();
     const auto i = static_cast<std::size_t>(index - 1);
-    values_[i] = std::move(utf8);
+    values_[i] = utf8.toByteArray();
     state_[i] = Bound;
     return *this;
 }
@@ -327,6 +336,12 @@ Result Statement::run()
     link_->ensureUsable();
     return link_->checked(PQexecPrepared(link_->conn, name_.constData(), static_cast<int>(pointers.size()),
                                          pointers.data(), nullptr, nullptr, 0));
+}
+
+void Statement::bindAllNull()
+{
+    for (std::size_t i = 0; i < state_.size(); ++i)
+        bindNull(int(i) + 1);
 }
 
 // ---- Connection ----
@@ -373,10 +388,22 @@ Result Connection::execute(std::string_view sql)
 
 Statement Connection::prepare(std::string_view sql)
 {
+    return prepare(sql, {});
+}
+
+Statement Connection::prepare(std::string_view sql, const std::vector<unsigned> &unused)
+{
     detail::Link &link = *link_;
     link.ensureUsable();
     const QByteArray name = "talvesk_" + QByteArray::number(++link.statements);
-    link.checked(PQprepare(link.conn, name.constData(), std::string(sql).c_str(), 0, nullptr));
+    std::vector<Oid> types;
+    for (const unsigned n : unused) {
+        if (types.size() < n)
+            types.resize(n, 0); // 0: the server works the type out
+        types[n - 1] = 25;      // text
+    }
+    link.checked(PQprepare(link.conn, name.constData(), std::string(sql).c_str(), int(types.size()),
+                           types.empty() ? nullptr : types.data()));
     Result described = link.checked(PQdescribePrepared(link.conn, name.constData()));
     const int parameters = PQnparams(described.result_);
     return Statement(&link, name, parameters);
@@ -384,10 +411,44 @@ Statement Connection::prepare(std::string_view sql)
 
 bool Connection::lockUntilTransactionEnds(qint64 key, std::chrono::milliseconds wait)
 {
-    detail::Link &link = *link_;
-    link.ensureUsable();
-    if (PQtransactionStatus(link.conn) != PQTRANS_INTRANS)
+    link_->ensureUsable();
+    if (PQtransactionStatus(link_->conn) != PQTRANS_INTRANS)
         throw Error(errnum::Database, QStringLiteral("鎖定只能在交易之中進行"));
+    return waitForLock("SELECT pg_advisory_xact_lock($1::bigint)", key, wait);
+}
+
+bool Connection::lockForSession(qint64 key, std::chrono::milliseconds wait)
+{
+    link_->ensureUsable();
+    // A session's lock is not the transaction's: taken inside this one, it stays after its end.
+    const bool alone = PQtransactionStatus(link_->conn) == PQTRANS_IDLE;
+    if (alone)
+        link_->execute("BEGIN");
+    try {
+        const bool locked = waitForLock("SELECT pg_advisory_lock($1::bigint)", key, wait);
+        if (alone)
+            link_->execute("COMMIT");
+        return locked;
+    } catch (...) {
+        if (alone)
+            rollback();
+        throw;
+    }
+}
+
+void Connection::unlockSession(qint64 key) noexcept
+{
+    try {
+        if (isConnected())
+            link_->execute("SELECT pg_advisory_unlock($1::bigint)", {QByteArray::number(key)});
+    } catch (...) {
+        // The server lets it go with the session.
+    }
+}
+
+bool Connection::waitForLock(const char *lockSql, qint64 key, std::chrono::milliseconds wait)
+{
+    detail::Link &link = *link_;
     // lock_timeout rather than polling pg_try_advisory_xact_lock: the server queues the waiters
     // and hands the lock over the moment its holder ends, where polling would add up to a poll's
     // delay and let a late asker overtake. A wait that runs out fails the statement, which the
@@ -397,7 +458,7 @@ bool Connection::lockUntilTransactionEnds(qint64 key, std::chrono::milliseconds 
     // 0 would be no limit at all.
     const qint64 waitMs = std::max<qint64>(1, wait.count());
     link.execute("SELECT set_config('lock_timeout', $1, true)", {QByteArray::number(waitMs)});
-    PGresult *locked = link.sendWithValues("SELECT pg_advisory_xact_lock($1::bigint)", {QByteArray::number(key)});
+    PGresult *locked = link.sendWithValues(lockSql, {QByteArray::number(key)});
     if (!locked || PQresultStatus(locked) != PGRES_TUPLES_OK) {
         const bool busy = locked && link.connected() && qstrcmp(PQresultErrorField(locked, PG_DIAG_SQLSTATE), "55P03") == 0;
         if (!busy)

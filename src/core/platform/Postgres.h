@@ -49,6 +49,8 @@ public:
     // How many rows the statement inserted, updated, deleted or copied (a query: how many it
     // returned; 0 for the others).
     qint64 changes() const;
+    // The server's type of a column (its pg_type oid: 20 bigint, 25 text, 17 bytea, ...).
+    unsigned type(int column) const;
 
 private:
     friend struct detail::Link;
@@ -76,11 +78,15 @@ public:
     Statement &bind(int index, QStringView value);
     Statement &bind(int index, const QString &value) { return bind(index, QStringView(value)); }
     Statement &bind(int index, qint64 value);
+    // The same for a value that is UTF-8 already (or a bytea in the server's \\x hex form).
+    Statement &bindUtf8(int index, QByteArrayView utf8);
     // Binds NULL, which equals nothing.
     Statement &bindNull(int index);
 
     // Runs the statement with the values bound; every parameter must have been bound.
     Result run();
+    // Binds NULL to every parameter, as a statement of the embedded database is after a reset.
+    void bindAllNull();
     int parameterCount() const { return static_cast<int>(values_.size()); }
 
 private:
@@ -113,6 +119,9 @@ public:
     Result execute(std::string_view sql);
     // Prepares a statement whose values are bound as $1, $2…
     Statement prepare(std::string_view sql);
+    // The same where the parameters `unused` appear nowhere in the text (bound, but not used):
+    // the server is told they are text.
+    Statement prepare(std::string_view sql, const std::vector<unsigned> &unused);
 
     // Takes the advisory lock `key` until the open transaction ends (commit, rollback, or the
     // connection's end, however the client ends), waiting at most `wait` for another connection
@@ -120,6 +129,9 @@ public:
     // unharmed, without the lock. The wait is the server's own (lock_timeout inside a savepoint),
     // so a waiter gets the lock the moment its holder's transaction ends, in the order of asking.
     bool lockUntilTransactionEnds(qint64 key, std::chrono::milliseconds wait);
+    // The same for a lock held until unlockSession or the connection's end, across transactions.
+    bool lockForSession(qint64 key, std::chrono::milliseconds wait);
+    void unlockSession(qint64 key) noexcept;
 
     // Stops the statement running on this connection with Error errnum::Cancelled, and refuses
     // every later one the same way (the work it belonged to is being stopped; only rollback still
@@ -138,6 +150,7 @@ public:
 private:
     friend class Transaction;
     friend class CopyIn;
+    bool waitForLock(const char *lockSql, qint64 key, std::chrono::milliseconds wait);
     std::unique_ptr<detail::Link> link_;
 };
 
