@@ -9,10 +9,11 @@ namespace {
 // Set before the transaction begins, since the journal mode cannot change inside one.
 platform::Database &preparedFor(platform::Database &db, Changes changes)
 {
-    if (changes == Changes::FirstRows)
+    if (changes == Changes::FirstRows && !db.isServer())
         db.execute("PRAGMA cache_spill = OFF; PRAGMA journal_mode = MEMORY");
-    // A dry run commits as the real run does, which only its own copy may take.
-    if (changes == Changes::DryRun && !db.isPrivate())
+    // A dry run commits as the real run does, which only its own copy may take (on the server,
+    // which keeps no copies, it runs in one transaction that is never committed).
+    if (changes == Changes::DryRun && !db.isPrivate() && !db.isServer())
         throw platform::Error(platform::errnum::Database, QStringLiteral("試算只能在資料庫的副本上進行"));
     return db;
 }
@@ -21,7 +22,8 @@ platform::Database &preparedFor(platform::Database &db, Changes changes)
 
 BatchedChanges::BatchedChanges(platform::Database &db, std::function<void()> committed, int rowsPerCommit,
                                int msPerCommit, Changes changes, JournalEntry *journal)
-    : db_(preparedFor(db, changes)), firstRows_(changes == Changes::FirstRows), committed_(std::move(committed)),
+    : db_(preparedFor(db, changes)),
+      firstRows_(changes == Changes::FirstRows || (changes == Changes::DryRun && db.isServer())), committed_(std::move(committed)),
       rowsPerCommit_(rowsPerCommit), msPerCommit_(msPerCommit),
       transaction_(std::make_unique<platform::Transaction>(db)), journal_(journal)
 {
@@ -87,10 +89,15 @@ void BatchedChanges::commitBeforeStopping() noexcept
 }
 
 platform::Database openDatabaseFor(const platform::AppFolder &app, Changes changes,
-                                   const std::function<bool()> &stopRequested)
+                                   const std::function<bool()> &stopRequested, Reach reach)
 {
-    if (changes != Changes::DryRun)
-        return openDatabase(app);
+    if (reach == Reach::DeskOnly && usesServer(app))
+        return openDatabase(app, reach); // refused
+    // A look at the first rows writes nothing it keeps, and takes no writing lock.
+    if (changes == Changes::FirstRows)
+        return openDatabase(app, Reach::DeskOrServer);
+    if (changes == Changes::Keep || usesServer(app))
+        return openDatabaseToWrite(app);
     // Opened as it is, without the journal's tables that an operation adds: the copy is taken
     // from what the file holds, and the file stays byte for byte as it was.
     return platform::Database::privateCopyOf(app.databaseFile(), stopRequested);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "db/Connection.h"
 #include "db/Journal.h"
 #include "platform/AppFolder.h"
 #include "platform/Database.h"
@@ -32,8 +33,10 @@ inline bool onlyTried(Changes changes)
 // copy of it, taken step by step (`stopRequested` ends the copy, and later any statement on it,
 // with platform::Error errnum::Cancelled); otherwise the database itself (db::openDatabase).
 // Throws platform::Error.
+// On the server (an operation that can run there, `reach`), a dry run is tried in one transaction
+// that is never committed; every run but a look at the first rows holds the writing lock.
 platform::Database openDatabaseFor(const platform::AppFolder &app, Changes changes,
-                                   const std::function<bool()> &stopRequested = {});
+                                   const std::function<bool()> &stopRequested = {}, Reach reach = Reach::DeskOnly);
 
 // One row of a file as an import would store it, for a preview: its values, in the order of the
 // import's shown fields, and what the import does with it (kNewRow, kUpdatedRow, kLeftAlone, or

@@ -3,6 +3,8 @@
 
 #include "db/Journal.h"
 
+#include "server/ServerSettings.h"
+
 #include "db/Connection.h"
 #include "db/JournalRows.h"
 #include "db/JournalTables.h"
@@ -72,7 +74,7 @@ qint64 firstInteger(Database &db, const std::string &sql)
 
 qint64 dataVersion(Database &db)
 {
-    return firstInteger(db, "PRAGMA main.data_version");
+    return db.dataVersion();
 }
 
 void dropUndoData(Database &db, const std::string &where, std::optional<qint64> value, const QString &why)
@@ -100,6 +102,10 @@ QString runningLockPath(Database &db, qint64 id)
 
 bool stillRunning(Database &db, qint64 id)
 {
+    // On the server an operation holds the writing lock from its start to its end, and the
+    // server lets it go with a desk that is gone.
+    if (db.isServer())
+        return db.writingLockHeldElsewhere(server::kWritingLock);
     QLockFile probe(runningLockPath(db, id));
     probe.setStaleLockTime(0);
     if (probe.tryLock(0)) {
@@ -147,7 +153,7 @@ std::optional<QDateTime> importedBefore(const platform::AppFolder &app, const QS
     if (hash.isEmpty())
         return std::nullopt;
     try {
-        Database db = openDatabase(app);
+        Database db = openDatabase(app, Reach::DeskOrServer);
         return importedBefore(db, hash);
     } catch (const Error &) {
         return std::nullopt;
@@ -157,7 +163,7 @@ std::optional<QDateTime> importedBefore(const platform::AppFolder &app, const QS
 ImportedBefore::ImportedBefore(const platform::AppFolder &app, const QString &file)
 {
     try {
-        db_.emplace(openDatabase(app));
+        db_.emplace(openDatabase(app, Reach::DeskOrServer));
         upTo_ = journalExists(*db_) ? firstInteger(*db_, "SELECT coalesce(max(id), 0) FROM Journal") : 0;
         hash_ = std::async(std::launch::async, [file] { return fileHash(file); });
     } catch (const Error &) {
@@ -200,7 +206,8 @@ std::optional<std::vector<ProblemLine>> problemLines(Database &db, qint64 id, qi
     if (!db.hasTable(QStringLiteral("JournalProblems")))
         return lines;
     Statement query = db.prepare("SELECT number, reason, text FROM JournalProblems WHERE entry = ?1 ORDER BY seq LIMIT ?2");
-    query.bind(1, id).bind(2, limit);
+    // "No limit" is said as the largest number: the server refuses a negative one.
+    query.bind(1, id).bind(2, limit < 0 ? std::numeric_limits<qint64>::max() : limit);
     while (query.next())
         lines.push_back({query.integer(0), query.text(1), query.text(2)});
     return lines;

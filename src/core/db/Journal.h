@@ -172,7 +172,8 @@ private:
 std::vector<JournalRecord> journalEntries(platform::Database &db);
 // The problem lines of entry `id` in the order they were met (the first `limit` of them when it
 // is not negative); nullopt for an unknown entry.
-std::optional<std::vector<ProblemLine>> problemLines(platform::Database &db, qint64 id, qint64 limit = -1);
+std::optional<std::vector<ProblemLine>> problemLines(platform::Database &db, qint64 id,
+                                                     qint64 limit = std::numeric_limits<qint64>::max());
 
 // What an undo would do now, read without changing anything: the entry it takes back (the newest
 // not yet undone, passing over those that stored nothing), or why it cannot, in the clerk's words.

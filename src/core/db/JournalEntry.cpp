@@ -7,6 +7,7 @@
 #include "db/JournalRows.h"
 
 #include <QDateTime>
+#include <QSysInfo>
 
 #include <algorithm>
 
@@ -39,16 +40,14 @@ JournalEntry::JournalEntry(Database &db, const QString &operation, const QString
     // Where the columns are in each table, for the connection's column numbers.
     for (std::size_t i = 0; i < kJournalled.size(); ++i) {
         const std::vector<std::string> names = columnNames(kJournalled[i]);
-        Statement info = db_.prepare(std::string("PRAGMA main.table_info(") + kJournalled[i].table + ")");
+        const std::vector<std::string> columns = db_.columnsOf(kJournalled[i].table);
         std::vector<bool> found(names.size(), false);
-        while (info.next()) {
-            const std::string name = info.text(1).toStdString();
+        for (std::size_t at = 0; at < columns.size(); ++at)
             for (std::size_t c = 0; c < names.size(); ++c)
-                if (sameName(name.c_str(), names[c].c_str())) {
-                    recorder_->positions[i][c] = int(info.integer(0));
+                if (sameName(columns[at].c_str(), names[c].c_str())) {
+                    recorder_->positions[i][c] = int(at);
                     found[c] = true;
                 }
-        }
         if (std::find(found.begin(), found.end(), false) != found.end())
             throw Error(platform::errnum::Database, QStringLiteral("資料表 %1 的欄位不完整").arg(QLatin1String(kJournalled[i].table)));
     }
@@ -68,8 +67,11 @@ JournalEntry::JournalEntry(Database &db, const QString &operation, const QString
             known = sealStillValid(last.text(0), counter);
     }
     recorder_->before = known ? *known : readSeal(db_);
-    Statement insert = db_.prepare("INSERT INTO Journal (at, operation, file, receivables_max, store_max, seal_before, "
-                                   "file_hash) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)");
+    // On the server, the desk that ran the operation too.
+    Statement insert = db_.prepare(db_.isServer() ? "INSERT INTO Journal (at, operation, file, receivables_max, store_max, "
+                                                    "seal_before, file_hash, host) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)"
+                                                  : "INSERT INTO Journal (at, operation, file, receivables_max, store_max, "
+                                                    "seal_before, file_hash) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)");
     insert.bind(1, QDateTime::currentDateTime().toString(kStampFormat))
         .bind(2, operation)
         .bind(3, file)
@@ -77,6 +79,8 @@ JournalEntry::JournalEntry(Database &db, const QString &operation, const QString
         .bind(5, recorder_->tables[1].limit)
         .bind(6, sealText(recorder_->before));
     insert.bindNull(7); // stored at the close
+    if (db_.isServer())
+        insert.bind(8, QSysInfo::machineHostName());
     insert.run();
     id_ = db_.lastInsertRowid();
     // Whatever an operation cut short by a restore left under this id is not this entry's.
@@ -85,9 +89,12 @@ JournalEntry::JournalEntry(Database &db, const QString &operation, const QString
     // Read while no other program can write, so that any write of theirs from here on is seen.
     recorder_->dataVersion = dataVersion(db_);
     // Taken before the entry can be seen, so an undo never mistakes it for one that crashed.
-    running_ = std::make_unique<QLockFile>(runningLockPath(db_, id_));
-    running_->setStaleLockTime(0);
-    running_->tryLock(0);
+    // (On the server the writing lock, held until the operation ends, says so.)
+    if (!db_.isServer()) {
+        running_ = std::make_unique<QLockFile>(runningLockPath(db_, id_));
+        running_->setStaleLockTime(0);
+        running_->tryLock(0);
+    }
     transaction.commit();
 
     stopRecording();
@@ -106,8 +113,13 @@ JournalEntry::~JournalEntry()
 void JournalEntry::stopRecording() noexcept
 {
     problem_.reset();
-    if (recording_ && db_.rowChangeWatcher() == recorder_.get())
-        db_.watchRowChanges(nullptr);
+    if (recording_ && db_.rowChangeWatcher() == recorder_.get()) {
+        try {
+            db_.watchRowChanges(nullptr);
+        } catch (...) {
+            // Only the server can fail here, and a session that cannot stop recording is gone.
+        }
+    }
     recording_ = false;
 }
 
@@ -127,6 +139,9 @@ bool JournalEntry::wantsFlush() const
 
 void JournalEntry::flush()
 {
+    // The changes the server recorded since the last flush are told to the recorder first.
+    if (recording_)
+        db_.deliverRowChanges();
     for (std::size_t i = 0; i < recorder_->tables.size(); ++i) {
         Recorder::Table &t = recorder_->tables[i];
         if (t.buffer.empty())
@@ -148,6 +163,8 @@ void JournalEntry::failed() noexcept
 
 void JournalEntry::close(const QString &counts, const QString &changes)
 {
+    if (recording_)
+        db_.deliverRowChanges();
     stopRecording();
     platform::Transaction transaction(db_);
     // Read before anything is written, while no other program can write: this transaction's
@@ -156,7 +173,7 @@ void JournalEntry::close(const QString &counts, const QString &changes)
     // A connection in exclusive locking mode (a clearing holds one) raises the counter once for
     // the whole lock, not once per commit: the number after this commit cannot be told.
     bool exclusive = false;
-    {
+    if (!db_.isServer()) {
         Statement mode = db_.prepare("PRAGMA main.locking_mode");
         exclusive = mode.next() && mode.text(0).compare(QLatin1String("exclusive"), Qt::CaseInsensitive) == 0;
     }

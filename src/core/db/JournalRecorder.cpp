@@ -185,7 +185,8 @@ DeclaredUpdate::DeclaredUpdate(Database &db, const char *table, std::initializer
 
 void DeclaredUpdate::before(qint64 rid, const Statement &row, int firstColumn)
 {
-    Recorder *recorder = Recorder::of(db_);
+    // The server records each change with its values before it: nothing to declare.
+    Recorder *recorder = db_.isServer() ? nullptr : Recorder::of(db_);
     if (!recorder)
         return;
     Recorder::Declared &d = recorder->declared;
@@ -221,7 +222,7 @@ void DeclaredUpdate::row(qint64 rid, const Value *before, const QByteArrayView *
 {
     // The entry open on the connection cannot change while one statement runs.
     if (!lookedUp_) {
-        recorder_ = Recorder::of(db_);
+        recorder_ = db_.isServer() ? nullptr : Recorder::of(db_);
         lookedUp_ = true;
     }
     Recorder *recorder = recorder_;

@@ -6,6 +6,7 @@
 namespace talvesk::db {
 
 using platform::Database;
+using platform::Error;
 using platform::Statement;
 
 namespace {
@@ -52,9 +53,8 @@ bool journalExists(Database &db)
 
 bool journal::hasColumn(Database &db, QLatin1StringView column)
 {
-    Statement info = db.prepare("PRAGMA main.table_info(Journal)");
-    while (info.next())
-        if (info.text(1) == column)
+    for (const std::string &name : db.columnsOf("Journal"))
+        if (QLatin1StringView(name.c_str()) == column)
             return true;
     return false;
 }
@@ -71,6 +71,10 @@ void ensureJournalTables(Database &db)
         && db.hasTable(QStringLiteral("JournalUndo")) && journal::hasFileHash(db)
         && journal::hasColumn(db, QLatin1StringView("changes")))
         return;
+    // The server's tables are made once, by server-init, with the server's own types.
+    if (db.isServer())
+        throw Error(platform::errnum::Database,
+                    QStringLiteral("共用資料庫沒有作業記錄的資料表，請先執行 talvesk-batch server-init"));
     platform::Transaction transaction(db);
     db.execute(kJournalTables);
     if (!journal::hasFileHash(db))

@@ -39,13 +39,10 @@ QStringList foreignColumns(Database &db)
     QStringList foreign;
     for (const Journalled &t : kJournalled) {
         const std::vector<std::string> names = columnNames(t);
-        Statement info = db.prepare(std::string("PRAGMA main.table_info(") + t.table + ")");
-        while (info.next()) {
-            const std::string name = info.text(1).toStdString();
+        for (const std::string &name : db.columnsOf(t.table))
             if (std::none_of(names.begin(), names.end(),
                              [&](const std::string &known) { return sameName(known.c_str(), name.c_str()); }))
-                foreign << QLatin1String(t.table) + u'.' + info.text(1);
-        }
+                foreign << QLatin1String(t.table) + u'.' + QString::fromStdString(name);
     }
     return foreign;
 }

@@ -148,19 +148,26 @@ void undoRecords(Database &db, qint64 entry, std::size_t tab)
         std::string tuples;
         for (int r = 0; r < rows; ++r) {
             tuples += r ? ",(" : "(";
+            // The row id said to be one, which the server cannot tell from a list of values.
             for (int i = 0; i < width; ++i)
-                tuples += i ? ",?" : "?";
+                tuples += i ? ",?" : "CAST(? AS BIGINT)";
             tuples += ")";
         }
         std::string sql;
         if (kind == kInserted) {
             sql = std::string("DELETE FROM ") + t.table + " WHERE rowid IN (VALUES " + tuples + ")";
         } else if (kind == kDeleted) {
-            sql = std::string("INSERT OR REPLACE INTO ") + t.table + " (rowid";
+            std::string columns, replace;
             for (int c = 0; c < t.columnCount; ++c)
-                if (mask & (1u << c))
-                    sql += ", " + names[std::size_t(c)];
-            sql += ") VALUES " + tuples;
+                if (mask & (1u << c)) {
+                    columns += ", " + names[std::size_t(c)];
+                    replace += (replace.empty() ? " " : ", ") + names[std::size_t(c)] + " = excluded." + names[std::size_t(c)];
+                }
+            // (A row under the id is not there: only the operation's own rows, above the ids it
+            // found, were deleted first, and no id below them is ever given anew.)
+            sql = db.isServer() ? std::string("INSERT INTO ") + t.table + " (rowid" + columns + ") VALUES " + tuples
+                                      + " ON CONFLICT (rowid) DO UPDATE SET" + replace
+                                : std::string("INSERT OR REPLACE INTO ") + t.table + " (rowid" + columns + ") VALUES " + tuples;
         } else {
             sql = std::string("UPDATE ") + t.table + " SET ";
             int n = 1;

@@ -82,7 +82,7 @@ QStringList ReceivablesImport::shownFields() const
 
 ImportCounts ReceivablesImport::run(const QString &workbookPath, const QString &sheetName, const ImportObserver &observer)
 {
-    platform::Database db = db::openDatabaseFor(app_, changes_, observer.stopRequested);
+    platform::Database db = db::openDatabaseFor(app_, changes_, observer.stopRequested, db::Reach::DeskOrServer);
     const QStringList mapping = db::readMapping(db, db::kReceivablesMapping);
     requireMappedAccount(mapping.at(kAccountItem), db::kReceivablesMapping.items[kAccountItem].caption);
     const auto opened = workbookimport::openSheetToImport(workbookPath, sheetName, observer);
@@ -91,7 +91,8 @@ ImportCounts ReceivablesImport::run(const QString &workbookPath, const QString &
     // Every row of the account, with what a payment wrote into it and what the import would write.
     auto lookup = db.prepare("SELECT rowid, PayTotal, N_PayTotal, PayDate, UserName, UserNum, Memo, Total "
                              "FROM F_AccountData WHERE Bankcode = ?1");
-    auto insert = db.prepare("INSERT INTO F_AccountData VALUES (?1, ?2, ?3, ?4, ?5, '', '', '', '')");
+    auto insert = db.prepare("INSERT INTO F_AccountData (UserName, UserNum, Memo, Bankcode, Total, PayDate, PayTotal, "
+                             "N_PayTotal, Spare) VALUES (?1, ?2, ?3, ?4, ?5, '', '', '', '')");
     // The payment's date and amount stay; a row already paid gets its outstanding amount anew
     // from the new Total (NULL in ?6 keeps it), so the stored balance and the one computed from
     // Total and PayTotal never differ.
@@ -127,7 +128,7 @@ ImportCounts ReceivablesImport::run(const QString &workbookPath, const QString &
         // asked again in each new transaction, before it reads or writes anything.
         std::optional<InsertedAccounts> inserted;
         qint64 version = 0, commitsSeen = 0;
-        if (manyRows && db::journal::firstInteger(db, "SELECT count(*) FROM (SELECT 1 FROM F_AccountData LIMIT 1)") == 0) {
+        if (manyRows && db::journal::firstInteger(db, "SELECT count(*) FROM (SELECT 1 FROM F_AccountData LIMIT 1) AS first") == 0) {
             version = db::journal::dataVersion(db);
             inserted.emplace();
         }

@@ -64,7 +64,7 @@ CopyCounts copyDeskToServer(const platform::AppFolder &app, pg::Connection &serv
     pg::Transaction transaction(server);
     if (!server.lockUntilTransactionEnds(kWritingLock, std::chrono::seconds(2)))
         throw Error(platform::errnum::PermissionDenied, kAnotherClerkWrites);
-    if (existingTables(server).size() != static_cast<qsizetype>(kServerTables.size()))
+    if (existingTables(server).size() != tableCount())
         throw Error(platform::errnum::Database, QStringLiteral("伺服器的資料庫還沒有程式的資料表，請先執行 server-init"));
     for (const ServerTable &table : kServerTables) {
         if (server.execute(std::string("SELECT EXISTS (SELECT 1 FROM ") + table.name + ")").text(0, 0) == QLatin1String("t"))

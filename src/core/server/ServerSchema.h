@@ -5,6 +5,7 @@
 // keep their ids when copied, and an undo can bring a row back under its id), and the same indexes.
 
 #include "platform/Postgres.h"
+#include "server/ServerSettings.h"
 
 #include <QString>
 #include <QStringList>
@@ -24,12 +25,10 @@ inline constexpr std::array<ServerTable, 4> kServerTables{{
     {"ImportSetting1", "item1, item2, item3, item4, item5, item6"},
 }};
 
-// The advisory lock a writing operation holds on the server for its transaction: one at a time.
-inline constexpr qint64 kWritingLock = 0x54616C76736B; // "Talvsk"
-// What a clerk is told when another clerk's writing operation holds it past the wait.
-inline const QString kAnotherClerkWrites = QStringLiteral("另一位同仁正在寫入共用資料庫，請稍後再試；資料庫未變更");
 
-// The program's tables that the server's database holds already.
+// How many tables server-init makes: the program's and the journal's.
+qsizetype tableCount();
+// The program's tables (and the journal's) that the server's database holds already.
 QStringList existingTables(platform::pg::Connection &server);
 
 // Makes the tables and indexes in one transaction on a database that holds none of them; refuses

@@ -169,7 +169,7 @@ int mapColumns(Context &ctx, const db::MappingTable &table)
         values << value;
     }
     try {
-        platform::Database db = db::openDatabase(ctx.app);
+        platform::Database db = db::openDatabaseToWrite(ctx.app);
         db::saveMapping(db, table, values);
     } catch (const platform::Error &error) {
         ctx.err << errorText(error) << Qt::endl;
@@ -408,7 +408,7 @@ QString oneField(QString text)
 int history(Context &ctx)
 {
     try {
-        platform::Database db = db::openDatabase(ctx.app);
+        platform::Database db = db::openDatabase(ctx.app, db::Reach::DeskOrServer);
         for (const db::JournalRecord &entry : db::journalEntries(db)) {
             ctx.out << entry.id << '\t' << entry.at << '\t' << entry.operation << '\t' << oneField(entry.file) << '\t'
                     << oneField(entry.counts);
@@ -429,7 +429,7 @@ int problems(Context &ctx)
     bool ok = false;
     const qint64 id = ctx.args.at(0).toLongLong(&ok);
     try {
-        platform::Database db = db::openDatabase(ctx.app);
+        platform::Database db = db::openDatabase(ctx.app, db::Reach::DeskOrServer);
         const auto lines = ok ? db::problemLines(db, id) : std::nullopt;
         if (!lines) {
             ctx.err << QStringLiteral("匯入記錄中沒有編號 ") << ctx.args.at(0) << Qt::endl;
@@ -448,7 +448,7 @@ int problems(Context &ctx)
 int undo(Context &ctx)
 {
     try {
-        platform::Database db = db::openDatabase(ctx.app);
+        platform::Database db = db::openDatabaseToWrite(ctx.app);
         const db::JournalRecord undone = db::undoLatest(db);
         ctx.out << "undo: " << undone.id << ' ' << undone.operation << ' ' << undone.at;
         if (!undone.file.isEmpty())
