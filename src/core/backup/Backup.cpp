@@ -159,6 +159,7 @@ void requireRoomFor(const QString &target, qint64 bytes)
 
 void backupDatabase(const platform::AppFolder &app, const QString &target)
 {
+    db::requireDesk(app);
     platform::Database db = db::openDatabase(app);
     // A read transaction keeps the engine's shared lock while the file is copied: a writer cannot
     // commit into the middle of the copy, and one already writing makes this fail as busy.
@@ -281,6 +282,8 @@ private:
 
 RestoreOutcome restoreDatabase(const platform::AppFolder &app, const QString &source)
 {
+    // Never onto the desk's file while the office works on the server: two truths.
+    db::requireDesk(app);
     if (!platform::fileExists(source))
         throw Error(errnum::FileNotFound, QStringLiteral("找不到備份檔：") + source);
     const QString shown = QDir::toNativeSeparators(source);

@@ -10,13 +10,27 @@ bool usesServer(const platform::AppFolder &app)
     return server::serverConnectionString(app).has_value();
 }
 
+namespace {
+
+platform::Error notOnServer(const platform::AppFolder &app)
+{
+    return platform::Error(platform::errnum::Database, QStringLiteral("這項作業還不能在共用資料庫上進行（%1 指定了共用資料庫）")
+                                                          .arg(server::settingsFile(app)));
+}
+
+} // namespace
+
+void requireDesk(const platform::AppFolder &app)
+{
+    if (usesServer(app))
+        throw notOnServer(app);
+}
+
 platform::Database openDatabase(const platform::AppFolder &app, Reach reach)
 {
     if (const std::optional<QString> server = server::serverConnectionString(app)) {
         if (reach == Reach::DeskOnly)
-            throw platform::Error(platform::errnum::Database,
-                                  QStringLiteral("這項作業還不能在共用資料庫上進行（%1 指定了共用資料庫）")
-                                      .arg(server::settingsFile(app)));
+            throw notOnServer(app);
         return platform::Database::connect(*server);
     }
     // Opening writes nothing: a database from before the journal (a restored backup) gets its

@@ -20,6 +20,10 @@ platform::Database openDatabase(const platform::AppFolder &app, Reach reach = Re
 // Error 70, another clerk is writing; nothing changed).
 platform::Database openDatabaseToWrite(const platform::AppFolder &app);
 
+// For an operation that reads or writes the desk's file itself (not yet able to run on the
+// server): refuses, as openDatabase does, when Env/Database.ini names a server.
+void requireDesk(const platform::AppFolder &app);
+
 // Whether Env/Database.ini names a server. Throws platform::Error when it is refused.
 bool usesServer(const platform::AppFolder &app);
 

@@ -1,5 +1,6 @@
 #include "overview/Overview.h"
 
+#include "db/Connection.h"
 #include "payments/Amounts.h"
 #include "platform/Error.h"
 
@@ -87,6 +88,7 @@ double amount(QByteArrayView text)
 
 Database openReadOnly(const platform::AppFolder &app)
 {
+    db::requireDesk(app);
     return Database::open(app.databaseFile(), Database::ReadOnly);
 }
 

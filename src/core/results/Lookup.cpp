@@ -1,5 +1,6 @@
 #include "results/Lookup.h"
 
+#include "db/Connection.h"
 #include "payments/Amounts.h"
 #include "results/LookupIndex.h"
 #include "results/Results.h"
@@ -192,7 +193,7 @@ db::TableLayout Lookup::exportLayout()
 Lookup::Lookup(const platform::AppFolder &app, LookupQuery query)
     : app_(app), query_(std::move(query)), like_(likePattern(query_.text)),
       match_(lookupindex::matchQuery(query_.text)),
-      db_(platform::Database::open(app.databaseFile(), platform::Database::ReadOnly))
+      db_((db::requireDesk(app), platform::Database::open(app.databaseFile(), platform::Database::ReadOnly)))
 {
     addFunctions(db_);
 }

@@ -1,5 +1,6 @@
 #include "results/LookupIndex.h"
 
+#include "db/Connection.h"
 #include "db/Journal.h"
 #include "platform/Error.h"
 #include "platform/Files.h"
@@ -65,6 +66,7 @@ bool current(const platform::AppFolder &app)
 {
     if (!platform::fileExists(app.lookupIndexFile()))
         return false;
+    db::requireDesk(app);
     Database db = Database::open(app.databaseFile(), Database::ReadOnly);
     if (!attach(db, app))
         return false;
@@ -79,6 +81,7 @@ bool current(const platform::AppFolder &app)
 
 bool refresh(const platform::AppFolder &app, const std::function<bool()> &stopRequested)
 {
+    db::requireDesk(app);
     Database source = Database::open(app.databaseFile(), Database::ReadOnly);
     QString stamp;
     {

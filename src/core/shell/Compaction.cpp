@@ -9,6 +9,9 @@ namespace talvesk::shell {
 std::optional<platform::Error> compactDatabase(const platform::AppFolder &app)
 {
     const QString scratch = app.scratchDatabaseFile();
+    // The server keeps its own house: nothing to compact on the desk.
+    if (db::usesServer(app))
+        return std::nullopt;
     try {
         platform::removeFileIfExists(scratch);
         platform::refuseReadOnlyFile(app.databaseFile());
