@@ -23,6 +23,7 @@
 #include "shell/OverviewPanel.h"
 #include "shell/DataSummary.h"
 #include "db/SafetyCopy.h"
+#include "server/DatabaseInUse.h"
 #include "db/Tables.h"
 #include "store/StoreExport.h"
 
@@ -68,6 +69,10 @@ MainWindow::MainWindow(const platform::AppFolder &app, platform::Desktop &deskto
     // The line takes the width the window has; it never widens the window past a small screen.
     summaryLabel_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     statusBar()->addWidget(summaryLabel_, 1);
+    // Which database this desk works on, at the right; a long path gives way in its middle.
+    databaseLabel_ = new platform::PathLabel(statusBar());
+    databaseLabel_->setObjectName(QStringLiteral("databaseLabel"));
+    statusBar()->addPermanentWidget(databaseLabel_, 1);
     refreshSummary();
 
     QMenuBar *bar = menuBar();
@@ -186,6 +191,7 @@ void MainWindow::runExport(const db::TableLayout &exported, const QString &fileP
 void MainWindow::refreshSummary()
 {
     overview_->refresh(); // on its own thread; shown when read
+    databaseLabel_->setPath(server::describeDatabase(app_));
     try {
         // The journal alone says when the last import was: an undone one no longer counts.
         summaryLabel_->setText(summaryText(summarize(app_)));
@@ -380,6 +386,13 @@ void MainWindow::onChangePasswordTriggered()
 {
     credentials::ChangePasswordDialog dialog(app_, desktop_, this);
     dialog.exec();
+}
+
+void warnOfNetworkShare(const platform::AppFolder &app, platform::Desktop &desktop, QWidget *parent,
+                        const server::ShareCheck &onShare)
+{
+    if (const std::optional<QString> warning = server::networkShareWarning(app, onShare))
+        desktop.showMessage(parent, {*warning, platform::kProgramCaption, platform::Icon::Exclamation});
 }
 
 bool claimDatabase(InstanceLock &lock, platform::Desktop &desktop)

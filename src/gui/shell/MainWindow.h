@@ -4,12 +4,16 @@
 #include "platform/AppFolder.h"
 #include "platform/BackgroundJob.h"
 #include "platform/Desktop.h"
+#include "server/DatabaseInUse.h"
 #include "shell/InstanceLock.h"
 
 #include <QMainWindow>
 
 class QLabel;
 
+namespace talvesk::platform {
+class PathLabel;
+}
 namespace talvesk::shell {
 class OverviewPanel;
 }
@@ -73,6 +77,7 @@ private:
 
     bool exporting_ = false;
     QLabel *summaryLabel_ = nullptr;
+    platform::PathLabel *databaseLabel_ = nullptr; // which database is in use
     OverviewPanel *overview_ = nullptr;
     platform::BackgroundJob *indexing_ = nullptr;
     bool indexAgain_ = false; // the database changed while the index was being made
@@ -80,6 +85,12 @@ private:
     platform::AppFolder app_;
     platform::Desktop &desktop_;
 };
+
+// After the login: a desk's database file on a network share is warned of in a message box over
+// `parent`, which names the shared database server to use instead. `onShare` as for
+// server::networkShareWarning.
+void warnOfNetworkShare(const platform::AppFolder &app, platform::Desktop &desktop, QWidget *parent,
+                        const server::ShareCheck &onShare = {});
 
 // Takes the database for this copy of the program. When another running copy holds it, says so
 // in a message box and returns false: this copy must stop. A lock that cannot be written at all
