@@ -28,15 +28,20 @@ QString deskFile(const platform::AppFolder &app)
 
 } // namespace
 
-QString describeDatabase(const platform::AppFolder &app)
+DatabaseInUse databaseInUse(const platform::AppFolder &app)
 {
     try {
         if (const auto server = namedServer(app))
-            return QStringLiteral("資料庫：共用伺服器 ") + server->text();
-        return QStringLiteral("資料庫：本機檔案 ") + deskFile(app);
+            return {QStringLiteral("資料庫：共用伺服器"), server->text()};
+        return {QStringLiteral("資料庫：本機檔案"), deskFile(app)};
     } catch (const platform::Error &error) {
-        return QStringLiteral("資料庫：Env/Database.ini 不予採用（%1）").arg(error.description());
+        return {QStringLiteral("資料庫：Env/Database.ini 不予採用"), u'（' + error.description() + u'）'};
     }
+}
+
+QString describeDatabase(const platform::AppFolder &app)
+{
+    return databaseInUse(app).text();
 }
 
 std::optional<QString> networkShareWarning(const platform::AppFolder &app, const ShareCheck &onShare)

@@ -12,9 +12,18 @@
 
 namespace talvesk::server {
 
-// 「資料庫：本機檔案 <full path>」 for the desk's own file, 「資料庫：共用伺服器 <host>/<database>」
-// when Env/Database.ini names a server (never its user or a password), and a text that says the
-// file is not taken when Database.ini is refused or cannot be read.
+// Which database is in use, in two parts so that a narrow line can keep the first whole.
+struct DatabaseInUse {
+    QString kind;  // 「資料庫：本機檔案」, 「資料庫：共用伺服器」, or that Database.ini is not taken
+    QString place; // the file's full path, the server's <host>/<database>, or why it is not taken
+    QString text() const { return kind + u' ' + place; }
+};
+
+// The desk's own file by its full path; the server Env/Database.ini names, by where it is and
+// which database (never its user or a password); or, when Database.ini is refused or cannot be
+// read, that it is not taken and why.
+DatabaseInUse databaseInUse(const platform::AppFolder &app);
+// The same as one line: 「資料庫：本機檔案 <full path>」, 「資料庫：共用伺服器 <host>/<database>」.
 QString describeDatabase(const platform::AppFolder &app);
 
 // Whether a path lies on a network share; empty for platform::onNetworkShare.

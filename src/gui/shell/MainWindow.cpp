@@ -35,8 +35,11 @@
 #include <QLocale>
 #include <QProgressBar>
 #include <QStatusBar>
+#include <QStyle>
 #include <QMenu>
 #include <QMenuBar>
+
+#include <algorithm>
 
 namespace talvesk::shell {
 
@@ -191,13 +194,34 @@ void MainWindow::runExport(const db::TableLayout &exported, const QString &fileP
 void MainWindow::refreshSummary()
 {
     overview_->refresh(); // on its own thread; shown when read
-    databaseLabel_->setPath(server::describeDatabase(app_));
+    const server::DatabaseInUse inUse = server::databaseInUse(app_);
+    databaseLabel_->setPath(inUse.place, inUse.kind + u' ');
     try {
         // The journal alone says when the last import was: an undone one no longer counts.
         summaryLabel_->setText(summaryText(summarize(app_)));
     } catch (const platform::Error &error) {
         summaryLabel_->setText(QStringLiteral("無法讀取資料庫: ") + error.description());
     }
+    fitStatusLine();
+}
+
+void MainWindow::fitStatusLine()
+{
+    // The counts come first, whole where they fit; the database takes what they leave, at least
+    // enough to say which kind it is and at most its whole text.
+    const QFontMetrics metrics = databaseLabel_->fontMetrics();
+    const int margin = 2 * databaseLabel_->margin() + 8;
+    const int least = metrics.horizontalAdvance(databaseLabel_->lead() + QChar(0x2026)) + margin;
+    const int whole = metrics.horizontalAdvance(databaseLabel_->toolTip()) + margin;
+    const int counts = summaryLabel_->fontMetrics().horizontalAdvance(summaryLabel_->text()) + 16;
+    const int room = width() - counts - statusBar()->style()->pixelMetric(QStyle::PM_SizeGripSize) - 16;
+    databaseLabel_->setFixedWidth(std::clamp(room, least, std::max(least, whole)));
+}
+
+void MainWindow::resizeEvent(QResizeEvent *event)
+{
+    QMainWindow::resizeEvent(event);
+    fitStatusLine();
 }
 
 void MainWindow::onExportResultsTriggered()

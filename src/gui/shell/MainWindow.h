@@ -60,11 +60,14 @@ public:
 protected:
     void closeEvent(QCloseEvent *event) override;
     void showEvent(QShowEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     // Adds a menu item named `name` whose click runs `handler`.
     // Sizes and places the window, `frame` around it, within the screen's available part.
     void fitToScreen(const QMargins &frame);
+    // Shares the status line between the data's counts and the database in use.
+    void fitStatusLine();
     template <typename Handler>
     void addCommand(QWidget *menu, const char *name, const QString &caption, Handler handler);
     void runExport(const db::TableLayout &exported, const QString &filePrefix, bool chooseFile = false);

@@ -622,8 +622,12 @@ TEST(MainWindow, TheStatusLineNamesTheDatabaseInUseWithinASmallScreen)
         auto *label = window.findChild<QLabel *>(QStringLiteral("databaseLabel"));
         ASSERT_NE(label, nullptr);
         EXPECT_EQ(label->toolTip(), deskText);
+        EXPECT_EQ(label->text(), deskText);
+        // The counts keep their whole line beside it.
         auto *summary = window.findChild<QLabel *>(QStringLiteral("dataSummary"));
         EXPECT_FALSE(summary->geometry().intersects(label->geometry()));
+        EXPECT_LE(summary->fontMetrics().horizontalAdvance(summary->text()), summary->contentsRect().width())
+            << summary->text().toStdString();
 
         // Named after the window opened: the next command's refresh shows it.
         test::writeFile(server::settingsFile(app.folder()),
@@ -632,7 +636,7 @@ TEST(MainWindow, TheStatusLineNamesTheDatabaseInUseWithinASmallScreen)
         const QString serverText = QStringLiteral("資料庫：共用伺服器 ") + folder + QStringLiteral("/talvesk");
         EXPECT_EQ(label->toolTip(), serverText);
         EXPECT_NE(label->text(), serverText) << "elided to fit";
-        EXPECT_TRUE(label->text().startsWith(QStringLiteral("資料庫："))) << label->text().toStdString();
+        EXPECT_TRUE(label->text().startsWith(QStringLiteral("資料庫：共用伺服器 /"))) << label->text().toStdString();
         EXPECT_TRUE(label->text().contains(QChar(0x2026))) << label->text().toStdString();
         EXPECT_TRUE(label->text().endsWith(QStringLiteral("/talvesk"))) << label->text().toStdString();
         EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->contentsRect().width());
