@@ -60,5 +60,6 @@ int main(int argc, char *argv[])
     }
     talvesk::shell::MainWindow menu(app, desktop);
     menu.show();
+    talvesk::shell::warnOfNetworkShare(app, desktop, &menu);
     return application.exec();
 }

@@ -23,6 +23,7 @@
 #include "store/StoreImport.h"
 #include "workbook/Workbook.h"
 #include "receivables/ReceivablesImport.h"
+#include "server/DatabaseInUse.h"
 #include "server/ServerCopy.h"
 #include "server/ServerSchema.h"
 #include "server/ServerSettings.h"
@@ -54,6 +55,10 @@ struct Context {
     bool dryRun() const { return changes == db::Changes::DryRun; }
     QString lead() const { return dryRun() ? QStringLiteral("dry run: ") : QString(); }
 };
+
+// The commands that never open this desk's database file.
+const QStringList kWithoutDeskDatabase{QStringLiteral("set-credentials"), QStringLiteral("server-init"),
+                                       QStringLiteral("server-copy")};
 
 // The commands that take --dry-run.
 const QStringList kDryRunCommands{QStringLiteral("import-receivables"), QStringLiteral("import-payments"),
@@ -615,20 +620,24 @@ const std::map<QString, Command> &commands()
     return table;
 }
 
+void printUsage(QTextStream &to)
+{
+    to << "usage: talvesk-batch [--app-dir DIR] COMMAND ARGS..." << Qt::endl << "commands:" << Qt::endl;
+    for (const auto &[name, command] : commands())
+        to << "  " << name << (command.synopsis.isEmpty() ? QString() : u' ' + command.synopsis) << Qt::endl;
+}
+
 int usage(QTextStream &err, const QString &problem)
 {
-    err << problem << Qt::endl
-        << "usage: talvesk-batch [--app-dir DIR] COMMAND ARGS..." << Qt::endl
-        << "commands:" << Qt::endl;
-    for (const auto &[name, command] : commands())
-        err << "  " << name << (command.synopsis.isEmpty() ? QString() : u' ' + command.synopsis) << Qt::endl;
+    err << problem << Qt::endl;
+    printUsage(err);
     return kBatchUsage;
 }
 
 } // namespace
 
 int runBatch(const QStringList &arguments, const QString &defaultAppDir, QTextStream &out,
-             QTextStream &err)
+             QTextStream &err, const std::function<bool(const QString &path)> &onShare)
 {
     QStringList args = arguments;
     QString appDir = defaultAppDir;
@@ -640,6 +649,11 @@ int runBatch(const QStringList &arguments, const QString &defaultAppDir, QTextSt
     }
     if (args.isEmpty())
         return usage(err, QStringLiteral("no command given"));
+    if (args == QStringList{QStringLiteral("--help")}) {
+        printUsage(out);
+        out << server::describeDatabase(AppFolder(appDir)) << Qt::endl;
+        return kBatchOk;
+    }
 
     const auto found = commands().find(args.front());
     if (found == commands().end())
@@ -653,6 +667,10 @@ int runBatch(const QStringList &arguments, const QString &defaultAppDir, QTextSt
         return usage(err, found->first + QStringLiteral(" takes: ") + command.synopsis);
 
     Context ctx{AppFolder(appDir), args, out, err, changes};
+    // Told on standard error: a job's standard output keeps its lines.
+    if (!kWithoutDeskDatabase.contains(found->first))
+        if (const std::optional<QString> warning = server::networkShareWarning(ctx.app, onShare))
+            err << warning.value() << Qt::endl;
     const int code = command.run(ctx);
     // What a job reads from standard output must all be there: a full disk or a file-size limit
     // on its redirection fails the command instead of cutting its lines off unseen.

@@ -4,6 +4,8 @@
 #include <QStringList>
 #include <QTextStream>
 
+#include <functional>
+
 namespace talvesk::shell {
 
 // Exit codes of the batch tool.
@@ -13,8 +15,11 @@ inline constexpr int kBatchUsage = 2;
 
 // Runs the operations without windows: `[--app-dir DIR] COMMAND ARGS...`. One summary line goes
 // to `out`; the program's message texts go to `err`. Returns the exit code. The report is made
-// by talvesk-report, beside the running program.
+// by talvesk-report, beside the running program. `[--app-dir DIR] --help` writes the usage and the
+// database in use to `out`.
+// A database file on a network share is warned of on `err` before a command that opens it;
+// `onShare` tells where a share is (platform::onNetworkShare when empty).
 int runBatch(const QStringList &arguments, const QString &defaultAppDir, QTextStream &out,
-             QTextStream &err);
+             QTextStream &err, const std::function<bool(const QString &path)> &onShare = {});
 
 } // namespace talvesk::shell

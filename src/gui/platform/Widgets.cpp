@@ -222,10 +222,11 @@ PathLabel::PathLabel(QWidget *parent) : QLabel(parent)
     setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
 }
 
-void PathLabel::setPath(const QString &path)
+void PathLabel::setPath(const QString &path, const QString &lead)
 {
     path_ = path;
-    setToolTip(path);
+    lead_ = lead;
+    setToolTip(lead + path);
     showElided();
 }
 
@@ -237,7 +238,12 @@ void PathLabel::resizeEvent(QResizeEvent *event)
 
 void PathLabel::showElided()
 {
-    setText(fontMetrics().elidedText(path_, Qt::ElideMiddle, std::max(contentsRect().width(), 40)));
+    const int room = std::max(contentsRect().width(), 40);
+    const int leadWidth = fontMetrics().horizontalAdvance(lead_);
+    if (lead_.isEmpty() || leadWidth >= room)
+        setText(fontMetrics().elidedText(lead_ + path_, Qt::ElideMiddle, room));
+    else
+        setText(lead_ + fontMetrics().elidedText(path_, Qt::ElideMiddle, room - leadWidth));
 }
 
 void BusyDialog::closeEvent(QCloseEvent *event)

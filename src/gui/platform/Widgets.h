@@ -64,13 +64,15 @@ QToolButton *recentFilesButton(QWidget *parent, Desktop &desktop, const QString 
 bool confirmImportAgain(QWidget *parent, Desktop &desktop, const std::optional<QDateTime> &when, const QString &title);
 
 // A label that shows a file's full path, elided in the middle where it does not fit (the file's
-// name stays in view), with the whole path as its tooltip.
+// name stays in view), with the whole path as its tooltip. A `lead` before the path (what it is)
+// stays whole as long as it fits.
 class PathLabel : public QLabel {
     Q_OBJECT
 public:
     explicit PathLabel(QWidget *parent = nullptr);
-    void setPath(const QString &path);
+    void setPath(const QString &path, const QString &lead = QString());
     const QString &path() const { return path_; }
+    const QString &lead() const { return lead_; }
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
@@ -78,6 +80,7 @@ protected:
 private:
     void showElided();
     QString path_;
+    QString lead_;
 };
 
 // A window that cannot be closed, by its title bar or by Escape, while it is busy with a run.

@@ -23,6 +23,7 @@
 #include "shell/OverviewPanel.h"
 #include "shell/DataSummary.h"
 #include "db/SafetyCopy.h"
+#include "server/DatabaseInUse.h"
 #include "db/Tables.h"
 #include "store/StoreExport.h"
 
@@ -34,8 +35,11 @@
 #include <QLocale>
 #include <QProgressBar>
 #include <QStatusBar>
+#include <QStyle>
 #include <QMenu>
 #include <QMenuBar>
+
+#include <algorithm>
 
 namespace talvesk::shell {
 
@@ -68,6 +72,10 @@ MainWindow::MainWindow(const platform::AppFolder &app, platform::Desktop &deskto
     // The line takes the width the window has; it never widens the window past a small screen.
     summaryLabel_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     statusBar()->addWidget(summaryLabel_, 1);
+    // Which database this desk works on, at the right; a long path gives way in its middle.
+    databaseLabel_ = new platform::PathLabel(statusBar());
+    databaseLabel_->setObjectName(QStringLiteral("databaseLabel"));
+    statusBar()->addPermanentWidget(databaseLabel_, 1);
     refreshSummary();
 
     QMenuBar *bar = menuBar();
@@ -186,12 +194,34 @@ void MainWindow::runExport(const db::TableLayout &exported, const QString &fileP
 void MainWindow::refreshSummary()
 {
     overview_->refresh(); // on its own thread; shown when read
+    const server::DatabaseInUse inUse = server::databaseInUse(app_);
+    databaseLabel_->setPath(inUse.place, inUse.kind + u' ');
     try {
         // The journal alone says when the last import was: an undone one no longer counts.
         summaryLabel_->setText(summaryText(summarize(app_)));
     } catch (const platform::Error &error) {
         summaryLabel_->setText(QStringLiteral("無法讀取資料庫: ") + error.description());
     }
+    fitStatusLine();
+}
+
+void MainWindow::fitStatusLine()
+{
+    // The counts come first, whole where they fit; the database takes what they leave, at least
+    // enough to say which kind it is and at most its whole text.
+    const QFontMetrics metrics = databaseLabel_->fontMetrics();
+    const int margin = 2 * databaseLabel_->margin() + 8;
+    const int least = metrics.horizontalAdvance(databaseLabel_->lead() + QChar(0x2026)) + margin;
+    const int whole = metrics.horizontalAdvance(databaseLabel_->toolTip()) + margin;
+    const int counts = summaryLabel_->fontMetrics().horizontalAdvance(summaryLabel_->text()) + 16;
+    const int room = width() - counts - statusBar()->style()->pixelMetric(QStyle::PM_SizeGripSize) - 16;
+    databaseLabel_->setFixedWidth(std::clamp(room, least, std::max(least, whole)));
+}
+
+void MainWindow::resizeEvent(QResizeEvent *event)
+{
+    QMainWindow::resizeEvent(event);
+    fitStatusLine();
 }
 
 void MainWindow::onExportResultsTriggered()
@@ -380,6 +410,13 @@ void MainWindow::onChangePasswordTriggered()
 {
     credentials::ChangePasswordDialog dialog(app_, desktop_, this);
     dialog.exec();
+}
+
+void warnOfNetworkShare(const platform::AppFolder &app, platform::Desktop &desktop, QWidget *parent,
+                        const server::ShareCheck &onShare)
+{
+    if (const std::optional<QString> warning = server::networkShareWarning(app, onShare))
+        desktop.showMessage(parent, {*warning, platform::kProgramCaption, platform::Icon::Exclamation});
 }
 
 bool claimDatabase(InstanceLock &lock, platform::Desktop &desktop)

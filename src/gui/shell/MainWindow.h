@@ -4,12 +4,16 @@
 #include "platform/AppFolder.h"
 #include "platform/BackgroundJob.h"
 #include "platform/Desktop.h"
+#include "server/DatabaseInUse.h"
 #include "shell/InstanceLock.h"
 
 #include <QMainWindow>
 
 class QLabel;
 
+namespace talvesk::platform {
+class PathLabel;
+}
 namespace talvesk::shell {
 class OverviewPanel;
 }
@@ -56,11 +60,14 @@ public:
 protected:
     void closeEvent(QCloseEvent *event) override;
     void showEvent(QShowEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     // Adds a menu item named `name` whose click runs `handler`.
     // Sizes and places the window, `frame` around it, within the screen's available part.
     void fitToScreen(const QMargins &frame);
+    // Shares the status line between the data's counts and the database in use.
+    void fitStatusLine();
     template <typename Handler>
     void addCommand(QWidget *menu, const char *name, const QString &caption, Handler handler);
     void runExport(const db::TableLayout &exported, const QString &filePrefix, bool chooseFile = false);
@@ -73,6 +80,7 @@ private:
 
     bool exporting_ = false;
     QLabel *summaryLabel_ = nullptr;
+    platform::PathLabel *databaseLabel_ = nullptr; // which database is in use
     OverviewPanel *overview_ = nullptr;
     platform::BackgroundJob *indexing_ = nullptr;
     bool indexAgain_ = false; // the database changed while the index was being made
@@ -80,6 +88,12 @@ private:
     platform::AppFolder app_;
     platform::Desktop &desktop_;
 };
+
+// After the login: a desk's database file on a network share is warned of in a message box over
+// `parent`, which names the shared database server to use instead. `onShare` as for
+// server::networkShareWarning.
+void warnOfNetworkShare(const platform::AppFolder &app, platform::Desktop &desktop, QWidget *parent,
+                        const server::ShareCheck &onShare = {});
 
 // Takes the database for this copy of the program. When another running copy holds it, says so
 // in a message box and returns false: this copy must stop. A lock that cannot be written at all

@@ -105,6 +105,55 @@ TEST(BatchTool, BadUsageExitsWithTwo)
     EXPECT_EQ(batch(app, {QStringLiteral("compact"), QStringLiteral("extra")}).code, shell::kBatchUsage);
 }
 
+// --help: the usage and the database in use on standard output, exit 0, while a usage error stays
+// as it was. A database file on a network share is warned of on standard error, before a command
+// that opens it, and its output lines stay the same; not for a command that never opens it, and
+// not when a server is named.
+TEST(BatchTool, HelpNamesTheDatabaseAndAShareWarningStaysOffStandardOutput)
+{
+    test::TestApp app;
+    BatchRun r = batch(app, {QStringLiteral("--help")});
+    EXPECT_EQ(r.code, shell::kBatchOk);
+    EXPECT_TRUE(r.err.isEmpty()) << r.err.toStdString();
+    QStringList lines = r.out.split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_GE(lines.size(), 3);
+    EXPECT_EQ(lines.front(), QStringLiteral("usage: talvesk-batch [--app-dir DIR] COMMAND ARGS..."));
+    EXPECT_TRUE(lines.contains(QStringLiteral("  import-receivables FILE [--sheet NAME] [--dry-run]")));
+    EXPECT_EQ(lines.back(), QStringLiteral("資料庫：本機檔案 ")
+                                + QDir::toNativeSeparators(QDir(app.folder().root()).absoluteFilePath(QStringLiteral("ldb/Vellaroke.mdb"))));
+
+    r = batch(app, {QStringLiteral("no-such-command")});
+    EXPECT_EQ(r.code, shell::kBatchUsage);
+    EXPECT_TRUE(r.out.isEmpty());
+    EXPECT_TRUE(r.err.startsWith(QStringLiteral("unknown command: no-such-command\nusage: talvesk-batch"))) << r.err.toStdString();
+
+    const auto withShare = [&app](const QStringList &args) {
+        QString out, err;
+        QTextStream outStream(&out), errStream(&err);
+        const int code = shell::runBatch(QStringList{QStringLiteral("--app-dir"), app.folder().root()} + args,
+                                         QStringLiteral("/nonexistent"), outStream, errStream,
+                                         [](const QString &) { return true; });
+        return BatchRun{code, out, err};
+    };
+    const QStringList clearing{QStringLiteral("clear-store")};
+    const BatchRun plain = batch(app, clearing);
+    const BatchRun shared = withShare(clearing);
+    EXPECT_EQ(shared.code, shell::kBatchOk) << shared.err.toStdString();
+    EXPECT_EQ(shared.out, plain.out);
+    EXPECT_EQ(shared.out, QStringLiteral("clear-store: SMdata emptied\n"));
+    EXPECT_TRUE(shared.err.startsWith(QStringLiteral("資料庫檔案 "))) << shared.err.toStdString();
+    EXPECT_TRUE(shared.err.contains(QStringLiteral("共用資料庫伺服器（Env/Database.ini）")));
+    EXPECT_FALSE(plain.err.contains(QStringLiteral("網路共用")));
+    EXPECT_FALSE(withShare({QStringLiteral("set-credentials"), QStringLiteral("A"), QStringLiteral("B")})
+                     .err.contains(QStringLiteral("網路共用")));
+
+    test::writeFile(app.folder().credentialFolder() + QStringLiteral("/Database.ini"),
+                    "[DATABASE]\r\nserver=host=db.office.lan dbname=talvesk\r\n");
+    r = batch(app, {QStringLiteral("--help")});
+    EXPECT_TRUE(r.out.endsWith(QStringLiteral("\n資料庫：共用伺服器 db.office.lan/talvesk\n"))) << r.out.toStdString();
+    EXPECT_FALSE(withShare(clearing).err.contains(QStringLiteral("網路共用")));
+}
+
 TEST(BatchTool, MapThenImportReceivablesAndPayments)
 {
     test::TestApp app;

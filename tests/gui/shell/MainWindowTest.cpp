@@ -10,6 +10,7 @@
 #include "results/LookupWindow.h"
 #include "shell/JournalWindow.h"
 #include "results/LookupIndex.h"
+#include "server/ServerSettings.h"
 #include "shell/MainWindow.h"
 #include "store/StoreImport.h"
 #include "store/StoreWindows.h"
@@ -38,6 +39,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -601,6 +603,77 @@ TEST(MainWindow, TheStatusLineCountsTheDataAndFollowsEachCommand)
     QTimer::singleShot(0, [] { qobject_cast<QDialog *>(QApplication::activeModalWidget())->reject(); });
     window.findChild<QAction *>(QStringLiteral("MENDO"))->trigger();
     EXPECT_TRUE(summary->text().endsWith(QStringLiteral("| 尚無匯入"))) << summary->text().toStdString();
+}
+
+// The status line names the database in use at its right, beside the data's counts, within an
+// 800 x 600 screen: a long socket folder gives way in its middle, the whole text in its tooltip.
+TEST(MainWindow, TheStatusLineNamesTheDatabaseInUseWithinASmallScreen)
+{
+    test::TestApp app;
+    test::FakeDesktop desktop;
+    desktop.screen = {800, 600};
+    const QString deskText = QStringLiteral("資料庫：本機檔案 ")
+        + QDir::toNativeSeparators(QDir(app.folder().root()).absoluteFilePath(QStringLiteral("ldb/Vellaroke.mdb")));
+    const QString folder = QStringLiteral("/srv/office/postgresql/sockets/accounting-department/main-cluster");
+    {
+        shell::MainWindow window(app.folder(), desktop);
+        window.show();
+        QCoreApplication::processEvents();
+        auto *label = window.findChild<QLabel *>(QStringLiteral("databaseLabel"));
+        ASSERT_NE(label, nullptr);
+        EXPECT_EQ(label->toolTip(), deskText);
+        EXPECT_EQ(label->text(), deskText);
+        // The counts keep their whole line beside it.
+        auto *summary = window.findChild<QLabel *>(QStringLiteral("dataSummary"));
+        EXPECT_FALSE(summary->geometry().intersects(label->geometry()));
+        EXPECT_LE(summary->fontMetrics().horizontalAdvance(summary->text()), summary->contentsRect().width())
+            << summary->text().toStdString();
+
+        // Named after the window opened: the next command's refresh shows it.
+        test::writeFile(server::settingsFile(app.folder()),
+                        QStringLiteral("[DATABASE]\r\nserver=host=%1 dbname=talvesk\r\n").arg(folder).toUtf8());
+        window.refreshSummary();
+        const QString serverText = QStringLiteral("資料庫：共用伺服器 ") + folder + QStringLiteral("/talvesk");
+        EXPECT_EQ(label->toolTip(), serverText);
+        EXPECT_NE(label->text(), serverText) << "elided to fit";
+        EXPECT_TRUE(label->text().startsWith(QStringLiteral("資料庫：共用伺服器 /"))) << label->text().toStdString();
+        EXPECT_TRUE(label->text().contains(QChar(0x2026))) << label->text().toStdString();
+        EXPECT_TRUE(label->text().endsWith(QStringLiteral("/talvesk"))) << label->text().toStdString();
+        EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->contentsRect().width());
+        const QRect inWindow(label->mapTo(&window, QPoint()), label->size());
+        EXPECT_TRUE(window.rect().contains(inWindow));
+        EXPECT_LE(window.frameGeometry().width(), 800);
+    }
+}
+
+// Once logged in, a desk's database file on a network share is warned of in the real message
+// box, naming the file and the shared server; not for a local file (the real look at the disk),
+// nor when a server is named.
+TEST(Startup, ADatabaseFileOnANetworkShareIsWarnedOfInTheRealMessageBox)
+{
+    test::TestApp app;
+    const server::ShareCheck onShare = [](const QString &) { return true; };
+    {
+        platform::QtDesktop desktop;
+        test::FakeDesktop fake;
+        shell::MainWindow window(app.folder(), fake);
+        window.show();
+        test::SeenBox seen;
+        test::pressInNextBox(seen, QMessageBox::Ok);
+        shell::warnOfNetworkShare(app.folder(), desktop, &window, onShare);
+        ASSERT_TRUE(seen.seen);
+        EXPECT_EQ(seen.icon, QMessageBox::Warning);
+        EXPECT_EQ(seen.title, platform::kProgramCaption);
+        EXPECT_EQ(seen.text, server::networkShareWarning(app.folder(), onShare).value());
+        EXPECT_TRUE(seen.text.contains(QStringLiteral("共用資料庫伺服器（Env/Database.ini）")));
+        EXPECT_EQ(seen.buttonTexts.size(), 1);
+    }
+    test::FakeDesktop desktop;
+    shell::warnOfNetworkShare(app.folder(), desktop, nullptr);
+    EXPECT_TRUE(desktop.messages.empty());
+    test::writeFile(server::settingsFile(app.folder()), "[DATABASE]\r\nserver=host=db.office.lan dbname=talvesk\r\n");
+    shell::warnOfNetworkShare(app.folder(), desktop, nullptr, onShare);
+    EXPECT_TRUE(desktop.messages.empty());
 }
 
 // A second copy of the program on the same database is told and must stop, while another
