@@ -356,10 +356,8 @@ QString Statement::text(int column) const
 
 QByteArrayView Statement::utf8(int column) const
 {
-    if (server_) {
-        const Value v = server_->value(column);
-        return v.type == Value::Text || v.type == Value::Blob ? v.view() : QByteArrayView();
-    }
+    if (server_)
+        return server_->utf8(column);
     const auto *data = reinterpret_cast<const char *>(sqlite3_column_text(stmt_, column));
     return data ? QByteArrayView(data, sqlite3_column_bytes(stmt_, column)) : QByteArrayView();
 }

@@ -166,6 +166,15 @@ Value StatementOnServer::value(int column)
     }
 }
 
+QByteArrayView StatementOnServer::utf8(int column)
+{
+    const Value v = value(column);
+    if (v.type == Value::Null)
+        return QByteArrayView();
+    // bytea as its bytes; every other type as the server writes it.
+    return v.type == Value::Blob ? v.view() : result->utf8(row, column);
+}
+
 // ---- recorded changes ----
 
 void OnServer::startCapture()

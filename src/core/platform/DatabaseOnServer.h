@@ -47,6 +47,8 @@ struct StatementOnServer {
 
     bool next(qint64 &changes);
     Value value(int column);
+    // A column as text, as the file gives every value (a number as its digits; NULL empty).
+    QByteArrayView utf8(int column);
 };
 
 } // namespace talvesk::platform::detail

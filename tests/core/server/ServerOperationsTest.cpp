@@ -1,0 +1,315 @@
+// The operations that run on the office's server, against a real one: the same lines as on a
+// desk's file, one writer at a time across desks, and nothing reported that was not stored when a
+// desk or the server goes away mid-import.
+#include "core/shell/BatchRun.h"
+#include "db/Connection.h"
+#include "platform/Postgres.h"
+#include "server/ServerSettings.h"
+#include "support/Postgres.h"
+#include "support/TestApp.h"
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSysInfo>
+#include <QThread>
+
+#include <csignal>
+#include <optional>
+
+#include <gtest/gtest.h>
+
+using namespace talvesk;
+using test::batch;
+
+namespace {
+
+void nameServer(const test::TestApp &app, const QString &connection)
+{
+    test::writeFile(server::settingsFile(app.folder()), QStringLiteral("[DATABASE]\r\nserver=%1\r\n").arg(connection).toUtf8());
+}
+
+// The receivables as "name|number|memo|account|total" in row id order, read through the program's
+// own database interface, whichever database the folder names. (The ids themselves may differ:
+// the server never gives an id twice, not even one a dry run took and gave back.)
+QStringList receivables(const test::TestApp &app)
+{
+    platform::Database db = db::openDatabase(app.folder(), db::Reach::DeskOrServer);
+    platform::Statement rows = db.prepare("SELECT UserName, UserNum, Memo, Bankcode, Total FROM F_AccountData ORDER BY rowid");
+    QStringList out;
+    while (rows.next()) {
+        QStringList cells;
+        for (int c = 0; c < 5; ++c)
+            cells << rows.text(c);
+        out << cells.join(u'|');
+    }
+    return out;
+}
+
+// A workbook of `rows` receivables with accounts A0000001, A0000002, … in order.
+QString manyReceivables(const test::TestApp &app, const QString &name, int rows, int first = 1)
+{
+    QByteArray csv = "name,number,memo,account,total\n";
+    for (int i = first; i < first + rows; ++i)
+        csv += "n" + QByteArray::number(i) + "," + QByteArray::number(i) + ",,A" + QByteArray::number(i).rightJustified(7, '0')
+               + ",100\n";
+    const QString path = app.path(name);
+    test::writeFile(path, csv);
+    return path;
+}
+
+QProcess *startBatch(const test::TestApp &app, const QStringList &command, QObject *parent = nullptr)
+{
+    auto *job = new QProcess(parent);
+    job->start(QStringLiteral(TALVESK_BATCH_PROGRAM), QStringList{QStringLiteral("--app-dir"), app.folder().root()} + command);
+    job->waitForStarted();
+    return job;
+}
+
+qint64 serverInteger(const QString &connection, const char *sql)
+{
+    return platform::pg::Connection(connection).execute(sql).integer(0, 0);
+}
+
+// Waits up to `ms` for `sql` to count more than none.
+bool waitFor(const QString &connection, const char *sql, int ms = 20000)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < ms) {
+        if (serverInteger(connection, sql) > 0)
+            return true;
+        QThread::msleep(50);
+    }
+    return false;
+}
+
+const char *const kRunning = "SELECT count(*) FROM Journal WHERE state = 'running'";
+const char *const kWritingLockHeld = "SELECT count(*) FROM pg_locks WHERE locktype = 'advisory' AND granted";
+
+// A folder whose database is a fresh server database that server-init has made, mapped.
+struct OnServer {
+    test::TestApp app;
+    test::PostgresDatabase database;
+    explicit OnServer(const QString &server = test::PostgresServer::shared()) : database(server)
+    {
+        nameServer(app, database.connectionString());
+        EXPECT_EQ(batch(app, {QStringLiteral("server-init")}).code, shell::kBatchOk);
+        EXPECT_EQ(batch(app, {QStringLiteral("map-receivables"), QStringLiteral("A"), QStringLiteral("B"),
+                              QStringLiteral("C"), QStringLiteral("D"), QStringLiteral("E")})
+                      .code,
+                  shell::kBatchOk);
+    }
+};
+
+class OnBothDatabases : public ::testing::TestWithParam<bool> {};
+
+} // namespace
+
+// One suite for both: every line the batch tool prints, the stored rows under their ids, the
+// problem lines and an exact undo, the same on the desk's file and on the server.
+TEST_P(OnBothDatabases, TheReceivablesImportItsJournalAndUndoSayTheSame)
+{
+    const bool onServer = GetParam();
+    test::TestApp app;
+    std::optional<test::PostgresDatabase> database;
+    if (onServer) {
+        database.emplace();
+        nameServer(app, database->connectionString());
+        ASSERT_EQ(batch(app, {QStringLiteral("server-init")}).code, shell::kBatchOk);
+    }
+    EXPECT_EQ(batch(app, {QStringLiteral("map-receivables"), QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C"),
+                          QStringLiteral("D"), QStringLiteral("E")})
+                  .out,
+              QStringLiteral("map: ImportSetting = A,B,C,D,E\n"));
+    const QString first = app.path(QStringLiteral("first.csv")), second = app.path(QStringLiteral("second.csv"));
+    // An account named twice is written twice; a row without an account is a problem line.
+    test::writeFile(first, "name,number,memo,account,total\n王小明,1,m,9001,1500\n李,2,,9002,200\n,3,,,\n張,3,x,9001,1600\n");
+    test::writeFile(second, "name,number,memo,account,total\n王小明,1,m,9001,1700\n陳,4,'q',9003,300\n");
+
+    EXPECT_EQ(batch(app, {QStringLiteral("import-receivables"), first, QStringLiteral("--dry-run")}).out,
+              QStringLiteral("dry run: import-receivables: 3 written, 1 not processed\n"));
+    EXPECT_TRUE(receivables(app).isEmpty());
+    EXPECT_EQ(batch(app, {QStringLiteral("import-receivables"), first}).out,
+              QStringLiteral("import-receivables: 3 written, 1 not processed\n"));
+    const QStringList afterFirst = receivables(app);
+    EXPECT_EQ(afterFirst, (QStringList{QStringLiteral("張|3|x|9001|1600"), QStringLiteral("李|2||9002|200")}));
+    const test::BatchRun again = batch(app, {QStringLiteral("import-receivables"), second});
+    EXPECT_EQ(again.out, QStringLiteral("import-receivables: 2 written, 0 not processed\n")) << again.err.toStdString();
+    EXPECT_EQ(receivables(app), (QStringList{QStringLiteral("王小明|1|m|9001|1700"), QStringLiteral("李|2||9002|200"),
+                                             QStringLiteral("陳|4|'q'|9003|300")}));
+
+    const QString history = batch(app, {QStringLiteral("history")}).out;
+    static const QRegularExpression stamp(QStringLiteral("\\t\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\t"));
+    EXPECT_EQ(QString(history).replace(stamp, QStringLiteral("\tAT\t")),
+              QStringLiteral("2\tAT\timport-receivables\t%1\t2 written, 0 not processed\n"
+                             "1\tAT\timport-receivables\t%2\t3 written, 1 not processed\n")
+                  .arg(second, first));
+    EXPECT_EQ(batch(app, {QStringLiteral("problems"), QStringLiteral("1")}).out, QStringLiteral("4\t沒有虛擬帳號\t | 3 |  |  | \n"));
+
+    EXPECT_TRUE(batch(app, {QStringLiteral("undo")}).out.startsWith(QStringLiteral("undo: 2 import-receivables ")));
+    EXPECT_EQ(receivables(app), afterFirst);
+    EXPECT_TRUE(batch(app, {QStringLiteral("undo")}).out.startsWith(QStringLiteral("undo: 1 import-receivables ")));
+    EXPECT_TRUE(receivables(app).isEmpty());
+    EXPECT_EQ(batch(app, {QStringLiteral("undo")}).out, QStringLiteral("undo: nothing undone\n"));
+
+    // Rows imported after an undo, and changed by another program since: never undone over it.
+    ASSERT_EQ(batch(app, {QStringLiteral("import-receivables"), second}).code, shell::kBatchOk);
+    {
+        platform::Database db = db::openDatabase(app.folder(), db::Reach::DeskOrServer);
+        db.execute("UPDATE F_AccountData SET Memo = 'by hand' WHERE Bankcode = '9003'");
+    }
+    const test::BatchRun refused = batch(app, {QStringLiteral("undo")});
+    EXPECT_EQ(refused.out, QStringLiteral("undo: nothing undone\n"));
+    EXPECT_TRUE(refused.err.contains(QStringLiteral("已有變動"))) << refused.err.toStdString();
+
+    if (onServer) {
+        // The desk that ran each operation, and the desk's own file untouched by any of it.
+        platform::pg::Connection server(database->connectionString());
+        EXPECT_EQ(server.execute("SELECT DISTINCT host FROM Journal").text(0, 0), QSysInfo::machineHostName());
+        platform::Database desk = platform::Database::open(app.folder().databaseFile(), platform::Database::ReadOnly);
+        platform::Statement none = desk.prepare("SELECT count(*) FROM F_AccountData");
+        ASSERT_TRUE(none.next());
+        EXPECT_EQ(none.integer(0), 0);
+        // What still works only on a desk's file says so, and does not fall back to it.
+        const test::BatchRun find = batch(app, {QStringLiteral("find")});
+        EXPECT_EQ(find.code, shell::kBatchFailed);
+        EXPECT_TRUE(find.err.contains(QStringLiteral("還不能在共用資料庫上進行"))) << find.err.toStdString();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Databases, OnBothDatabases, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool> &info) { return info.param ? "Server" : "DesksFile"; });
+
+// One writer at a time, whichever desk: another clerk's writing operation is waited for two
+// seconds and then refused in Chinese with nothing changed, or, let go within them, followed; a
+// reader never waits; two desks importing at once each store all of their rows or none.
+TEST(ServerOperations, OneClerkWritesAtATimeAndReadersNeverWait)
+{
+    OnServer office;
+    const test::TestApp &app = office.app;
+    const QString connection = office.database.connectionString();
+    const QString small = manyReceivables(app, QStringLiteral("small.csv"), 3);
+
+    platform::Database otherDesk = platform::Database::connect(connection);
+    ASSERT_TRUE(otherDesk.lockForWriting(server::kWritingLock, std::chrono::milliseconds(0)));
+    // Its operation is midway: a row written, not yet committed.
+    otherDesk.execute("BEGIN");
+    otherDesk.execute("INSERT INTO F_AccountData (Bankcode) VALUES ('OTHER')");
+
+    QElapsedTimer timer;
+    timer.start();
+    std::unique_ptr<QProcess> job(startBatch(app, {QStringLiteral("import-receivables"), small}));
+    ASSERT_TRUE(job->waitForFinished(30000));
+    EXPECT_GE(timer.elapsed(), 1900);
+    EXPECT_EQ(job->exitCode(), shell::kBatchFailed);
+    EXPECT_EQ(QString::fromUtf8(job->readAllStandardOutput()), QStringLiteral("import-receivables: failed after 0 written, 0 not processed\n"));
+    EXPECT_TRUE(QString::fromUtf8(job->readAllStandardError()).contains(server::kAnotherClerkWrites));
+    EXPECT_EQ(serverInteger(connection, "SELECT count(*) FROM Journal"), 0);
+
+    timer.restart();
+    const test::BatchRun read = batch(app, {QStringLiteral("history")});
+    EXPECT_EQ(read.code, shell::kBatchOk);
+    EXPECT_LT(timer.elapsed(), 1500) << "a reader waited for a writer";
+    EXPECT_TRUE(receivables(app).isEmpty()) << "a reader saw a row not yet committed";
+
+    // Let go within the two seconds: the waiting import goes on and stores its rows.
+    job.reset(startBatch(app, {QStringLiteral("import-receivables"), small}));
+    QThread::msleep(500);
+    otherDesk.execute("COMMIT");
+    otherDesk.unlockWriting();
+    ASSERT_TRUE(job->waitForFinished(30000));
+    EXPECT_EQ(QString::fromUtf8(job->readAllStandardOutput()), QStringLiteral("import-receivables: 3 written, 0 not processed\n"));
+    EXPECT_EQ(receivables(app).size(), 4);
+
+    // Two desks at once, each with rows of its own.
+    const QString left = manyReceivables(app, QStringLiteral("left.csv"), 4000, 1000);
+    const QString right = manyReceivables(app, QStringLiteral("right.csv"), 4000, 9000);
+    std::unique_ptr<QProcess> a(startBatch(app, {QStringLiteral("import-receivables"), left}));
+    std::unique_ptr<QProcess> b(startBatch(app, {QStringLiteral("import-receivables"), right}));
+    ASSERT_TRUE(a->waitForFinished(60000));
+    ASSERT_TRUE(b->waitForFinished(60000));
+    qint64 expected = 4;
+    for (QProcess *desk : {a.get(), b.get()}) {
+        const QString out = QString::fromUtf8(desk->readAllStandardOutput());
+        if (desk->exitCode() == shell::kBatchOk) {
+            EXPECT_EQ(out, QStringLiteral("import-receivables: 4000 written, 0 not processed\n"));
+            expected += 4000;
+        } else {
+            EXPECT_EQ(out, QStringLiteral("import-receivables: failed after 0 written, 0 not processed\n"));
+        }
+    }
+    EXPECT_GE(expected, 4004) << "neither desk stored its rows";
+    EXPECT_EQ(serverInteger(connection, "SELECT count(*) FROM F_AccountData"), expected);
+    EXPECT_EQ(serverInteger(connection, kRunning), 0);
+}
+
+#ifndef _WIN32
+// A desk killed mid-import leaves no lock behind and no half batch: what is stored is the file's
+// first rows, the next operation goes on at once, and the unfinished entry is never undone on a
+// guess.
+TEST(ServerOperations, ADeskKilledMidImportLeavesNoLockAndNoHalfBatch)
+{
+    OnServer office;
+    const test::TestApp &app = office.app;
+    const QString connection = office.database.connectionString();
+    const QString big = manyReceivables(app, QStringLiteral("big.csv"), 400000);
+
+    std::unique_ptr<QProcess> job(startBatch(app, {QStringLiteral("import-receivables"), big}));
+    ASSERT_TRUE(waitFor(connection, kRunning));
+    QThread::msleep(2500); // past its first commit or two
+    ::kill(pid_t(job->processId()), SIGKILL);
+    ASSERT_TRUE(job->waitForFinished(10000));
+    EXPECT_EQ(job->exitStatus(), QProcess::CrashExit);
+
+    // The server ends the session: its transaction rolled back, its lock let go.
+    QElapsedTimer timer;
+    timer.start();
+    while (serverInteger(connection, kWritingLockHeld) > 0 && timer.elapsed() < 5000)
+        QThread::msleep(20);
+    EXPECT_EQ(serverInteger(connection, kWritingLockHeld), 0);
+    const qint64 stored = serverInteger(connection, "SELECT count(*) FROM F_AccountData");
+    EXPECT_LT(stored, 400000);
+    if (stored > 0) {
+        EXPECT_EQ(platform::pg::Connection(connection).execute("SELECT max(Bankcode) FROM F_AccountData").text(0, 0),
+                  QStringLiteral("A") + QString::number(stored).rightJustified(7, u'0'))
+            << "the rows stored are not the file's first ones";
+    }
+
+    const QString small = manyReceivables(app, QStringLiteral("small.csv"), 2, 900000);
+    const test::BatchRun next = batch(app, {QStringLiteral("import-receivables"), small});
+    EXPECT_EQ(next.out, QStringLiteral("import-receivables: 2 written, 0 not processed\n")) << next.err.toStdString();
+    EXPECT_TRUE(batch(app, {QStringLiteral("undo")}).out.startsWith(QStringLiteral("undo: 2 import-receivables ")));
+    const test::BatchRun killed = batch(app, {QStringLiteral("undo")});
+    if (stored > 0) {
+        EXPECT_EQ(killed.out, QStringLiteral("undo: nothing undone\n"));
+        EXPECT_TRUE(killed.err.contains(QStringLiteral("沒有正常結束"))) << killed.err.toStdString();
+    }
+    EXPECT_EQ(serverInteger(connection, "SELECT count(*) FROM F_AccountData"), stored);
+}
+#endif
+
+// The server restarted mid-import: the import fails cleanly, and the rows it says it stored are
+// exactly the rows the server kept.
+TEST(ServerOperations, AServerRestartedMidImportFailsCleanlyReportingOnlyWhatIsStored)
+{
+    test::PostgresServer own;
+    OnServer office(own.connectionString());
+    const QString connection = office.database.connectionString();
+    const QString big = manyReceivables(office.app, QStringLiteral("big.csv"), 400000);
+
+    std::unique_ptr<QProcess> job(startBatch(office.app, {QStringLiteral("import-receivables"), big}));
+    ASSERT_TRUE(waitFor(connection, kRunning));
+    QThread::msleep(2500);
+    own.stop();
+    ASSERT_TRUE(job->waitForFinished(30000));
+    own.start();
+    const QString out = QString::fromUtf8(job->readAllStandardOutput());
+    EXPECT_EQ(job->exitCode(), shell::kBatchFailed);
+    static const QRegularExpression failed(QStringLiteral("^import-receivables: failed after (\\d+) written, 0 not processed\n$"));
+    const QRegularExpressionMatch said = failed.match(out);
+    ASSERT_TRUE(said.hasMatch()) << out.toStdString();
+    EXPECT_EQ(serverInteger(office.database.connectionString(), "SELECT count(*) FROM F_AccountData"),
+              said.captured(1).toLongLong());
+    EXPECT_FALSE(QString::fromUtf8(job->readAllStandardError()).isEmpty());
+}
