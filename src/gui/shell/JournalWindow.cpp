@@ -107,7 +107,7 @@ void JournalWindow::reload()
     const qint64 selected = selectedId();
     db::UndoPlan plan;
     try {
-        platform::Database db = db::openDatabase(app_);
+        platform::Database db = db::openDatabase(app_, db::Reach::DeskOrServer);
         entries_ = db::journalEntries(db);
         plan = db::planUndo(db);
     } catch (const platform::Error &error) {
@@ -161,7 +161,7 @@ void JournalWindow::onEntrySelected()
     problems_.clear();
     if (id != 0) {
         try {
-            platform::Database db = db::openDatabase(app_);
+            platform::Database db = db::openDatabase(app_, db::Reach::DeskOrServer);
             problems_ = db::problemLines(db, id, kShownProblems + 1).value_or(std::vector<db::ProblemLine>{});
         } catch (const platform::Error &error) {
             showFailure(error);
@@ -193,7 +193,7 @@ void JournalWindow::save(bool asXlsx)
         return;
     std::vector<db::ProblemLine> all;
     try {
-        platform::Database db = db::openDatabase(app_);
+        platform::Database db = db::openDatabase(app_, db::Reach::DeskOrServer);
         all = db::problemLines(db, selectedId()).value_or(std::vector<db::ProblemLine>{});
     } catch (const platform::Error &error) {
         showFailure(error);
@@ -231,7 +231,7 @@ void JournalWindow::onUndoClicked()
     try {
         db::UndoPlan plan;
         {
-            platform::Database db = db::openDatabase(app_);
+            platform::Database db = db::openDatabase(app_, db::Reach::DeskOrServer);
             plan = db::planUndo(db);
         }
         if (!plan.refusal.isEmpty()) {
@@ -249,7 +249,7 @@ void JournalWindow::onUndoClicked()
                                         platform::Answer::No})
             != platform::Answer::Yes)
             return;
-        platform::Database db = db::openDatabase(app_);
+        platform::Database db = db::openDatabaseToWrite(app_);
         const db::JournalRecord undone = db::undoLatest(db);
         reload();
         desktop_.showMessage(this, {QStringLiteral("復原完成!") + db::entryCaption(undone) + QStringLiteral("已復原"),

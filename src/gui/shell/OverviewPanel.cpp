@@ -265,6 +265,8 @@ void OverviewPanel::finished(const platform::JobOutcome<overview::Figures> &outc
         status_->setText(QStringLiteral("更新於 ") + QDateTime::currentDateTime().toString(QStringLiteral("HH:mm:ss")));
     } else {
         status_->setText(QStringLiteral("無法讀取資料庫：") + outcome.failure->description());
+        // Unread is not "none": the list says nothing rather than that there were no operations.
+        noEntries_->setVisible(false);
     }
     status_->setToolTip(status_->text());
     emit figuresShown();

@@ -122,7 +122,7 @@ void MappingWindow::load()
     for (QLineEdit *box : boxes_)
         box->clear();
     try {
-        platform::Database db = db::openDatabase(app_);
+        platform::Database db = db::openDatabase(app_, db::Reach::DeskOrServer);
         const QStringList items = db::readMapping(db, design_.table);
         for (std::size_t i = 0; i < boxes_.size(); ++i)
             boxes_[i]->setText(items.value(static_cast<qsizetype>(i)));
@@ -155,8 +155,9 @@ void MappingWindow::onExitClicked()
         return;
     }
     try {
-        if (!connection_)
-            connection_.emplace(db::openDatabase(app_));
+        // On the server the writing lock is taken for the save alone, not while the clerk edits.
+        if (!connection_ || connection_->isServer())
+            connection_.emplace(db::openDatabaseToWrite(app_));
         db::saveMapping(*connection_, design_.table, boxTexts());
         showSavedMapping(boxTexts());
         savedTexts_ = boxTexts();
