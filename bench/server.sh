@@ -25,7 +25,7 @@ chmod 644 "$work/d/receivables.csv"
 # A new database with the program's tables, named by the desk's Env/Database.ini.
 fresh() {
   psql "$server" -c "DROP DATABASE IF EXISTS bench" -c "CREATE DATABASE bench"
-  rm -rf "$work/run" && cp -r "$work/d/app" "$work/run"
+  rm -rf "$work/run" && cp -r "$work/d/app" "$work/run" && mkdir -p "$work/run/Env"
   printf '[DATABASE]\r\nserver=%s\r\n' "${server/dbname=postgres/dbname=bench}" >"$work/run/Env/Database.ini"
   "$batch" --app-dir "$work/run" server-init >/dev/null
   "$batch" --app-dir "$work/run" map-receivables A B C D E >/dev/null

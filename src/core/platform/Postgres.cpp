@@ -1,5 +1,7 @@
 #include "platform/Postgres.h"
 
+#include <cctype>
+
 #include "platform/Error.h"
 
 #include <libpq-fe.h>
@@ -383,7 +385,18 @@ Connection::~Connection() = default;
 
 Result Connection::execute(std::string_view sql)
 {
-    return link_->execute(std::string(sql).c_str());
+    Result result = link_->execute(std::string(sql).c_str());
+    // A COMMIT that ends a transaction in which a statement failed is a rollback, which the server
+    // calls success: its answer says which it was, and a rollback is never reported as stored.
+    QByteArrayView last(sql.data(), qsizetype(sql.size()));
+    last = last.trimmed();
+    while (last.endsWith(';'))
+        last = last.chopped(1).trimmed();
+    if (last.size() >= 6 && last.last(6).compare("COMMIT", Qt::CaseInsensitive) == 0
+        && (last.size() == 6 || !std::isalnum(static_cast<unsigned char>(last[last.size() - 7])))
+        && qstrcmp(PQcmdStatus(result.result_), "ROLLBACK") == 0)
+        throw Error(errnum::Database, QStringLiteral("交易中有敘述失敗，伺服器沒有儲存這次的任何變更"));
+    return result;
 }
 
 Statement Connection::prepare(std::string_view sql)
@@ -524,11 +537,7 @@ Transaction::~Transaction()
 
 void Transaction::commit()
 {
-    const Result result = connection_.link_->execute("COMMIT");
-    // A transaction in which a statement failed is ended by COMMIT all the same, as a rollback,
-    // and the server calls that success: its answer says which it was.
-    if (qstrcmp(PQcmdStatus(result.result_), "COMMIT") != 0)
-        throw Error(errnum::Database, QStringLiteral("交易中有敘述失敗，伺服器沒有儲存這次的任何變更"));
+    connection_.execute("COMMIT");
     open_ = false;
 }
 

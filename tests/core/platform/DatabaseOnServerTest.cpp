@@ -81,4 +81,9 @@ TEST(DatabaseOnServer, StatementsWrittenForTheFileReadTheSameOnTheServer)
     EXPECT_THROW(db.compactInto(dir.filePath(QStringLiteral("c.db"))), platform::Error);
     EXPECT_THROW(db.addFunction("f", 1, 0, [](std::span<const Value>) { return Value::null(); }), platform::Error);
     EXPECT_FALSE(db.changeCounter().has_value());
+    // A transaction in which a statement failed is never committed as if whole.
+    platform::Transaction transaction(db);
+    db.execute("INSERT INTO T (a) VALUES ('kept?')");
+    EXPECT_THROW(db.execute("INSERT INTO Nothing VALUES (1)"), platform::Error);
+    EXPECT_THROW(transaction.commit(), platform::Error);
 }

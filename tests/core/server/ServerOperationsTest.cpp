@@ -163,6 +163,27 @@ TEST_P(OnBothDatabases, TheReceivablesImportItsJournalAndUndoSayTheSame)
     EXPECT_EQ(refused.out, QStringLiteral("undo: nothing undone\n"));
     EXPECT_TRUE(refused.err.contains(QStringLiteral("已有變動"))) << refused.err.toStdString();
 
+    // A row the database refuses stops the import: what it says it stored is what is stored (on
+    // the file the rows before it; on the server, where the failure ends the transaction, none of
+    // its batch), never a batch the server rolled back.
+    {
+        platform::Database db = db::openDatabase(app.folder(), db::Reach::DeskOrServer);
+        db.execute(onServer ? "CREATE FUNCTION refuse() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN "
+                              "IF NEW.Bankcode = 'BAD' THEN RAISE EXCEPTION 'refused'; END IF; RETURN NEW; END $$;"
+                              "CREATE TRIGGER refuse BEFORE INSERT ON F_AccountData FOR EACH ROW EXECUTE FUNCTION refuse()"
+                            : "CREATE TRIGGER refuse BEFORE INSERT ON F_AccountData WHEN NEW.Bankcode = 'BAD' "
+                              "BEGIN SELECT RAISE(ABORT, 'refused'); END");
+    }
+    const QString refusing = app.path(QStringLiteral("refusing.csv"));
+    test::writeFile(refusing, "name,number,memo,account,total\nok,5,,9005,1\nbad,6,,BAD,1\nlate,7,,9007,1\n");
+    const qsizetype before = receivables(app).size();
+    const test::BatchRun stopped = batch(app, {QStringLiteral("import-receivables"), refusing});
+    static const QRegularExpression failedAfter(QStringLiteral("^import-receivables: failed after (\\d+) written, 0 not processed\n$"));
+    const QRegularExpressionMatch said = failedAfter.match(stopped.out);
+    ASSERT_TRUE(said.hasMatch()) << stopped.out.toStdString();
+    EXPECT_EQ(receivables(app).size() - before, said.captured(1).toLongLong());
+    EXPECT_FALSE(receivables(app).join(u' ').contains(QStringLiteral("late")));
+
     if (onServer) {
         // The desk that ran each operation, and the desk's own file untouched by any of it.
         platform::pg::Connection server(database->connectionString());
