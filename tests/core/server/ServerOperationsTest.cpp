@@ -8,6 +8,7 @@
 #include "support/Postgres.h"
 #include "support/TestApp.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QRegularExpression>
@@ -333,4 +334,31 @@ TEST(ServerOperations, AServerRestartedMidImportFailsCleanlyReportingOnlyWhatIsS
     EXPECT_EQ(serverInteger(office.database.connectionString(), "SELECT count(*) FROM F_AccountData"),
               said.captured(1).toLongLong());
     EXPECT_FALSE(QString::fromUtf8(job->readAllStandardError()).isEmpty());
+}
+
+// A backup made at the server is a desk's database: restored onto a desk it holds the same rows
+// under the same journal, problem lines and all.
+TEST(ServerOperations, ABackupOfTheServerRestoresOntoADeskWithItsJournal)
+{
+    OnServer office;
+    const QString first = manyReceivables(office.app, QStringLiteral("first.csv"), 30);
+    test::writeFile(office.app.path(QStringLiteral("second.csv")),
+                    "name,number,memo,account,total\nchanged,1,\t\\,A0000001,7\nnew,2,,B1,8\n,3,,,\n");
+    ASSERT_EQ(batch(office.app, {QStringLiteral("import-receivables"), first}).code, shell::kBatchOk);
+    ASSERT_EQ(batch(office.app, {QStringLiteral("import-receivables"), office.app.path(QStringLiteral("second.csv"))}).code,
+              shell::kBatchOk);
+    const QString drive = office.app.path(QStringLiteral("drive"));
+    QDir().mkpath(drive);
+    const test::BatchRun saved = batch(office.app, {QStringLiteral("backup"), drive, QStringLiteral("--slot"), QStringLiteral("2")});
+    ASSERT_EQ(saved.code, shell::kBatchOk) << saved.err.toStdString();
+    EXPECT_TRUE(saved.out.startsWith(QStringLiteral("backup: to "))) << saved.out.toStdString();
+
+    test::TestApp desk;
+    const test::BatchRun restored = batch(desk, {QStringLiteral("restore"), drive, QStringLiteral("--slot"), QStringLiteral("2")});
+    ASSERT_EQ(restored.code, shell::kBatchOk) << restored.err.toStdString();
+    EXPECT_EQ(receivables(desk), receivables(office.app));
+    // (A restore drops what undoing needs, as any restore does.)
+    EXPECT_EQ(batch(desk, {QStringLiteral("history")}).out,
+              batch(office.app, {QStringLiteral("history")}).out.replace(u'\n', QStringLiteral("\tundo data dropped\n")));
+    EXPECT_EQ(batch(desk, {QStringLiteral("problems"), QStringLiteral("2")}).out, QStringLiteral("4\t沒有虛擬帳號\t | 3 |  |  | \n"));
 }
