@@ -183,8 +183,9 @@ constexpr std::array<CopiedTable, 7> kCopiedTables{{
     {"JournalUndo", "entry, tab, seq", "data"},
 }};
 
-// Copies `t` from the server (inside its snapshot) into the new file, a part at a time.
-void copyTable(platform::Database &server, platform::Database &file, const CopiedTable &t)
+// Copies `t` from one database into the other (from the server inside its snapshot into a new
+// file, or from a backup file into the server's emptied tables), a part at a time.
+void copyTable(platform::Database &from, platform::Database &to, const CopiedTable &t)
 {
     constexpr int kRowsAtATime = 5000;
     const std::string key = t.key;
@@ -195,14 +196,14 @@ void copyTable(platform::Database &server, platform::Database &file, const Copie
         after += (k > 1 ? ", ?" : "?") + std::to_string(k);
     after += ")";
     const std::string select = "SELECT " + key + ", " + t.columns + " FROM " + t.table;
-    platform::Statement first = server.prepare(select + " ORDER BY " + key + " LIMIT " + std::to_string(kRowsAtATime));
-    platform::Statement next = server.prepare(select + " WHERE " + after + " ORDER BY " + key + " LIMIT "
-                                              + std::to_string(kRowsAtATime));
+    platform::Statement first = from.prepare(select + " ORDER BY " + key + " LIMIT " + std::to_string(kRowsAtATime));
+    platform::Statement next = from.prepare(select + " WHERE " + after + " ORDER BY " + key + " LIMIT "
+                                            + std::to_string(kRowsAtATime));
     std::string values;
     for (int c = 1; c <= width; ++c)
         values += (c > 1 ? ", ?" : "?") + std::to_string(c);
-    platform::Statement insert = file.prepare(std::string("INSERT INTO ") + t.table + " (" + key + ", " + t.columns
-                                              + ") VALUES (" + values + ")");
+    platform::Statement insert = to.prepare(std::string("INSERT INTO ") + t.table + " (" + key + ", " + t.columns
+                                            + ") VALUES (" + values + ")");
     std::vector<qint64> last;
     for (platform::Statement *part = &first;; part = &next) {
         if (!last.empty())
@@ -378,10 +379,39 @@ private:
 
 } // namespace
 
+namespace {
+
+// Restore at the server: under the writing lock (another clerk's operation is waited for two
+// seconds, then the restore is refused), the server is first backed up to ldb/BeforeRestore.mdb,
+// then its tables are replaced with the checked backup's in one transaction; the ids the server
+// gives next continue after the restored ones.
+RestoreOutcome restoreServer(const platform::AppFolder &app, const QString &checkedBackup)
+{
+    platform::Database server = db::openDatabaseToWrite(app);
+    db::requireNoOperationRunning(server);
+    RestoreOutcome outcome;
+    outcome.safetyCopy = db::safetyCopyFile(app, db::kBeforeRestore);
+    backupServer(app, outcome.safetyCopy);
+    platform::Database in = platform::Database::open(checkedBackup, platform::Database::ReadOnly);
+    platform::ReadTransaction reading(in);
+    platform::Transaction transaction(server);
+    for (const CopiedTable &t : kCopiedTables) {
+        server.execute(std::string("DELETE FROM ") + t.table);
+        copyTable(in, server, t);
+    }
+    for (const CopiedTable &t : kCopiedTables)
+        if (std::strchr(t.key, ',') == nullptr)
+            server.execute(std::string("SELECT setval(pg_get_serial_sequence('") + t.table + "', '"
+                           + (std::string(t.key) == "rowid" ? "rid" : t.key) + "'), coalesce((SELECT max(" + t.key
+                           + ") FROM " + t.table + "), 0) + 1, false)");
+    transaction.commit();
+    return outcome;
+}
+
+} // namespace
+
 RestoreOutcome restoreDatabase(const platform::AppFolder &app, const QString &source)
 {
-    // Never onto the desk's file while the office works on the server: two truths.
-    db::requireDesk(app);
     if (!platform::fileExists(source))
         throw Error(errnum::FileNotFound, QStringLiteral("找不到備份檔：") + source);
     const QString shown = QDir::toNativeSeparators(source);
@@ -390,6 +420,8 @@ RestoreOutcome restoreDatabase(const platform::AppFolder &app, const QString &so
 
     const QString database = app.databaseFile();
     const PreparedBackup prepared(app, backup, source);
+    if (db::usesServer(app))
+        return restoreServer(app, prepared.path());
     RestoreOutcome outcome;
     outcome.safetyCopy = db::safetyCopyFile(app, db::kBeforeRestore);
     if (!platform::fileExists(database)) {

@@ -3,6 +3,8 @@
 // desk or the server goes away mid-import.
 #include "core/shell/BatchRun.h"
 #include "db/Connection.h"
+#include "db/SafetyCopy.h"
+#include "platform/Files.h"
 #include "platform/Postgres.h"
 #include "server/ServerSettings.h"
 #include "support/Postgres.h"
@@ -361,4 +363,31 @@ TEST(ServerOperations, ABackupOfTheServerRestoresOntoADeskWithItsJournal)
     EXPECT_EQ(batch(desk, {QStringLiteral("history")}).out,
               batch(office.app, {QStringLiteral("history")}).out.replace(u'\n', QStringLiteral("\tundo data dropped\n")));
     EXPECT_EQ(batch(desk, {QStringLiteral("problems"), QStringLiteral("2")}).out, QStringLiteral("4\t沒有虛擬帳號\t | 3 |  |  | \n"));
+
+    // And back onto the server, after more work there: never while another clerk writes, then in
+    // one go, the server's tables as they were kept aside first, and new rows after the old.
+    const QStringList backedUp = receivables(office.app);
+    ASSERT_EQ(batch(office.app, {QStringLiteral("import-receivables"), manyReceivables(office.app, QStringLiteral("later.csv"), 5, 100)}).code,
+              shell::kBatchOk);
+    const QStringList later = receivables(office.app);
+    const QStringList restore{QStringLiteral("restore"), drive, QStringLiteral("--slot"), QStringLiteral("2")};
+    {
+        platform::Database otherDesk = platform::Database::connect(office.database.connectionString());
+        ASSERT_TRUE(otherDesk.lockForWriting(server::kWritingLock, std::chrono::milliseconds(0)));
+        const test::BatchRun refused = batch(office.app, restore);
+        EXPECT_EQ(refused.out, QStringLiteral("restore: failed, database unchanged\n"));
+        EXPECT_TRUE(refused.err.contains(server::kAnotherClerkWrites)) << refused.err.toStdString();
+        EXPECT_EQ(receivables(office.app), later);
+    }
+    const test::BatchRun back = batch(office.app, restore);
+    ASSERT_EQ(back.code, shell::kBatchOk) << back.err.toStdString();
+    EXPECT_EQ(receivables(office.app), backedUp);
+    EXPECT_EQ(batch(office.app, {QStringLiteral("history")}).out, batch(desk, {QStringLiteral("history")}).out);
+    test::TestApp keptAside;
+    platform::copyFileAtomically(db::safetyCopyFile(office.app.folder(), db::kBeforeRestore), keptAside.folder().databaseFile());
+    EXPECT_EQ(receivables(keptAside), later);
+    const test::BatchRun after = batch(office.app, {QStringLiteral("import-receivables"), manyReceivables(office.app, QStringLiteral("after.csv"), 2, 500)});
+    EXPECT_EQ(after.out, QStringLiteral("import-receivables: 2 written, 0 not processed\n")) << after.err.toStdString();
+    EXPECT_TRUE(batch(office.app, {QStringLiteral("undo")}).out.startsWith(QStringLiteral("undo: 3 import-receivables ")));
+    EXPECT_EQ(receivables(office.app), backedUp);
 }
