@@ -727,6 +727,7 @@ bool Database::writingLockHeldElsewhere(qint64 key)
         return false;
     pg::Statement held = server_->connection.prepare(
         "SELECT count(*) FROM pg_locks WHERE locktype = 'advisory' AND granted AND pid <> pg_backend_pid() "
+        "AND database = (SELECT oid FROM pg_database WHERE datname = current_database()) "
         "AND ((classid::bigint << 32) | objid::bigint) = $1");
     return held.bind(1, key).run().integer(0, 0) > 0;
 }

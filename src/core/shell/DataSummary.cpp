@@ -11,7 +11,7 @@ namespace talvesk::shell {
 
 DataSummary summarize(const platform::AppFolder &app)
 {
-    platform::Database db = db::openDatabase(app);
+    platform::Database db = db::openDatabase(app, db::Reach::DeskOrServer);
     DataSummary summary;
     // A payment writes its date; an empty or absent date is a receivable still open.
     platform::Statement receivables = db.prepare(

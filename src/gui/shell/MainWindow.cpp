@@ -199,8 +199,12 @@ void MainWindow::refreshSummary()
     try {
         // The journal alone says when the last import was: an undone one no longer counts.
         summaryLabel_->setText(summaryText(summarize(app_)));
+        summaryLabel_->setToolTip(QString());
     } catch (const platform::Error &error) {
-        summaryLabel_->setText(QStringLiteral("無法讀取資料庫: ") + error.description());
+        // Short on the line, where the database's name must stay readable; the reason whole in
+        // its tooltip.
+        summaryLabel_->setText(QStringLiteral("無法讀取資料庫"));
+        summaryLabel_->setToolTip(error.description());
     }
     fitStatusLine();
 }

@@ -88,7 +88,9 @@ bool waitFor(const QString &connection, const char *sql, int ms = 20000)
 }
 
 const char *const kRunning = "SELECT count(*) FROM Journal WHERE state = 'running'";
-const char *const kWritingLockHeld = "SELECT count(*) FROM pg_locks WHERE locktype = 'advisory' AND granted";
+// (In this database: advisory locks are each database's own, and other tests share the server.)
+const char *const kWritingLockHeld = "SELECT count(*) FROM pg_locks WHERE locktype = 'advisory' AND granted "
+                                     "AND database = (SELECT oid FROM pg_database WHERE datname = current_database())";
 
 // A folder whose database is a fresh server database that server-init has made, mapped.
 struct OnServer {
