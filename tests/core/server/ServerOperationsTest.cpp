@@ -66,6 +66,17 @@ QProcess *startBatch(const test::TestApp &app, const QStringList &command, QObje
     return job;
 }
 
+// What a batch tool run printed on standard output, each line ended by "\n" as the tool writes it
+// (Windows' C runtime ends each with "\r\n" on the way out).
+QString printed(QProcess &job)
+{
+    QString out = QString::fromUtf8(job.readAllStandardOutput());
+#ifdef _WIN32
+    out.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+#endif
+    return out;
+}
+
 qint64 serverInteger(const QString &connection, const char *sql)
 {
     return platform::pg::Connection(connection).execute(sql).integer(0, 0);
@@ -203,7 +214,7 @@ TEST(ServerOperations, OneClerkWritesAtATimeAndReadersNeverWait)
     ASSERT_TRUE(job->waitForFinished(30000));
     EXPECT_GE(timer.elapsed(), 1900);
     EXPECT_EQ(job->exitCode(), shell::kBatchFailed);
-    EXPECT_EQ(QString::fromUtf8(job->readAllStandardOutput()), QStringLiteral("import-receivables: failed after 0 written, 0 not processed\n"));
+    EXPECT_EQ(printed(*job), QStringLiteral("import-receivables: failed after 0 written, 0 not processed\n"));
     EXPECT_TRUE(QString::fromUtf8(job->readAllStandardError()).contains(server::kAnotherClerkWrites));
     EXPECT_EQ(serverInteger(connection, "SELECT count(*) FROM Journal"), 0);
 
@@ -219,7 +230,7 @@ TEST(ServerOperations, OneClerkWritesAtATimeAndReadersNeverWait)
     otherDesk.execute("COMMIT");
     otherDesk.unlockWriting();
     ASSERT_TRUE(job->waitForFinished(30000));
-    EXPECT_EQ(QString::fromUtf8(job->readAllStandardOutput()), QStringLiteral("import-receivables: 3 written, 0 not processed\n"));
+    EXPECT_EQ(printed(*job), QStringLiteral("import-receivables: 3 written, 0 not processed\n"));
     EXPECT_EQ(receivables(app).size(), 4);
 
     // Two desks at once, each with rows of its own.
@@ -231,7 +242,7 @@ TEST(ServerOperations, OneClerkWritesAtATimeAndReadersNeverWait)
     ASSERT_TRUE(b->waitForFinished(60000));
     qint64 expected = 4;
     for (QProcess *desk : {a.get(), b.get()}) {
-        const QString out = QString::fromUtf8(desk->readAllStandardOutput());
+        const QString out = printed(*desk);
         if (desk->exitCode() == shell::kBatchOk) {
             EXPECT_EQ(out, QStringLiteral("import-receivables: 4000 written, 0 not processed\n"));
             expected += 4000;
@@ -304,7 +315,7 @@ TEST(ServerOperations, AServerRestartedMidImportFailsCleanlyReportingOnlyWhatIsS
     own.stop();
     ASSERT_TRUE(job->waitForFinished(30000));
     own.start();
-    const QString out = QString::fromUtf8(job->readAllStandardOutput());
+    const QString out = printed(*job);
     EXPECT_EQ(job->exitCode(), shell::kBatchFailed);
     static const QRegularExpression failed(QStringLiteral("^import-receivables: failed after (\\d+) written, 0 not processed\n$"));
     const QRegularExpressionMatch said = failed.match(out);
