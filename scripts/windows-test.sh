@@ -65,7 +65,8 @@ run_program() { # run_program KIND EXE SECONDS: runs a GoogleTest program, recor
   (cd "$build/tests" && timeout "$seconds" wine "$exe" --gtest_brief=1 "$filter" >"$log" 2>&1) || rc=$?
   local passed failed_n skipped
   passed="$(sed -n 's/.*\[  PASSED  \] \([0-9]*\) test.*/\1/p' "$log" | tail -n1)"
-  failed_n="$(sed -n 's/.*\[  FAILED  \] \([0-9]*\) test.*/\1/p' "$log" | tail -n1)"
+  # --gtest_brief prints no count of the failed tests, only a line for each, with its time.
+  failed_n="$(grep -cE '^\[  FAILED  \] .* \([0-9]+ ms\)'$'\r''?$' "$log" || true)"
   skipped="$(sed -n 's/.*\[  SKIPPED \] \([0-9]*\) test.*/\1/p' "$log" | tail -n1)"
   printf '%-6s %-28s passed %3s  failed %3s  skipped %3s  exit %s\n' "$kind" "$name" "${passed:-0}" \
     "${failed_n:-0}" "${skipped:-0}" "$rc" | tee -a "$results"

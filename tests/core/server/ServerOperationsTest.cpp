@@ -17,7 +17,6 @@
 #include <QSysInfo>
 #include <QThread>
 
-#include <csignal>
 #include <optional>
 
 #include <gtest/gtest.h>
@@ -67,6 +66,17 @@ QProcess *startBatch(const test::TestApp &app, const QStringList &command, QObje
     job->start(QStringLiteral(TALVESK_BATCH_PROGRAM), QStringList{QStringLiteral("--app-dir"), app.folder().root()} + command);
     job->waitForStarted();
     return job;
+}
+
+// What a batch tool run printed on standard output, each line ended by "\n" as the tool writes it
+// (Windows' C runtime ends each with "\r\n" on the way out).
+QString printed(QProcess &job)
+{
+    QString out = QString::fromUtf8(job.readAllStandardOutput());
+#ifdef _WIN32
+    out.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+#endif
+    return out;
 }
 
 qint64 serverInteger(const QString &connection, const char *sql)
@@ -229,7 +239,7 @@ TEST(ServerOperations, OneClerkWritesAtATimeAndReadersNeverWait)
     ASSERT_TRUE(job->waitForFinished(30000));
     EXPECT_GE(timer.elapsed(), 1900);
     EXPECT_EQ(job->exitCode(), shell::kBatchFailed);
-    EXPECT_EQ(QString::fromUtf8(job->readAllStandardOutput()), QStringLiteral("import-receivables: failed after 0 written, 0 not processed\n"));
+    EXPECT_EQ(printed(*job), QStringLiteral("import-receivables: failed after 0 written, 0 not processed\n"));
     EXPECT_TRUE(QString::fromUtf8(job->readAllStandardError()).contains(server::kAnotherClerkWrites));
     EXPECT_EQ(serverInteger(connection, "SELECT count(*) FROM Journal"), 0);
 
@@ -245,7 +255,7 @@ TEST(ServerOperations, OneClerkWritesAtATimeAndReadersNeverWait)
     otherDesk.execute("COMMIT");
     otherDesk.unlockWriting();
     ASSERT_TRUE(job->waitForFinished(30000));
-    EXPECT_EQ(QString::fromUtf8(job->readAllStandardOutput()), QStringLiteral("import-receivables: 3 written, 0 not processed\n"));
+    EXPECT_EQ(printed(*job), QStringLiteral("import-receivables: 3 written, 0 not processed\n"));
     EXPECT_EQ(receivables(app).size(), 4);
 
     // Two desks at once, each with rows of its own.
@@ -257,7 +267,7 @@ TEST(ServerOperations, OneClerkWritesAtATimeAndReadersNeverWait)
     ASSERT_TRUE(b->waitForFinished(60000));
     qint64 expected = 4;
     for (QProcess *desk : {a.get(), b.get()}) {
-        const QString out = QString::fromUtf8(desk->readAllStandardOutput());
+        const QString out = printed(*desk);
         if (desk->exitCode() == shell::kBatchOk) {
             EXPECT_EQ(out, QStringLiteral("import-receivables: 4000 written, 0 not processed\n"));
             expected += 4000;
@@ -270,10 +280,9 @@ TEST(ServerOperations, OneClerkWritesAtATimeAndReadersNeverWait)
     EXPECT_EQ(serverInteger(connection, kRunning), 0);
 }
 
-#ifndef _WIN32
-// A desk killed mid-import leaves no lock behind and no half batch: what is stored is the file's
-// first rows, the next operation goes on at once, and the unfinished entry is never undone on a
-// guess.
+// A desk killed mid-import (SIGKILL; TerminateProcess on Windows) leaves no lock behind and no
+// half batch: what is stored is the file's first rows, the next operation goes on at once, and the
+// unfinished entry is never undone on a guess.
 TEST(ServerOperations, ADeskKilledMidImportLeavesNoLockAndNoHalfBatch)
 {
     OnServer office;
@@ -284,7 +293,7 @@ TEST(ServerOperations, ADeskKilledMidImportLeavesNoLockAndNoHalfBatch)
     std::unique_ptr<QProcess> job(startBatch(app, {QStringLiteral("import-receivables"), big}));
     ASSERT_TRUE(waitFor(connection, kRunning));
     QThread::msleep(2500); // past its first commit or two
-    ::kill(pid_t(job->processId()), SIGKILL);
+    job->kill();
     ASSERT_TRUE(job->waitForFinished(10000));
     EXPECT_EQ(job->exitStatus(), QProcess::CrashExit);
 
@@ -313,7 +322,6 @@ TEST(ServerOperations, ADeskKilledMidImportLeavesNoLockAndNoHalfBatch)
     }
     EXPECT_EQ(serverInteger(connection, "SELECT count(*) FROM F_AccountData"), stored);
 }
-#endif
 
 // The server restarted mid-import: the import fails cleanly, and the rows it says it stored are
 // exactly the rows the server kept.
@@ -330,7 +338,7 @@ TEST(ServerOperations, AServerRestartedMidImportFailsCleanlyReportingOnlyWhatIsS
     own.stop();
     ASSERT_TRUE(job->waitForFinished(30000));
     own.start();
-    const QString out = QString::fromUtf8(job->readAllStandardOutput());
+    const QString out = printed(*job);
     EXPECT_EQ(job->exitCode(), shell::kBatchFailed);
     static const QRegularExpression failed(QStringLiteral("^import-receivables: failed after (\\d+) written, 0 not processed\n$"));
     const QRegularExpressionMatch said = failed.match(out);
