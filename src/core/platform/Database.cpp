@@ -526,11 +526,10 @@ Statement Database::prepare(std::string_view sql)
     if (server_) {
         std::vector<unsigned> unused;
         const std::string text = detail::serverSql(sql, &unused);
-        std::size_t first = text.find_first_not_of(" \t\r\n(");
-        const std::string verb = first == std::string::npos ? std::string() : text.substr(first, 6);
-        const bool writes = QByteArray::fromStdString(verb).toUpper().startsWith("INSERT")
-                            || QByteArray::fromStdString(verb).toUpper().startsWith("UPDATE")
-                            || QByteArray::fromStdString(verb).toUpper().startsWith("DELETE");
+        // Only a statement that changes rows counts them (the server also counts a query's rows).
+        const std::size_t first = text.find_first_not_of(" \t\r\n(");
+        const QByteArray verb = first == std::string::npos ? QByteArray() : QByteArray::fromStdString(text.substr(first, 6)).toUpper();
+        const bool writes = verb == "INSERT" || verb == "UPDATE" || verb == "DELETE";
         return Statement(std::make_unique<detail::StatementOnServer>(server_->connection.prepare(text, unused), writes));
     }
     sqlite3_stmt *stmt = nullptr;

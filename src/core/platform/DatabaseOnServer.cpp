@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 
@@ -29,17 +30,6 @@ bool sameWord(std::string_view sql, std::size_t at, std::string_view word)
 // The server's pg_type numbers of the types a statement of the program can return.
 constexpr unsigned kBool = 16, kBytea = 17, kInt8 = 20, kInt2 = 21, kInt4 = 23, kFloat4 = 700, kFloat8 = 701,
                    kNumeric = 1700;
-
-int hexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 } // namespace
 
@@ -148,18 +138,11 @@ Value StatementOnServer::value(int column)
     case kNumeric:
         return Value::fromReal(field.toByteArray().toDouble());
     case kBytea: {
-        // The server's hex form, \x followed by two digits a byte.
+        // The server's hex form: \x followed by two digits a byte.
         if (decoded.size() <= std::size_t(column))
             decoded.resize(std::size_t(column) + 1);
-        QByteArray &bytes = decoded[std::size_t(column)];
-        bytes.resize(field.size() > 2 ? (field.size() - 2) / 2 : 0);
-        for (qsizetype i = 0; i < bytes.size(); ++i) {
-            const int high = hexDigit(field[2 + 2 * i]), low = hexDigit(field[3 + 2 * i]);
-            if (high < 0 || low < 0)
-                throw Error(errnum::Database, QStringLiteral("伺服器傳回的位元組資料無法讀取"));
-            bytes[i] = char(high * 16 + low);
-        }
-        return Value::fromBlob(bytes);
+        decoded[std::size_t(column)] = QByteArray::fromHex(field.sliced(std::min<qsizetype>(2, field.size())).toByteArray());
+        return Value::fromBlob(decoded[std::size_t(column)]);
     }
     default:
         return Value::fromText(field);
