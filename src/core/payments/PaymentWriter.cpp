@@ -15,8 +15,8 @@ PaymentWriter::PaymentWriter(platform::Database &db, bool exponentAmounts)
     : lookup_(db.prepare("SELECT rowid, Total, PayDate, PayTotal, N_PayTotal FROM F_AccountData WHERE Bankcode = ?1 LIMIT 2")),
       update_(db.prepare("UPDATE F_AccountData SET PayDate = ?1, PayTotal = ?2, N_PayTotal = ?3 WHERE Bankcode = ?4")),
       updateRow_(db.prepare("UPDATE F_AccountData SET PayDate = ?1, PayTotal = ?2, N_PayTotal = ?3 WHERE rowid = ?4")),
-      changes_(db.prepare("SELECT 1 FROM F_AccountData WHERE Bankcode = ?4 AND (PayDate IS NOT ?1 OR PayTotal IS NOT ?2 "
-                          "OR N_PayTotal IS NOT ?3) LIMIT 1")),
+      changes_(db.prepare("SELECT 1 FROM F_AccountData WHERE Bankcode = ?4 AND (PayDate IS DISTINCT FROM ?1 "
+                          "OR PayTotal IS DISTINCT FROM ?2 OR N_PayTotal IS DISTINCT FROM ?3) LIMIT 1")),
       // The journal is told what the row's payment columns held, so it need not read the row again.
       declared_(db, "F_AccountData", {"PayDate", "PayTotal", "N_PayTotal"}), exponent_(exponentAmounts)
 {
@@ -110,25 +110,24 @@ qint64 integerOf(const platform::Value &v)
 
 } // namespace
 
-// Only the batch's own statement calls it, never a trigger or view of another program's.
-platform::Database &PaymentBatch::withOutstandingFunction(platform::Database &db, PaymentBatch *batch)
-{
-    db.addFunction(kOutstandingFunction, kArguments, platform::Database::DirectOnly,
-                   [batch](std::span<const platform::Value> arguments) { return batch->outstandingOf(arguments); });
-    return db;
-}
-
 PaymentBatch::PaymentBatch(platform::Database &db, PaymentWriter &single)
-    : db_(withOutstandingFunction(db, this)), single_(single),
-      statement_(db.prepare(batchSql())),
-      triggers_(db.prepare("SELECT 1 FROM sqlite_schema WHERE type = 'trigger' AND tbl_name = 'F_AccountData' COLLATE NOCASE")),
-      declared_(db, "F_AccountData", {"PayDate", "PayTotal", "N_PayTotal"})
+    : db_(db), single_(single), declared_(db, "F_AccountData", {"PayDate", "PayTotal", "N_PayTotal"})
 {
     waiting_.reserve(kSize);
+    // The server runs no function of the program's: there each payment is written by itself.
+    if (db.isServer())
+        return;
+    // Only the batch's own statement calls it, never a trigger or view of another program's.
+    db.addFunction(kOutstandingFunction, kArguments, platform::Database::DirectOnly,
+                   [this](std::span<const platform::Value> arguments) { return outstandingOf(arguments); });
+    statement_.emplace(db.prepare(batchSql()));
+    triggers_.emplace(db.prepare("SELECT 1 FROM sqlite_schema WHERE type = 'trigger' AND tbl_name = 'F_AccountData' COLLATE NOCASE"));
 }
 
 PaymentBatch::~PaymentBatch()
 {
+    if (!statement_)
+        return;
     statement_ = std::nullopt;
     db_.removeFunction(kOutstandingFunction, kArguments);
 }
@@ -152,7 +151,8 @@ void PaymentBatch::add(QStringView account, QStringView date, QStringView amount
     p.hash = qHash(account);
     p.amountValue = leadingNumber(amount, single_.exponentAmounts());
     waiting_.push_back(std::move(p));
-    statement_->bind(3 * at + 1, account).bind(3 * at + 2, date).bind(3 * at + 3, amount);
+    if (statement_)
+        statement_->bind(3 * at + 1, account).bind(3 * at + 2, date).bind(3 * at + 3, amount);
 }
 
 void PaymentBatch::clear()
@@ -227,9 +227,13 @@ void PaymentBatch::write()
     }
     if (waiting_.empty())
         return;
+    if (!statement_) {
+        oneByOne();
+        return;
+    }
     // Checked for each batch: another program may add a trigger between two commits.
-    const bool triggered = triggers_.next();
-    triggers_.reset();
+    const bool triggered = triggers_->next();
+    triggers_->reset();
     if (triggered) {
         oneByOne();
         return;

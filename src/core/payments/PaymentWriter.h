@@ -93,7 +93,6 @@ private:
     // The statement's function: the outstanding amount of one receivable a payment finds.
     platform::Value outstandingOf(std::span<const platform::Value> arguments);
     // Teaches `db` the function, for `batch`: before its statement is prepared.
-    static platform::Database &withOutstandingFunction(platform::Database &db, PaymentBatch *batch);
     void oneByOne();
 
     platform::Database &db_;
@@ -101,7 +100,7 @@ private:
     std::optional<platform::Statement> statement_; // finalized before the function goes
     // Whether a trigger (another program's) fires on updates of the table: it may change rows
     // the statement has already read, so each payment must see the one before it done.
-    platform::Statement triggers_;
+    std::optional<platform::Statement> triggers_;
     db::DeclaredUpdate declared_;
     std::vector<Payment> waiting_;
     // Each payment's outstanding amount as written, UTF-8; kept apart so that their memory

@@ -19,7 +19,7 @@ using namespace db::paymentItem;
 workbookimport::ImportCounts PaymentsImport::run(const QString &workbookPath, const QString &sheetName,
                                               const workbookimport::ImportObserver &observer)
 {
-    platform::Database db = db::openDatabaseFor(app_, changes_, observer.stopRequested);
+    platform::Database db = db::openDatabaseFor(app_, changes_, observer.stopRequested, db::Reach::DeskOrServer);
     const QStringList mapping = db::readMapping(db, db::kPaymentsMapping);
     const QString dateColumn = mapping.at(Date), amountColumn = mapping.at(Amount), accountColumn = mapping.at(Account);
     workbookimport::requireMappedAccount(accountColumn, db::kPaymentsMapping.items[Account].caption);

@@ -26,14 +26,16 @@ textimport::TextImportCounts StoreImport::run(const QString &path, const textimp
     platform::TextLineReader reader(path);
 
     auto lookup = db.prepare("SELECT 1 FROM SMdata WHERE BARCODE2 = ?1 LIMIT 1");
-    auto insert = db.prepare("INSERT INTO SMdata VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)");
+    auto insert = db.prepare("INSERT INTO SMdata (REC, C_NUM, R_NUM, R_M_NUM, TR_DATE, PAY_DATE, BARCODE1, BARCODE2, "
+                             "BARCODE3, P_TOTAL) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)");
     auto update = db.prepare("UPDATE SMdata SET REC = ?1, C_NUM = ?2, R_NUM = ?3, R_M_NUM = ?4, TR_DATE = ?5, "
                              "PAY_DATE = ?6, BARCODE1 = ?7, BARCODE3 = ?9, P_TOTAL = ?10 WHERE BARCODE2 = ?8");
     // Whether a record of the barcode holds other values than the line's: one that would change
     // nothing is not written again.
-    auto differs = db.prepare("SELECT 1 FROM SMdata WHERE BARCODE2 = ?8 AND (REC IS NOT ?1 OR C_NUM IS NOT ?2 "
-                              "OR R_NUM IS NOT ?3 OR R_M_NUM IS NOT ?4 OR TR_DATE IS NOT ?5 OR PAY_DATE IS NOT ?6 "
-                              "OR BARCODE1 IS NOT ?7 OR BARCODE3 IS NOT ?9 OR P_TOTAL IS NOT ?10) LIMIT 1");
+    auto differs = db.prepare("SELECT 1 FROM SMdata WHERE BARCODE2 = ?8 AND (REC IS DISTINCT FROM ?1 "
+                              "OR C_NUM IS DISTINCT FROM ?2 OR R_NUM IS DISTINCT FROM ?3 OR R_M_NUM IS DISTINCT FROM ?4 "
+                              "OR TR_DATE IS DISTINCT FROM ?5 OR PAY_DATE IS DISTINCT FROM ?6 OR BARCODE1 IS DISTINCT FROM ?7 "
+                              "OR BARCODE3 IS DISTINCT FROM ?9 OR P_TOTAL IS DISTINCT FROM ?10) LIMIT 1");
 
     const db::JournalOperation journal{QStringLiteral("import-store"), platform::absolutePath(path)};
 

@@ -108,12 +108,13 @@ platform::Database openDatabaseForTextImport(const platform::AppFolder &app, db:
                                              const std::function<bool()> &stopRequested)
 {
     try {
-        return db::openDatabaseFor(app, changes, stopRequested);
+        return db::openDatabaseFor(app, changes, stopRequested, db::Reach::DeskOrServer);
     } catch (const platform::Error &error) {
         if (error.number() == platform::errnum::Database)
             throw;
-        throw platform::Error(platform::errnum::Database, QStringLiteral("無法開啟資料庫 ") + app.databaseFile()
-                                                              + QStringLiteral("：") + error.description());
+        const QString which = db::usesServer(app) ? QStringLiteral("無法開啟共用資料庫")
+                                                  : QStringLiteral("無法開啟資料庫 ") + app.databaseFile();
+        throw platform::Error(platform::errnum::Database, which + QStringLiteral("：") + error.description());
     }
 }
 
