@@ -1,14 +1,11 @@
 #include "backup/Backup.h"
 
 #include "db/Connection.h"
-#include <cstring>
-#include <array>
-#include <algorithm>
-#include <QTemporaryDir>
 #include "db/Installation.h"
 #include "db/FirstStart.h"
 #include "db/Journal.h"
 #include "db/SafetyCopy.h"
+#include "db/ServerSnapshot.h"
 #include "db/Tables.h"
 #include "platform/Database.h"
 #include "platform/Error.h"
@@ -19,8 +16,10 @@
 #include <QFileInfo>
 #include <QLocale>
 #include <QStorageInfo>
+#include <QTemporaryDir>
 
 #include <cerrno>
+#include <cstring>
 #include <iterator>
 #include <optional>
 
@@ -165,88 +164,16 @@ void requireRoomFor(const QString &target, qint64 bytes)
 
 namespace {
 
-// The tables a backup file holds, with the columns copied: the row id first (on the server its
-// `rid` or the journal's own ids), in the file's form, so that the file is a desk's database.
-struct CopiedTable {
-    const char *table;
-    const char *key;     // the columns rows are ordered and resumed by
-    const char *columns; // after the key
-};
-constexpr std::array<CopiedTable, 7> kCopiedTables{{
-    {"F_AccountData", "rowid", "UserName, UserNum, Memo, Bankcode, Total, PayDate, PayTotal, N_PayTotal, Spare"},
-    {"SMdata", "rowid", "REC, C_NUM, R_NUM, R_M_NUM, TR_DATE, PAY_DATE, BARCODE1, BARCODE2, BARCODE3, P_TOTAL"},
-    {"ImportSetting", "rowid", "item1, item2, item3, item4, item5"},
-    {"ImportSetting1", "rowid", "item1, item2, item3, item4, item5, item6"},
-    {"Journal", "id", "at, operation, file, counts, state, dropped_why, receivables_max, store_max, seal_before, "
-                      "seal_after, file_hash, changes"},
-    {"JournalProblems", "seq", "entry, number, reason, text"},
-    {"JournalUndo", "entry, tab, seq", "data"},
-}};
-
-// Copies `t` from one database into the other (from the server inside its snapshot into a new
-// file, or from a backup file into the server's emptied tables), a part at a time.
-void copyTable(platform::Database &from, platform::Database &to, const CopiedTable &t)
-{
-    constexpr int kRowsAtATime = 5000;
-    const std::string key = t.key;
-    const int keys = int(std::count(key.begin(), key.end(), ',')) + 1;
-    const int width = keys + int(std::count(t.columns, t.columns + std::strlen(t.columns), ',')) + 1;
-    std::string after = "(" + key + ") > (";
-    for (int k = 1; k <= keys; ++k)
-        after += (k > 1 ? ", ?" : "?") + std::to_string(k);
-    after += ")";
-    const std::string select = "SELECT " + key + ", " + t.columns + " FROM " + t.table;
-    platform::Statement first = from.prepare(select + " ORDER BY " + key + " LIMIT " + std::to_string(kRowsAtATime));
-    platform::Statement next = from.prepare(select + " WHERE " + after + " ORDER BY " + key + " LIMIT "
-                                            + std::to_string(kRowsAtATime));
-    std::string values;
-    for (int c = 1; c <= width; ++c)
-        values += (c > 1 ? ", ?" : "?") + std::to_string(c);
-    platform::Statement insert = to.prepare(std::string("INSERT INTO ") + t.table + " (" + key + ", " + t.columns
-                                            + ") VALUES (" + values + ")");
-    std::vector<qint64> last;
-    for (platform::Statement *part = &first;; part = &next) {
-        if (!last.empty())
-            for (int k = 0; k < keys; ++k)
-                part->bind(k + 1, last[std::size_t(k)]);
-        int rows = 0;
-        while (part->next()) {
-            ++rows;
-            for (int c = 0; c < width; ++c)
-                insert.bind(c + 1, part->value(c));
-            insert.run();
-            insert.reset();
-            last.assign(std::size_t(keys), 0);
-            for (int k = 0; k < keys; ++k)
-                last[std::size_t(k)] = part->integer(k);
-        }
-        part->reset();
-        if (rows < kRowsAtATime)
-            return;
-    }
-}
-
 // A backup of the office's server: a new database file of the desk's form, filled from one
 // snapshot of the server (every table as one moment left it, whatever the clerks write
 // meanwhile), then put in place whole.
 void backupServer(const platform::AppFolder &app, const QString &target)
 {
-    platform::Database server = db::openDatabase(app, db::Reach::DeskOrServer);
-    server.execute("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY");
     QTemporaryDir scratch;
     if (!scratch.isValid())
         throw Error(errnum::PathFileAccess, QStringLiteral("無法建立暫存資料夾：") + scratch.errorString());
     const QString built = scratch.filePath(QStringLiteral("backup.mdb"));
-    db::createDatabase(built, db::builtInSchema());
-    {
-        platform::Database file = platform::Database::open(built);
-        db::ensureJournalTables(file);
-        platform::Transaction transaction(file);
-        for (const CopiedTable &t : kCopiedTables)
-            copyTable(server, file, t);
-        transaction.commit();
-    }
-    server.rollback();
+    db::snapshotServerInto(app, built);
     requireRoomFor(target, QFileInfo(built).size());
     platform::copyFileAtomically(built, target);
 }
@@ -395,11 +322,11 @@ RestoreOutcome restoreServer(const platform::AppFolder &app, const QString &chec
     platform::Database in = platform::Database::open(checkedBackup, platform::Database::ReadOnly);
     platform::ReadTransaction reading(in);
     platform::Transaction transaction(server);
-    for (const CopiedTable &t : kCopiedTables) {
+    for (const db::CopiedTable &t : db::kCopiedTables) {
         server.execute(std::string("DELETE FROM ") + t.table);
-        copyTable(in, server, t);
+        db::copyTable(in, server, t);
     }
-    for (const CopiedTable &t : kCopiedTables)
+    for (const db::CopiedTable &t : db::kCopiedTables)
         if (std::strchr(t.key, ',') == nullptr)
             server.execute(std::string("SELECT setval(pg_get_serial_sequence('") + t.table + "', '"
                            + (std::string(t.key) == "rowid" ? "rid" : t.key) + "'), coalesce((SELECT max(" + t.key

@@ -54,6 +54,7 @@ JournalRecord readRecord(const Statement &query)
     record.state = stateOf(query.text(5));
     record.droppedWhy = query.text(6);
     record.changes = query.text(7);
+    record.host = query.text(8);
     return record;
 }
 

@@ -71,6 +71,7 @@ struct JournalRecord {
     QString changes;   // for an import, how its stored rows changed the tables (changesText)
     State state = State::Done;
     QString droppedWhy; // for Dropped: 「…」 why the undo data is gone
+    QString host;       // the desk that ran it, kept by the office's server; empty on a desk's file
 };
 
 // What a problem line keeps of the text it shows: all of it up to kProblemTextChars characters; a

@@ -17,7 +17,7 @@ inline const QString kStampFormat = QStringLiteral("yyyy-MM-dd HH:mm:ss");
 // The columns of Journal that make a JournalRecord, in the order readRecord() reads them (a
 // journal made before it kept the rows' changes reads them as empty).
 std::string recordColumns(platform::Database &db);
-inline constexpr int kRecordColumnCount = 8;
+inline constexpr int kRecordColumnCount = 9;
 JournalRecord readRecord(const platform::Statement &query);
 
 // Runs `sql` with `values` bound to ?1, ?2, ... in order.

@@ -62,7 +62,8 @@ bool journal::hasColumn(Database &db, QLatin1StringView column)
 std::string journal::recordColumns(Database &db)
 {
     return std::string("id, at, operation, file, counts, state, dropped_why, ")
-           + (hasColumn(db, QLatin1StringView("changes")) ? "coalesce(changes, '')" : "''");
+           + (hasColumn(db, QLatin1StringView("changes")) ? "coalesce(changes, '')" : "''")
+           + (hasColumn(db, QLatin1StringView("host")) ? ", host" : ", ''");
 }
 
 void ensureJournalTables(Database &db)

@@ -1,5 +1,6 @@
 #include "db/SafetyCopy.h"
 
+#include "db/ServerSnapshot.h"
 #include "platform/Error.h"
 #include "platform/Files.h"
 
@@ -22,9 +23,14 @@ void writeSafetyCopy(platform::Database &db, const platform::AppFolder &app, con
     const QString scratch = target + QStringLiteral(".partial");
     try {
         platform::removeFileIfExists(scratch);
-        db.copyInto(scratch);
-        // The copy holds the same rows as the database: no one may read it who may not read that.
-        platform::copyPermissions(app.databaseFile(), scratch);
+        if (db.isServer()) {
+            // The caller holds the server's writing lock, so the snapshot holds what it deletes.
+            snapshotServerInto(app, scratch);
+        } else {
+            db.copyInto(scratch);
+            // The copy holds the same rows as the database: no one may read it who may not read that.
+            platform::copyPermissions(app.databaseFile(), scratch);
+        }
         platform::replaceFile(scratch, target);
     } catch (const platform::Error &) {
         try {

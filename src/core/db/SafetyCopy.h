@@ -22,7 +22,8 @@ QString safetyCopyReport(const QString &safetyCopy, const QString &before);
 
 // Copies the whole database `db` (which the caller holds, so that nothing changes meanwhile) to
 // the safety copy `target`: written under a scratch name, given the database file's permission
-// bits and renamed over the previous copy. Throws platform::Error; the previous copy then stays.
+// bits and renamed over the previous copy. Of the office's server, the copy is a database file of
+// the desk's form made from one snapshot. Throws platform::Error; the previous copy then stays.
 void writeSafetyCopy(platform::Database &db, const platform::AppFolder &app, const QString &target);
 
 } // namespace talvesk::db

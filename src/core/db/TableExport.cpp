@@ -33,9 +33,11 @@ ExportResult exportTable(const platform::AppFolder &app, const TableLayout &layo
 {
     if (!layout.amounts.empty() && !layout.amountValue)
         throw std::logic_error("an export's layout names amounts but not how to read them");
-    platform::Database db = openDatabase(app);
+    platform::Database db = openDatabase(app, Reach::DeskOrServer);
     if (filter.prepare)
         filter.prepare(db);
+    // The count and the rows read as one moment left the tables, whatever other desks write.
+    const platform::ReadTransaction reading(db);
     const std::string table = layout.table.toStdString();
     const std::string where = filter.where.empty() ? std::string() : " WHERE " + filter.where;
     auto bindFilter = [&](platform::Statement &statement) {
@@ -99,11 +101,16 @@ QString exportPath(const QString &prefix, const QDateTime &when)
 
 QString clearTable(const platform::AppFolder &app, const QString &table)
 {
-    // As root the engine would write a file the operator marked read-only.
-    platform::refuseReadOnlyFile(app.databaseFile());
-    platform::Database db = openDatabase(app);
-    // Held from the safety copy to the deletion, so the copy holds every row deleted.
-    db.lockExclusively();
+    // Held from the safety copy to the deletion, so the copy holds every row deleted: the file
+    // locked whole, or the server's writing lock.
+    const bool onServer = usesServer(app);
+    if (!onServer) {
+        // As root the engine would write a file the operator marked read-only.
+        platform::refuseReadOnlyFile(app.databaseFile());
+    }
+    platform::Database db = onServer ? openDatabaseToWrite(app) : openDatabase(app);
+    if (!onServer)
+        db.lockExclusively();
     const QString safetyCopy = safetyCopyFile(
         app, table.compare(kStoreTable, Qt::CaseInsensitive) == 0 ? kBeforeClearStore : kBeforeClearReceivables);
     writeSafetyCopy(db, app, safetyCopy);
@@ -120,7 +127,7 @@ QString clearTable(const platform::AppFolder &app, const QString &table)
         constexpr qint64 kRowsPerSlice = 20000;
         const std::string name = table.toStdString();
         platform::Statement sliceEnd =
-            db.prepare("SELECT max(rowid) FROM (SELECT rowid FROM " + name + " ORDER BY rowid LIMIT ?1)");
+            db.prepare("SELECT max(rowid) FROM (SELECT rowid FROM " + name + " ORDER BY rowid LIMIT ?1) AS slice");
         platform::Statement slice = db.prepare("DELETE FROM " + name + " WHERE rowid <= ?1");
         while (sliceEnd.bind(1, kRowsPerSlice).next() && !sliceEnd.isNull(0)) {
             const qint64 last = sliceEnd.integer(0);
@@ -148,7 +155,7 @@ qint64 countRows(const platform::AppFolder &app, const QString &table)
     // The name goes into the statement's text, so only the program's own tables are counted.
     if (!programTables().contains(table, Qt::CaseInsensitive))
         throw platform::Error(5, QStringLiteral("不是本程式的資料表: ") + table);
-    platform::Database db = openDatabase(app);
+    platform::Database db = openDatabase(app, Reach::DeskOrServer);
     platform::Statement count = db.prepare("SELECT COUNT(*) FROM " + table.toStdString());
     return count.next() ? count.text(0).toLongLong() : 0;
 }

@@ -302,10 +302,14 @@ private:
 };
 
 // A read transaction (a read-only connection may hold one): every statement inside it reads the
-// database as one commit left it. Ended on destruction; nothing it did is kept.
+// database as one commit left it (on the server, one snapshot of it). Ended on destruction;
+// nothing it did is kept.
 class ReadTransaction {
 public:
-    explicit ReadTransaction(Database &db) : db_(db) { db_.execute("BEGIN"); }
+    explicit ReadTransaction(Database &db) : db_(db)
+    {
+        db_.execute(db_.isServer() ? "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY" : "BEGIN");
+    }
     ReadTransaction(const ReadTransaction &) = delete;
     ReadTransaction &operator=(const ReadTransaction &) = delete;
     ~ReadTransaction() { db_.rollback(); }

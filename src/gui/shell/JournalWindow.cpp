@@ -58,7 +58,7 @@ JournalWindow::JournalWindow(const platform::AppFolder &app, platform::Desktop &
 
     entryTable_ = namedTable(this, "entries",
                              {QStringLiteral("編號"), QStringLiteral("時間"), QStringLiteral("作業"), QStringLiteral("筆數"),
-                              QStringLiteral("狀態"), QStringLiteral("檔案"), QStringLiteral("資料夾")});
+                              QStringLiteral("狀態"), QStringLiteral("檔案"), QStringLiteral("資料夾"), QStringLiteral("電腦")});
     problemCaption_ = platform::namedLabel(this, "problemCaption", QString());
     problemTable_ = namedTable(this, "problems", {QStringLiteral("行/列"), QStringLiteral("原因"), QStringLiteral("內容")});
     saveXlsx_ = platform::namedButton(this, "cmdSaveXlsx", QStringLiteral("問題行存成 EXCEL 檔"));
@@ -118,6 +118,7 @@ void JournalWindow::reload()
     const QSignalBlocker quiet(entryTable_);
     entryTable_->setRowCount(static_cast<int>(entries_.size()));
     int selectRow = entries_.empty() ? -1 : 0;
+    bool anyHost = false;
     for (int row = 0; row < static_cast<int>(entries_.size()); ++row) {
         const db::JournalRecord &e = entries_[static_cast<std::size_t>(row)];
         entryTable_->setItem(row, 0, cell(QString::number(e.id)));
@@ -130,9 +131,13 @@ void JournalWindow::reload()
         const QFileInfo file(e.file);
         entryTable_->setItem(row, 5, cell(e.file.isEmpty() ? QString() : file.fileName(), e.file));
         entryTable_->setItem(row, 6, cell(e.file.isEmpty() ? QString() : QDir::toNativeSeparators(file.path()), e.file));
+        entryTable_->setItem(row, 7, cell(e.host));
+        anyHost = anyHost || !e.host.isEmpty();
         if (e.id == selected)
             selectRow = row;
     }
+    // Which desk ran an operation matters where several share the office's server.
+    entryTable_->setColumnHidden(7, !anyHost);
     platform::fitColumns(*entryTable_);
     if (selectRow >= 0)
         entryTable_->selectRow(selectRow);

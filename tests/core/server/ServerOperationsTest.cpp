@@ -4,11 +4,14 @@
 #include "core/shell/BatchRun.h"
 #include "db/Connection.h"
 #include "db/SafetyCopy.h"
+#include "platform/Codec950.h"
 #include "platform/Files.h"
 #include "platform/Postgres.h"
 #include "server/ServerSettings.h"
 #include "support/Postgres.h"
 #include "support/TestApp.h"
+#include "support/TextFiles.h"
+#include "workbook/Workbook.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -18,6 +21,9 @@
 #include <QThread>
 
 #include <optional>
+#include <string>
+#include <tuple>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -211,6 +217,123 @@ TEST_P(OnBothDatabases, TheReceivablesImportItsJournalAndUndoSayTheSame)
         const test::BatchRun find = batch(app, {QStringLiteral("find")});
         EXPECT_EQ(find.code, shell::kBatchFailed);
         EXPECT_TRUE(find.err.contains(QStringLiteral("還不能在共用資料庫上進行"))) << find.err.toStdString();
+    }
+}
+
+namespace {
+
+// Every row of `table` (the program's columns, in row id order) read through the program's own
+// database interface, whichever database the folder names.
+std::vector<std::string> tableRows(const platform::AppFolder &app, const char *table, const char *columns)
+{
+    platform::Database db = db::openDatabase(app, db::Reach::DeskOrServer);
+    platform::Statement rows = db.prepare(std::string("SELECT ") + columns + " FROM " + table + " ORDER BY rowid");
+    std::vector<std::string> out;
+    while (rows.next()) {
+        QStringList cells;
+        for (int c = 0; c < rows.columnCount(); ++c)
+            cells << (rows.isNull(c) ? QStringLiteral("NULL") : rows.text(c));
+        out.push_back(cells.join(u'|').toStdString());
+    }
+    return out;
+}
+
+} // namespace
+
+// The imports that pay receivables and load store records, both exports and both clearings: the
+// same lines, rows, safety copies and exact undo on the desk's file and on the server.
+TEST_P(OnBothDatabases, ThePaymentAndStoreImportsExportsAndClearingsSayTheSame)
+{
+    const bool onServer = GetParam();
+    test::TestApp app;
+    std::optional<test::PostgresDatabase> database;
+    if (onServer) {
+        database.emplace();
+        nameServer(app, database->connectionString());
+        ASSERT_EQ(batch(app, {QStringLiteral("server-init")}).code, shell::kBatchOk);
+    }
+    const platform::AppFolder &folder = app.folder();
+    const char *const paid = "Bankcode, Total, PayDate, PayTotal, N_PayTotal";
+    const char *const store = "REC, C_NUM, BARCODE2, P_TOTAL";
+    ASSERT_EQ(batch(app, {QStringLiteral("map-receivables"), QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C"),
+                          QStringLiteral("D"), QStringLiteral("E")}).code,
+              shell::kBatchOk);
+    const QString owed = app.path(QStringLiteral("owed.csv"));
+    test::writeFile(owed, "name,number,memo,account,total\n甲,1,,A1,1500\n乙,2,,A2,900\n丙,3,,A3,300\n");
+    ASSERT_EQ(batch(app, {QStringLiteral("import-receivables"), owed}).code, shell::kBatchOk);
+
+    // A payments workbook: A1 paid in part, an unknown account not processed.
+    ASSERT_EQ(batch(app, {QStringLiteral("map-payments"), QStringLiteral("C"), QString(), QStringLiteral("B"), QString(),
+                          QStringLiteral("A"), QString()}).code,
+              shell::kBatchOk);
+    const QString payments = app.path(QStringLiteral("paid.csv"));
+    test::writeFile(payments, "account,amount,date\nA1,1000,1130105\nZZ,1,1130105\n");
+    EXPECT_EQ(batch(app, {QStringLiteral("import-payments"), payments, QStringLiteral("--dry-run")}).out.toStdString(),
+              QString(QStringLiteral("dry run: import-payments: 1 written, 1 not processed\n")).toStdString());
+    EXPECT_EQ(batch(app, {QStringLiteral("import-payments"), payments}).out.toStdString(),
+              QString(QStringLiteral("import-payments: 1 written, 1 not processed\n")).toStdString());
+
+    // A bank file: A2 paid whole, an account no receivable holds logged.
+    const QString bank = app.path(QStringLiteral("bank.txt"));
+    test::writeFile(bank, platform::codec950::encode(QString(
+                              test::bankLine(QStringLiteral("1130106"), QStringLiteral("00000000900"), QStringLiteral("A2"))
+                              + QStringLiteral("\r\n") + test::bankLine(QStringLiteral("1130106"), QStringLiteral("1"), QStringLiteral("NOPE")))));
+    EXPECT_EQ(batch(app, {QStringLiteral("import-bank"), bank}).out,
+              QStringLiteral("import-bank: 1 applied, 1 abnormal; see ") + folder.errorLogFile() + u'\n');
+    const std::vector<std::string> afterPayments{"A1|1500|1130105|1000|500", "A2|900|1130106|900|0", "A3|300|||"};
+    EXPECT_EQ(tableRows(folder, "F_AccountData", paid), afterPayments);
+
+    // A store file: K1 twice (the second updates it), then the same file again changes nothing.
+    auto storeLine = [](const QString &barcode2, const QString &amount) -> QString {
+        return test::storeLine(QStringLiteral("C1"), QStringLiteral("R1"), QStringLiteral("S1"), QStringLiteral("20240105"),
+                               QStringLiteral("20240104"), QStringLiteral("B1"), barcode2, QStringLiteral("000000") + amount)
+               + QStringLiteral("\r\n");
+    };
+    const QString storeFile = app.path(QStringLiteral("TFM.txt"));
+    test::writeFile(storeFile, platform::codec950::encode(QString(storeLine(QStringLiteral("K1"), QStringLiteral("000001500"))
+                                                                  + storeLine(QStringLiteral("K2"), QStringLiteral("000000200"))
+                                                                  + storeLine(QStringLiteral("K1"), QStringLiteral("000001600")))));
+    EXPECT_EQ(batch(app, {QStringLiteral("import-store"), storeFile}).out.toStdString(),
+              QString(QStringLiteral("import-store: 3 applied, 0 abnormal\n")).toStdString());
+    EXPECT_EQ(batch(app, {QStringLiteral("import-store"), storeFile, QStringLiteral("--dry-run")}).out.toStdString(),
+              QString(QStringLiteral("dry run: import-store: 3 applied, 0 abnormal\n")).toStdString());
+    const std::vector<std::string> stored{"2|C1|K1|1600", "2|C1|K2|200"};
+    EXPECT_EQ(tableRows(folder, "SMdata", store), stored);
+
+    // Both exports read what is stored.
+    const QString results = app.path(QStringLiteral("results.xlsx")), storeOut = app.path(QStringLiteral("store.xlsx"));
+    EXPECT_EQ(batch(app, {QStringLiteral("export-results"), results}).out.toStdString(),
+              QString(QStringLiteral("export-results: 3 rows to ") + results + u'\n').toStdString());
+    EXPECT_EQ(workbook::Workbook::open(results)->worksheet(QStringLiteral("銷帳結果"))->cell(3, u"D").text, QStringLiteral("A2"));
+    EXPECT_EQ(batch(app, {QStringLiteral("export-store"), storeOut}).out.toStdString(),
+              QString(QStringLiteral("export-store: 2 rows to ") + storeOut + u'\n').toStdString());
+
+    // Undone newest first, each exactly.
+    EXPECT_TRUE(batch(app, {QStringLiteral("undo")}).out.startsWith(QStringLiteral("undo: 4 import-store ")));
+    EXPECT_TRUE(tableRows(folder, "SMdata", store).empty());
+    EXPECT_TRUE(batch(app, {QStringLiteral("undo")}).out.startsWith(QStringLiteral("undo: 3 import-bank ")));
+    EXPECT_EQ(tableRows(folder, "F_AccountData", paid).at(1), "A2|900|||");
+    ASSERT_EQ(batch(app, {QStringLiteral("import-bank"), bank}).code, shell::kBatchOk);
+    ASSERT_EQ(batch(app, {QStringLiteral("import-store"), storeFile}).code, shell::kBatchOk);
+
+    // The clearings keep the rows they delete in a safety copy of the desk's form, and undo them.
+    for (const auto &[command, table, columns, rows] :
+         {std::tuple{"clear-store", "SMdata", store, stored}, std::tuple{"clear-receivables", "F_AccountData", paid, afterPayments}}) {
+        const test::BatchRun cleared = batch(app, {QString::fromLatin1(command)});
+        EXPECT_EQ(cleared.out.toStdString(), std::string(command) + ": " + table + " emptied\n");
+        EXPECT_TRUE(tableRows(folder, table, columns).empty());
+        const QString copy = db::safetyCopyFile(folder, QString::fromLatin1(table) == QStringLiteral("SMdata")
+                                                            ? db::kBeforeClearStore : db::kBeforeClearReceivables);
+        EXPECT_TRUE(cleared.err.contains(QDir::toNativeSeparators(copy))) << cleared.err.toStdString();
+        {
+            platform::Database kept = platform::Database::open(copy, platform::Database::ReadOnly);
+            platform::Statement count = kept.prepare(std::string("SELECT count(*) FROM ") + table);
+            ASSERT_TRUE(count.next());
+            EXPECT_EQ(std::size_t(count.integer(0)), rows.size());
+        }
+        const QString undone = batch(app, {QStringLiteral("undo")}).out;
+        EXPECT_TRUE(undone.contains(QString::fromLatin1(command))) << undone.toStdString();
+        EXPECT_EQ(tableRows(folder, table, columns), rows);
     }
 }
 

@@ -1,7 +1,11 @@
 #include "payments/BankImport.h"
 #include "platform/Files.h"
+#include "platform/Postgres.h"
+#include "server/ServerSchema.h"
+#include "server/ServerSettings.h"
 #include "shell/JournalWindow.h"
 #include "support/FakeDesktop.h"
+#include "support/Postgres.h"
 #include "support/Tables.h"
 #include "support/TestApp.h"
 #include "support/TextFiles.h"
@@ -12,6 +16,7 @@
 #include <QPushButton>
 #include <QDir>
 #include <QFileInfo>
+#include <QSysInfo>
 #include <QTableWidget>
 
 #include <gtest/gtest.h>
@@ -62,6 +67,7 @@ TEST_F(JournalWindowTest, ListsTheEntriesAndTheSelectedOnesProblemLinesAndSavesT
     EXPECT_EQ(cellText(entries, 0, 6), QDir::toNativeSeparators(QFileInfo(app.path(QStringLiteral("bank.txt"))).path()));
     EXPECT_EQ(entries->item(0, 5)->toolTip(), app.path(QStringLiteral("bank.txt")));
     EXPECT_TRUE(entries->item(0, 3)->textAlignment() & Qt::AlignRight);
+    EXPECT_TRUE(entries->isColumnHidden(7)) << "every entry of a desk's own file is this desk's";
     EXPECT_EQ(shell::countsCaption(QStringLiteral("12345 written, 1000 not processed")),
               QStringLiteral("正確 12,345 筆，不處理 1,000 筆"));
     auto *problems = test::child<QTableWidget>(window, "problems");
@@ -146,4 +152,31 @@ TEST_F(JournalWindowTest, EnterInTheRealQuestionKeepsTheImport)
     ASSERT_TRUE(seen.seen);
     EXPECT_TRUE(seen.text.startsWith(QStringLiteral("確定要復原"))) << seen.text.toStdString();
     EXPECT_TRUE(test::tableRows(app.folder(), QStringLiteral("F_AccountData")) == paid);
+}
+
+// On the office's server, where several desks write, each entry names the desk that ran it.
+TEST(JournalWindowOnServer, EachEntryNamesTheDeskThatRanIt)
+{
+    test::TestApp app;
+    test::PostgresDatabase database;
+    {
+        platform::pg::Connection server(database.connectionString());
+        server::createTables(server);
+        server.execute("INSERT INTO F_AccountData (Bankcode, Total) VALUES ('A1', '1500')");
+    }
+    test::writeFile(server::settingsFile(app.folder()),
+                    QStringLiteral("[DATABASE]\r\nserver=%1\r\n").arg(database.connectionString()).toUtf8());
+    const QString bank = app.path(QStringLiteral("bank.txt"));
+    test::writeFile(bank, test::bankLine(QStringLiteral("1130105"), QStringLiteral("00000000500"), QStringLiteral("A1")).toUtf8());
+    payments::BankImport(app.folder()).run(bank, {});
+
+    test::FakeDesktop desktop;
+    shell::JournalWindow window(app.folder(), desktop);
+    auto *entries = test::child<QTableWidget>(window, "entries");
+    ASSERT_EQ(entries->rowCount(), 1);
+    EXPECT_EQ(cellText(entries, 0, 3), QStringLiteral("新增 0、更新 1、不變 0、異常 0"));
+    EXPECT_EQ(entries->horizontalHeaderItem(7)->text(), QStringLiteral("電腦"));
+    EXPECT_FALSE(entries->isColumnHidden(7));
+    EXPECT_EQ(cellText(entries, 0, 7), QSysInfo::machineHostName());
+    EXPECT_TRUE(desktop.messages.empty());
 }
