@@ -86,17 +86,16 @@ double amount(QByteArrayView text)
     return payments::leadingNumber(text, true);
 }
 
-Database openReadOnly(const platform::AppFolder &app)
+Database openDeskFile(const platform::AppFolder &app)
 {
-    db::requireDesk(app);
     return Database::open(app.databaseFile(), Database::ReadOnly);
 }
 
-// A connection for one pass over the table: each page is read once, so a small cache serves, and
-// memory is not taken and given back a million times over.
+// A connection for one pass over the desk's table: each page is read once, so a small cache
+// serves, and memory is not taken and given back a million times over.
 Database openForScan(const platform::AppFolder &app)
 {
-    Database db = openReadOnly(app);
+    Database db = openDeskFile(app);
     db.execute("PRAGMA cache_size = -2048");
     return db;
 }
@@ -107,29 +106,94 @@ struct Part {
     std::unordered_map<std::string, DateCredit> byDate;
 };
 
+// Adds receivables to a part, `count` rows at a time of the same payment date and amounts.
+class Adding {
+public:
+    explicit Adding(Part &part) : part_(part) {}
+
+    void add(State state, qint64 count, double due, double paid, QByteArrayView payDate)
+    {
+        StateFigures &s = part_.states[static_cast<std::size_t>(state)];
+        s.count += count;
+        s.due += due;
+        s.paid += paid;
+        if (blank(payDate))
+            return;
+        const QByteArrayView key = trimmed(payDate);
+        if (!current_ || QByteArrayView(currentKey_) != key) {
+            currentKey_.assign(key.data(), std::size_t(key.size()));
+            current_ = &part_.byDate[currentKey_];
+        }
+        current_->count += count;
+        current_->paid += paid;
+    }
+
+private:
+    Part &part_;
+    DateCredit *current_ = nullptr; // rows of one date tend to follow one another
+    std::string currentKey_;
+};
+
 void scan(Database &db, qint64 from, qint64 to, Part &part)
 {
-    DateCredit *current = nullptr; // rows of one date tend to follow one another
-    std::string currentKey;
+    Adding adding(part);
     Statement rows = db.prepare("SELECT PayDate, Total, PayTotal FROM F_AccountData WHERE rowid BETWEEN ?1 AND ?2");
     rows.bind(1, from).bind(2, to);
     while (rows.next()) {
         const QByteArrayView payDate = rows.utf8(0);
         const double due = amount(rows.utf8(1));
         const double paid = amount(rows.utf8(2));
-        StateFigures &s = part.states[static_cast<std::size_t>(stateOf(payDate, due, paid))];
-        ++s.count;
-        s.due += due;
-        s.paid += paid;
-        if (blank(payDate))
-            continue;
-        const QByteArrayView key = trimmed(payDate);
-        if (!current || QByteArrayView(currentKey) != key) {
-            currentKey.assign(key.data(), std::size_t(key.size()));
-            current = &part.byDate[currentKey];
+        adding.add(stateOf(payDate, due, paid), 1, due, paid, payDate);
+    }
+}
+
+// The server adds up on its side the amounts that are plain whole numbers (digits with an optional
+// minus, at most 15 of them, which the imports' reading takes as exactly that number; empty or no
+// value reads 0), by state and payment date, so that a million rows do not cross the wire; only
+// the rows holding any other text ("1,500", "12元") come over, once for each distinct text, and
+// are read here as the imports read them. A whole sum is exact, so the figures are the file's.
+std::string plain(const std::string &column)
+{
+    return "(" + column + " IS NULL OR " + column + " ~ '^-?[0-9]{0,15}$' AND " + column + " <> '-')";
+}
+
+std::string whole(const std::string &column)
+{
+    return "CASE WHEN " + column + " IS NULL OR " + column + " = '' THEN 0 ELSE CAST(" + column + " AS bigint) END";
+}
+
+void scanOnServer(Database &db, Part &part)
+{
+    Adding adding(part);
+    // Per payment date: the rows whose amounts are plain, by how their amounts compare (their
+    // state), with their sums; and each other text with its rows' count.
+    const std::string rows = "SELECT PayDate, Total, PayTotal, " + plain("Total") + " AND " + plain("PayTotal")
+                             + " AS plain FROM F_AccountData";
+    const std::string read = "SELECT PayDate IS NULL OR PayDate ~ '^[ \\t\\n\\r]*$' AS blank, PayDate AS payDate, "
+                             "CASE WHEN plain THEN NULL ELSE Total END AS total, "
+                             "CASE WHEN plain THEN NULL ELSE PayTotal END AS payTotal, "
+                             "CASE WHEN plain THEN " + whole("Total") + " END AS due, "
+                             "CASE WHEN plain THEN " + whole("PayTotal") + " END AS paid FROM (" + rows + ") AS rows";
+    Statement sums = db.prepare("SELECT blank, payDate, CASE WHEN due > paid THEN 1 WHEN due < paid THEN -1 "
+                                "WHEN due = paid THEN 0 END, total, payTotal, count(*), sum(due), sum(paid) FROM ("
+                                + read + ") AS read GROUP BY 1, 2, 3, 4, 5");
+    while (sums.next()) {
+        const bool unpaid = sums.integer(0) != 0;
+        const QByteArrayView payDate = unpaid ? QByteArrayView() : sums.utf8(1);
+        const qint64 count = sums.integer(5);
+        if (!sums.isNull(2)) {
+            const qint64 sign = sums.integer(2);
+            const State state = unpaid     ? State::Unpaid
+                                : sign > 0 ? State::Partial
+                                : sign < 0 ? State::Overpaid
+                                           : State::Paid;
+            const double due = sums.utf8(6).toByteArray().toDouble(), paid = sums.utf8(7).toByteArray().toDouble();
+            adding.add(state, count, due, paid, payDate);
+        } else {
+            const double due = amount(sums.utf8(3));
+            const double paid = amount(sums.utf8(4));
+            adding.add(stateOf(payDate, due, paid), count, due * double(count), paid * double(count), payDate);
         }
-        ++current->count;
-        current->paid += paid;
     }
 }
 
@@ -153,8 +217,104 @@ State stateOf(QByteArrayView payDate, double due, double paid)
     return outstanding < 0 ? State::Overpaid : State::Paid;
 }
 
+namespace {
+
+// The parts' sums into the figures: the states' figures, and the latest payment dates.
+void gather(std::vector<Part> &parts, Figures &figures)
+{
+    std::unordered_map<std::string, DateCredit> byDate;
+    for (Part &part : parts) {
+        for (std::size_t s = 0; s < part.states.size(); ++s) {
+            figures.states[s].count += part.states[s].count;
+            figures.states[s].due += part.states[s].due;
+            figures.states[s].paid += part.states[s].paid;
+        }
+        for (auto &[key, credit] : part.byDate) {
+            DateCredit &sum = byDate[key];
+            sum.count += credit.count;
+            sum.paid += credit.paid;
+        }
+    }
+    for (auto &[key, credit] : byDate) {
+        credit.payDate = QString::fromUtf8(key.data(), qsizetype(key.size()));
+        figures.byDate.push_back(std::move(credit));
+    }
+    // Newest first: a longer date is a later year, then the digits decide.
+    std::sort(figures.byDate.begin(), figures.byDate.end(), [](const DateCredit &a, const DateCredit &b) {
+        return a.payDate.size() != b.payDate.size() ? a.payDate.size() > b.payDate.size() : a.payDate > b.payDate;
+    });
+    if (figures.byDate.size() > std::size_t(kCreditDates))
+        figures.byDate.resize(kCreditDates);
+}
+
+// The store collections and the newest journal entries, in the read already open.
+void readStoreAndJournal(Database &db, Figures &figures)
+{
+    if (db.isServer()) {
+        // As the receivables: plain amounts added up there, any other text once for each text.
+        Statement store = db.prepare("SELECT CASE WHEN plain THEN NULL ELSE P_TOTAL END, count(*), "
+                                     "sum(CASE WHEN plain THEN " + whole("P_TOTAL") + " END) FROM (SELECT P_TOTAL, "
+                                     + plain("P_TOTAL") + " AS plain FROM SMdata) AS rows GROUP BY 1");
+        while (store.next()) {
+            const qint64 count = store.integer(1);
+            figures.storeCount += count;
+            figures.storeAmount +=
+                store.isNull(0) ? store.utf8(2).toByteArray().toDouble() : amount(store.utf8(0)) * double(count);
+        }
+    } else {
+        Statement store = db.prepare("SELECT P_TOTAL FROM SMdata");
+        while (store.next()) {
+            ++figures.storeCount;
+            figures.storeAmount += amount(store.utf8(0));
+        }
+    }
+    std::vector<db::JournalRecord> entries = db::journalEntries(db);
+    if (entries.size() > std::size_t(kLatestEntries))
+        entries.resize(kLatestEntries);
+    figures.latest = std::move(entries);
+}
+
+} // namespace
+
+Database openToRead(const platform::AppFolder &app)
+{
+    if (db::usesServer(app))
+        return db::openDatabase(app, db::Reach::DeskOrServer);
+    return openDeskFile(app);
+}
+
+ReadSnapshot::ReadSnapshot(Database &db) : db_(db)
+{
+    db_.execute(db_.isServer() ? "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY" : "BEGIN");
+}
+
+ReadSnapshot::~ReadSnapshot()
+{
+    db_.rollback();
+}
+
+Figures readFigures(Database &db)
+{
+    std::vector<Part> parts(1);
+    if (db.isServer())
+        scanOnServer(db, parts.front());
+    else
+        scan(db, std::numeric_limits<qint64>::min(), std::numeric_limits<qint64>::max(), parts.front());
+    Figures figures;
+    gather(parts, figures);
+    readStoreAndJournal(db, figures);
+    return figures;
+}
+
 Figures readFigures(const platform::AppFolder &app)
 {
+    if (db::usesServer(app)) {
+        // The server adds the table up on its side in one statement; the store and the journal
+        // are read from the same snapshot.
+        Database db = openToRead(app);
+        ReadSnapshot snapshot(db);
+        return readFigures(db);
+    }
     Figures figures;
     // One read transaction for every query, so that the figures agree with one another even
     // while an import commits beside them. A table of many rows is read in parts side by side,
@@ -218,39 +378,8 @@ Figures readFigures(const platform::AppFolder &app)
     for (Database &other : others)
         other.execute("COMMIT");
 
-    std::unordered_map<std::string, DateCredit> byDate;
-    for (Part &part : parts) {
-        for (std::size_t s = 0; s < part.states.size(); ++s) {
-            figures.states[s].count += part.states[s].count;
-            figures.states[s].due += part.states[s].due;
-            figures.states[s].paid += part.states[s].paid;
-        }
-        for (auto &[key, credit] : part.byDate) {
-            DateCredit &sum = byDate[key];
-            sum.count += credit.count;
-            sum.paid += credit.paid;
-        }
-    }
-    for (auto &[key, credit] : byDate) {
-        credit.payDate = QString::fromUtf8(key.data(), qsizetype(key.size()));
-        figures.byDate.push_back(std::move(credit));
-    }
-    // Newest first: a longer date is a later year, then the digits decide.
-    std::sort(figures.byDate.begin(), figures.byDate.end(), [](const DateCredit &a, const DateCredit &b) {
-        return a.payDate.size() != b.payDate.size() ? a.payDate.size() > b.payDate.size() : a.payDate > b.payDate;
-    });
-    if (figures.byDate.size() > std::size_t(kCreditDates))
-        figures.byDate.resize(kCreditDates);
-
-    Statement store = db.prepare("SELECT P_TOTAL FROM SMdata");
-    while (store.next()) {
-        ++figures.storeCount;
-        figures.storeAmount += amount(store.utf8(0));
-    }
-    std::vector<db::JournalRecord> entries = db::journalEntries(db);
-    if (entries.size() > std::size_t(kLatestEntries))
-        entries.resize(kLatestEntries);
-    figures.latest = std::move(entries);
+    gather(parts, figures);
+    readStoreAndJournal(db, figures);
     db.execute("COMMIT");
     return figures;
 }
@@ -263,12 +392,10 @@ QString storedPayDate(const QDate &date)
         .arg(date.day(), 2, 10, QChar(u'0'));
 }
 
-DayFigures readDay(const platform::AppFolder &app, const QDate &date)
+DayFigures readDay(Database &db, const QDate &date)
 {
-    Database db = openReadOnly(app);
     DayFigures day;
     day.date = date;
-    db.execute("BEGIN");
     const QString prefix = date.toString(QStringLiteral("yyyy-MM-dd")) + u' ';
     for (const db::JournalRecord &entry : db::journalEntries(db)) {
         if (entry.at.startsWith(prefix))
@@ -298,8 +425,14 @@ DayFigures readDay(const platform::AppFolder &app, const QDate &date)
             day.moreProblems += count.integer(0);
     }
     day.moreProblems -= qint64(day.problems.size());
-    db.execute("COMMIT");
     return day;
+}
+
+DayFigures readDay(const platform::AppFolder &app, const QDate &date)
+{
+    Database db = openToRead(app);
+    ReadSnapshot snapshot(db);
+    return readDay(db, date);
 }
 
 QString groupedAmount(double value)

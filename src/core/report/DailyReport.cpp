@@ -23,9 +23,13 @@ using overview::groupedCount;
 DailyReport readDailyReport(const platform::AppFolder &app, const QDate &date)
 {
     DailyReport report;
+    // The totals and the day's operations from one snapshot, so that they agree with each other
+    // even while a clerk's import commits beside the report.
+    platform::Database db = overview::openToRead(app);
+    overview::ReadSnapshot snapshot(db);
     report.made = QDateTime::currentDateTime();
-    report.figures = overview::readFigures(app);
-    report.day = overview::readDay(app, date);
+    report.figures = overview::readFigures(db);
+    report.day = overview::readDay(db, date);
     return report;
 }
 
