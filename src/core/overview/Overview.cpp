@@ -272,9 +272,28 @@ void readStoreAndJournal(Database &db, Figures &figures)
     if (entries.size() > std::size_t(kLatestEntries))
         entries.resize(kLatestEntries);
     figures.latest = std::move(entries);
+    if (db.isServer())
+        figures.journalStamp = journalStamp(db);
 }
 
 } // namespace
+
+QByteArray journalStamp(Database &db)
+{
+    if (!db::journalExists(db))
+        return QByteArrayLiteral("no journal");
+    Statement stamp = db.prepare("SELECT count(*), coalesce(max(id), 0), "
+                                 "coalesce(sum(hashtext(state || ' ' || counts || ' ' || dropped_why)), 0) FROM Journal");
+    if (!stamp.next())
+        return QByteArray();
+    return stamp.utf8(0).toByteArray() + ' ' + stamp.utf8(1).toByteArray() + ' ' + stamp.utf8(2).toByteArray();
+}
+
+QByteArray journalStamp(const platform::AppFolder &app)
+{
+    Database db = openToRead(app);
+    return journalStamp(db);
+}
 
 Database openToRead(const platform::AppFolder &app)
 {

@@ -46,6 +46,9 @@ struct Figures {
     double storeAmount = 0;
     // The newest kLatestEntries journal entries, newest first.
     std::vector<db::JournalRecord> latest;
+    // On the office's server, the journal's stamp (journalStamp) as the figures were read; empty
+    // on the desk's file.
+    QByteArray journalStamp;
 
     const StateFigures &of(State state) const { return states[static_cast<std::size_t>(state)]; }
     qint64 receivables() const;
@@ -82,6 +85,13 @@ private:
 
 // The figures, read in one pass inside the caller's ReadSnapshot. Throws platform::Error.
 Figures readFigures(platform::Database &db);
+
+// On the office's server, what moves whenever the figures may have changed: every operation that
+// changes the tables keeps a journal entry and marks it when it ends or is undone, so a stamp of
+// the entries and their states tells another clerk's work (a desk's file has its own time of
+// change instead). Throws platform::Error.
+QByteArray journalStamp(platform::Database &db);
+QByteArray journalStamp(const platform::AppFolder &app);
 
 // The state of one receivable from its stored texts, as readFigures counts it.
 State stateOf(QByteArrayView payDate, double due, double paid);
