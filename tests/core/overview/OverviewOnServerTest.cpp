@@ -79,32 +79,44 @@ TEST_P(OverviewOnBothDatabases, TheSameFiguresDayAndReportOnBoth)
     ASSERT_EQ(batch(app, {QStringLiteral("import-receivables"), workbook}).out,
               QStringLiteral("import-receivables: 3 written, 2 not processed\n"));
     const QString today = overview::storedPayDate(QDate::currentDate());
-    write(
-        app,
-        QStringLiteral(
-            "UPDATE F_AccountData SET Total = '1,500', PayDate = '%1 ', PayTotal = '1500' WHERE Bankcode = 'A1';"
-            "UPDATE F_AccountData SET PayDate = '%1', PayTotal = ' 700' WHERE Bankcode = 'A2';"
-            "INSERT INTO F_AccountData (Bankcode, Total, PayDate, PayTotal) VALUES "
-            "('A4', '1000', '1131130', '1200'), ('A5', '12元', '1131130', '-'), ('A6', '100.5', '1131129', '100.5'),"
-            "('A7', '1234567890123456', '1131129', '0'), ('A8', NULL, '', NULL), ('A9', '', ' \t', '5'),"
-            "('A10', '-0', '1131129', '');"
-            "INSERT INTO SMdata (BARCODE2, P_TOTAL) VALUES ('K1', '350'), ('K2', '1,200'), ('K3', NULL), ('K4', '350')")
-            .arg(today)
-            .toUtf8()
-            .constData());
+    // Whole numbers only, as the imports store them (blanks around them, none at all, "-0"), with
+    // blanks as a payment date, which is no payment.
+    write(app, QStringLiteral("UPDATE F_AccountData SET PayDate = '%1 ', PayTotal = '1500' WHERE Bankcode = 'A1';"
+                              "UPDATE F_AccountData SET PayDate = '%1', PayTotal = ' 700' WHERE Bankcode = 'A2';"
+                              "INSERT INTO F_AccountData (Bankcode, Total, PayDate, PayTotal) VALUES "
+                              "('A4', '1000', '1131130', '1200'), ('A7', '1234567890123456', '1131129', '0'),"
+                              "('A8', NULL, '', NULL), ('A9', '', ' \t', '5'), ('A10', '-0', '1131129', '');"
+                              "INSERT INTO SMdata (BARCODE2, P_TOTAL) VALUES ('K1', '350'), ('K2', '1200'), "
+                              "('K3', NULL), ('K4', ' 350')")
+                   .arg(today)
+                   .toUtf8()
+                   .constData());
+    QStringList got = lines(overview::readFigures(app.folder()));
+    EXPECT_EQ(got.join(u'\n').toStdString(),
+              QStringList({QStringLiteral("已入帳 2 1500 1500"), QStringLiteral("部分入帳 2 1234567890125456 700"),
+                           QStringLiteral("未入帳 3 3000 5"), QStringLiteral("溢繳 1 1000 1200"),
+                           QStringLiteral("store 4 1900"), today + QStringLiteral(" 2 2200"),
+                           QStringLiteral("1131130 1 1200"), QStringLiteral("1131129 2 0"),
+                           QStringLiteral("import-receivables 新增 3、更新 0、不變 0、不處理 2")})
+                  .join(u'\n')
+                  .toStdString());
 
+    // Texts that are not whole numbers: "1,500" reads 1500 and is paid in full, and so is 100.5;
+    // 12元 against "-" is paid in part; "1,200" collected at a store is 1200.
+    write(app, "UPDATE F_AccountData SET Total = '1,500' WHERE Bankcode = 'A1';"
+               "UPDATE SMdata SET P_TOTAL = '1,200' WHERE BARCODE2 = 'K2';"
+               "INSERT INTO F_AccountData (Bankcode, Total, PayDate, PayTotal) VALUES "
+               "('A5', '12元', '1131130', '-'), ('A6', '100.5', '1131129', '100.5')");
     const overview::Figures figures = overview::readFigures(app.folder());
-    // "1,500" reads 1500 and is paid in full, as are 100.5 and "-0" against nothing; 12元 against
-    // "-" and 16 digits against 0 are paid in part; blanks as a payment date are no payment.
-    const QStringList got = lines(figures);
-    EXPECT_EQ(got.mid(0, 4),
-              (QStringList{QStringLiteral("已入帳 3 1600.5 1600.5"), QStringLiteral("部分入帳 3 1234567890125468 700"),
-                           QStringLiteral("未入帳 3 3000 5"), QStringLiteral("溢繳 1 1000 1200")}))
-        << got.join(u'\n').toStdString();
-    EXPECT_EQ(got.mid(4), (QStringList{QStringLiteral("store 4 1900"), today + QStringLiteral(" 2 2200"),
-                                       QStringLiteral("1131130 2 1200"), QStringLiteral("1131129 3 100.5"),
-                                       QStringLiteral("import-receivables 新增 3、更新 0、不變 0、不處理 2")}))
-        << got.join(u'\n').toStdString();
+    got = lines(figures);
+    EXPECT_EQ(got.join(u'\n').toStdString(),
+              QStringList({QStringLiteral("已入帳 3 1600.5 1600.5"), QStringLiteral("部分入帳 3 1234567890125468 700"),
+                           QStringLiteral("未入帳 3 3000 5"), QStringLiteral("溢繳 1 1000 1200"),
+                           QStringLiteral("store 4 1900"), today + QStringLiteral(" 2 2200"),
+                           QStringLiteral("1131130 2 1200"), QStringLiteral("1131129 3 100.5"),
+                           QStringLiteral("import-receivables 新增 3、更新 0、不變 0、不處理 2")})
+                  .join(u'\n')
+                  .toStdString());
     EXPECT_GT(figures.latest.front().id, 0);
 
     const overview::DayFigures day = overview::readDay(app.folder(), QDate::currentDate());
