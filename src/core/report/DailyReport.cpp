@@ -256,8 +256,9 @@ int paintDailyReport(QPagedPaintDevice &device, const DailyReport &report)
     if (day.operations.empty()) {
         pages.text(QStringLiteral("當日沒有作業"), pages.body());
     } else {
-        const std::vector<Column> ops{{0.05, Qt::AlignRight}, {0.08, Qt::AlignLeft}, {0.2, Qt::AlignLeft},
-                                      {0.16, Qt::AlignLeft}, {0.38, Qt::AlignLeft}, {0.13, Qt::AlignLeft}};
+        // The time (HH:mm:ss) whole; what the undo column says beyond 已復原 is cut first.
+        const std::vector<Column> ops{{0.05, Qt::AlignRight}, {0.1, Qt::AlignLeft}, {0.2, Qt::AlignLeft},
+                                      {0.16, Qt::AlignLeft}, {0.38, Qt::AlignLeft}, {0.11, Qt::AlignLeft}};
         pages.row(ops, {QStringLiteral("編號"), QStringLiteral("時間"), QStringLiteral("作業"), QStringLiteral("檔案"),
                         QStringLiteral("筆數"), QStringLiteral("復原")},
                   true);
