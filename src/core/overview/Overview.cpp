@@ -11,6 +11,7 @@
 #include <array>
 #include <cmath>
 #include <exception>
+#include <functional>
 #include <limits>
 #include <string>
 #include <thread>
@@ -86,17 +87,16 @@ double amount(QByteArrayView text)
     return payments::leadingNumber(text, true);
 }
 
-Database openReadOnly(const platform::AppFolder &app)
+Database openDeskFile(const platform::AppFolder &app)
 {
-    db::requireDesk(app);
     return Database::open(app.databaseFile(), Database::ReadOnly);
 }
 
-// A connection for one pass over the table: each page is read once, so a small cache serves, and
-// memory is not taken and given back a million times over.
+// A connection for one pass over the desk's table: each page is read once, so a small cache
+// serves, and memory is not taken and given back a million times over.
 Database openForScan(const platform::AppFolder &app)
 {
-    Database db = openReadOnly(app);
+    Database db = openDeskFile(app);
     db.execute("PRAGMA cache_size = -2048");
     return db;
 }
@@ -107,30 +107,123 @@ struct Part {
     std::unordered_map<std::string, DateCredit> byDate;
 };
 
+// Adds receivables to a part, `count` rows at a time of the same payment date and amounts.
+class Adding {
+public:
+    explicit Adding(Part &part) : part_(part) {}
+
+    void add(State state, qint64 count, double due, double paid, QByteArrayView payDate)
+    {
+        StateFigures &s = part_.states[static_cast<std::size_t>(state)];
+        s.count += count;
+        s.due += due;
+        s.paid += paid;
+        if (blank(payDate))
+            return;
+        const QByteArrayView key = trimmed(payDate);
+        if (!current_ || QByteArrayView(currentKey_) != key) {
+            currentKey_.assign(key.data(), std::size_t(key.size()));
+            current_ = &part_.byDate[currentKey_];
+        }
+        current_->count += count;
+        current_->paid += paid;
+    }
+
+private:
+    Part &part_;
+    DateCredit *current_ = nullptr; // rows of one date tend to follow one another
+    std::string currentKey_;
+};
+
 void scan(Database &db, qint64 from, qint64 to, Part &part)
 {
-    DateCredit *current = nullptr; // rows of one date tend to follow one another
-    std::string currentKey;
+    Adding adding(part);
     Statement rows = db.prepare("SELECT PayDate, Total, PayTotal FROM F_AccountData WHERE rowid BETWEEN ?1 AND ?2");
     rows.bind(1, from).bind(2, to);
     while (rows.next()) {
         const QByteArrayView payDate = rows.utf8(0);
         const double due = amount(rows.utf8(1));
         const double paid = amount(rows.utf8(2));
-        StateFigures &s = part.states[static_cast<std::size_t>(stateOf(payDate, due, paid))];
-        ++s.count;
-        s.due += due;
-        s.paid += paid;
-        if (blank(payDate))
-            continue;
-        const QByteArrayView key = trimmed(payDate);
-        if (!current || QByteArrayView(currentKey) != key) {
-            currentKey.assign(key.data(), std::size_t(key.size()));
-            current = &part.byDate[currentKey];
-        }
-        ++current->count;
-        current->paid += paid;
+        adding.add(stateOf(payDate, due, paid), 1, due, paid, payDate);
     }
+}
+
+// The server adds up the receivables on its side, by payment date and by how each one's amounts
+// compare (its state, but for a blank date, which is told here as on the file), so that a million
+// rows never cross the wire. Amounts as the imports store them are whole numbers, which the server
+// reads as the imports do and sums exactly: the figures are the file's. Any other text ("1,500",
+// "12元") fails the server's reading of it; the sums are then asked again, the amounts that are
+// plain whole numbers (digits after an optional minus, at most 15 characters) summed there and each
+// other text handed over once with its rows' count, to be read here as the imports read it. That
+// costs the server a test of every amount, a few times the plain sums.
+// (Taking the digits off its end leaves nothing or a minus: half the cost of a pattern match.)
+std::string plain(const std::string &column)
+{
+    return "(" + column + " IS NULL OR length(" + column + ") <= 15 AND rtrim(" + column + ", '0123456789') IN ('', '-') AND "
+           + column + " <> '-')";
+}
+
+std::string whole(const std::string &column)
+{
+    return "coalesce(CAST(NULLIF(" + column + ", '') AS bigint), 0)";
+}
+
+// Runs `sums`, which reads every amount as a whole number, through `add`; false, with nothing
+// added and the read going on, when an amount is not one.
+bool wholeAmounts(Database &db, const std::string &sums, const std::function<void(Statement &)> &add)
+{
+    db.execute("SAVEPOINT whole_amounts");
+    try {
+        Statement statement = db.prepare(sums);
+        add(statement);
+    } catch (const platform::Error &) {
+        db.execute("ROLLBACK TO SAVEPOINT whole_amounts");
+        return false;
+    }
+    db.execute("RELEASE SAVEPOINT whole_amounts");
+    return true;
+}
+
+void scanOnServer(Database &db, Part &part)
+{
+    // A pass reading the sums: (date, how due compares with paid (NULL for amounts read here),
+    // due text, paid text, rows, sum due, sum paid).
+    const auto add = [&part](Statement &sums) {
+        part = Part();
+        Adding adding(part);
+        while (sums.next()) {
+            const QByteArrayView payDate = sums.utf8(0);
+            const qint64 count = sums.integer(4);
+            if (!sums.isNull(1)) {
+                const qint64 sign = sums.integer(1);
+                const State state = blank(payDate) ? State::Unpaid
+                                    : sign > 0     ? State::Partial
+                                    : sign < 0     ? State::Overpaid
+                                                   : State::Paid;
+                const double due = sums.utf8(5).toByteArray().toDouble(), paid = sums.utf8(6).toByteArray().toDouble();
+                adding.add(state, count, due, paid, payDate);
+            } else {
+                const double due = amount(sums.utf8(2)), paid = amount(sums.utf8(3));
+                adding.add(stateOf(payDate, due, paid), count, due * double(count), paid * double(count), payDate);
+            }
+        }
+    };
+    const char *const compared = "CASE WHEN due > paid THEN 1 WHEN due < paid THEN -1 WHEN due = paid THEN 0 END";
+    if (wholeAmounts(db, std::string("SELECT PayDate, ") + compared + ", NULL, NULL, count(*), sum(due), sum(paid) "
+                         "FROM (SELECT PayDate, " + whole("Total") + " AS due, " + whole("PayTotal")
+                         + " AS paid FROM F_AccountData) AS rows GROUP BY 1, 2", add))
+        return;
+    // (OFFSET 0 keeps the server from working out each row's test again for every use of it.)
+    const std::string rows = "SELECT PayDate, Total, PayTotal, " + plain("Total") + " AND " + plain("PayTotal")
+                             + " AS plain FROM F_AccountData OFFSET 0";
+    const std::string read = "SELECT PayDate, CASE WHEN plain THEN NULL ELSE Total END AS total, "
+                             "CASE WHEN plain THEN NULL ELSE PayTotal END AS payTotal, "
+                             "CASE WHEN plain THEN " + whole("Total") + " END AS due, "
+                             "CASE WHEN plain THEN " + whole("PayTotal") + " END AS paid FROM (" + rows + ") AS rows";
+    Statement sums = db.prepare(std::string("SELECT PayDate, ") + compared
+                                + ", total, payTotal, count(*), sum(due), sum(paid) FROM (" + read
+                                + ") AS read GROUP BY 1, 2, 3, 4");
+    add(sums);
 }
 
 // How many passes read the table side by side: one per core, up to four, each of at least
@@ -153,8 +246,133 @@ State stateOf(QByteArrayView payDate, double due, double paid)
     return outstanding < 0 ? State::Overpaid : State::Paid;
 }
 
+namespace {
+
+// The parts' sums into the figures: the states' figures, and the latest payment dates.
+void gather(std::vector<Part> &parts, Figures &figures)
+{
+    std::unordered_map<std::string, DateCredit> byDate;
+    for (Part &part : parts) {
+        for (std::size_t s = 0; s < part.states.size(); ++s) {
+            figures.states[s].count += part.states[s].count;
+            figures.states[s].due += part.states[s].due;
+            figures.states[s].paid += part.states[s].paid;
+        }
+        for (auto &[key, credit] : part.byDate) {
+            DateCredit &sum = byDate[key];
+            sum.count += credit.count;
+            sum.paid += credit.paid;
+        }
+    }
+    for (auto &[key, credit] : byDate) {
+        credit.payDate = QString::fromUtf8(key.data(), qsizetype(key.size()));
+        figures.byDate.push_back(std::move(credit));
+    }
+    // Newest first: a longer date is a later year, then the digits decide.
+    std::sort(figures.byDate.begin(), figures.byDate.end(), [](const DateCredit &a, const DateCredit &b) {
+        return a.payDate.size() != b.payDate.size() ? a.payDate.size() > b.payDate.size() : a.payDate > b.payDate;
+    });
+    if (figures.byDate.size() > std::size_t(kCreditDates))
+        figures.byDate.resize(kCreditDates);
+}
+
+// The store collections and the newest journal entries, in the read already open.
+void readStoreAndJournal(Database &db, Figures &figures)
+{
+    if (db.isServer()) {
+        // As the receivables: added up there, and when not all are whole numbers, the plain ones
+        // added up there and any other text handed over once for each text.
+        const auto add = [&figures](Statement &store) {
+            figures.storeCount = 0;
+            figures.storeAmount = 0;
+            while (store.next()) {
+                const qint64 count = store.integer(1);
+                figures.storeCount += count;
+                figures.storeAmount +=
+                    store.isNull(0) ? store.utf8(2).toByteArray().toDouble() : amount(store.utf8(0)) * double(count);
+            }
+        };
+        if (!wholeAmounts(db, "SELECT NULL, count(*), sum(" + whole("P_TOTAL") + ") FROM SMdata", add)) {
+            Statement store = db.prepare("SELECT CASE WHEN plain THEN NULL ELSE P_TOTAL END, count(*), "
+                                         "sum(CASE WHEN plain THEN " + whole("P_TOTAL") + " END) FROM (SELECT P_TOTAL, "
+                                         + plain("P_TOTAL") + " AS plain FROM SMdata OFFSET 0) AS rows GROUP BY 1");
+            add(store);
+        }
+    } else {
+        Statement store = db.prepare("SELECT P_TOTAL FROM SMdata");
+        while (store.next()) {
+            ++figures.storeCount;
+            figures.storeAmount += amount(store.utf8(0));
+        }
+    }
+    std::vector<db::JournalRecord> entries = db::journalEntries(db);
+    if (entries.size() > std::size_t(kLatestEntries))
+        entries.resize(kLatestEntries);
+    figures.latest = std::move(entries);
+    if (db.isServer())
+        figures.journalStamp = journalStamp(db);
+}
+
+} // namespace
+
+QByteArray journalStamp(Database &db)
+{
+    if (!db::journalExists(db))
+        return QByteArrayLiteral("no journal");
+    Statement stamp = db.prepare("SELECT count(*), coalesce(max(id), 0), "
+                                 "coalesce(sum(hashtext(state || ' ' || counts || ' ' || dropped_why)), 0) FROM Journal");
+    if (!stamp.next())
+        return QByteArray();
+    return stamp.utf8(0).toByteArray() + ' ' + stamp.utf8(1).toByteArray() + ' ' + stamp.utf8(2).toByteArray();
+}
+
+QByteArray journalStamp(const platform::AppFolder &app)
+{
+    Database db = openToRead(app);
+    return journalStamp(db);
+}
+
+Database openToRead(const platform::AppFolder &app)
+{
+    if (db::usesServer(app))
+        return db::openDatabase(app, db::Reach::DeskOrServer);
+    return openDeskFile(app);
+}
+
+ReadSnapshot::ReadSnapshot(Database &db) : db_(db)
+{
+    // The server would compile the large sums to machine code first, which costs it more than a
+    // quarter of a second each time, for statements that run once.
+    db_.execute(db_.isServer() ? "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY; SET LOCAL jit = off" : "BEGIN");
+}
+
+ReadSnapshot::~ReadSnapshot()
+{
+    db_.rollback();
+}
+
+Figures readFigures(Database &db)
+{
+    std::vector<Part> parts(1);
+    if (db.isServer())
+        scanOnServer(db, parts.front());
+    else
+        scan(db, std::numeric_limits<qint64>::min(), std::numeric_limits<qint64>::max(), parts.front());
+    Figures figures;
+    gather(parts, figures);
+    readStoreAndJournal(db, figures);
+    return figures;
+}
+
 Figures readFigures(const platform::AppFolder &app)
 {
+    if (db::usesServer(app)) {
+        // The server adds the table up on its side in one statement; the store and the journal
+        // are read from the same snapshot.
+        Database db = openToRead(app);
+        ReadSnapshot snapshot(db);
+        return readFigures(db);
+    }
     Figures figures;
     // One read transaction for every query, so that the figures agree with one another even
     // while an import commits beside them. A table of many rows is read in parts side by side,
@@ -218,39 +436,8 @@ Figures readFigures(const platform::AppFolder &app)
     for (Database &other : others)
         other.execute("COMMIT");
 
-    std::unordered_map<std::string, DateCredit> byDate;
-    for (Part &part : parts) {
-        for (std::size_t s = 0; s < part.states.size(); ++s) {
-            figures.states[s].count += part.states[s].count;
-            figures.states[s].due += part.states[s].due;
-            figures.states[s].paid += part.states[s].paid;
-        }
-        for (auto &[key, credit] : part.byDate) {
-            DateCredit &sum = byDate[key];
-            sum.count += credit.count;
-            sum.paid += credit.paid;
-        }
-    }
-    for (auto &[key, credit] : byDate) {
-        credit.payDate = QString::fromUtf8(key.data(), qsizetype(key.size()));
-        figures.byDate.push_back(std::move(credit));
-    }
-    // Newest first: a longer date is a later year, then the digits decide.
-    std::sort(figures.byDate.begin(), figures.byDate.end(), [](const DateCredit &a, const DateCredit &b) {
-        return a.payDate.size() != b.payDate.size() ? a.payDate.size() > b.payDate.size() : a.payDate > b.payDate;
-    });
-    if (figures.byDate.size() > std::size_t(kCreditDates))
-        figures.byDate.resize(kCreditDates);
-
-    Statement store = db.prepare("SELECT P_TOTAL FROM SMdata");
-    while (store.next()) {
-        ++figures.storeCount;
-        figures.storeAmount += amount(store.utf8(0));
-    }
-    std::vector<db::JournalRecord> entries = db::journalEntries(db);
-    if (entries.size() > std::size_t(kLatestEntries))
-        entries.resize(kLatestEntries);
-    figures.latest = std::move(entries);
+    gather(parts, figures);
+    readStoreAndJournal(db, figures);
     db.execute("COMMIT");
     return figures;
 }
@@ -263,12 +450,10 @@ QString storedPayDate(const QDate &date)
         .arg(date.day(), 2, 10, QChar(u'0'));
 }
 
-DayFigures readDay(const platform::AppFolder &app, const QDate &date)
+DayFigures readDay(Database &db, const QDate &date)
 {
-    Database db = openReadOnly(app);
     DayFigures day;
     day.date = date;
-    db.execute("BEGIN");
     const QString prefix = date.toString(QStringLiteral("yyyy-MM-dd")) + u' ';
     for (const db::JournalRecord &entry : db::journalEntries(db)) {
         if (entry.at.startsWith(prefix))
@@ -298,8 +483,14 @@ DayFigures readDay(const platform::AppFolder &app, const QDate &date)
             day.moreProblems += count.integer(0);
     }
     day.moreProblems -= qint64(day.problems.size());
-    db.execute("COMMIT");
     return day;
+}
+
+DayFigures readDay(const platform::AppFolder &app, const QDate &date)
+{
+    Database db = openToRead(app);
+    ReadSnapshot snapshot(db);
+    return readDay(db, date);
 }
 
 QString groupedAmount(double value)

@@ -46,6 +46,9 @@ struct Figures {
     double storeAmount = 0;
     // The newest kLatestEntries journal entries, newest first.
     std::vector<db::JournalRecord> latest;
+    // On the office's server, the journal's stamp (journalStamp) as the figures were read; empty
+    // on the desk's file.
+    QByteArray journalStamp;
 
     const StateFigures &of(State state) const { return states[static_cast<std::size_t>(state)]; }
     qint64 receivables() const;
@@ -57,10 +60,38 @@ struct Figures {
 inline constexpr int kCreditDates = 30;
 inline constexpr int kLatestEntries = 5;
 
-// Reads the figures in one pass over the receivables, through a read-only connection of its own
-// (nothing it does can change the database; it may run on a thread of its own). Throws
-// platform::Error.
+// Reads the figures through read-only connections of its own (nothing it does can change the
+// database, and on the office's server it never takes the writing lock; it may run on a thread of
+// its own), all of them from the database as one commit left it. Throws platform::Error.
 Figures readFigures(const platform::AppFolder &app);
+
+// A connection to read from: the desk's file, read-only, or the office's server when
+// Env/Database.ini names one. Throws platform::Error.
+platform::Database openToRead(const platform::AppFolder &app);
+
+// Every statement read while it is held reads the database as one commit left it; nothing is kept
+// when it ends. On the server a read-only transaction at repeatable read: it neither waits for a
+// writing clerk nor holds one up.
+class ReadSnapshot {
+public:
+    explicit ReadSnapshot(platform::Database &db);
+    ReadSnapshot(const ReadSnapshot &) = delete;
+    ReadSnapshot &operator=(const ReadSnapshot &) = delete;
+    ~ReadSnapshot();
+
+private:
+    platform::Database &db_;
+};
+
+// The figures, read in one pass inside the caller's ReadSnapshot. Throws platform::Error.
+Figures readFigures(platform::Database &db);
+
+// On the office's server, what moves whenever the figures may have changed: every operation that
+// changes the tables keeps a journal entry and marks it when it ends or is undone, so a stamp of
+// the entries and their states tells another clerk's work (a desk's file has its own time of
+// change instead). Throws platform::Error.
+QByteArray journalStamp(platform::Database &db);
+QByteArray journalStamp(const platform::AppFolder &app);
 
 // The state of one receivable from its stored texts, as readFigures counts it.
 State stateOf(QByteArrayView payDate, double due, double paid);
@@ -85,6 +116,8 @@ inline constexpr int kReportProblems = 200;
 
 // Throws platform::Error.
 DayFigures readDay(const platform::AppFolder &app, const QDate &date);
+// The same inside the caller's ReadSnapshot.
+DayFigures readDay(platform::Database &db, const QDate &date);
 
 // The payment date a day is stored as: 2024-12-01 is 1131201 (the year counted from 1911).
 QString storedPayDate(const QDate &date);

@@ -23,9 +23,13 @@ using overview::groupedCount;
 DailyReport readDailyReport(const platform::AppFolder &app, const QDate &date)
 {
     DailyReport report;
+    // The totals and the day's operations from one snapshot, so that they agree with each other
+    // even while a clerk's import commits beside the report.
+    platform::Database db = overview::openToRead(app);
+    overview::ReadSnapshot snapshot(db);
     report.made = QDateTime::currentDateTime();
-    report.figures = overview::readFigures(app);
-    report.day = overview::readDay(app, date);
+    report.figures = overview::readFigures(db);
+    report.day = overview::readDay(db, date);
     return report;
 }
 
@@ -252,8 +256,9 @@ int paintDailyReport(QPagedPaintDevice &device, const DailyReport &report)
     if (day.operations.empty()) {
         pages.text(QStringLiteral("當日沒有作業"), pages.body());
     } else {
-        const std::vector<Column> ops{{0.05, Qt::AlignRight}, {0.08, Qt::AlignLeft}, {0.2, Qt::AlignLeft},
-                                      {0.16, Qt::AlignLeft}, {0.38, Qt::AlignLeft}, {0.13, Qt::AlignLeft}};
+        // The time (HH:mm:ss) whole; what the undo column says beyond 已復原 is cut first.
+        const std::vector<Column> ops{{0.05, Qt::AlignRight}, {0.1, Qt::AlignLeft}, {0.2, Qt::AlignLeft},
+                                      {0.16, Qt::AlignLeft}, {0.38, Qt::AlignLeft}, {0.11, Qt::AlignLeft}};
         pages.row(ops, {QStringLiteral("編號"), QStringLiteral("時間"), QStringLiteral("作業"), QStringLiteral("檔案"),
                         QStringLiteral("筆數"), QStringLiteral("復原")},
                   true);

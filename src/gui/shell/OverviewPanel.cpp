@@ -1,5 +1,6 @@
 #include "shell/OverviewPanel.h"
 
+#include "db/Connection.h"
 #include "platform/Error.h"
 #include "report/Painting.h"
 
@@ -231,9 +232,31 @@ void OverviewPanel::onPoll()
     // While a window is open over the main window its command refreshes when it ends.
     if (reading() || QApplication::activeModalWidget())
         return;
+    bool onServer = false;
+    try {
+        onServer = db::usesServer(app_);
+    } catch (const platform::Error &) {
+        // Refused settings: the figures' reading says why.
+    }
+    if (onServer) {
+        askServer();
+        return;
+    }
     const QFileInfo file(app_.databaseFile());
     if (file.lastModified() != readStamp_ || file.size() != readSize_)
         refresh();
+}
+
+void OverviewPanel::askServer()
+{
+    // Asked on a thread of its own: a server slow to answer never holds up the window.
+    reading_->run<QByteArray>(
+        [app = app_](const platform::BackgroundJob::StopRequested &) { return overview::journalStamp(app); },
+        [this](const platform::JobOutcome<QByteArray> &outcome) {
+            // A server that cannot be asked now is asked again at the next poll.
+            if (again_ || (outcome.result && *outcome.result != shownStamp_))
+                start();
+        });
 }
 
 void OverviewPanel::refresh()
@@ -261,9 +284,11 @@ void OverviewPanel::start()
 void OverviewPanel::finished(const platform::JobOutcome<overview::Figures> &outcome)
 {
     if (outcome.result) {
+        shownStamp_ = outcome.result->journalStamp;
         showFigures(*outcome.result);
         status_->setText(QStringLiteral("更新於 ") + QDateTime::currentDateTime().toString(QStringLiteral("HH:mm:ss")));
     } else {
+        shownStamp_.clear(); // read again once the server answers
         status_->setText(QStringLiteral("無法讀取資料庫：") + outcome.failure->description());
         // Unread is not "none": the list says nothing rather than that there were no operations.
         noEntries_->setVisible(false);

@@ -61,8 +61,10 @@ private:
     void start();
     void finished(const platform::JobOutcome<overview::Figures> &outcome);
     void showFigures(const overview::Figures &figures);
-    // A scheduled job may have written the database: read again when its file has changed.
+    // A scheduled job may have written the database: read again when its file has changed, or
+    // on the office's server when another clerk's operation has begun, ended or been undone.
     void onPoll();
+    void askServer();
     QDateTime databaseStamp() const;
 
     platform::AppFolder app_;
@@ -71,6 +73,7 @@ private:
     bool again_ = false;
     QDateTime readStamp_; // the database file's time when the figures shown were read
     qint64 readSize_ = -1;
+    QByteArray shownStamp_; // on the server, the journal's stamp of the figures shown
     QTimer *poll_;
 
     // Per state (in overview::State's order) and the totals: count, due, credited, outstanding.
