@@ -87,6 +87,7 @@ public:
 
 private:
     FoundReceivable read(platform::Statement &row) const;
+    void forEachOnServer(const std::function<void(const FoundReceivable &)> &found);
     class Reading;
     // The condition of a query run inside `reading`: filter(), narrowed to the index's candidates
     // when the index serves.
