@@ -122,6 +122,7 @@ FIRST_PAGE(by_outstanding_desc, QString(), Status::Any, SortBy::Outstanding, tru
 FIRST_PAGE(by_outstanding, QString(), Status::Any, SortBy::Outstanding, false);
 // A status and the outstanding order together.
 FIRST_PAGE(overpaid_by_outstanding, QString(), Status::Overpaid, SortBy::Outstanding, false);
+FIRST_PAGE(overpaid_by_outstanding_desc, QString(), Status::Overpaid, SortBy::Outstanding, true);
 // Orders without an index of their own: the whole table sorted.
 FIRST_PAGE(by_name, QString(), Status::Any, SortBy::Name, false);
 FIRST_PAGE(by_total_desc, QString(), Status::Any, SortBy::Total, true);
