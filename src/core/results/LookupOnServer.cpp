@@ -19,10 +19,10 @@ std::string bracketOf(Holds holds)
     std::string out;
     auto escape = [](char32_t c) { return QStringLiteral("\\u%1").arg(uint(c), 4, 16, QLatin1Char('0')).toStdString(); };
     for (char32_t c = 1; c <= 0xFFFF; ++c) {
-        if ((c >= 0xD800 && c <= 0xDFFF) || !holds(QChar(c)))
+        if ((c >= 0xD800 && c <= 0xDFFF) || !holds(QChar(char16_t(c))))
             continue;
         char32_t last = c;
-        while (last < 0xFFFF && !(last + 1 >= 0xD800 && last + 1 <= 0xDFFF) && holds(QChar(last + 1)))
+        while (last < 0xFFFF && !(last + 1 >= 0xD800 && last + 1 <= 0xDFFF) && holds(QChar(char16_t(last + 1))))
             ++last;
         out += escape(c);
         if (last > c)
@@ -40,10 +40,10 @@ void otherDigits(std::string &digits, std::string &values)
     for (char32_t c = 0x80; c <= 0xFFFF; ++c) {
         if (c >= 0xD800 && c <= 0xDFFF)
             continue;
-        const QChar ch(c);
+        const QChar ch{char16_t(c)};
         if (ch.isDigit()) {
             from += ch;
-            to += QChar(u'0' + ch.digitValue());
+            to += QChar(char16_t(u'0' + ch.digitValue()));
         }
     }
     digits = from.toStdString();
