@@ -306,6 +306,32 @@ TEST(LookupOnServer, ThePagesMatchesAndTotalsAreTheDesks)
     EXPECT_EQ(batch(both.office, {QStringLiteral("refresh-index")}).out, QStringLiteral("refresh-index: current\n"));
 }
 
+// More matches than the server is read for at once: `find` goes on past each part, every match
+// once and in order, as on the desk.
+TEST(LookupOnServer, FindReadsPastEachPartTheSameLinesAsTheDesk)
+{
+    BothDatabases both;
+    {
+        platform::Database desk = both.open(false), server = both.open(true);
+        desk.execute("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 45001) "
+                     "INSERT INTO F_AccountData (UserName, UserNum, Bankcode, Total, PayDate, PayTotal) "
+                     "SELECT 'n' || i, 'C' || i, '95' || i, i, CASE WHEN i % 2 = 0 THEN '1130105' END, i % 7 FROM n");
+        server.execute("INSERT INTO F_AccountData (UserName, UserNum, Bankcode, Total, PayDate, PayTotal) "
+                       "SELECT 'n' || i, 'C' || i, '95' || i, i::text, CASE WHEN i % 2 = 0 THEN '1130105' END, (i % 7)::text "
+                       "FROM generate_series(1, 45001) i");
+    }
+    for (const QStringList &args : {QStringList{}, QStringList{QStringLiteral("n1"), QStringLiteral("--status"), QStringLiteral("partial")}}) {
+        const test::BatchRun desk = batch(both.desk, QStringList{QStringLiteral("find")} + args);
+        const test::BatchRun server = batch(both.office, QStringList{QStringLiteral("find")} + args);
+        EXPECT_EQ(server.code, shell::kBatchOk) << server.err.toStdString();
+        EXPECT_TRUE(desk.out == server.out) << args.join(u' ').toStdString();
+        EXPECT_EQ(desk.err, server.err);
+        if (args.isEmpty()) {
+            EXPECT_EQ(server.out.count(u'\n'), 45001);
+        }
+    }
+}
+
 // A server the lookup cannot use is named so, never read as if it had no receivables: one whose
 // database an earlier server-init made (without the lookup's functions), and one where pg_trgm
 // cannot be added, whose server-init makes nothing.
