@@ -3,6 +3,7 @@
 #include "db/Connection.h"
 #include "payments/Amounts.h"
 #include "results/LookupIndex.h"
+#include "results/LookupOnServer.h"
 #include "results/Results.h"
 #include "platform/Error.h"
 
@@ -82,18 +83,21 @@ platform::Value dateFunction(std::span<const platform::Value> values)
     return platform::Value::fromInteger(any ? date : -1);
 }
 
-// The expression a page is ordered by.
-std::string sortKey(SortBy by)
+// The expression a page is ordered by. Texts in the order of their bytes, as the desk's engine
+// compares them (the server's own collation would put them in another order); the outstanding
+// amount on the server by its function, whose index keeps the order.
+std::string sortKey(SortBy by, bool server)
 {
+    const std::string bytewise = server ? ") COLLATE \"C\"" : ")";
     switch (by) {
     case SortBy::Table:
         break;
     case SortBy::Account:
-        return "coalesce(Bankcode, '')";
+        return "coalesce(Bankcode, ''" + bytewise;
     case SortBy::Name:
-        return "coalesce(UserName, '')";
+        return "coalesce(UserName, ''" + bytewise;
     case SortBy::Number:
-        return "coalesce(UserNum, '')";
+        return "coalesce(UserNum, ''" + bytewise;
     case SortBy::Total:
         return "talvesk_amount(Total)";
     case SortBy::PayDate:
@@ -101,7 +105,7 @@ std::string sortKey(SortBy by)
     case SortBy::Paid:
         return "talvesk_amount(PayTotal)";
     case SortBy::Outstanding:
-        return "(talvesk_amount(Total) - talvesk_amount(PayTotal))";
+        return server ? "talvesk_outstanding(Total, PayTotal)" : "(talvesk_amount(Total) - talvesk_amount(PayTotal))";
     case SortBy::Status:
         return "talvesk_status(PayDate, Total, PayTotal)";
     }
@@ -119,6 +123,39 @@ QString likePattern(const QString &text)
     }
     return u'%' + escaped + u'%';
 }
+
+// The order of a page: by its key, then by row id. The desk's engine puts a key that is no
+// number at all (infinity less itself) first; the server is told to do the same.
+std::string orderBy(SortBy by, bool descending, bool server)
+{
+    const char *direction = descending ? " DESC" : "";
+    if (by == SortBy::Table)
+        return std::string(" ORDER BY rowid") + direction;
+    const char *nulls = !server ? "" : descending ? " NULLS LAST" : " NULLS FIRST";
+    return " ORDER BY " + sortKey(by, server) + direction + nulls + ", rowid" + direction;
+}
+
+// A connection that only reads: the desk's file opened read-only, or the server with every
+// transaction read-only. Throws platform::Error.
+platform::Database openToRead(const platform::AppFolder &app)
+{
+    if (!db::usesServer(app))
+        return platform::Database::open(app.databaseFile(), platform::Database::ReadOnly);
+    platform::Database server = db::openDatabase(app, db::Reach::DeskOrServer);
+    server.execute("SET default_transaction_read_only = on");
+    return server;
+}
+
+// A sum as the engine writes it: the server spells infinity out, the desk's engine as "Inf".
+double sumOf(QString text)
+{
+    if (text.endsWith(QLatin1String("Infinity")))
+        text.chop(5);
+    return text.toDouble();
+}
+
+// Rows read at once by forEach on the server, which hands over a statement's rows whole.
+constexpr qint64 kRowsPerPart = 20000;
 
 QString oneLine(QString text)
 {
@@ -176,6 +213,11 @@ QString statusCaption(Status status)
 
 void Lookup::addFunctions(platform::Database &db)
 {
+    if (db.isServer()) {
+        // The server has them of its own, made by server-init.
+        onserver::requireLookupObjects(db);
+        return;
+    }
     db.addFunction("talvesk_amount", 1, platform::Database::Deterministic, &amountFunction);
     db.addFunction("talvesk_status", 3, platform::Database::Deterministic, &statusFunction);
     db.addFunction("talvesk_status_caption", 3, platform::Database::Deterministic, &statusCaptionFunction);
@@ -191,10 +233,11 @@ db::TableLayout Lookup::exportLayout()
 }
 
 Lookup::Lookup(const platform::AppFolder &app, LookupQuery query)
-    : app_(app), query_(std::move(query)), like_(likePattern(query_.text)),
-      match_(lookupindex::matchQuery(query_.text)),
-      db_((db::requireDesk(app), platform::Database::open(app.databaseFile(), platform::Database::ReadOnly)))
+    : app_(app), query_(std::move(query)), like_(likePattern(query_.text)), db_(openToRead(app))
 {
+    // The server finds fragments through its own trigram indexes.
+    if (!db_.isServer())
+        match_ = lookupindex::matchQuery(query_.text);
     addFunctions(db_);
 }
 
@@ -202,7 +245,22 @@ db::RowFilter Lookup::filter() const
 {
     db::RowFilter filter;
     QStringList conditions;
-    if (!query_.text.isEmpty()) {
+    if (!query_.text.isEmpty() && db_.isServer()) {
+        // ILIKE in the C collation ignores the case of ASCII letters only, as the desk's LIKE
+        // does; the trigram indexes are of the same collation. The server holds no text with a
+        // NUL in it, so a fragment holding one finds nothing.
+        if (query_.text.contains(QChar(0))) {
+            conditions << QStringLiteral("FALSE");
+        } else {
+            const bool letters = std::any_of(query_.text.begin(), query_.text.end(), [](QChar c) {
+                return c.unicode() < 128 && c.isLetter();
+            });
+            const QString like = letters ? QStringLiteral("ILIKE") : QStringLiteral("LIKE");
+            conditions << QStringLiteral("(Bankcode %1 ?1 COLLATE \"C\" OR UserName %1 ?1 COLLATE \"C\" OR UserNum %1 ?1 COLLATE \"C\")")
+                              .arg(like);
+            filter.values << like_;
+        }
+    } else if (!query_.text.isEmpty()) {
         // LIKE ignores the case of ASCII letters only, and costs nearly twice instr's time over a
         // million rows: a text without such letters (digits, Chinese) is found by instr instead,
         // with the same result.
@@ -303,29 +361,26 @@ std::vector<FoundReceivable> Lookup::page(qint64 after, int max)
     const int afterParameter = static_cast<int>(f.values.size()) + 1;
     const int limitParameter = afterParameter + 1;
     const std::string afterRow = "?" + std::to_string(afterParameter);
-    const char *direction = query_.descending ? " DESC" : "";
+    const bool server = db_.isServer();
     if (query_.sortBy == SortBy::Table) {
-        sql += after == 0 ? "1" : "rowid " + std::string(query_.descending ? "<" : ">") + " " + afterRow;
+        sql += after == 0 ? "1 = 1" : "rowid " + std::string(query_.descending ? "<" : ">") + " " + afterRow;
     } else {
         // The page goes on from the last row shown, by its key computed afresh from its row, with
         // the row id to tell equal keys apart.
-        const std::string key = sortKey(query_.sortBy);
-        sql += after == 0 ? "1"
+        const std::string key = sortKey(query_.sortBy, server);
+        sql += after == 0 ? "1 = 1"
                           : "(" + key + ", rowid) " + (query_.descending ? "<" : ">") + " ((SELECT " + key
                                 + " FROM F_AccountData WHERE rowid = " + afterRow + "), " + afterRow + ")";
     }
     if (!f.where.empty())
         sql += " AND " + f.where;
-    if (query_.sortBy != SortBy::Table)
-        sql += " ORDER BY " + sortKey(query_.sortBy) + direction + ", rowid" + direction;
-    else
-        sql += std::string(" ORDER BY rowid") + direction;
+    sql += orderBy(query_.sortBy, query_.descending, server);
     sql += " LIMIT ?" + std::to_string(limitParameter);
     platform::Statement rows = db_.prepare(sql);
     for (int i = 0; i < f.values.size(); ++i)
         rows.bind(i + 1, f.values.at(i));
-    if (after != 0)
-        rows.bind(afterParameter, after);
+    // Bound even when the statement does not name it: the server wants every parameter bound.
+    rows.bind(afterParameter, after);
     rows.bind(limitParameter, qint64(max));
     std::vector<FoundReceivable> found;
     while (rows.next())
@@ -335,6 +390,10 @@ std::vector<FoundReceivable> Lookup::page(qint64 after, int max)
 
 void Lookup::forEach(const std::function<void(const FoundReceivable &)> &found)
 {
+    if (db_.isServer()) {
+        forEachOnServer(found);
+        return;
+    }
     Reading reading(db_, app_, match_.has_value());
     const db::RowFilter f = readingFilter(reading);
     std::string sql = "SELECT " + kColumns + " FROM F_AccountData";
@@ -348,13 +407,42 @@ void Lookup::forEach(const std::function<void(const FoundReceivable &)> &found)
         found(read(rows));
 }
 
+// The server hands over a statement's rows whole: the matches are read a part at a time, each
+// after the last row of the one before, all in one snapshot of the database.
+void Lookup::forEachOnServer(const std::function<void(const FoundReceivable &)> &found)
+{
+    platform::ReadTransaction reading(db_);
+    db_.execute("SET TRANSACTION ISOLATION LEVEL REPEATABLE READ");
+    const db::RowFilter f = filter();
+    const std::string after = "?" + std::to_string(f.values.size() + 1), limit = "?" + std::to_string(f.values.size() + 2);
+    platform::Statement rows = db_.prepare("SELECT " + kColumns + " FROM F_AccountData WHERE rowid > " + after
+                                           + (f.where.empty() ? "" : " AND " + f.where) + " ORDER BY rowid LIMIT " + limit);
+    for (qint64 last = 0, count = kRowsPerPart; count == kRowsPerPart;) {
+        for (int i = 0; i < f.values.size(); ++i)
+            rows.bind(i + 1, f.values.at(i));
+        rows.bind(static_cast<int>(f.values.size()) + 1, last);
+        rows.bind(static_cast<int>(f.values.size()) + 2, kRowsPerPart);
+        count = 0;
+        while (rows.next()) {
+            const FoundReceivable receivable = read(rows);
+            last = receivable.rowid;
+            ++count;
+            found(receivable);
+        }
+        rows.reset();
+    }
+}
+
 LookupTotals Lookup::totals()
 {
     if (interrupted_)
         throw platform::stoppedError();
     Reading reading(db_, app_, match_.has_value());
     const db::RowFilter f = readingFilter(reading);
-    std::string sql = "SELECT count(*), total(talvesk_amount(Total)), total(talvesk_amount(PayTotal)) FROM F_AccountData";
+    // The server has no total(): sum() of no rows is NULL there, which reads as 0.
+    const char *sum = db_.isServer() ? "sum" : "total";
+    std::string sql = std::string("SELECT count(*), ") + sum + "(talvesk_amount(Total)), " + sum
+                      + "(talvesk_amount(PayTotal)) FROM F_AccountData";
     if (!f.where.empty())
         sql += " WHERE " + f.where;
     platform::Statement sums = db_.prepare(sql);
@@ -363,8 +451,8 @@ LookupTotals Lookup::totals()
     LookupTotals totals;
     if (sums.next()) {
         totals.count = sums.text(0).toLongLong();
-        totals.due = sums.text(1).toDouble();
-        totals.paid = sums.text(2).toDouble();
+        totals.due = sumOf(sums.text(1));
+        totals.paid = sumOf(sums.text(2));
     }
     return totals;
 }

@@ -54,8 +54,8 @@ struct LookupTotals {
     double outstanding() const { return due - paid; }
 };
 
-// A search of F_AccountData through a read-only connection of its own: nothing it does can change
-// the database. Pages are fetched in table order after a given row id, so a window can fetch as it
+// A search of F_AccountData through a read-only connection of its own (to the desk's file or to the
+// office's server, whichever Env/Database.ini names): nothing it does can change the database. Pages are fetched in table order after a given row id, so a window can fetch as it
 // scrolls without the cost of an offset. Throws platform::Error.
 class Lookup {
 public:
@@ -79,7 +79,9 @@ public:
     // The condition and its values, for an export of the same matches; the connection that runs
     // it needs addFunctions().
     db::RowFilter filter() const;
-    // Teaches a connection the functions the condition uses.
+    // Teaches a connection the functions the condition uses. The office's server has them of its
+    // own (server-init makes them): there it only checks that they are there (platform::Error
+    // naming server-init when they are not).
     static void addFunctions(platform::Database &db);
     // What an export of the lookup writes: the results export's columns and 狀態, as the window
     // shows it (its connection needs addFunctions()).
@@ -87,6 +89,7 @@ public:
 
 private:
     FoundReceivable read(platform::Statement &row) const;
+    void forEachOnServer(const std::function<void(const FoundReceivable &)> &found);
     class Reading;
     // The condition of a query run inside `reading`: filter(), narrowed to the index's candidates
     // when the index serves.

@@ -64,9 +64,11 @@ QString stampOf(Database &db)
 
 bool current(const platform::AppFolder &app)
 {
+    // The server's own trigram indexes, which every commit keeps up, stand in for the file there.
+    if (db::usesServer(app))
+        return true;
     if (!platform::fileExists(app.lookupIndexFile()))
         return false;
-    db::requireDesk(app);
     Database db = Database::open(app.databaseFile(), Database::ReadOnly);
     if (!attach(db, app))
         return false;
@@ -81,7 +83,8 @@ bool current(const platform::AppFolder &app)
 
 bool refresh(const platform::AppFolder &app, const std::function<bool()> &stopRequested)
 {
-    db::requireDesk(app);
+    if (db::usesServer(app))
+        return true;
     Database source = Database::open(app.databaseFile(), Database::ReadOnly);
     QString stamp;
     {

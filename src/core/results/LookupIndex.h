@@ -24,7 +24,8 @@ namespace lookupindex {
 // read transaction.
 QString stampOf(platform::Database &db);
 
-// Whether the index file holds an index of the database as it stands now.
+// Whether the index file holds an index of the database as it stands now. On the office's
+// server, whose own indexes serve the lookup, there is no file to make: always true there.
 bool current(const platform::AppFolder &app);
 
 // Makes the index anew unless it is current: the table read a part at a time (so writers wait

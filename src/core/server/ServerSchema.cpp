@@ -1,6 +1,7 @@
 #include "server/ServerSchema.h"
 
 #include "platform/Error.h"
+#include "results/LookupOnServer.h"
 
 #include <span>
 #include <string>
@@ -80,6 +81,23 @@ std::string recordingTrigger(const ServerTable &table)
            + " FOR EACH ROW EXECUTE FUNCTION " + function + "()";
 }
 
+// What the lookup (帳款查詢, find) reads through: pg_trgm for fragments, the desk's amount and
+// status functions, and indexes over them. pg_trgm is the server's to give: without it (not
+// installed, or no right to add it) the tables are not made either, and the clerk is told why.
+void createLookupObjects(Connection &server)
+{
+    try {
+        server.execute("CREATE EXTENSION IF NOT EXISTS pg_trgm");
+    } catch (const platform::Error &error) {
+        throw platform::Error(platform::errnum::Database,
+                              QStringLiteral("無法在伺服器的資料庫加入 pg_trgm 擴充功能（帳款查詢以它找出部分相符的帳號、名稱與編號）："
+                                             "須有這個資料庫的 CREATE 權限，且伺服器裝有 PostgreSQL 的 contrib 模組；"
+                                             "請資料庫管理者執行 CREATE EXTENSION pg_trgm 後再執行 server-init，未建立任何資料表。（%1）")
+                                  .arg(error.description()));
+    }
+    server.execute(results::onserver::schemaSql());
+}
+
 } // namespace
 
 qsizetype tableCount()
@@ -122,6 +140,7 @@ void createTables(Connection &server)
     // The receivables and the store records, whose changes the journal keeps.
     for (const ServerTable &table : std::span(kServerTables).first<2>())
         server.execute(recordingTrigger(table));
+    createLookupObjects(server);
     transaction.commit();
 }
 

@@ -16,6 +16,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <mutex>
+
 namespace talvesk::results {
 
 namespace {
@@ -242,22 +244,58 @@ void LookupWindow::refresh()
     startTotals(asked);
 }
 
+namespace {
+
+// The totals counted on their thread by a lookup of their own, made there too: on the office's
+// server making it is a connection, which the page shown need not wait for. Stopped from the
+// window's thread at any point: while the lookup is being made, or while it counts.
+class TotalsCount {
+public:
+    LookupTotals count(const platform::AppFolder &app, const LookupQuery &query)
+    {
+        Lookup lookup(app, query);
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (stopped_)
+                throw platform::stoppedError();
+            counting_ = &lookup;
+        }
+        struct Done {
+            TotalsCount &count;
+            ~Done()
+            {
+                std::lock_guard<std::mutex> lock(count.mutex_);
+                count.counting_ = nullptr;
+            }
+        } done{*this};
+        return lookup.totals();
+    }
+    void interrupt()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopped_ = true;
+        if (counting_)
+            counting_->interrupt();
+    }
+
+private:
+    std::mutex mutex_;
+    bool stopped_ = false;
+    Lookup *counting_ = nullptr;
+};
+
+} // namespace
+
 void LookupWindow::startTotals(const LookupQuery &asked)
 {
-    std::shared_ptr<Lookup> lookup;
-    try {
-        lookup = std::make_shared<Lookup>(app_, asked);
-    } catch (const platform::Error &error) {
-        showTotals(std::nullopt, error.description());
-        return;
-    }
+    auto totals = std::make_shared<TotalsCount>();
     // The totals wait inside one statement: stopping interrupts it.
     totalsJob_->run<LookupTotals>(
-        [lookup](const platform::BackgroundJob::StopRequested &) { return lookup->totals(); },
+        [totals, app = app_, asked](const platform::BackgroundJob::StopRequested &) { return totals->count(app, asked); },
         [this](const platform::JobOutcome<LookupTotals> &outcome) {
             showTotals(outcome.result, outcome.failure ? outcome.failure->description() : QString());
         },
-        [lookup] { lookup->interrupt(); });
+        [totals] { totals->interrupt(); });
 }
 
 void LookupWindow::stopTotals()
