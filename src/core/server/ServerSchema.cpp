@@ -144,4 +144,14 @@ void createTables(Connection &server)
     transaction.commit();
 }
 
+QString characterClassWarning(Connection &server)
+{
+    const QString ctype = server.execute("SELECT datctype FROM pg_database WHERE datname = current_database()").text(0, 0);
+    if (ctype != QLatin1String("C") && ctype != QLatin1String("POSIX"))
+        return QString();
+    return QStringLiteral("注意：共用資料庫的字元分類為 %1，帳款查詢找中文時無法使用索引，會逐筆讀過整個資料表；"
+                          "建議以 LOCALE 'C.UTF-8' 建立資料庫（CREATE DATABASE … TEMPLATE template0 LOCALE 'C.UTF-8'）")
+        .arg(ctype);
+}
+
 } // namespace talvesk::server

@@ -35,4 +35,8 @@ QStringList existingTables(platform::pg::Connection &server);
 // (platform::Error, nothing made) when it holds any. Throws platform::Error.
 void createTables(platform::pg::Connection &server);
 
+// A warning when the server's database classifies characters as plain C: its trigram indexes then
+// hold no Chinese, and 帳款查詢 reads the whole table for a Chinese fragment. Empty otherwise.
+QString characterClassWarning(platform::pg::Connection &server);
+
 } // namespace talvesk::server

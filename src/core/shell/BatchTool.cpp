@@ -535,6 +535,8 @@ int serverInit(Context &ctx)
     try {
         platform::pg::Connection connection(namedServer(ctx.app));
         server::createTables(connection);
+        if (const QString warning = server::characterClassWarning(connection); !warning.isEmpty())
+            ctx.err << warning << Qt::endl;
         ctx.out << "server-init: tables made on " << connection.serverName() << Qt::endl;
         return kBatchOk;
     } catch (const platform::Error &error) {
