@@ -2,12 +2,15 @@
 # Starts the staged program in a virtual X display with a window manager and a CJK font, works
 # through a clerk's day (xdotool) and saves a screenshot of every window and every message box met,
 # once at 1024x768 and once at 800x600, into build/screenshots/<size>/. With --readme, the main
-# ones at 1024x768 also replace those in docs/screenshots/. Needs xvfb, openbox, xdotool,
-# imagemagick and fonts-noto-cjk. Usage: tools/screenshots.sh [--readme] [BUILD_DIR]
+# ones at 1024x768 also replace those in docs/screenshots/. With --server the same day runs on an
+# office's server of its own (a private PostgreSQL, server-init, Env/Database.ini naming it), into
+# build/screenshots/server-<size>/. Needs xvfb, openbox, xdotool, imagemagick and fonts-noto-cjk
+# (and postgresql for --server). Usage: tools/screenshots.sh [--readme | --server] [BUILD_DIR]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-readme=0
+readme=0 server=0
 if [ "${1:-}" = "--readme" ]; then readme=1; shift; fi
+if [ "${1:-}" = "--server" ]; then server=1; shift; fi
 build=${1:-build}
 root=$PWD
 
@@ -19,12 +22,20 @@ x_readdisk=81; x_work=191; x_store=277; x_system=363; x_exit=412
 run_day() {
   local size=$1 display=$2
   local out="$root/$build/screenshots/$size"
+  if [ "$server" = 1 ]; then out="$root/$build/screenshots/server-$size"; fi
   rm -rf "$out"; mkdir -p "$out"
   local work; work=$(mktemp -d)
   # A throw-away application folder and home, so the screenshots never touch real data.
   cp -r "$root/$build/app/." "$work/"
   rm -f "$work/Env/IdPass6.ini" "$work/ldb/Vellaroke.mdb" "$work/Windows.ini"
   "$root/$build/talvesk-stage" "$work" "$root/src/core/db/schema.sql"
+  if [ "$server" = 1 ]; then
+    # In a folder of its own: the server's user cannot enter the work folder.
+    pgdir=$(mktemp -d)
+    local conninfo; conninfo=$(bash "$root/scripts/postgres.sh" start "$pgdir")
+    printf '[DATABASE]\r\nserver=%s\r\n' "$conninfo" > "$work/Env/Database.ini"
+    "$work/talvesk-batch" --app-dir "$work" server-init >/dev/null
+  fi
   "$work/talvesk-batch" --app-dir "$work" map-receivables A B C D E >/dev/null
   "$work/talvesk-batch" --app-dir "$work" map-payments A "" C "" E "" >/dev/null
   # A deep folder, so the windows show how they elide a long path (typed by xdotool: ASCII only).
@@ -241,6 +252,7 @@ run_day() {
   kill "${program:-}" 2>/dev/null || true
   kill "${wm:-}" "${xvfb:-}" 2>/dev/null || true
   wait "${wm:-}" "${xvfb:-}" 2>/dev/null || true
+  if [ "$server" = 1 ]; then bash "$root/scripts/postgres.sh" stop "$pgdir" || true; rm -rf "$pgdir"; fi
   rm -rf "$work"
 }
 
