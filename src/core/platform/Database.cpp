@@ -942,6 +942,12 @@ void RowInserter::insert(const QStringList &values)
     db_.server_->connection.copyRow(copySql_, fields);
 }
 
+void RowInserter::finish()
+{
+    if (!statement_)
+        db_.server_->connection.endCopy();
+}
+
 Transaction::Transaction(Database &db) : db_(db)
 {
     db_.execute("BEGIN IMMEDIATE");

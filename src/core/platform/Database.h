@@ -314,6 +314,10 @@ public:
                 std::initializer_list<const char *> emptyColumns);
     // One row: the values of the named columns, in their order (a null QString: the empty text).
     void insert(const QStringList &values);
+    // Stores the rows inserted so far, now: on the server the failure of any of them is thrown
+    // here. For work that ends without a commit (a dry run, a look at the first rows), whose
+    // rollback would otherwise take the rows back unseen.
+    void finish();
 
 private:
     Database &db_;

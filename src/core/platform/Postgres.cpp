@@ -556,6 +556,12 @@ void Connection::copyRow(std::string_view copySql, std::span<const CopyField> fi
         link.sendCopyData(link.copyBuffer);
 }
 
+void Connection::endCopy()
+{
+    if (!link_->copying.empty())
+        link_->ensureUsable();
+}
+
 bool Connection::lockUntilTransactionEnds(qint64 key, std::chrono::milliseconds wait)
 {
     link_->ensureUsable();

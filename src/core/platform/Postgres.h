@@ -132,6 +132,8 @@ public:
     // with none of its rows stored. A field holding a NUL character refuses the row (Error),
     // and nothing of it is sent.
     void copyRow(std::string_view copySql, std::span<const CopyField> fields);
+    // Ends the copy copyRow keeps open, if any, its rows stored; throws the server's failure.
+    void endCopy();
     // The same where the parameters `unused` appear nowhere in the text (bound, but not used):
     // the server is told they are text.
     Statement prepare(std::string_view sql, const std::vector<unsigned> &unused);

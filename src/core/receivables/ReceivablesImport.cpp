@@ -209,6 +209,9 @@ ImportCounts ReceivablesImport::run(const QString &workbookPath, const QString &
                 observer.rowDone(row, counts);
             platform::stopIfRequested(observer.stopRequested);
         }
+        // A dry run is rolled back, not committed: its rows are stored first, so that one the
+        // database refuses fails it as it fails the real run.
+        insert.finish();
     }, observer.stopped, 50000, changes_, journal);
 }
 

@@ -128,6 +128,20 @@ TEST_P(ChangesOnBothDatabases, NewRowsAreStoredAlikeAndTheCountersMoveAsAFilesDo
     const auto [counter2, version2] = counted();
     EXPECT_EQ(counter2, counter1 + 1);
     EXPECT_NE(version2, version1) << "another connection's commit went unseen";
+
+    // A new row the database refuses (the last, which no later lookup follows) fails a dry run as
+    // it fails the real run, though the server gets it in bulk and the dry run ends in a rollback.
+    theirs(onServer ? "CREATE FUNCTION refuse() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN "
+                      "IF NEW.Bankcode = 'BAD' THEN RAISE EXCEPTION 'refused'; END IF; RETURN NEW; END $$;"
+                      "CREATE TRIGGER refuse BEFORE INSERT ON F_AccountData FOR EACH ROW EXECUTE FUNCTION refuse()"
+                    : "CREATE TRIGGER refuse BEFORE INSERT ON F_AccountData WHEN NEW.Bankcode = 'BAD' "
+                      "BEGIN SELECT RAISE(ABORT, 'refused'); END");
+    const QString refusing = app.path(QStringLiteral("refusing.csv"));
+    test::writeFile(refusing, "name,number,memo,account,total\nok,5,,A5,1\nlast,6,,BAD,1\n");
+    const test::BatchRun tried = batch(app, {QStringLiteral("import-receivables"), refusing, QStringLiteral("--dry-run")});
+    EXPECT_EQ(tried.code, shell::kBatchFailed) << tried.out.toStdString();
+    EXPECT_TRUE(tried.err.contains(QStringLiteral("refused"))) << tried.err.toStdString();
+    EXPECT_EQ(storedRows(app).size(), 4);
 }
 
 INSTANTIATE_TEST_SUITE_P(Databases, ChangesOnBothDatabases, ::testing::Values(false, true),
