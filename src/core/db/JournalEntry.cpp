@@ -10,6 +10,7 @@
 #include <QSysInfo>
 
 #include <algorithm>
+#include <array>
 
 namespace talvesk::db {
 
@@ -53,6 +54,10 @@ JournalEntry::JournalEntry(Database &db, const QString &operation, const QString
     }
 
     platform::Transaction transaction(db_);
+    // Read first, so that any write of another program from here on is seen: a file keeps
+    // other writers out until the commit, but on the server a change made by hand can come
+    // between any two statements.
+    recorder_->dataVersion = dataVersion(db_);
     for (std::size_t i = 0; i < kJournalled.size(); ++i) {
         recorder_->tables[i].columns = kJournalled[i].columnCount;
         recorder_->tables[i].limit =
@@ -86,8 +91,6 @@ JournalEntry::JournalEntry(Database &db, const QString &operation, const QString
     // Whatever an operation cut short by a restore left under this id is not this entry's.
     runWith(db_, "DELETE FROM JournalUndo WHERE entry = ?1", {id_});
     runWith(db_, "DELETE FROM JournalProblems WHERE entry = ?1", {id_});
-    // Read while no other program can write, so that any write of theirs from here on is seen.
-    recorder_->dataVersion = dataVersion(db_);
     // Taken before the entry can be seen, so an undo never mistakes it for one that crashed.
     // (On the server the writing lock, held until the operation ends, says so.)
     if (!db_.isServer()) {
@@ -99,8 +102,13 @@ JournalEntry::JournalEntry(Database &db, const QString &operation, const QString
 
     stopRecording();
     problem_.emplace(db_.prepare("INSERT INTO JournalProblems (entry, number, reason, text) VALUES (?1, ?2, ?3, ?4)"));
-    // This connection's changes alone: another program's are not the operation's.
-    db_.watchRowChanges(recorder_.get());
+    // This connection's changes alone: another program's are not the operation's. (The server
+    // records the changes to the rows that were there; the rows the operation adds are read at
+    // its close.)
+    std::array<platform::WatchedTable, kJournalled.size()> watched;
+    for (std::size_t i = 0; i < kJournalled.size(); ++i)
+        watched[i] = {kJournalled[i].table, recorder_->tables[i].limit};
+    db_.watchRowChanges(recorder_.get(), watched);
     recording_ = true;
 }
 
@@ -167,9 +175,6 @@ void JournalEntry::close(const QString &counts, const QString &changes)
         db_.deliverRowChanges();
     stopRecording();
     platform::Transaction transaction(db_);
-    // Read before anything is written, while no other program can write: this transaction's
-    // commit raises the counter by one.
-    const bool alone = dataVersion(db_) == recorder_->dataVersion;
     // A connection in exclusive locking mode (a clearing holds one) raises the counter once for
     // the whole lock, not once per commit: the number after this commit cannot be told.
     bool exclusive = false;
@@ -177,10 +182,25 @@ void JournalEntry::close(const QString &counts, const QString &changes)
         Statement mode = db_.prepare("PRAGMA main.locking_mode");
         exclusive = mode.next() && mode.text(0).compare(QLatin1String("exclusive"), Qt::CaseInsensitive) == 0;
     }
+    // Read before anything is written: this transaction's commit raises the counter by one.
     const std::optional<quint32> counter = db_.changeCounter();
     flush();
+    const bool exact = recorder_->exact && !recorder_->lost;
+    if (exact && db_.isServer()) {
+        // The server recorded no change to the rows the operation added: they are summed up
+        // here, as they are now, once.
+        RowIds limits;
+        for (std::size_t i = 0; i < limits.size(); ++i)
+            limits[i] = recorder_->tables[i].limit;
+        const Seal own = readSeal(db_, limits);
+        for (std::size_t i = 0; i < own.size(); ++i)
+            recorder_->tables[i].own = own[i];
+    }
+    // Asked after the operation's rows are read, so that another program's commit before that
+    // (a file keeps them out; the server does not keep out a change by hand) is seen.
+    const bool alone = dataVersion(db_) == recorder_->dataVersion;
     Seal after;
-    if (alone && recorder_->exact && !recorder_->lost) {
+    if (alone && exact) {
         // What the operation did, added to what the tables were: no need to read them again.
         for (std::size_t i = 0; i < after.size(); ++i) {
             const Recorder::Table &t = recorder_->tables[i];

@@ -129,18 +129,30 @@ std::optional<Seal> parseSeal(const QString &stored)
 
 Seal readSeal(Database &db, const RowIds &above)
 {
+    // The server sends a statement's rows all at once, held in memory until it is done with: a
+    // million of them would take a quarter of a gigabyte, so there they are read a part at a
+    // time, in row id order.
+    constexpr qint64 kPart = 50000;
     Seal seal;
     for (std::size_t i = 0; i < kJournalled.size(); ++i) {
         const Journalled &t = kJournalled[i];
-        Statement rows = db.prepare(std::string("SELECT rowid, ") + t.columns + " FROM " + t.table + " WHERE rowid > ?1");
-        rows.bind(1, above[i]);
+        Statement rows = db.prepare(std::string("SELECT rowid, ") + t.columns + " FROM " + t.table + " WHERE rowid > ?1"
+                                    + (db.isServer() ? " ORDER BY rowid LIMIT " + std::to_string(kPart) : std::string()));
         RowValues values;
-        while (rows.next()) {
-            for (int c = 0; c < t.columnCount; ++c)
-                values[std::size_t(c)] = rows.value(c + 1);
-            seal[i].sum += rowHash(rows.integer(0), values.data(), t.columnCount);
-            ++seal[i].rows;
-        }
+        qint64 from = above[i], read = 0;
+        do {
+            rows.bind(1, from);
+            read = 0;
+            while (rows.next()) {
+                for (int c = 0; c < t.columnCount; ++c)
+                    values[std::size_t(c)] = rows.value(c + 1);
+                from = rows.integer(0);
+                seal[i].sum += rowHash(from, values.data(), t.columnCount);
+                ++seal[i].rows;
+                ++read;
+            }
+            rows.reset();
+        } while (db.isServer() && read == kPart);
     }
     return seal;
 }

@@ -656,11 +656,11 @@ void Database::removeFunction(const char *name, int arguments) noexcept
         sqlite3_create_function_v2(db_, name, arguments, SQLITE_UTF8, nullptr, nullptr, nullptr, nullptr, nullptr);
 }
 
-void Database::watchRowChanges(RowChangeWatcher *watcher)
+void Database::watchRowChanges(RowChangeWatcher *watcher, std::span<const WatchedTable> tables)
 {
     if (server_) {
         if (watcher && !server_->capturing)
-            server_->startCapture();
+            server_->startCapture(tables);
         else if (!watcher)
             server_->stopCapture();
     }
@@ -695,8 +695,10 @@ std::vector<std::string> Database::columnsOf(const char *table)
 
 qint64 Database::dataVersion()
 {
-    if (server_)
-        return 0;
+    if (server_) {
+        const std::optional<detail::OnServer::Counted> counted = server_->changesCounted();
+        return counted ? counted->all - counted->own : 0;
+    }
     Statement version = prepare("PRAGMA main.data_version");
     return version.next() ? version.integer(0) : 0;
 }
@@ -733,6 +735,10 @@ bool Database::writingLockHeldElsewhere(qint64 key)
 
 std::optional<quint32> Database::changeCounter()
 {
+    if (server_) {
+        const std::optional<detail::OnServer::Counted> counted = server_->changesCounted();
+        return counted ? std::optional<quint32>(quint32(counted->all)) : std::nullopt;
+    }
     sqlite3_file *file = nullptr;
     if (!db_ || sqlite3_file_control(db_, "main", SQLITE_FCNTL_FILE_POINTER, &file) != SQLITE_OK || !file
         || !file->pMethods)
@@ -891,6 +897,56 @@ QString Database::filePath() const
 }
 
 // ---- Transaction ----
+
+// ---- RowInserter ----
+
+RowInserter::RowInserter(Database &db, const char *table, std::initializer_list<const char *> columns,
+                         std::initializer_list<const char *> emptyColumns)
+    : db_(db), columns_(int(columns.size())), emptyColumns_(int(emptyColumns.size()))
+{
+    std::string names;
+    for (const char *column : columns)
+        names += std::string(names.empty() ? "" : ", ") + column;
+    for (const char *column : emptyColumns)
+        names += std::string(names.empty() ? "" : ", ") + column;
+    if (db.server_) {
+        copySql_ = std::string("COPY ") + table + " (" + names + ") FROM STDIN";
+        utf8_.resize(std::size_t(columns_));
+        return;
+    }
+    std::string values;
+    for (int i = 1; i <= columns_; ++i)
+        values += (i > 1 ? ", ?" : "?") + std::to_string(i);
+    for (int i = 0; i < emptyColumns_; ++i)
+        values += values.empty() ? "''" : ", ''";
+    statement_.emplace(db.prepare(std::string("INSERT INTO ") + table + " (" + names + ") VALUES (" + values + ")"));
+}
+
+void RowInserter::insert(const QStringList &values)
+{
+    if (values.size() != columns_)
+        throw Error(errnum::Database, QStringLiteral("新增的列有 %1 個值，應有 %2 個").arg(values.size()).arg(columns_));
+    if (statement_) {
+        for (int i = 0; i < columns_; ++i)
+            statement_->bind(i + 1, values.at(i));
+        statement_->run();
+        statement_->reset();
+        return;
+    }
+    std::vector<pg::CopyField> fields(std::size_t(columns_ + emptyColumns_));
+    for (int i = 0; i < columns_; ++i) {
+        // A lone surrogate goes as the replacement character, as a bound value does.
+        utf8_[std::size_t(i)] = values.at(i).toUtf8();
+        fields[std::size_t(i)] = {utf8_[std::size_t(i)], false};
+    }
+    db_.server_->connection.copyRow(copySql_, fields);
+}
+
+void RowInserter::finish()
+{
+    if (!statement_)
+        db_.server_->connection.endCopy();
+}
 
 Transaction::Transaction(Database &db) : db_(db)
 {

@@ -8,9 +8,11 @@
 
 #include <chrono>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -86,6 +88,13 @@ private:
     sqlite3 *db_;
     const Value *before_ = nullptr;
     const Value *after_ = nullptr;
+};
+
+// A table whose row changes a watcher is told of, as far as the server goes: only of the rows
+// up to row id `upTo` (a file tells of every row of every table).
+struct WatchedTable {
+    const char *table;
+    qint64 upTo;
 };
 
 // Told of every row change a connection makes, before it is made (see Database::watchRowChanges).
@@ -206,8 +215,10 @@ public:
     // Tells `watcher` of every row this connection changes from now on, until it is told of no
     // more (nullptr). One watcher at a time; it is not owned and must outlive its watch.
     // On the server the changes are recorded there as they are made, and told when asked
-    // (deliverRowChanges), in the order they were made. Throws Error (the server only).
-    void watchRowChanges(RowChangeWatcher *watcher);
+    // (deliverRowChanges), in the order they were made; only those of the rows `tables` name
+    // are recorded (a watcher that sums up the rows above them by reading them itself saves
+    // the recording of each). Throws Error (the server only).
+    void watchRowChanges(RowChangeWatcher *watcher, std::span<const WatchedTable> tables = {});
     RowChangeWatcher *rowChangeWatcher() const { return watcher_; }
     // Tells the watcher of the changes the server recorded since it was last told (on a file,
     // where it is told at once, nothing). Throws Error.
@@ -215,9 +226,11 @@ public:
 
     // The columns of a table in their order, the row id not among them. Throws Error.
     std::vector<std::string> columnsOf(const char *table);
-    // A number that moves when another connection commits a change (a file's data version). On
-    // the server every writer holds the writing lock for its whole operation, so no other
-    // writer's commit can come between two readings of a lock holder: there it stays 0.
+    // A number that moves when another connection commits a change (a file's data version; on
+    // the server, its change counter less this connection's own raises, so that a change made
+    // there by hand is seen too). On a server whose tables an older server-init made, without
+    // the counter, it stays 0: every writer of the program holds the writing lock for its whole
+    // operation there.
     qint64 dataVersion();
     // The server's writing lock `key`, held by this connection until it closes or unlocks: one
     // writing operation at a time, of every desk. Waits at most `wait` for another connection to
@@ -230,7 +243,9 @@ public:
     // The database file's change counter, which every write transaction of any program raises
     // by one (in the rollback-journal mode). Read from the file itself; the caller holds at least
     // a shared lock so it cannot move. nullopt when it cannot be relied on (another journal mode,
-    // no file).
+    // no file, a server without the counter). On the server: the counter every transaction that
+    // changes the program's tables raises by one, whoever ran it, read before this transaction
+    // writes (its own raise is seen at once there, not at its commit).
     std::optional<quint32> changeCounter();
     bool hasTable(const QString &name);
     // Writes a compacted copy of the whole database into `target`, a new or empty file.
@@ -268,6 +283,7 @@ public:
     QString filePath() const;
 
 private:
+    friend class RowInserter;
     explicit Database(sqlite3 *db);
     explicit Database(std::unique_ptr<detail::OnServer> server);
     // Throws Error when the connection is to the server, naming what only a file can do.
@@ -285,6 +301,31 @@ private:
     std::unique_ptr<std::function<bool()>> stopRequested_;
     RowChangeWatcher *watcher_ = nullptr;
     std::unique_ptr<detail::OnServer> server_;
+};
+
+// Inserts rows into one table, given the values of some of its columns (the others get the
+// empty text). On a file each row is inserted at once, by one prepared statement. On the server
+// the rows go on by COPY while the caller works on, and are stored before the connection runs
+// anything else (another statement, a commit): a later statement sees them, and a row the
+// server refuses fails that statement or commit instead of the insert. Must not outlive `db`.
+class RowInserter {
+public:
+    RowInserter(Database &db, const char *table, std::initializer_list<const char *> columns,
+                std::initializer_list<const char *> emptyColumns);
+    // One row: the values of the named columns, in their order (a null QString: the empty text).
+    void insert(const QStringList &values);
+    // Stores the rows inserted so far, now: on the server the failure of any of them is thrown
+    // here. For work that ends without a commit (a dry run, a look at the first rows), whose
+    // rollback would otherwise take the rows back unseen.
+    void finish();
+
+private:
+    Database &db_;
+    std::optional<Statement> statement_; // a file's
+    std::string copySql_;                // the server's
+    int columns_ = 0;
+    int emptyColumns_ = 0;
+    std::vector<QByteArray> utf8_;
 };
 
 // Rolls the transaction back on destruction unless it was committed.

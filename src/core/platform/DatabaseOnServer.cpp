@@ -160,20 +160,28 @@ QByteArrayView StatementOnServer::utf8(int column)
 
 // ---- recorded changes ----
 
-void OnServer::startCapture()
+void OnServer::startCapture(std::span<const WatchedTable> tables)
 {
     std::string columns;
     for (int i = 1; i <= kRecordedColumns; ++i)
         columns += ", b" + std::to_string(i) + " text";
     for (int i = 1; i <= kRecordedColumns; ++i)
         columns += ", a" + std::to_string(i) + " text";
-    // The tables' triggers record into it while the setting is on; it is this session's alone,
-    // and goes with the session however it ends.
+    // The tables' triggers record into it while the settings are on; it is this session's alone,
+    // and goes with the session however it ends. (talvesk.capture: the triggers of an older
+    // server-init, which record every row.)
     connection.execute("CREATE TEMP TABLE IF NOT EXISTS talvesk_changes (seq bigint GENERATED ALWAYS AS IDENTITY, "
                        "tab text NOT NULL, kind text NOT NULL, rid bigint NOT NULL, new_rid bigint NOT NULL"
                        + columns + ");"
                        "DELETE FROM pg_temp.talvesk_changes;"
                        "SELECT set_config('talvesk.capture', 'on', false)");
+    pg::Statement set = connection.prepare("SELECT set_config($1, $2, false)");
+    recorded.clear();
+    for (const WatchedTable &table : tables) {
+        const std::string name = kRecordingSetting + QByteArray(table.table).toLower().toStdString();
+        set.bindUtf8(1, QByteArrayView(name.data(), qsizetype(name.size()))).bind(2, table.upTo).run();
+        recorded.push_back(name);
+    }
     capturing = true;
 }
 
@@ -183,13 +191,18 @@ void OnServer::stopCapture() noexcept
         return;
     capturing = false;
     try {
-        if (connection.isConnected() && !connection.inTransaction())
-            connection.execute("SELECT set_config('talvesk.capture', 'off', false); DELETE FROM pg_temp.talvesk_changes");
-        else if (connection.isConnected())
-            connection.execute("SELECT set_config('talvesk.capture', 'off', false)");
+        if (connection.isConnected()) {
+            std::string off = "SELECT set_config('talvesk.capture', 'off', false)";
+            for (const std::string &name : recorded)
+                off += ", set_config('" + name + "', '', false)";
+            if (!connection.inTransaction())
+                off += "; DELETE FROM pg_temp.talvesk_changes";
+            connection.execute(off);
+        }
     } catch (...) {
         // A connection that cannot say so is going away, and its recording with it.
     }
+    recorded.clear();
 }
 
 void OnServer::deliver(RowChangeWatcher &watcher)
@@ -218,6 +231,22 @@ void OnServer::deliver(RowChangeWatcher &watcher)
         watcher.rowChanging(RowChange(what, table.constData(), changes.integer(r, 2), changes.integer(r, 3),
                                       before.data(), after.data()));
     }
+}
+
+std::optional<OnServer::Counted> OnServer::changesCounted()
+{
+    if (!counting) {
+        pg::Statement exists = connection.prepare("SELECT to_regclass($1) IS NOT NULL");
+        counting = exists.bind(1, QString::fromLatin1(kChangeCounterTable)).run().text(0, 0) == QLatin1String("t");
+    }
+    if (!*counting)
+        return std::nullopt;
+    const pg::Result counted = connection.execute(
+        std::string("SELECT n, coalesce(nullif(current_setting('talvesk.own_changes', true), ''), '0')::bigint FROM ")
+        + kChangeCounterTable);
+    if (counted.rowCount() != 1)
+        throw Error(errnum::Database, QStringLiteral("伺服器的變動計數表 %1 不是一列，請由管理者檢查").arg(QLatin1String(kChangeCounterTable)));
+    return Counted{counted.integer(0, 0), counted.integer(0, 1)};
 }
 
 } // namespace talvesk::platform::detail

@@ -23,17 +23,36 @@ std::string serverSql(std::string_view sql, std::vector<unsigned> *unused = null
 // and the most columns a recorded table may have.
 inline constexpr int kRecordedColumns = 12;
 
+// The session setting that names, for a table, the largest row id whose changes its recording
+// triggers record (talvesk.record_f_accountdata…); none while it is unset.
+inline constexpr const char *kRecordingSetting = "talvesk.record_";
+// The one-row table that counts the transactions that changed the program's tables.
+inline constexpr const char *kChangeCounterTable = "talvesk_change_counter";
+
 struct OnServer {
     explicit OnServer(const QString &connectionString) : connection(connectionString) {}
     pg::Connection connection;
     bool capturing = false;
     bool locked = false;
     qint64 lockKey = 0;
+    // The tables whose recording settings are on.
+    std::vector<std::string> recorded;
+    // Whether the server has the change counter (one made by an older server-init has not).
+    std::optional<bool> counting;
 
-    void startCapture();
+    // Records the changes to each table of `tables` up to its row id.
+    void startCapture(std::span<const WatchedTable> tables);
     void stopCapture() noexcept;
     // Tells `watcher` of every change recorded since the last time, in order, and forgets them.
     void deliver(RowChangeWatcher &watcher);
+
+    // The change counter and how many of its raises are this session's own; nullopt on a server
+    // without the counter.
+    struct Counted {
+        qint64 all = 0;
+        qint64 own = 0;
+    };
+    std::optional<Counted> changesCounted();
 };
 
 struct StatementOnServer {

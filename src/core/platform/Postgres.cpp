@@ -52,6 +52,54 @@ Error nulError()
 
 void discardNotice(void *, const char *) {}
 
+// One field of a COPY row in the text format, escaped so that tabs, line ends and backslashes
+// arrive as they are (the bytes of a character beyond ASCII are never these), or NULL.
+void addCopyField(const CopyField &field, QByteArray &row)
+{
+    if (field.null) {
+        row += "\\N";
+        return;
+    }
+    for (const char c : field.utf8) {
+        switch (c) {
+        case '\\':
+            row += "\\\\";
+            break;
+        case '\t':
+            row += "\\t";
+            break;
+        case '\n':
+            row += "\\n";
+            break;
+        case '\r':
+            row += "\\r";
+            break;
+        case '\0':
+            // \000 would reach the server as a NUL, which text cannot hold.
+            throw nulError();
+        default:
+            row += c;
+        }
+    }
+}
+
+// A whole row, its fields apart by tabs, ended by a line feed; nothing of it when a field is refused.
+void addCopyRow(std::span<const CopyField> fields, QByteArray &rows)
+{
+    const qsizetype start = rows.size();
+    try {
+        for (std::size_t i = 0; i < fields.size(); ++i) {
+            if (i > 0)
+                rows += '\t';
+            addCopyField(fields[i], rows);
+        }
+    } catch (...) {
+        rows.truncate(start);
+        throw;
+    }
+    rows += '\n';
+}
+
 // COPY's rows are sent in pieces of about this size.
 constexpr qsizetype kCopyChunk = 256 * 1024;
 
@@ -66,6 +114,10 @@ struct Link {
     PGcancel *canceller = nullptr;
     std::atomic<bool> stopping = false;
     quint64 statements = 0;
+    // The COPY … FROM STDIN that Connection::copyRow keeps open (empty: none), and its rows not
+    // yet sent. It is ended before anything else is sent on the connection.
+    std::string copying;
+    QByteArray copyBuffer;
 
     ~Link()
     {
@@ -90,9 +142,16 @@ struct Link {
                                            + afterColon(words));
     }
 
-    // Before anything is sent: a stopped connection runs nothing more, a lost one cannot.
-    void ensureUsable() const
+    // Before anything is sent: the rows copyRow holds are stored first (or their failure thrown),
+    // a stopped connection runs nothing more, a lost one cannot.
+    void ensureUsable()
     {
+        if (!copying.empty()) {
+            if (stopping.load())
+                abandonCopy();
+            else
+                endCopy();
+        }
         if (stopping.load())
             throw stoppedError();
         if (!connected())
@@ -154,16 +213,70 @@ struct Link {
         return PQexecParams(conn, sql, static_cast<int>(values.size()), nullptr, pointers.data(), nullptr, nullptr, 0);
     }
 
-    Result execute(const char *sql) const
+    Result execute(const char *sql)
     {
         ensureUsable();
         return checked(PQexec(conn, sql));
     }
 
-    Result execute(const char *sql, const std::vector<QByteArray> &values) const
+    Result execute(const char *sql, const std::vector<QByteArray> &values)
     {
         ensureUsable();
         return checked(sendWithValues(sql, values));
+    }
+
+    // Sends the rows held for the open copy; throws its failure (the server may have refused a
+    // row already, which ends the copy).
+    void sendCopyData(QByteArray &rows)
+    {
+        if (rows.isEmpty())
+            return;
+        if (PQputCopyData(conn, rows.constData(), static_cast<int>(rows.size())) != 1)
+            throw copyFailure();
+        rows.truncate(0);
+    }
+
+    // Ends the open copy, its rows stored; throws the server's failure (it then stores none).
+    void endCopy()
+    {
+        QByteArray rows = std::exchange(copyBuffer, QByteArray());
+        try {
+            sendCopyData(rows);
+            if (PQputCopyEnd(conn, nullptr) != 1)
+                throw copyFailure();
+        } catch (...) {
+            copying.clear();
+            throw;
+        }
+        copying.clear();
+        PGresult *first = PQgetResult(conn);
+        while (PGresult *more = PQgetResult(conn))
+            PQclear(more);
+        checked(first);
+    }
+
+    // Ends the open copy without storing any of its rows (the transaction is failed with it).
+    void abandonCopy() noexcept
+    {
+        copying.clear();
+        copyBuffer.clear();
+        if (PQputCopyEnd(conn, "abandoned by the client") == 1)
+            while (PGresult *result = PQgetResult(conn))
+                PQclear(result);
+    }
+
+    // Why a copy could not go on: the server's refusal when it sent one, otherwise the lost link.
+    Error copyFailure()
+    {
+        copying.clear();
+        copyBuffer.clear();
+        PGresult *first = PQgetResult(conn);
+        while (PGresult *more = PQgetResult(conn))
+            PQclear(more);
+        if (first && PQresultStatus(first) == PGRES_FATAL_ERROR)
+            return failure(first);
+        PQclear(first);
+        return lost(oneLine(PQerrorMessage(conn)));
     }
 
     // Whether a message may be sent without harming the transaction: not while a COPY runs, not
@@ -422,6 +535,33 @@ Statement Connection::prepare(std::string_view sql, const std::vector<unsigned> 
     return Statement(&link, name, parameters);
 }
 
+void Connection::copyRow(std::string_view copySql, std::span<const CopyField> fields)
+{
+    detail::Link &link = *link_;
+    if (link.copying != copySql) {
+        link.ensureUsable(); // ends another copy
+        PGresult *result = PQexec(link.conn, std::string(copySql).c_str());
+        if (!result || PQresultStatus(result) != PGRES_COPY_IN) {
+            Result done = link.checked(result);
+            throw Error(errnum::Database, QStringLiteral("不是 COPY … FROM STDIN 敘述"));
+        }
+        PQclear(result);
+        link.copying = copySql;
+    } else if (link.stopping.load()) {
+        link.abandonCopy();
+        throw stoppedError();
+    }
+    addCopyRow(fields, link.copyBuffer);
+    if (link.copyBuffer.size() >= kCopyChunk)
+        link.sendCopyData(link.copyBuffer);
+}
+
+void Connection::endCopy()
+{
+    if (!link_->copying.empty())
+        link_->ensureUsable();
+}
+
 bool Connection::lockUntilTransactionEnds(qint64 key, std::chrono::milliseconds wait)
 {
     link_->ensureUsable();
@@ -499,6 +639,8 @@ void Connection::rollback() noexcept
 {
     if (!link_ || !link_->connected())
         return;
+    if (!link_->copying.empty())
+        link_->abandonCopy();
     const PGTransactionStatusType state = PQtransactionStatus(link_->conn);
     if (state == PQTRANS_INTRANS || state == PQTRANS_INERROR)
         PQclear(PQexec(link_->conn, "ROLLBACK"));
@@ -574,32 +716,6 @@ void CopyIn::abandon() noexcept
     }
 }
 
-void CopyIn::addField(QByteArrayView utf8, QByteArray &row)
-{
-    // The text format's escapes; the bytes of a character beyond ASCII are never these.
-    for (const char c : utf8) {
-        switch (c) {
-        case '\\':
-            row += "\\\\";
-            break;
-        case '\t':
-            row += "\\t";
-            break;
-        case '\n':
-            row += "\\n";
-            break;
-        case '\r':
-            row += "\\r";
-            break;
-        case '\0':
-            // \000 would reach the server as a NUL, which text cannot hold.
-            throw nulError();
-        default:
-            row += c;
-        }
-    }
-}
-
 void CopyIn::addRow(std::span<const CopyField> fields)
 {
     if (!open_)
@@ -608,17 +724,7 @@ void CopyIn::addRow(std::span<const CopyField> fields)
         abandon();
         throw stoppedError();
     }
-    QByteArray row;
-    for (std::size_t i = 0; i < fields.size(); ++i) {
-        if (i > 0)
-            row += '\t';
-        if (fields[i].null)
-            row += "\\N";
-        else
-            addField(fields[i].utf8, row);
-    }
-    row += '\n';
-    buffer_ += row;
+    addCopyRow(fields, buffer_);
     if (buffer_.size() >= kCopyChunk)
         send();
 }

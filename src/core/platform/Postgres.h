@@ -100,6 +100,12 @@ private:
     std::vector<char> state_;        // per parameter: unbound, bound, NULL
 };
 
+// One field of a row sent by COPY (CopyIn, Connection::copyRow): its UTF-8 bytes (not owned), or NULL.
+struct CopyField {
+    QByteArrayView utf8;
+    bool null = false;
+};
+
 // One connection to the server.
 class Connection {
 public:
@@ -119,6 +125,15 @@ public:
     Result execute(std::string_view sql);
     // Prepares a statement whose values are bound as $1, $2…
     Statement prepare(std::string_view sql);
+    // Adds a row to `COPY table (columns) FROM STDIN`, started at the first row and kept open
+    // for the next ones with the same statement: rows go to the server while the caller works
+    // on. The copy ends, its rows stored, before anything else is sent on the connection (a
+    // statement, a commit), and a row the server refused fails that instead; a rollback ends it
+    // with none of its rows stored. A field holding a NUL character refuses the row (Error),
+    // and nothing of it is sent.
+    void copyRow(std::string_view copySql, std::span<const CopyField> fields);
+    // Ends the copy copyRow keeps open, if any, its rows stored; throws the server's failure.
+    void endCopy();
     // The same where the parameters `unused` appear nowhere in the text (bound, but not used):
     // the server is told they are text.
     Statement prepare(std::string_view sql, const std::vector<unsigned> &unused);
@@ -170,12 +185,6 @@ private:
     bool open_ = true;
 };
 
-// One field of a row sent by CopyIn: its UTF-8 bytes (not owned), or NULL.
-struct CopyField {
-    QByteArrayView utf8;
-    bool null = false;
-};
-
 // Rows sent in bulk by `COPY table (columns) FROM STDIN` in the text format, each field escaped
 // so that tabs, line ends and backslashes arrive as they are. While it runs the connection runs
 // nothing else.
@@ -198,7 +207,6 @@ public:
     qint64 finish();
 
 private:
-    void addField(QByteArrayView utf8, QByteArray &row);
     void addTexts(std::span<const QStringView> texts);
     void send();
     void abandon() noexcept;

@@ -91,8 +91,10 @@ ImportCounts ReceivablesImport::run(const QString &workbookPath, const QString &
     // Every row of the account, with what a payment wrote into it and what the import would write.
     auto lookup = db.prepare("SELECT rowid, PayTotal, N_PayTotal, PayDate, UserName, UserNum, Memo, Total "
                              "FROM F_AccountData WHERE Bankcode = ?1");
-    auto insert = db.prepare("INSERT INTO F_AccountData (UserName, UserNum, Memo, Bankcode, Total, PayDate, PayTotal, "
-                             "N_PayTotal, Spare) VALUES (?1, ?2, ?3, ?4, ?5, '', '', '', '')");
+    // (On the server new rows go on in bulk while the next ones are read: a lookup or a commit
+    // that comes after them waits until they are stored.)
+    platform::RowInserter insert(db, "F_AccountData", {"UserName", "UserNum", "Memo", "Bankcode", "Total"},
+                                 {"PayDate", "PayTotal", "N_PayTotal", "Spare"});
     // The payment's date and amount stay; a row already paid gets its outstanding amount anew
     // from the new Total (NULL in ?6 keeps it), so the stored balance and the one computed from
     // Total and PayTotal never differ.
@@ -177,10 +179,7 @@ ImportCounts ReceivablesImport::run(const QString &workbookPath, const QString &
                 if (unchanged)
                     found.clear();
                 if (!known) {
-                    for (int i = 0; i < kItems; ++i)
-                        insert.bind(i + 1, values.at(i));
-                    insert.run();
-                    insert.reset();
+                    insert.insert(values);
                     if (inserted)
                         inserted->add(read->accountHash);
                 }
@@ -210,6 +209,9 @@ ImportCounts ReceivablesImport::run(const QString &workbookPath, const QString &
                 observer.rowDone(row, counts);
             platform::stopIfRequested(observer.stopRequested);
         }
+        // A dry run is rolled back, not committed: its rows are stored first, so that one the
+        // database refuses fails it as it fails the real run.
+        insert.finish();
     }, observer.stopped, 50000, changes_, journal);
 }
 

@@ -1,5 +1,6 @@
 #include "server/ServerSchema.h"
 
+#include "platform/DatabaseOnServer.h"
 #include "platform/Error.h"
 #include "results/LookupOnServer.h"
 
@@ -9,6 +10,8 @@
 namespace talvesk::server {
 
 using platform::pg::Connection;
+using platform::detail::kChangeCounterTable;
+using platform::detail::kRecordingSetting;
 
 namespace {
 
@@ -49,9 +52,12 @@ CREATE TABLE JournalUndo (
 )";
 constexpr std::array<const char *, 3> kJournalTableNames{"Journal", "JournalProblems", "JournalUndo"};
 
-// A trigger that records every change to `table`, with the row's values before and after it, for
-// the session whose journal entry is open (talvesk.capture on): into that session's own table,
-// which the entry reads at each of its commits.
+// Triggers that record the changes to `table` of the session whose journal entry is open, with the
+// row's values before and after each, into that session's own table, which the entry reads at each
+// of its commits. Only rows up to the largest id the table held when the entry opened are
+// recorded (talvesk.record_<table>, none when unset): the entry reads the rows it added itself
+// once, at its close, which costs far less than a recording of each. The condition is the
+// trigger's own, so a row not recorded costs no call of the function.
 std::string recordingTrigger(const ServerTable &table)
 {
     const QStringList columns = QString::fromLatin1(table.columns).split(QStringLiteral(", "));
@@ -65,9 +71,12 @@ std::string recordingTrigger(const ServerTable &table)
     }
     const std::string name = table.name, function = "talvesk_record_" + name;
     const std::string into = "INSERT INTO pg_temp.talvesk_changes (tab, kind, rid, new_rid";
+    const std::string upTo = "coalesce(nullif(current_setting('" + std::string(kRecordingSetting) + QString::fromLatin1(name).toLower().toStdString()
+                             + "', true), ''), '-1')::bigint";
+    const std::string trigger = "CREATE TRIGGER talvesk_record_";
+    const std::string run = " FOR EACH ROW WHEN (";
     return "CREATE FUNCTION " + function + "() RETURNS trigger LANGUAGE plpgsql AS $body$\n"
            "BEGIN\n"
-           "  IF current_setting('talvesk.capture', true) IS DISTINCT FROM 'on' THEN RETURN NULL; END IF;\n"
            "  IF TG_OP = 'INSERT' THEN\n"
            "    " + into + after + ") VALUES ('" + name + "', 'I', NEW.rid, NEW.rid" + newValues + ");\n"
            "  ELSIF TG_OP = 'UPDATE' THEN\n"
@@ -77,8 +86,44 @@ std::string recordingTrigger(const ServerTable &table)
            "  END IF;\n"
            "  RETURN NULL;\n"
            "END $body$;\n"
-           "CREATE TRIGGER talvesk_record AFTER INSERT OR UPDATE OR DELETE ON " + name
-           + " FOR EACH ROW EXECUTE FUNCTION " + function + "()";
+           + trigger + "insert AFTER INSERT ON " + name + run + "NEW.rid <= " + upTo + ") EXECUTE FUNCTION " + function + "();\n"
+           + trigger + "update AFTER UPDATE ON " + name + run + "OLD.rid <= " + upTo + " OR NEW.rid <= " + upTo
+           + ") EXECUTE FUNCTION " + function + "();\n"
+           + trigger + "delete AFTER DELETE ON " + name + run + "OLD.rid <= " + upTo + ") EXECUTE FUNCTION " + function + "()";
+}
+
+// ---- the change counter ----
+
+// One number that every transaction changing any of the program's tables raises by one, whoever
+// ran it (this program or anyone by hand), as a desk's file counts its commits. The session's own
+// raises are counted apart (talvesk.own_changes), so a session can tell another's commits from
+// its own. A raise taken back with its transaction is taken back from both.
+std::string changeCounter()
+{
+    std::string sql = std::string("CREATE TABLE ") + kChangeCounterTable + " (n bigint NOT NULL);\n"
+                      "INSERT INTO " + kChangeCounterTable + " (n) VALUES (0);\n"
+                      "CREATE FUNCTION talvesk_count_change() RETURNS trigger LANGUAGE plpgsql AS $body$\n"
+                      "BEGIN\n"
+                      "  IF current_setting('talvesk.counted', true) IS DISTINCT FROM 'on' THEN\n"
+                      "    UPDATE " + kChangeCounterTable + " SET n = n + 1;\n"
+                      "    PERFORM set_config('talvesk.counted', 'on', true);\n"
+                      "    PERFORM set_config('talvesk.own_changes', (coalesce(nullif(current_setting('talvesk.own_changes', true), ''), "
+                      "'0')::bigint + 1)::text, false);\n"
+                      "  END IF;\n"
+                      "  RETURN NULL;\n"
+                      "END $body$;\n";
+    auto counted = [&sql](const char *name) {
+        // The condition spares the later statements of a transaction counted already a call of
+        // the function (an import updates row by row).
+        sql += std::string("CREATE TRIGGER talvesk_count AFTER INSERT OR UPDATE OR DELETE OR TRUNCATE ON ") + name
+               + " FOR EACH STATEMENT WHEN (current_setting('talvesk.counted', true) IS DISTINCT FROM 'on') "
+                 "EXECUTE FUNCTION talvesk_count_change();\n";
+    };
+    for (const ServerTable &table : kServerTables)
+        counted(table.name);
+    for (const char *name : kJournalTableNames)
+        counted(name);
+    return sql;
 }
 
 // What the lookup (帳款查詢, find) reads through: pg_trgm for fragments, the desk's amount and
@@ -141,6 +186,7 @@ void createTables(Connection &server)
     for (const ServerTable &table : std::span(kServerTables).first<2>())
         server.execute(recordingTrigger(table));
     createLookupObjects(server);
+    server.execute(changeCounter());
     transaction.commit();
 }
 
