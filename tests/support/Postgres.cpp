@@ -1,6 +1,7 @@
 #include "support/Postgres.h"
 
 #include "platform/Postgres.h"
+#include "server/ServerSettings.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -86,6 +87,11 @@ PostgresDatabase::~PostgresDatabase()
     } catch (const std::exception &) {
         // The server went away with it (a test stopped its own server).
     }
+}
+
+void nameServer(const TestApp &app, const QString &connection)
+{
+    writeFile(server::settingsFile(app.folder()), QStringLiteral("[DATABASE]\r\nserver=%1\r\n").arg(connection).toUtf8());
 }
 
 } // namespace talvesk::test

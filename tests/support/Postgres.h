@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/TestApp.h"
+
 #include <QString>
 #include <QTemporaryDir>
 
@@ -49,5 +51,8 @@ private:
     QString name_;
     QString connection_;
 };
+
+// Names the server database `connection` as the folder's shared database, in Env/Database.ini.
+void nameServer(const TestApp &app, const QString &connection);
 
 } // namespace talvesk::test

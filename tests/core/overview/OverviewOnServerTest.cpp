@@ -1,6 +1,7 @@
 // The overview and the daily report on the desk's file and on the office's server, against a
 // real server: the same figures, the same day and the same report on both, read from one
 // snapshot, and never waiting for a clerk who is writing.
+#include "core/server/DeskOrServer.h"
 #include "core/shell/BatchRun.h"
 #include "db/Connection.h"
 #include "overview/Overview.h"
@@ -61,14 +62,8 @@ QStringList lines(const overview::Figures &f)
 TEST_P(OverviewOnBothDatabases, TheSameFiguresDayAndReportOnBoth)
 {
     const bool onServer = GetParam();
-    test::TestApp app;
-    std::optional<test::PostgresDatabase> database;
-    if (onServer) {
-        database.emplace();
-        test::writeFile(server::settingsFile(app.folder()),
-                        QStringLiteral("[DATABASE]\r\nserver=%1\r\n").arg(database->connectionString()).toUtf8());
-        ASSERT_EQ(batch(app, {QStringLiteral("server-init")}).code, shell::kBatchOk);
-    }
+    const test::DeskOrServer desk(onServer);
+    const test::TestApp &app = desk.app;
     ASSERT_EQ(batch(app, {QStringLiteral("map-receivables"), QStringLiteral("A"), QStringLiteral("B"),
                           QStringLiteral("C"), QStringLiteral("D"), QStringLiteral("E")})
                   .code,
@@ -156,7 +151,7 @@ TEST_P(OverviewOnBothDatabases, TheSameFiguresDayAndReportOnBoth)
         return;
     // Another clerk's operation midway, holding the writing lock with a row not yet committed:
     // the figures and the report are read at once, without it.
-    platform::Database otherDesk = platform::Database::connect(database->connectionString());
+    platform::Database otherDesk = platform::Database::connect(desk.database->connectionString());
     ASSERT_TRUE(otherDesk.lockForWriting(server::kWritingLock, std::chrono::milliseconds(0)));
     otherDesk.execute("BEGIN");
     otherDesk.execute("INSERT INTO F_AccountData (Bankcode, Total) VALUES ('B1', '999')");

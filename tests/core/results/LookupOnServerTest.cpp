@@ -6,7 +6,6 @@
 #include "platform/Error.h"
 #include "platform/Postgres.h"
 #include "results/Lookup.h"
-#include "server/ServerSettings.h"
 #include "support/Postgres.h"
 #include "support/TestApp.h"
 
@@ -23,6 +22,7 @@ using namespace talvesk;
 using results::SortBy;
 using results::Status;
 using test::batch;
+using test::nameServer;
 
 namespace {
 
@@ -59,11 +59,6 @@ public:
 private:
     std::string name_;
 };
-
-void nameServer(const test::TestApp &app, const QString &connection)
-{
-    test::writeFile(server::settingsFile(app.folder()), QStringLiteral("[DATABASE]\r\nserver=%1\r\n").arg(connection).toUtf8());
-}
 
 // A desk's folder, and a folder naming a server database that server-init has just made.
 struct BothDatabases {

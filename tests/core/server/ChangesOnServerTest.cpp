@@ -1,10 +1,10 @@
 // What the server's bulk path and change counter must keep: new rows stored exactly as on a desk's
 // file, the counters moving as a file's do, and a change made by hand (a second real connection,
 // as psql is) noticed before an undo and while an operation runs.
+#include "core/server/DeskOrServer.h"
 #include "core/shell/BatchRun.h"
 #include "db/Connection.h"
 #include "platform/Postgres.h"
-#include "server/ServerSettings.h"
 #include "support/Postgres.h"
 #include "support/TestApp.h"
 
@@ -18,13 +18,9 @@
 
 using namespace talvesk;
 using test::batch;
+using test::nameServer;
 
 namespace {
-
-void nameServer(const test::TestApp &app, const QString &connection)
-{
-    test::writeFile(server::settingsFile(app.folder()), QStringLiteral("[DATABASE]\r\nserver=%1\r\n").arg(connection).toUtf8());
-}
 
 void mapReceivables(const test::TestApp &app)
 {
@@ -66,13 +62,8 @@ class ChangesOnBothDatabases : public ::testing::TestWithParam<bool> {};
 TEST_P(ChangesOnBothDatabases, NewRowsAreStoredAlikeAndTheCountersMoveAsAFilesDo)
 {
     const bool onServer = GetParam();
-    test::TestApp app;
-    std::optional<test::PostgresDatabase> database;
-    if (onServer) {
-        database.emplace();
-        nameServer(app, database->connectionString());
-        ASSERT_EQ(batch(app, {QStringLiteral("server-init")}).code, shell::kBatchOk);
-    }
+    const test::DeskOrServer desk(onServer);
+    const test::TestApp &app = desk.app;
     mapReceivables(app);
     const QString awkward = app.path(QStringLiteral("awkward.csv"));
     test::writeFile(awkward, "name,number,memo,account,total\n"
@@ -101,7 +92,7 @@ TEST_P(ChangesOnBothDatabases, NewRowsAreStoredAlikeAndTheCountersMoveAsAFilesDo
     // as a change made there by hand.
     auto theirs = [&](const char *sql) {
         if (onServer) {
-            platform::pg::Connection(database->connectionString()).execute(sql);
+            platform::pg::Connection(desk.database->connectionString()).execute(sql);
         } else {
             platform::Database other = platform::Database::open(app.folder().databaseFile());
             other.execute(sql);

@@ -1,6 +1,7 @@
 // Which database a desk works on, and the warning for a desk's file on a network share.
 #include "server/DatabaseInUse.h"
 #include "server/ServerSettings.h"
+#include "support/Postgres.h"
 #include "support/TestApp.h"
 
 #include <QDir>
@@ -10,13 +11,9 @@
 #include <map>
 
 using namespace talvesk;
+using test::nameServer;
 
 namespace {
-
-void nameServer(const test::TestApp &app, const QString &connection)
-{
-    test::writeFile(server::settingsFile(app.folder()), QStringLiteral("[DATABASE]\r\nserver=%1\r\n").arg(connection).toUtf8());
-}
 
 // libpq's environment as a test sets it, put back as it was afterwards.
 class PgEnvironment {

@@ -1,7 +1,6 @@
 // The office's move to the shared database, through the batch tool, against a real server.
 #include "core/shell/BatchRun.h"
 #include "platform/Postgres.h"
-#include "server/ServerSettings.h"
 #include "support/Postgres.h"
 #include "support/Tables.h"
 #include "support/TestApp.h"
@@ -10,13 +9,9 @@
 
 using namespace talvesk;
 using test::batch;
+using test::nameServer;
 
 namespace {
-
-void nameServer(const test::TestApp &app, const QString &connection)
-{
-    test::writeFile(server::settingsFile(app.folder()), QStringLiteral("[DATABASE]\r\nserver=%1\r\n").arg(connection).toUtf8());
-}
 
 // A table as rows of "rid|value|…", NULL as <null>, in row id order.
 QStringList serverRows(const QString &connection, const char *table, const char *columns)

@@ -1,6 +1,7 @@
 // The operations that run on the office's server, against a real one: the same lines as on a
 // desk's file, one writer at a time across desks, and nothing reported that was not stored when a
 // desk or the server goes away mid-import.
+#include "core/server/DeskOrServer.h"
 #include "core/shell/BatchRun.h"
 #include "db/Connection.h"
 #include "db/SafetyCopy.h"
@@ -34,13 +35,9 @@
 
 using namespace talvesk;
 using test::batch;
+using test::nameServer;
 
 namespace {
-
-void nameServer(const test::TestApp &app, const QString &connection)
-{
-    test::writeFile(server::settingsFile(app.folder()), QStringLiteral("[DATABASE]\r\nserver=%1\r\n").arg(connection).toUtf8());
-}
 
 // The receivables as "name|number|memo|account|total" in row id order, read through the program's
 // own database interface, whichever database the folder names. (The ids themselves may differ:
@@ -139,13 +136,8 @@ class OnBothDatabases : public ::testing::TestWithParam<bool> {};
 TEST_P(OnBothDatabases, TheReceivablesImportItsJournalAndUndoSayTheSame)
 {
     const bool onServer = GetParam();
-    test::TestApp app;
-    std::optional<test::PostgresDatabase> database;
-    if (onServer) {
-        database.emplace();
-        nameServer(app, database->connectionString());
-        ASSERT_EQ(batch(app, {QStringLiteral("server-init")}).code, shell::kBatchOk);
-    }
+    const test::DeskOrServer desk(onServer);
+    const test::TestApp &app = desk.app;
     EXPECT_EQ(batch(app, {QStringLiteral("map-receivables"), QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C"),
                           QStringLiteral("D"), QStringLiteral("E")})
                   .out,
@@ -214,7 +206,7 @@ TEST_P(OnBothDatabases, TheReceivablesImportItsJournalAndUndoSayTheSame)
 
     if (onServer) {
         // The desk that ran each operation, and the desk's own file untouched by any of it.
-        platform::pg::Connection server(database->connectionString());
+        platform::pg::Connection server(desk.database->connectionString());
         EXPECT_EQ(server.execute("SELECT DISTINCT host FROM Journal").text(0, 0), QSysInfo::machineHostName());
         platform::Database desk = platform::Database::open(app.folder().databaseFile(), platform::Database::ReadOnly);
         platform::Statement none = desk.prepare("SELECT count(*) FROM F_AccountData");
@@ -255,13 +247,10 @@ std::vector<std::string> tableRows(const platform::AppFolder &app, const char *t
 TEST_P(OnBothDatabases, ThePaymentAndStoreImportsExportsAndClearingsSayTheSame)
 {
     const bool onServer = GetParam();
-    test::TestApp app;
-    std::optional<test::PostgresDatabase> database;
+    const test::DeskOrServer desk(onServer);
+    const test::TestApp &app = desk.app;
     if (onServer) {
-        database.emplace();
-        nameServer(app, database->connectionString());
-        const test::BatchRun init = batch(app, {QStringLiteral("server-init")});
-        ASSERT_EQ(init.code, shell::kBatchOk);
+        const test::BatchRun &init = desk.init;
         // The test server's databases classify characters as plain C, where the lookup's trigram
         // indexes hold no Chinese: server-init says so, and not of a database made as advised.
         EXPECT_TRUE(init.err.contains(QStringLiteral("字元分類為 C，"))) << init.err.toStdString();

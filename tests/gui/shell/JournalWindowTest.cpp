@@ -2,7 +2,6 @@
 #include "platform/Files.h"
 #include "platform/Postgres.h"
 #include "server/ServerSchema.h"
-#include "server/ServerSettings.h"
 #include "shell/JournalWindow.h"
 #include "support/FakeDesktop.h"
 #include "support/Postgres.h"
@@ -164,8 +163,7 @@ TEST(JournalWindowOnServer, EachEntryNamesTheDeskThatRanIt)
         server::createTables(server);
         server.execute("INSERT INTO F_AccountData (Bankcode, Total) VALUES ('A1', '1500')");
     }
-    test::writeFile(server::settingsFile(app.folder()),
-                    QStringLiteral("[DATABASE]\r\nserver=%1\r\n").arg(database.connectionString()).toUtf8());
+    test::nameServer(app, database.connectionString());
     const QString bank = app.path(QStringLiteral("bank.txt"));
     test::writeFile(bank, test::bankLine(QStringLiteral("1130105"), QStringLiteral("00000000500"), QStringLiteral("A1")).toUtf8());
     payments::BankImport(app.folder()).run(bank, {});

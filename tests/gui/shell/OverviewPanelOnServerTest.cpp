@@ -1,7 +1,6 @@
 // The main window's overview on the office's server, against a real one: it follows what another
 // desk does there, which the desk's own file never shows.
 #include "core/shell/BatchRun.h"
-#include "server/ServerSettings.h"
 #include "shell/OverviewPanel.h"
 #include "support/Postgres.h"
 #include "support/TestApp.h"
@@ -39,8 +38,7 @@ TEST(OverviewOnServer, FollowsAnotherDesksImportAndUndo)
 {
     test::TestApp app;
     test::PostgresDatabase database;
-    test::writeFile(server::settingsFile(app.folder()),
-                    QStringLiteral("[DATABASE]\r\nserver=%1\r\n").arg(database.connectionString()).toUtf8());
+    test::nameServer(app, database.connectionString());
     ASSERT_EQ(batch(app, {QStringLiteral("server-init")}).code, shell::kBatchOk);
     ASSERT_EQ(batch(app, {QStringLiteral("map-receivables"), QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C"),
                           QStringLiteral("D"), QStringLiteral("E")})
