@@ -10,16 +10,9 @@
 #   bash bench/server-lookup.sh 200000       another size
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build=${BUILD:-build-bench}
-[ -f "$build/CMakeCache.txt" ] || cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTALVESK_BENCH=ON -DBUILD_TESTING=OFF >/dev/null
-cmake --build "$build" -j "$(nproc)" --target talvesk-batch bench_server_lookup >/dev/null
-batch=${BATCH:-$build/app/talvesk-batch}
+targets=bench_server_lookup
+. bench/private-server.sh
 rows=${1:-1000000}
-work=$(mktemp -d)
-chmod 755 "$work"
-server=$(bash scripts/postgres.sh start "$work/pg")
-trap 'bash scripts/postgres.sh stop "$work/pg" >/dev/null 2>&1 || true; rm -rf "$work"' EXIT
-psql() { command psql -X -q -v ON_ERROR_STOP=1 "$@"; }
 locale=C.UTF-8
 if locale -a 2>/dev/null | grep -qix 'zh_TW.utf8'; then locale=zh_TW.utf8; fi
 

@@ -7,16 +7,9 @@
 #   bash bench/server.sh 20000        another size
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build=${BUILD:-build-bench}
-[ -f "$build/CMakeCache.txt" ] || cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTALVESK_BENCH=ON -DBUILD_TESTING=OFF >/dev/null
-cmake --build "$build" -j "$(nproc)" --target talvesk-batch make_bench_rows >/dev/null
-batch=${BATCH:-$build/app/talvesk-batch}
+targets=make_bench_rows
+. bench/private-server.sh
 rows=${1:-100000}
-work=$(mktemp -d)
-chmod 755 "$work"
-server=$(bash scripts/postgres.sh start "$work/pg")
-trap 'bash scripts/postgres.sh stop "$work/pg" >/dev/null 2>&1 || true; rm -rf "$work"' EXIT
-psql() { command psql -X -q -v ON_ERROR_STOP=1 "$@"; }
 
 "$build/bench/make_bench_rows" "$rows" "$work/d" >/dev/null
 { printf '客戶名稱,客戶編號,備註,虛擬帳號,應收金額\r\n'; cat "$work/d/receivables.csv"; } >"$work/import.csv"
