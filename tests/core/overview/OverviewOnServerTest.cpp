@@ -124,6 +124,7 @@ TEST_P(OverviewOnBothDatabases, TheSameFiguresDayAndReportOnBoth)
     EXPECT_EQ(day.problems.back().line.number, 6);
     EXPECT_EQ(day.moreProblems, 0);
 
+#ifndef _WIN32 // read back with pdftotext (a Linux program), and a CJK font wine's prefix lacks
     // The printed report, made by the batch tool as a scheduled job makes it (its operation at a
     // time of wide digits, which must show whole).
     write(app, "UPDATE Journal SET at = substr(at, 1, 11) || '20:48:08'");
@@ -146,6 +147,7 @@ TEST_P(OverviewOnBothDatabases, TheSameFiguresDayAndReportOnBoth)
                      QStringLiteral("新增 3、更新 0、不變 0、不處理 2"), QStringLiteral("沒有虛擬帳號"),
                      QStringLiteral("20:48:08")})
         EXPECT_TRUE(test::pdfHas(text, line)) << line.toStdString() << '\n' << text.toStdString();
+#endif
 
     if (!onServer)
         return;
@@ -158,10 +160,12 @@ TEST_P(OverviewOnBothDatabases, TheSameFiguresDayAndReportOnBoth)
     QElapsedTimer timer;
     timer.start();
     EXPECT_EQ(lines(overview::readFigures(app.folder())).join(u'\n').toStdString(), got.join(u'\n').toStdString());
+#ifndef _WIN32
     maker.start(QStringLiteral(TALVESK_BATCH_PROGRAM),
                 {QStringLiteral("--app-dir"), app.folder().root(), QStringLiteral("report"), pdf});
     ASSERT_TRUE(maker.waitForFinished(60000));
     EXPECT_EQ(maker.exitCode(), 0);
+#endif
     EXPECT_LT(timer.elapsed(), 1900) << "a reader waited for the writing lock";
     otherDesk.execute("COMMIT");
 
