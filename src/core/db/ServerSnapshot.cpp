@@ -67,7 +67,7 @@ void copyTable(platform::Database &from, platform::Database &to, const CopiedTab
 void snapshotServerInto(const platform::AppFolder &app, const QString &path)
 {
     platform::Database server = openDatabase(app, Reach::DeskOrServer);
-    server.execute("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY");
+    const platform::ReadTransaction snapshot(server);
     createDatabase(path, builtInSchema());
     platform::Database file = platform::Database::open(path);
     ensureJournalTables(file);
@@ -75,7 +75,6 @@ void snapshotServerInto(const platform::AppFolder &app, const QString &path)
     for (const CopiedTable &t : kCopiedTables)
         copyTable(server, file, t);
     transaction.commit();
-    server.rollback();
 }
 
 } // namespace talvesk::db

@@ -339,16 +339,12 @@ Database openToRead(const platform::AppFolder &app)
     return openDeskFile(app);
 }
 
-ReadSnapshot::ReadSnapshot(Database &db) : db_(db)
+ReadSnapshot::ReadSnapshot(Database &db) : reading_(db)
 {
     // The server would compile the large sums to machine code first, which costs it more than a
     // quarter of a second each time, for statements that run once.
-    db_.execute(db_.isServer() ? "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY; SET LOCAL jit = off" : "BEGIN");
-}
-
-ReadSnapshot::~ReadSnapshot()
-{
-    db_.rollback();
+    if (db.isServer())
+        db.execute("SET LOCAL jit = off");
 }
 
 Figures readFigures(Database &db)

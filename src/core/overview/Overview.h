@@ -77,10 +77,9 @@ public:
     explicit ReadSnapshot(platform::Database &db);
     ReadSnapshot(const ReadSnapshot &) = delete;
     ReadSnapshot &operator=(const ReadSnapshot &) = delete;
-    ~ReadSnapshot();
 
 private:
-    platform::Database &db_;
+    platform::ReadTransaction reading_;
 };
 
 // The figures, read in one pass inside the caller's ReadSnapshot. Throws platform::Error.

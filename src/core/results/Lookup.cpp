@@ -411,8 +411,7 @@ void Lookup::forEach(const std::function<void(const FoundReceivable &)> &found)
 // after the last row of the one before, all in one snapshot of the database.
 void Lookup::forEachOnServer(const std::function<void(const FoundReceivable &)> &found)
 {
-    platform::ReadTransaction reading(db_);
-    db_.execute("SET TRANSACTION ISOLATION LEVEL REPEATABLE READ");
+    const platform::ReadTransaction reading(db_);
     const db::RowFilter f = filter();
     const std::string after = "?" + std::to_string(f.values.size() + 1), limit = "?" + std::to_string(f.values.size() + 2);
     platform::Statement rows = db_.prepare("SELECT " + kColumns + " FROM F_AccountData WHERE rowid > " + after
